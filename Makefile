@@ -1,0 +1,48 @@
+# Everything a person types. `make run` and `make test` set up the machine first.
+JOBS      ?= 2
+WERROR    ?= OFF
+BUILD     := build
+ASAN      := build-asan
+CMAKE_GEN := -G Ninja
+
+.PHONY: all setup build build-asan run test test-normal test-asan bench format clean
+
+all: build
+
+setup:
+	@./scripts/setup.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_WERROR=$(WERROR)
+
+$(ASAN)/build.ninja:
+	cmake -S . -B $(ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZE=ON \
+	  -DQUORVEL_BUILD_BENCHMARKS=OFF -DQUORVEL_WERROR=$(WERROR)
+
+build: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: setup $(ASAN)/build.ninja
+	cmake --build $(ASAN) -j $(JOBS)
+
+# The main job: the command-line host on the embedded virtual clock.
+run: build
+	./$(BUILD)/tools/ponto/ponto coletar
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+test: test-normal test-asan
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+format:
+	clang-format -i $$(git ls-files '*.h' '*.cpp')
+
+clean:
+	rm -rf $(BUILD) $(ASAN)

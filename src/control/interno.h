@@ -1,0 +1,81 @@
+// Private services shared by the control's subsystems: fixed values, reopening a clock's
+// link, the retry procedure after a lost link, numeric text conversion, the all-clocks loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "quorvel/comunicacao_zk.h"
+#include "quorvel/erro.h"
+#include "quorvel/host.h"
+#include "quorvel/relogio.h"
+
+namespace quorvel::interno {
+
+inline constexpr int32_t kPortaRede = 4370;
+inline constexpr int32_t kBaudSerial = 115200;
+inline constexpr int32_t kErroLinkPerdido = -2;
+inline constexpr std::string_view kClasseControle = "ComunicacaoZK";
+
+// Closes nothing: opens the clock's link again the way the clock is registered (serial clocks
+// on their port, every other clock over the network to its address, port 4370). The answer
+// is not examined by any caller.
+void ReabreConexao(const RelogioCZKEM& entrada);
+
+// -47 "Método não suportado pelo modelo de relógio informado." naming `metodo`.
+[[noreturn]] void LancaModeloNaoSuportado(std::string_view metodo);
+
+// Text to a 32-bit signed integer the way the platform converts: blanks around are ignored,
+// an optional sign, digits, and an optional decimal part rounded half to even. Anything else
+// is a type mismatch (13); a value outside the 32-bit range an overflow (6).
+int32_t TextoParaInteiro32(std::string_view texto);
+
+// The date-time a clock names with six numbers, read day first whatever the host's regional
+// settings, as the text "d/m/y h:m:s" built from them would be read: a year below 100 is
+// windowed like any two-digit year. Raises the type-mismatch error (13) for an impossible date.
+DataHora DataHoraDoRelogio(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
+                           int32_t segundo);
+// Same check without raising.
+bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora,
+                             int32_t minuto, int32_t segundo);
+
+// The retry procedure after a lost link. `operacao(czkem)` is attempted; when it fails with
+// last error -2 the link is reopened (1000 ms, one yield, disconnect, 250 ms, reconnect,
+// 250 ms) and the operation attempted again, three attempts at most. Any other error code
+// ends at once. Returns the last attempt's answer.
+template <class Op>
+bool ExecutaComRetentativa(Host& host, const RelogioCZKEM& entrada, Op&& operacao) {
+  CZKEM& sdk = *entrada.CZKEM();
+  int16_t tentativas = 0;
+  for (;;) {
+    if (operacao(sdk)) return true;
+    int32_t codigo = 0;
+    sdk.SdkGetLastError(codigo);
+    if (codigo != kErroLinkPerdido) return false;
+    if (++tentativas == 3) return false;
+    host.Espera(1000);
+    host.Cede();
+    sdk.SdkDisconnect();
+    host.Espera(250);
+    ReabreConexao(entrada);
+    host.Espera(250);
+  }
+}
+
+}  // namespace quorvel::interno
+
+namespace quorvel {
+
+template <class F>
+bool ComunicacaoZK::ParaTodosRelogios(F&& umRelogio) {
+  bool resultado = true;
+  const int16_t total = Para16Bits(relogios_.Count());
+  for (int16_t i = 1; i <= total; ++i) {
+    const int16_t codigo = relogios_.Item(i)->Relogio()->Codigo();
+    if (!umRelogio(codigo)) resultado = false;
+  }
+  return resultado;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,59 @@
+// Deleting an employee from one clock or from all clocks.
+#include "control/interno.h"
+
+namespace quorvel {
+
+bool ComunicacaoZK::ExcluiFuncionarioCartaoRelogio(
+    int16_t parCodigoRelogio, const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao) {
+  const auto entrada = RelogioConectado(parCodigoRelogio);
+  if (!parFuncionarioCartao) LancaObjetoNaoDefinido();
+  const FuncionarioCartao& funcionario = *parFuncionarioCartao;
+  const std::shared_ptr<CZKEM> czkem = entrada->CZKEM();
+  const std::shared_ptr<Relogio> relogio = entrada->Relogio();
+  CZKEM& sdk = *czkem;
+  const int32_t maquina = parCodigoRelogio;
+  const auto ehQuorvel = [&] { return relogio->ModeloRelogio() == EModeloRelogio_Quorvel; };
+
+  // A user with a password or a privilege is first stripped of both.
+  if (ehQuorvel() && (!funcionario.Senha().empty() || funcionario.Supervisor())) {
+    if (!sdk.SdkSetUserInfo(maquina, funcionario.Codigo(), funcionario.Nome(), "", 0, true))
+      return false;
+  }
+
+  const ColecaoTemplates& templates = *funcionario.Template();
+  const int16_t quantos = Para16Bits(templates.Count());
+  for (int16_t t = 1; t <= quantos; ++t)
+    if (ehQuorvel()) sdk.SdkDeleteUserTemplate(maquina, funcionario.Codigo(), templates.Item(t)->Dedo());
+
+  if (ehQuorvel()) {
+    interno::ExecutaComRetentativa(host_, *entrada, [&](CZKEM& s) {
+      return s.SdkDeleteEnrollData(maquina, funcionario.Codigo(), maquina, 0);
+    });
+  } else {
+    sdk.SdkDeleteEnrollDataByTextId(maquina, std::to_string(funcionario.Codigo()), 12);
+  }
+
+  if (ehQuorvel()) {
+    std::string nome = funcionario.Nome(), texto;
+    int32_t numero = 0;
+    bool flag = true;
+    return !sdk.SdkQueryUserInfo(maquina, nome, texto, numero, flag);
+  }
+  std::string usuario, nome, senha, pis, cpf;
+  int32_t privilegio = 0;
+  bool habilitado = false;
+  return !sdk.SdkGetNextUserInfoWithPis(maquina, usuario, nome, senha, privilegio, habilitado, pis,
+                                        cpf);
+}
+
+bool ComunicacaoZK::ExcluirFuncionarioCartaoTodosRelogios(
+    const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao) {
+  const int16_t total = Para16Bits(relogios_.Count());
+  for (int16_t i = 1; i <= total; ++i)
+    if (!ExcluiFuncionarioCartaoRelogio(relogios_.Item(i)->Relogio()->Codigo(),
+                                        parFuncionarioCartao))
+      return false;
+  return true;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,68 @@
+#include "quorvel/funcionario.h"
+
+namespace quorvel {
+
+void FuncionarioCartao::AddTemplate(const std::shared_ptr<quorvel::Template>& parTemplate) {
+  if (!parTemplate) LancaObjetoNaoDefinido();
+  std::string chave = std::to_string(Para16Bits(parTemplate->Dedo()));
+  if (ExisteNaColecao(*templates_, chave))
+    LancaErro(-61, "Já foi incluído um template para este dedo.", "FuncionarioCartao",
+              "AddTemplate");
+  templates_->Add(parTemplate, std::move(chave));
+}
+
+void FuncionarioCartao::RemoveTemplate(int32_t parDedo) {
+  templates_->Remove(std::to_string(parDedo));
+}
+
+void ListaFuncionarioCartao::Add(const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao) {
+  if (!parFuncionarioCartao) LancaObjetoNaoDefinido();
+  const int32_t codigo = parFuncionarioCartao->Codigo();
+  if (codigo <= 0)
+    LancaErro(-11, "Informe um código cujo valor seja maior que zero.", "ListaFuncionarioCartao",
+              "Add");
+  std::string chave = std::to_string(codigo);
+  if (ExisteNaColecao(itens_, chave))
+    LancaErro(-12,
+              std::string("Já existe um item adicionado a coleção cujo código do funcionário ") +
+                  "equivale ao código de funcionário que deseja incluir.",
+              "ListaFuncionarioCartao", "Add");
+  EnvolveErro("ListaFuncionarioCartao", "Add",
+              [&] { itens_.Add(parFuncionarioCartao, std::move(chave)); });
+}
+
+std::shared_ptr<FuncionarioCartao> ListaFuncionarioCartao::Item(int32_t parIndex) const {
+  return EnvolveErro("ListaFuncionarioCartao", "Item", [&] { return itens_.Item(parIndex); });
+}
+
+std::shared_ptr<FuncionarioCartao> ListaFuncionarioCartao::ItemByCodCartaoFuncionario(
+    int32_t parCodigoCartaoFuncionario) const {
+  const auto* item = itens_.Procura(std::to_string(parCodigoCartaoFuncionario));
+  return item ? *item : nullptr;
+}
+
+void ListaFuncionarioCartao::Remove(std::string_view parCodigoFuncionarioCartao) {
+  EnvolveErro("ListaFuncionarioCartao", "Remove",
+              [&] { itens_.Remove(parCodigoFuncionarioCartao); });
+}
+
+void ListaFuncionarioCartao::RemoveAll() {
+  EnvolveErro("ListaFuncionarioCartao", "RemoveAll", [&] { itens_.RemoveTudo(); });
+}
+
+void ListaFuncionarioNaoEnviado::Add(
+    const std::shared_ptr<FuncionarioNaoEnviado>& parFuncionarioNaoEnviado) {
+  EnvolveErro("ListaFuncionarioNaoEnviado", "Add", [&] {
+    if (!parFuncionarioNaoEnviado || !parFuncionarioNaoEnviado->FuncionarioCartao())
+      LancaObjetoNaoDefinido();
+    std::string chave = parFuncionarioNaoEnviado->CodigoRelogio() +
+                        std::to_string(parFuncionarioNaoEnviado->FuncionarioCartao()->Codigo());
+    if (!ExisteNaColecao(itens_, chave)) itens_.Add(parFuncionarioNaoEnviado, std::move(chave));
+  });
+}
+
+std::shared_ptr<FuncionarioNaoEnviado> ListaFuncionarioNaoEnviado::Item(int32_t parIndex) const {
+  return EnvolveErro("ListaFuncionarioNaoEnviado", "Item", [&] { return itens_.Item(parIndex); });
+}
+
+}  // namespace quorvel

@@ -1,0 +1,62 @@
+// Collection from all clocks, moving the read pointer, erasing punch logs.
+#include <vector>
+
+#include "control/interno.h"
+
+namespace quorvel {
+
+using interno::kClasseControle;
+
+std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(
+    int32_t parIndexPonteiro) {
+  const int32_t total = relogios_.Count();
+  std::vector<std::shared_ptr<ListaMarcacao>> porRelogio;
+  porRelogio.reserve(static_cast<size_t>(total));
+  size_t quantas = 0;
+  for (int32_t i = 1; i <= total; ++i) {
+    auto lista =
+        ObterMarcacaoRelogio(relogios_.Item(i)->Relogio()->Codigo(), parIndexPonteiro, 0);
+    if (lista) quantas += static_cast<size_t>(lista->Count());
+    porRelogio.push_back(std::move(lista));
+  }
+  auto resultado = std::make_shared<ListaMarcacao>();
+  resultado->Reserva(quantas);
+  for (const auto& lista : porRelogio) {
+    if (!lista) continue;  // that clock's run was cancelled
+    for (int32_t j = 1; j <= lista->Count(); ++j) {
+      const Marcacao& origem = *lista->Item(j);
+      // The host gets copies carrying every field: the register clock's NSR and the
+      // employee's PIS matter as much here as in a one-clock collection.
+      resultado->Add(std::make_shared<Marcacao>(origem));
+    }
+  }
+  return resultado;
+}
+
+void ComunicacaoZK::ReposicionaPonteiroRelogio(int16_t parCodigoRelogio, int32_t parIndex) {
+  const auto entrada = RelogioConectado(parCodigoRelogio);
+  if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Quorvel)
+    interno::LancaModeloNaoSuportado("ReposicionaPonteiroRelogio");
+  entrada->CZKEM()->SdkSetLogPointer(parCodigoRelogio, parIndex);
+}
+
+bool ComunicacaoZK::ApagarMarcacoesRelogio(int32_t parCodigoRelogio) {
+  return EnvolveErro(kClasseControle, "ApagarMarcacoesRelogio", [&] {
+    const auto entrada = RelogioConectado(Para16Bits(parCodigoRelogio));
+    if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Tarvenix)
+      interno::LancaModeloNaoSuportado("ApagarMarcacoesRelogio");
+    return entrada->CZKEM()->SdkClearLogs(parCodigoRelogio);
+  });
+}
+
+bool ComunicacaoZK::ApagarMarcacoesTodosRelogios() {
+  return EnvolveErro(kClasseControle, "ApagarMarcacoesTodosRelogios", [&] {
+    bool resultado = false;
+    const int32_t total = relogios_.Count();
+    for (int32_t i = 1; i <= total; ++i)
+      resultado = ApagarMarcacoesRelogio(relogios_.Item(i)->Relogio()->Codigo());
+    return resultado;
+  });
+}
+
+}  // namespace quorvel
