@@ -1,0 +1,164 @@
+// Errors, dates, the keyed collection and the bit functions.
+#include <gtest/gtest.h>
+
+#include "quorvel/colecao.h"
+#include "quorvel/data_hora.h"
+#include "quorvel/erro.h"
+#include "quorvel/global.h"
+#include "support/controle_fixture.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Captura;
+
+TEST(MontaMensagemErro, LayoutByteForByte) {
+  EXPECT_EQ(MontaMensagemErro("X", "C", "M"), "X\r\nClasse: C\r\nMétodo: M");
+  EXPECT_EQ(MontaMensagemErro("", "", ""), "\r\nClasse: \r\nMétodo: ");
+}
+
+TEST(EnvolveErro, EmbedsTheCaughtDescriptionWhole) {
+  Erro e = Captura([] {
+    EnvolveErro("Fora", "Externo", [] {
+      EnvolveErro("Dentro", "Interno", [] { LancaErro(-41, "Falhou.", "Origem", "Metodo"); });
+    });
+  });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Descricao(),
+            "Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - Falhou."
+            "\r\nClasse: Origem\r\nMétodo: Metodo"
+            "\r\nClasse: Dentro\r\nMétodo: Interno"
+            "\r\nClasse: Fora\r\nMétodo: Externo");
+}
+
+TEST(EnvolveErro, WrapsForeignExceptionsToo) {
+  Erro e = Captura([] { EnvolveErro("C", "M", [] { throw std::runtime_error("boom"); }); });
+  EXPECT_EQ(e.Descricao(), "Ocorreu um erro desconhecido! - boom\r\nClasse: C\r\nMétodo: M");
+  EXPECT_EQ(EnvolveErro("C", "M", [] { return 7; }), 7);
+}
+
+TEST(ErrosDaPlataforma, CarryTheCustomaryNumbers) {
+  EXPECT_EQ(Captura([] { LancaEstouro(); }).Numero(), 6);
+  EXPECT_EQ(Captura([] { LancaTiposIncompativeis(); }).Numero(), 13);
+  EXPECT_EQ(Captura([] { LancaArgumentoInvalido(); }).Numero(), 5);
+  EXPECT_EQ(Captura([] { LancaIndiceForaDoIntervalo(); }).Numero(), 9);
+  EXPECT_EQ(Captura([] { LancaObjetoNaoDefinido(); }).Numero(), 91);
+  EXPECT_EQ(Para16Bits(-32768), -32768);
+  EXPECT_EQ(Para16Bits(32767), 32767);
+  EXPECT_EQ(Captura([] { Para16Bits(32768); }).Numero(), 6);
+  EXPECT_EQ(Captura([] { Para16Bits(-32769); }).Numero(), 6);
+}
+
+TEST(Colecao, PositionsKeysAndRemoval) {
+  Colecao<int> c;
+  c.Add(10, "a");
+  c.Add(20);
+  c.Add(30, "c");
+  EXPECT_EQ(c.Count(), 3);
+  EXPECT_EQ(c.Item(1), 10);
+  EXPECT_EQ(c.Item("c"), 30);
+  c.Remove("a");
+  EXPECT_EQ(c.Item(1), 20);
+  EXPECT_EQ(c.Item("c"), 30);  // the key follows its item when positions move
+  c.Remove(2);
+  EXPECT_EQ(c.Count(), 1);
+  EXPECT_FALSE(ExisteNaColecao(c, "c"));
+  c.Add(40, "c");  // a removed key is free again
+  EXPECT_TRUE(ExisteNaColecao(c, "c"));
+}
+
+TEST(Colecao, FailuresUseThePlatformNumbers) {
+  Colecao<int> c;
+  c.Add(1, "k");
+  EXPECT_EQ(Captura([&] { c.Add(2, "k"); }).Numero(), 457);
+  EXPECT_EQ(c.Count(), 1);
+  EXPECT_EQ(Captura([&] { c.Item(0); }).Numero(), 9);
+  EXPECT_EQ(Captura([&] { c.Item(2); }).Numero(), 9);
+  EXPECT_EQ(Captura([&] { c.Item("x"); }).Numero(), 5);
+  EXPECT_EQ(Captura([&] { c.Remove("x"); }).Numero(), 5);
+  EXPECT_FALSE(ExisteNaColecao(c, "K"));  // keys are exact
+}
+
+TEST(BitsGlobal, Examples) {
+  EXPECT_EQ(PotenciaDois(0), 1);
+  EXPECT_EQ(PotenciaDois(30), 1073741824);
+  EXPECT_EQ(PotenciaDois(31), INT32_MIN);
+  EXPECT_EQ(PotenciaDois(32), 0);
+  EXPECT_EQ(PotenciaDois(-1), 0);
+  EXPECT_EQ(MascaraBitsAltos(1), INT32_MIN);
+  EXPECT_EQ(MascaraBitsAltos(2), static_cast<int32_t>(0xC0000000u));
+  EXPECT_EQ(MascaraBitsAltos(31), -2);
+  EXPECT_EQ(MascaraBitsAltos(32), -1);
+  EXPECT_EQ(MascaraBitsAltos(0), 0);
+  EXPECT_EQ(MascaraBitsAltos(33), 0);
+  EXPECT_EQ(DeslocaBitsEsquerda(1, 31), INT32_MIN);
+  EXPECT_EQ(DeslocaBitsEsquerda(255, 8), 65280);
+  EXPECT_EQ(DeslocaBitsEsquerda(-1, 4), -16);
+  EXPECT_EQ(DeslocaBitsEsquerda(123, 0), 123);
+  EXPECT_EQ(DeslocaBitsEsquerda(1, 32), 0);
+  EXPECT_EQ(DeslocaBitsEsquerda(1, -1), 0);
+  for (int n = 1; n <= 31; ++n)
+    EXPECT_EQ(DeslocaBitsEsquerda(0x12345678, n),
+              static_cast<int32_t>(static_cast<uint32_t>(0x12345678) << n))
+        << n;
+}
+
+TEST(DataHora, ReadsDayFirstUnderBrazilianSettings) {
+  const DataHora d = DataHora::DeTexto("5/3/2024 7:4:9");
+  EXPECT_EQ(d.Partes(), (PartesDataHora{2024, 3, 5, 7, 4, 9}));
+  EXPECT_EQ(d.FormataIso(), "2024-03-05 07:04:09");
+  EXPECT_EQ(DataHora::DeTexto("05/03/2024").Partes(), (PartesDataHora{2024, 3, 5, 0, 0, 0}));
+  EXPECT_EQ(DataHora::DeTexto(" 31-12-1999 23:59 ").Partes(),
+            (PartesDataHora{1999, 12, 31, 23, 59, 0}));
+}
+
+TEST(DataHora, ReadsYearFirstAndTimeOnly) {
+  EXPECT_EQ(DataHora::DeTexto("2024-03-05 17:04:09").Partes(),
+            (PartesDataHora{2024, 3, 5, 17, 4, 9}));
+  EXPECT_EQ(DataHora::DeTexto("2024-03-05T17:04:09").Partes(),
+            (PartesDataHora{2024, 3, 5, 17, 4, 9}));
+  EXPECT_EQ(DataHora::DeTexto("00:00:00"), DataHora());
+  EXPECT_EQ(DataHora::DeTexto("13:45").Segundos(), 13 * 3600 + 45 * 60);
+  EXPECT_EQ(DataHora().Partes(), (PartesDataHora{1899, 12, 30, 0, 0, 0}));
+}
+
+TEST(DataHora, WindowsTwoDigitYears) {
+  EXPECT_EQ(DataHora::DeTexto("1/2/29").Partes().ano, 2029);
+  EXPECT_EQ(DataHora::DeTexto("1/2/30").Partes().ano, 1930);
+  EXPECT_EQ(DataHora::DeTexto("1/2/0").Partes().ano, 2000);
+  EXPECT_EQ(DataHora::DeTexto("1/2/99").Partes().ano, 1999);
+}
+
+TEST(DataHora, HonoursOtherRegionalOrders) {
+  ConfiguracaoRegional eua{OrdemData::MesDiaAno};
+  EXPECT_EQ(DataHora::DeTexto("3/5/2024", eua).Partes(), (PartesDataHora{2024, 3, 5, 0, 0, 0}));
+  // Never swapped to make a text fit: month 13 is no month, whatever the order.
+  EXPECT_EQ(Captura([&] { DataHora::DeTexto("13/5/2024", eua); }).Numero(), 13);
+}
+
+TEST(DataHora, RejectsAnythingThatIsNotARealDateAndTime) {
+  for (const char* texto :
+       {"5/13/2024", "31/4/2024", "29/2/2023", "1/1/2024 24:00:00", "1/1/2024 23:60",
+        "1/1/2024 23:59:60", "0/0/0 0:0:0", "", "   ", "abc", "1/1", "1/1/2024 7", "1/1/2024x",
+        "1//2024", "1/1/20245", "1/1/2024 07:04:09:01", "1-1/2024", "-1/1/2024", "12:",
+        "99999999999999999999/1/1"}) {
+    Erro e = Captura([&] { DataHora::DeTexto(texto); });
+    EXPECT_EQ(e.Numero(), 13) << texto;
+  }
+  EXPECT_EQ(DataHora::DeTexto("29/2/2024").Partes().dia, 29);  // leap year
+  EXPECT_FALSE(DataHora::PartesValidas(0, 0, 0, 0, 0, 0));
+  EXPECT_EQ(Captura([] { DataHora::DePartes(2024, 2, 30); }).Numero(), 13);
+}
+
+TEST(DataHora, RoundTripsThroughDaysAndSeconds) {
+  const DataHora d = DataHora::DePartes(2026, 12, 6, 18, 30, 15);
+  EXPECT_EQ(DataHora::DeDias(d.ParaDias()), d);
+  EXPECT_DOUBLE_EQ(DataHora::DePartes(1900, 1, 1).ParaDias(), 2.0);
+  EXPECT_DOUBLE_EQ(DataHora::DePartes(1899, 12, 29, 6, 0, 0).ParaDias(), -1.25);
+  EXPECT_EQ(DataHora::DeDias(-1.25), DataHora::DePartes(1899, 12, 29, 6, 0, 0));
+  EXPECT_LT(DataHora::DePartes(2024, 1, 1), DataHora::DePartes(2024, 1, 1, 0, 0, 1));
+  EXPECT_EQ(d.FormataBrasileiro(), "06/12/2026 18:30:15");
+}
+
+}  // namespace
+}  // namespace quorvel

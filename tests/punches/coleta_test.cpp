@@ -1,0 +1,295 @@
+// Punch records and lists, collection from one clock and from all, pointer and erasing.
+#include "support/controle_fixture.h"
+#include "support/marcacoes_falsas.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Captura;
+using teste::ControleTeste;
+using teste::Descricao;
+using teste::LogQuorvel;
+using teste::LogTarvenix;
+using teste::MockCZKEM;
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+using ::testing::Throw;
+
+TEST(Marcacao, DefaultsAndListFailures) {
+  Marcacao m;
+  EXPECT_EQ(m.CodigoCartao(), 0);
+  EXPECT_EQ(m.CodigoRelogio(), 0);
+  EXPECT_EQ(m.DataHoraMarcacao(), DataHora::DeTexto("00:00:00"));
+  EXPECT_FALSE(m.MarcacaoPorDigital());
+  EXPECT_EQ(m.PIS(), "");
+  EXPECT_EQ(m.NSR(), "");
+
+  ListaMarcacao lista;
+  EXPECT_EQ(lista.Count(), 0);
+  for (int32_t p : {0, 1}) {
+    Erro e = Captura([&] { lista.Item(p); });
+    EXPECT_EQ(e.Numero(), -1);
+    EXPECT_EQ(e.Descricao().rfind("Ocorreu um erro desconhecido! - ", 0), 0u);
+    EXPECT_TRUE(e.Descricao().ends_with("\r\nClasse: ListaMarcacao\r\nMétodo: Item"));
+  }
+  auto p = std::make_shared<Marcacao>();
+  lista.Add(p);
+  lista.Add(p);
+  EXPECT_EQ(lista.Count(), 2);
+  p->CodigoCartao(5);
+  EXPECT_EQ(lista.Item(1)->CodigoCartao(), 5);
+  EXPECT_EQ(lista.Item(2), lista.Item(1));
+  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), -1);
+}
+
+using Coleta = ControleTeste;
+
+TEST_F(Coleta, QuorvelReadsTheWholeLog) {
+  MockCZKEM& m = Conectado(3);
+  teste::FornecePunches(m, {{101, 1, "05/03/2024 07:04:09"}, {102, 0, "2024-03-05 08:00:00"},
+                            {103, 15, "5/3/2024 9:00"}});
+  EXPECT_CALL(m, SdkReadAllLogs(3));
+  EXPECT_CALL(m, SdkSetLogPointer).Times(0);
+  const auto lista = controle->ObterMarcacaoRelogio(3, 50, 60);
+  ASSERT_TRUE(lista);
+  ASSERT_EQ(lista->Count(), 3);
+  const auto& a = *lista->Item(1);
+  EXPECT_EQ(a.CodigoCartao(), 101);
+  EXPECT_EQ(a.CodigoRelogio(), 3);
+  EXPECT_EQ(a.DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+  EXPECT_TRUE(a.MarcacaoPorDigital());
+  EXPECT_EQ(a.PIS(), "");
+  EXPECT_EQ(a.NSR(), "");
+  EXPECT_FALSE(lista->Item(2)->MarcacaoPorDigital());
+  EXPECT_FALSE(lista->Item(3)->MarcacaoPorDigital());
+  EXPECT_EQ(host.Cedencias(), 0);  // the fingerprint model never yields
+}
+
+TEST_F(Coleta, QuorvelRefusedLogGivesAnEmptyList) {
+  MockCZKEM& m = Conectado(3);
+  EXPECT_CALL(m, SdkReadAllLogs).WillOnce(Return(false));
+  EXPECT_CALL(m, SdkGetNextLog).Times(0);
+  const auto lista = controle->ObterMarcacaoRelogio(3);
+  ASSERT_TRUE(lista);
+  EXPECT_EQ(lista->Count(), 0);
+}
+
+TEST_F(Coleta, ImpossibleDatesEndTheCallWithTypeMismatch) {
+  MockCZKEM& m = Conectado(3);
+  teste::FornecePunches(m, {{1, 1, "31/04/2024 10:00:00"}});
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), 13);
+  MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
+  teste::FornecePunches(t, {LogTarvenix{"1", "p", 2024, 13, 1, 0, 0, 0}});
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(), 13);
+}
+
+TEST_F(Coleta, GuardComesBeforeAnyDeviceCall) {
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(5); }).Numero(), -41);
+  MockCZKEM& m = Registra(6);
+  teste::ProibeChamadas(m);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(6); }).Numero(), -43);
+}
+
+class ColetaTarvenix : public ControleTeste {
+ protected:
+  MockCZKEM& Prepara(const std::string& versao) {
+    MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
+    ON_CALL(m, SdkGetSysOption(2, "mrpversion", _))
+        .WillByDefault(DoAll(SetArgReferee<2>(versao), Return(true)));
+    return m;
+  }
+};
+
+TEST_F(ColetaTarvenix, ExactCallSequenceAndRecords) {
+  MockCZKEM& m = Prepara("Ver 2.1.12 ");
+  {
+    InSequence s;
+    EXPECT_CALL(m, SdkDisconnect());
+    EXPECT_CALL(m, SdkConnectNetwork("192.0.2.2", 4370));
+    EXPECT_CALL(m, SdkGetSysOption(2, "mrpversion", _));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 60));
+    EXPECT_CALL(m, SdkGetNextNsrLog).Times(3);
+  }
+  teste::FornecePunches(m, {LogTarvenix{"7", "12345678901", 2024, 3, 5, 7, 4, 9},
+                            LogTarvenix{"8", "10987654321", 2024, 3, 5, 7, 5, 0}});
+  const auto lista = controle->ObterMarcacaoRelogio(2, 50, 60);
+  ASSERT_EQ(lista->Count(), 2);
+  const auto& a = *lista->Item(1);
+  EXPECT_EQ(a.CodigoCartao(), 0);
+  EXPECT_EQ(a.NSR(), "7");
+  EXPECT_EQ(a.PIS(), "12345678901");
+  EXPECT_EQ(a.CodigoRelogio(), 2);
+  EXPECT_EQ(a.DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+  EXPECT_FALSE(a.MarcacaoPorDigital());
+}
+
+TEST_F(ColetaTarvenix, FirmwareVersionChoosesThePointerAsText) {
+  const std::vector<std::pair<std::string, int32_t>> casos = {
+      {"Ver 2.1.12 ", 60}, {"VER2.1.11", 50}, {"2.1.9", 60}, {"", 50}, {"ver 3.0", 60},
+      {"  2.1.12", 60},    {"2.1.1", 50}};
+  for (const auto& [versao, ponteiro] : casos) {
+    MockCZKEM& m = Prepara(versao);
+    EXPECT_CALL(m, SdkSetLogPointer(2, ponteiro)).Times(1);
+    controle->ObterMarcacaoRelogio(2, 50, 60);
+    ::testing::Mock::VerifyAndClearExpectations(&m);
+    controle->RemoverRelogio(2);
+  }
+}
+
+TEST_F(ColetaTarvenix, ReadsDayFirstWhateverTheHostsSettings) {
+  host.RegionalDefine({OrdemData::MesDiaAno});
+  MockCZKEM& m = Prepara("2.1.12");
+  teste::FornecePunches(m, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}});
+  EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Item(1)->DataHoraMarcacao(),
+            DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+}
+
+TEST_F(ColetaTarvenix, YieldsEveryTenPunches) {
+  MockCZKEM& m = Prepara("2.1.12");
+  std::vector<LogTarvenix> logs;
+  for (int i = 0; i < 25; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
+  teste::FornecePunches(m, logs);
+  EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Count(), 25);
+  // Two around the reconnection, two for punches 10 and 20, one at the end.
+  EXPECT_EQ(host.Cedencias(), 5);
+}
+
+TEST_F(ColetaTarvenix, EmptyReadsRetryOnlyForSlowLostLinks) {
+  struct Caso {
+    int32_t codigo;
+    int64_t duracaoMs;
+    int tentativas;
+  };
+  for (const Caso& c : {Caso{-2, 2000, 3}, Caso{-2, 0, 1}, Caso{-1, 2000, 1}}) {
+    MockCZKEM& m = Prepara("2.1.12");
+    ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(c.codigo));
+    int leituras = 0;
+    ON_CALL(m, SdkGetNextNsrLog).WillByDefault([&](auto&&...) {
+      ++leituras;
+      host.Salta(c.duracaoMs);
+      return false;
+    });
+    EXPECT_CALL(m, SdkSetLogPointer(2, 0)).Times(c.tentativas);
+    EXPECT_CALL(m, SdkDisconnect).Times(c.tentativas);  // the first one, then one per retry
+    const auto lista = controle->ObterMarcacaoRelogio(2);
+    ASSERT_TRUE(lista);
+    EXPECT_EQ(lista->Count(), 0);
+    EXPECT_EQ(leituras, c.tentativas) << c.codigo << " " << c.duracaoMs;
+    ::testing::Mock::VerifyAndClearExpectations(&m);
+    controle->RemoverRelogio(2);
+  }
+}
+
+TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {
+  MockCZKEM& m = Prepara("2.1.12");
+  std::vector<LogTarvenix> logs;
+  for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
+  int lidas = 0;
+  // Before the tenth read the host arranges to cancel from the yield that follows it.
+  teste::FornecePunches(m, logs, [&] {
+    if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
+  });
+  EXPECT_EQ(controle->ObterMarcacaoRelogio(2), nullptr);
+  EXPECT_EQ(lidas, 11);  // the punch read when the flag was found set is dropped
+  // The next run starts with the flag cleared.
+  EXPECT_NE(controle->ObterMarcacaoRelogio(2), nullptr);
+}
+
+TEST_F(ColetaTarvenix, SerialClocksAreReopenedOnTheirOwnLine) {
+  auto r = std::make_shared<Relogio>();
+  r->Codigo(9);
+  r->TipoConexao(ConexaoSerial);
+  r->PortaSerial(4);
+  r->ModeloRelogio(EModeloRelogio_Tarvenix);
+  controle->AddRelogio(r);
+  MockCZKEM& m = *sdks.back();
+  ON_CALL(m, SdkConnectSerial).WillByDefault(Return(true));
+  controle->ConectarRelogio(9);
+  host.Avanca(100);
+  EXPECT_CALL(m, SdkConnectSerial(4, 9, 115200)).Times(1);
+  EXPECT_CALL(m, SdkConnectNetwork).Times(0);
+  controle->ObterMarcacaoRelogio(9);
+}
+
+TEST_F(Coleta, CancelBeforeARunHasNoEffect) {
+  MockCZKEM& m = Conectado(3);
+  teste::FornecePunches(m, {{1, 1, "1/1/2024 10:00:00"}});
+  controle->CancelaColeta();
+  const auto lista = controle->ObterMarcacaoRelogio(3);
+  ASSERT_TRUE(lista);
+  EXPECT_EQ(lista->Count(), 1);
+}
+
+TEST_F(Coleta, AllClocksGivesCopiesGroupedByClockWithEveryField) {
+  MockCZKEM& a = Conectado(1);
+  MockCZKEM& b = Conectado(2, EModeloRelogio_Tarvenix);
+  teste::FornecePunches(a, {{11, 1, "1/1/2024 10:00:00"}, {12, 0, "1/1/2024 10:01:00"}});
+  ON_CALL(b, SdkGetSysOption).WillByDefault(DoAll(SetArgReferee<2>("2.1.12"), Return(true)));
+  teste::FornecePunches(b, {LogTarvenix{"40", "999", 2024, 1, 1, 11, 0, 0}});
+  EXPECT_CALL(b, SdkSetLogPointer(2, 0));  // NSR pointer is always 0 here
+  const auto todas = controle->ObterMarcacaoTodosRelogios(5);
+  ASSERT_EQ(todas->Count(), 3);
+  EXPECT_EQ(todas->Item(1)->CodigoCartao(), 11);
+  EXPECT_EQ(todas->Item(2)->CodigoCartao(), 12);
+  EXPECT_EQ(todas->Item(3)->NSR(), "40");
+  EXPECT_EQ(todas->Item(3)->PIS(), "999");
+  EXPECT_EQ(todas->Item(3)->CodigoRelogio(), 2);
+}
+
+TEST_F(Coleta, AllClocksFailsAtADisconnectedClock) {
+  MockCZKEM& a = Conectado(1);
+  teste::FornecePunches(a, {{11, 1, "1/1/2024 10:00:00"}});
+  Registra(2);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoTodosRelogios(); }).Numero(), -43);
+  controle->RemoverTodosRelogios();
+  EXPECT_EQ(controle->ObterMarcacaoTodosRelogios()->Count(), 0);
+}
+
+TEST_F(Coleta, PointerNeedsTheRegisterModel) {
+  MockCZKEM& q = Conectado(1);
+  teste::ProibeChamadas(q);
+  Erro e = Captura([&] { controle->ReposicionaPonteiroRelogio(1, 10); });
+  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_EQ(e.Descricao(), Descricao("Método não suportado pelo modelo de relógio informado.",
+                                     "ComunicacaoZK", "ReposicionaPonteiroRelogio"));
+  MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
+  EXPECT_CALL(t, SdkSetLogPointer(2, 10)).WillOnce(Return(false));
+  controle->ReposicionaPonteiroRelogio(2, 10);
+}
+
+TEST_F(Coleta, ErasingWrapsEveryFailure) {
+  Conectado(2, EModeloRelogio_Tarvenix);
+  Erro e = Captura([&] { controle->ApagarMarcacoesRelogio(2); });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Descricao(),
+            Descricao("Ocorreu um erro desconhecido! - " +
+                          Descricao("Método não suportado pelo modelo de relógio informado.",
+                                    "ComunicacaoZK", "ApagarMarcacoesRelogio"),
+                      "ComunicacaoZK", "ApagarMarcacoesRelogio"));
+  e = Captura([&] { controle->ApagarMarcacoesRelogio(40000); });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_NE(e.Descricao().find("Estouro"), std::string::npos);
+
+  // All clocks: the Tarvenix clock fails, wrapped twice.
+  e = Captura([&] { controle->ApagarMarcacoesTodosRelogios(); });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Descricao().rfind("Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - ", 0), 0u);
+  EXPECT_TRUE(e.Descricao().ends_with("Método: ApagarMarcacoesTodosRelogios"));
+}
+
+TEST_F(Coleta, ErasingAllAnswersForTheLastClock) {
+  EXPECT_FALSE(controle->ApagarMarcacoesTodosRelogios());
+  MockCZKEM& a = Conectado(1);
+  MockCZKEM& b = Conectado(2);
+  EXPECT_CALL(a, SdkClearLogs(1)).WillOnce(Return(true)).WillOnce(Return(false));
+  EXPECT_CALL(b, SdkClearLogs(2)).WillOnce(Return(false)).WillOnce(Return(true));
+  EXPECT_FALSE(controle->ApagarMarcacoesTodosRelogios());
+  EXPECT_TRUE(controle->ApagarMarcacoesTodosRelogios());
+}
+
+}  // namespace
+}  // namespace quorvel
