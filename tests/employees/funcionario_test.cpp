@@ -1,0 +1,122 @@
+// Employee records and lists, and the control's staging list.
+#include "support/controle_fixture.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Captura;
+using teste::ControleTeste;
+using teste::Descricao;
+
+std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo) {
+  auto f = std::make_shared<FuncionarioCartao>();
+  f->Codigo(codigo);
+  return f;
+}
+
+std::shared_ptr<Template> Digital(int32_t dedo, std::string texto = "T") {
+  auto t = std::make_shared<Template>();
+  t->Dedo(dedo);
+  t->Texto(std::move(texto));
+  return t;
+}
+
+TEST(FuncionarioCartao, DefaultsAndTemplatesByFinger) {
+  FuncionarioCartao f;
+  EXPECT_EQ(f.Codigo(), 0);
+  EXPECT_FALSE(f.Supervisor());
+  EXPECT_EQ(f.Template()->Count(), 0);
+  EXPECT_EQ(f.Template(), f.Template());  // the record's own collection, not a copy
+
+  auto t = std::make_shared<Template>();
+  EXPECT_EQ(t->Dedo(), IndicadorDireito);
+  f.AddTemplate(t);
+  EXPECT_EQ(f.Template()->Item("8"), t);
+  Erro e = Captura([&] { f.AddTemplate(std::make_shared<Template>()); });
+  EXPECT_EQ(e.Numero(), -61);
+  EXPECT_EQ(e.Descricao(), Descricao("Já foi incluído um template para este dedo.",
+                                     "FuncionarioCartao", "AddTemplate"));
+  f.RemoveTemplate(8);
+  f.AddTemplate(std::make_shared<Template>());  // allowed again
+  EXPECT_EQ(Captura([&] { f.RemoveTemplate(3); }).Numero(), 5);
+  EXPECT_EQ(Captura([&] { f.AddTemplate(Digital(70000)); }).Numero(), 6);
+  f.AddTemplate(Digital(3, ""));  // an empty template text is accepted
+  EXPECT_EQ(f.Template()->Count(), 2);
+}
+
+TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
+  ListaFuncionarioCartao lista;
+  for (int32_t c : {0, -5}) {
+    Erro e = Captura([&] { lista.Add(Funcionario(c)); });
+    EXPECT_EQ(e.Numero(), -11);
+    EXPECT_EQ(e.Descricao(), Descricao("Informe um código cujo valor seja maior que zero.",
+                                       "ListaFuncionarioCartao", "Add"));
+  }
+  auto sete = Funcionario(7);
+  lista.Add(sete);
+  for (auto outro : {sete, Funcionario(7)}) {
+    Erro e = Captura([&] { lista.Add(outro); });
+    EXPECT_EQ(e.Numero(), -12);
+    EXPECT_EQ(e.Descricao(),
+              Descricao("Já existe um item adicionado a coleção cujo código do funcionário "
+                        "equivale ao código de funcionário que deseja incluir.",
+                        "ListaFuncionarioCartao", "Add"));
+  }
+  EXPECT_EQ(lista.Count(), 1);
+  EXPECT_EQ(lista.ItemByCodCartaoFuncionario(7), sete);
+  EXPECT_EQ(lista.ItemByCodCartaoFuncionario(8), nullptr);
+  Erro e = Captura([&] { lista.Remove("07"); });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioCartao\r\nMétodo: Remove"));
+  EXPECT_EQ(lista.Count(), 1);
+  for (int32_t p : {0, 2}) EXPECT_EQ(Captura([&] { lista.Item(p); }).Numero(), -1);
+  EXPECT_EQ(Captura([&] { lista.Add(nullptr); }).Numero(), 91);
+  lista.Remove("7");
+  EXPECT_EQ(lista.Count(), 0);
+  lista.RemoveAll();
+  EXPECT_EQ(lista.Count(), 0);
+}
+
+TEST(ListaFuncionarioNaoEnviado, KeyWithoutSeparatorCollides) {
+  ListaFuncionarioNaoEnviado lista;
+  auto registro = [](std::string relogio, int32_t codigo, EFalhaEnvioFuncionario motivo) {
+    auto r = std::make_shared<FuncionarioNaoEnviado>();
+    r->CodigoRelogio(std::move(relogio));
+    r->FuncionarioCartao(Funcionario(codigo));
+    r->MotivoFalha(motivo);
+    return r;
+  };
+  lista.Add(registro("1", 23, RelogioRecusouTemplate));
+  lista.Add(registro("12", 3, RelogioRecusou));  // "123" again: not added, no error
+  lista.Add(registro("1", 23, RelogioRecusou));  // the first record and its reason stay
+  ASSERT_EQ(lista.Count(), 1);
+  EXPECT_EQ(lista.Item(1)->MotivoFalha(), RelogioRecusouTemplate);
+  EXPECT_EQ(Captura([&] { lista.Item(2); }).Numero(), -1);
+  Erro e = Captura([&] { lista.Add(std::make_shared<FuncionarioNaoEnviado>()); });
+  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioNaoEnviado\r\nMétodo: Add"));
+  FuncionarioNaoEnviado novo;
+  EXPECT_EQ(novo.MotivoFalha(), RelogioRecusou);
+  EXPECT_EQ(novo.CodigoRelogio(), "");
+}
+
+using Preparacao = ControleTeste;
+
+TEST_F(Preparacao, StagingListThroughTheControl) {
+  for (int32_t c : {1, 2, 3, 4, 5}) controle->AddFuncionarioCartao(Funcionario(c));
+  EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("3")->Codigo(), 3);
+  EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao(" 4 ")->Codigo(), 4);
+  EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("99"), nullptr);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("abc"); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao(""); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("4294967296"); }).Numero(), 6);
+  controle->RemoverFuncionarioCartao("2");
+  EXPECT_EQ(Captura([&] { controle->RemoverFuncionarioCartao("02"); }).Numero(), -1);
+  EXPECT_EQ(controle->FuncionariosCartao().Count(), 4);
+  controle->RemoverTodosFuncionariosCartao();
+  EXPECT_EQ(controle->FuncionariosCartao().Count(), 0);
+  EXPECT_EQ(Captura([&] { controle->AddFuncionarioCartao(Funcionario(0)); }).Numero(), -11);
+}
+
+}  // namespace
+}  // namespace quorvel

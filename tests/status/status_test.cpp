@@ -1,0 +1,187 @@
+// Clock date and time, status, wiping and the test entry.
+#include "support/controle_fixture.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Captura;
+using teste::ControleTeste;
+using teste::Descricao;
+using teste::MockCZKEM;
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::InSequence;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+
+using DataHoraRelogio = ControleTeste;
+
+void HoraDoRelogio(MockCZKEM& m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi, int32_t s) {
+  ON_CALL(m, SdkGetDeviceTime)
+      .WillByDefault(DoAll(SetArgReferee<1>(a), SetArgReferee<2>(me), SetArgReferee<3>(d),
+                           SetArgReferee<4>(h), SetArgReferee<5>(mi), SetArgReferee<6>(s), Return(true)));
+}
+
+TEST_F(DataHoraRelogio, ReadsTheSixNumbersDayFirst) {
+  host.RegionalDefine({OrdemData::MesDiaAno});  // the clock's numbers are read day first anyway
+  MockCZKEM& m = Conectado(1);
+  HoraDoRelogio(m, 2024, 3, 5, 7, 4, 9);
+  EXPECT_EQ(controle->ObterDataHoraRelogio(1), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+  HoraDoRelogio(m, 24, 3, 5, 7, 4, 9);  // as the text 5/3/24 would be read
+  EXPECT_EQ(controle->ObterDataHoraRelogio(1).Partes().ano, 2024);
+}
+
+TEST_F(DataHoraRelogio, AnUnreadableClockGivesMinus44) {
+  MockCZKEM& m = Conectado(1);
+  EXPECT_CALL(m, SdkGetDeviceTime).WillOnce(Return(false));  // six zeros stay
+  Erro e = Captura([&] { controle->ObterDataHoraRelogio(1); });
+  EXPECT_EQ(e.Numero(), -44);
+  EXPECT_EQ(e.Descricao(), Descricao("A Data e Hora informada pelo relógio é inválida.",
+                                     "ComunicacaoZK", "ObterDataHoraRelogio"));
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  HoraDoRelogio(m, 2024, 2, 30, 0, 0, 0);
+  EXPECT_EQ(Captura([&] { controle->ObterDataHoraRelogio(1); }).Numero(), -44);
+}
+
+TEST_F(DataHoraRelogio, SettingRetriesLostLinks) {
+  MockCZKEM& m = Conectado(1);
+  const DataHora quando = DataHora::DePartes(2026, 12, 6, 18, 30, 15);
+  ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
+  EXPECT_CALL(m, SdkSetDeviceTime(1, 2026, 12, 6, 18, 30, 15))
+      .WillOnce(Return(false)).WillOnce(Return(false)).WillOnce(Return(true));
+  EXPECT_CALL(m, SdkConnectNetwork("192.0.2.1", 4370)).Times(2);
+  EXPECT_TRUE(controle->EnviaDataHoraRelogio(1, quando));
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
+
+  EXPECT_CALL(m, SdkSetDeviceTime).Times(3).WillRepeatedly(Return(false));
+  EXPECT_FALSE(controle->EnviaDataHoraRelogio(1, quando));
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+
+  ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-4));
+  EXPECT_CALL(m, SdkSetDeviceTime).WillOnce(Return(false));
+  EXPECT_FALSE(controle->EnviaDataHoraRelogio(1, quando));
+  EXPECT_FALSE(controle->Relogios().Item(1)->Relogio()->Monitorado());
+  EXPECT_TRUE(controle->Relogios().Item(1)->Conectado());
+}
+
+TEST_F(DataHoraRelogio, AllClocksStopsAtTheFirstFalse) {
+  EXPECT_TRUE(controle->EnviaDataHoraTodosRelogios(DataHora()));
+  MockCZKEM& a = Conectado(1);
+  MockCZKEM& b = Conectado(2);
+  MockCZKEM& c = Conectado(3);
+  EXPECT_CALL(a, SdkSetDeviceTime).WillOnce(Return(true));
+  EXPECT_CALL(b, SdkSetDeviceTime).WillOnce(Return(false));
+  EXPECT_CALL(c, SdkSetDeviceTime).Times(0);
+  EXPECT_FALSE(controle->EnviaDataHoraTodosRelogios(DataHora::DePartes(2026, 1, 1)));
+}
+
+using Manutencao = ControleTeste;
+
+TEST_F(Manutencao, WipingIsForTheFingerprintModel) {
+  Registra(3);
+  EXPECT_EQ(Captura([&] { controle->ApagarTodosRegistrosRelogio(3); }).Numero(), -43);
+  MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
+  teste::ProibeChamadas(t);
+  Erro e = Captura([&] { controle->ApagarTodosRegistrosRelogio(2); });
+  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_TRUE(e.Descricao().ends_with("Método: ApagarTodosRegistrosRelogio"));
+  MockCZKEM& q = Conectado(1);
+  EXPECT_CALL(q, SdkClearAllData(1)).WillOnce(Return(false));
+  EXPECT_FALSE(controle->ApagarTodosRegistrosRelogio(1));
+}
+
+TEST_F(Manutencao, TestEntryShowsTheOutcome) {
+  EXPECT_EQ(Captura([&] { controle->Teste(); }).Numero(), -41);
+  EXPECT_TRUE(host.Mensagens().empty());
+  MockCZKEM& m = Registra(1);  // no guard: not connected is fine
+  {
+    InSequence s;
+    EXPECT_CALL(m, SdkTestOperation(1)).WillOnce(Return(true));
+    EXPECT_CALL(m, SdkGetLastError);
+    EXPECT_CALL(m, SdkTestOperation(1)).WillOnce(Return(false));
+    EXPECT_CALL(m, SdkGetLastError);
+  }
+  controle->Teste();
+  controle->Teste();
+  EXPECT_EQ(host.Mensagens(), (std::vector<std::string>{"Sucess", "Error"}));
+}
+
+class Status : public ControleTeste {
+ protected:
+  // Status codes 1..9 answer the given values; -1 leaves the out variable alone.
+  void Valores(MockCZKEM& m, std::map<int32_t, int32_t> valores) {
+    ON_CALL(m, SdkGetDeviceStatus).WillByDefault([valores](int32_t, int32_t codigo, int32_t& v) {
+      auto it = valores.find(codigo);
+      if (it != valores.end() && it->second != -1) v = it->second;
+      return true;
+    });
+    HoraDoRelogio(m, 2024, 3, 5, 7, 4, 9);
+  }
+};
+
+TEST_F(Status, ReadsInOrderThenTimeThenFirmware) {
+  MockCZKEM& m = Conectado(1);
+  Valores(m, {{1, 2}, {2, 30}, {3, 40}, {4, 5}, {5, 6}, {6, 1234}, {7, 1000}, {8, 500}, {9, 50000}});
+  ON_CALL(m, SdkGetFirmwareVersion).WillByDefault(DoAll(SetArgReferee<1>("Ver 6.60"), Return(true)));
+  {
+    InSequence s;
+    for (int32_t codigo : {9, 7, 8, 1, 4, 3, 2, 5, 6}) EXPECT_CALL(m, SdkGetDeviceStatus(1, codigo, _));
+    EXPECT_CALL(m, SdkGetDeviceTime);
+    EXPECT_CALL(m, SdkGetFirmwareVersion);
+  }
+  const auto s = controle->ObterStatusRelogio(1);
+  EXPECT_EQ(s->QuantidadeAdministradores(), 2);
+  EXPECT_EQ(s->QuantidadeUsuarios(), 30);
+  EXPECT_EQ(s->QuantidadeTemplates(), 40);
+  EXPECT_EQ(s->QuantidadeSenhas(), 5);
+  EXPECT_EQ(s->VezesAdministradorPoderaGerenciar(), 6);
+  EXPECT_EQ(s->NumeroMarcacoes(), 1234);
+  EXPECT_EQ(s->CapacidadeTemplates(), 1000);
+  EXPECT_EQ(s->CapacidadeUsuarios(), 500);
+  EXPECT_EQ(s->CapacidadeRegistros(), 50000);
+  EXPECT_DOUBLE_EQ(s->PercentualOcupacacaoBufferMarcacoes(), 2.468);
+  EXPECT_EQ(s->DataHora(), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+  EXPECT_EQ(s->VersaoFirmware(), "Ver 6.60");
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  Valores(m, {});
+  const auto outro = controle->ObterStatusRelogio(1);
+  EXPECT_NE(outro, s);  // a new record each time
+  outro->NumeroMarcacoes(1);
+  EXPECT_EQ(s->NumeroMarcacoes(), 1234);
+}
+
+TEST_F(Status, OccupationRounding) {
+  MockCZKEM& m = Conectado(1);
+  const std::vector<std::tuple<int32_t, int32_t, double>> casos = {
+      {1, 3, 33.3333}, {33, 3200, 1.0312}, {120, 100, 120.0}, {5, 0, 0.0},
+      {30000000, 100000, 30000.0}};  // the product needs more than 32 bits
+  for (const auto& [marcacoes, capacidade, esperado] : casos) {
+    Valores(m, {{6, marcacoes}, {9, capacidade}});
+    EXPECT_DOUBLE_EQ(controle->ObterStatusRelogio(1)->PercentualOcupacacaoBufferMarcacoes(), esperado)
+        << marcacoes << "/" << capacidade;
+  }
+}
+
+TEST_F(Status, ASilentReadRepeatsThePreviousValue) {
+  MockCZKEM& m = Conectado(1);
+  Valores(m, {{9, 100}, {7, -1}, {8, 70}, {1, -1}});
+  const auto s = controle->ObterStatusRelogio(1);
+  EXPECT_EQ(s->CapacidadeTemplates(), 100);
+  EXPECT_EQ(s->QuantidadeAdministradores(), 70);
+  EXPECT_EQ(s->VersaoFirmware(), "");
+}
+
+TEST_F(Status, GuardFirstAndNewRecordsDefaults) {
+  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(1); }).Numero(), -41);
+  teste::ProibeChamadas(Registra(2));
+  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(2); }).Numero(), -43);
+  StatusRelogio novo;
+  EXPECT_EQ(novo.NumeroMarcacoes(), 0);
+  EXPECT_EQ(novo.DataHora(), DataHora());
+  EXPECT_EQ(novo.VersaoFirmware(), "");
+  EXPECT_EQ(novo.PercentualOcupacacaoBufferMarcacoes(), 0.0);
+}
+
+}  // namespace
+}  // namespace quorvel
