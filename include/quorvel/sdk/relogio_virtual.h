@@ -1,0 +1,185 @@
+// A simulated clock of either model behind the device SDK interface, reachable by address in
+// this process, with faults on demand. See docs/virtual-clock.md for its exact behaviour.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quorvel/data_hora.h"
+#include "quorvel/enumeracoes.h"
+#include "quorvel/host.h"
+#include "quorvel/sdk/czkem.h"
+
+namespace quorvel::sdk {
+
+// Last-error codes of the virtual clock.
+namespace codigo {
+inline constexpr int32_t kSucesso = 0;
+inline constexpr int32_t kLinkPerdido = -2;  // no live link: reconnect and try again
+inline constexpr int32_t kNaoEncontrado = -3;
+inline constexpr int32_t kMemoriaCheia = -4;
+inline constexpr int32_t kArgumentoInvalido = -5;
+inline constexpr int32_t kNaoSuportado = -100;
+}  // namespace codigo
+
+// Number of the failure thrown by an operation made to fail as a call.
+inline constexpr int32_t kFalhaDeChamada = -2147467259;
+
+struct UsuarioVirtual {
+  std::string id;  // user number as text ("25")
+  std::string nome, senha;
+  int32_t privilegio = 0;
+  bool habilitado = true;
+  std::string cartao, pis, cpf;
+};
+
+struct MarcacaoVirtual {
+  int32_t cartao = 0;  // user number (model EModeloRelogio_Quorvel)
+  int32_t modo = 1;    // 1 fingerprint, 0 password, 2 card
+  int32_t estado = 0;  // 0 in, 1 out
+  std::string nsr;     // model EModeloRelogio_Tarvenix
+  std::string pis;
+  DataHora momento;
+  // A punch whose date the clock reports as impossible (a fault for tests).
+  bool dataImpossivel = false;
+};
+
+struct EmpregadorVirtual {
+  std::string nome, documento, cei, endereco;
+  int32_t tipoDocumento = 0;
+};
+
+struct CapacidadesVirtuais {
+  int32_t usuarios = 3000;
+  int32_t templates = 3000;
+  int32_t registros = 100000;
+};
+
+// The device itself: state shared by every SDK object connected to it. Thread-safe.
+class DispositivoVirtual {
+ public:
+  DispositivoVirtual(EModeloRelogio modelo, std::string firmware = {});
+
+  EModeloRelogio Modelo() const { return modelo_; }
+  std::string Firmware() const;
+  void DefineFirmware(std::string versao);
+  void DefineCapacidades(CapacidadesVirtuais c);
+  // Where the clock reads the wall time from (the host's clock in tests); default: system.
+  void DefineFonteDeTempo(std::function<DataHora()> agora);
+
+  // ---- State a test or a demo sets up directly -------------------------------------------
+  // Adds a punch now (or at `momento`); false when the log is full or the clock disabled.
+  bool AdicionaMarcacao(int32_t usuario, int32_t modo = 1, std::optional<DataHora> momento = {});
+  // Adds a register record with the next NSR for the given PIS.
+  bool AdicionaRegistro(const std::string& pis, std::optional<DataHora> momento = {});
+  // A punch whose date the clock reports as impossible (month 13 / "31/02").
+  void AdicionaMarcacaoComDataImpossivel();
+  void AdicionaUsuario(UsuarioVirtual u);
+  // Stores a template as the clock keeps it (converted for model EModeloRelogio_Quorvel).
+  void AdicionaTemplate(const std::string& usuario, int32_t dedo, std::string texto);
+
+  // ---- Faults on demand -------------------------------------------------------------------
+  // Every call answers false with -2 until the next connect (chamadas < 0), or for the next
+  // `chamadas` calls.
+  void PerdeLink(int32_t chamadas = -1);
+  // The named operation (e.g. "SdkSetUserInfo") answers false with `codigo`, `vezes` times
+  // (negative: until cleared).
+  void Recusa(const std::string& operacao, int32_t codigo, int32_t vezes = -1);
+  // The named operation throws an Erro numbered kFalhaDeChamada, `vezes` times.
+  void FalhaComoChamada(const std::string& operacao, int32_t vezes = -1);
+  // Every call sleeps this long first.
+  void Lentidao(int32_t milissegundos);
+  void LimpaFalhas();
+
+  // ---- Inspection -------------------------------------------------------------------------
+  std::vector<UsuarioVirtual> Usuarios() const;
+  std::optional<std::string> TemplateDe(const std::string& usuario, int32_t dedo) const;
+  std::vector<MarcacaoVirtual> Marcacoes() const;
+  std::optional<std::string> Opcao(const std::string& nome) const;
+  int32_t InformacaoDispositivo(int32_t item) const;
+  EmpregadorVirtual Empregador() const;
+  DataHora Agora() const;
+  bool Habilitado() const;
+  int32_t Conexoes() const;
+
+ private:
+  friend class SdkVirtual;
+
+  // Decides, under the lock, how a call goes: 0 = proceed, otherwise the refusal code.
+  // May throw for an operation made to fail as a call.
+  int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
+  DataHora AgoraSemTrava() const;
+  std::string ProximoNsr();
+
+  mutable std::mutex mutex_;
+  const EModeloRelogio modelo_;
+  std::string firmware_;
+  CapacidadesVirtuais capacidades_;
+  std::function<DataHora()> fonteTempo_;
+  int64_t deslocamentoSegundos_ = 0;
+  bool habilitado_ = true;
+  std::map<std::string, UsuarioVirtual> usuarios_;  // by id, in id order
+  std::map<std::pair<std::string, int32_t>, std::string> templates_;
+  std::vector<MarcacaoVirtual> log_;
+  int64_t ultimoNsr_ = 0;
+  std::unordered_map<std::string, std::string> opcoes_;
+  std::unordered_map<int32_t, int32_t> informacoes_;
+  EmpregadorVirtual empregador_;
+  std::string horarioVeraoInicio_, horarioVeraoFim_;
+  int32_t conexoes_ = 0;
+  // Faults.
+  int32_t linkPerdidoChamadas_ = 0;  // >0: that many calls; <0: until reconnect
+  uint64_t geracaoLink_ = 0;         // bumped by a lost link that lasts until reconnect
+  struct Falha {
+    int32_t codigo;
+    int32_t vezes;
+    bool lanca;
+  };
+  std::unordered_map<std::string, Falha> falhas_;
+  int32_t lentidaoMs_ = 0;
+};
+
+// The process-wide set of virtual clocks, reachable by "IP:port" or by serial port number.
+class RedeVirtual {
+ public:
+  static RedeVirtual& Instancia();
+  void Publica(const std::string& ip, int32_t porta, std::shared_ptr<DispositivoVirtual> d);
+  void PublicaSerial(int32_t porta, std::shared_ptr<DispositivoVirtual> d);
+  void Retira(const std::string& ip, int32_t porta);
+  void RetiraSerial(int32_t porta);
+  void Limpa();
+  std::shared_ptr<DispositivoVirtual> Procura(const std::string& ip, int32_t porta) const;
+  std::shared_ptr<DispositivoVirtual> ProcuraSerial(int32_t porta) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<DispositivoVirtual>> rede_;
+  std::unordered_map<int32_t, std::shared_ptr<DispositivoVirtual>> serial_;
+};
+
+// An SDK object talking to a virtual clock found in RedeVirtual.
+std::shared_ptr<CZKEM> CriaSdkVirtual();
+// The factory for a control whose clocks are virtual.
+FabricaCZKEM FabricaVirtual();
+
+// Adds a punch for a random known user every `intervaloMs` while `host` runs its loop.
+// Keep the timer as long as punches should arrive.
+std::unique_ptr<Timer> GeraMarcacoes(Host& host, std::shared_ptr<DispositivoVirtual> d,
+                                     int32_t intervaloMs, uint32_t semente = 1);
+
+// Sample employees and punches for demos: five employees with passwords and templates, a
+// week of punches ending today (Quorvel) or register records (Tarvenix).
+void SemeiaExemplo(DispositivoVirtual& d);
+
+// The deterministic template conversion of the virtual clock: "V10:" + text for a text of
+// letters, digits, '+', '/', '=' (at least 4 characters); nothing otherwise.
+std::optional<std::string> ConverteTemplateVirtual(const std::string& texto);
+
+}  // namespace quorvel::sdk

@@ -1,0 +1,298 @@
+#include "arquivos.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "opcoes.h"
+
+namespace ponto {
+
+using quorvel::FuncionarioCartao;
+using quorvel::Template;
+
+namespace {
+
+constexpr size_t kTamanhoMaximoArquivo = 64u << 20;  // no employee file is near this
+
+std::string LeArquivo(const std::string& caminho) {
+  std::ifstream f(caminho, std::ios::binary);
+  if (!f) throw ErroDeUso("não foi possível abrir o arquivo \"" + caminho + "\".");
+  f.seekg(0, std::ios::end);
+  const auto tamanho = f.tellg();
+  if (tamanho < 0 || static_cast<size_t>(tamanho) > kTamanhoMaximoArquivo)
+    throw ErroDeUso("o arquivo \"" + caminho + "\" é grande demais.");
+  f.seekg(0);
+  std::string texto(static_cast<size_t>(tamanho), '\0');
+  f.read(texto.data(), tamanho);
+  return texto;
+}
+
+std::string Apara(std::string s) {
+  const auto i = s.find_first_not_of(" \t\r");
+  if (i == std::string::npos) return {};
+  return s.substr(i, s.find_last_not_of(" \t\r") - i + 1);
+}
+
+std::string Minusculas(std::string s) {
+  for (auto& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// One CSV record with quoting ("a;""b""" gives a;"b").
+std::vector<std::string> Campos(const std::string& linha, char sep) {
+  std::vector<std::string> campos(1);
+  bool aspas = false;
+  for (size_t i = 0; i < linha.size(); ++i) {
+    const char c = linha[i];
+    if (aspas) {
+      if (c == '"' && i + 1 < linha.size() && linha[i + 1] == '"') {
+        campos.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        aspas = false;
+      } else {
+        campos.back() += c;
+      }
+    } else if (c == '"') {
+      aspas = true;
+    } else if (c == sep) {
+      campos.emplace_back();
+    } else {
+      campos.back() += c;
+    }
+  }
+  if (aspas) throw ErroDeUso("aspas sem fechamento");
+  for (auto& c : campos) c = Apara(c);
+  return campos;
+}
+
+[[noreturn]] void Falha(const std::string& arquivo, size_t linha, const std::string& motivo) {
+  throw ErroDeUso(arquivo + ", linha " + std::to_string(linha) + ": " + motivo +
+                  " Nenhum funcionário foi enviado.");
+}
+
+bool Booleano(const std::string& texto, bool& saida) {
+  const std::string t = Minusculas(texto);
+  if (t.empty() || t == "0" || t == "nao" || t == "não" || t == "n" || t == "false") {
+    saida = false;
+    return true;
+  }
+  if (t == "1" || t == "sim" || t == "s" || t == "true") {
+    saida = true;
+    return true;
+  }
+  return false;
+}
+
+// Checks shared by both formats; `onde` names the row.
+void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos, const std::function<void(std::string)>& falha) {
+  if (f.Codigo() <= 0) falha("o código do funcionário deve ser maior que zero.");
+  if (!vistos.insert(f.Codigo()).second) falha("o código " + std::to_string(f.Codigo()) + " aparece mais de uma vez.");
+  if (f.Nome().empty()) falha("o nome do funcionário está vazio.");
+}
+
+void AdicionaDigital(FuncionarioCartao& f, long long dedo, const std::string& texto,
+                     const std::function<void(std::string)>& falha) {
+  if (dedo < 0 || dedo > 9) falha("dedo " + std::to_string(dedo) + " inválido (use 0 a 9).");
+  if (texto.empty()) falha("template vazio para o dedo " + std::to_string(dedo) + ".");
+  auto t = std::make_shared<Template>();
+  t->Dedo(static_cast<int32_t>(dedo));
+  t->Texto(texto);
+  if (quorvel::ExisteNaColecao(*f.Template(), std::to_string(dedo)))
+    falha("o dedo " + std::to_string(dedo) + " aparece duas vezes.");
+  f.AddTemplate(t);
+}
+
+}  // namespace
+
+quorvel::EModeloRelogio ModeloDe(const std::string& texto) {
+  const std::string t = Minusculas(texto);
+  if (t == "quorvel") return quorvel::EModeloRelogio_Quorvel;
+  if (t == "tarvenix") return quorvel::EModeloRelogio_Tarvenix;
+  throw ErroDeUso("modelo de relógio desconhecido: \"" + texto + "\" (use quorvel ou tarvenix).");
+}
+
+std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosCsv(const std::string& texto,
+                                                                  const std::string& nome) {
+  std::vector<std::shared_ptr<FuncionarioCartao>> r;
+  std::istringstream in(texto);
+  std::string linha;
+  size_t numero = 0;
+  std::vector<std::string> cabecalho;
+  char sep = ';';
+  std::set<int32_t> vistos;
+  while (std::getline(in, linha)) {
+    ++numero;
+    if (numero == 1 && linha.rfind("\xEF\xBB\xBF", 0) == 0) linha.erase(0, 3);  // BOM
+    if (Apara(linha).empty()) continue;
+    if (cabecalho.empty()) {
+      sep = linha.find(';') != std::string::npos ? ';' : ',';
+      for (auto& c : Campos(linha, sep)) cabecalho.push_back(Minusculas(c));
+      for (const char* obrigatorio : {"codigo", "nome"})
+        if (std::find(cabecalho.begin(), cabecalho.end(), obrigatorio) == cabecalho.end())
+          Falha(nome, numero, std::string("o cabeçalho não tem a coluna \"") + obrigatorio + "\".");
+      continue;
+    }
+    std::vector<std::string> campos;
+    try {
+      campos = Campos(linha, sep);
+    } catch (const ErroDeUso& e) {
+      Falha(nome, numero, std::string(e.what()) + ".");
+    }
+    if (campos.size() != cabecalho.size())
+      Falha(nome, numero, "esperava " + std::to_string(cabecalho.size()) + " campos e encontrou " +
+                              std::to_string(campos.size()) + ".");
+    auto f = std::make_shared<FuncionarioCartao>();
+    auto falha = [&](std::string motivo) { Falha(nome, numero, motivo); };
+    for (size_t i = 0; i < campos.size(); ++i) {
+      const std::string& c = cabecalho[i];
+      const std::string& v = campos[i];
+      if (c == "codigo") {
+        auto n = NumeroDe(v);
+        if (!n || *n < 1 || *n > 2147483647) falha("código inválido \"" + v + "\".");
+        f->Codigo(static_cast<int32_t>(*n));
+      } else if (c == "nome") {
+        f->Nome(v);
+      } else if (c == "senha") {
+        f->Senha(v);
+      } else if (c == "supervisor") {
+        bool b = false;
+        if (!Booleano(v, b)) falha("supervisor deve ser sim ou não, não \"" + v + "\".");
+        f->Supervisor(b);
+      } else if (c == "cartao") {
+        f->Cartao(v);
+      } else if (c == "pis") {
+        f->PIS(v);
+      } else if (c == "cpf") {
+        f->CPF(v);
+      } else if (c == "digitais") {
+        std::istringstream d(v);
+        std::string item;
+        while (std::getline(d, item, '|')) {
+          item = Apara(item);
+          if (item.empty()) continue;
+          const auto dois = item.find(':');
+          if (dois == std::string::npos) falha("digital sem dedo: use dedo:template.");
+          auto dedo = NumeroDe(Apara(item.substr(0, dois)));
+          if (!dedo) falha("dedo inválido \"" + item.substr(0, dois) + "\".");
+          AdicionaDigital(*f, *dedo, Apara(item.substr(dois + 1)), falha);
+        }
+      } else {
+        falha("coluna desconhecida \"" + c + "\".");
+      }
+    }
+    Confere(*f, vistos, falha);
+    r.push_back(std::move(f));
+  }
+  if (cabecalho.empty()) throw ErroDeUso(nome + ": o arquivo está vazio.");
+  return r;
+}
+
+std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::string& texto,
+                                                                   const std::string& nome) {
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(texto);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw ErroDeUso(nome + ": JSON inválido (" + e.what() + "). Nenhum funcionário foi enviado.");
+  }
+  if (!doc.is_array()) throw ErroDeUso(nome + ": esperava uma lista de funcionários.");
+  std::vector<std::shared_ptr<FuncionarioCartao>> r;
+  std::set<int32_t> vistos;
+  size_t numero = 0;
+  for (const auto& item : doc) {
+    ++numero;
+    auto falha = [&](std::string motivo) {
+      throw ErroDeUso(nome + ", funcionário " + std::to_string(numero) + ": " + motivo +
+                      " Nenhum funcionário foi enviado.");
+    };
+    if (!item.is_object()) falha("esperava um objeto.");
+    auto f = std::make_shared<FuncionarioCartao>();
+    auto texto_ = [&](const char* campo) -> std::string {
+      if (!item.contains(campo) || item[campo].is_null()) return {};
+      if (!item[campo].is_string()) falha(std::string("o campo \"") + campo + "\" deve ser texto.");
+      return item[campo].get<std::string>();
+    };
+    for (auto it = item.begin(); it != item.end(); ++it) {
+      static const std::set<std::string> kCampos = {"codigo", "nome", "senha", "supervisor", "cartao",
+                                                    "pis",    "cpf",  "digitais"};
+      if (!kCampos.count(it.key())) falha("campo desconhecido \"" + it.key() + "\".");
+    }
+    if (!item.contains("codigo") || !item["codigo"].is_number_integer()) falha("o código deve ser um número inteiro.");
+    const long long codigo = item["codigo"].get<long long>();
+    if (codigo < 1 || codigo > 2147483647) falha("código inválido " + std::to_string(codigo) + ".");
+    f->Codigo(static_cast<int32_t>(codigo));
+    f->Nome(texto_("nome"));
+    f->Senha(texto_("senha"));
+    f->Cartao(texto_("cartao"));
+    f->PIS(texto_("pis"));
+    f->CPF(texto_("cpf"));
+    if (item.contains("supervisor")) {
+      if (!item["supervisor"].is_boolean()) falha("supervisor deve ser true ou false.");
+      f->Supervisor(item["supervisor"].get<bool>());
+    }
+    if (item.contains("digitais")) {
+      if (!item["digitais"].is_array()) falha("digitais deve ser uma lista.");
+      for (const auto& d : item["digitais"]) {
+        if (!d.is_object() || !d.contains("dedo") || !d["dedo"].is_number_integer() || !d.contains("template") ||
+            !d["template"].is_string())
+          falha("cada digital precisa de \"dedo\" (0 a 9) e \"template\" (texto).");
+        AdicionaDigital(*f, d["dedo"].get<long long>(), d["template"].get<std::string>(), falha);
+      }
+    }
+    Confere(*f, vistos, falha);
+    r.push_back(std::move(f));
+  }
+  return r;
+}
+
+std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string& caminho) {
+  const std::string texto = LeArquivo(caminho);
+  const std::string ext = Minusculas(caminho.size() >= 5 ? caminho.substr(caminho.size() - 5) : caminho);
+  if (ext == ".json") return LeFuncionariosJson(texto, caminho);
+  return LeFuncionariosCsv(texto, caminho);
+}
+
+std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& caminho) {
+  std::istringstream in(LeArquivo(caminho));
+  std::vector<std::shared_ptr<quorvel::Relogio>> r;
+  std::string linha;
+  size_t numero = 0;
+  while (std::getline(in, linha)) {
+    ++numero;
+    linha = Apara(linha);
+    if (linha.empty() || linha[0] == '#') continue;
+    const char sep = linha.find(';') != std::string::npos ? ';' : ',';
+    const auto campos = Campos(linha, sep);
+    auto falha = [&](const std::string& m) {
+      throw ErroDeUso(caminho + ", linha " + std::to_string(numero) + ": " + m);
+    };
+    if (campos.size() < 2 || campos.size() > 3) falha("use codigo;endereço;modelo.");
+    auto codigo = NumeroDe(campos[0]);
+    if (!codigo || *codigo < 1 || *codigo > 32767) falha("código de relógio inválido \"" + campos[0] + "\".");
+    auto rel = std::make_shared<quorvel::Relogio>();
+    rel->Codigo(static_cast<int16_t>(*codigo));
+    if (campos[1].rfind("serial:", 0) == 0) {
+      auto porta = NumeroDe(campos[1].substr(7));
+      if (!porta || *porta < 1 || *porta > 32767) falha("porta serial inválida \"" + campos[1] + "\".");
+      rel->TipoConexao(quorvel::ConexaoSerial);
+      rel->PortaSerial(static_cast<int16_t>(*porta));
+    } else {
+      if (campos[1].empty()) falha("endereço vazio.");
+      rel->IP(campos[1]);
+    }
+    try {
+      rel->ModeloRelogio(campos.size() == 3 ? ModeloDe(campos[2]) : quorvel::EModeloRelogio_Quorvel);
+    } catch (const ErroDeUso& e) {
+      falha(e.what());
+    }
+    r.push_back(std::move(rel));
+  }
+  if (r.empty()) throw ErroDeUso(caminho + ": nenhum relógio no arquivo.");
+  return r;
+}
+
+}  // namespace ponto

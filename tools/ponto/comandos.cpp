@@ -1,0 +1,477 @@
+#include "comandos.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "arquivos.h"
+#include "saida.h"
+#include "sessao.h"
+
+namespace ponto {
+
+using namespace quorvel;
+
+namespace {
+
+constexpr int kOk = 0, kErroComponente = 1, kErroUso = 2, kRecusado = 3, kCancelado = 130;
+
+const char* kAjudaGeral = R"(ponto — coleta e configuração de relógios de ponto
+
+Uso: ponto COMANDO [opções]
+
+Comandos:
+  coletar                 coleta as marcações dos relógios
+  monitorar               mostra cada marcação assim que chega (Ctrl-C encerra)
+  status                  situação de cada relógio
+  data-hora               lê ou acerta a data e hora dos relógios
+  funcionarios enviar ARQ envia funcionários de um arquivo CSV ou JSON
+  funcionarios listar     lista os funcionários gravados nos relógios
+  funcionarios excluir    exclui um funcionário (--codigo N)
+  empregador              grava os dados do empregador (relógios tarvenix)
+  sirene                  programa, apaga ou ajusta as sirenes (relógios quorvel)
+  horario-verao           define ou apaga o horário de verão
+  verificacao 1para1|1paran   modo de verificação da digital
+  apagar-marcacoes        apaga as marcações (relógios quorvel)
+  limpar                  apaga todos os dados (relógios quorvel)
+  habilitar | desabilitar habilita ou desabilita os relógios
+
+Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarvenix):
+  --relogio CÓD --ip ENDEREÇO [--modelo quorvel|tarvenix]   relógio em rede (porta 4370)
+  --relogio CÓD --serial PORTA [--modelo ...]               relógio na porta serial
+  --relogios ARQUIVO      um relógio por linha: código;endereço|serial:PORTA;modelo
+  --relogio CÓD           sozinho, escolhe um dos relógios embutidos
+
+Saída:
+  --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas
+
+Use "ponto COMANDO --ajuda" para as opções de cada comando.
+)";
+
+const std::map<std::string, std::string> kAjuda = {
+    {"coletar", "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
+                "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
+                "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"},
+    {"monitorar", "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
+                  "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
+                  "uma marcação nova é gerada a cada MS milissegundos (padrão 2000).\n"},
+    {"status", "Uso: ponto status [relógios] [--formato ...]\n"},
+    {"data-hora", "Uso: ponto data-hora [--definir \"dd/mm/aaaa hh:mm:ss\" | --agora] [relógios]\n"
+                  "Sem opção, mostra a data e hora de cada relógio.\n"},
+    {"funcionarios",
+     "Uso: ponto funcionarios enviar ARQUIVO.csv|ARQUIVO.json\n"
+     "     ponto funcionarios listar\n"
+     "     ponto funcionarios excluir --codigo N\n"
+     "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
+     "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
+     "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do envio.\n"},
+    {"empregador", "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"},
+    {"sirene", "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
+               "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
+               "     ponto sirene --duracao SEGUNDOS          tempo de toque\n"
+               "     ponto sirene --dia DIA --horarios HH:MM,HH:MM,...   sirenes do dia da semana\n"
+               "     ponto sirene --dia DIA --apagar          apaga as sirenes do dia\n"
+               "DIA: domingo, segunda, terca, quarta, quinta, sexta, sabado.\n"},
+    {"horario-verao", "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
+                      "     ponto horario-verao --apagar\n"},
+    {"verificacao", "Uso: ponto verificacao 1para1|1paran\n"},
+    {"apagar-marcacoes", "Uso: ponto apagar-marcacoes [relógios]\n"},
+    {"limpar", "Uso: ponto limpar [relógios]   apaga usuários, digitais e marcações\n"},
+    {"habilitar", "Uso: ponto habilitar [relógios]\n"},
+    {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
+};
+
+bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
+
+void Progresso(const std::string& texto) {
+  if (ProgressoVisivel()) std::cerr << "\r\033[K" << texto << std::flush;
+}
+
+void FimProgresso() {
+  if (ProgressoVisivel()) std::cerr << "\r\033[K" << std::flush;
+}
+
+std::string FormataData(DataHora d, Formato f) {
+  return f == Formato::Tabela ? d.FormataBrasileiro() : d.FormataIso();
+}
+
+std::string SimNao(bool b) { return b ? "sim" : "não"; }
+
+std::string Codigo(const Relogio& r) { return std::to_string(r.Codigo()); }
+
+// Runs `acao` on each clock, collecting one result row; a component error on one clock is
+// reported and the others still run.
+struct ResultadoPorRelogio {
+  int codigoSaida = kOk;
+  Tabela tabela{{"Relógio", "Resultado"}, {"relogio", "resultado"}, {}};
+};
+
+using AcaoBooleana = std::function<bool(int16_t)>;
+
+int PorRelogio(Sessao& s, const std::function<bool(const Relogio&)>& suportado, const AcaoBooleana& acao) {
+  ResultadoPorRelogio r;
+  for (const auto& rel : s.Relogios()) {
+    if (!suportado(*rel)) {
+      r.tabela.linhas.push_back({Codigo(*rel), "não suportado pelo modelo " + NomeModelo(rel->ModeloRelogio()) +
+                                                   " (ignorado)"});
+      continue;
+    }
+    try {
+      const bool ok = acao(rel->Codigo());
+      r.tabela.linhas.push_back({Codigo(*rel), ok ? "ok" : "recusado pelo relógio"});
+      if (!ok && r.codigoSaida == kOk) r.codigoSaida = kRecusado;
+    } catch (const Erro& e) {
+      r.tabela.linhas.push_back({Codigo(*rel), "erro " + std::to_string(e.Numero())});
+      std::string d = e.Descricao();
+      for (size_t p; (p = d.find("\r\n")) != std::string::npos;) d.replace(p, 2, "\n  ");
+      std::cerr << "Relógio " << rel->Codigo() << ": erro " << e.Numero() << ": " << d << "\n";
+      r.codigoSaida = kErroComponente;
+    }
+  }
+  Imprime(std::cout, r.tabela, s.Saida());
+  return r.codigoSaida;
+}
+
+bool Todos(const Relogio&) { return true; }
+bool SoQuorvel(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_Quorvel; }
+bool SoTarvenix(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_Tarvenix; }
+
+// ---- coletar ---------------------------------------------------------------------------
+
+int Coletar(const Opcoes& o, Sessao& s) {
+  const int32_t ponteiro = o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
+  const int32_t nsr = o.Tem("--nsr") ? static_cast<int32_t>(o.Numero("--nsr", 0, INT32_MAX)) : 0;
+  s.Conecta();
+  Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
+           {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
+           {}};
+  for (const auto& rel : s.Relogios()) {
+    Progresso("Coletando do relógio " + Codigo(*rel) + "…");
+    const auto lista = s.Controle().ObterMarcacaoRelogio(rel->Codigo(), ponteiro, nsr);
+    FimProgresso();
+    if (!lista || Sessao::Interrompido()) {
+      std::cerr << "Coleta cancelada pelo usuário.\n";
+      return kCancelado;
+    }
+    t.linhas.reserve(t.linhas.size() + static_cast<size_t>(lista->Count()));
+    for (int32_t i = 1; i <= lista->Count(); ++i) {
+      const Marcacao& m = *lista->Item(i);
+      const bool tarvenix = rel->ModeloRelogio() == EModeloRelogio_Tarvenix;
+      t.linhas.push_back({std::to_string(m.CodigoRelogio()), FormataData(m.DataHoraMarcacao(), s.Saida()),
+                          tarvenix ? "" : std::to_string(m.CodigoCartao()),
+                          tarvenix ? "" : SimNao(m.MarcacaoPorDigital()), m.NSR(), m.PIS()});
+    }
+  }
+  Imprime(std::cout, t, s.Saida());
+  if (s.Saida() == Formato::Tabela)
+    std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação" : " marcações") << " de "
+              << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios") << ".\n";
+  return kOk;
+}
+
+// ---- monitorar -------------------------------------------------------------------------
+
+int Monitorar(const Opcoes& o, Sessao& s) {
+  const long long segundos = o.Tem("--segundos") ? o.Numero("--segundos", 1, 86400 * 365) : 0;
+  const int32_t intervalo = o.Tem("--gerar-a-cada") ? static_cast<int32_t>(o.Numero("--gerar-a-cada", 50, 3600000)) : 2000;
+  s.Conecta();
+  std::vector<std::unique_ptr<Timer>> geradores;
+  uint32_t semente = 7;
+  for (const auto& d : s.Embutidos()) geradores.push_back(sdk::GeraMarcacoes(s.Loop(), d, intervalo, semente++));
+
+  size_t recebidas = 0;
+  const Formato f = s.Saida();
+  if (f == Formato::Csv) std::cout << "relogio;data_hora;cartao;digital;nsr;pis\n" << std::flush;
+  if (f == Formato::Tabela)
+    std::cout << "Monitorando " << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios")
+              << ". Ctrl-C encerra.\n" << std::flush;
+  s.Controle().Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) {
+    ++recebidas;
+    const bool tarvenix = !m->NSR().empty();
+    const std::string cartao = tarvenix ? "" : std::to_string(m->CodigoCartao());
+    const std::string data = FormataData(m->DataHoraMarcacao(), f);
+    if (f == Formato::Json) {
+      std::cout << "{\"relogio\": \"" << m->CodigoRelogio() << "\", \"data_hora\": \"" << data
+                << "\", \"cartao\": \"" << cartao << "\", \"digital\": \""
+                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << "\", \"nsr\": \"" << EscapaJson(m->NSR())
+                << "\", \"pis\": \"" << EscapaJson(m->PIS()) << "\"}\n";
+    } else if (f == Formato::Csv) {
+      std::cout << m->CodigoRelogio() << ';' << data << ';' << cartao << ';'
+                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << ';' << m->NSR() << ';' << m->PIS() << '\n';
+    } else {
+      char linha[160];
+      std::snprintf(linha, sizeof linha, "%s  relógio %-3d  %s\n", data.c_str(), m->CodigoRelogio(),
+                    tarvenix ? ("NSR " + m->NSR() + "  PIS " + m->PIS()).c_str()
+                             : ("cartão " + cartao + (m->MarcacaoPorDigital() ? "  (digital)" : "")).c_str());
+      std::cout << linha;
+    }
+    std::cout << std::flush;
+  };
+  int codigo = kOk;
+  s.Controle().Eventos().ErroMonitoracao = [&](int16_t n, const std::string& d) {
+    std::string texto = d;
+    for (size_t p; (p = texto.find("\r\n")) != std::string::npos;) texto.replace(p, 2, "\n  ");
+    std::cerr << "Erro " << n << " na monitoração: " << texto << "\n";
+    codigo = kErroComponente;
+  };
+  s.Controle().IniciaMonitoracaoTodosRelogios();
+  s.Loop().RodaAte({}, segundos > 0 ? std::chrono::milliseconds(segundos * 1000) : std::chrono::hours(24 * 365 * 10));
+  s.Controle().PararMonitoracaoTodosRelogios();
+  if (f == Formato::Tabela)
+    std::cout << "Monitoração encerrada: " << recebidas << (recebidas == 1 ? " marcação recebida" : " marcações recebidas")
+              << ".\n";
+  return codigo;
+}
+
+// ---- status, data-hora -----------------------------------------------------------------
+
+int Status(Sessao& s) {
+  s.Conecta();
+  Tabela t{{"Relógio", "Modelo", "Usuários", "Admins", "Senhas", "Digitais", "Marcações", "Capacidade",
+            "Ocupação %", "Data e hora", "Firmware"},
+           {"relogio", "modelo", "usuarios", "administradores", "senhas", "digitais", "marcacoes",
+            "capacidade_registros", "ocupacao_percentual", "data_hora", "firmware"},
+           {}};
+  for (const auto& rel : s.Relogios()) {
+    const auto st = s.Controle().ObterStatusRelogio(rel->Codigo());
+    char pct[32];
+    std::snprintf(pct, sizeof pct, "%.4g", st->PercentualOcupacacaoBufferMarcacoes());
+    t.linhas.push_back({Codigo(*rel), NomeModelo(rel->ModeloRelogio()), std::to_string(st->QuantidadeUsuarios()),
+                        std::to_string(st->QuantidadeAdministradores()), std::to_string(st->QuantidadeSenhas()),
+                        std::to_string(st->QuantidadeTemplates()), std::to_string(st->NumeroMarcacoes()),
+                        std::to_string(st->CapacidadeRegistros()), pct, FormataData(st->DataHora(), s.Saida()),
+                        st->VersaoFirmware()});
+  }
+  Imprime(std::cout, t, s.Saida());
+  return kOk;
+}
+
+int DataHoraCmd(const Opcoes& o, Sessao& s) {
+  if (o.Tem("--definir") && o.Tem("--agora")) throw ErroDeUso("use --definir ou --agora, não os dois.");
+  std::optional<DataHora> nova;
+  if (auto t = o.Valor("--definir")) nova = DataHoraDe(*t, "--definir");
+  s.Conecta();
+  if (o.Tem("--agora")) nova = s.Loop().Agora();
+  if (nova) {
+    const DataHora d = *nova;
+    return PorRelogio(s, Todos, [&](int16_t c) { return s.Controle().EnviaDataHoraRelogio(c, d); });
+  }
+  Tabela t{{"Relógio", "Data e hora"}, {"relogio", "data_hora"}, {}};
+  for (const auto& rel : s.Relogios())
+    t.linhas.push_back({Codigo(*rel), FormataData(s.Controle().ObterDataHoraRelogio(rel->Codigo()), s.Saida())});
+  Imprime(std::cout, t, s.Saida());
+  return kOk;
+}
+
+// ---- funcionarios ----------------------------------------------------------------------
+
+std::string Motivo(int32_t m) {
+  switch (m) {
+    case RelogioRecusou: return "relógio recusou o funcionário";
+    case RelogioRecusouTemplate: return "relógio recusou uma digital";
+    case NaoPossuiSenhaOuTemplate: return "sem senha nem digital";
+  }
+  return std::to_string(m);
+}
+
+int Funcionarios(const Opcoes& o, Sessao& s) {
+  if (o.posicionais.size() < 2) throw ErroDeUso("use \"ponto funcionarios enviar|listar|excluir\".");
+  const std::string acao = o.posicionais[1];
+  if (acao == "enviar") {
+    if (o.posicionais.size() != 3) throw ErroDeUso("use \"ponto funcionarios enviar ARQUIVO\".");
+    const auto funcionarios = LeFuncionarios(o.posicionais[2]);  // everything checked first
+    s.Conecta();
+    for (const auto& f : funcionarios) s.Controle().AddFuncionarioCartao(f);
+    Tabela t{{"Relógio", "Código", "Nome", "Motivo"}, {"relogio", "codigo", "nome", "motivo"}, {}};
+    for (const auto& rel : s.Relogios()) {
+      Progresso("Enviando " + std::to_string(funcionarios.size()) + " funcionários ao relógio " + Codigo(*rel) + "…");
+      const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
+      FimProgresso();
+      for (int32_t i = 1; i <= recusas->Count(); ++i) {
+        const auto& r = *recusas->Item(i);
+        t.linhas.push_back({r.CodigoRelogio(), std::to_string(r.FuncionarioCartao()->Codigo()),
+                            r.FuncionarioCartao()->Nome(), Motivo(r.MotivoFalha())});
+      }
+      if (s.Saida() == Formato::Tabela)
+        std::cerr << "Relógio " << rel->Codigo() << ": " << funcionarios.size() - static_cast<size_t>(recusas->Count())
+                  << " de " << funcionarios.size() << " funcionários gravados.\n";
+    }
+    if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
+      if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
+      Imprime(std::cout, t, s.Saida());
+    } else {
+      std::cout << "Todos os " << funcionarios.size() << " funcionários foram gravados em " << s.Relogios().size()
+                << (s.Relogios().size() == 1 ? " relógio.\n" : " relógios.\n");
+    }
+    return t.linhas.empty() ? kOk : kRecusado;
+  }
+  if (acao == "listar") {
+    s.Conecta();
+    Tabela t{{"Relógio", "Código", "Nome", "Supervisor", "Senha", "PIS", "CPF", "Digitais"},
+             {"relogio", "codigo", "nome", "supervisor", "tem_senha", "pis", "cpf", "dedos"},
+             {}};
+    for (const auto& rel : s.Relogios()) {
+      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(rel->Codigo());
+      for (int32_t i = 1; i <= lista->Count(); ++i) {
+        const auto& f = *lista->Item(i);
+        std::string dedos;
+        for (const auto& tpl : *f.Template()) dedos += (dedos.empty() ? "" : ",") + std::to_string(tpl->Dedo());
+        t.linhas.push_back({Codigo(*rel), std::to_string(f.Codigo()), f.Nome(), SimNao(f.Supervisor()),
+                            SimNao(!f.Senha().empty()), f.PIS(), f.CPF(), dedos});
+      }
+    }
+    Imprime(std::cout, t, s.Saida());
+    return kOk;
+  }
+  if (acao == "excluir") {
+    const auto codigo = static_cast<int32_t>(o.Numero("--codigo", 1, INT32_MAX));
+    s.Conecta();
+    return PorRelogio(s, Todos, [&](int16_t c) {
+      // The clock's own record tells which fingers and password to clear.
+      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(c);
+      auto f = lista->ItemByCodCartaoFuncionario(codigo);
+      if (!f) {
+        std::cerr << "Relógio " << c << ": o funcionário " << codigo << " não está gravado.\n";
+        return false;
+      }
+      return s.Controle().ExcluiFuncionarioCartaoRelogio(c, f);
+    });
+  }
+  throw ErroDeUso("ação desconhecida \"" + acao + "\" (use enviar, listar ou excluir).");
+}
+
+// ---- configuração ----------------------------------------------------------------------
+
+std::pair<int16_t, int16_t> HoraMinuto(const std::string& texto, const std::string& opcao) {
+  const auto dois = texto.find(':');
+  auto h = dois == std::string::npos ? std::nullopt : NumeroDe(texto.substr(0, dois));
+  auto m = dois == std::string::npos ? std::nullopt : NumeroDe(texto.substr(dois + 1));
+  if (!h || !m || *h < 0 || *h > 23 || *m < 0 || *m > 59)
+    throw ErroDeUso("horário inválido em " + opcao + ": \"" + texto + "\" (use HH:MM).");
+  return {static_cast<int16_t>(*h), static_cast<int16_t>(*m)};
+}
+
+EDiaDaSemana DiaDe(const std::string& texto) {
+  static const std::map<std::string, EDiaDaSemana> kDias = {
+      {"domingo", Domingo}, {"segunda", Segunda}, {"terca", Terca}, {"terça", Terca}, {"quarta", Quarta},
+      {"quinta", Quinta},   {"sexta", Sexta},     {"sabado", Sabado}, {"sábado", Sabado}};
+  auto it = kDias.find(texto);
+  if (it == kDias.end()) throw ErroDeUso("dia da semana desconhecido: \"" + texto + "\".");
+  return it->second;
+}
+
+int Sirene(const Opcoes& o, Sessao& s) {
+  auto& c = s.Controle();
+  if (o.Tem("--duracao")) {
+    const auto d = static_cast<int16_t>(o.Numero("--duracao", 0, 32767));
+    s.Conecta();
+    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.SetTempoDuracaoToqueSireneRelogio(r, d); });
+  }
+  if (o.Tem("--dia")) {
+    const EDiaDaSemana dia = DiaDe(o.Obrigatorio("--dia"));
+    if (o.Tem("--apagar")) {
+      s.Conecta();
+      return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.DelConfigSireneDiaSemanaRelogio(r, dia); });
+    }
+    auto lista = std::make_shared<ListaHorario>();
+    std::istringstream in(o.Obrigatorio("--horarios"));
+    for (std::string item; std::getline(in, item, ',');) {
+      auto [h, m] = HoraMinuto(item, "--horarios");
+      auto x = std::make_shared<Horario>();
+      x->Hora(h);
+      x->Minuto(m);
+      lista->Add(x);
+    }
+    if (lista->Count() < 1 || lista->Count() > 12) throw ErroDeUso("informe de 1 a 12 horários em --horarios.");
+    s.Conecta();
+    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.SetSireneDiaSemanaRelogio(r, lista, dia); });
+  }
+  const auto codigo = static_cast<int16_t>(o.Numero("--codigo", 1, 50));
+  if (o.Tem("--apagar")) {
+    s.Conecta();
+    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.DelConfigSireneDiariaRelogio(r, codigo); });
+  }
+  auto [h, m] = HoraMinuto(o.Obrigatorio("--hora"), "--hora");
+  s.Conecta();
+  return PorRelogio(s, SoQuorvel, [&, h = h, m = m](int16_t r) { return c.SetSireneDiariaRelogio(r, codigo, h, m); });
+}
+
+int Empregador(const Opcoes& o, Sessao& s) {
+  const std::string tipo = o.Obrigatorio("--tipo");
+  if (tipo != "cnpj" && tipo != "cpf") throw ErroDeUso("--tipo deve ser cnpj ou cpf.");
+  const std::string nome = o.Obrigatorio("--nome"), documento = o.Obrigatorio("--documento");
+  const std::string cei = o.Valor("--cei").value_or(""), endereco = o.Valor("--endereco").value_or("");
+  s.Conecta();
+  return PorRelogio(s, SoTarvenix, [&](int16_t r) {
+    return s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF, documento, cei, endereco);
+  });
+}
+
+int HorarioVerao(const Opcoes& o, Sessao& s) {
+  if (o.Tem("--apagar")) {
+    s.Conecta();
+    return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().DelConfigHorarioVeraoRelogio(r); });
+  }
+  const DataHora inicio = DataHoraDe(o.Obrigatorio("--inicio"), "--inicio");
+  const DataHora fim = DataHoraDe(o.Obrigatorio("--fim"), "--fim");
+  s.Conecta();
+  return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().SetHorarioVeraoRelogio(r, inicio, fim); });
+}
+
+int Verificacao(const Opcoes& o, Sessao& s) {
+  if (o.posicionais.size() != 2 || (o.posicionais[1] != "1para1" && o.posicionais[1] != "1paran"))
+    throw ErroDeUso("use \"ponto verificacao 1para1\" ou \"ponto verificacao 1paran\".");
+  const bool umParaUm = o.posicionais[1] == "1para1";
+  s.Conecta();
+  return PorRelogio(s, Todos, [&](int16_t r) {
+    return umParaUm ? s.Controle().Set1Para1Relogio(r) : s.Controle().Set1ParaNRelogio(r);
+  });
+}
+
+}  // namespace
+
+int Executa(const Opcoes& o) {
+  if (o.posicionais.empty()) {
+    std::cout << kAjudaGeral;
+    return o.Tem("--ajuda") ? kOk : kErroUso;
+  }
+  const std::string comando = o.posicionais[0];
+  auto ajuda = kAjuda.find(comando);
+  if (ajuda == kAjuda.end()) {
+    std::cerr << "ponto: comando desconhecido \"" << comando << "\". Veja \"ponto --ajuda\".\n";
+    return kErroUso;
+  }
+  if (o.Tem("--ajuda")) {
+    std::cout << ajuda->second;
+    return kOk;
+  }
+  const std::set<std::string> semArgumentos = {"coletar", "monitorar", "status", "data-hora", "empregador",
+                                               "sirene", "horario-verao", "apagar-marcacoes", "limpar",
+                                               "habilitar", "desabilitar"};
+  if (semArgumentos.count(comando) && o.posicionais.size() > 1)
+    throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
+
+  Sessao s(o);
+  if (comando == "coletar") return Coletar(o, s);
+  if (comando == "monitorar") return Monitorar(o, s);
+  if (comando == "status") return Status(s);
+  if (comando == "data-hora") return DataHoraCmd(o, s);
+  if (comando == "funcionarios") return Funcionarios(o, s);
+  if (comando == "empregador") return Empregador(o, s);
+  if (comando == "sirene") return Sirene(o, s);
+  if (comando == "horario-verao") return HorarioVerao(o, s);
+  if (comando == "verificacao") return Verificacao(o, s);
+  s.Conecta();
+  if (comando == "apagar-marcacoes")
+    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return s.Controle().ApagarMarcacoesRelogio(r); });
+  if (comando == "limpar")
+    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return s.Controle().ApagarTodosRegistrosRelogio(r); });
+  const bool habilita = comando == "habilitar";
+  return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
+}
+
+}  // namespace ponto

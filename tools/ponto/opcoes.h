@@ -1,0 +1,36 @@
+// Command-line options of ponto: positional words and --name value pairs.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ponto {
+
+// Bad input from the person at the keyboard: a clear message, exit code 2.
+struct ErroDeUso : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Opcoes {
+  std::vector<std::string> posicionais;
+  std::map<std::string, std::string> valores;
+  std::set<std::string> marcadores;
+
+  bool Tem(const std::string& nome) const { return valores.count(nome) || marcadores.count(nome); }
+  std::optional<std::string> Valor(const std::string& nome) const;
+  std::string Obrigatorio(const std::string& nome) const;
+  // A whole number in [minimo, maximo]; ErroDeUso naming the option otherwise.
+  long long Numero(const std::string& nome, long long minimo, long long maximo) const;
+};
+
+// Splits argv. Options that take a value are known; an unknown option is an ErroDeUso.
+Opcoes LeOpcoes(int argc, const char* const* argv);
+
+// A whole number from text, or nothing.
+std::optional<long long> NumeroDe(const std::string& texto);
+
+}  // namespace ponto

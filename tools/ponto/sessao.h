@@ -1,0 +1,52 @@
+// One run of ponto: the event loop, the control, the clocks it talks to, Ctrl-C.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "opcoes.h"
+#include "quorvel/comunicacao_zk.h"
+#include "quorvel/event_loop.h"
+#include "quorvel/sdk/relogio_virtual.h"
+#include "saida.h"
+
+namespace ponto {
+
+// A clock could not be reached: exit code 4.
+struct ErroDeConexao : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class Sessao {
+ public:
+  // Reads the clock options (--relogio/--ip/--modelo, --serial, --relogios); with none, the
+  // embedded virtual clocks (1: quorvel, 2: tarvenix) seeded with sample data.
+  explicit Sessao(const Opcoes& opcoes);
+  ~Sessao();
+
+  // Connects every clock through the control's connection timer.
+  void Conecta();
+
+  quorvel::EventLoop& Loop() { return loop_; }
+  quorvel::ComunicacaoZK& Controle() { return *controle_; }
+  const std::vector<std::shared_ptr<quorvel::Relogio>>& Relogios() const { return relogios_; }
+  const std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>>& Embutidos() const { return embutidos_; }
+  Formato Saida() const { return formato_; }
+  // True once Ctrl-C was pressed.
+  static bool Interrompido();
+
+ private:
+  quorvel::EventLoop loop_;
+  std::unique_ptr<quorvel::ComunicacaoZK> controle_;
+  std::vector<std::shared_ptr<quorvel::Relogio>> relogios_;
+  std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>> embutidos_;
+  std::unique_ptr<quorvel::Timer> vigia_;
+  Formato formato_ = Formato::Tabela;
+};
+
+std::string NomeModelo(quorvel::EModeloRelogio m);
+// "dd/mm/aaaa hh:mm[:ss]" (or year first) into a date-time; ErroDeUso otherwise.
+quorvel::DataHora DataHoraDe(const std::string& texto, const std::string& opcao);
+
+}  // namespace ponto
