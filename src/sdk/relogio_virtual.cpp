@@ -183,6 +183,11 @@ void DispositivoVirtual::Lentidao(int32_t milissegundos) {
   lentidaoMs_ = milissegundos;
 }
 
+void DispositivoVirtual::DefineEspera(std::function<void(int32_t)> espera) {
+  std::lock_guard l(mutex_);
+  espera_ = std::move(espera);
+}
+
 void DispositivoVirtual::LimpaFalhas() {
   std::lock_guard l(mutex_);
   falhas_.clear();
@@ -453,9 +458,8 @@ class SdkVirtual final : public CZKEM {
                         int32_t& di, int32_t& h, int32_t& mi, int32_t& s) override {
     return Com("SdkGetNextNsrLog", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
-      if (!cursorNsr_) cursorNsr_ = d.log_.size();
-      if (*cursorNsr_ >= d.log_.size()) return Falha(codigo::kNaoEncontrado);
-      const MarcacaoVirtual& m = d.log_[(*cursorNsr_)++];
+      if (cursorNsr_ >= d.log_.size()) return Falha(codigo::kNaoEncontrado);
+      const MarcacaoVirtual& m = d.log_[cursorNsr_++];
       nsr = m.nsr;
       pis = m.pis;
       const PartesDataHora p = m.momento.Partes();
@@ -636,7 +640,7 @@ class SdkVirtual final : public CZKEM {
       ++d->conexoes_;
       // A new link reads register records from the end of the log: only new ones, unless
       // a pointer is set.
-      cursorNsr_.reset();
+      cursorNsr_ = d->log_.size();
     }
     dispositivo_ = std::move(d);
     ultimoErro_ = codigo::kSucesso;
@@ -653,11 +657,18 @@ class SdkVirtual final : public CZKEM {
     std::shared_ptr<DispositivoVirtual> d = dispositivo_;
     if (!d) return Falha(codigo::kLinkPerdido);
     int32_t espera = 0;
+    std::function<void(int32_t)> funcaoEspera;
     {
       std::lock_guard l(d->mutex_);
       espera = d->lentidaoMs_;
+      funcaoEspera = d->espera_;
     }
-    if (espera > 0) std::this_thread::sleep_for(std::chrono::milliseconds(espera));
+    if (espera > 0) {
+      if (funcaoEspera)
+        funcaoEspera(espera);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(espera));
+    }
     std::lock_guard l(d->mutex_);
     const int32_t recusa = d->Admite(operacao, true, geracao_);
     if (recusa != codigo::kSucesso) return Falha(recusa);
@@ -725,7 +736,7 @@ class SdkVirtual final : public CZKEM {
   int32_t ultimoErro_ = codigo::kSucesso;
   std::vector<MarcacaoVirtual> lidas_;
   size_t cursorLog_ = 0;
-  std::optional<size_t> cursorNsr_;
+  size_t cursorNsr_ = 0;
   std::vector<UsuarioVirtual> usuariosLidos_;
   size_t cursorUsuario_ = 0;
   std::string cartaoPendente_;

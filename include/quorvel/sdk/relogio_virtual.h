@@ -94,8 +94,10 @@ class DispositivoVirtual {
   void Recusa(const std::string& operacao, int32_t codigo, int32_t vezes = -1);
   // The named operation throws an Erro numbered kFalhaDeChamada, `vezes` times.
   void FalhaComoChamada(const std::string& operacao, int32_t vezes = -1);
-  // Every call sleeps this long first.
+  // Every call waits this long first (a real sleep unless DefineEspera says otherwise).
   void Lentidao(int32_t milissegundos);
+  // How the clock waits when slow; tests pass the virtual host's time step.
+  void DefineEspera(std::function<void(int32_t)> espera);
   void LimpaFalhas();
 
   // ---- Inspection -------------------------------------------------------------------------
@@ -144,6 +146,7 @@ class DispositivoVirtual {
   };
   std::unordered_map<std::string, Falha> falhas_;
   int32_t lentidaoMs_ = 0;
+  std::function<void(int32_t)> espera_;
 };
 
 // The process-wide set of virtual clocks, reachable by "IP:port" or by serial port number.
