@@ -1,0 +1,220 @@
+// ponto end to end: the built binary on its embedded virtual clocks, and its file readers.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "arquivos.h"
+#include "opcoes.h"
+
+namespace {
+
+struct Resultado {
+  int codigo;
+  std::string saida;  // stdout
+  std::string erros;  // stderr
+};
+
+std::string Le(const std::string& caminho) {
+  std::ifstream f(caminho);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+Resultado Roda(const std::string& argumentos, const std::string& prefixo = "") {
+  const std::string base = ::testing::TempDir() + "ponto_" + std::to_string(::getpid());
+  const std::string comando = prefixo + PONTO_BINARIO + std::string(" ") + argumentos + " >" + base + ".out 2>" +
+                              base + ".err </dev/null";
+  const int status = std::system(comando.c_str());
+  Resultado r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Le(base + ".out"), Le(base + ".err")};
+  std::remove((base + ".out").c_str());
+  std::remove((base + ".err").c_str());
+  return r;
+}
+
+std::string Arquivo(const std::string& nome, const std::string& conteudo) {
+  const std::string caminho = ::testing::TempDir() + nome;
+  std::ofstream(caminho) << conteudo;
+  return caminho;
+}
+
+TEST(Ponto, CollectsFromTheEmbeddedClocksInEveryFormat) {
+  Resultado csv = Roda("coletar --formato csv");
+  ASSERT_EQ(csv.codigo, 0) << csv.erros;
+  std::istringstream linhas(csv.saida);
+  std::string linha;
+  std::getline(linhas, linha);
+  EXPECT_EQ(linha, "relogio;data_hora;cartao;digital;nsr;pis");
+  int quorvel = 0, tarvenix = 0;
+  while (std::getline(linhas, linha)) {
+    EXPECT_EQ(std::count(linha.begin(), linha.end(), ';'), 5) << linha;
+    (linha.rfind("1;", 0) == 0 ? quorvel : tarvenix)++;
+  }
+  EXPECT_GT(quorvel, 0);
+  EXPECT_GT(tarvenix, 0);
+
+  Resultado json = Roda("coletar --relogio 2 --formato json");
+  ASSERT_EQ(json.codigo, 0) << json.erros;
+  const auto doc = nlohmann::json::parse(json.saida);
+  ASSERT_TRUE(doc.is_array());
+  ASSERT_FALSE(doc.empty());
+  EXPECT_EQ(doc[0]["relogio"], "2");
+  EXPECT_EQ(doc[0]["nsr"], "1");
+  EXPECT_EQ(doc[0]["pis"].get<std::string>().size(), 11u);
+
+  Resultado tabela = Roda("coletar --relogio 2 --nsr 70");
+  ASSERT_EQ(tabela.codigo, 0);
+  EXPECT_NE(tabela.saida.find("Relógio  Data e hora"), std::string::npos);
+  EXPECT_NE(tabela.saida.find(" 71 "), std::string::npos);
+  EXPECT_EQ(tabela.saida.find(" 70 "), std::string::npos);
+}
+
+TEST(Ponto, ExplainsBadInputWithExitCode2) {
+  struct Caso {
+    std::string argumentos, mensagem;
+  };
+  for (const Caso& c : std::vector<Caso>{
+           {"coletar --relogio 1 --ip 10.0.0.1 --modelo relogiox", "modelo de relógio desconhecido"},
+           {"coletar --formato xml", "formato desconhecido"},
+           {"coletar --relogio", "precisa de um valor"},
+           {"coletar --inexistente", "opção desconhecida"},
+           {"voar", "comando desconhecido"},
+           {"funcionarios enviar /nao/existe.csv", "não foi possível abrir"},
+           {"sirene --codigo 51 --hora 08:00", "valor inválido para --codigo"},
+           {"sirene --codigo 1 --hora 25:00", "horário inválido"},
+           {"data-hora --definir 31/04/2026", "data e hora inválida"},
+       }) {
+    Resultado r = Roda(c.argumentos);
+    EXPECT_EQ(r.codigo, 2) << c.argumentos;
+    EXPECT_NE(r.erros.find(c.mensagem), std::string::npos) << c.argumentos << ": " << r.erros;
+  }
+}
+
+TEST(Ponto, AMalformedRowIsNamedAndNothingIsSent) {
+  const std::string arquivo = Arquivo("malformado.csv",
+                                      "codigo;nome;senha\n1;Ana;12\nxx;Bia;34\n3;Caio;56\n");
+  Resultado r = Roda("funcionarios enviar " + arquivo);
+  EXPECT_EQ(r.codigo, 2);
+  EXPECT_NE(r.erros.find("linha 3: código inválido \"xx\""), std::string::npos) << r.erros;
+  EXPECT_NE(r.erros.find("Nenhum funcionário foi enviado"), std::string::npos);
+  EXPECT_EQ(r.saida, "");
+}
+
+TEST(Ponto, SendsEmployeesAndPrintsRefusals) {
+  const std::string arquivo = Arquivo("func.csv",
+                                      "codigo;nome;senha;supervisor;pis;digitais\n"
+                                      "40;Ana;12;sim;12034567899;3:QUJDRA==\n"
+                                      "41;Bia;;não;;\n"
+                                      "42;Caio;;não;123;8:QUJDRA==\n");
+  Resultado r = Roda("funcionarios enviar " + arquivo + " --formato csv");
+  EXPECT_EQ(r.codigo, 3) << r.erros;
+  EXPECT_NE(r.saida.find("1;41;Bia;sem senha nem digital"), std::string::npos) << r.saida;
+  EXPECT_NE(r.saida.find("2;42;Caio;relógio recusou o funcionário"), std::string::npos) << r.saida;
+  EXPECT_EQ(r.saida.find(";40;"), std::string::npos);
+}
+
+TEST(Ponto, StatusConfigurationAndConnectionFailures) {
+  Resultado s = Roda("status --formato json");
+  ASSERT_EQ(s.codigo, 0) << s.erros;
+  const auto doc = nlohmann::json::parse(s.saida);
+  ASSERT_EQ(doc.size(), 2u);
+  EXPECT_EQ(doc[1]["modelo"], "tarvenix");
+  EXPECT_EQ(doc[0]["usuarios"], "5");
+
+  Resultado sirene = Roda("sirene --codigo 3 --hora 08:30");
+  EXPECT_EQ(sirene.codigo, 0) << sirene.erros;
+  EXPECT_NE(sirene.saida.find("não suportado pelo modelo tarvenix"), std::string::npos) << sirene.saida;
+  EXPECT_EQ(Roda("verificacao 1para1").codigo, 0);
+  EXPECT_EQ(Roda("horario-verao --inicio \"18/10/2026 00:00\" --fim \"21/02/2027 00:00\"").codigo, 0);
+  EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 11222333000181").codigo, 0);
+  EXPECT_EQ(Roda("data-hora --agora").codigo, 0);
+  EXPECT_EQ(Roda("funcionarios excluir --codigo 2").codigo, 0);
+  Resultado excluir = Roda("funcionarios excluir --codigo 99");
+  EXPECT_EQ(excluir.codigo, 3);
+  EXPECT_NE(excluir.erros.find("não está gravado"), std::string::npos);
+
+  Resultado semRelogio = Roda("coletar --relogio 7 --ip 10.255.255.1");
+  EXPECT_EQ(semRelogio.codigo, 4);
+  EXPECT_NE(semRelogio.erros.find("não foi possível conectar ao relógio 7"), std::string::npos);
+}
+
+TEST(Ponto, MonitorsUntilCtrlC) {
+  Resultado r = Roda("monitorar --gerar-a-cada 200", "timeout --preserve-status -s INT 2 ");
+  EXPECT_EQ(r.codigo, 0) << r.erros;
+  EXPECT_NE(r.saida.find("Monitorando 2 relógios"), std::string::npos);
+  EXPECT_NE(r.saida.find("NSR "), std::string::npos) << r.saida;
+  EXPECT_NE(r.saida.find("Monitoração encerrada"), std::string::npos);
+
+  Resultado csv = Roda("monitorar --segundos 1 --gerar-a-cada 100 --relogio 1 --formato csv");
+  EXPECT_EQ(csv.codigo, 0);
+  EXPECT_EQ(csv.saida.rfind("relogio;data_hora;cartao;digital;nsr;pis\n", 0), 0u);
+}
+
+TEST(Ponto, EveryCommandHasHelp) {
+  for (const char* c : {"coletar", "monitorar", "status", "data-hora", "funcionarios", "empregador", "sirene",
+                        "horario-verao", "verificacao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"}) {
+    Resultado r = Roda(std::string(c) + " --ajuda");
+    EXPECT_EQ(r.codigo, 0) << c;
+    EXPECT_EQ(r.saida.rfind("Uso: ponto ", 0), 0u) << c;
+  }
+  EXPECT_EQ(Roda("--ajuda").codigo, 0);
+  EXPECT_EQ(Roda("").codigo, 2);
+}
+
+TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
+  const auto csv = ponto::LeFuncionariosCsv(
+      "codigo,nome,senha,supervisor,cartao,pis,cpf,digitais\n"
+      "7,\"Souza, Ana\",1,sim,77,12034567899,52998224725,3:AAAA|8:BBBB\n",
+      "a.csv");
+  const auto json = ponto::LeFuncionariosJson(
+      R"([{"codigo": 7, "nome": "Souza, Ana", "senha": "1", "supervisor": true, "cartao": "77",
+           "pis": "12034567899", "cpf": "52998224725",
+           "digitais": [{"dedo": 3, "template": "AAAA"}, {"dedo": 8, "template": "BBBB"}]}])",
+      "a.json");
+  ASSERT_EQ(csv.size(), 1u);
+  ASSERT_EQ(json.size(), 1u);
+  for (const auto* f : {csv[0].get(), json[0].get()}) {
+    EXPECT_EQ(f->Codigo(), 7);
+    EXPECT_EQ(f->Nome(), "Souza, Ana");
+    EXPECT_TRUE(f->Supervisor());
+    EXPECT_EQ(f->Cartao(), "77");
+    ASSERT_EQ(f->Template()->Count(), 2);
+    EXPECT_EQ(f->Template()->Item("8")->Texto(), "BBBB");
+  }
+}
+
+TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
+  struct Caso {
+    std::string texto, mensagem;
+  };
+  for (const Caso& c : std::vector<Caso>{
+           {"codigo;nome\n1;A\n1;B\n", "linha 3: o código 1 aparece mais de uma vez"},
+           {"codigo;nome\n1;A;x\n", "linha 2: esperava 2 campos"},
+           {"codigo;nome;digitais\n1;A;12:QQ\n", "linha 2: dedo 12 inválido"},
+           {"codigo;nome;digitais\n1;A;3:QQ|3:RR\n", "o dedo 3 aparece duas vezes"},
+           {"codigo;nome;supervisor\n1;A;talvez\n", "supervisor deve ser sim ou não"},
+           {"nome\nA\n", "não tem a coluna \"codigo\""},
+           {"codigo;nome\n1;\"A\n", "aspas sem fechamento"},
+           {"codigo;nome\n0;A\n", "código inválido"},
+           {"codigo;nome\n99999999999;A\n", "código inválido"},
+           {"", "vazio"},
+       }) {
+    try {
+      ponto::LeFuncionariosCsv(c.texto, "f.csv");
+      ADD_FAILURE() << c.texto;
+    } catch (const ponto::ErroDeUso& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
+    }
+  }
+  for (const std::string& json : {std::string("{"), std::string("{}"), std::string(R"([{"codigo": "1"}])"),
+                                  std::string(R"([{"codigo": 1, "nome": "A", "idade": 3}])")}) {
+    EXPECT_THROW(ponto::LeFuncionariosJson(json, "f.json"), ponto::ErroDeUso) << json;
+  }
+}
+
+}  // namespace
