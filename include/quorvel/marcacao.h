@@ -41,6 +41,8 @@ class ListaMarcacao {
  public:
   // Appends; the same object may be listed twice.
   void Add(const std::shared_ptr<Marcacao>& parMarcacao);
+  // Same, taking over the caller's reference (no reference-count traffic on hot paths).
+  void Add(std::shared_ptr<Marcacao>&& parMarcacao);
   int32_t Count() const { return static_cast<int32_t>(itens_.size()); }
   // Position 1..Count; anything else raises -1 naming ListaMarcacao.Item.
   std::shared_ptr<Marcacao> Item(int32_t parIndex) const;

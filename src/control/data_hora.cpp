@@ -1,6 +1,7 @@
 #include "quorvel/data_hora.h"
 
 #include <array>
+#include <utility>
 #include <cmath>
 #include <cstdio>
 
@@ -44,6 +45,18 @@ int32_t DiasNoMes(int32_t y, int32_t m) {
   return m == 2 && Bissexto(y) ? 29 : kDias[static_cast<size_t>(m - 1)];
 }
 
+// Seconds since the zero date of a date and time already known to be valid.
+int64_t SegundosDe(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto, int32_t segundo) {
+  // Punches come in runs of the same day: remember the last day's count.
+  thread_local int32_t ultimoAno = 0, ultimoMes = 0, ultimoDia = 0;
+  thread_local int64_t ultimosDias = 0;
+  if (ano != ultimoAno || mes != ultimoMes || dia != ultimoDia) {
+    ultimosDias = DiasDesdeEpoca(ano, mes, dia) - kDiaZero;
+    ultimoAno = ano, ultimoMes = mes, ultimoDia = dia;
+  }
+  return ultimosDias * kSegundosPorDia + hora * 3600 + minuto * 60 + segundo;
+}
+
 // One number of a date or time text, with how many digits it was written with.
 struct Numero {
   int32_t valor = 0;
@@ -85,7 +98,43 @@ int32_t AnoComJanela(const Numero& n, const ConfiguracaoRegional& r) {
   return n.valor;
 }
 
+// The two shapes clocks deliver all day long, "yyyy-MM-dd hh:mm:ss" and "dd/MM/yyyy hh:mm:ss",
+// read without the general scanner. Returns false when the text has another shape.
+bool InterpretaFormaFixa(std::string_view t, const ConfiguracaoRegional& regional, DataHora& saida,
+                         bool& valida) {
+  if (t.size() != 19 || t[10] != ' ' || t[13] != ':' || t[16] != ':') return false;
+  auto d2 = [&](size_t i) -> int32_t {
+    const char a = t[i], b = t[i + 1];
+    if (!EhDigito(a) || !EhDigito(b)) return -1;
+    return (a - '0') * 10 + (b - '0');
+  };
+  int32_t ano, mes, dia;
+  if (t[4] == '-' && t[7] == '-') {
+    const int32_t alto = d2(0), baixo = d2(2);
+    if (alto < 0 || baixo < 0) return false;
+    ano = alto * 100 + baixo;
+    mes = d2(5);
+    dia = d2(8);
+  } else if (t[2] == '/' && t[5] == '/' && regional.ordem != OrdemData::AnoMesDia) {
+    const int32_t alto = d2(6), baixo = d2(8);
+    if (alto < 0 || baixo < 0) return false;
+    ano = alto * 100 + baixo;
+    dia = d2(0);
+    mes = d2(3);
+    if (regional.ordem == OrdemData::MesDiaAno) std::swap(dia, mes);
+  } else {
+    return false;
+  }
+  const int32_t hora = d2(11), minuto = d2(14), segundo = d2(17);
+  if (mes < 0 || dia < 0 || hora < 0 || minuto < 0 || segundo < 0) return false;
+  valida = DataHora::PartesValidas(ano, mes, dia, hora, minuto, segundo);
+  if (valida) saida = DataHora::DeSegundos(SegundosDe(ano, mes, dia, hora, minuto, segundo));
+  return true;
+}
+
 bool Interpreta(std::string_view t, const ConfiguracaoRegional& regional, DataHora& saida) {
+  bool valida = false;
+  if (InterpretaFormaFixa(t, regional, saida, valida)) return valida;
   while (!t.empty() && EhEspaco(t.front())) t.remove_prefix(1);
   while (!t.empty() && EhEspaco(t.back())) t.remove_suffix(1);
   if (t.empty()) return false;
@@ -149,7 +198,7 @@ bool Interpreta(std::string_view t, const ConfiguracaoRegional& regional, DataHo
     }
   }
   if (!DataHora::PartesValidas(ano, mes, dia, hora, minuto, segundo)) return false;
-  saida = DataHora::DePartes(ano, mes, dia, hora, minuto, segundo);
+  saida = DataHora::DeSegundos(SegundosDe(ano, mes, dia, hora, minuto, segundo));
   return true;
 }
 
@@ -173,8 +222,7 @@ DataHora DataHora::DePartes(int32_t ano, int32_t mes, int32_t dia, int32_t hora,
                   ano, hora, minuto, segundo);
     LancaTiposIncompativeis(texto);
   }
-  const int64_t dias = DiasDesdeEpoca(ano, mes, dia) - kDiaZero;
-  return DeSegundos(dias * kSegundosPorDia + hora * 3600 + minuto * 60 + segundo);
+  return DeSegundos(SegundosDe(ano, mes, dia, hora, minuto, segundo));
 }
 
 DataHora DataHora::DeTexto(std::string_view texto, const ConfiguracaoRegional& regional) {

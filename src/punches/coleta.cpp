@@ -53,7 +53,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         marcacao->DataHoraMarcacao(DataHora::DeTexto(texto, regional));
         marcacao->MarcacaoPorDigital(modo == 1);
         if (!lista) lista = std::make_shared<ListaMarcacao>();
-        lista->Add(marcacao);
+        lista->Add(std::move(marcacao));
       }
     }
   } else {
@@ -85,7 +85,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         marcacao->CodigoRelogio(relogio->Codigo());
         marcacao->DataHoraMarcacao(momento);
         marcacao->MarcacaoPorDigital(false);
-        lista->Add(marcacao);
+        lista->Add(std::move(marcacao));
         if (lista->Count() % 10 == 0) host_.Cede();
       }
       if (lista->Count() > 0) break;
