@@ -1,0 +1,106 @@
+/* The C ABI of QUORVEL: late binding by dispatch number for programs in any language.
+ * C11-compatible. Nothing throws across it: every failure is a return code, and a
+ * component error also fills a quorvel_erro with its number and full description. */
+#ifndef QUORVEL_QUORVEL_H
+#define QUORVEL_QUORVEL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct quorvel_objeto quorvel_objeto;
+
+/* Value kinds of a quorvel_variant. */
+enum {
+  QUORVEL_VAZIO = 0,     /* empty; as an object argument it means "no object" */
+  QUORVEL_AUSENTE = 1,   /* an omitted optional argument */
+  QUORVEL_BOOLEANO = 2,  /* booleano: 0 or 1 */
+  QUORVEL_INTEIRO16 = 3, /* inteiro */
+  QUORVEL_INTEIRO32 = 4, /* inteiro */
+  QUORVEL_DUPLO = 5,     /* numero */
+  QUORVEL_TEXTO = 6,     /* texto, UTF-8 */
+  QUORVEL_DATA = 7,      /* numero: days since 30/12/1899, the time as the fraction */
+  QUORVEL_OBJETO = 8     /* objeto (NULL: no object) */
+};
+
+typedef struct quorvel_variant {
+  int32_t tipo;
+  int32_t booleano;
+  int32_t inteiro;
+  double numero;
+  const char* texto;       /* in results: owned by the variant until quorvel_variant_limpa */
+  quorvel_objeto* objeto;  /* in results: a new handle, released by quorvel_variant_limpa */
+} quorvel_variant;
+
+typedef struct quorvel_erro {
+  int32_t numero;          /* the component's number (-41, -43, ...) or the platform's (13, 438, ...) */
+  char descricao[4096];    /* the full description, UTF-8, lines separated by CR LF */
+} quorvel_erro;
+
+/* Return codes of the quorvel_ functions. */
+enum { QUORVEL_OK = 0, QUORVEL_FALHA = 1, QUORVEL_PARAMETRO_INVALIDO = 2 };
+
+/* Kinds of call for quorvel_invoca (the platform's dispatch flags). */
+enum { QUORVEL_METODO = 1, QUORVEL_PROPGET = 2, QUORVEL_PROPPUT = 4, QUORVEL_PROPPUTREF = 8 };
+
+/* Creates an object by ProgID ("QUORVEL.ComunicacaoZK") or by CLSID text ("{...}"). */
+int32_t quorvel_cria(const char* progid_ou_clsid, quorvel_objeto** saida, quorvel_erro* erro);
+/* A second handle to the same object (e.g. to keep an event's argument). */
+quorvel_objeto* quorvel_duplica(quorvel_objeto* objeto);
+/* Releases a handle; the object goes when its last holder lets go. NULL is ignored. */
+void quorvel_libera(quorvel_objeto* objeto);
+/* The class name of an object ("Marcacao"), owned by the library. */
+const char* quorvel_classe(quorvel_objeto* objeto);
+/* Member name (any case) to dispatch number. */
+int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid, quorvel_erro* erro);
+/* Calls a member. Arguments in declaration order; trailing optional ones may be left off.
+ * `resultado` may be NULL; otherwise it is filled and must be cleared with quorvel_variant_limpa. */
+int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo, const quorvel_variant* argumentos,
+                       int32_t quantidade, quorvel_variant* resultado, quorvel_erro* erro);
+void quorvel_variant_limpa(quorvel_variant* valor);
+
+/* Events of a control arrive by dispatch number (1 ErroMonitoracao, 2 MarcacaoRecolhida,
+ * 3 RelogioConectado, 4 ErroConexaoRelogio) while the library's event loop runs. The
+ * arguments are valid during the call only (quorvel_duplica keeps an object). */
+typedef void (*quorvel_sink)(void* contexto, int32_t dispid, const quorvel_variant* argumentos, int32_t quantidade);
+int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto, quorvel_erro* erro);
+
+/* Runs the library's event loop (timers: connection, monitoring) for this many milliseconds. */
+void quorvel_processa_eventos(int32_t milissegundos);
+
+/* The device SDK backend of controls created from now on: "virtual" (the in-process virtual
+ * clocks). The default is the environment variable QUORVEL_SDK, or "virtual". */
+int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro);
+
+/* Virtual clocks for demos and tests: publish one at ip:porta (modelo 0 quorvel,
+ * 1 tarvenix), optionally with the sample employees and punches; add a punch; remove all. */
+int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo, int32_t com_exemplo);
+int32_t quorvel_virtual_marcacao(const char* ip, int32_t porta, int32_t usuario);
+void quorvel_virtual_limpa(void);
+
+/* Self-registration entry points. The registration store is a JSON file: the path in the
+ * environment variable QUORVEL_REGISTRO, else $XDG_CONFIG_HOME/quorvel/registro.json, else
+ * $HOME/.config/quorvel/registro.json. */
+typedef struct quorvel_guid {
+  uint32_t d1;
+  uint16_t d2;
+  uint16_t d3;
+  uint8_t d4[8];
+} quorvel_guid;
+
+int32_t DllRegisterServer(void);
+int32_t DllUnregisterServer(void);
+/* Hands out the class factory of a creatable class (IClassFactory or IUnknown asked). */
+int32_t DllGetClassObject(const quorvel_guid* clsid, const quorvel_guid* iid, void** fabrica);
+/* 0 (yes) when no object or factory of the library is alive, 1 (no) otherwise. */
+int32_t DllCanUnloadNow(void);
+int32_t quorvel_fabrica_cria(void* fabrica, quorvel_objeto** saida, quorvel_erro* erro);
+void quorvel_fabrica_libera(void* fabrica);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUORVEL_QUORVEL_H */

@@ -1,0 +1,441 @@
+// The C boundary: handles, variants, errors as codes, the library's event loop, the
+// registration store and class factories. No exception crosses it.
+#include "quorvel/quorvel.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "quorvel/erro.h"
+#include "quorvel/event_loop.h"
+#include "quorvel/sdk/relogio_virtual.h"
+#include "quorvel/typelib.h"
+
+struct quorvel_objeto {
+  quorvel::RefObjeto ref;
+};
+
+namespace {
+
+using namespace quorvel;
+
+constexpr int32_t kS_OK = 0, kS_FALSE = 1;
+constexpr int32_t kE_FAIL = static_cast<int32_t>(0x80004005u);
+constexpr int32_t kE_POINTER = static_cast<int32_t>(0x80004003u);
+constexpr int32_t kE_NOINTERFACE = static_cast<int32_t>(0x80004002u);
+constexpr int32_t kCLASS_E_CLASSNOTAVAILABLE = static_cast<int32_t>(0x80040111u);
+constexpr int32_t kSELFREG_E_CLASS = static_cast<int32_t>(0x80040201u);
+
+std::atomic<int64_t> g_vivos{0};  // handles and factories the host holds
+
+struct Fabrica {
+  const ClasseDespacho* classe;
+};
+
+// The library's host: one event loop, and the SDK backend of new controls.
+struct Ambiente {
+  std::mutex mutex;
+  std::unique_ptr<EventLoop> loop;
+  std::string sdk;
+};
+
+Ambiente& A() {
+  static Ambiente a;
+  return a;
+}
+
+FabricaCZKEM FabricaDe(const std::string& nome) {
+  if (nome == "virtual") return sdk::FabricaVirtual();
+  return nullptr;
+}
+
+// Ensures the controls created through the boundary have a host and a backend.
+void PreparaAmbiente() {
+  Ambiente& a = A();
+  std::lock_guard l(a.mutex);
+  if (a.loop) return;
+  a.loop = std::make_unique<EventLoop>();
+  if (a.sdk.empty()) {
+    const char* env = std::getenv("QUORVEL_SDK");
+    a.sdk = env && *env ? env : "virtual";
+  }
+  DefineAmbienteControles(a.loop.get(), FabricaDe(a.sdk));
+}
+
+void Limpa(quorvel_erro* erro) {
+  if (erro) {
+    erro->numero = 0;
+    erro->descricao[0] = '\0';
+  }
+}
+
+int32_t Falha(quorvel_erro* erro, int32_t numero, const std::string& descricao) {
+  if (erro) {
+    erro->numero = numero;
+    std::snprintf(erro->descricao, sizeof erro->descricao, "%s", descricao.c_str());
+  }
+  return QUORVEL_FALHA;
+}
+
+// Runs `corpo`, turning anything it throws into a return code and a filled quorvel_erro.
+template <class F>
+int32_t Protegido(quorvel_erro* erro, F&& corpo) noexcept {
+  Limpa(erro);
+  try {
+    corpo();
+    return QUORVEL_OK;
+  } catch (...) {
+    try {
+      return Falha(erro, NumeroDaExcecaoAtual(), DescricaoDaExcecaoAtual());
+    } catch (...) {
+      return QUORVEL_FALHA;
+    }
+  }
+}
+
+quorvel_objeto* NovoHandle(RefObjeto ref) {
+  auto* h = new quorvel_objeto{std::move(ref)};
+  ++g_vivos;
+  return h;
+}
+
+Variant DeC(const quorvel_variant& v) {
+  switch (v.tipo) {
+    case QUORVEL_VAZIO: return Variant();
+    case QUORVEL_AUSENTE: return Variant::Omitido();
+    case QUORVEL_BOOLEANO: return Variant(v.booleano != 0);
+    case QUORVEL_INTEIRO16:
+      if (v.inteiro < INT16_MIN || v.inteiro > INT16_MAX) LancaEstouro();
+      return Variant(static_cast<int16_t>(v.inteiro));
+    case QUORVEL_INTEIRO32: return Variant(v.inteiro);
+    case QUORVEL_DUPLO: return Variant(v.numero);
+    case QUORVEL_TEXTO: return Variant(std::string(v.texto ? v.texto : ""));
+    case QUORVEL_DATA: return Variant(DataHora::DeDias(v.numero));
+    case QUORVEL_OBJETO: return v.objeto ? Variant(v.objeto->ref) : Variant(RefObjeto{});
+  }
+  LancaTiposIncompativeis("tipo de variant desconhecido " + std::to_string(v.tipo));
+}
+
+// Fills a C variant; texts are copied, objects get new handles unless `emprestado`.
+void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado, std::vector<std::string>* textos = nullptr) {
+  saida = quorvel_variant{};
+  std::visit(
+      [&](const auto& x) {
+        using T = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<T, Variant::Vazio>) {
+          saida.tipo = QUORVEL_VAZIO;
+        } else if constexpr (std::is_same_v<T, Variant::Ausente>) {
+          saida.tipo = QUORVEL_AUSENTE;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          saida.tipo = QUORVEL_BOOLEANO;
+          saida.booleano = x ? 1 : 0;
+        } else if constexpr (std::is_same_v<T, int16_t>) {
+          saida.tipo = QUORVEL_INTEIRO16;
+          saida.inteiro = x;
+        } else if constexpr (std::is_same_v<T, int32_t>) {
+          saida.tipo = QUORVEL_INTEIRO32;
+          saida.inteiro = x;
+        } else if constexpr (std::is_same_v<T, double>) {
+          saida.tipo = QUORVEL_DUPLO;
+          saida.numero = x;
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          saida.tipo = QUORVEL_TEXTO;
+          if (textos) {
+            textos->push_back(x);
+            saida.texto = textos->back().c_str();
+          } else {
+            char* copia = static_cast<char*>(std::malloc(x.size() + 1));
+            if (!copia) throw std::bad_alloc();
+            std::memcpy(copia, x.c_str(), x.size() + 1);
+            saida.texto = copia;
+          }
+        } else if constexpr (std::is_same_v<T, DataHora>) {
+          saida.tipo = QUORVEL_DATA;
+          saida.numero = x.ParaDias();
+        } else if constexpr (std::is_same_v<T, RefObjeto>) {
+          saida.tipo = QUORVEL_OBJETO;
+          if (x.objeto) saida.objeto = emprestado ? new quorvel_objeto{x} : NovoHandle(x);
+        }
+      },
+      v.Bruto());
+}
+
+std::filesystem::path CaminhoRegistro() {
+  if (const char* p = std::getenv("QUORVEL_REGISTRO"); p && *p) return p;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::filesystem::path(x) / "quorvel/registro.json";
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home && *home ? home : ".") / ".config/quorvel/registro.json";
+}
+
+std::string ArquivoDaBiblioteca() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DllRegisterServer), &info) && info.dli_fname)
+    return std::filesystem::absolute(info.dli_fname).string();
+  return {};
+}
+
+nlohmann::json LeRegistro(const std::filesystem::path& caminho) {
+  std::ifstream f(caminho);
+  if (!f) return nlohmann::json::object();
+  try {
+    auto j = nlohmann::json::parse(f);
+    return j.is_object() ? j : nlohmann::json::object();
+  } catch (...) {
+    return nlohmann::json::object();
+  }
+}
+
+void GravaRegistro(const std::filesystem::path& caminho, const nlohmann::json& j) {
+  if (caminho.has_parent_path()) std::filesystem::create_directories(caminho.parent_path());
+  const auto temporario = caminho.string() + ".tmp";
+  {
+    std::ofstream f(temporario, std::ios::trunc);
+    if (!f) throw std::runtime_error("não foi possível gravar " + temporario);
+    f << j.dump(2) << '\n';
+    if (!f) throw std::runtime_error("não foi possível gravar " + temporario);
+  }
+  std::filesystem::rename(temporario, caminho);  // the store is never seen half written
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t quorvel_cria(const char* nome, quorvel_objeto** saida, quorvel_erro* erro) {
+  if (!nome || !saida) return QUORVEL_PARAMETRO_INVALIDO;
+  *saida = nullptr;
+  return Protegido(erro, [&] {
+    const ClasseDespacho* c = nullptr;
+    if (auto guid = Guid::DeTexto(nome)) c = ProcuraClasse(*guid);
+    if (!c) c = ProcuraClasse(nome);
+    if (!c) throw Erro(429, std::string("Classe desconhecida: ") + nome + ".");
+    if (c->controle) PreparaAmbiente();
+    *saida = NovoHandle(CriaObjeto(*c));
+  });
+}
+
+quorvel_objeto* quorvel_duplica(quorvel_objeto* objeto) {
+  if (!objeto) return nullptr;
+  try {
+    return NovoHandle(objeto->ref);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void quorvel_libera(quorvel_objeto* objeto) {
+  if (!objeto) return;
+  try {
+    delete objeto;  // a control going away disconnects its clocks and never throws
+  } catch (...) {
+  }
+  --g_vivos;
+}
+
+const char* quorvel_classe(quorvel_objeto* objeto) {
+  return objeto && objeto->ref.classe ? objeto->ref.classe->nome.c_str() : "";
+}
+
+int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid, quorvel_erro* erro) {
+  if (!objeto || !nome || !dispid) return QUORVEL_PARAMETRO_INVALIDO;
+  return Protegido(erro, [&] {
+    if (!objeto->ref.classe) LancaObjetoNaoDefinido();
+    *dispid = ProcuraDispId(*objeto->ref.classe, nome);
+  });
+}
+
+int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo, const quorvel_variant* argumentos,
+                       int32_t quantidade, quorvel_variant* resultado, quorvel_erro* erro) {
+  if (!objeto || quantidade < 0 || (quantidade > 0 && !argumentos)) return QUORVEL_PARAMETRO_INVALIDO;
+  if (resultado) *resultado = quorvel_variant{};
+  TipoMembro t;
+  switch (tipo) {
+    case QUORVEL_METODO: t = TipoMembro::Metodo; break;
+    case QUORVEL_PROPGET: t = TipoMembro::PropGet; break;
+    case QUORVEL_PROPPUT: t = TipoMembro::PropPut; break;
+    case QUORVEL_PROPPUTREF: t = TipoMembro::PropPutRef; break;
+    default: return QUORVEL_PARAMETRO_INVALIDO;
+  }
+  return Protegido(erro, [&] {
+    std::vector<Variant> args;
+    args.reserve(static_cast<size_t>(quantidade));
+    for (int32_t i = 0; i < quantidade; ++i) args.push_back(DeC(argumentos[i]));
+    Variant r = Invoca(objeto->ref, dispid, t, std::move(args));
+    if (resultado) ParaC(r, *resultado, false);
+  });
+}
+
+void quorvel_variant_limpa(quorvel_variant* v) {
+  if (!v) return;
+  if (v->tipo == QUORVEL_TEXTO) std::free(const_cast<char*>(v->texto));
+  if (v->tipo == QUORVEL_OBJETO) quorvel_libera(v->objeto);
+  *v = quorvel_variant{};
+}
+
+int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto, quorvel_erro* erro) {
+  if (!controle) return QUORVEL_PARAMETRO_INVALIDO;
+  return Protegido(erro, [&] {
+    if (!sink) {
+      DefineSink(controle->ref, nullptr);
+      return;
+    }
+    DefineSink(controle->ref, [sink, contexto](int32_t dispid, const std::vector<Variant>& args) {
+      // Arguments are borrowed for the duration of the call.
+      std::vector<std::string> textos;
+      textos.reserve(args.size());
+      std::vector<quorvel_variant> c(args.size());
+      for (size_t i = 0; i < args.size(); ++i) ParaC(args[i], c[i], true, &textos);
+      sink(contexto, dispid, c.data(), static_cast<int32_t>(c.size()));
+      for (auto& v : c)
+        if (v.tipo == QUORVEL_OBJETO) delete v.objeto;
+    });
+  });
+}
+
+void quorvel_processa_eventos(int32_t milissegundos) {
+  try {
+    PreparaAmbiente();
+    A().loop->RodaPor(std::chrono::milliseconds(milissegundos < 0 ? 0 : milissegundos));
+  } catch (...) {
+  }
+}
+
+int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro) {
+  if (!nome) return QUORVEL_PARAMETRO_INVALIDO;
+  return Protegido(erro, [&] {
+    FabricaCZKEM f = FabricaDe(nome);
+    if (!f) LancaArgumentoInvalido(std::string("backend de SDK desconhecido: ") + nome);
+    Ambiente& a = A();
+    std::lock_guard l(a.mutex);
+    a.sdk = nome;
+    if (a.loop) DefineAmbienteControles(a.loop.get(), std::move(f));
+  });
+}
+
+int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo, int32_t com_exemplo) {
+  if (!ip || (modelo != 0 && modelo != 1)) return QUORVEL_PARAMETRO_INVALIDO;
+  try {
+    auto d = std::make_shared<sdk::DispositivoVirtual>(static_cast<EModeloRelogio>(modelo));
+    if (com_exemplo) sdk::SemeiaExemplo(*d);
+    sdk::RedeVirtual::Instancia().Publica(ip, porta, std::move(d));
+    return QUORVEL_OK;
+  } catch (...) {
+    return QUORVEL_FALHA;
+  }
+}
+
+int32_t quorvel_virtual_marcacao(const char* ip, int32_t porta, int32_t usuario) {
+  if (!ip) return QUORVEL_PARAMETRO_INVALIDO;
+  try {
+    auto d = sdk::RedeVirtual::Instancia().Procura(ip, porta);
+    if (!d) return QUORVEL_FALHA;
+    if (d->Modelo() == EModeloRelogio_Tarvenix) {
+      std::string pis;
+      for (const auto& u : d->Usuarios())
+        if (u.id == std::to_string(usuario)) pis = u.pis;
+      return d->AdicionaRegistro(pis) ? QUORVEL_OK : QUORVEL_FALHA;
+    }
+    return d->AdicionaMarcacao(usuario, 1) ? QUORVEL_OK : QUORVEL_FALHA;
+  } catch (...) {
+    return QUORVEL_FALHA;
+  }
+}
+
+void quorvel_virtual_limpa(void) {
+  try {
+    sdk::RedeVirtual::Instancia().Limpa();
+  } catch (...) {
+  }
+}
+
+int32_t DllRegisterServer(void) {
+  try {
+    const Biblioteca& b = BibliotecaQuorvel();
+    const auto caminho = CaminhoRegistro();
+    nlohmann::json j = LeRegistro(caminho);
+    const std::string arquivo = ArquivoDaBiblioteca();
+    const std::string libid = b.libid.Texto();
+    j["bibliotecas"][libid] = {{"nome", b.nome},
+                               {"ajuda", b.textoAjuda},
+                               {"versao", std::to_string(b.versaoMaior) + "." + std::to_string(b.versaoMenor)},
+                               {"controles", b.contemControles},
+                               {"arquivo", arquivo}};
+    for (const ClasseDespacho* c : b.classes) {
+      j["classes"][c->clsid.Texto()] = {{"nome", c->nome},       {"progid", c->progid},
+                                        {"interface", c->iid.Texto()}, {"controle", c->controle},
+                                        {"biblioteca", libid},     {"arquivo", arquivo}};
+      j["progids"][c->progid] = c->clsid.Texto();
+    }
+    GravaRegistro(caminho, j);
+    return kS_OK;
+  } catch (...) {
+    return kSELFREG_E_CLASS;
+  }
+}
+
+int32_t DllUnregisterServer(void) {
+  try {
+    const Biblioteca& b = BibliotecaQuorvel();
+    const auto caminho = CaminhoRegistro();
+    if (!std::filesystem::exists(caminho)) return kS_OK;
+    nlohmann::json j = LeRegistro(caminho);
+    if (j.contains("bibliotecas")) j["bibliotecas"].erase(b.libid.Texto());
+    for (const ClasseDespacho* c : b.classes) {
+      if (j.contains("classes")) j["classes"].erase(c->clsid.Texto());
+      if (j.contains("progids")) j["progids"].erase(c->progid);
+    }
+    GravaRegistro(caminho, j);
+    return kS_OK;
+  } catch (...) {
+    return kSELFREG_E_CLASS;
+  }
+}
+
+int32_t DllGetClassObject(const quorvel_guid* clsid, const quorvel_guid* iid, void** fabrica) {
+  if (!fabrica) return kE_POINTER;
+  *fabrica = nullptr;
+  if (!clsid || !iid) return kE_POINTER;
+  try {
+    Guid c{clsid->d1, clsid->d2, clsid->d3, {}};
+    std::memcpy(c.d4.data(), clsid->d4, 8);
+    Guid i{iid->d1, iid->d2, iid->d3, {}};
+    std::memcpy(i.d4.data(), iid->d4, 8);
+    const Guid iunknown = *Guid::DeTexto("{00000000-0000-0000-C000-000000000046}");
+    const Guid iclassfactory = *Guid::DeTexto("{00000001-0000-0000-C000-000000000046}");
+    const ClasseDespacho* classe = ProcuraClasse(c);
+    if (!classe || !classe->criavel) return kCLASS_E_CLASSNOTAVAILABLE;
+    if (!(i == iunknown) && !(i == iclassfactory)) return kE_NOINTERFACE;
+    *fabrica = new Fabrica{classe};
+    ++g_vivos;
+    return kS_OK;
+  } catch (...) {
+    return kE_FAIL;
+  }
+}
+
+int32_t DllCanUnloadNow(void) { return g_vivos.load() == 0 ? kS_OK : kS_FALSE; }
+
+int32_t quorvel_fabrica_cria(void* fabrica, quorvel_objeto** saida, quorvel_erro* erro) {
+  if (!fabrica || !saida) return QUORVEL_PARAMETRO_INVALIDO;
+  *saida = nullptr;
+  return Protegido(erro, [&] {
+    const ClasseDespacho& c = *static_cast<Fabrica*>(fabrica)->classe;
+    if (c.controle) PreparaAmbiente();
+    *saida = NovoHandle(CriaObjeto(c));
+  });
+}
+
+void quorvel_fabrica_libera(void* fabrica) {
+  if (!fabrica) return;
+  delete static_cast<Fabrica*>(fabrica);
+  --g_vivos;
+}
+
+}  // extern "C"
