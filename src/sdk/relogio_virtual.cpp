@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 #include "quorvel/erro.h"
 
 namespace quorvel::sdk {
@@ -124,6 +126,7 @@ bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo, std::op
     auto it = usuarios_.find(std::to_string(usuario));
     if (it != usuarios_.end()) m.pis = it->second.pis;
   }
+  AnotaMarcacao(m);
   log_.push_back(std::move(m));
   return true;
 }
@@ -136,6 +139,7 @@ bool DispositivoVirtual::AdicionaRegistro(const std::string& pis, std::optional<
   m.pis = pis;
   m.modo = 0;
   m.momento = momento.value_or(AgoraSemTrava());
+  AnotaMarcacao(m);
   log_.push_back(std::move(m));
   return true;
 }
@@ -147,16 +151,19 @@ void DispositivoVirtual::AdicionaMarcacaoComDataImpossivel() {
   m.dataImpossivel = true;
   m.momento = AgoraSemTrava();
   if (modelo_ == EModeloRelogio_Tarvenix) m.nsr = ProximoNsr();
+  AnotaMarcacao(m);
   log_.push_back(std::move(m));
 }
 
 void DispositivoVirtual::AdicionaUsuario(UsuarioVirtual u) {
   std::lock_guard l(mutex_);
+  AnotaUsuario(u);
   usuarios_[u.id] = std::move(u);
 }
 
 void DispositivoVirtual::AdicionaTemplate(const std::string& usuario, int32_t dedo, std::string texto) {
   std::lock_guard l(mutex_);
+  Anota({{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}});
   templates_[{usuario, dedo}] = std::move(texto);
 }
 
@@ -261,6 +268,92 @@ int32_t DispositivoVirtual::Admite(const char* operacao, bool conectado, uint64_
   return codigo::kSucesso;
 }
 
+// ---- Journal -------------------------------------------------------------------------
+
+void DispositivoVirtual::DefineDiario(std::function<void(const std::string&)> diario) {
+  std::lock_guard l(mutex_);
+  diario_ = std::move(diario);
+}
+
+void DispositivoVirtual::Anota(const nlohmann::json& registro) {
+  if (diario_ && !reaplicando_) diario_(registro.dump());
+}
+
+void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
+  if (!diario_ || reaplicando_) return;
+  Anota({{"t", "m"}, {"c", m.cartao}, {"o", m.modo}, {"e", m.estado}, {"n", m.nsr}, {"p", m.pis},
+         {"s", m.momento.Segundos()}, {"x", m.dataImpossivel}});
+}
+
+void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
+  if (!diario_ || reaplicando_) return;
+  Anota({{"t", "u"}, {"id", u.id}, {"n", u.nome}, {"s", u.senha}, {"p", u.privilegio}, {"h", u.habilitado},
+         {"c", u.cartao}, {"pis", u.pis}, {"cpf", u.cpf}});
+}
+
+bool DispositivoVirtual::Reaplica(const std::string& linha) {
+  nlohmann::json j;
+  try {
+    j = nlohmann::json::parse(linha);
+  } catch (...) {
+    return false;  // a line cut short by a crash is the only one that can be bad: the last
+  }
+  std::lock_guard l(mutex_);
+  reaplicando_ = true;
+  try {
+    const std::string t = j.at("t");
+    if (t == "m") {
+      MarcacaoVirtual m;
+      m.cartao = j.at("c");
+      m.modo = j.at("o");
+      m.estado = j.at("e");
+      m.nsr = j.at("n");
+      m.pis = j.at("p");
+      m.momento = DataHora::DeSegundos(j.at("s").get<int64_t>());
+      m.dataImpossivel = j.at("x");
+      if (!m.nsr.empty()) ultimoNsr_ = std::max<int64_t>(ultimoNsr_, std::stoll(m.nsr));
+      log_.push_back(std::move(m));
+    } else if (t == "u") {
+      UsuarioVirtual u{j.at("id"), j.at("n"), j.at("s"), j.at("p"), j.at("h"), j.at("c"), j.at("pis"), j.at("cpf")};
+      usuarios_[u.id] = std::move(u);
+    } else if (t == "ud") {
+      usuarios_.erase(j.at("id").get<std::string>());
+    } else if (t == "tp") {
+      templates_[{j.at("id"), j.at("d")}] = j.at("v");
+    } else if (t == "td") {
+      templates_.erase({j.at("id"), j.at("d")});
+    } else if (t == "cl") {
+      log_.clear();
+    } else if (t == "ca") {
+      usuarios_.clear();
+      templates_.clear();
+      log_.clear();
+    } else if (t == "op") {
+      opcoes_[j.at("k")] = j.at("v");
+    } else if (t == "in") {
+      informacoes_[j.at("k")] = j.at("v");
+    } else if (t == "tm") {
+      deslocamentoSegundos_ = j.at("v");
+    } else if (t == "en") {
+      habilitado_ = j.at("v");
+    } else if (t == "em") {
+      empregador_ = {j.at("n"), j.at("d"), j.at("c"), j.at("e"), j.at("k")};
+    }
+  } catch (...) {
+    reaplicando_ = false;
+    return false;
+  }
+  reaplicando_ = false;
+  return true;
+}
+
+std::vector<MarcacaoVirtual> DispositivoVirtual::MarcacoesDesde(size_t inicio, size_t maximo) const {
+  std::lock_guard l(mutex_);
+  std::vector<MarcacaoVirtual> r;
+  for (size_t i = inicio; i < log_.size() && r.size() < maximo; ++i) r.push_back(log_[i]);
+  return r;
+}
+
 // ---- RedeVirtual --------------------------------------------------------------------------
 
 RedeVirtual& RedeVirtual::Instancia() {
@@ -326,6 +419,7 @@ class SdkVirtual final : public CZKEM {
   bool SdkEnableDevice(int32_t, bool habilita) override {
     return Com("SdkEnableDevice", [&](DispositivoVirtual& d) {
       d.habilitado_ = habilita;
+      d.Anota({{"t", "en"}, {"v", habilita}});
       return true;
     });
   }
@@ -357,6 +451,7 @@ class SdkVirtual final : public CZKEM {
   bool SdkSetDeviceInfo(int32_t, int32_t item, int32_t valor) override {
     return Com("SdkSetDeviceInfo", [&](DispositivoVirtual& d) {
       d.informacoes_[item] = item == 1 ? d.informacoes_[1] + 1 : valor;  // item 1 counts applies
+      d.Anota({{"t", "in"}, {"k", item}, {"v", d.informacoes_[item]}});
       return true;
     });
   }
@@ -373,6 +468,7 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkSetDeviceTime", [&](DispositivoVirtual& d) {
       if (!DataHora::PartesValidas(a, me, di, h, mi, s)) return Falha(codigo::kArgumentoInvalido);
       d.deslocamentoSegundos_ = DataHora::DePartes(a, me, di, h, mi, s).Segundos() - d.fonteTempo_().Segundos();
+      d.Anota({{"t", "tm"}, {"v", d.deslocamentoSegundos_}});
       return true;
     });
   }
@@ -394,6 +490,7 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkSetSysOption", [&](DispositivoVirtual& d) {
       if (nome.empty() || nome == "mrpversion") return Falha(codigo::kArgumentoInvalido);
       d.opcoes_[nome] = valor;
+      d.Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
       return true;
     });
   }
@@ -407,6 +504,7 @@ class SdkVirtual final : public CZKEM {
       d.horarioVeraoInicio_ = inicio;
       d.horarioVeraoFim_ = fim;
       d.opcoes_["~DaylightPeriod"] = std::to_string(ligado) + ":" + inicio + "-" + fim;
+      d.Anota({{"t", "op"}, {"k", "~DaylightPeriod"}, {"v", d.opcoes_["~DaylightPeriod"]}});
       return true;
     });
   }
@@ -416,6 +514,7 @@ class SdkVirtual final : public CZKEM {
       d.usuarios_.clear();
       d.templates_.clear();
       d.log_.clear();
+      d.Anota({{"t", "ca"}});
       return true;
     });
   }
@@ -430,6 +529,7 @@ class SdkVirtual final : public CZKEM {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
       if (tipo != 0 && tipo != 1) return Falha(codigo::kArgumentoInvalido);
       d.empregador_ = {nome, documento, cei, endereco, tipo};
+      d.Anota({{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}});
       return true;
     });
   }
@@ -488,6 +588,7 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkClearLogs", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
       d.log_.clear();
+      d.Anota({{"t", "cl"}});
       return true;
     });
   }
@@ -585,7 +686,9 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkDeleteUserTemplate(int32_t, int32_t usuario, int32_t dedo) override {
     return Com("SdkDeleteUserTemplate", [&](DispositivoVirtual& d) {
-      return d.templates_.erase({std::to_string(usuario), dedo}) > 0 ? true : Falha(codigo::kNaoEncontrado);
+      if (d.templates_.erase({std::to_string(usuario), dedo}) == 0) return Falha(codigo::kNaoEncontrado);
+      d.Anota({{"t", "td"}, {"id", std::to_string(usuario)}, {"d", dedo}});
+      return true;
     });
   }
   bool SdkGetUserTemplateByTextId(int32_t, const std::string& usuario, int32_t dedo, int32_t& flag,
@@ -605,7 +708,9 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkDeleteUserTemplateByTextId(int32_t, const std::string& usuario, int32_t dedo) override {
     return Com("SdkDeleteUserTemplateByTextId", [&](DispositivoVirtual& d) {
-      return d.templates_.erase({usuario, dedo}) > 0 ? true : Falha(codigo::kNaoEncontrado);
+      if (d.templates_.erase({usuario, dedo}) == 0) return Falha(codigo::kNaoEncontrado);
+      d.Anota({{"t", "td"}, {"id", usuario}, {"d", dedo}});
+      return true;
     });
   }
   bool SdkConvertTemplate(const std::string& entrada, std::string& saida, int32_t& tamanho) override {
@@ -686,6 +791,7 @@ class SdkVirtual final : public CZKEM {
       it->second.id = id;
     }
     preenche(it->second);
+    d.AnotaUsuario(it->second);
     return true;
   }
 
@@ -696,6 +802,7 @@ class SdkVirtual final : public CZKEM {
     if (!d.templates_.count(chave) && static_cast<int64_t>(d.templates_.size()) >= d.capacidades_.templates)
       return Falha(codigo::kMemoriaCheia);
     d.templates_[chave] = texto;
+    d.Anota({{"t", "tp"}, {"id", id}, {"d", dedo}, {"v", texto}});
     return true;
   }
 
@@ -714,15 +821,18 @@ class SdkVirtual final : public CZKEM {
     auto it = d.usuarios_.find(id);
     if (it == d.usuarios_.end()) return Falha(codigo::kNaoEncontrado);
     auto apagaDedos = [&](int32_t de, int32_t ate) {
-      for (int32_t f = de; f <= ate; ++f) d.templates_.erase({id, f});
+      for (int32_t f = de; f <= ate; ++f)
+        if (d.templates_.erase({id, f})) d.Anota({{"t", "td"}, {"id", id}, {"d", f}});
     };
     if (dado == 0 || dado == 12) {
       apagaDedos(0, 9);
       d.usuarios_.erase(it);
+      d.Anota({{"t", "ud"}, {"id", id}});
     } else if (dado >= 1 && dado <= 9) {
       apagaDedos(dado, dado);
     } else if (dado == 10) {
       it->second.senha.clear();
+      d.AnotaUsuario(it->second);
     } else if (dado == 11) {
       apagaDedos(0, 9);
     } else {

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "quorvel/data_hora.h"
 #include "quorvel/enumeracoes.h"
 #include "quorvel/host.h"
@@ -100,10 +102,19 @@ class DispositivoVirtual {
   void DefineEspera(std::function<void(int32_t)> espera);
   void LimpaFalhas();
 
+  // ---- Durability ------------------------------------------------------------------------
+  // Every change of state (punch, user, template, option, time, ...) is handed to `diario`
+  // as one line, under the clock's lock and before the operation answers, so a caller that
+  // writes and flushes it makes the change durable before it is acknowledged.
+  void DefineDiario(std::function<void(const std::string&)> diario);
+  // Applies one journal line (on start-up, replaying the journal); false for a bad line.
+  bool Reaplica(const std::string& linha);
+
   // ---- Inspection -------------------------------------------------------------------------
   std::vector<UsuarioVirtual> Usuarios() const;
   std::optional<std::string> TemplateDe(const std::string& usuario, int32_t dedo) const;
   std::vector<MarcacaoVirtual> Marcacoes() const;
+  std::vector<MarcacaoVirtual> MarcacoesDesde(size_t inicio, size_t maximo) const;
   std::optional<std::string> Opcao(const std::string& nome) const;
   int32_t InformacaoDispositivo(int32_t item) const;
   EmpregadorVirtual Empregador() const;
@@ -118,6 +129,9 @@ class DispositivoVirtual {
   // May throw for an operation made to fail as a call.
   int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
   DataHora AgoraSemTrava() const;
+  void Anota(const nlohmann::json& registro);
+  void AnotaMarcacao(const MarcacaoVirtual& m);
+  void AnotaUsuario(const UsuarioVirtual& u);
   std::string ProximoNsr();
 
   mutable std::mutex mutex_;
@@ -147,6 +161,8 @@ class DispositivoVirtual {
   std::unordered_map<std::string, Falha> falhas_;
   int32_t lentidaoMs_ = 0;
   std::function<void(int32_t)> espera_;
+  std::function<void(const std::string&)> diario_;
+  bool reaplicando_ = false;
 };
 
 // The process-wide set of virtual clocks, reachable by "IP:port" or by serial port number.

@@ -1,0 +1,206 @@
+#include "sdk/protocol/protocol.h"
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+namespace quorvel::protocol {
+
+namespace {
+
+const std::array<uint32_t, 256>& TabelaCrc() {
+  static const std::array<uint32_t, 256> tabela = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = c & 1 ? (c >> 1) ^ 0x82F63B78u : c >> 1;  // Castagnoli
+      t[i] = c;
+    }
+    return t;
+  }();
+  return tabela;
+}
+
+void PutU32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+uint32_t GetU32(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(p[i]);
+  return v;
+}
+
+}  // namespace
+
+uint32_t Crc32c(const void* data, size_t size, uint32_t crc) {
+  const auto& t = TabelaCrc();
+  const auto* p = static_cast<const uint8_t*>(data);
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) crc = t[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+std::string Encode(const Frame& f) {
+  if (f.payload.size() > kMaxPayload) throw std::length_error("quadro grande demais");
+  std::string out;
+  out.reserve(kHeaderSize + f.payload.size() + kCrcSize);
+  out.push_back(static_cast<char>(kMagic0));
+  out.push_back(static_cast<char>(kMagic1));
+  out.push_back(static_cast<char>(kVersion));
+  out.push_back(static_cast<char>(f.op));
+  PutU32(out, f.id);
+  PutU32(out, static_cast<uint32_t>(f.payload.size()));
+  out.append(f.payload);
+  PutU32(out, Crc32c(out.data(), out.size()));
+  return out;
+}
+
+void Decoder::Feed(const char* data, size_t size) {
+  if (start_ > 0 && start_ >= buffer_.size() / 2) {
+    buffer_.erase(0, start_);
+    start_ = 0;
+  }
+  buffer_.append(data, size);
+}
+
+std::optional<Frame> Decoder::Next() {
+  const size_t disponivel = buffer_.size() - start_;
+  if (disponivel < kHeaderSize) {
+    // Reject a wrong start as early as it shows: a stray byte must not wait for a header.
+    if (disponivel >= 1 && static_cast<uint8_t>(buffer_[start_]) != kMagic0) throw ProtocolError("marcador inválido");
+    if (disponivel >= 2 && static_cast<uint8_t>(buffer_[start_ + 1]) != kMagic1) throw ProtocolError("marcador inválido");
+    return std::nullopt;
+  }
+  const char* h = buffer_.data() + start_;
+  if (static_cast<uint8_t>(h[0]) != kMagic0 || static_cast<uint8_t>(h[1]) != kMagic1)
+    throw ProtocolError("marcador inválido");
+  if (static_cast<uint8_t>(h[2]) != kVersion) throw ProtocolError("versão de protocolo desconhecida");
+  const uint32_t tamanho = GetU32(h + 8);
+  if (tamanho > kMaxPayload) throw ProtocolError("quadro grande demais");
+  const size_t total = kHeaderSize + tamanho + kCrcSize;
+  if (disponivel < total) return std::nullopt;
+  const uint32_t crc = GetU32(h + kHeaderSize + tamanho);
+  if (crc != Crc32c(h, kHeaderSize + tamanho)) throw ProtocolError("soma de verificação inválida");
+  Frame f;
+  f.op = static_cast<uint8_t>(h[3]);
+  f.id = GetU32(h + 4);
+  f.payload.assign(h + kHeaderSize, tamanho);
+  start_ += total;
+  if (start_ == buffer_.size()) {
+    buffer_.clear();
+    start_ = 0;
+  }
+  return f;
+}
+
+void Writer::I32(int32_t v) { PutU32(data_, static_cast<uint32_t>(v)); }
+
+void Writer::Str(std::string_view s) {
+  if (s.size() > kMaxPayload) throw std::length_error("texto grande demais");
+  PutU32(data_, static_cast<uint32_t>(s.size()));
+  data_.append(s);
+}
+
+void Writer::Val(const Value& v) {
+  if (auto* i = std::get_if<int32_t>(&v)) {
+    U8('i');
+    I32(*i);
+  } else if (auto* b = std::get_if<bool>(&v)) {
+    U8('b');
+    U8(*b ? 1 : 0);
+  } else {
+    U8('s');
+    Str(std::get<std::string>(v));
+  }
+}
+
+uint8_t Reader::U8() {
+  if (pos_ + 1 > data_.size()) throw ProtocolError("mensagem truncada");
+  return static_cast<uint8_t>(data_[pos_++]);
+}
+
+int32_t Reader::I32() {
+  if (pos_ + 4 > data_.size()) throw ProtocolError("mensagem truncada");
+  const uint32_t v = GetU32(data_.data() + pos_);
+  pos_ += 4;
+  return static_cast<int32_t>(v);
+}
+
+std::string Reader::Str() {
+  const uint32_t n = static_cast<uint32_t>(I32());
+  if (n > data_.size() - pos_) throw ProtocolError("texto além do fim da mensagem");
+  std::string s(data_.substr(pos_, n));
+  pos_ += n;
+  return s;
+}
+
+std::string_view Reader::Bytes(size_t n) {
+  if (n > data_.size() - pos_) throw ProtocolError("mensagem truncada");
+  auto r = data_.substr(pos_, n);
+  pos_ += n;
+  return r;
+}
+
+Value Reader::Val() {
+  switch (U8()) {
+    case 'i': return I32();
+    case 'b': {
+      const uint8_t b = U8();
+      if (b > 1) throw ProtocolError("booleano inválido");
+      return b == 1;
+    }
+    case 's': return Str();
+    default: throw ProtocolError("tipo de valor desconhecido");
+  }
+}
+
+const std::vector<CallSpec>& Calls() {
+  using K = Kind;
+  static const std::vector<CallSpec> calls = {
+      {"SdkEnableDevice", {K::Int, K::Bool}},
+      {"SdkRefreshData", {K::Int}},
+      {"SdkGetDeviceStatus", {K::Int, K::Int, K::Int}},
+      {"SdkSetDeviceInfo", {K::Int, K::Int, K::Int}},
+      {"SdkGetDeviceTime", {K::Int, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
+      {"SdkSetDeviceTime", {K::Int, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
+      {"SdkGetFirmwareVersion", {K::Int, K::Str}},
+      {"SdkGetSysOption", {K::Int, K::Str, K::Str}},
+      {"SdkSetSysOption", {K::Int, K::Str, K::Str}},
+      {"SdkRefreshOptions", {K::Int}},
+      {"SdkSetDaylight", {K::Int, K::Int, K::Str, K::Str}},
+      {"SdkClearAllData", {K::Int}},
+      {"SdkTestOperation", {K::Int}},
+      {"SdkSetEmployer", {K::Int, K::Str, K::Int, K::Str, K::Str, K::Str}},
+      {"SdkReadAllLogs", {K::Int}},
+      {"SdkGetNextLog", {K::Int, K::Int, K::Int, K::Int, K::Str}},
+      {"SdkGetNextNsrLog", {K::Int, K::Str, K::Str, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
+      {"SdkSetLogPointer", {K::Int, K::Int}},
+      {"SdkClearLogs", {K::Int}},
+      {"SdkReadAllUserIds", {K::Int}},
+      {"SdkSetUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
+      {"SdkGetNextUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
+      {"SdkSetUserInfoWithPis", {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
+      {"SdkGetNextUserInfoWithPis", {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
+      {"SdkQueryUserInfo", {K::Int, K::Str, K::Str, K::Int, K::Bool}},
+      {"SdkSetCardNumber", {K::Str}},
+      {"SdkDeleteEnrollData", {K::Int, K::Int, K::Int, K::Int}},
+      {"SdkDeleteEnrollDataByTextId", {K::Int, K::Str, K::Int}},
+      {"SdkGetUserTemplate", {K::Int, K::Int, K::Int, K::Str, K::Int}},
+      {"SdkSetUserTemplate", {K::Int, K::Int, K::Int, K::Str}},
+      {"SdkDeleteUserTemplate", {K::Int, K::Int, K::Int}},
+      {"SdkGetUserTemplateByTextId", {K::Int, K::Str, K::Int, K::Int, K::Str, K::Int}},
+      {"SdkSetUserTemplateByTextId", {K::Int, K::Str, K::Int, K::Int, K::Str}},
+      {"SdkDeleteUserTemplateByTextId", {K::Int, K::Str, K::Int}},
+  };
+  return calls;
+}
+
+uint8_t OpOf(std::string_view name) {
+  const auto& c = Calls();
+  for (size_t i = 0; i < c.size(); ++i)
+    if (name == c[i].name) return static_cast<uint8_t>(kFirstCall + i);
+  throw std::logic_error("operação sem código: " + std::string(name));
+}
+
+}  // namespace quorvel::protocol

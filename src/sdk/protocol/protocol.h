@@ -1,0 +1,111 @@
+// The project's clock protocol: frames over a byte stream (TCP or serial), their encoding
+// and a decoder that rejects anything malformed. See docs/protocol.md.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace quorvel::protocol {
+
+inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
+inline constexpr uint8_t kVersion = 1;
+inline constexpr size_t kHeaderSize = 12;  // magic(2) version(1) op(1) id(4) length(4)
+inline constexpr size_t kCrcSize = 4;
+inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes near this
+
+// Frame types. A response carries the request's op with the high bit set.
+enum Op : uint8_t {
+  kHello = 0x01,
+  kProof = 0x02,
+  kBatch = 0x03,  // several next-item reads in one round trip
+  kError = 0x7F,
+  kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
+  kResponseBit = 0x80,
+};
+
+// Malformed, oversized, truncated or out-of-order input: the peer broke the protocol.
+struct ProtocolError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+uint32_t Crc32c(const void* data, size_t size, uint32_t crc = 0);
+
+struct Frame {
+  uint8_t op = 0;
+  uint32_t id = 0;
+  std::string payload;
+};
+
+std::string Encode(const Frame& frame);
+
+// Accumulates bytes and hands out whole frames. Never holds more than one maximal frame.
+class Decoder {
+ public:
+  void Feed(const char* data, size_t size);
+  // The next complete frame, or nothing yet. Throws ProtocolError (bad magic, version,
+  // length or checksum); the decoder is then unusable.
+  std::optional<Frame> Next();
+  size_t Buffered() const { return buffer_.size() - start_; }
+
+ private:
+  std::string buffer_;
+  size_t start_ = 0;
+};
+
+// Typed values of a call, in the order of the operation's parameters.
+using Value = std::variant<int32_t, bool, std::string>;
+
+class Writer {
+ public:
+  void U8(uint8_t v) { data_.push_back(static_cast<char>(v)); }
+  void I32(int32_t v);
+  void Str(std::string_view s);
+  void Val(const Value& v);
+  void Bytes(std::string_view b) { data_.append(b); }
+  std::string& Data() { return data_; }
+
+ private:
+  std::string data_;
+};
+
+class Reader {
+ public:
+  explicit Reader(std::string_view data) : data_(data) {}
+  uint8_t U8();
+  int32_t I32();
+  std::string Str();
+  Value Val();
+  std::string_view Bytes(size_t n);
+  bool AtEnd() const { return pos_ == data_.size(); }
+  void ExpectEnd() const {
+    if (!AtEnd()) throw ProtocolError("bytes a mais no fim da mensagem");
+  }
+
+ private:
+  std::string_view data_;
+  size_t pos_ = 0;
+};
+
+// Signature of a device SDK operation as it travels: every parameter in order; the
+// reference ones come back in the response.
+enum class Kind : uint8_t { Int, Bool, Str };
+struct CallSpec {
+  const char* name;
+  std::vector<Kind> params;
+};
+// The operations carried over the wire, in opcode order from kFirstCall.
+const std::vector<CallSpec>& Calls();
+uint8_t OpOf(std::string_view name);  // throws std::logic_error for an unknown name
+
+// Error codes of error frames.
+inline constexpr int32_t kErrorNeedsProof = -9;    // the clock has a key and it was not proven
+inline constexpr int32_t kErrorBadProof = -10;     // the proof did not match the key
+inline constexpr int32_t kErrorBadRequest = -11;   // the request was malformed
+inline constexpr int32_t kErrorBadVersion = -12;   // protocol version not spoken
+
+}  // namespace quorvel::protocol
