@@ -414,6 +414,7 @@ class SdkVirtual final : public CZKEM {
     return Conecta(RedeVirtual::Instancia().ProcuraSerial(porta));
   }
   void SdkDisconnect() override { dispositivo_.reset(); }
+  bool ConectaDireto(std::shared_ptr<DispositivoVirtual> d) { return Conecta(std::move(d)); }
   void SdkGetLastError(int32_t& c) override { c = ultimoErro_; }
 
   bool SdkEnableDevice(int32_t, bool habilita) override {
@@ -853,6 +854,12 @@ class SdkVirtual final : public CZKEM {
 };
 
 std::shared_ptr<CZKEM> CriaSdkVirtual() { return std::make_shared<SdkVirtual>(); }
+
+std::shared_ptr<CZKEM> CriaSdkVirtualConectado(std::shared_ptr<DispositivoVirtual> d) {
+  auto s = std::make_shared<SdkVirtual>();
+  s->ConectaDireto(std::move(d));
+  return s;
+}
 
 FabricaCZKEM FabricaVirtual() {
   return [] { return CriaSdkVirtual(); };

@@ -45,6 +45,7 @@ Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarve
   --relogio CÓD --serial PORTA [--modelo ...]               relógio na porta serial
   --relogios ARQUIVO      um relógio por linha: código;endereço|serial:PORTA;modelo
   --relogio CÓD           sozinho, escolhe um dos relógios embutidos
+  --chave CHAVE           chave de comunicação dos relógios em rede ou serial
 
 Saída:
   --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas

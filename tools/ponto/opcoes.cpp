@@ -9,7 +9,7 @@ const std::set<std::string> kComValor = {
     "--relogio", "--ip",       "--modelo",   "--serial",  "--relogios", "--formato",
     "--ponteiro", "--nsr",     "--definir",  "--codigo",  "--nome",     "--tipo",
     "--documento", "--cei",    "--endereco", "--hora",    "--duracao",  "--dia",
-    "--horarios", "--inicio",  "--fim",      "--gerar-a-cada", "--segundos"};
+    "--horarios", "--inicio",  "--fim",      "--gerar-a-cada", "--segundos", "--chave"};
 const std::set<std::string> kMarcadores = {"--agora", "--apagar", "--ajuda", "--help", "-h"};
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "arquivos.h"
+#include "quorvel/sdk/sdk_rede.h"
 
 namespace ponto {
 
@@ -82,8 +83,10 @@ Sessao::Sessao(const Opcoes& o) {
     }
   }
 
-  // Until a network backend is plugged in, every clock is reached through the virtual network.
-  controle_ = std::make_unique<ComunicacaoZK>(loop_, sdk::FabricaVirtual());
+  // Embedded clocks live in this process; any other clock is reached over the network.
+  sdk::OpcoesRede rede;
+  rede.chave = o.Valor("--chave").value_or("");
+  controle_ = std::make_unique<ComunicacaoZK>(loop_, embutidos_.empty() ? sdk::FabricaRede(rede) : sdk::FabricaVirtual());
   for (const auto& r : relogios_) controle_->AddRelogio(r);
 
   g_loop = &loop_;

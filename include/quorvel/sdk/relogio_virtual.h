@@ -185,6 +185,8 @@ class RedeVirtual {
 
 // An SDK object talking to a virtual clock found in RedeVirtual.
 std::shared_ptr<CZKEM> CriaSdkVirtual();
+// An SDK object already connected to `d` (the clock daemon's side of a connection).
+std::shared_ptr<CZKEM> CriaSdkVirtualConectado(std::shared_ptr<DispositivoVirtual> d);
 // The factory for a control whose clocks are virtual.
 FabricaCZKEM FabricaVirtual();
 

@@ -107,5 +107,6 @@ inline constexpr int32_t kErrorNeedsProof = -9;    // the clock has a key and it
 inline constexpr int32_t kErrorBadProof = -10;     // the proof did not match the key
 inline constexpr int32_t kErrorBadRequest = -11;   // the request was malformed
 inline constexpr int32_t kErrorBadVersion = -12;   // protocol version not spoken
+inline constexpr int32_t kErrorCallFailed = -13;   // the operation failed as a call on the clock
 
 }  // namespace quorvel::protocol

@@ -1,0 +1,37 @@
+// The network backend: CZKEM over the project's clock protocol, on TCP or a serial line.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quorvel/sdk/czkem.h"
+
+namespace quorvel::sdk {
+
+struct OpcoesRede {
+  // The clock's communication key; empty when the clock has none. A setting of the SDK
+  // object, not of the component.
+  std::string chave;
+  int32_t tempoConexaoMs = 3000;
+  int32_t tempoRespostaMs = 5000;
+};
+
+// Number of the failure thrown when the clock breaks the protocol.
+inline constexpr int32_t kFalhaProtocolo = -2147418113;
+// Last-error codes of a refused connection.
+inline constexpr int32_t kChaveExigida = -9;
+inline constexpr int32_t kChaveIncorreta = -10;
+
+// SdkConnectNetwork opens TCP (with a connection time-out) to the address and port;
+// SdkConnectSerial opens the device of CaminhoSerial(porta) at 115200 8N1, raw. A lost link
+// (reset, end of stream, time-out, bad checksum) answers false with last error -2 until the
+// next connect; a protocol violation by the clock throws an Erro numbered kFalhaProtocolo.
+std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes = {});
+FabricaCZKEM FabricaRede(OpcoesRede opcoes = {});
+
+// Serial port N is the path in the environment variable QUORVEL_SERIAL_N when set, else
+// the pattern in QUORVEL_SERIAL_PADRAO with N-1 in place of %d, else /dev/ttyS(N-1).
+std::string CaminhoSerial(int32_t porta);
+
+}  // namespace quorvel::sdk

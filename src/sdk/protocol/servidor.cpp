@@ -1,0 +1,190 @@
+#include "sdk/protocol/servidor.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+
+#include <stdexcept>
+
+namespace quorvel::protocol {
+
+namespace {
+
+int32_t& I(std::vector<Value>& a, size_t i) { return std::get<int32_t>(a[i]); }
+bool& B(std::vector<Value>& a, size_t i) { return std::get<bool>(a[i]); }
+std::string& S(std::vector<Value>& a, size_t i) { return std::get<std::string>(a[i]); }
+
+void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
+  const auto& calls = Calls();
+  if (op < kFirstCall || op >= kFirstCall + calls.size()) throw ProtocolError("operação desconhecida");
+  const CallSpec& spec = calls[op - kFirstCall];
+  if (args.size() != spec.params.size()) throw ProtocolError(std::string("argumentos errados para ") + spec.name);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const Kind k = spec.params[i];
+    const bool ok = (k == Kind::Int && std::holds_alternative<int32_t>(args[i])) ||
+                    (k == Kind::Bool && std::holds_alternative<bool>(args[i])) ||
+                    (k == Kind::Str && std::holds_alternative<std::string>(args[i]));
+    if (!ok) throw ProtocolError(std::string("tipo de argumento errado para ") + spec.name);
+  }
+}
+
+bool EhLeituraEmLote(uint8_t op) {
+  return op == OpOf("SdkGetNextLog") || op == OpOf("SdkGetNextNsrLog") || op == OpOf("SdkGetNextUserInfo") ||
+         op == OpOf("SdkGetNextUserInfoWithPis");
+}
+
+}  // namespace
+
+bool ExecuteCall(CZKEM& s, uint8_t op, std::vector<Value>& a) {
+  ConfereArgumentos(op, a);
+  const std::string nome = Calls()[op - kFirstCall].name;
+  // One line per operation: the order of kCalls.
+  if (nome == "SdkEnableDevice") return s.SdkEnableDevice(I(a, 0), B(a, 1));
+  if (nome == "SdkRefreshData") return s.SdkRefreshData(I(a, 0));
+  if (nome == "SdkGetDeviceStatus") return s.SdkGetDeviceStatus(I(a, 0), I(a, 1), I(a, 2));
+  if (nome == "SdkSetDeviceInfo") return s.SdkSetDeviceInfo(I(a, 0), I(a, 1), I(a, 2));
+  if (nome == "SdkGetDeviceTime")
+    return s.SdkGetDeviceTime(I(a, 0), I(a, 1), I(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6));
+  if (nome == "SdkSetDeviceTime")
+    return s.SdkSetDeviceTime(I(a, 0), I(a, 1), I(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6));
+  if (nome == "SdkGetFirmwareVersion") return s.SdkGetFirmwareVersion(I(a, 0), S(a, 1));
+  if (nome == "SdkGetSysOption") return s.SdkGetSysOption(I(a, 0), S(a, 1), S(a, 2));
+  if (nome == "SdkSetSysOption") return s.SdkSetSysOption(I(a, 0), S(a, 1), S(a, 2));
+  if (nome == "SdkRefreshOptions") return s.SdkRefreshOptions(I(a, 0));
+  if (nome == "SdkSetDaylight") return s.SdkSetDaylight(I(a, 0), I(a, 1), S(a, 2), S(a, 3));
+  if (nome == "SdkClearAllData") return s.SdkClearAllData(I(a, 0));
+  if (nome == "SdkTestOperation") return s.SdkTestOperation(I(a, 0));
+  if (nome == "SdkSetEmployer") return s.SdkSetEmployer(I(a, 0), S(a, 1), I(a, 2), S(a, 3), S(a, 4), S(a, 5));
+  if (nome == "SdkReadAllLogs") return s.SdkReadAllLogs(I(a, 0));
+  if (nome == "SdkGetNextLog") return s.SdkGetNextLog(I(a, 0), I(a, 1), I(a, 2), I(a, 3), S(a, 4));
+  if (nome == "SdkGetNextNsrLog")
+    return s.SdkGetNextNsrLog(I(a, 0), S(a, 1), S(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6), I(a, 7), I(a, 8));
+  if (nome == "SdkSetLogPointer") return s.SdkSetLogPointer(I(a, 0), I(a, 1));
+  if (nome == "SdkClearLogs") return s.SdkClearLogs(I(a, 0));
+  if (nome == "SdkReadAllUserIds") return s.SdkReadAllUserIds(I(a, 0));
+  if (nome == "SdkSetUserInfo") return s.SdkSetUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
+  if (nome == "SdkGetNextUserInfo") return s.SdkGetNextUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
+  if (nome == "SdkSetUserInfoWithPis")
+    return s.SdkSetUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6), S(a, 7));
+  if (nome == "SdkGetNextUserInfoWithPis")
+    return s.SdkGetNextUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6), S(a, 7));
+  if (nome == "SdkQueryUserInfo") return s.SdkQueryUserInfo(I(a, 0), S(a, 1), S(a, 2), I(a, 3), B(a, 4));
+  if (nome == "SdkSetCardNumber") return s.SdkSetCardNumber(S(a, 0));
+  if (nome == "SdkDeleteEnrollData") return s.SdkDeleteEnrollData(I(a, 0), I(a, 1), I(a, 2), I(a, 3));
+  if (nome == "SdkDeleteEnrollDataByTextId") return s.SdkDeleteEnrollDataByTextId(I(a, 0), S(a, 1), I(a, 2));
+  if (nome == "SdkGetUserTemplate") return s.SdkGetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3), I(a, 4));
+  if (nome == "SdkSetUserTemplate") return s.SdkSetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3));
+  if (nome == "SdkDeleteUserTemplate") return s.SdkDeleteUserTemplate(I(a, 0), I(a, 1), I(a, 2));
+  if (nome == "SdkGetUserTemplateByTextId")
+    return s.SdkGetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4), I(a, 5));
+  if (nome == "SdkSetUserTemplateByTextId")
+    return s.SdkSetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4));
+  if (nome == "SdkDeleteUserTemplateByTextId") return s.SdkDeleteUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2));
+  throw ProtocolError("operação sem execução: " + nome);
+}
+
+std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce) {
+  const std::string dados = challenge + nonce;
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int tamanho = 0;
+  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(dados.data()),
+            dados.size(), mac, &tamanho))
+    throw std::runtime_error("falha ao calcular a prova da chave");
+  return std::string(reinterpret_cast<char*>(mac), tamanho);
+}
+
+std::string RandomBytes(size_t n) {
+  std::string r(n, '\0');
+  if (RAND_bytes(reinterpret_cast<unsigned char*>(r.data()), static_cast<int>(n)) != 1)
+    throw std::runtime_error("sem bytes aleatórios");
+  return r;
+}
+
+ServerSession::ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)
+    : sdk_(sdk::CriaSdkVirtualConectado(std::move(device))), key_(std::move(key)) {}
+
+std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& message) {
+  Writer w;
+  w.I32(code);
+  w.Str(message);
+  return Encode({kError, id, std::move(w.Data())});
+}
+
+std::string ServerSession::Handle(const Frame& f) {
+  try {
+    Reader r(f.payload);
+    if (f.op == kHello) {
+      const uint8_t versao = r.U8();
+      nonce_ = std::string(r.Bytes(16));
+      r.ExpectEnd();
+      if (versao != kVersion) return Error(f.id, kErrorBadVersion, "versão de protocolo não suportada");
+      challenge_ = RandomBytes(16);
+      state_ = key_.empty() ? State::Ready : State::AwaitProof;
+      Writer w;
+      w.U8(kVersion);
+      w.U8(key_.empty() ? 0 : 1);
+      w.Bytes(challenge_);
+      return Encode({static_cast<uint8_t>(kHello | kResponseBit), f.id, std::move(w.Data())});
+    }
+    if (f.op == kProof) {
+      const std::string mac(r.Bytes(32));
+      r.ExpectEnd();
+      if (state_ != State::AwaitProof) return Error(f.id, kErrorBadRequest, "prova fora de ordem");
+      const std::string esperado = Proof(key_, challenge_, nonce_);
+      if (CRYPTO_memcmp(mac.data(), esperado.data(), 32) != 0) {
+        closing_ = true;
+        return Error(f.id, kErrorBadProof, "chave de comunicação incorreta");
+      }
+      state_ = State::Ready;
+      return Encode({static_cast<uint8_t>(kProof | kResponseBit), f.id, {}});
+    }
+    if (state_ != State::Ready) return Error(f.id, kErrorNeedsProof, "o relógio exige a chave de comunicação");
+    if (f.op == kBatch) {
+      const uint8_t op = r.U8();
+      const int32_t maximo = r.I32();
+      std::vector<Value> args;
+      while (!r.AtEnd()) args.push_back(r.Val());
+      if (!EhLeituraEmLote(op) || maximo < 1 || maximo > 65536)
+        return Error(f.id, kErrorBadRequest, "lote inválido");
+      Writer itens;
+      int32_t n = 0;
+      bool resposta = true;
+      while (n < maximo && itens.Data().size() < kMaxPayload / 2) {
+        std::vector<Value> a = args;
+        resposta = ExecuteCall(*sdk_, op, a);
+        if (!resposta) break;
+        for (const Value& v : a) itens.Val(v);
+        ++n;
+      }
+      int32_t erro = 0;
+      sdk_->SdkGetLastError(erro);
+      Writer w;
+      w.I32(n);
+      w.U8(resposta ? 1 : 0);
+      w.I32(erro);
+      w.Bytes(itens.Data());
+      return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
+    }
+    if (f.op >= kFirstCall && f.op < kFirstCall + Calls().size()) {
+      std::vector<Value> args;
+      while (!r.AtEnd()) args.push_back(r.Val());
+      const bool resposta = ExecuteCall(*sdk_, f.op, args);
+      int32_t erro = 0;
+      sdk_->SdkGetLastError(erro);
+      Writer w;
+      w.U8(resposta ? 1 : 0);
+      w.I32(erro);
+      for (const Value& v : args) w.Val(v);
+      return Encode({static_cast<uint8_t>(f.op | kResponseBit), f.id, std::move(w.Data())});
+    }
+    return Error(f.id, kErrorBadRequest, "operação desconhecida");
+  } catch (const ProtocolError& e) {
+    return Error(f.id, kErrorBadRequest, e.what());
+  } catch (const std::exception& e) {
+    // An operation that failed as a call on the clock: reported as such, the link stays.
+    return Error(f.id, kErrorCallFailed, e.what());
+  }
+}
+
+}  // namespace quorvel::protocol

@@ -1,0 +1,39 @@
+// The clock's side of the protocol: one session per connection, answering frames with an
+// SDK object connected to the served virtual clock.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "quorvel/sdk/relogio_virtual.h"
+#include "sdk/protocol/protocol.h"
+
+namespace quorvel::protocol {
+
+// Executes a call (`op` from kFirstCall) with its arguments; reference arguments are
+// updated in place. Throws ProtocolError when the arguments do not fit the operation.
+bool ExecuteCall(CZKEM& sdk, uint8_t op, std::vector<Value>& args);
+
+// HMAC-SHA256 of the clock's challenge followed by the client's nonce, keyed by the
+// communication key: what proves the key without sending it.
+std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce);
+std::string RandomBytes(size_t n);
+
+class ServerSession {
+ public:
+  // `key` empty: no proof is asked for.
+  ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key);
+  // The encoded response to one request frame (an error frame for a bad request).
+  std::string Handle(const Frame& request);
+  // True after a failed proof: the connection is to be closed once the answer is sent.
+  bool Closing() const { return closing_; }
+
+ private:
+  std::string Error(uint32_t id, int32_t code, const std::string& message);
+  enum class State { AwaitHello, AwaitProof, Ready } state_ = State::AwaitHello;
+  std::shared_ptr<CZKEM> sdk_;
+  std::string key_, challenge_, nonce_;
+  bool closing_ = false;
+};
+
+}  // namespace quorvel::protocol

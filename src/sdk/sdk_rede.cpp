@@ -1,0 +1,490 @@
+// The network backend: one stream (TCP socket or serial line) per SDK object, framed by the
+// clock protocol, with next-item reads fetched in batches into a local buffer.
+#include "quorvel/sdk/sdk_rede.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include "quorvel/erro.h"
+#include "quorvel/sdk/relogio_virtual.h"
+#include "sdk/protocol/protocol.h"
+#include "sdk/protocol/servidor.h"
+
+namespace quorvel::sdk {
+
+namespace {
+
+using namespace protocol;
+
+constexpr int32_t kLinkPerdido = -2;
+constexpr int32_t kLote = 4096;
+
+// A byte stream over a file descriptor: a TCP socket or a serial line alike.
+class Fluxo {
+ public:
+  explicit Fluxo(int fd) : fd_(fd) {}
+  ~Fluxo() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fluxo(const Fluxo&) = delete;
+  Fluxo& operator=(const Fluxo&) = delete;
+
+  bool Envia(std::string_view dados, int timeoutMs) {
+    size_t enviado = 0;
+    while (enviado < dados.size()) {
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, timeoutMs) <= 0) return false;
+      const ssize_t n = ::write(fd_, dados.data() + enviado, dados.size() - enviado);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n <= 0) return false;
+      enviado += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // Bytes read (> 0), or 0 for end of stream, time-out or error.
+  ssize_t Recebe(char* destino, size_t tamanho, int timeoutMs) {
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      const int r = ::poll(&p, 1, timeoutMs);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) return 0;
+      const ssize_t n = ::read(fd_, destino, tamanho);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      return n < 0 ? 0 : n;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+std::unique_ptr<Fluxo> AbreTcp(const std::string& endereco, int32_t porta, int timeoutMs) {
+  addrinfo dica{};
+  dica.ai_family = AF_UNSPEC;
+  dica.ai_socktype = SOCK_STREAM;
+  addrinfo* lista = nullptr;
+  if (::getaddrinfo(endereco.c_str(), std::to_string(porta).c_str(), &dica, &lista) != 0) return nullptr;
+  std::unique_ptr<Fluxo> resultado;
+  for (addrinfo* a = lista; a && !resultado; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    if (r < 0 && errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      int erro = 0;
+      socklen_t tam = sizeof erro;
+      r = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &erro, &tam) == 0 && erro == 0 ? 0 : -1;
+    }
+    if (r != 0) {
+      ::close(fd);
+      continue;
+    }
+    int um = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
+    resultado = std::make_unique<Fluxo>(fd);
+  }
+  ::freeaddrinfo(lista);
+  return resultado;
+}
+
+std::unique_ptr<Fluxo> AbreSerial(const std::string& caminho) {
+  const int fd = ::open(caminho.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  termios t{};
+  if (::tcgetattr(fd, &t) == 0) {
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, B115200);
+    ::cfsetospeed(&t, B115200);
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | CSTOPB | CSIZE);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    ::tcsetattr(fd, TCSANOW, &t);
+  }
+  return std::make_unique<Fluxo>(fd);
+}
+
+class SdkRede final : public CZKEM {
+ public:
+  explicit SdkRede(OpcoesRede o) : opcoes_(std::move(o)) {}
+
+  bool SdkConnectNetwork(const std::string& ip, int32_t porta) override {
+    Fecha();
+    return Abre(AbreTcp(ip, porta, opcoes_.tempoConexaoMs));
+  }
+  bool SdkConnectSerial(int32_t porta, int32_t, int32_t baud) override {
+    Fecha();
+    if (baud != 115200) {
+      ultimoErro_ = codigo::kArgumentoInvalido;
+      return false;
+    }
+    return Abre(AbreSerial(CaminhoSerial(porta)));
+  }
+  void SdkDisconnect() override { Fecha(); }
+  void SdkGetLastError(int32_t& c) override { c = ultimoErro_; }
+
+  bool SdkEnableDevice(int32_t m, bool h) override { return C("SdkEnableDevice", {m, h}); }
+  bool SdkRefreshData(int32_t m) override { return C("SdkRefreshData", {m}); }
+  bool SdkGetDeviceStatus(int32_t m, int32_t c, int32_t& v) override {
+    std::vector<Value> a{m, c, v};
+    const bool r = Chama("SdkGetDeviceStatus", a);
+    v = std::get<int32_t>(a[2]);
+    return r;
+  }
+  bool SdkSetDeviceInfo(int32_t m, int32_t i, int32_t v) override { return C("SdkSetDeviceInfo", {m, i, v}); }
+  bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
+    std::vector<Value> v{m, a, me, d, h, mi, s};
+    const bool r = Chama("SdkGetDeviceTime", v);
+    a = I(v, 1), me = I(v, 2), d = I(v, 3), h = I(v, 4), mi = I(v, 5), s = I(v, 6);
+    return r;
+  }
+  bool SdkSetDeviceTime(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi, int32_t s) override {
+    return C("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
+  }
+  bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
+    std::vector<Value> a{m, v};
+    const bool r = Chama("SdkGetFirmwareVersion", a);
+    v = S(a, 1);
+    return r;
+  }
+  bool SdkGetSysOption(int32_t m, const std::string& n, std::string& v) override {
+    std::vector<Value> a{m, n, v};
+    const bool r = Chama("SdkGetSysOption", a);
+    v = S(a, 2);
+    return r;
+  }
+  bool SdkSetSysOption(int32_t m, const std::string& n, const std::string& v) override {
+    return C("SdkSetSysOption", {m, n, v});
+  }
+  bool SdkRefreshOptions(int32_t m) override { return C("SdkRefreshOptions", {m}); }
+  bool SdkSetDaylight(int32_t m, int32_t l, const std::string& i, const std::string& f) override {
+    return C("SdkSetDaylight", {m, l, i, f});
+  }
+  bool SdkClearAllData(int32_t m) override { return C("SdkClearAllData", {m}); }
+  bool SdkTestOperation(int32_t a) override { return C("SdkTestOperation", {a}); }
+  bool SdkSetEmployer(int32_t m, const std::string& n, int32_t t, const std::string& d, const std::string& c,
+                      const std::string& e) override {
+    return C("SdkSetEmployer", {m, n, t, d, c, e});
+  }
+  bool SdkReadAllLogs(int32_t m) override {
+    Esquece("SdkGetNextLog");
+    Esquece("SdkGetNextNsrLog");
+    return C("SdkReadAllLogs", {m});
+  }
+  bool SdkGetNextLog(int32_t m, int32_t& c, int32_t& v, int32_t& mo, std::string& t) override {
+    std::vector<Value> a{m, c, v, mo, t};
+    if (!Proximo("SdkGetNextLog", a)) return false;
+    c = I(a, 1), v = I(a, 2), mo = I(a, 3), t = S(a, 4);
+    return true;
+  }
+  bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me, int32_t& d,
+                        int32_t& h, int32_t& mi, int32_t& s) override {
+    std::vector<Value> v{m, nsr, pis, a, me, d, h, mi, s};
+    if (!Proximo("SdkGetNextNsrLog", v)) return false;
+    nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7), s = I(v, 8);
+    return true;
+  }
+  bool SdkSetLogPointer(int32_t m, int32_t p) override {
+    Esquece("SdkGetNextNsrLog");
+    return C("SdkSetLogPointer", {m, p});
+  }
+  bool SdkClearLogs(int32_t m) override {
+    Esquece("SdkGetNextLog");
+    return C("SdkClearLogs", {m});
+  }
+  bool SdkReadAllUserIds(int32_t m) override {
+    Esquece("SdkGetNextUserInfo");
+    Esquece("SdkGetNextUserInfoWithPis");
+    return C("SdkReadAllUserIds", {m});
+  }
+  bool SdkSetUserInfo(int32_t m, int32_t u, const std::string& n, const std::string& s, int32_t p, bool h) override {
+    return C("SdkSetUserInfo", {m, u, n, s, p, h});
+  }
+  bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p, bool& h) override {
+    std::vector<Value> a{m, u, n, s, p, h};
+    if (!Proximo("SdkGetNextUserInfo", a)) return false;
+    u = I(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]);
+    return true;
+  }
+  bool SdkSetUserInfoWithPis(int32_t m, const std::string& u, const std::string& n, const std::string& s, int32_t p,
+                             bool h, const std::string& pis, const std::string& cpf) override {
+    return C("SdkSetUserInfoWithPis", {m, u, n, s, p, h, pis, cpf});
+  }
+  bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s, int32_t& p, bool& h,
+                                 std::string& pis, std::string& cpf) override {
+    std::vector<Value> a{m, u, n, s, p, h, pis, cpf};
+    if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
+    u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6), cpf = S(a, 7);
+    return true;
+  }
+  bool SdkQueryUserInfo(int32_t m, std::string& n, std::string& t, int32_t& num, bool& f) override {
+    std::vector<Value> a{m, n, t, num, f};
+    const bool r = Chama("SdkQueryUserInfo", a);
+    n = S(a, 1), t = S(a, 2), num = I(a, 3), f = std::get<bool>(a[4]);
+    return r;
+  }
+  bool SdkSetCardNumber(const std::string& c) override { return C("SdkSetCardNumber", {c}); }
+  bool SdkDeleteEnrollData(int32_t m, int32_t u, int32_t m2, int32_t d) override {
+    return C("SdkDeleteEnrollData", {m, u, m2, d});
+  }
+  bool SdkDeleteEnrollDataByTextId(int32_t m, const std::string& u, int32_t d) override {
+    return C("SdkDeleteEnrollDataByTextId", {m, u, d});
+  }
+  bool SdkGetUserTemplate(int32_t m, int32_t u, int32_t d, std::string& t, int32_t& n) override {
+    std::vector<Value> a{m, u, d, t, n};
+    const bool r = Chama("SdkGetUserTemplate", a);
+    t = S(a, 3), n = I(a, 4);
+    return r;
+  }
+  bool SdkSetUserTemplate(int32_t m, int32_t u, int32_t d, const std::string& t) override {
+    return C("SdkSetUserTemplate", {m, u, d, t});
+  }
+  bool SdkDeleteUserTemplate(int32_t m, int32_t u, int32_t d) override { return C("SdkDeleteUserTemplate", {m, u, d}); }
+  bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f, std::string& t,
+                                  int32_t& n) override {
+    std::vector<Value> a{m, u, d, f, t, n};
+    const bool r = Chama("SdkGetUserTemplateByTextId", a);
+    f = I(a, 3), t = S(a, 4), n = I(a, 5);
+    return r;
+  }
+  bool SdkSetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t f, const std::string& t) override {
+    return C("SdkSetUserTemplateByTextId", {m, u, d, f, t});
+  }
+  bool SdkDeleteUserTemplateByTextId(int32_t m, const std::string& u, int32_t d) override {
+    return C("SdkDeleteUserTemplateByTextId", {m, u, d});
+  }
+  bool SdkConvertTemplate(const std::string& e, std::string& s, int32_t& n) override {
+    // A computation of the SDK itself, in the template format the clocks share.
+    auto convertido = ConverteTemplateVirtual(e);
+    if (!convertido) {
+      ultimoErro_ = codigo::kArgumentoInvalido;
+      return false;
+    }
+    s = std::move(*convertido);
+    n = static_cast<int32_t>(s.size());
+    ultimoErro_ = 0;
+    return true;
+  }
+
+ private:
+  static int32_t I(const std::vector<Value>& a, size_t i) { return std::get<int32_t>(a[i]); }
+  static const std::string& S(const std::vector<Value>& a, size_t i) { return std::get<std::string>(a[i]); }
+
+  bool C(const char* nome, std::vector<Value> a) { return Chama(nome, a); }
+
+  void Fecha() {
+    fluxo_.reset();
+    decodificador_ = Decoder();
+    lotes_.clear();
+  }
+
+  [[noreturn]] void Violacao(const std::string& motivo) {
+    Fecha();
+    ultimoErro_ = kLinkPerdido;
+    throw Erro(kFalhaProtocolo, "O relógio violou o protocolo: " + motivo + ".");
+  }
+
+  bool LinkPerdido() {
+    Fecha();
+    ultimoErro_ = kLinkPerdido;
+    return false;
+  }
+
+  // Sends one frame and waits for its answer. Nothing: the link was lost (and is closed).
+  std::optional<Frame> Troca(uint8_t op, std::string payload) {
+    if (!fluxo_) return std::nullopt;
+    const uint32_t id = ++sequencia_;
+    if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs)) return std::nullopt;
+    const auto prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
+    char buffer[65536];
+    for (;;) {
+      std::optional<Frame> f;
+      try {
+        f = decodificador_.Next();
+      } catch (const ProtocolError&) {
+        return std::nullopt;  // a corrupted frame: the line is not to be trusted any more
+      }
+      if (f) {
+        if (f->id != id) Violacao("resposta a outro pedido");
+        if (f->op != (op | kResponseBit) && f->op != kError) Violacao("resposta de outro tipo");
+        return f;
+      }
+      const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(prazo - std::chrono::steady_clock::now());
+      if (resta.count() <= 0) return std::nullopt;
+      const ssize_t n = fluxo_->Recebe(buffer, sizeof buffer, static_cast<int>(resta.count()));
+      if (n <= 0) return std::nullopt;
+      decodificador_.Feed(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  // An error frame: the clock refused; a failure as a call is thrown on.
+  bool Recusa(const Frame& f) {
+    Reader r(f.payload);
+    int32_t codigo = 0;
+    std::string mensagem;
+    try {
+      codigo = r.I32();
+      mensagem = r.Str();
+    } catch (const ProtocolError&) {
+      Violacao("quadro de erro malformado");
+    }
+    if (codigo == kErrorCallFailed) throw Erro(kFalhaDeChamada, mensagem);
+    if (codigo == kErrorBadRequest) Violacao("pedido recusado: " + mensagem);
+    ultimoErro_ = codigo;
+    return false;
+  }
+
+  bool Abre(std::unique_ptr<Fluxo> fluxo) {
+    if (!fluxo) {
+      ultimoErro_ = kLinkPerdido;
+      return false;
+    }
+    fluxo_ = std::move(fluxo);
+    const std::string nonce = RandomBytes(16);
+    Writer w;
+    w.U8(kVersion);
+    w.Bytes(nonce);
+    auto f = Troca(kHello, std::move(w.Data()));
+    if (!f) return LinkPerdido();
+    if (f->op == kError) {
+      Recusa(*f);
+      Fecha();
+      return false;
+    }
+    bool exigeChave = false;
+    std::string desafio;
+    try {
+      Reader r(f->payload);
+      if (r.U8() != kVersion) Violacao("versão diferente");
+      exigeChave = r.U8() == 1;
+      desafio = std::string(r.Bytes(16));
+      r.ExpectEnd();
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+    if (exigeChave) {
+      if (opcoes_.chave.empty()) {
+        Fecha();
+        ultimoErro_ = kChaveExigida;
+        return false;
+      }
+      auto p = Troca(kProof, Proof(opcoes_.chave, desafio, nonce));
+      if (!p) return LinkPerdido();
+      if (p->op == kError) {
+        Recusa(*p);
+        Fecha();
+        return false;
+      }
+    }
+    ultimoErro_ = 0;
+    return true;
+  }
+
+  bool Chama(const char* nome, std::vector<Value>& args) {
+    Writer w;
+    for (const Value& v : args) w.Val(v);
+    auto f = Troca(OpOf(nome), std::move(w.Data()));
+    if (!f) return LinkPerdido();
+    if (f->op == kError) return Recusa(*f);
+    try {
+      Reader r(f->payload);
+      const uint8_t resposta = r.U8();
+      ultimoErro_ = r.I32();
+      std::vector<Value> volta;
+      while (!r.AtEnd()) volta.push_back(r.Val());
+      if (resposta > 1 || volta.size() != args.size()) Violacao("resposta com argumentos errados");
+      for (size_t i = 0; i < args.size(); ++i)
+        if (volta[i].index() != args[i].index()) Violacao("resposta com tipos errados");
+      args = std::move(volta);
+      return resposta == 1;
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+  }
+
+  // Next-item reads walk a local buffer filled a batch at a time.
+  struct Lote {
+    std::deque<std::vector<Value>> itens;
+    bool terminou = false;
+    int32_t erroFinal = 0;
+  };
+
+  void Esquece(const char* nome) { lotes_.erase(nome); }
+
+  bool Proximo(const char* nome, std::vector<Value>& args) {
+    Lote& lote = lotes_[nome];
+    if (lote.itens.empty() && !lote.terminou) {
+      Writer w;
+      w.U8(OpOf(nome));
+      w.I32(kLote);
+      for (const Value& v : args) w.Val(v);
+      auto f = Troca(kBatch, std::move(w.Data()));
+      if (!f) return LinkPerdido();
+      if (f->op == kError) return Recusa(*f);
+      try {
+        Reader r(f->payload);
+        const int32_t n = r.I32();
+        const uint8_t continua = r.U8();
+        lote.erroFinal = r.I32();
+        if (n < 0 || n > kLote || continua > 1) Violacao("lote malformado");
+        for (int32_t i = 0; i < n; ++i) {
+          std::vector<Value> item;
+          for (size_t k = 0; k < args.size(); ++k) item.push_back(r.Val());
+          for (size_t k = 0; k < args.size(); ++k)
+            if (item[k].index() != args[k].index()) Violacao("lote com tipos errados");
+          lote.itens.push_back(std::move(item));
+        }
+        r.ExpectEnd();
+        lote.terminou = continua == 0;
+      } catch (const ProtocolError& e) {
+        Violacao(e.what());
+      }
+    }
+    if (lote.itens.empty()) {
+      ultimoErro_ = lote.erroFinal;
+      return false;
+    }
+    args = std::move(lote.itens.front());
+    lote.itens.pop_front();
+    ultimoErro_ = 0;
+    return true;
+  }
+
+  OpcoesRede opcoes_;
+  std::unique_ptr<Fluxo> fluxo_;
+  Decoder decodificador_;
+  uint32_t sequencia_ = 0;
+  int32_t ultimoErro_ = 0;
+  std::map<std::string, Lote> lotes_;
+};
+
+}  // namespace
+
+std::string CaminhoSerial(int32_t porta) {
+  const std::string variavel = "QUORVEL_SERIAL_" + std::to_string(porta);
+  if (const char* p = std::getenv(variavel.c_str()); p && *p) return p;
+  std::string padrao = "/dev/ttyS%d";
+  if (const char* p = std::getenv("QUORVEL_SERIAL_PADRAO"); p && *p) padrao = p;
+  const auto marca = padrao.find("%d");
+  if (marca == std::string::npos) return padrao;
+  return padrao.substr(0, marca) + std::to_string(porta - 1) + padrao.substr(marca + 2);
+}
+
+std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes) { return std::make_shared<SdkRede>(std::move(opcoes)); }
+
+FabricaCZKEM FabricaRede(OpcoesRede opcoes) {
+  return [opcoes] { return CriaSdkRede(opcoes); };
+}
+
+}  // namespace quorvel::sdk
