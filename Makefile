@@ -5,7 +5,7 @@ BUILD     := build
 ASAN      := build-asan
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build build-asan run test test-normal test-asan bench format clean
+.PHONY: all setup build build-asan run test test-normal test-asan bench format clean fuzz
 
 all: build
 
@@ -36,7 +36,7 @@ test-asan: build-asan
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-test: test-normal test-asan
+test: test-normal test-asan fuzz
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
@@ -46,3 +46,15 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN)
+
+# The protocol decoder under libFuzzer (clang), for a bounded time.
+FUZZ_SEGUNDOS ?= 30
+fuzz: setup
+	mkdir -p build-fuzz/corpus
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iinclude -Isrc \
+	  tests/fuzz/protocolo_fuzz.cpp src/sdk/protocol/protocol.cpp src/sdk/protocol/servidor.cpp \
+	  src/sdk/relogio_virtual.cpp src/control/erro.cpp src/control/data_hora.cpp src/host/fila_timers.cpp \
+	  -lcrypto -o build-fuzz/protocolo_fuzz
+	@if ./build-fuzz/protocolo_fuzz -max_total_time=$(FUZZ_SEGUNDOS) -max_len=4096 -rss_limit_mb=1024 \
+	    build-fuzz/corpus > build-fuzz/fuzz.log 2>&1; then tail -1 build-fuzz/fuzz.log; \
+	  else tail -40 build-fuzz/fuzz.log; echo "o fuzzer encontrou uma falha"; exit 1; fi

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
-  python3
+  python3 clang libclang-rt-14-dev
 )
 
 missing=()

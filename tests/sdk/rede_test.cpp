@@ -1,0 +1,338 @@
+// The clock protocol and the network backend: codec, decoder, handshake, every operation
+// across processes, lost links, a wrong key, durability across a crash, a serial line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "quorvel/comunicacao_zk.h"
+#include "quorvel/erro.h"
+#include "quorvel/event_loop.h"
+#include "quorvel/sdk/relogio_virtual.h"
+#include "quorvel/sdk/sdk_rede.h"
+#include "sdk/protocol/protocol.h"
+#include "sdk/protocol/servidor.h"
+#include "support/daemon.h"
+
+namespace quorvel {
+namespace {
+
+using namespace protocol;
+using teste::Daemon;
+
+TEST(Protocolo, FramesRoundTripInAnyChunking) {
+  const std::string a = Encode({0x21, 7, std::string("abc\0def", 7)});
+  const std::string b = Encode({kHello, 8, std::string()});
+  const std::string fluxo = a + b;
+  for (size_t passo : {size_t{1}, size_t{3}, fluxo.size()}) {
+    Decoder d;
+    std::vector<Frame> quadros;
+    for (size_t i = 0; i < fluxo.size(); i += passo) {
+      d.Feed(fluxo.data() + i, std::min(passo, fluxo.size() - i));
+      while (auto f = d.Next()) quadros.push_back(*f);
+    }
+    ASSERT_EQ(quadros.size(), 2u);
+    EXPECT_EQ(quadros[0].op, 0x21);
+    EXPECT_EQ(quadros[0].id, 7u);
+    EXPECT_EQ(quadros[0].payload, std::string("abc\0def", 7));
+    EXPECT_EQ(quadros[1].payload, "");
+    EXPECT_EQ(d.Buffered(), 0u);
+  }
+  EXPECT_EQ(Crc32c("123456789", 9), 0xE3069283u);  // the standard check value
+}
+
+TEST(Protocolo, DecoderRejectsMalformedInput) {
+  const std::string bom = Encode({0x20, 1, "payload"});
+  auto rejeita = [](std::string dados) {
+    Decoder d;
+    d.Feed(dados.data(), dados.size());
+    EXPECT_THROW(d.Next(), ProtocolError);
+  };
+  std::string x = bom;
+  x[0] = 'X';
+  rejeita(x);  // marker
+  x = bom;
+  x[2] = 9;
+  rejeita(x);  // version
+  x = bom;
+  x[14] ^= 1;
+  rejeita(x);  // checksum
+  x = bom.substr(0, 8) + std::string("\xff\xff\xff\x7f", 4);
+  rejeita(x);  // oversized: refused from the header, before any allocation
+  rejeita("Z");
+  // Truncated: nothing yet, no error.
+  Decoder d;
+  d.Feed(bom.data(), bom.size() - 1);
+  EXPECT_FALSE(d.Next());
+
+  Reader r(std::string("\x05\x00\x00\x00" "ab", 6));
+  EXPECT_THROW(r.Str(), ProtocolError);
+  Reader v(std::string("b\x02", 2));
+  EXPECT_THROW(v.Val(), ProtocolError);
+  Reader t(std::string("q", 1));
+  EXPECT_THROW(t.Val(), ProtocolError);
+}
+
+TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
+  auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
+  ServerSession s(d, "segredo");
+  Writer args;
+  args.Val(int32_t{1});
+  auto resposta = [](const std::string& bytes) {
+    Decoder dec;
+    dec.Feed(bytes.data(), bytes.size());
+    return *dec.Next();
+  };
+  Frame r = resposta(s.Handle({OpOf("SdkRefreshData"), 1, args.Data()}));
+  ASSERT_EQ(r.op, kError);
+  EXPECT_EQ(Reader(r.payload).I32(), kErrorNeedsProof);
+
+  const std::string nonce(16, 'n');
+  Writer hello;
+  hello.U8(kVersion);
+  hello.Bytes(nonce);
+  r = resposta(s.Handle({kHello, 2, hello.Data()}));
+  ASSERT_EQ(r.op, kHello | kResponseBit);
+  Reader hr(r.payload);
+  EXPECT_EQ(hr.U8(), kVersion);
+  EXPECT_EQ(hr.U8(), 1);  // a key is asked for
+  const std::string desafio(hr.Bytes(16));
+  r = resposta(s.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
+  EXPECT_EQ(r.op, kError);
+  r = resposta(s.Handle({kProof, 4, Proof("errada", desafio, nonce)}));
+  EXPECT_EQ(Reader(r.payload).I32(), kErrorBadProof);
+  EXPECT_TRUE(s.Closing());
+
+  ServerSession boa(d, "segredo");
+  r = resposta(boa.Handle({kHello, 1, hello.Data()}));
+  Reader hr2(r.payload);
+  hr2.U8();
+  hr2.U8();
+  const std::string desafio2(hr2.Bytes(16));
+  r = resposta(boa.Handle({kProof, 2, Proof("segredo", desafio2, nonce)}));
+  EXPECT_EQ(r.op, kProof | kResponseBit);
+  r = resposta(boa.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
+  EXPECT_EQ(r.op, OpOf("SdkRefreshData") | kResponseBit);
+  // Wrong argument types are a bad request, not a crash.
+  Writer ruim;
+  ruim.Val(std::string("x"));
+  r = resposta(boa.Handle({OpOf("SdkRefreshData"), 4, ruim.Data()}));
+  EXPECT_EQ(Reader(r.payload).I32(), kErrorBadRequest);
+}
+
+class Rede : public ::testing::Test {
+ protected:
+  static int32_t Erro(CZKEM& s) {
+    int32_t c = 0;
+    s.SdkGetLastError(c);
+    return c;
+  }
+};
+
+TEST_F(Rede, EveryOperationAcrossProcesses) {
+  Daemon d({"--relogio", "codigo=1,modelo=quorvel,porta=0,exemplo", "--relogio",
+            "codigo=2,modelo=tarvenix,porta=0,exemplo"},
+           2);
+  auto q = sdk::CriaSdkRede();
+  EXPECT_FALSE(q->SdkRefreshData(1));
+  EXPECT_EQ(Erro(*q), -2);
+  ASSERT_TRUE(q->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  int32_t v = 0;
+  for (int32_t codigo = 1; codigo <= 9; ++codigo) EXPECT_TRUE(q->SdkGetDeviceStatus(1, codigo, v));
+  EXPECT_EQ(v, 100000);
+  std::string firmware;
+  EXPECT_TRUE(q->SdkGetFirmwareVersion(1, firmware));
+  EXPECT_EQ(firmware, "Ver 6.60 Dez 2026");
+  EXPECT_TRUE(q->SdkSetDeviceTime(1, 2030, 1, 2, 3, 4, 5));
+  int32_t a, me, di, h, mi, s;
+  EXPECT_TRUE(q->SdkGetDeviceTime(1, a, me, di, h, mi, s));
+  EXPECT_EQ(a, 2030);
+  EXPECT_FALSE(q->SdkSetDeviceTime(1, 2030, 2, 30, 0, 0, 0));
+  EXPECT_EQ(Erro(*q), sdk::codigo::kArgumentoInvalido);
+  EXPECT_TRUE(q->SdkSetSysOption(1, "AADelay", "5"));
+  std::string opcao;
+  EXPECT_TRUE(q->SdkGetSysOption(1, "AADelay", opcao));
+  EXPECT_EQ(opcao, "5");
+  EXPECT_TRUE(q->SdkSetDaylight(1, 1, "10180000", "02210000"));
+  EXPECT_TRUE(q->SdkSetDeviceInfo(1, 35, 1));
+  EXPECT_TRUE(q->SdkRefreshOptions(1));
+  EXPECT_TRUE(q->SdkEnableDevice(1, true));
+  EXPECT_TRUE(q->SdkTestOperation(1));
+
+  // Users, templates and the whole log, the next-item reads walking batches.
+  std::string convertido;
+  int32_t n = 0;
+  ASSERT_TRUE(q->SdkConvertTemplate("QUJDRA==", convertido, n));
+  EXPECT_TRUE(q->SdkSetUserInfo(1, 9, "Novo", "1", 0, true));
+  EXPECT_TRUE(q->SdkSetUserTemplate(1, 9, 4, convertido));
+  std::string t;
+  EXPECT_TRUE(q->SdkGetUserTemplate(1, 9, 4, t, n));
+  EXPECT_EQ(t, convertido);
+  EXPECT_TRUE(q->SdkReadAllUserIds(1));
+  int32_t u = 0, p = 0;
+  std::string nome, senha;
+  bool hab = false;
+  int usuarios = 0;
+  while (q->SdkGetNextUserInfo(1, u, nome, senha, p, hab)) ++usuarios;
+  EXPECT_EQ(usuarios, 6);
+  EXPECT_EQ(Erro(*q), sdk::codigo::kNaoEncontrado);
+  std::string consulta = "Novo", txt;
+  bool f = true;
+  EXPECT_TRUE(q->SdkQueryUserInfo(1, consulta, txt, n, f));
+  EXPECT_TRUE(q->SdkDeleteUserTemplate(1, 9, 4));
+  EXPECT_TRUE(q->SdkDeleteEnrollData(1, 9, 1, 0));
+  EXPECT_FALSE(q->SdkQueryUserInfo(1, consulta, txt, n, f));
+  EXPECT_TRUE(q->SdkReadAllLogs(1));
+  int32_t cartao, valor, modo;
+  std::string quando;
+  int marcacoes = 0;
+  while (q->SdkGetNextLog(1, cartao, valor, modo, quando)) ++marcacoes;
+  EXPECT_GT(marcacoes, 0);
+  EXPECT_TRUE(q->SdkClearLogs(1));
+  EXPECT_TRUE(q->SdkReadAllLogs(1));
+  EXPECT_FALSE(q->SdkGetNextLog(1, cartao, valor, modo, quando));
+
+  // The register model.
+  auto r = sdk::CriaSdkRede();
+  ASSERT_TRUE(r->SdkConnectNetwork("127.0.0.1", d.Porta(1)));
+  EXPECT_TRUE(r->SdkSetCardNumber("77"));
+  EXPECT_TRUE(r->SdkSetUserInfoWithPis(2, "9", "N", "", 0, true, "12034567899", "1"));
+  EXPECT_TRUE(r->SdkSetUserTemplateByTextId(2, "9", 1, 1, "QUJDRA=="));
+  int32_t flag = 0;
+  EXPECT_TRUE(r->SdkGetUserTemplateByTextId(2, "9", 1, flag, t, n));
+  EXPECT_EQ(t, "QUJDRA==");
+  EXPECT_TRUE(r->SdkDeleteUserTemplateByTextId(2, "9", 1));
+  EXPECT_TRUE(r->SdkSetEmployer(2, "Acme", 0, "1", "2", "3"));
+  EXPECT_TRUE(r->SdkSetLogPointer(2, 75));
+  std::string nsr, pis;
+  std::vector<std::string> nsrs;
+  while (r->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, s)) nsrs.push_back(nsr);
+  EXPECT_EQ(nsrs, (std::vector<std::string>{"76", "77", "78", "79", "80"}));
+  EXPECT_TRUE(r->SdkReadAllUserIds(2));
+  std::string id, cpf;
+  EXPECT_TRUE(r->SdkGetNextUserInfoWithPis(2, id, nome, senha, p, hab, pis, cpf));
+  EXPECT_TRUE(r->SdkDeleteEnrollDataByTextId(2, "9", 12));
+  EXPECT_FALSE(r->SdkClearAllData(2));
+  EXPECT_EQ(Erro(*r), sdk::codigo::kNaoSuportado);
+}
+
+TEST_F(Rede, LostLinksCorruptionAndKeys) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--cair-apos", "3"}, 1);
+  auto s = sdk::CriaSdkRede();
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));  // frame 1
+  EXPECT_TRUE(s->SdkRefreshData(1));                            // 2
+  EXPECT_TRUE(s->SdkRefreshData(1));                            // 3
+  EXPECT_FALSE(s->SdkRefreshData(1));                           // dropped
+  EXPECT_EQ(Erro(*s), -2);
+  EXPECT_FALSE(s->SdkRefreshData(1));  // stays lost until reconnected
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  EXPECT_TRUE(s->SdkRefreshData(1));
+
+  Daemon corrompe({"--relogio", "codigo=1,porta=0", "--corromper-apos", "2"}, 1);
+  auto c = sdk::CriaSdkRede();
+  ASSERT_TRUE(c->SdkConnectNetwork("127.0.0.1", corrompe.Porta(0)));
+  EXPECT_FALSE(c->SdkRefreshData(1));
+  EXPECT_EQ(Erro(*c), -2);
+
+  Daemon chave({"--relogio", "codigo=1,porta=0,chave=segredo"}, 1);
+  auto sem = sdk::CriaSdkRede();
+  EXPECT_FALSE(sem->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));
+  EXPECT_EQ(Erro(*sem), sdk::kChaveExigida);
+  auto errada = sdk::CriaSdkRede({"outra"});
+  EXPECT_FALSE(errada->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));
+  EXPECT_EQ(Erro(*errada), sdk::kChaveIncorreta);
+  EXPECT_FALSE(errada->SdkRefreshData(1));
+  auto certa = sdk::CriaSdkRede({"segredo"});
+  ASSERT_TRUE(certa->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));
+  EXPECT_TRUE(certa->SdkRefreshData(1));
+
+  EXPECT_FALSE(sdk::CriaSdkRede()->SdkConnectNetwork("127.0.0.1", 1));  // nobody there
+}
+
+TEST_F(Rede, ARefusalSwitchAnswersFalseWithItsCode) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--recusar", "SdkRefreshData=-77"}, 1);
+  auto s = sdk::CriaSdkRede();
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  EXPECT_FALSE(s->SdkRefreshData(1));
+  EXPECT_EQ(Erro(*s), -77);
+}
+
+TEST_F(Rede, NothingAcknowledgedIsLostWhenTheDaemonIsKilled) {
+  const auto dados = std::filesystem::path(::testing::TempDir()) / ("diario_" + std::to_string(::getpid()) + ".jsonl");
+  std::filesystem::remove(dados);
+  const std::string espec = "codigo=1,modelo=tarvenix,porta=0,dados=" + dados.string();
+  {
+    Daemon d({"--relogio", espec, "--marcacoes-por-minuto", "6000"}, 1);
+    auto s = sdk::CriaSdkRede();
+    ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+    for (int i = 1; i <= 20; ++i)
+      ASSERT_TRUE(s->SdkSetUserInfoWithPis(1, std::to_string(i), "F" + std::to_string(i), "", 0, true, "", ""));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(s->SdkSetLogPointer(1, 0));
+    std::string nsr, pis;
+    int32_t a, me, di, h, mi, se;
+    int vistas = 0;
+    while (s->SdkGetNextNsrLog(1, nsr, pis, a, me, di, h, mi, se)) ++vistas;
+    ASSERT_GT(vistas, 0);
+    d.Para(SIGKILL);  // no chance to flush anything more
+    Daemon de_novo({"--relogio", espec}, 1);
+    auto r = sdk::CriaSdkRede();
+    ASSERT_TRUE(r->SdkConnectNetwork("127.0.0.1", de_novo.Porta(0)));
+    ASSERT_TRUE(r->SdkReadAllUserIds(1));
+    std::string id, nome, senha, cpf;
+    int32_t p;
+    bool hab;
+    int usuarios = 0;
+    while (r->SdkGetNextUserInfoWithPis(1, id, nome, senha, p, hab, pis, cpf)) ++usuarios;
+    EXPECT_EQ(usuarios, 20);
+    ASSERT_TRUE(r->SdkSetLogPointer(1, 0));
+    int depois = 0;
+    while (r->SdkGetNextNsrLog(1, nsr, pis, a, me, di, h, mi, se)) ++depois;
+    EXPECT_GE(depois, vistas);  // every punch handed out before the crash is still there
+  }
+  std::filesystem::remove(dados);
+}
+
+TEST_F(Rede, SerialLineOverAPseudoTerminal) {
+  Daemon d({"--relogio", "codigo=3,serial,exemplo"}, 1);
+  ::setenv("QUORVEL_SERIAL_3", d.Serial(0).c_str(), 1);
+  EXPECT_EQ(sdk::CaminhoSerial(3), d.Serial(0));
+  auto s = sdk::CriaSdkRede();
+  ASSERT_TRUE(s->SdkConnectSerial(3, 3, 115200));
+  int32_t usuarios = 0;
+  EXPECT_TRUE(s->SdkGetDeviceStatus(3, 2, usuarios));
+  EXPECT_EQ(usuarios, 5);
+  ::unsetenv("QUORVEL_SERIAL_3");
+  ::setenv("QUORVEL_SERIAL_PADRAO", "/dev/ttyUSB%d", 1);
+  EXPECT_EQ(sdk::CaminhoSerial(1), "/dev/ttyUSB0");
+  ::unsetenv("QUORVEL_SERIAL_PADRAO");
+  EXPECT_EQ(sdk::CaminhoSerial(2), "/dev/ttyS1");
+}
+
+// The control's whole stories, now across processes on the fixed port 4370.
+TEST_F(Rede, TheControlAgainstTheDaemon) {
+  const std::string ip = teste::EnderecoLoopback(1);
+  Daemon d({"--endereco", ip, "--relogio", "codigo=5,modelo=tarvenix,exemplo"}, 1);
+  EventLoop loop;
+  ComunicacaoZK controle(loop, sdk::FabricaRede());
+  controle.AddRelogioIP(5, ip, EModeloRelogio_Tarvenix);
+  bool conectado = false;
+  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
+  controle.ConectarRelogio(5);
+  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+  const auto desde = controle.ObterMarcacaoRelogio(5, 0, 70);
+  ASSERT_EQ(desde->Count(), 10);
+  EXPECT_EQ(desde->Item(1)->NSR(), "71");
+  auto f = std::make_shared<FuncionarioCartao>();
+  f->Codigo(40);
+  f->Nome("Rede");
+  f->Senha("1");
+  f->PIS("13098765436");
+  controle.AddFuncionarioCartao(f);
+  EXPECT_EQ(controle.EnviarListaFuncionarioCartaoRelogio(5)->Count(), 0);
+  EXPECT_NE(controle.ObterListaFuncionarioCartaoRelogio(5)->ItemByCodCartaoFuncionario(40), nullptr);
+  EXPECT_TRUE(controle.EnviaEmpregadorRelogio(5, "Acme", CNPJ, "11222333000181", "", ""));
+  EXPECT_EQ(controle.ObterStatusRelogio(5)->QuantidadeUsuarios(), 6);
+}
+
+}  // namespace
+}  // namespace quorvel
