@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,8 @@ namespace {
 using namespace protocol;
 
 constexpr int32_t kLinkPerdido = -2;
+
+std::atomic<uint64_t> g_enviados{0}, g_recebidos{0}, g_trocas{0};
 constexpr int32_t kLote = 4096;
 
 // A byte stream over a file descriptor: a TCP socket or a serial line alike.
@@ -52,6 +55,7 @@ class Fluxo {
       if (n <= 0) return false;
       enviado += static_cast<size_t>(n);
     }
+    g_enviados += dados.size();
     return true;
   }
   // Bytes read (> 0), or 0 for end of stream, time-out or error.
@@ -63,6 +67,7 @@ class Fluxo {
       if (r <= 0) return 0;
       const ssize_t n = ::read(fd_, destino, tamanho);
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n > 0) g_recebidos += static_cast<uint64_t>(n);
       return n < 0 ? 0 : n;
     }
   }
@@ -305,6 +310,7 @@ class SdkRede final : public CZKEM {
   std::optional<Frame> Troca(uint8_t op, std::string payload) {
     if (!fluxo_) return std::nullopt;
     const uint32_t id = ++sequencia_;
+    ++g_trocas;
     if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs)) return std::nullopt;
     const auto prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
     char buffer[65536];
@@ -480,6 +486,8 @@ std::string CaminhoSerial(int32_t porta) {
   if (marca == std::string::npos) return padrao;
   return padrao.substr(0, marca) + std::to_string(porta - 1) + padrao.substr(marca + 2);
 }
+
+EstatisticasRede Estatisticas() { return {g_enviados.load(), g_recebidos.load(), g_trocas.load()}; }
 
 std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes) { return std::make_shared<SdkRede>(std::move(opcoes)); }
 

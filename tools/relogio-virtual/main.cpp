@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -48,7 +49,7 @@ ESPEC: lista separada por vírgulas de
   chave=K          chave de comunicação exigida dos clientes
   dados=ARQUIVO    diário durável do estado (retomado ao reiniciar)
   exemplo          funcionários e marcações de exemplo (só num diário vazio)
-  capacidade=N     capacidade de registros
+  capacidade=N     capacidade de registros (e de usuários e digitais, se maior)
 
 Opções:
   --endereco IP              endereço de escuta (padrão 127.0.0.1)
@@ -259,7 +260,8 @@ int main(int argc, char** argv) {
   try {
     for (Relogio& r : o.relogios) {
       r.dispositivo = std::make_shared<sdk::DispositivoVirtual>(r.modelo, r.firmware);
-      if (r.capacidade > 0) r.dispositivo->DefineCapacidades({3000, 3000, r.capacidade});
+      if (r.capacidade > 0)
+        r.dispositivo->DefineCapacidades({std::max(3000, r.capacidade), std::max(3000, r.capacidade), r.capacidade});
       const bool novo = r.dados.empty() || !std::ifstream(r.dados).good() ||
                         std::ifstream(r.dados).peek() == std::ifstream::traits_type::eof();
       AbreDiario(r);

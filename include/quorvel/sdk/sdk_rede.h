@@ -30,6 +30,12 @@ inline constexpr int32_t kChaveIncorreta = -10;
 std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes = {});
 FabricaCZKEM FabricaRede(OpcoesRede opcoes = {});
 
+// Traffic of every network SDK object of this process since it started (for measurements).
+struct EstatisticasRede {
+  uint64_t bytesEnviados = 0, bytesRecebidos = 0, trocas = 0;
+};
+EstatisticasRede Estatisticas();
+
 // Serial port N is the path in the environment variable QUORVEL_SERIAL_N when set, else
 // the pattern in QUORVEL_SERIAL_PADRAO with N-1 in place of %d, else /dev/ttyS(N-1).
 std::string CaminhoSerial(int32_t porta);

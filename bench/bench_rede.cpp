@@ -1,0 +1,122 @@
+// Collection and sends across processes: the control against relogio-virtual over loopback
+// TCP, next to a bare loopback transfer of the same number of bytes.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "../tests/support/daemon.h"
+#include "quorvel/comunicacao_zk.h"
+#include "quorvel/event_loop.h"
+#include "quorvel/sdk/sdk_rede.h"
+
+namespace {
+
+using namespace quorvel;
+constexpr int64_t kMarcacoes = 1'000'000;
+constexpr int32_t kFuncionarios = 10'000;
+
+struct Controle {
+  EventLoop loop;
+  ComunicacaoZK controle{loop, sdk::FabricaRede()};
+  Controle(const std::string& ip, EModeloRelogio modelo) {
+    controle.AddRelogioIP(1, ip, modelo);
+    controle.ConectarRelogio(1);
+    loop.RodaAte([&] { return controle.Relogios().Item(1)->Conectado(); }, std::chrono::seconds(5));
+  }
+};
+
+void Coleta(benchmark::State& state, EModeloRelogio modelo) {
+  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 11 : 12);
+  teste::Daemon d({"--endereco", ip, "--semear", std::to_string(kMarcacoes), "--relogio",
+                   std::string("codigo=1,capacidade=2000000,modelo=") +
+                       (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
+                  1);
+  Controle c(ip, modelo);
+  const auto antes = sdk::Estatisticas();
+  int64_t total = 0;
+  for (auto _ : state) total += c.controle.ObterMarcacaoRelogio(1)->Count();
+  const auto depois = sdk::Estatisticas();
+  const double bytes = static_cast<double>(depois.bytesRecebidos - antes.bytesRecebidos + depois.bytesEnviados -
+                                           antes.bytesEnviados);
+  state.counters["marcacoes/s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  state.counters["bytes/marcacao"] = bytes / static_cast<double>(total);
+  state.counters["bytes/s"] = benchmark::Counter(bytes, benchmark::Counter::kIsRate);
+}
+
+// The same number of bytes through a plain loopback TCP connection.
+void TransferenciaPura(benchmark::State& state) {
+  const size_t total = static_cast<size_t>(state.range(0));
+  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(escuta, 1);
+  socklen_t tam = sizeof a;
+  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
+  for (auto _ : state) {
+    std::thread servidor([&] {
+      const int fd = ::accept(escuta, nullptr, nullptr);
+      std::vector<char> bloco(1 << 16, 'x');
+      size_t enviado = 0;
+      while (enviado < total) enviado += static_cast<size_t>(::write(fd, bloco.data(), std::min(bloco.size(), total - enviado)));
+      ::close(fd);
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    std::vector<char> buffer(1 << 16);
+    size_t lido = 0;
+    while (lido < total) {
+      const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+      if (n <= 0) break;
+      lido += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    servidor.join();
+  }
+  ::close(escuta);
+  state.counters["bytes/s"] =
+      benchmark::Counter(static_cast<double>(total) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void Envio(benchmark::State& state, EModeloRelogio modelo) {
+  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 13 : 14);
+  teste::Daemon d({"--endereco", ip, "--relogio",
+                   std::string("codigo=1,capacidade=100000,modelo=") + (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
+                  1);
+  Controle c(ip, modelo);
+  for (int32_t i = 1; i <= kFuncionarios; ++i) {
+    auto f = std::make_shared<FuncionarioCartao>();
+    f->Codigo(i);
+    f->Nome("Funcionario " + std::to_string(i));
+    f->Senha("1234");
+    f->PIS("12034567899");
+    for (int32_t dedo : {3, 8}) {
+      auto t = std::make_shared<Template>();
+      t->Dedo(dedo);
+      t->Texto(std::string(600, 'A'));
+      f->AddTemplate(t);
+    }
+    c.controle.AddFuncionarioCartao(f);
+  }
+  const auto antes = sdk::Estatisticas();
+  for (auto _ : state) benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
+  const auto depois = sdk::Estatisticas();
+  const double enviados = static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations());
+  state.counters["funcionarios/s"] = benchmark::Counter(enviados, benchmark::Counter::kIsRate);
+  state.counters["trocas/funcionario"] = static_cast<double>(depois.trocas - antes.trocas) / enviados;
+}
+
+BENCHMARK_CAPTURE(Coleta, quorvel, EModeloRelogio_Quorvel)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(Coleta, tarvenix, EModeloRelogio_Tarvenix)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(TransferenciaPura)->Arg(48'000'000)->Arg(62'000'000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK_CAPTURE(Envio, tarvenix, EModeloRelogio_Tarvenix)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
