@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/erro.h"
@@ -332,6 +333,49 @@ TEST_F(Rede, TheControlAgainstTheDaemon) {
   EXPECT_NE(controle.ObterListaFuncionarioCartaoRelogio(5)->ItemByCodCartaoFuncionario(40), nullptr);
   EXPECT_TRUE(controle.EnviaEmpregadorRelogio(5, "Acme", CNPJ, "11222333000181", "", ""));
   EXPECT_EQ(controle.ObterStatusRelogio(5)->QuantidadeUsuarios(), 6);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A send across a link that keeps dropping: the retry reconnects, and every employee either
+// is on the clock with its templates or is reported — none goes missing silently.
+TEST(RedeControle, ASendAcrossDroppingLinksLosesNoEmployeeSilently) {
+  const std::string ip = teste::EnderecoLoopback(2);
+  teste::Daemon d({"--endereco", ip, "--cair-apos", "25", "--relogio", "codigo=6,modelo=tarvenix"}, 1);
+  EventLoop loop;
+  ComunicacaoZK controle(loop, sdk::FabricaRede());
+  controle.AddRelogioIP(6, ip, EModeloRelogio_Tarvenix);
+  bool conectado = false;
+  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
+  controle.ConectarRelogio(6);
+  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+  for (int32_t i = 1; i <= 12; ++i) {
+    auto f = std::make_shared<FuncionarioCartao>();
+    f->Codigo(i);
+    f->Nome("F" + std::to_string(i));
+    f->Senha("1");
+    auto t = std::make_shared<Template>();
+    t->Dedo(1);
+    t->Texto("QUJDRA==");
+    f->AddTemplate(t);
+    controle.AddFuncionarioCartao(f);
+  }
+  const auto recusas = controle.EnviarListaFuncionarioCartaoRelogio(6);
+  std::set<int32_t> reportados;
+  for (int32_t i = 1; i <= recusas->Count(); ++i) reportados.insert(recusas->Item(i)->FuncionarioCartao()->Codigo());
+  // Read back over a fresh link.
+  auto s = sdk::CriaSdkRede();
+  ASSERT_TRUE(s->SdkConnectNetwork(ip, 4370));
+  for (int32_t i = 1; i <= 12; ++i) {
+    int32_t flag = 0, n = 0;
+    std::string texto;
+    const bool completo = s->SdkGetUserTemplateByTextId(6, std::to_string(i), 1, flag, texto, n);
+    EXPECT_TRUE(completo || reportados.count(i)) << "funcionário " << i << " sumiu sem aviso";
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "arquivos.h"
 #include "opcoes.h"
+#include "support/daemon.h"
 
 namespace {
 
@@ -164,6 +165,23 @@ TEST(Ponto, EveryCommandHasHelp) {
   }
   EXPECT_EQ(Roda("--ajuda").codigo, 0);
   EXPECT_EQ(Roda("").codigo, 2);
+}
+
+TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(4);
+  quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=tarvenix,exemplo"}, 1);
+  const std::string relogio = " --relogio 1 --ip " + ip + " --modelo tarvenix";
+  Resultado r = Roda("coletar --nsr 70 --formato csv" + relogio);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  EXPECT_NE(r.saida.find("1;"), std::string::npos);
+  EXPECT_NE(r.saida.find(";;;71;"), std::string::npos) << r.saida;
+  const std::string arquivo = Arquivo("rede.csv", "codigo;nome;senha;pis\n30;Rede;1;13098765436\n");
+  EXPECT_EQ(Roda("funcionarios enviar " + arquivo + relogio).codigo, 0);
+  Resultado lista = Roda("funcionarios listar --formato csv" + relogio);
+  EXPECT_NE(lista.saida.find("1;30;Rede;"), std::string::npos) << lista.saida;
+  EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 1" + relogio).codigo, 0);
+  Resultado chave = Roda("status --relogio 1 --ip " + ip + " --chave errada");
+  EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
 }
 
 TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
