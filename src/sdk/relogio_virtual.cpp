@@ -75,7 +75,7 @@ std::optional<std::string> ConverteTemplateVirtual(const std::string& texto) {
 // ---- DispositivoVirtual -------------------------------------------------------------------
 
 DispositivoVirtual::DispositivoVirtual(EModeloRelogio modelo, std::string firmware)
-    : modelo_(modelo), fonteTempo_(AgoraDoSistema) {
+    : modelo_(modelo), fonteTempo_(AgoraDoSistema), geracaoLog_(std::random_device{}() * 1000003ull) {
   firmware_ = firmware.empty() ? (modelo == EModeloRelogio_Tarvenix ? "2.1.12" : "Ver 6.60 Dez 2026")
                                : std::move(firmware);
   if (modelo_ == EModeloRelogio_Tarvenix) opcoes_["mrpversion"] = firmware_;
@@ -324,10 +324,12 @@ bool DispositivoVirtual::Reaplica(const std::string& linha) {
       templates_.erase({j.at("id"), j.at("d")});
     } else if (t == "cl") {
       log_.clear();
+      ++geracaoLog_;
     } else if (t == "ca") {
       usuarios_.clear();
       templates_.clear();
       log_.clear();
+      ++geracaoLog_;
     } else if (t == "op") {
       opcoes_[j.at("k")] = j.at("v");
     } else if (t == "in") {
@@ -345,6 +347,15 @@ bool DispositivoVirtual::Reaplica(const std::string& linha) {
   }
   reaplicando_ = false;
   return true;
+}
+
+DispositivoVirtual::VersaoLog DispositivoVirtual::Versao() const {
+  std::lock_guard l(mutex_);
+  return {geracaoLog_, log_.size()};
+}
+
+std::string TextoMarcacao(const MarcacaoVirtual& m) {
+  return m.dataImpossivel ? "2024-02-31 10:00:00" : m.momento.FormataIso();
 }
 
 std::vector<MarcacaoVirtual> DispositivoVirtual::MarcacoesDesde(size_t inicio, size_t maximo) const {
@@ -515,6 +526,7 @@ class SdkVirtual final : public CZKEM {
       d.usuarios_.clear();
       d.templates_.clear();
       d.log_.clear();
+      ++d.geracaoLog_;
       d.Anota({{"t", "ca"}});
       return true;
     });
@@ -551,7 +563,7 @@ class SdkVirtual final : public CZKEM {
       cartao = m.cartao;
       valor = m.estado;
       modo = m.modo;
-      texto = m.dataImpossivel ? "2024-02-31 10:00:00" : m.momento.FormataIso();
+      texto = TextoMarcacao(m);
       return true;
     });
   }
@@ -589,6 +601,7 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkClearLogs", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
       d.log_.clear();
+      ++d.geracaoLog_;
       d.Anota({{"t", "cl"}});
       return true;
     });

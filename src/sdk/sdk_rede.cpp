@@ -183,14 +183,20 @@ class SdkRede final : public CZKEM {
     return C("SdkSetEmployer", {m, n, t, d, c, e});
   }
   bool SdkReadAllLogs(int32_t m) override {
-    Esquece("SdkGetNextLog");
     Esquece("SdkGetNextNsrLog");
+    cursorLog_ = 0;
+    logPendente_ = true;  // brought up to date at the first read: register clocks never read it
     return C("SdkReadAllLogs", {m});
   }
-  bool SdkGetNextLog(int32_t m, int32_t& c, int32_t& v, int32_t& mo, std::string& t) override {
-    std::vector<Value> a{m, c, v, mo, t};
-    if (!Proximo("SdkGetNextLog", a)) return false;
-    c = I(a, 1), v = I(a, 2), mo = I(a, 3), t = S(a, 4);
+  bool SdkGetNextLog(int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) override {
+    if (logPendente_ && !AtualizaLog()) return false;
+    if (cursorLog_ >= copiaLog_.size()) {
+      ultimoErro_ = codigo::kNaoEncontrado;
+      return false;
+    }
+    const RegistroLog& r = copiaLog_[cursorLog_++];
+    c = r.cartao, v = r.valor, mo = r.modo, t = r.texto;
+    ultimoErro_ = 0;
     return true;
   }
   bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me, int32_t& d,
@@ -204,10 +210,7 @@ class SdkRede final : public CZKEM {
     Esquece("SdkGetNextNsrLog");
     return C("SdkSetLogPointer", {m, p});
   }
-  bool SdkClearLogs(int32_t m) override {
-    Esquece("SdkGetNextLog");
-    return C("SdkClearLogs", {m});
-  }
+  bool SdkClearLogs(int32_t m) override { return C("SdkClearLogs", {m}); }
   bool SdkReadAllUserIds(int32_t m) override {
     Esquece("SdkGetNextUserInfo");
     Esquece("SdkGetNextUserInfoWithPis");
@@ -419,6 +422,54 @@ class SdkRede final : public CZKEM {
     }
   }
 
+  // The fingerprint clock's log, kept between reads: a read fetches only what the log grew
+  // by, unless the clock says it is another log (erased, another clock, another run).
+  struct RegistroLog {
+    int32_t cartao, valor, modo;
+    std::string texto;
+  };
+
+  bool AtualizaLog() {
+    for (;;) {
+      Writer w;
+      w.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
+      w.I32(static_cast<int32_t>(geracaoLog_ >> 32));
+      w.I32(static_cast<int32_t>(copiaLog_.size()));
+      auto f = Troca(kLogSince, std::move(w.Data()));
+      if (!f) return LinkPerdido();
+      if (f->op == kError) return Recusa(*f);
+      try {
+        Reader r(f->payload);
+        const uint64_t geracao = static_cast<uint32_t>(r.I32()) | (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
+        const int32_t inicio = r.I32();
+        const int32_t n = r.I32();
+        if (inicio < 0 || n < 0 || n > 1'000'000) Violacao("log malformado");
+        if (geracao != geracaoLog_ || static_cast<size_t>(inicio) != copiaLog_.size()) {
+          if (inicio != 0) Violacao("log fora de ordem");
+          copiaLog_.clear();
+          geracaoLog_ = geracao;
+        }
+        copiaLog_.reserve(copiaLog_.size() + static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+          RegistroLog reg;
+          reg.cartao = r.I32();
+          reg.valor = r.I32();
+          reg.modo = r.I32();
+          reg.texto = r.Str();
+          copiaLog_.push_back(std::move(reg));
+        }
+        const uint8_t mais = r.U8();
+        r.ExpectEnd();
+        if (mais == 0) break;
+        if (n == 0) Violacao("log sem progresso");
+      } catch (const ProtocolError& e) {
+        Violacao(e.what());
+      }
+    }
+    logPendente_ = false;
+    return true;
+  }
+
   // Next-item reads walk a local buffer filled a batch at a time.
   struct Lote {
     std::deque<std::vector<Value>> itens;
@@ -473,6 +524,10 @@ class SdkRede final : public CZKEM {
   uint32_t sequencia_ = 0;
   int32_t ultimoErro_ = 0;
   std::map<std::string, Lote> lotes_;
+  std::vector<RegistroLog> copiaLog_;
+  uint64_t geracaoLog_ = 0;
+  size_t cursorLog_ = 0;
+  bool logPendente_ = false;
 };
 
 }  // namespace

@@ -216,6 +216,32 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_EQ(Erro(*r), sdk::codigo::kNaoSuportado);
 }
 
+TEST_F(Rede, RereadingTheLogFetchesOnlyWhatItGrewBy) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--semear", "20000"}, 1);
+  auto s = sdk::CriaSdkRede();
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  auto le = [&] {
+    EXPECT_TRUE(s->SdkReadAllLogs(1));
+    int32_t c, v, m;
+    std::string t;
+    int n = 0;
+    while (s->SdkGetNextLog(1, c, v, m, t)) ++n;
+    return n;
+  };
+  const auto antes = sdk::Estatisticas();
+  EXPECT_EQ(le(), 20000);
+  const auto meio = sdk::Estatisticas();
+  EXPECT_EQ(le(), 20000);  // the whole log again, from the copy
+  const auto depois = sdk::Estatisticas();
+  EXPECT_GT(meio.bytesRecebidos - antes.bytesRecebidos, 20000u * 30);
+  EXPECT_LT(depois.bytesRecebidos - meio.bytesRecebidos, 200u);
+  // A reconnection keeps the copy; erasing the log makes it start over.
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  EXPECT_EQ(le(), 20000);
+  EXPECT_TRUE(s->SdkClearLogs(1));
+  EXPECT_EQ(le(), 0);
+}
+
 TEST_F(Rede, LostLinksCorruptionAndKeys) {
   Daemon d({"--relogio", "codigo=1,porta=0", "--cair-apos", "3"}, 1);
   auto s = sdk::CriaSdkRede();

@@ -115,6 +115,13 @@ class DispositivoVirtual {
   std::optional<std::string> TemplateDe(const std::string& usuario, int32_t dedo) const;
   std::vector<MarcacaoVirtual> Marcacoes() const;
   std::vector<MarcacaoVirtual> MarcacoesDesde(size_t inicio, size_t maximo) const;
+  // Identifies the log's contents: changes when the log is erased (and differs between two
+  // clocks or two runs), so a reader that kept a copy knows whether it may just add to it.
+  struct VersaoLog {
+    uint64_t geracao;
+    size_t tamanho;
+  };
+  VersaoLog Versao() const;
   std::optional<std::string> Opcao(const std::string& nome) const;
   int32_t InformacaoDispositivo(int32_t item) const;
   EmpregadorVirtual Empregador() const;
@@ -163,6 +170,7 @@ class DispositivoVirtual {
   std::function<void(int32_t)> espera_;
   std::function<void(const std::string&)> diario_;
   bool reaplicando_ = false;
+  uint64_t geracaoLog_;
 };
 
 // The process-wide set of virtual clocks, reachable by "IP:port" or by serial port number.
@@ -198,6 +206,9 @@ std::unique_ptr<Timer> GeraMarcacoes(Host& host, std::shared_ptr<DispositivoVirt
 // Sample employees and punches for demos: five employees with passwords and templates, a
 // week of punches ending today (Quorvel) or register records (Tarvenix).
 void SemeiaExemplo(DispositivoVirtual& d);
+
+// The date-time text SdkGetNextLog delivers for a punch.
+std::string TextoMarcacao(const MarcacaoVirtual& m);
 
 // The deterministic template conversion of the virtual clock: "V10:" + text for a text of
 // letters, digits, '+', '/', '=' (at least 4 characters); nothing otherwise.

@@ -23,6 +23,7 @@ enum Op : uint8_t {
   kHello = 0x01,
   kProof = 0x02,
   kBatch = 0x03,  // several next-item reads in one round trip
+  kLogSince = 0x04,  // the fingerprint clock's log from a position, for a reader's copy
   kError = 0x7F,
   kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
   kResponseBit = 0x80,

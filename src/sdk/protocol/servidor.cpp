@@ -102,7 +102,7 @@ std::string RandomBytes(size_t n) {
 }
 
 ServerSession::ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)
-    : sdk_(sdk::CriaSdkVirtualConectado(std::move(device))), key_(std::move(key)) {}
+    : device_(device), sdk_(sdk::CriaSdkVirtualConectado(std::move(device))), key_(std::move(key)) {}
 
 std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& message) {
   Writer w;
@@ -165,6 +165,32 @@ std::string ServerSession::Handle(const Frame& f) {
       w.I32(erro);
       w.Bytes(itens.Data());
       return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
+    }
+    if (f.op == kLogSince) {
+      // request: int32 known generation (low, high), int32 from; answer: generation, total,
+      // count, the records, more.
+      const uint32_t baixo = static_cast<uint32_t>(r.I32()), alto = static_cast<uint32_t>(r.I32());
+      const int32_t desde = r.I32();
+      r.ExpectEnd();
+      if (device_->Modelo() != EModeloRelogio_Quorvel) return Error(f.id, sdk::codigo::kNaoSuportado, "sem log");
+      const auto versao = device_->Versao();
+      const uint64_t conhecida = (static_cast<uint64_t>(alto) << 32) | baixo;
+      // Another log (erased since, another clock or another run): the copy starts over.
+      const size_t inicio = conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
+      const auto registros = device_->MarcacoesDesde(inicio, 8192);
+      Writer w;
+      w.I32(static_cast<int32_t>(versao.geracao & 0xFFFFFFFFu));
+      w.I32(static_cast<int32_t>(versao.geracao >> 32));
+      w.I32(static_cast<int32_t>(inicio));
+      w.I32(static_cast<int32_t>(registros.size()));
+      for (const auto& m : registros) {
+        w.I32(m.cartao);
+        w.I32(m.estado);
+        w.I32(m.modo);
+        w.Str(sdk::TextoMarcacao(m));
+      }
+      w.U8(inicio + registros.size() < versao.tamanho ? 1 : 0);
+      return Encode({static_cast<uint8_t>(kLogSince | kResponseBit), f.id, std::move(w.Data())});
     }
     if (f.op >= kFirstCall && f.op < kFirstCall + Calls().size()) {
       std::vector<Value> args;

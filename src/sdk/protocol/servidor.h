@@ -31,6 +31,7 @@ class ServerSession {
  private:
   std::string Error(uint32_t id, int32_t code, const std::string& message);
   enum class State { AwaitHello, AwaitProof, Ready } state_ = State::AwaitHello;
+  std::shared_ptr<sdk::DispositivoVirtual> device_;
   std::shared_ptr<CZKEM> sdk_;
   std::string key_, challenge_, nonce_;
   bool closing_ = false;
