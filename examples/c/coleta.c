@@ -33,6 +33,7 @@ static quorvel_variant inteiro(int32_t v) {
 int main(void) {
   quorvel_erro erro;
   quorvel_objeto* controle = NULL;
+  quorvel_define_sdk("virtual", &erro);              /* the in-process virtual clocks */
   quorvel_virtual_publica("192.0.2.8", 4370, 1, 1); /* a register clock with sample data */
   if (quorvel_cria("QUORVEL.ComunicacaoZK", &controle, &erro) != QUORVEL_OK) {
     fprintf(stderr, "erro %d: %s\n", (int)erro.numero, erro.descricao);

@@ -44,6 +44,7 @@ class Quorvel:
         lib.quorvel_variant_limpa.argtypes = [ctypes.POINTER(Variant)]
         lib.quorvel_define_sink.argtypes = [ctypes.c_void_p, SINK, ctypes.c_void_p, ctypes.POINTER(Erro)]
         lib.quorvel_processa_eventos.argtypes = [ctypes.c_int32]
+        lib.quorvel_define_sdk.argtypes = [ctypes.c_char_p, ctypes.POINTER(Erro)]
         lib.quorvel_virtual_publica.argtypes = [ctypes.c_char_p, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32]
         lib.DllCanUnloadNow.restype = ctypes.c_int32
 
@@ -115,6 +116,8 @@ def data_texto(dias):
 def main():
     caminho = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("QUORVEL_BIBLIOTECA", "build/libquorvel.so")
     q = Quorvel(caminho)
+    erro = Erro()
+    q.lib.quorvel_define_sdk(b"virtual", ctypes.byref(erro))  # the in-process virtual clocks
     q.lib.quorvel_virtual_publica(b"192.0.2.7", 4370, 0, 1)
 
     controle = q.cria("QUORVEL.ComunicacaoZK")
@@ -126,7 +129,6 @@ def main():
         valores = [q.valor(argumentos[i]) if argumentos[i].tipo != OBJETO else "<objeto>" for i in range(quantidade)]
         eventos.append((nomes.get(dispid, dispid), valores))
 
-    erro = Erro()
     q.lib.quorvel_define_sink(controle, sink, None, ctypes.byref(erro))
 
     q.chama(controle, "AddRelogioIP", 7, "192.0.2.7", 0)

@@ -70,8 +70,10 @@ int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* c
 /* Runs the library's event loop (timers: connection, monitoring) for this many milliseconds. */
 void quorvel_processa_eventos(int32_t milissegundos);
 
-/* The device SDK backend of controls created from now on: "virtual" (the in-process virtual
- * clocks). The default is the environment variable QUORVEL_SDK, or "virtual". */
+/* The device SDK backend of controls created from now on: "rede" (the clock protocol over TCP
+ * or serial; the communication key comes from the environment variable QUORVEL_CHAVE) or
+ * "virtual" (the in-process virtual clocks). The default is the environment variable
+ * QUORVEL_SDK, or "rede". */
 int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro);
 
 /* Virtual clocks for demos and tests: publish one at ip:porta (modelo 0 quorvel,

@@ -16,6 +16,7 @@
 #include "quorvel/erro.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/sdk/relogio_virtual.h"
+#include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/typelib.h"
 
 struct quorvel_objeto {
@@ -53,6 +54,11 @@ Ambiente& A() {
 
 FabricaCZKEM FabricaDe(const std::string& nome) {
   if (nome == "virtual") return sdk::FabricaVirtual();
+  if (nome == "rede") {
+    sdk::OpcoesRede opcoes;
+    if (const char* chave = std::getenv("QUORVEL_CHAVE")) opcoes.chave = chave;
+    return sdk::FabricaRede(opcoes);
+  }
   return nullptr;
 }
 
@@ -64,7 +70,7 @@ void PreparaAmbiente() {
   a.loop = std::make_unique<EventLoop>();
   if (a.sdk.empty()) {
     const char* env = std::getenv("QUORVEL_SDK");
-    a.sdk = env && *env ? env : "virtual";
+    a.sdk = env && *env ? env : "rede";
   }
   DefineAmbienteControles(a.loop.get(), FabricaDe(a.sdk));
 }

@@ -257,9 +257,11 @@ int32_t Despacho(quorvel_objeto* o, const char* nome) {
 }
 
 TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
+  quorvel_erro erro;
+  EXPECT_EQ(quorvel_define_sdk("desconhecido", &erro), QUORVEL_FALHA);
+  ASSERT_EQ(quorvel_define_sdk("virtual", &erro), QUORVEL_OK);
   ASSERT_EQ(quorvel_virtual_publica("192.0.2.50", 4370, 0, 1), QUORVEL_OK);
   quorvel_objeto* controle = nullptr;
-  quorvel_erro erro;
   ASSERT_EQ(quorvel_cria("QUORVEL.ComunicacaoZK", &controle, &erro), QUORVEL_OK) << erro.descricao;
   EXPECT_EQ(DllCanUnloadNow(), 1);
   std::vector<std::pair<int32_t, int32_t>> eventos;
