@@ -30,7 +30,8 @@ void Componente(benchmark::State& state, EModeloRelogio modelo) {
     total += lista->Count();
     benchmark::DoNotOptimize(lista);
   }
-  state.counters["marcacoes/s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
 }
 
 void LacoPuroQuorvel(benchmark::State& state) {
@@ -45,7 +46,8 @@ void LacoPuroQuorvel(benchmark::State& state) {
       ++total;
     }
   }
-  state.counters["marcacoes/s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
 }
 
 void LacoPuroTarvenix(benchmark::State& state) {
@@ -60,7 +62,8 @@ void LacoPuroTarvenix(benchmark::State& state) {
       ++total;
     }
   }
-  state.counters["marcacoes/s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
 }
 
 // What a yield costs on the real event loop with the control's two timers armed.

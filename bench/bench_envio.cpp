@@ -41,18 +41,18 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
     c.sdk->usuarios_.clear();
     benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
   }
-  state.counters["funcionarios/s"] =
-      benchmark::Counter(static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["funcionarios/s"] = benchmark::Counter(
+      static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
 }
 
 void Leitura(benchmark::State& state, EModeloRelogio modelo) {
   Cenario c(modelo);
   c.controle.EnviarListaFuncionarioCartaoRelogio(1);
   for (auto _ : state) benchmark::DoNotOptimize(c.controle.ObterListaFuncionarioCartaoRelogio(1));
-  state.counters["funcionarios/s"] =
-      benchmark::Counter(static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["funcionarios/s"] = benchmark::Counter(
+      static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
 }
 
 // The same device calls a send makes, with no component around them.
@@ -72,9 +72,9 @@ void ChamadasPurasEnvio(benchmark::State& state) {
       }
     }
   }
-  state.counters["funcionarios/s"] =
-      benchmark::Counter(static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate);
+  state.counters["funcionarios/s"] = benchmark::Counter(
+      static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations()),
+      benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)->Unit(benchmark::kMillisecond);

@@ -40,9 +40,10 @@ void Coleta(benchmark::State& state, EModeloRelogio modelo) {
   int64_t total = 0;
   for (auto _ : state) total += c.controle.ObterMarcacaoRelogio(1)->Count();
   const auto depois = sdk::Estatisticas();
-  const double bytes = static_cast<double>(depois.bytesRecebidos - antes.bytesRecebidos + depois.bytesEnviados -
-                                           antes.bytesEnviados);
-  state.counters["marcacoes/s"] = benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  const double bytes = static_cast<double>(depois.bytesRecebidos - antes.bytesRecebidos +
+                                           depois.bytesEnviados - antes.bytesEnviados);
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
   state.counters["bytes/marcacao"] = bytes / static_cast<double>(total);
   state.counters["bytes/s"] = benchmark::Counter(bytes, benchmark::Counter::kIsRate);
 }
@@ -63,7 +64,9 @@ void TransferenciaPura(benchmark::State& state) {
       const int fd = ::accept(escuta, nullptr, nullptr);
       std::vector<char> bloco(1 << 16, 'x');
       size_t enviado = 0;
-      while (enviado < total) enviado += static_cast<size_t>(::write(fd, bloco.data(), std::min(bloco.size(), total - enviado)));
+      while (enviado < total)
+        enviado +=
+            static_cast<size_t>(::write(fd, bloco.data(), std::min(bloco.size(), total - enviado)));
       ::close(fd);
     });
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -80,13 +83,15 @@ void TransferenciaPura(benchmark::State& state) {
   }
   ::close(escuta);
   state.counters["bytes/s"] =
-      benchmark::Counter(static_cast<double>(total) * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+      benchmark::Counter(static_cast<double>(total) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void Envio(benchmark::State& state, EModeloRelogio modelo) {
   const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 13 : 14);
   teste::Daemon d({"--endereco", ip, "--relogio",
-                   std::string("codigo=1,capacidade=100000,modelo=") + (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
+                   std::string("codigo=1,capacidade=100000,modelo=") +
+                       (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
                   1);
   Controle c(ip, modelo);
   for (int32_t i = 1; i <= kFuncionarios; ++i) {
@@ -106,16 +111,35 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
   const auto antes = sdk::Estatisticas();
   for (auto _ : state) benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
   const auto depois = sdk::Estatisticas();
-  const double enviados = static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations());
+  const double enviados =
+      static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations());
   state.counters["funcionarios/s"] = benchmark::Counter(enviados, benchmark::Counter::kIsRate);
-  state.counters["trocas/funcionario"] = static_cast<double>(depois.trocas - antes.trocas) / enviados;
+  state.counters["trocas/funcionario"] =
+      static_cast<double>(depois.trocas - antes.trocas) / enviados;
 }
 
-BENCHMARK_CAPTURE(Coleta, quorvel, EModeloRelogio_Quorvel)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(Coleta, tarvenix, EModeloRelogio_Tarvenix)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(TransferenciaPura)->Arg(48'000'000)->Arg(62'000'000)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
-BENCHMARK_CAPTURE(Envio, tarvenix, EModeloRelogio_Tarvenix)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK_CAPTURE(Coleta, quorvel, EModeloRelogio_Quorvel)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Coleta, tarvenix, EModeloRelogio_Tarvenix)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK(TransferenciaPura)
+    ->Arg(48'000'000)
+    ->Arg(62'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Envio, tarvenix, EModeloRelogio_Tarvenix)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -31,15 +31,22 @@ class CZKEMMemoria : public CZKEM {
   bool SdkRefreshData(int32_t) override { return true; }
   bool SdkGetDeviceStatus(int32_t, int32_t, int32_t& v) override { return v = 0, true; }
   bool SdkSetDeviceInfo(int32_t, int32_t, int32_t) override { return true; }
-  bool SdkGetDeviceTime(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&) override {
+  bool SdkGetDeviceTime(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&,
+                        int32_t&) override {
     return false;
   }
-  bool SdkSetDeviceTime(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override { return true; }
+  bool SdkSetDeviceTime(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override {
+    return true;
+  }
   bool SdkGetFirmwareVersion(int32_t, std::string&) override { return true; }
-  bool SdkGetSysOption(int32_t, const std::string&, std::string& v) override { return v = "2.1.12", true; }
+  bool SdkGetSysOption(int32_t, const std::string&, std::string& v) override {
+    return v = "2.1.12", true;
+  }
   bool SdkSetSysOption(int32_t, const std::string&, const std::string&) override { return true; }
   bool SdkRefreshOptions(int32_t) override { return true; }
-  bool SdkSetDaylight(int32_t, int32_t, const std::string&, const std::string&) override { return true; }
+  bool SdkSetDaylight(int32_t, int32_t, const std::string&, const std::string&) override {
+    return true;
+  }
   bool SdkClearAllData(int32_t) override { return true; }
   bool SdkTestOperation(int32_t) override { return true; }
   bool SdkSetEmployer(int32_t, const std::string&, int32_t, const std::string&, const std::string&,
@@ -47,7 +54,8 @@ class CZKEMMemoria : public CZKEM {
     return true;
   }
   bool SdkReadAllLogs(int32_t) override { return lidas_ = 0, true; }
-  bool SdkGetNextLog(int32_t, int32_t& cartao, int32_t& valor, int32_t& modo, std::string& texto) override {
+  bool SdkGetNextLog(int32_t, int32_t& cartao, int32_t& valor, int32_t& modo,
+                     std::string& texto) override {
     if (lidas_ >= marcacoes_) return false;
     cartao = static_cast<int32_t>(lidas_++ % 5000) + 1;
     valor = 0;
@@ -55,8 +63,8 @@ class CZKEMMemoria : public CZKEM {
     texto = "2024-03-05 07:04:09";
     return true;
   }
-  bool SdkGetNextNsrLog(int32_t, std::string& nsr, std::string& pis, int32_t& a, int32_t& me, int32_t& d,
-                        int32_t& h, int32_t& mi, int32_t& s) override {
+  bool SdkGetNextNsrLog(int32_t, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
+                        int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
     if (lidas_ >= marcacoes_) return false;
     nsr = std::to_string(++lidas_);
     pis = "12034567899";
@@ -66,29 +74,34 @@ class CZKEMMemoria : public CZKEM {
   bool SdkSetLogPointer(int32_t, int32_t) override { return lidas_ = 0, true; }
   bool SdkClearLogs(int32_t) override { return true; }
   bool SdkReadAllUserIds(int32_t) override { return cursorUsuario_ = 0, true; }
-  bool SdkSetUserInfo(int32_t, int32_t u, const std::string& n, const std::string& s, int32_t p, bool) override {
+  bool SdkSetUserInfo(int32_t, int32_t u, const std::string& n, const std::string& s, int32_t p,
+                      bool) override {
     usuarios_.push_back({std::to_string(u), n, s, {}, {}, p});
     return true;
   }
-  bool SdkGetNextUserInfo(int32_t, int32_t& u, std::string& n, std::string& s, int32_t& p, bool& h) override {
+  bool SdkGetNextUserInfo(int32_t, int32_t& u, std::string& n, std::string& s, int32_t& p,
+                          bool& h) override {
     if (cursorUsuario_ >= usuarios_.size()) return false;
     const Usuario& x = usuarios_[cursorUsuario_++];
     u = std::stoi(x.id), n = x.nome, s = x.senha, p = x.privilegio, h = true;
     return true;
   }
-  bool SdkSetUserInfoWithPis(int32_t, const std::string& u, const std::string& n, const std::string& s, int32_t p,
-                             bool, const std::string& pis, const std::string& cpf) override {
+  bool SdkSetUserInfoWithPis(int32_t, const std::string& u, const std::string& n,
+                             const std::string& s, int32_t p, bool, const std::string& pis,
+                             const std::string& cpf) override {
     usuarios_.push_back({u, n, s, pis, cpf, p});
     return true;
   }
-  bool SdkGetNextUserInfoWithPis(int32_t, std::string& u, std::string& n, std::string& s, int32_t& p, bool& h,
-                                 std::string& pis, std::string& cpf) override {
+  bool SdkGetNextUserInfoWithPis(int32_t, std::string& u, std::string& n, std::string& s,
+                                 int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
     if (cursorUsuario_ >= usuarios_.size()) return false;
     const Usuario& x = usuarios_[cursorUsuario_++];
     u = x.id, n = x.nome, s = x.senha, p = x.privilegio, h = true, pis = x.pis, cpf = x.cpf;
     return true;
   }
-  bool SdkQueryUserInfo(int32_t, std::string&, std::string&, int32_t&, bool&) override { return false; }
+  bool SdkQueryUserInfo(int32_t, std::string&, std::string&, int32_t&, bool&) override {
+    return false;
+  }
   bool SdkSetCardNumber(const std::string&) override { return true; }
   bool SdkDeleteEnrollData(int32_t, int32_t, int32_t, int32_t) override { return true; }
   bool SdkDeleteEnrollDataByTextId(int32_t, const std::string&, int32_t) override { return true; }
@@ -100,11 +113,12 @@ class CZKEMMemoria : public CZKEM {
     return true;
   }
   bool SdkDeleteUserTemplate(int32_t, int32_t, int32_t) override { return true; }
-  bool SdkGetUserTemplateByTextId(int32_t, const std::string& u, int32_t d, int32_t&, std::string& t,
-                                  int32_t& n) override {
+  bool SdkGetUserTemplateByTextId(int32_t, const std::string& u, int32_t d, int32_t&,
+                                  std::string& t, int32_t& n) override {
     return Le(u, d, t, n);
   }
-  bool SdkSetUserTemplateByTextId(int32_t, const std::string& u, int32_t d, int32_t, const std::string& t) override {
+  bool SdkSetUserTemplateByTextId(int32_t, const std::string& u, int32_t d, int32_t,
+                                  const std::string& t) override {
     templates_[u + "/" + std::to_string(d)] = t;
     return true;
   }

@@ -108,8 +108,8 @@ class ComunicacaoZK {
       int16_t parCodigoRelogio);
   std::shared_ptr<ColecaoTemplates> ObterListaTemplatesCartaoRelogio(
       int16_t parCodigoRelogio, int32_t parCodigoFuncionarioCartao);
-  bool ExcluiFuncionarioCartaoRelogio(int16_t parCodigoRelogio,
-                                      const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao);
+  bool ExcluiFuncionarioCartaoRelogio(
+      int16_t parCodigoRelogio, const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao);
   bool ExcluirFuncionarioCartaoTodosRelogios(
       const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao);
 

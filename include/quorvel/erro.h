@@ -13,8 +13,7 @@ namespace quorvel {
 // platform's customary positive numbers so that wrapping handlers can embed them whole.
 class Erro : public std::exception {
  public:
-  Erro(int32_t numero, std::string descricao)
-      : numero_(numero), descricao_(std::move(descricao)) {}
+  Erro(int32_t numero, std::string descricao) : numero_(numero), descricao_(std::move(descricao)) {}
 
   int32_t Numero() const noexcept { return numero_; }
   const std::string& Descricao() const noexcept { return descricao_; }

@@ -30,13 +30,13 @@ typedef struct quorvel_variant {
   int32_t booleano;
   int32_t inteiro;
   double numero;
-  const char* texto;       /* in results: owned by the variant until quorvel_variant_limpa */
-  quorvel_objeto* objeto;  /* in results: a new handle, released by quorvel_variant_limpa */
+  const char* texto;      /* in results: owned by the variant until quorvel_variant_limpa */
+  quorvel_objeto* objeto; /* in results: a new handle, released by quorvel_variant_limpa */
 } quorvel_variant;
 
 typedef struct quorvel_erro {
-  int32_t numero;          /* the component's number (-41, -43, ...) or the platform's (13, 438, ...) */
-  char descricao[4096];    /* the full description, UTF-8, lines separated by CR LF */
+  int32_t numero; /* the component's number (-41, -43, ...) or the platform's (13, 438, ...) */
+  char descricao[4096]; /* the full description, UTF-8, lines separated by CR LF */
 } quorvel_erro;
 
 /* Return codes of the quorvel_ functions. */
@@ -54,18 +54,23 @@ void quorvel_libera(quorvel_objeto* objeto);
 /* The class name of an object ("Marcacao"), owned by the library. */
 const char* quorvel_classe(quorvel_objeto* objeto);
 /* Member name (any case) to dispatch number. */
-int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid, quorvel_erro* erro);
+int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid,
+                       quorvel_erro* erro);
 /* Calls a member. Arguments in declaration order; trailing optional ones may be left off.
- * `resultado` may be NULL; otherwise it is filled and must be cleared with quorvel_variant_limpa. */
-int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo, const quorvel_variant* argumentos,
-                       int32_t quantidade, quorvel_variant* resultado, quorvel_erro* erro);
+ * `resultado` may be NULL; otherwise it is filled and must be cleared with quorvel_variant_limpa.
+ */
+int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo,
+                       const quorvel_variant* argumentos, int32_t quantidade,
+                       quorvel_variant* resultado, quorvel_erro* erro);
 void quorvel_variant_limpa(quorvel_variant* valor);
 
 /* Events of a control arrive by dispatch number (1 ErroMonitoracao, 2 MarcacaoRecolhida,
  * 3 RelogioConectado, 4 ErroConexaoRelogio) while the library's event loop runs. The
  * arguments are valid during the call only (quorvel_duplica keeps an object). */
-typedef void (*quorvel_sink)(void* contexto, int32_t dispid, const quorvel_variant* argumentos, int32_t quantidade);
-int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto, quorvel_erro* erro);
+typedef void (*quorvel_sink)(void* contexto, int32_t dispid, const quorvel_variant* argumentos,
+                             int32_t quantidade);
+int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto,
+                            quorvel_erro* erro);
 
 /* Runs the library's event loop (timers: connection, monitoring) for this many milliseconds. */
 void quorvel_processa_eventos(int32_t milissegundos);

@@ -81,8 +81,8 @@ struct Biblioteca {
   std::vector<Membro> eventos;  // dispatch numbers 1..4
   std::vector<Enumeracao> enumeracoes;
   // Outside definitions the library refers to.
-  Guid iidColecaoPlataforma;   // the platform's keyed-collection interface
-  Guid iidCZKEM, libidSdk;     // the device SDK object's interface and library
+  Guid iidColecaoPlataforma;  // the platform's keyed-collection interface
+  Guid iidCZKEM, libidSdk;    // the device SDK object's interface and library
 };
 
 const Biblioteca& BibliotecaQuorvel();
@@ -108,9 +108,9 @@ int32_t ProcuraDispId(const ClasseDespacho& classe, std::string_view nome);
 // Calls a member by number. Arguments in declaration order; an omitted optional argument is
 // Variant::Omitido() or simply left off the end. Raises 438 (no such member), 450 (wrong
 // number of arguments), 13 (type mismatch), 6 (overflow), or the member's own error.
-Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo, std::vector<Variant> argumentos);
+Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo,
+               std::vector<Variant> argumentos);
 // Sets the sink of a control object (by dispatch number); 13 for any other object.
 void DefineSink(const RefObjeto& controle, SinkEventos sink);
-
 
 }  // namespace quorvel

@@ -29,7 +29,8 @@ class Variant {
   struct Ausente {
     bool operator==(const Ausente&) const = default;
   };
-  using Valor = std::variant<Vazio, Ausente, bool, int16_t, int32_t, double, std::string, DataHora, RefObjeto>;
+  using Valor = std::variant<Vazio, Ausente, bool, int16_t, int32_t, double, std::string, DataHora,
+                             RefObjeto>;
 
   Variant() = default;
   Variant(bool v) : valor_(v) {}
@@ -50,9 +51,13 @@ class Variant {
   bool EhVazio() const { return std::holds_alternative<Vazio>(valor_); }
   bool EhAusente() const { return std::holds_alternative<Ausente>(valor_); }
   template <class T>
-  bool Eh() const { return std::holds_alternative<T>(valor_); }
+  bool Eh() const {
+    return std::holds_alternative<T>(valor_);
+  }
   template <class T>
-  const T& Como() const { return std::get<T>(valor_); }
+  const T& Como() const {
+    return std::get<T>(valor_);
+  }
 
   // Conversions the way the platform coerces arguments: type mismatch (13) when the value
   // cannot become the type, overflow (6) when a number does not fit.

@@ -19,8 +19,7 @@ bool ComunicacaoZK::EnviaDataHoraRelogio(int16_t parCodigoRelogio, DataHora parD
   const auto entrada = RelogioConectado(parCodigoRelogio);
   return interno::ExecutaComRetentativa(host_, *entrada, [&](CZKEM& sdk) {
     const PartesDataHora p = parDataHora.Partes();
-    return sdk.SdkSetDeviceTime(parCodigoRelogio, p.ano, p.mes, p.dia, p.hora, p.minuto,
-                                p.segundo);
+    return sdk.SdkSetDeviceTime(parCodigoRelogio, p.ano, p.mes, p.dia, p.hora, p.minuto, p.segundo);
   });
 }
 

@@ -64,7 +64,8 @@ bool ComunicacaoZK::DelConfigSireneDiariaRelogio(int16_t parCodigoRelogio,
   const auto entrada = RelogioConectado(parCodigoRelogio);
   ConfirmaModeloComSirene(entrada, "DelConfigSireneDiariaRelogio");
   CZKEM& sdk = *entrada->CZKEM();
-  bool ok = sdk.SdkSetSysOption(parCodigoRelogio, "AutoAlarm" + std::to_string(parCodigoSirene), "");
+  bool ok =
+      sdk.SdkSetSysOption(parCodigoRelogio, "AutoAlarm" + std::to_string(parCodigoSirene), "");
   ok &= sdk.SdkSetDeviceInfo(parCodigoRelogio, kItemAplicaConfiguracao, 1);
   return ok;
 }

@@ -43,8 +43,8 @@ void ComunicacaoZK::CancelaColeta() { cancelaColeta_ = true; }
 std::shared_ptr<RelogioCZKEM> ComunicacaoZK::ObterRelogioCZKEM(int16_t codigo) const {
   auto entrada = relogios_.ItemByCodRelogio(std::to_string(codigo));
   if (!entrada)
-    LancaErro(-41, "O relógio informado não está incluso na coleção de relógios.",
-              kClasseControle, "ObterRelogioCZKEM");
+    LancaErro(-41, "O relógio informado não está incluso na coleção de relógios.", kClasseControle,
+              "ObterRelogioCZKEM");
   return entrada;
 }
 

@@ -1,9 +1,9 @@
 #include "quorvel/data_hora.h"
 
 #include <array>
-#include <utility>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "quorvel/erro.h"
 
@@ -40,13 +40,13 @@ void CivilDeDias(int64_t z, int32_t& y, int32_t& m, int32_t& d) {
 bool Bissexto(int32_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int32_t DiasNoMes(int32_t y, int32_t m) {
-  static constexpr std::array<int32_t, 12> kDias = {31, 28, 31, 30, 31, 30,
-                                                    31, 31, 30, 31, 30, 31};
+  static constexpr std::array<int32_t, 12> kDias = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return m == 2 && Bissexto(y) ? 29 : kDias[static_cast<size_t>(m - 1)];
 }
 
 // Seconds since the zero date of a date and time already known to be valid.
-int64_t SegundosDe(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto, int32_t segundo) {
+int64_t SegundosDe(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
+                   int32_t segundo) {
   // Punches come in runs of the same day: remember the last day's count.
   thread_local int32_t ultimoAno = 0, ultimoMes = 0, ultimoDia = 0;
   thread_local int64_t ultimosDias = 0;

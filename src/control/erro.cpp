@@ -9,8 +9,7 @@ std::string MontaMensagemErro(std::string_view mensagem, std::string_view classe
   static constexpr std::string_view kClasse = "\r\nClasse: ";
   static constexpr std::string_view kMetodo = "\r\nMétodo: ";
   std::string texto;
-  texto.reserve(mensagem.size() + classe.size() + metodo.size() + kClasse.size() +
-                kMetodo.size());
+  texto.reserve(mensagem.size() + classe.size() + metodo.size() + kClasse.size() + kMetodo.size());
   texto.append(mensagem).append(kClasse).append(classe).append(kMetodo).append(metodo);
   return texto;
 }
@@ -28,7 +27,8 @@ std::string ComDetalhe(std::string base, std::string_view detalhe) {
 }  // namespace
 
 void LancaEstouro() {
-  throw Erro(erro_plataforma::kEstouro, "Estouro de capacidade: o valor não cabe no tipo numérico.");
+  throw Erro(erro_plataforma::kEstouro,
+             "Estouro de capacidade: o valor não cabe no tipo numérico.");
 }
 
 void LancaTiposIncompativeis(std::string_view detalhe) {

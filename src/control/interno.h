@@ -37,8 +37,8 @@ int32_t TextoParaInteiro32(std::string_view texto);
 DataHora DataHoraDoRelogio(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
                            int32_t segundo);
 // Same check without raising.
-bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora,
-                             int32_t minuto, int32_t segundo);
+bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
+                             int32_t segundo);
 
 // The retry procedure after a lost link. `operacao(czkem)` is attempted; when it fails with
 // last error -2 the link is reopened (1000 ms, one yield, disconnect, 250 ms, reconnect,

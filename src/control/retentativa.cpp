@@ -17,7 +17,8 @@ void ReabreConexao(const RelogioCZKEM& entrada) {
 
 namespace {
 int32_t AnoComJanela(int32_t ano) {
-  if (ano >= 0 && ano <= 99) return ano <= ConfiguracaoRegional{}.limiteSeculo ? 2000 + ano : 1900 + ano;
+  if (ano >= 0 && ano <= 99)
+    return ano <= ConfiguracaoRegional{}.limiteSeculo ? 2000 + ano : 1900 + ano;
   return ano;
 }
 }  // namespace
@@ -27,14 +28,13 @@ DataHora DataHoraDoRelogio(int32_t ano, int32_t mes, int32_t dia, int32_t hora, 
   return DataHora::DePartes(AnoComJanela(ano), mes, dia, hora, minuto, segundo);
 }
 
-bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora,
-                             int32_t minuto, int32_t segundo) {
+bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
+                             int32_t segundo) {
   return DataHora::PartesValidas(AnoComJanela(ano), mes, dia, hora, minuto, segundo);
 }
 
 void LancaModeloNaoSuportado(std::string_view metodo) {
-  LancaErro(-47, "Método não suportado pelo modelo de relógio informado.", kClasseControle,
-            metodo);
+  LancaErro(-47, "Método não suportado pelo modelo de relógio informado.", kClasseControle, metodo);
 }
 
 int32_t TextoParaInteiro32(std::string_view texto) {

@@ -59,9 +59,8 @@ std::shared_ptr<ListaFuncionarioNaoEnviado> ComunicacaoZK::EnviarListaFuncionari
           convertido.clear();
           int32_t tamanho = 0;
           sdk.SdkConvertTemplate(modelo.Texto(), convertido, tamanho);
-          if (convertido.empty() ||
-              !sdk.SdkSetUserTemplate(parCodigoRelogio, funcionario->Codigo(), modelo.Dedo(),
-                                      convertido))
+          if (convertido.empty() || !sdk.SdkSetUserTemplate(parCodigoRelogio, funcionario->Codigo(),
+                                                            modelo.Dedo(), convertido))
             anota(funcionario, RelogioRecusouTemplate);
         }
       } else {

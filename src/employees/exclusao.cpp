@@ -23,7 +23,8 @@ bool ComunicacaoZK::ExcluiFuncionarioCartaoRelogio(
   const ColecaoTemplates& templates = *funcionario.Template();
   const int16_t quantos = Para16Bits(templates.Count());
   for (int16_t t = 1; t <= quantos; ++t)
-    if (ehQuorvel()) sdk.SdkDeleteUserTemplate(maquina, funcionario.Codigo(), templates.Item(t)->Dedo());
+    if (ehQuorvel())
+      sdk.SdkDeleteUserTemplate(maquina, funcionario.Codigo(), templates.Item(t)->Dedo());
 
   if (ehQuorvel()) {
     interno::ExecutaComRetentativa(host_, *entrada, [&](CZKEM& s) {

@@ -7,15 +7,13 @@ namespace quorvel {
 
 using interno::kClasseControle;
 
-std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(
-    int32_t parIndexPonteiro) {
+std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(int32_t parIndexPonteiro) {
   const int32_t total = relogios_.Count();
   std::vector<std::shared_ptr<ListaMarcacao>> porRelogio;
   porRelogio.reserve(static_cast<size_t>(total));
   size_t quantas = 0;
   for (int32_t i = 1; i <= total; ++i) {
-    auto lista =
-        ObterMarcacaoRelogio(relogios_.Item(i)->Relogio()->Codigo(), parIndexPonteiro, 0);
+    auto lista = ObterMarcacaoRelogio(relogios_.Item(i)->Relogio()->Codigo(), parIndexPonteiro, 0);
     if (lista) quantas += static_cast<size_t>(lista->Count());
     porRelogio.push_back(std::move(lista));
   }

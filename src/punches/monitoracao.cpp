@@ -49,7 +49,8 @@ void ComunicacaoZK::TickMonitoracao() noexcept {
       numero = -1;
     }
     try {
-      if (eventos_.ErroMonitoracao) eventos_.ErroMonitoracao(static_cast<int16_t>(numero), descricao);
+      if (eventos_.ErroMonitoracao)
+        eventos_.ErroMonitoracao(static_cast<int16_t>(numero), descricao);
     } catch (...) {
       // Nothing escapes the tick, not even a failing handler.
     }

@@ -4,11 +4,10 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <thread>
 #include <utility>
-
-#include <nlohmann/json.hpp>
 
 #include "quorvel/erro.h"
 
@@ -36,7 +35,8 @@ std::string NormalizaVersao(std::string v) {
 
 bool PisValido(const std::string& pis) {
   if (pis.empty()) return true;
-  if (pis.size() != 11 || !std::all_of(pis.begin(), pis.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  if (pis.size() != 11 ||
+      !std::all_of(pis.begin(), pis.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return false;
   static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
   int soma = 0;
@@ -56,10 +56,13 @@ std::string ComDigitoPis(const std::string& base10) {
 }
 
 bool TextoPeriodoValido(const std::string& t) {
-  return t.size() == 8 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return t.size() == 8 &&
+         std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string ChaveRede(const std::string& ip, int32_t porta) { return ip + ":" + std::to_string(porta); }
+std::string ChaveRede(const std::string& ip, int32_t porta) {
+  return ip + ":" + std::to_string(porta);
+}
 
 }  // namespace
 
@@ -75,9 +78,12 @@ std::optional<std::string> ConverteTemplateVirtual(const std::string& texto) {
 // ---- DispositivoVirtual -------------------------------------------------------------------
 
 DispositivoVirtual::DispositivoVirtual(EModeloRelogio modelo, std::string firmware)
-    : modelo_(modelo), fonteTempo_(AgoraDoSistema), geracaoLog_(std::random_device{}() * 1000003ull) {
-  firmware_ = firmware.empty() ? (modelo == EModeloRelogio_Tarvenix ? "2.1.12" : "Ver 6.60 Dez 2026")
-                               : std::move(firmware);
+    : modelo_(modelo),
+      fonteTempo_(AgoraDoSistema),
+      geracaoLog_(std::random_device{}() * 1000003ull) {
+  firmware_ = firmware.empty()
+                  ? (modelo == EModeloRelogio_Tarvenix ? "2.1.12" : "Ver 6.60 Dez 2026")
+                  : std::move(firmware);
   if (modelo_ == EModeloRelogio_Tarvenix) opcoes_["mrpversion"] = firmware_;
 }
 
@@ -113,7 +119,8 @@ DataHora DispositivoVirtual::Agora() const {
 
 std::string DispositivoVirtual::ProximoNsr() { return std::to_string(++ultimoNsr_); }
 
-bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo, std::optional<DataHora> momento) {
+bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
+                                          std::optional<DataHora> momento) {
   std::lock_guard l(mutex_);
   if (!habilitado_ || static_cast<int64_t>(log_.size()) >= capacidades_.registros) return false;
   MarcacaoVirtual m;
@@ -161,7 +168,8 @@ void DispositivoVirtual::AdicionaUsuario(UsuarioVirtual u) {
   usuarios_[u.id] = std::move(u);
 }
 
-void DispositivoVirtual::AdicionaTemplate(const std::string& usuario, int32_t dedo, std::string texto) {
+void DispositivoVirtual::AdicionaTemplate(const std::string& usuario, int32_t dedo,
+                                          std::string texto) {
   std::lock_guard l(mutex_);
   Anota({{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}});
   templates_[{usuario, dedo}] = std::move(texto);
@@ -209,7 +217,8 @@ std::vector<UsuarioVirtual> DispositivoVirtual::Usuarios() const {
   return r;
 }
 
-std::optional<std::string> DispositivoVirtual::TemplateDe(const std::string& usuario, int32_t dedo) const {
+std::optional<std::string> DispositivoVirtual::TemplateDe(const std::string& usuario,
+                                                          int32_t dedo) const {
   std::lock_guard l(mutex_);
   auto it = templates_.find({usuario, dedo});
   if (it == templates_.end()) return std::nullopt;
@@ -281,14 +290,27 @@ void DispositivoVirtual::Anota(const nlohmann::json& registro) {
 
 void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
   if (!diario_ || reaplicando_) return;
-  Anota({{"t", "m"}, {"c", m.cartao}, {"o", m.modo}, {"e", m.estado}, {"n", m.nsr}, {"p", m.pis},
-         {"s", m.momento.Segundos()}, {"x", m.dataImpossivel}});
+  Anota({{"t", "m"},
+         {"c", m.cartao},
+         {"o", m.modo},
+         {"e", m.estado},
+         {"n", m.nsr},
+         {"p", m.pis},
+         {"s", m.momento.Segundos()},
+         {"x", m.dataImpossivel}});
 }
 
 void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
   if (!diario_ || reaplicando_) return;
-  Anota({{"t", "u"}, {"id", u.id}, {"n", u.nome}, {"s", u.senha}, {"p", u.privilegio}, {"h", u.habilitado},
-         {"c", u.cartao}, {"pis", u.pis}, {"cpf", u.cpf}});
+  Anota({{"t", "u"},
+         {"id", u.id},
+         {"n", u.nome},
+         {"s", u.senha},
+         {"p", u.privilegio},
+         {"h", u.habilitado},
+         {"c", u.cartao},
+         {"pis", u.pis},
+         {"cpf", u.cpf}});
 }
 
 bool DispositivoVirtual::Reaplica(const std::string& linha) {
@@ -314,7 +336,8 @@ bool DispositivoVirtual::Reaplica(const std::string& linha) {
       if (!m.nsr.empty()) ultimoNsr_ = std::max<int64_t>(ultimoNsr_, std::stoll(m.nsr));
       log_.push_back(std::move(m));
     } else if (t == "u") {
-      UsuarioVirtual u{j.at("id"), j.at("n"), j.at("s"), j.at("p"), j.at("h"), j.at("c"), j.at("pis"), j.at("cpf")};
+      UsuarioVirtual u{j.at("id"), j.at("n"), j.at("s"),   j.at("p"),
+                       j.at("h"),  j.at("c"), j.at("pis"), j.at("cpf")};
       usuarios_[u.id] = std::move(u);
     } else if (t == "ud") {
       usuarios_.erase(j.at("id").get<std::string>());
@@ -358,7 +381,8 @@ std::string TextoMarcacao(const MarcacaoVirtual& m) {
   return m.dataImpossivel ? "2024-02-31 10:00:00" : m.momento.FormataIso();
 }
 
-std::vector<MarcacaoVirtual> DispositivoVirtual::MarcacoesDesde(size_t inicio, size_t maximo) const {
+std::vector<MarcacaoVirtual> DispositivoVirtual::MarcacoesDesde(size_t inicio,
+                                                                size_t maximo) const {
   std::lock_guard l(mutex_);
   std::vector<MarcacaoVirtual> r;
   for (size_t i = inicio; i < log_.size() && r.size() < maximo; ++i) r.push_back(log_[i]);
@@ -372,7 +396,8 @@ RedeVirtual& RedeVirtual::Instancia() {
   return rede;
 }
 
-void RedeVirtual::Publica(const std::string& ip, int32_t porta, std::shared_ptr<DispositivoVirtual> d) {
+void RedeVirtual::Publica(const std::string& ip, int32_t porta,
+                          std::shared_ptr<DispositivoVirtual> d) {
   std::lock_guard l(mutex_);
   rede_[ChaveRede(ip, porta)] = std::move(d);
 }
@@ -398,7 +423,8 @@ void RedeVirtual::Limpa() {
   serial_.clear();
 }
 
-std::shared_ptr<DispositivoVirtual> RedeVirtual::Procura(const std::string& ip, int32_t porta) const {
+std::shared_ptr<DispositivoVirtual> RedeVirtual::Procura(const std::string& ip,
+                                                         int32_t porta) const {
   std::lock_guard l(mutex_);
   auto it = rede_.find(ChaveRede(ip, porta));
   return it == rede_.end() ? nullptr : it->second;
@@ -442,21 +468,38 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkGetDeviceStatus", [&](DispositivoVirtual& d) {
       switch (codigo) {
         case 1:
-          valor = static_cast<int32_t>(std::count_if(d.usuarios_.begin(), d.usuarios_.end(),
-                                                     [](const auto& u) { return u.second.privilegio >= 2; }));
+          valor = static_cast<int32_t>(
+              std::count_if(d.usuarios_.begin(), d.usuarios_.end(),
+                            [](const auto& u) { return u.second.privilegio >= 2; }));
           return true;
-        case 2: valor = static_cast<int32_t>(d.usuarios_.size()); return true;
-        case 3: valor = static_cast<int32_t>(d.templates_.size()); return true;
+        case 2:
+          valor = static_cast<int32_t>(d.usuarios_.size());
+          return true;
+        case 3:
+          valor = static_cast<int32_t>(d.templates_.size());
+          return true;
         case 4:
-          valor = static_cast<int32_t>(std::count_if(d.usuarios_.begin(), d.usuarios_.end(),
-                                                     [](const auto& u) { return !u.second.senha.empty(); }));
+          valor = static_cast<int32_t>(
+              std::count_if(d.usuarios_.begin(), d.usuarios_.end(),
+                            [](const auto& u) { return !u.second.senha.empty(); }));
           return true;
-        case 5: valor = 0; return true;  // no administrator-managed counter is kept
-        case 6: valor = static_cast<int32_t>(d.log_.size()); return true;
-        case 7: valor = d.capacidades_.templates; return true;
-        case 8: valor = d.capacidades_.usuarios; return true;
-        case 9: valor = d.capacidades_.registros; return true;
-        default: return Falha(codigo::kArgumentoInvalido);
+        case 5:
+          valor = 0;
+          return true;  // no administrator-managed counter is kept
+        case 6:
+          valor = static_cast<int32_t>(d.log_.size());
+          return true;
+        case 7:
+          valor = d.capacidades_.templates;
+          return true;
+        case 8:
+          valor = d.capacidades_.usuarios;
+          return true;
+        case 9:
+          valor = d.capacidades_.registros;
+          return true;
+        default:
+          return Falha(codigo::kArgumentoInvalido);
       }
     });
   }
@@ -479,7 +522,8 @@ class SdkVirtual final : public CZKEM {
                         int32_t s) override {
     return Com("SdkSetDeviceTime", [&](DispositivoVirtual& d) {
       if (!DataHora::PartesValidas(a, me, di, h, mi, s)) return Falha(codigo::kArgumentoInvalido);
-      d.deslocamentoSegundos_ = DataHora::DePartes(a, me, di, h, mi, s).Segundos() - d.fonteTempo_().Segundos();
+      d.deslocamentoSegundos_ =
+          DataHora::DePartes(a, me, di, h, mi, s).Segundos() - d.fonteTempo_().Segundos();
       d.Anota({{"t", "tm"}, {"v", d.deslocamentoSegundos_}});
       return true;
     });
@@ -509,7 +553,8 @@ class SdkVirtual final : public CZKEM {
   bool SdkRefreshOptions(int32_t) override {
     return Com("SdkRefreshOptions", [](DispositivoVirtual&) { return true; });
   }
-  bool SdkSetDaylight(int32_t, int32_t ligado, const std::string& inicio, const std::string& fim) override {
+  bool SdkSetDaylight(int32_t, int32_t ligado, const std::string& inicio,
+                      const std::string& fim) override {
     return Com("SdkSetDaylight", [&](DispositivoVirtual& d) {
       if ((ligado != 0 && ligado != 1) || !TextoPeriodoValido(inicio) || !TextoPeriodoValido(fim))
         return Falha(codigo::kArgumentoInvalido);
@@ -542,7 +587,8 @@ class SdkVirtual final : public CZKEM {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
       if (tipo != 0 && tipo != 1) return Falha(codigo::kArgumentoInvalido);
       d.empregador_ = {nome, documento, cei, endereco, tipo};
-      d.Anota({{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}});
+      d.Anota(
+          {{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}});
       return true;
     });
   }
@@ -555,7 +601,8 @@ class SdkVirtual final : public CZKEM {
       return true;
     });
   }
-  bool SdkGetNextLog(int32_t, int32_t& cartao, int32_t& valor, int32_t& modo, std::string& texto) override {
+  bool SdkGetNextLog(int32_t, int32_t& cartao, int32_t& valor, int32_t& modo,
+                     std::string& texto) override {
     return Com("SdkGetNextLog", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
       if (cursorLog_ >= lidas_.size()) return Falha(codigo::kNaoEncontrado);
@@ -576,7 +623,8 @@ class SdkVirtual final : public CZKEM {
       nsr = m.nsr;
       pis = m.pis;
       const PartesDataHora p = m.momento.Partes();
-      a = p.ano, me = m.dataImpossivel ? 13 : p.mes, di = p.dia, h = p.hora, mi = p.minuto, s = p.segundo;
+      a = p.ano, me = m.dataImpossivel ? 13 : p.mes, di = p.dia, h = p.hora, mi = p.minuto,
+      s = p.segundo;
       return true;
     });
   }
@@ -650,9 +698,9 @@ class SdkVirtual final : public CZKEM {
       });
     });
   }
-  bool SdkGetNextUserInfoWithPis(int32_t, std::string& usuario, std::string& nome, std::string& senha,
-                                 int32_t& privilegio, bool& habilitado, std::string& pis,
-                                 std::string& cpf) override {
+  bool SdkGetNextUserInfoWithPis(int32_t, std::string& usuario, std::string& nome,
+                                 std::string& senha, int32_t& privilegio, bool& habilitado,
+                                 std::string& pis, std::string& cpf) override {
     return Com("SdkGetNextUserInfoWithPis", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
       if (cursorUsuario_ >= usuariosLidos_.size()) return Falha(codigo::kNaoEncontrado);
@@ -684,14 +732,17 @@ class SdkVirtual final : public CZKEM {
                [&](DispositivoVirtual& d) { return Apaga(d, std::to_string(usuario), dado); });
   }
   bool SdkDeleteEnrollDataByTextId(int32_t, const std::string& usuario, int32_t dado) override {
-    return Com("SdkDeleteEnrollDataByTextId", [&](DispositivoVirtual& d) { return Apaga(d, usuario, dado); });
+    return Com("SdkDeleteEnrollDataByTextId",
+               [&](DispositivoVirtual& d) { return Apaga(d, usuario, dado); });
   }
-  bool SdkGetUserTemplate(int32_t, int32_t usuario, int32_t dedo, std::string& texto, int32_t& tamanho) override {
+  bool SdkGetUserTemplate(int32_t, int32_t usuario, int32_t dedo, std::string& texto,
+                          int32_t& tamanho) override {
     return Com("SdkGetUserTemplate", [&](DispositivoVirtual& d) {
       return LeTemplate(d, std::to_string(usuario), dedo, texto, tamanho);
     });
   }
-  bool SdkSetUserTemplate(int32_t, int32_t usuario, int32_t dedo, const std::string& texto) override {
+  bool SdkSetUserTemplate(int32_t, int32_t usuario, int32_t dedo,
+                          const std::string& texto) override {
     return Com("SdkSetUserTemplate", [&](DispositivoVirtual& d) {
       // The fingerprint model stores only converted templates.
       if (texto.rfind("V10:", 0) != 0) return Falha(codigo::kArgumentoInvalido);
@@ -700,7 +751,8 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkDeleteUserTemplate(int32_t, int32_t usuario, int32_t dedo) override {
     return Com("SdkDeleteUserTemplate", [&](DispositivoVirtual& d) {
-      if (d.templates_.erase({std::to_string(usuario), dedo}) == 0) return Falha(codigo::kNaoEncontrado);
+      if (d.templates_.erase({std::to_string(usuario), dedo}) == 0)
+        return Falha(codigo::kNaoEncontrado);
       d.Anota({{"t", "td"}, {"id", std::to_string(usuario)}, {"d", dedo}});
       return true;
     });
@@ -727,7 +779,8 @@ class SdkVirtual final : public CZKEM {
       return true;
     });
   }
-  bool SdkConvertTemplate(const std::string& entrada, std::string& saida, int32_t& tamanho) override {
+  bool SdkConvertTemplate(const std::string& entrada, std::string& saida,
+                          int32_t& tamanho) override {
     // A computation of the SDK itself: no clock, no link needed.
     auto convertido = ConverteTemplateVirtual(entrada);
     if (!convertido) {
@@ -809,11 +862,13 @@ class SdkVirtual final : public CZKEM {
     return true;
   }
 
-  bool GravaTemplate(DispositivoVirtual& d, const std::string& id, int32_t dedo, const std::string& texto) {
+  bool GravaTemplate(DispositivoVirtual& d, const std::string& id, int32_t dedo,
+                     const std::string& texto) {
     if (dedo < 0 || dedo > 9) return Falha(codigo::kArgumentoInvalido);
     if (!d.usuarios_.count(id)) return Falha(codigo::kNaoEncontrado);
     auto chave = std::make_pair(id, dedo);
-    if (!d.templates_.count(chave) && static_cast<int64_t>(d.templates_.size()) >= d.capacidades_.templates)
+    if (!d.templates_.count(chave) &&
+        static_cast<int64_t>(d.templates_.size()) >= d.capacidades_.templates)
       return Falha(codigo::kMemoriaCheia);
     d.templates_[chave] = texto;
     d.Anota({{"t", "tp"}, {"id", id}, {"d", dedo}, {"v", texto}});
@@ -933,7 +988,8 @@ void SemeiaExemplo(DispositivoVirtual& d) {
   int32_t c = 1;
   for (const Exemplo& e : kExemplos) {
     for (int32_t f = 0; f < e.dedos; ++f) {
-      const std::string bruto = "QVZSLUV4ZW1wbG8t" + std::to_string(c) + "x" + std::to_string(f * 5 + 1);
+      const std::string bruto =
+          "QVZSLUV4ZW1wbG8t" + std::to_string(c) + "x" + std::to_string(f * 5 + 1);
       d.AdicionaTemplate(std::to_string(c), f * 5 + 1, tarvenix ? bruto : "V10:" + bruto);
     }
     ++c;

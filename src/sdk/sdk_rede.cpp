@@ -81,17 +81,22 @@ std::unique_ptr<Fluxo> AbreTcp(const std::string& endereco, int32_t porta, int t
   dica.ai_family = AF_UNSPEC;
   dica.ai_socktype = SOCK_STREAM;
   addrinfo* lista = nullptr;
-  if (::getaddrinfo(endereco.c_str(), std::to_string(porta).c_str(), &dica, &lista) != 0) return nullptr;
+  if (::getaddrinfo(endereco.c_str(), std::to_string(porta).c_str(), &dica, &lista) != 0)
+    return nullptr;
   std::unique_ptr<Fluxo> resultado;
   for (addrinfo* a = lista; a && !resultado; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    const int fd =
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) continue;
     int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
     if (r < 0 && errno == EINPROGRESS) {
       pollfd p{fd, POLLOUT, 0};
       int erro = 0;
       socklen_t tam = sizeof erro;
-      r = ::poll(&p, 1, timeoutMs) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &erro, &tam) == 0 && erro == 0 ? 0 : -1;
+      r = ::poll(&p, 1, timeoutMs) == 1 &&
+                  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &erro, &tam) == 0 && erro == 0
+              ? 0
+              : -1;
     }
     if (r != 0) {
       ::close(fd);
@@ -147,14 +152,18 @@ class SdkRede final : public CZKEM {
     v = std::get<int32_t>(a[2]);
     return r;
   }
-  bool SdkSetDeviceInfo(int32_t m, int32_t i, int32_t v) override { return C("SdkSetDeviceInfo", {m, i, v}); }
-  bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
+  bool SdkSetDeviceInfo(int32_t m, int32_t i, int32_t v) override {
+    return C("SdkSetDeviceInfo", {m, i, v});
+  }
+  bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
+                        int32_t& s) override {
     std::vector<Value> v{m, a, me, d, h, mi, s};
     const bool r = Chama("SdkGetDeviceTime", v);
     a = I(v, 1), me = I(v, 2), d = I(v, 3), h = I(v, 4), mi = I(v, 5), s = I(v, 6);
     return r;
   }
-  bool SdkSetDeviceTime(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi, int32_t s) override {
+  bool SdkSetDeviceTime(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
+                        int32_t s) override {
     return C("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
   }
   bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
@@ -178,8 +187,8 @@ class SdkRede final : public CZKEM {
   }
   bool SdkClearAllData(int32_t m) override { return C("SdkClearAllData", {m}); }
   bool SdkTestOperation(int32_t a) override { return C("SdkTestOperation", {a}); }
-  bool SdkSetEmployer(int32_t m, const std::string& n, int32_t t, const std::string& d, const std::string& c,
-                      const std::string& e) override {
+  bool SdkSetEmployer(int32_t m, const std::string& n, int32_t t, const std::string& d,
+                      const std::string& c, const std::string& e) override {
     return C("SdkSetEmployer", {m, n, t, d, c, e});
   }
   bool SdkReadAllLogs(int32_t m) override {
@@ -199,11 +208,12 @@ class SdkRede final : public CZKEM {
     ultimoErro_ = 0;
     return true;
   }
-  bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me, int32_t& d,
-                        int32_t& h, int32_t& mi, int32_t& s) override {
+  bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
+                        int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
     std::vector<Value> v{m, nsr, pis, a, me, d, h, mi, s};
     if (!Proximo("SdkGetNextNsrLog", v)) return false;
-    nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7), s = I(v, 8);
+    nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7),
+    s = I(v, 8);
     return true;
   }
   bool SdkSetLogPointer(int32_t m, int32_t p) override {
@@ -216,24 +226,28 @@ class SdkRede final : public CZKEM {
     Esquece("SdkGetNextUserInfoWithPis");
     return C("SdkReadAllUserIds", {m});
   }
-  bool SdkSetUserInfo(int32_t m, int32_t u, const std::string& n, const std::string& s, int32_t p, bool h) override {
+  bool SdkSetUserInfo(int32_t m, int32_t u, const std::string& n, const std::string& s, int32_t p,
+                      bool h) override {
     return C("SdkSetUserInfo", {m, u, n, s, p, h});
   }
-  bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p, bool& h) override {
+  bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p,
+                          bool& h) override {
     std::vector<Value> a{m, u, n, s, p, h};
     if (!Proximo("SdkGetNextUserInfo", a)) return false;
     u = I(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]);
     return true;
   }
-  bool SdkSetUserInfoWithPis(int32_t m, const std::string& u, const std::string& n, const std::string& s, int32_t p,
-                             bool h, const std::string& pis, const std::string& cpf) override {
+  bool SdkSetUserInfoWithPis(int32_t m, const std::string& u, const std::string& n,
+                             const std::string& s, int32_t p, bool h, const std::string& pis,
+                             const std::string& cpf) override {
     return C("SdkSetUserInfoWithPis", {m, u, n, s, p, h, pis, cpf});
   }
-  bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s, int32_t& p, bool& h,
-                                 std::string& pis, std::string& cpf) override {
+  bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s,
+                                 int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
     std::vector<Value> a{m, u, n, s, p, h, pis, cpf};
     if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
-    u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6), cpf = S(a, 7);
+    u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6),
+    cpf = S(a, 7);
     return true;
   }
   bool SdkQueryUserInfo(int32_t m, std::string& n, std::string& t, int32_t& num, bool& f) override {
@@ -258,15 +272,18 @@ class SdkRede final : public CZKEM {
   bool SdkSetUserTemplate(int32_t m, int32_t u, int32_t d, const std::string& t) override {
     return C("SdkSetUserTemplate", {m, u, d, t});
   }
-  bool SdkDeleteUserTemplate(int32_t m, int32_t u, int32_t d) override { return C("SdkDeleteUserTemplate", {m, u, d}); }
-  bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f, std::string& t,
-                                  int32_t& n) override {
+  bool SdkDeleteUserTemplate(int32_t m, int32_t u, int32_t d) override {
+    return C("SdkDeleteUserTemplate", {m, u, d});
+  }
+  bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f,
+                                  std::string& t, int32_t& n) override {
     std::vector<Value> a{m, u, d, f, t, n};
     const bool r = Chama("SdkGetUserTemplateByTextId", a);
     f = I(a, 3), t = S(a, 4), n = I(a, 5);
     return r;
   }
-  bool SdkSetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t f, const std::string& t) override {
+  bool SdkSetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t f,
+                                  const std::string& t) override {
     return C("SdkSetUserTemplateByTextId", {m, u, d, f, t});
   }
   bool SdkDeleteUserTemplateByTextId(int32_t m, const std::string& u, int32_t d) override {
@@ -287,7 +304,9 @@ class SdkRede final : public CZKEM {
 
  private:
   static int32_t I(const std::vector<Value>& a, size_t i) { return std::get<int32_t>(a[i]); }
-  static const std::string& S(const std::vector<Value>& a, size_t i) { return std::get<std::string>(a[i]); }
+  static const std::string& S(const std::vector<Value>& a, size_t i) {
+    return std::get<std::string>(a[i]);
+  }
 
   bool C(const char* nome, std::vector<Value> a) { return Chama(nome, a); }
 
@@ -314,8 +333,10 @@ class SdkRede final : public CZKEM {
     if (!fluxo_) return std::nullopt;
     const uint32_t id = ++sequencia_;
     ++g_trocas;
-    if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs)) return std::nullopt;
-    const auto prazo = std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
+    if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs))
+      return std::nullopt;
+    const auto prazo =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
     char buffer[65536];
     for (;;) {
       std::optional<Frame> f;
@@ -329,7 +350,8 @@ class SdkRede final : public CZKEM {
         if (f->op != (op | kResponseBit) && f->op != kError) Violacao("resposta de outro tipo");
         return f;
       }
-      const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(prazo - std::chrono::steady_clock::now());
+      const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(
+          prazo - std::chrono::steady_clock::now());
       if (resta.count() <= 0) return std::nullopt;
       const ssize_t n = fluxo_->Recebe(buffer, sizeof buffer, static_cast<int>(resta.count()));
       if (n <= 0) return std::nullopt;
@@ -440,7 +462,8 @@ class SdkRede final : public CZKEM {
       if (f->op == kError) return Recusa(*f);
       try {
         Reader r(f->payload);
-        const uint64_t geracao = static_cast<uint32_t>(r.I32()) | (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
+        const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
+                                 (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
         const int32_t inicio = r.I32();
         const int32_t n = r.I32();
         if (inicio < 0 || n < 0 || n > 1'000'000) Violacao("log malformado");
@@ -544,7 +567,9 @@ std::string CaminhoSerial(int32_t porta) {
 
 EstatisticasRede Estatisticas() { return {g_enviados.load(), g_recebidos.load(), g_trocas.load()}; }
 
-std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes) { return std::make_shared<SdkRede>(std::move(opcoes)); }
+std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes) {
+  return std::make_shared<SdkRede>(std::move(opcoes));
+}
 
 FabricaCZKEM FabricaRede(OpcoesRede opcoes) {
   return [opcoes] { return CriaSdkRede(opcoes); };

@@ -1,7 +1,5 @@
 // The C boundary: handles, variants, errors as codes, the library's event loop, the
 // registration store and class factories. No exception crosses it.
-#include "quorvel/quorvel.h"
-
 #include <dlfcn.h>
 
 #include <atomic>
@@ -15,6 +13,7 @@
 
 #include "quorvel/erro.h"
 #include "quorvel/event_loop.h"
+#include "quorvel/quorvel.h"
 #include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/typelib.h"
@@ -114,23 +113,32 @@ quorvel_objeto* NovoHandle(RefObjeto ref) {
 
 Variant DeC(const quorvel_variant& v) {
   switch (v.tipo) {
-    case QUORVEL_VAZIO: return Variant();
-    case QUORVEL_AUSENTE: return Variant::Omitido();
-    case QUORVEL_BOOLEANO: return Variant(v.booleano != 0);
+    case QUORVEL_VAZIO:
+      return Variant();
+    case QUORVEL_AUSENTE:
+      return Variant::Omitido();
+    case QUORVEL_BOOLEANO:
+      return Variant(v.booleano != 0);
     case QUORVEL_INTEIRO16:
       if (v.inteiro < INT16_MIN || v.inteiro > INT16_MAX) LancaEstouro();
       return Variant(static_cast<int16_t>(v.inteiro));
-    case QUORVEL_INTEIRO32: return Variant(v.inteiro);
-    case QUORVEL_DUPLO: return Variant(v.numero);
-    case QUORVEL_TEXTO: return Variant(std::string(v.texto ? v.texto : ""));
-    case QUORVEL_DATA: return Variant(DataHora::DeDias(v.numero));
-    case QUORVEL_OBJETO: return v.objeto ? Variant(v.objeto->ref) : Variant(RefObjeto{});
+    case QUORVEL_INTEIRO32:
+      return Variant(v.inteiro);
+    case QUORVEL_DUPLO:
+      return Variant(v.numero);
+    case QUORVEL_TEXTO:
+      return Variant(std::string(v.texto ? v.texto : ""));
+    case QUORVEL_DATA:
+      return Variant(DataHora::DeDias(v.numero));
+    case QUORVEL_OBJETO:
+      return v.objeto ? Variant(v.objeto->ref) : Variant(RefObjeto{});
   }
   LancaTiposIncompativeis("tipo de variant desconhecido " + std::to_string(v.tipo));
 }
 
 // Fills a C variant; texts are copied, objects get new handles unless `emprestado`.
-void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado, std::vector<std::string>* textos = nullptr) {
+void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado,
+           std::vector<std::string>* textos = nullptr) {
   saida = quorvel_variant{};
   std::visit(
       [&](const auto& x) {
@@ -175,7 +183,8 @@ void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado, std::vecto
 
 std::filesystem::path CaminhoRegistro() {
   if (const char* p = std::getenv("QUORVEL_REGISTRO"); p && *p) return p;
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::filesystem::path(x) / "quorvel/registro.json";
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
+    return std::filesystem::path(x) / "quorvel/registro.json";
   const char* home = std::getenv("HOME");
   return std::filesystem::path(home && *home ? home : ".") / ".config/quorvel/registro.json";
 }
@@ -249,7 +258,8 @@ const char* quorvel_classe(quorvel_objeto* objeto) {
   return objeto && objeto->ref.classe ? objeto->ref.classe->nome.c_str() : "";
 }
 
-int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid, quorvel_erro* erro) {
+int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid,
+                       quorvel_erro* erro) {
   if (!objeto || !nome || !dispid) return QUORVEL_PARAMETRO_INVALIDO;
   return Protegido(erro, [&] {
     if (!objeto->ref.classe) LancaObjetoNaoDefinido();
@@ -257,17 +267,28 @@ int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid
   });
 }
 
-int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo, const quorvel_variant* argumentos,
-                       int32_t quantidade, quorvel_variant* resultado, quorvel_erro* erro) {
-  if (!objeto || quantidade < 0 || (quantidade > 0 && !argumentos)) return QUORVEL_PARAMETRO_INVALIDO;
+int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo,
+                       const quorvel_variant* argumentos, int32_t quantidade,
+                       quorvel_variant* resultado, quorvel_erro* erro) {
+  if (!objeto || quantidade < 0 || (quantidade > 0 && !argumentos))
+    return QUORVEL_PARAMETRO_INVALIDO;
   if (resultado) *resultado = quorvel_variant{};
   TipoMembro t;
   switch (tipo) {
-    case QUORVEL_METODO: t = TipoMembro::Metodo; break;
-    case QUORVEL_PROPGET: t = TipoMembro::PropGet; break;
-    case QUORVEL_PROPPUT: t = TipoMembro::PropPut; break;
-    case QUORVEL_PROPPUTREF: t = TipoMembro::PropPutRef; break;
-    default: return QUORVEL_PARAMETRO_INVALIDO;
+    case QUORVEL_METODO:
+      t = TipoMembro::Metodo;
+      break;
+    case QUORVEL_PROPGET:
+      t = TipoMembro::PropGet;
+      break;
+    case QUORVEL_PROPPUT:
+      t = TipoMembro::PropPut;
+      break;
+    case QUORVEL_PROPPUTREF:
+      t = TipoMembro::PropPutRef;
+      break;
+    default:
+      return QUORVEL_PARAMETRO_INVALIDO;
   }
   return Protegido(erro, [&] {
     std::vector<Variant> args;
@@ -285,7 +306,8 @@ void quorvel_variant_limpa(quorvel_variant* v) {
   *v = quorvel_variant{};
 }
 
-int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto, quorvel_erro* erro) {
+int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto,
+                            quorvel_erro* erro) {
   if (!controle) return QUORVEL_PARAMETRO_INVALIDO;
   return Protegido(erro, [&] {
     if (!sink) {
@@ -325,7 +347,8 @@ int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro) {
   });
 }
 
-int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo, int32_t com_exemplo) {
+int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo,
+                                int32_t com_exemplo) {
   if (!ip || (modelo != 0 && modelo != 1)) return QUORVEL_PARAMETRO_INVALIDO;
   try {
     auto d = std::make_shared<sdk::DispositivoVirtual>(static_cast<EModeloRelogio>(modelo));
@@ -368,15 +391,16 @@ int32_t DllRegisterServer(void) {
     nlohmann::json j = LeRegistro(caminho);
     const std::string arquivo = ArquivoDaBiblioteca();
     const std::string libid = b.libid.Texto();
-    j["bibliotecas"][libid] = {{"nome", b.nome},
-                               {"ajuda", b.textoAjuda},
-                               {"versao", std::to_string(b.versaoMaior) + "." + std::to_string(b.versaoMenor)},
-                               {"controles", b.contemControles},
-                               {"arquivo", arquivo}};
+    j["bibliotecas"][libid] = {
+        {"nome", b.nome},
+        {"ajuda", b.textoAjuda},
+        {"versao", std::to_string(b.versaoMaior) + "." + std::to_string(b.versaoMenor)},
+        {"controles", b.contemControles},
+        {"arquivo", arquivo}};
     for (const ClasseDespacho* c : b.classes) {
-      j["classes"][c->clsid.Texto()] = {{"nome", c->nome},       {"progid", c->progid},
-                                        {"interface", c->iid.Texto()}, {"controle", c->controle},
-                                        {"biblioteca", libid},     {"arquivo", arquivo}};
+      j["classes"][c->clsid.Texto()] = {
+          {"nome", c->nome},         {"progid", c->progid}, {"interface", c->iid.Texto()},
+          {"controle", c->controle}, {"biblioteca", libid}, {"arquivo", arquivo}};
       j["progids"][c->progid] = c->clsid.Texto();
     }
     GravaRegistro(caminho, j);

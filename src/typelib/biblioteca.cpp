@@ -28,7 +28,8 @@ constexpr int32_t kErroNaoCriavel = 429;
 
 Guid G(const char* texto) { return *Guid::DeTexto(texto); }
 
-Parametro P(const char* nome, TipoDado tipo, const char* tipoNome = "", bool porReferencia = false) {
+Parametro P(const char* nome, TipoDado tipo, const char* tipoNome = "",
+            bool porReferencia = false) {
   return Parametro{nome, tipo, tipoNome, porReferencia, false, {}};
 }
 Parametro Opcional(const char* nome, TipoDado tipo, Variant padrao) {
@@ -60,11 +61,13 @@ class Construtor {
                    std::function<Variant(C&)> get, std::function<void(C&, const Variant&)> put) {
     const TipoMembro tipoPut = tipo == OBJ ? TipoMembro::PropPutRef : TipoMembro::PropPut;
     std::string nomeParam = std::string("par") + nome;
-    Adiciona(Membro{nome, dispid, tipoPut, {P(nomeParam.c_str(), tipo, tipoNome, tipo == OBJ)}, NADA, ""},
-             [put](void* s, Argumentos& a) {
-               put(*static_cast<C*>(s), a[0]);
-               return Variant();
-             });
+    Adiciona(
+        Membro{
+            nome, dispid, tipoPut, {P(nomeParam.c_str(), tipo, tipoNome, tipo == OBJ)}, NADA, ""},
+        [put](void* s, Argumentos& a) {
+          put(*static_cast<C*>(s), a[0]);
+          return Variant();
+        });
     return SoLeitura(nome, dispid, tipo, tipoNome, get);
   }
   Construtor& SoLeitura(const char* nome, int32_t dispid, TipoDado tipo, const char* tipoNome,
@@ -73,8 +76,9 @@ class Construtor {
              [get](void* s, Argumentos&) { return get(*static_cast<C*>(s)); });
     return *this;
   }
-  Construtor& Metodo(const char* nome, int32_t dispid, std::vector<Parametro> params, TipoDado retorno,
-                     const char* retornoNome, std::function<Variant(C&, Argumentos&)> acao) {
+  Construtor& Metodo(const char* nome, int32_t dispid, std::vector<Parametro> params,
+                     TipoDado retorno, const char* retornoNome,
+                     std::function<Variant(C&, Argumentos&)> acao) {
     Adiciona(Membro{nome, dispid, TipoMembro::Metodo, std::move(params), retorno, retornoNome},
              [acao](void* s, Argumentos& a) { return acao(*static_cast<C*>(s), a); });
     return *this;
@@ -109,8 +113,8 @@ Ambiente& AmbienteControles() {
 // All classes of the library, built once.
 struct Tabelas {
   ClasseDespacho comunicacao, funcionarioCartao, funcionarioNaoEnviado, listaFuncionarioCartao,
-      listaFuncionarioNaoEnviado, listaMarcacao, relogio, relogioCZKEM, statusRelogio, modelo, marcacao,
-      listaRelogio, horario, listaHorario, colecao, czkem;
+      listaFuncionarioNaoEnviado, listaMarcacao, relogio, relogioCZKEM, statusRelogio, modelo,
+      marcacao, listaRelogio, horario, listaHorario, colecao, czkem;
   Biblioteca biblioteca;
   Tabelas();
 };
@@ -125,7 +129,8 @@ Variant Ref(const ClasseDespacho& c, std::shared_ptr<X> p) {
 Variant Dia(DataHora d) { return Variant(d); }
 
 Tabelas::Tabelas() {
-  auto classe = [](ClasseDespacho& c, const char* nome, const char* clsid, const char* iid, bool criavel) {
+  auto classe = [](ClasseDespacho& c, const char* nome, const char* clsid, const char* iid,
+                   bool criavel) {
     c.nome = nome;
     c.clsid = G(clsid);
     c.iid = G(iid);
@@ -141,24 +146,24 @@ Tabelas::Tabelas() {
          "{549506C1-3B07-4EC2-B1A5-9590B2DA6971}", true);
   classe(listaFuncionarioCartao, "ListaFuncionarioCartao", "{ADDB6AEB-29CE-4628-AC9A-EDD908F7E058}",
          "{5209EED8-8A5D-48D9-9238-0ACEA4B0B913}", true);
-  classe(listaFuncionarioNaoEnviado, "ListaFuncionarioNaoEnviado", "{B58E3EC6-F735-493B-B497-6F7D9CAD29A3}",
-         "{E84E56DE-9018-484A-8FAF-EBA7784EA418}", true);
+  classe(listaFuncionarioNaoEnviado, "ListaFuncionarioNaoEnviado",
+         "{B58E3EC6-F735-493B-B497-6F7D9CAD29A3}", "{E84E56DE-9018-484A-8FAF-EBA7784EA418}", true);
   classe(listaMarcacao, "ListaMarcacao", "{16E63E04-8300-42E1-990D-EF61D0E00086}",
          "{21BA1092-428F-42EA-A554-B82D05B8B7BE}", true);
-  classe(relogio, "Relogio", "{BB9DDB53-9C49-4737-84F7-E16DFBF1F227}", "{819F9704-5846-41D4-BA42-EAFBCB637F61}",
-         true);
+  classe(relogio, "Relogio", "{BB9DDB53-9C49-4737-84F7-E16DFBF1F227}",
+         "{819F9704-5846-41D4-BA42-EAFBCB637F61}", true);
   classe(relogioCZKEM, "RelogioCZKEM", "{128F7E97-3363-46AF-B918-99637AB33596}",
          "{FA2CD417-E2C4-42E1-B7D6-7D0471FF8A52}", true);
   classe(statusRelogio, "StatusRelogio", "{1981905C-9F6C-42C9-B067-0E645565F795}",
          "{3218F6A7-EBE1-4888-9849-852C7A07B31A}", true);
-  classe(modelo, "Template", "{FF16CA0C-FA07-4654-8CA7-14E5428DF9EC}", "{EAF4E1BA-0A2B-4822-B7C7-89FA1DF2686F}",
-         true);
-  classe(marcacao, "Marcacao", "{3601D576-7621-4C5C-9FC9-E67032AEFABA}", "{E85A21FB-9422-4DA9-B860-547C3099BE8F}",
-         true);
+  classe(modelo, "Template", "{FF16CA0C-FA07-4654-8CA7-14E5428DF9EC}",
+         "{EAF4E1BA-0A2B-4822-B7C7-89FA1DF2686F}", true);
+  classe(marcacao, "Marcacao", "{3601D576-7621-4C5C-9FC9-E67032AEFABA}",
+         "{E85A21FB-9422-4DA9-B860-547C3099BE8F}", true);
   classe(listaRelogio, "ListaRelogio", "{6383B7C2-D6DD-4FBD-8E84-9D04DD3B9331}",
          "{B647DE4F-4E99-479A-9A93-860AA6230E33}", true);
-  classe(horario, "Horario", "{088DC379-47C4-4DFE-87B2-D9E8462AE992}", "{B29A6F4A-FB48-4B3F-98B8-B28BE34BC811}",
-         true);
+  classe(horario, "Horario", "{088DC379-47C4-4DFE-87B2-D9E8462AE992}",
+         "{B29A6F4A-FB48-4B3F-98B8-B28BE34BC811}", true);
   classe(listaHorario, "ListaHorario", "{8ED24D46-95B1-4D47-8307-0E0FF496CEF6}",
          "{C9429F67-8F53-4334-A4A8-D4051A302C7E}", true);
   // Outside definitions: the platform's keyed collection and the device SDK object.
@@ -169,66 +174,96 @@ Tabelas::Tabelas() {
 
   // ---- Relogio, RelogioCZKEM, ListaRelogio ----------------------------------------------
   Construtor<Relogio>(relogio)
-      .Prop("Codigo", 0x68030006, I2, "", [](Relogio& r) { return Variant(r.Codigo()); },
-            [](Relogio& r, const Variant& v) { r.Codigo(v.Como<int16_t>()); })
-      .Prop("Consulta1N", 0x68030005, BOOL, "", [](Relogio& r) { return Variant(r.Consulta1N()); },
-            [](Relogio& r, const Variant& v) { r.Consulta1N(v.Como<bool>()); })
-      .Prop("IP", 0x68030004, TXT, "", [](Relogio& r) { return Variant(r.IP()); },
-            [](Relogio& r, const Variant& v) { r.IP(v.Como<std::string>()); })
-      .Prop("PenDrive", 0x68030003, BOOL, "", [](Relogio& r) { return Variant(r.PenDrive()); },
-            [](Relogio& r, const Variant& v) { r.PenDrive(v.Como<bool>()); })
-      .Prop("Monitorado", 0x68030002, BOOL, "", [](Relogio& r) { return Variant(r.Monitorado()); },
-            [](Relogio& r, const Variant& v) { r.Monitorado(v.Como<bool>()); })
-      .Prop("TipoConexao", 0x68030001, I4, "ETipoConexao",
-            [](Relogio& r) { return Variant(static_cast<int32_t>(r.TipoConexao())); },
-            [](Relogio& r, const Variant& v) { r.TipoConexao(static_cast<ETipoConexao>(v.Como<int32_t>())); })
-      .Prop("PortaSerial", 0x68030000, I2, "", [](Relogio& r) { return Variant(r.PortaSerial()); },
-            [](Relogio& r, const Variant& v) { r.PortaSerial(v.Como<int16_t>()); })
-      .Prop("ModeloRelogio", 0x68030007, I4, "EModeloRelogio",
-            [](Relogio& r) { return Variant(static_cast<int32_t>(r.ModeloRelogio())); },
-            [](Relogio& r, const Variant& v) { r.ModeloRelogio(static_cast<EModeloRelogio>(v.Como<int32_t>())); });
+      .Prop(
+          "Codigo", 0x68030006, I2, "", [](Relogio& r) { return Variant(r.Codigo()); },
+          [](Relogio& r, const Variant& v) { r.Codigo(v.Como<int16_t>()); })
+      .Prop(
+          "Consulta1N", 0x68030005, BOOL, "", [](Relogio& r) { return Variant(r.Consulta1N()); },
+          [](Relogio& r, const Variant& v) { r.Consulta1N(v.Como<bool>()); })
+      .Prop(
+          "IP", 0x68030004, TXT, "", [](Relogio& r) { return Variant(r.IP()); },
+          [](Relogio& r, const Variant& v) { r.IP(v.Como<std::string>()); })
+      .Prop(
+          "PenDrive", 0x68030003, BOOL, "", [](Relogio& r) { return Variant(r.PenDrive()); },
+          [](Relogio& r, const Variant& v) { r.PenDrive(v.Como<bool>()); })
+      .Prop(
+          "Monitorado", 0x68030002, BOOL, "", [](Relogio& r) { return Variant(r.Monitorado()); },
+          [](Relogio& r, const Variant& v) { r.Monitorado(v.Como<bool>()); })
+      .Prop(
+          "TipoConexao", 0x68030001, I4, "ETipoConexao",
+          [](Relogio& r) { return Variant(static_cast<int32_t>(r.TipoConexao())); },
+          [](Relogio& r, const Variant& v) {
+            r.TipoConexao(static_cast<ETipoConexao>(v.Como<int32_t>()));
+          })
+      .Prop(
+          "PortaSerial", 0x68030000, I2, "", [](Relogio& r) { return Variant(r.PortaSerial()); },
+          [](Relogio& r, const Variant& v) { r.PortaSerial(v.Como<int16_t>()); })
+      .Prop(
+          "ModeloRelogio", 0x68030007, I4, "EModeloRelogio",
+          [](Relogio& r) { return Variant(static_cast<int32_t>(r.ModeloRelogio())); },
+          [](Relogio& r, const Variant& v) {
+            r.ModeloRelogio(static_cast<EModeloRelogio>(v.Como<int32_t>()));
+          });
 
   Construtor<RelogioCZKEM>(relogioCZKEM)
-      .Prop("Relogio", 0x68030002, OBJ, "Relogio", [](RelogioCZKEM& e) { return Ref(T().relogio, e.Relogio()); },
-            [](RelogioCZKEM& e, const Variant& v) { e.Relogio(Obj<Relogio>(v)); })
-      .Prop("CZKEM", 0x68030001, OBJ, "CZKEM", [](RelogioCZKEM& e) { return Ref(T().czkem, e.CZKEM()); },
-            [](RelogioCZKEM& e, const Variant& v) { e.CZKEM(Obj<CZKEM>(v)); })
-      .Prop("Conectado", 0x68030000, BOOL, "", [](RelogioCZKEM& e) { return Variant(e.Conectado()); },
-            [](RelogioCZKEM& e, const Variant& v) { e.Conectado(v.Como<bool>()); });
+      .Prop(
+          "Relogio", 0x68030002, OBJ, "Relogio",
+          [](RelogioCZKEM& e) { return Ref(T().relogio, e.Relogio()); },
+          [](RelogioCZKEM& e, const Variant& v) { e.Relogio(Obj<Relogio>(v)); })
+      .Prop(
+          "CZKEM", 0x68030001, OBJ, "CZKEM",
+          [](RelogioCZKEM& e) { return Ref(T().czkem, e.CZKEM()); },
+          [](RelogioCZKEM& e, const Variant& v) { e.CZKEM(Obj<CZKEM>(v)); })
+      .Prop(
+          "Conectado", 0x68030000, BOOL, "", [](RelogioCZKEM& e) { return Variant(e.Conectado()); },
+          [](RelogioCZKEM& e, const Variant& v) { e.Conectado(v.Como<bool>()); });
 
   Construtor<ListaRelogio>(listaRelogio)
-      .Metodo("Add", 0x60030000, {P("parRelogio", OBJ, "Relogio", true), P("parCZKEM", OBJ, "CZKEM", true)}, NADA,
-              "",
+      .Metodo("Add", 0x60030000,
+              {P("parRelogio", OBJ, "Relogio", true), P("parCZKEM", OBJ, "CZKEM", true)}, NADA, "",
               [](ListaRelogio& l, Argumentos& a) {
                 l.Add(Obj<Relogio>(a[0]), Obj<CZKEM>(a[1]));
                 return Variant();
               })
-      .Metodo("Count", 0x60030001, {}, I4, "", [](ListaRelogio& l, Argumentos&) { return Variant(l.Count()); })
+      .Metodo("Count", 0x60030001, {}, I4, "",
+              [](ListaRelogio& l, Argumentos&) { return Variant(l.Count()); })
       .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "RelogioCZKEM",
-              [](ListaRelogio& l, Argumentos& a) { return Ref(T().relogioCZKEM, l.Item(a[0].Como<int32_t>())); })
+              [](ListaRelogio& l, Argumentos& a) {
+                return Ref(T().relogioCZKEM, l.Item(a[0].Como<int32_t>()));
+              })
       .Metodo("ItemByCodRelogio", 0x60030003, {P("parCodigoRelogio", TXT)}, OBJ, "RelogioCZKEM",
               [](ListaRelogio& l, Argumentos& a) {
                 return Ref(T().relogioCZKEM, l.ItemByCodRelogio(a[0].Como<std::string>()));
               })
-      .Metodo("Remove", 0x60030004, {P("parCodigoRelogio", TXT)}, NADA, "", [](ListaRelogio& l, Argumentos& a) {
-        l.Remove(a[0].Como<std::string>());
-        return Variant();
-      });
+      .Metodo("Remove", 0x60030004, {P("parCodigoRelogio", TXT)}, NADA, "",
+              [](ListaRelogio& l, Argumentos& a) {
+                l.Remove(a[0].Como<std::string>());
+                return Variant();
+              });
 
   // ---- Marcacao, ListaMarcacao ----------------------------------------------------------
   Construtor<Marcacao>(marcacao)
-      .Prop("CodigoCartao", 0x68030005, I4, "", [](Marcacao& m) { return Variant(m.CodigoCartao()); },
-            [](Marcacao& m, const Variant& v) { m.CodigoCartao(v.Como<int32_t>()); })
-      .Prop("CodigoRelogio", 0x68030004, I2, "", [](Marcacao& m) { return Variant(m.CodigoRelogio()); },
-            [](Marcacao& m, const Variant& v) { m.CodigoRelogio(v.Como<int16_t>()); })
-      .Prop("DataHoraMarcacao", 0x68030003, DATA, "", [](Marcacao& m) { return Dia(m.DataHoraMarcacao()); },
-            [](Marcacao& m, const Variant& v) { m.DataHoraMarcacao(v.Como<DataHora>()); })
-      .Prop("MarcacaoPorDigital", 0x68030002, BOOL, "", [](Marcacao& m) { return Variant(m.MarcacaoPorDigital()); },
-            [](Marcacao& m, const Variant& v) { m.MarcacaoPorDigital(v.Como<bool>()); })
-      .Prop("PIS", 0x68030001, TXT, "", [](Marcacao& m) { return Variant(m.PIS()); },
-            [](Marcacao& m, const Variant& v) { m.PIS(v.Como<std::string>()); })
-      .Prop("NSR", 0x68030000, TXT, "", [](Marcacao& m) { return Variant(m.NSR()); },
-            [](Marcacao& m, const Variant& v) { m.NSR(v.Como<std::string>()); });
+      .Prop(
+          "CodigoCartao", 0x68030005, I4, "", [](Marcacao& m) { return Variant(m.CodigoCartao()); },
+          [](Marcacao& m, const Variant& v) { m.CodigoCartao(v.Como<int32_t>()); })
+      .Prop(
+          "CodigoRelogio", 0x68030004, I2, "",
+          [](Marcacao& m) { return Variant(m.CodigoRelogio()); },
+          [](Marcacao& m, const Variant& v) { m.CodigoRelogio(v.Como<int16_t>()); })
+      .Prop(
+          "DataHoraMarcacao", 0x68030003, DATA, "",
+          [](Marcacao& m) { return Dia(m.DataHoraMarcacao()); },
+          [](Marcacao& m, const Variant& v) { m.DataHoraMarcacao(v.Como<DataHora>()); })
+      .Prop(
+          "MarcacaoPorDigital", 0x68030002, BOOL, "",
+          [](Marcacao& m) { return Variant(m.MarcacaoPorDigital()); },
+          [](Marcacao& m, const Variant& v) { m.MarcacaoPorDigital(v.Como<bool>()); })
+      .Prop(
+          "PIS", 0x68030001, TXT, "", [](Marcacao& m) { return Variant(m.PIS()); },
+          [](Marcacao& m, const Variant& v) { m.PIS(v.Como<std::string>()); })
+      .Prop(
+          "NSR", 0x68030000, TXT, "", [](Marcacao& m) { return Variant(m.NSR()); },
+          [](Marcacao& m, const Variant& v) { m.NSR(v.Como<std::string>()); });
 
   Construtor<ListaMarcacao>(listaMarcacao)
       .Metodo("Add", 0x60030000, {P("parMarcacao", OBJ, "Marcacao", true)}, NADA, "",
@@ -236,33 +271,44 @@ Tabelas::Tabelas() {
                 l.Add(Obj<Marcacao>(a[0]));
                 return Variant();
               })
-      .Metodo("Count", 0x60030001, {}, I4, "", [](ListaMarcacao& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "Marcacao", [](ListaMarcacao& l, Argumentos& a) {
-        return Ref(T().marcacao, l.Item(a[0].Como<int32_t>()));
-      });
+      .Metodo("Count", 0x60030001, {}, I4, "",
+              [](ListaMarcacao& l, Argumentos&) { return Variant(l.Count()); })
+      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "Marcacao",
+              [](ListaMarcacao& l, Argumentos& a) {
+                return Ref(T().marcacao, l.Item(a[0].Como<int32_t>()));
+              });
 
   // ---- Template, FuncionarioCartao, FuncionarioNaoEnviado and their lists ---------------
   Construtor<Template>(modelo)
-      .Prop("Template", 0x68030001, TXT, "", [](Template& t) { return Variant(t.Texto()); },
-            [](Template& t, const Variant& v) { t.Texto(v.Como<std::string>()); })
-      .Prop("Dedo", 0x68030000, I4, "EDedoDigital", [](Template& t) { return Variant(t.Dedo()); },
-            [](Template& t, const Variant& v) { t.Dedo(v.Como<int32_t>()); });
+      .Prop(
+          "Template", 0x68030001, TXT, "", [](Template& t) { return Variant(t.Texto()); },
+          [](Template& t, const Variant& v) { t.Texto(v.Como<std::string>()); })
+      .Prop(
+          "Dedo", 0x68030000, I4, "EDedoDigital", [](Template& t) { return Variant(t.Dedo()); },
+          [](Template& t, const Variant& v) { t.Dedo(v.Como<int32_t>()); });
 
   Construtor<FuncionarioCartao>(funcionarioCartao)
-      .Prop("Codigo", 0x68030006, I4, "", [](FuncionarioCartao& f) { return Variant(f.Codigo()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.Codigo(v.Como<int32_t>()); })
-      .Prop("Nome", 0x68030005, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Nome()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.Nome(v.Como<std::string>()); })
-      .Prop("Supervisor", 0x68030004, BOOL, "", [](FuncionarioCartao& f) { return Variant(f.Supervisor()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.Supervisor(v.Como<bool>()); })
+      .Prop(
+          "Codigo", 0x68030006, I4, "", [](FuncionarioCartao& f) { return Variant(f.Codigo()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.Codigo(v.Como<int32_t>()); })
+      .Prop(
+          "Nome", 0x68030005, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Nome()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.Nome(v.Como<std::string>()); })
+      .Prop(
+          "Supervisor", 0x68030004, BOOL, "",
+          [](FuncionarioCartao& f) { return Variant(f.Supervisor()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.Supervisor(v.Como<bool>()); })
       .SoLeitura("Template", 0x68030003, OBJ, "Collection",
                  [](FuncionarioCartao& f) { return Ref(T().colecao, f.Template()); })
-      .Prop("Senha", 0x68030002, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Senha()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.Senha(v.Como<std::string>()); })
-      .Prop("PIS", 0x68030001, TXT, "", [](FuncionarioCartao& f) { return Variant(f.PIS()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.PIS(v.Como<std::string>()); })
-      .Prop("CPF", 0x68030000, TXT, "", [](FuncionarioCartao& f) { return Variant(f.CPF()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.CPF(v.Como<std::string>()); })
+      .Prop(
+          "Senha", 0x68030002, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Senha()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.Senha(v.Como<std::string>()); })
+      .Prop(
+          "PIS", 0x68030001, TXT, "", [](FuncionarioCartao& f) { return Variant(f.PIS()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.PIS(v.Como<std::string>()); })
+      .Prop(
+          "CPF", 0x68030000, TXT, "", [](FuncionarioCartao& f) { return Variant(f.CPF()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.CPF(v.Como<std::string>()); })
       .Metodo("AddTemplate", 0x60030008, {P("parTemplate", OBJ, "Template", true)}, NADA, "",
               [](FuncionarioCartao& f, Argumentos& a) {
                 f.AddTemplate(Obj<Template>(a[0]));
@@ -273,21 +319,33 @@ Tabelas::Tabelas() {
                 f.RemoveTemplate(a[0].Como<int32_t>());
                 return Variant();
               })
-      .Prop("Cartao", 0x6803000A, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Cartao()); },
-            [](FuncionarioCartao& f, const Variant& v) { f.Cartao(v.Como<std::string>()); });
+      .Prop(
+          "Cartao", 0x6803000A, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Cartao()); },
+          [](FuncionarioCartao& f, const Variant& v) { f.Cartao(v.Como<std::string>()); });
 
   Construtor<FuncionarioNaoEnviado>(funcionarioNaoEnviado)
-      .Prop("CodigoRelogio", 0x68030002, TXT, "", [](FuncionarioNaoEnviado& f) { return Variant(f.CodigoRelogio()); },
-            [](FuncionarioNaoEnviado& f, const Variant& v) { f.CodigoRelogio(v.Como<std::string>()); })
-      .Prop("FuncionarioCartao", 0x68030001, OBJ, "FuncionarioCartao",
-            [](FuncionarioNaoEnviado& f) { return Ref(T().funcionarioCartao, f.FuncionarioCartao()); },
-            [](FuncionarioNaoEnviado& f, const Variant& v) { f.FuncionarioCartao(Obj<FuncionarioCartao>(v)); })
-      .Prop("MotivoFalha", 0x68030000, I4, "EFalhaEnvioFuncionario",
-            [](FuncionarioNaoEnviado& f) { return Variant(f.MotivoFalha()); },
-            [](FuncionarioNaoEnviado& f, const Variant& v) { f.MotivoFalha(v.Como<int32_t>()); });
+      .Prop(
+          "CodigoRelogio", 0x68030002, TXT, "",
+          [](FuncionarioNaoEnviado& f) { return Variant(f.CodigoRelogio()); },
+          [](FuncionarioNaoEnviado& f, const Variant& v) {
+            f.CodigoRelogio(v.Como<std::string>());
+          })
+      .Prop(
+          "FuncionarioCartao", 0x68030001, OBJ, "FuncionarioCartao",
+          [](FuncionarioNaoEnviado& f) {
+            return Ref(T().funcionarioCartao, f.FuncionarioCartao());
+          },
+          [](FuncionarioNaoEnviado& f, const Variant& v) {
+            f.FuncionarioCartao(Obj<FuncionarioCartao>(v));
+          })
+      .Prop(
+          "MotivoFalha", 0x68030000, I4, "EFalhaEnvioFuncionario",
+          [](FuncionarioNaoEnviado& f) { return Variant(f.MotivoFalha()); },
+          [](FuncionarioNaoEnviado& f, const Variant& v) { f.MotivoFalha(v.Como<int32_t>()); });
 
   Construtor<ListaFuncionarioCartao>(listaFuncionarioCartao)
-      .Metodo("Add", 0x60030000, {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA, "",
+      .Metodo("Add", 0x60030000, {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA,
+              "",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
                 l.Add(Obj<FuncionarioCartao>(a[0]));
                 return Variant();
@@ -301,7 +359,8 @@ Tabelas::Tabelas() {
       .Metodo("ItemByCodCartaoFuncionario", 0x60030003, {P("parCodigoCartaoFuncionario", I4)}, OBJ,
               "FuncionarioCartao",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
-                return Ref(T().funcionarioCartao, l.ItemByCodCartaoFuncionario(a[0].Como<int32_t>()));
+                return Ref(T().funcionarioCartao,
+                           l.ItemByCodCartaoFuncionario(a[0].Como<int32_t>()));
               })
       .Metodo("Remove", 0x60030004, {P("parCodigoFuncionarioCartao", TXT)}, NADA, "",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
@@ -314,7 +373,8 @@ Tabelas::Tabelas() {
       });
 
   Construtor<ListaFuncionarioNaoEnviado>(listaFuncionarioNaoEnviado)
-      .Metodo("Add", 0x60030000, {P("parFuncionarioNaoEnviado", OBJ, "FuncionarioNaoEnviado", true)}, NADA, "",
+      .Metodo("Add", 0x60030000,
+              {P("parFuncionarioNaoEnviado", OBJ, "FuncionarioNaoEnviado", true)}, NADA, "",
               [](ListaFuncionarioNaoEnviado& l, Argumentos& a) {
                 l.Add(Obj<FuncionarioNaoEnviado>(a[0]));
                 return Variant();
@@ -338,33 +398,50 @@ Tabelas::Tabelas() {
     const Inteiro inteiros[] = {
         {"QuantidadeAdministradores", 0x6803000B, &StatusRelogio::QuantidadeAdministradores,
          &StatusRelogio::QuantidadeAdministradores},
-        {"QuantidadeUsuarios", 0x6803000A, &StatusRelogio::QuantidadeUsuarios, &StatusRelogio::QuantidadeUsuarios},
-        {"QuantidadeTemplates", 0x68030009, &StatusRelogio::QuantidadeTemplates, &StatusRelogio::QuantidadeTemplates},
-        {"QuantidadeSenhas", 0x68030008, &StatusRelogio::QuantidadeSenhas, &StatusRelogio::QuantidadeSenhas},
-        {"VezesAdministradorPoderaGerenciar", 0x68030007, &StatusRelogio::VezesAdministradorPoderaGerenciar,
+        {"QuantidadeUsuarios", 0x6803000A, &StatusRelogio::QuantidadeUsuarios,
+         &StatusRelogio::QuantidadeUsuarios},
+        {"QuantidadeTemplates", 0x68030009, &StatusRelogio::QuantidadeTemplates,
+         &StatusRelogio::QuantidadeTemplates},
+        {"QuantidadeSenhas", 0x68030008, &StatusRelogio::QuantidadeSenhas,
+         &StatusRelogio::QuantidadeSenhas},
+        {"VezesAdministradorPoderaGerenciar", 0x68030007,
+         &StatusRelogio::VezesAdministradorPoderaGerenciar,
          &StatusRelogio::VezesAdministradorPoderaGerenciar},
-        {"NumeroMarcacoes", 0x68030006, &StatusRelogio::NumeroMarcacoes, &StatusRelogio::NumeroMarcacoes},
-        {"CapacidadeTemplates", 0x68030005, &StatusRelogio::CapacidadeTemplates, &StatusRelogio::CapacidadeTemplates},
-        {"CapacidadeUsuarios", 0x68030004, &StatusRelogio::CapacidadeUsuarios, &StatusRelogio::CapacidadeUsuarios},
-        {"CapacidadeRegistros", 0x68030003, &StatusRelogio::CapacidadeRegistros, &StatusRelogio::CapacidadeRegistros},
+        {"NumeroMarcacoes", 0x68030006, &StatusRelogio::NumeroMarcacoes,
+         &StatusRelogio::NumeroMarcacoes},
+        {"CapacidadeTemplates", 0x68030005, &StatusRelogio::CapacidadeTemplates,
+         &StatusRelogio::CapacidadeTemplates},
+        {"CapacidadeUsuarios", 0x68030004, &StatusRelogio::CapacidadeUsuarios,
+         &StatusRelogio::CapacidadeUsuarios},
+        {"CapacidadeRegistros", 0x68030003, &StatusRelogio::CapacidadeRegistros,
+         &StatusRelogio::CapacidadeRegistros},
     };
     for (const Inteiro& i : inteiros)
-      s.Prop(i.nome, i.dispid, I4, "", [g = i.get](StatusRelogio& r) { return Variant((r.*g)()); },
-             [p = i.put](StatusRelogio& r, const Variant& v) { (r.*p)(v.Como<int32_t>()); });
-    s.Prop("DataHora", 0x68030002, DATA, "", [](StatusRelogio& r) { return Dia(r.DataHora()); },
-           [](StatusRelogio& r, const Variant& v) { r.DataHora(v.Como<DataHora>()); })
-        .Prop("PercentualOcupacacaoBufferMarcacoes", 0x68030001, TipoDado::Duplo, "",
-              [](StatusRelogio& r) { return Variant(r.PercentualOcupacacaoBufferMarcacoes()); },
-              [](StatusRelogio& r, const Variant& v) { r.PercentualOcupacacaoBufferMarcacoes(v.Como<double>()); })
-        .Prop("VersaoFirmware", 0x68030000, TXT, "", [](StatusRelogio& r) { return Variant(r.VersaoFirmware()); },
-              [](StatusRelogio& r, const Variant& v) { r.VersaoFirmware(v.Como<std::string>()); });
+      s.Prop(
+          i.nome, i.dispid, I4, "", [g = i.get](StatusRelogio& r) { return Variant((r.*g)()); },
+          [p = i.put](StatusRelogio& r, const Variant& v) { (r.*p)(v.Como<int32_t>()); });
+    s.Prop(
+         "DataHora", 0x68030002, DATA, "", [](StatusRelogio& r) { return Dia(r.DataHora()); },
+         [](StatusRelogio& r, const Variant& v) { r.DataHora(v.Como<DataHora>()); })
+        .Prop(
+            "PercentualOcupacacaoBufferMarcacoes", 0x68030001, TipoDado::Duplo, "",
+            [](StatusRelogio& r) { return Variant(r.PercentualOcupacacaoBufferMarcacoes()); },
+            [](StatusRelogio& r, const Variant& v) {
+              r.PercentualOcupacacaoBufferMarcacoes(v.Como<double>());
+            })
+        .Prop(
+            "VersaoFirmware", 0x68030000, TXT, "",
+            [](StatusRelogio& r) { return Variant(r.VersaoFirmware()); },
+            [](StatusRelogio& r, const Variant& v) { r.VersaoFirmware(v.Como<std::string>()); });
   }
 
   Construtor<Horario>(horario)
-      .Prop("Hora", 0x68030001, I2, "", [](Horario& h) { return Variant(h.Hora()); },
-            [](Horario& h, const Variant& v) { h.Hora(v.Como<int16_t>()); })
-      .Prop("Minuto", 0x68030000, I2, "", [](Horario& h) { return Variant(h.Minuto()); },
-            [](Horario& h, const Variant& v) { h.Minuto(v.Como<int16_t>()); });
+      .Prop(
+          "Hora", 0x68030001, I2, "", [](Horario& h) { return Variant(h.Hora()); },
+          [](Horario& h, const Variant& v) { h.Hora(v.Como<int16_t>()); })
+      .Prop(
+          "Minuto", 0x68030000, I2, "", [](Horario& h) { return Variant(h.Minuto()); },
+          [](Horario& h, const Variant& v) { h.Minuto(v.Como<int16_t>()); });
 
   Construtor<ListaHorario>(listaHorario)
       .Metodo("Add", 0x60030000, {P("parHorario", OBJ, "Horario", true)}, NADA, "",
@@ -372,37 +449,45 @@ Tabelas::Tabelas() {
                 l.Add(Obj<Horario>(a[0]));
                 return Variant();
               })
-      .Metodo("Count", 0x60030001, {}, I4, "", [](ListaHorario& l, Argumentos&) { return Variant(l.Count()); })
+      .Metodo("Count", 0x60030001, {}, I4, "",
+              [](ListaHorario& l, Argumentos&) { return Variant(l.Count()); })
       .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "Horario",
-              [](ListaHorario& l, Argumentos& a) { return Ref(T().horario, l.Item(a[0].Como<int32_t>())); })
-      .Metodo("Remove", 0x60030003, {P("parIndex", I4)}, NADA, "", [](ListaHorario& l, Argumentos& a) {
-        l.Remove(a[0].Como<int32_t>());
-        return Variant();
-      });
+              [](ListaHorario& l, Argumentos& a) {
+                return Ref(T().horario, l.Item(a[0].Como<int32_t>()));
+              })
+      .Metodo("Remove", 0x60030003, {P("parIndex", I4)}, NADA, "",
+              [](ListaHorario& l, Argumentos& a) {
+                l.Remove(a[0].Como<int32_t>());
+                return Variant();
+              });
 
   // ---- The platform's keyed collection, as the library hands out templates -------------
   Construtor<ColecaoTemplates>(colecao)
       .Metodo("Item", 0, {P("Index", TipoDado::Qualquer)}, OBJ, "Template",
               [](ColecaoTemplates& c, Argumentos& a) {
-                if (a[0].Eh<std::string>()) return Ref(T().modelo, c.Item(std::string_view(a[0].Como<std::string>())));
+                if (a[0].Eh<std::string>())
+                  return Ref(T().modelo, c.Item(std::string_view(a[0].Como<std::string>())));
                 return Ref(T().modelo, c.Item(a[0].ParaInteiro32()));
               })
-      .Metodo("Add", 1, {P("Item", OBJ, "Template"), Opcional("Key", TipoDado::Qualquer, Variant::Omitido())}, NADA,
-              "",
+      .Metodo("Add", 1,
+              {P("Item", OBJ, "Template"), Opcional("Key", TipoDado::Qualquer, Variant::Omitido())},
+              NADA, "",
               [](ColecaoTemplates& c, Argumentos& a) {
                 std::optional<std::string> chave;
                 if (!a[1].EhAusente() && !a[1].EhVazio()) chave = a[1].ParaTexto();
                 c.Add(Obj<Template>(a[0]), chave);
                 return Variant();
               })
-      .Metodo("Count", 2, {}, I4, "", [](ColecaoTemplates& c, Argumentos&) { return Variant(c.Count()); })
-      .Metodo("Remove", 3, {P("Index", TipoDado::Qualquer)}, NADA, "", [](ColecaoTemplates& c, Argumentos& a) {
-        if (a[0].Eh<std::string>())
-          c.Remove(std::string_view(a[0].Como<std::string>()));
-        else
-          c.Remove(a[0].ParaInteiro32());
-        return Variant();
-      });
+      .Metodo("Count", 2, {}, I4, "",
+              [](ColecaoTemplates& c, Argumentos&) { return Variant(c.Count()); })
+      .Metodo("Remove", 3, {P("Index", TipoDado::Qualquer)}, NADA, "",
+              [](ColecaoTemplates& c, Argumentos& a) {
+                if (a[0].Eh<std::string>())
+                  c.Remove(std::string_view(a[0].Como<std::string>()));
+                else
+                  c.Remove(a[0].ParaInteiro32());
+                return Variant();
+              });
   Construtor<CZKEM>{czkem};  // the device SDK object: passed around, never called from here
 
   // ---- The control -----------------------------------------------------------------------
@@ -434,45 +519,55 @@ Tabelas::Tabelas() {
     b.Metodo("AddRelogio", numero(), {P("parRelogio", OBJ, "Relogio", true)}, NADA, "",
              nada([](ComunicacaoZK& c, A& a) { c.AddRelogio(Obj<Relogio>(a[0])); }));
     b.Metodo("AddRelogioIP", numero(),
-             {P("parCodigo", I2), P("parIP", TXT), P("parModeloRelogio", I4, "EModeloRelogio")}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) {
+             {P("parCodigo", I2), P("parIP", TXT), P("parModeloRelogio", I4, "EModeloRelogio")},
+             NADA, "", nada([](ComunicacaoZK& c, A& a) {
                c.AddRelogioIP(a[0].Como<int16_t>(), a[1].Como<std::string>(),
                               static_cast<EModeloRelogio>(a[2].Como<int32_t>()));
              }));
     b.Metodo("AddRelogioSerial", numero(), {P("parCodigo", I2), P("parPortaSerial", I2)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.AddRelogioSerial(a[0].Como<int16_t>(), a[1].Como<int16_t>()); }));
+             nada([](ComunicacaoZK& c, A& a) {
+               c.AddRelogioSerial(a[0].Como<int16_t>(), a[1].Como<int16_t>());
+             }));
     b.Metodo("RemoverRelogio", numero(), {cod}, NADA, "",
              nada([](ComunicacaoZK& c, A& a) { c.RemoverRelogio(a[0].Como<int16_t>()); }));
     b.Metodo("RemoverTodosRelogios", numero(), {}, NADA, "",
              nada([](ComunicacaoZK& c, A&) { c.RemoverTodosRelogios(); }));
-    b.Metodo("RemoverFuncionarioCartao", numero(), {P("parCodigo", TXT)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.RemoverFuncionarioCartao(a[0].Como<std::string>()); }));
+    b.Metodo(
+        "RemoverFuncionarioCartao", numero(), {P("parCodigo", TXT)}, NADA, "",
+        nada([](ComunicacaoZK& c, A& a) { c.RemoverFuncionarioCartao(a[0].Como<std::string>()); }));
     b.Metodo("RemoverTodosFuncionariosCartao", numero(), {}, NADA, "",
              nada([](ComunicacaoZK& c, A&) { c.RemoverTodosFuncionariosCartao(); }));
     b.Metodo("DelConfigHorarioVeraoRelogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.DelConfigHorarioVeraoRelogio(a[0].Como<int16_t>()); }));
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.DelConfigHorarioVeraoRelogio(a[0].Como<int16_t>());
+             }));
     b.Metodo("DelConfigHorarioVeraoTodosRelogios", numero(), {}, BOOL, "",
              valor([](ComunicacaoZK& c, A&) { return c.DelConfigHorarioVeraoTodosRelogios(); }));
     b.Metodo("DelConfigSireneDiaSemanaRelogio", numero(), {cod, dia}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.DelConfigSireneDiaSemanaRelogio(a[0].Como<int16_t>(),
-                                                        static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
+               return c.DelConfigSireneDiaSemanaRelogio(
+                   a[0].Como<int16_t>(), static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
              }));
     b.Metodo("DelConfigSireneDiaSemanaTodosRelogios", numero(), {dia}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.DelConfigSireneDiaSemanaTodosRelogios(static_cast<EDiaDaSemana>(a[0].Como<int32_t>()));
+               return c.DelConfigSireneDiaSemanaTodosRelogios(
+                   static_cast<EDiaDaSemana>(a[0].Como<int32_t>()));
              }));
     b.Metodo("DelConfigSireneDiariaRelogio", numero(), {cod, sirene}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
                return c.DelConfigSireneDiariaRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>());
              }));
     b.Metodo("DelConfigSireneDiariaTodosRelogios", numero(), {sirene}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.DelConfigSireneDiariaTodosRelogios(a[0].Como<int16_t>()); }));
-    b.Metodo("AddFuncionarioCartao", numero(), {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.AddFuncionarioCartao(Obj<FuncionarioCartao>(a[0])); }));
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.DelConfigSireneDiariaTodosRelogios(a[0].Como<int16_t>());
+             }));
+    b.Metodo(
+        "AddFuncionarioCartao", numero(),
+        {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA, "",
+        nada([](ComunicacaoZK& c, A& a) { c.AddFuncionarioCartao(Obj<FuncionarioCartao>(a[0])); }));
     b.Metodo("EnviaEmpregadorRelogio", numero(),
-             {cod, P("parNome", TXT), P("parTipoDocumento", I4, "ETipoDocumento"), P("parDocumento", TXT),
-              P("parCEI", TXT), P("parEndereco", TXT)},
+             {cod, P("parNome", TXT), P("parTipoDocumento", I4, "ETipoDocumento"),
+              P("parDocumento", TXT), P("parCEI", TXT), P("parEndereco", TXT)},
              BOOL, "", valor([](ComunicacaoZK& c, A& a) {
                return c.EnviaEmpregadorRelogio(a[0].Como<int16_t>(), a[1].Como<std::string>(),
                                                static_cast<ETipoDocumento>(a[2].Como<int32_t>()),
@@ -484,67 +579,83 @@ Tabelas::Tabelas() {
                return c.EnviaDataHoraRelogio(a[0].Como<int16_t>(), a[1].Como<DataHora>());
              }));
     b.Metodo("EnviaDataHoraTodosRelogios", numero(), {P("parDataHora", DATA)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.EnviaDataHoraTodosRelogios(a[0].Como<DataHora>()); }));
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.EnviaDataHoraTodosRelogios(a[0].Como<DataHora>());
+             }));
     b.Metodo("ConectarRelogio", numero(), {cod}, NADA, "",
              nada([](ComunicacaoZK& c, A& a) { c.ConectarRelogio(a[0].Como<int16_t>()); }));
     b.Metodo("DesconectarRelogio", numero(), {cod}, NADA, "",
              nada([](ComunicacaoZK& c, A& a) { c.DesconectarRelogio(a[0].Como<int16_t>()); }));
     b.Metodo("DesconectarTodosRelogios", numero(), {}, NADA, "",
              nada([](ComunicacaoZK& c, A&) { c.DesconectarTodosRelogios(); }));
-    b.Metodo("ObterDataHoraRelogio", numero(), {cod}, DATA, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.ObterDataHoraRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo("ObterDataHoraRelogio", numero(), {cod}, DATA, "", valor([](ComunicacaoZK& c, A& a) {
+               return c.ObterDataHoraRelogio(a[0].Como<int16_t>());
+             }));
     b.Metodo("ObterMarcacaoRelogio", numero(),
              {cod, Opcional("parIndexPonteiro", I4, Variant(int32_t{0})),
               Opcional("parNSRPonteiro", I4, Variant(int32_t{0}))},
              OBJ, "ListaMarcacao", [](L& c, A& a) {
-               return Ref(T().listaMarcacao, c.controle->ObterMarcacaoRelogio(
-                                                 a[0].Como<int16_t>(), a[1].Como<int32_t>(), a[2].Como<int32_t>()));
+               return Ref(T().listaMarcacao,
+                          c.controle->ObterMarcacaoRelogio(
+                              a[0].Como<int16_t>(), a[1].Como<int32_t>(), a[2].Como<int32_t>()));
              });
-    b.Metodo("ObterMarcacaoTodosRelogios", numero(), {Opcional("parIndexPonteiro", I4, Variant(int32_t{0}))}, OBJ,
-             "ListaMarcacao", [](L& c, A& a) {
-               return Ref(T().listaMarcacao, c.controle->ObterMarcacaoTodosRelogios(a[0].Como<int32_t>()));
+    b.Metodo("ObterMarcacaoTodosRelogios", numero(),
+             {Opcional("parIndexPonteiro", I4, Variant(int32_t{0}))}, OBJ, "ListaMarcacao",
+             [](L& c, A& a) {
+               return Ref(T().listaMarcacao,
+                          c.controle->ObterMarcacaoTodosRelogios(a[0].Como<int32_t>()));
              });
     b.Metodo("ObterStatusRelogio", numero(), {cod}, OBJ, "StatusRelogio", [](L& c, A& a) {
       return Ref(T().statusRelogio, c.controle->ObterStatusRelogio(a[0].Como<int16_t>()));
     });
-    b.Metodo("ObterFuncionarioCartaoByCodCartao", numero(), {P("parCodigoCartao", TXT)}, OBJ, "FuncionarioCartao",
-             [](L& c, A& a) {
-               return Ref(T().funcionarioCartao, c.controle->ObterFuncionarioCartaoByCodCartao(a[0].Como<std::string>()));
+    b.Metodo("ObterFuncionarioCartaoByCodCartao", numero(), {P("parCodigoCartao", TXT)}, OBJ,
+             "FuncionarioCartao", [](L& c, A& a) {
+               return Ref(T().funcionarioCartao,
+                          c.controle->ObterFuncionarioCartaoByCodCartao(a[0].Como<std::string>()));
              });
-    b.Metodo("ObterListaFuncionarioCartaoRelogio", numero(), {cod}, OBJ, "ListaFuncionarioCartao", [](L& c, A& a) {
-      return Ref(T().listaFuncionarioCartao, c.controle->ObterListaFuncionarioCartaoRelogio(a[0].Como<int16_t>()));
-    });
-    b.Metodo("ObterListaTemplatesCartaoRelogio", numero(), {cod, P("parCodigoFuncionarioCartao", I4)}, OBJ,
-             "Collection", [](L& c, A& a) {
-               return Ref(T().colecao,
-                          c.controle->ObterListaTemplatesCartaoRelogio(a[0].Como<int16_t>(), a[1].Como<int32_t>()));
+    b.Metodo("ObterListaFuncionarioCartaoRelogio", numero(), {cod}, OBJ, "ListaFuncionarioCartao",
+             [](L& c, A& a) {
+               return Ref(T().listaFuncionarioCartao,
+                          c.controle->ObterListaFuncionarioCartaoRelogio(a[0].Como<int16_t>()));
+             });
+    b.Metodo("ObterListaTemplatesCartaoRelogio", numero(),
+             {cod, P("parCodigoFuncionarioCartao", I4)}, OBJ, "Collection", [](L& c, A& a) {
+               return Ref(T().colecao, c.controle->ObterListaTemplatesCartaoRelogio(
+                                           a[0].Como<int16_t>(), a[1].Como<int32_t>()));
              });
     b.Metodo("EnviarListaFuncionarioCartaoRelogio", numero(), {P("parCodigoRelogio", I4)}, OBJ,
              "ListaFuncionarioNaoEnviado", [](L& c, A& a) {
                return Ref(T().listaFuncionarioNaoEnviado,
                           c.controle->EnviarListaFuncionarioCartaoRelogio(a[0].Como<int32_t>()));
              });
-    b.Metodo("EnviaListaFuncionarioCartaoTodosRelogios", numero(), {}, OBJ, "ListaFuncionarioNaoEnviado",
-             [](L& c, A&) {
-               return Ref(T().listaFuncionarioNaoEnviado, c.controle->EnviaListaFuncionarioCartaoTodosRelogios());
+    b.Metodo("EnviaListaFuncionarioCartaoTodosRelogios", numero(), {}, OBJ,
+             "ListaFuncionarioNaoEnviado", [](L& c, A&) {
+               return Ref(T().listaFuncionarioNaoEnviado,
+                          c.controle->EnviaListaFuncionarioCartaoTodosRelogios());
              });
     b.Metodo("ExcluiFuncionarioCartaoRelogio", numero(), {cod, func}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.ExcluiFuncionarioCartaoRelogio(a[0].Como<int16_t>(), Obj<FuncionarioCartao>(a[1]));
+               return c.ExcluiFuncionarioCartaoRelogio(a[0].Como<int16_t>(),
+                                                       Obj<FuncionarioCartao>(a[1]));
              }));
     b.Metodo("ExcluirFuncionarioCartaoTodosRelogios", numero(), {func}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
                return c.ExcluirFuncionarioCartaoTodosRelogios(Obj<FuncionarioCartao>(a[0]));
              }));
     b.Metodo("ApagarTodosRegistrosRelogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.ApagarTodosRegistrosRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("Teste", numero(), {}, TipoDado::Qualquer, "", nada([](ComunicacaoZK& c, A&) { c.Teste(); }));
-    b.Metodo("Set1Para1Relogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.Set1Para1Relogio(a[0].Como<int16_t>()); }));
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.ApagarTodosRegistrosRelogio(a[0].Como<int16_t>());
+             }));
+    b.Metodo("Teste", numero(), {}, TipoDado::Qualquer, "",
+             nada([](ComunicacaoZK& c, A&) { c.Teste(); }));
+    b.Metodo("Set1Para1Relogio", numero(), {cod}, BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+               return c.Set1Para1Relogio(a[0].Como<int16_t>());
+             }));
     b.Metodo("Set1Para1TodosRelogios", numero(), {}, BOOL, "",
              valor([](ComunicacaoZK& c, A&) { return c.Set1Para1TodosRelogios(); }));
-    b.Metodo("Set1ParaNRelogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.Set1ParaNRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo("Set1ParaNRelogio", numero(), {cod}, BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+               return c.Set1ParaNRelogio(a[0].Como<int16_t>());
+             }));
     b.Metodo("Set1ParaNTodosRelogios", numero(), {}, BOOL, "",
              valor([](ComunicacaoZK& c, A&) { return c.Set1ParaNTodosRelogios(); }));
     b.Metodo("SetSireneDiaSemanaRelogio", numero(), {cod, horarios, dia}, BOOL, "",
@@ -554,36 +665,44 @@ Tabelas::Tabelas() {
              }));
     b.Metodo("SetSireneDiaSemanaTodosRelogios", numero(), {horarios, dia}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.SetSireneDiaSemanaTodosRelogios(Obj<ListaHorario>(a[0]),
-                                                        static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
+               return c.SetSireneDiaSemanaTodosRelogios(
+                   Obj<ListaHorario>(a[0]), static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
              }));
-    b.Metodo("SetSireneDiariaRelogio", numero(), {cod, sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
+    b.Metodo("SetSireneDiariaRelogio", numero(),
+             {cod, sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.SetSireneDiariaRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>(), a[2].Como<int16_t>(),
-                                               a[3].Como<int16_t>());
+               return c.SetSireneDiariaRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>(),
+                                               a[2].Como<int16_t>(), a[3].Como<int16_t>());
              }));
-    b.Metodo("SetSireneDiariaTodosRelogios", numero(), {sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
+    b.Metodo("SetSireneDiariaTodosRelogios", numero(),
+             {sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.SetSireneDiariaTodosRelogios(a[0].Como<int16_t>(), a[1].Como<int16_t>(), a[2].Como<int16_t>());
+               return c.SetSireneDiariaTodosRelogios(a[0].Como<int16_t>(), a[1].Como<int16_t>(),
+                                                     a[2].Como<int16_t>());
              }));
     b.Metodo("SetTempoDuracaoToqueSireneRelogio", numero(), {cod, P("parDuracao", I2)}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
-               return c.SetTempoDuracaoToqueSireneRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>());
+               return c.SetTempoDuracaoToqueSireneRelogio(a[0].Como<int16_t>(),
+                                                          a[1].Como<int16_t>());
              }));
     b.Metodo("SetTempoDuracaoToqueSireneTodosRelogios", numero(), {P("parDuracao", I2)}, BOOL, "",
              valor([](ComunicacaoZK& c, A& a) {
                return c.SetTempoDuracaoToqueSireneTodosRelogios(a[0].Como<int16_t>());
              }));
-    b.Metodo("SetHorarioVeraoRelogio", numero(), {cod, P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)}, BOOL,
-             "", valor([](ComunicacaoZK& c, A& a) {
-               return c.SetHorarioVeraoRelogio(a[0].Como<int16_t>(), a[1].Como<DataHora>(), a[2].Como<DataHora>());
+    b.Metodo("SetHorarioVeraoRelogio", numero(),
+             {cod, P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.SetHorarioVeraoRelogio(a[0].Como<int16_t>(), a[1].Como<DataHora>(),
+                                               a[2].Como<DataHora>());
              }));
-    b.Metodo("SetHorarioVeraoTodosRelogios", numero(), {P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)},
-             BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetHorarioVeraoTodosRelogios", numero(),
+             {P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, A& a) {
                return c.SetHorarioVeraoTodosRelogios(a[0].Como<DataHora>(), a[1].Como<DataHora>());
              }));
-    b.Metodo("IniciaMonitoracaoRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.IniciaMonitoracaoRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo(
+        "IniciaMonitoracaoRelogio", numero(), {cod}, NADA, "",
+        nada([](ComunicacaoZK& c, A& a) { c.IniciaMonitoracaoRelogio(a[0].Como<int16_t>()); }));
     b.Metodo("IniciaMonitoracaoTodosRelogios", numero(), {}, NADA, "",
              nada([](ComunicacaoZK& c, A&) { c.IniciaMonitoracaoTodosRelogios(); }));
     b.Metodo("PararMonitoracaoRelogio", numero(), {cod}, NADA, "",
@@ -595,7 +714,9 @@ Tabelas::Tabelas() {
                return c.HabilitaDesabilitaRelogio(a[0].Como<int16_t>(), a[1].Como<bool>());
              }));
     b.Metodo("ApagarMarcacoesRelogio", numero(), {P("parCodigoRelogio", I4)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) { return c.ApagarMarcacoesRelogio(a[0].Como<int32_t>()); }));
+             valor([](ComunicacaoZK& c, A& a) {
+               return c.ApagarMarcacoesRelogio(a[0].Como<int32_t>());
+             }));
     b.Metodo("ApagarMarcacoesTodosRelogios", numero(), {}, BOOL, "",
              valor([](ComunicacaoZK& c, A&) { return c.ApagarMarcacoesTodosRelogios(); }));
     b.Metodo("ReposicionaPonteiroRelogio", numero(), {cod, P("parIndex", I4)}, NADA, "",
@@ -604,33 +725,63 @@ Tabelas::Tabelas() {
              }));
     b.Metodo("RefreshRelogio", numero(), {cod}, NADA, "",
              nada([](ComunicacaoZK& c, A& a) { c.RefreshRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("CancelaColeta", 0x6003019E, {}, NADA, "", nada([](ComunicacaoZK& c, A&) { c.CancelaColeta(); }));
+    b.Metodo("CancelaColeta", 0x6003019E, {}, NADA, "",
+             nada([](ComunicacaoZK& c, A&) { c.CancelaColeta(); }));
   }
 
   // ---- Library, events, enumerations ------------------------------------------------------
   Biblioteca& l = biblioteca;
   l.nome = l.textoAjuda = "QUORVEL";
   l.libid = G("{0AB59F17-E8EF-4C7D-8C67-3F092B762EBB}");
-  l.classes = {&comunicacao, &funcionarioCartao, &funcionarioNaoEnviado, &listaFuncionarioCartao,
-               &listaFuncionarioNaoEnviado, &listaMarcacao, &relogio, &relogioCZKEM, &statusRelogio, &modelo,
-               &marcacao, &listaRelogio, &horario, &listaHorario};
+  l.classes = {&comunicacao,
+               &funcionarioCartao,
+               &funcionarioNaoEnviado,
+               &listaFuncionarioCartao,
+               &listaFuncionarioNaoEnviado,
+               &listaMarcacao,
+               &relogio,
+               &relogioCZKEM,
+               &statusRelogio,
+               &modelo,
+               &marcacao,
+               &listaRelogio,
+               &horario,
+               &listaHorario};
   l.nomeInterfaceEventos = "__ComunicacaoZK";
   l.iidEventos = G("{6E65072B-FF76-45FC-A1D9-F8C5D4FAD107}");
   l.eventos = {
-      Membro{"ErroMonitoracao", 1, TipoMembro::Metodo, {P("parNumeroErro", I2), P("parDescricaoErro", TXT)}, NADA, ""},
-      Membro{"MarcacaoRecolhida", 2, TipoMembro::Metodo, {P("parMarcacao", OBJ, "Marcacao")}, NADA, ""},
+      Membro{"ErroMonitoracao",
+             1,
+             TipoMembro::Metodo,
+             {P("parNumeroErro", I2), P("parDescricaoErro", TXT)},
+             NADA,
+             ""},
+      Membro{"MarcacaoRecolhida",
+             2,
+             TipoMembro::Metodo,
+             {P("parMarcacao", OBJ, "Marcacao")},
+             NADA,
+             ""},
       Membro{"RelogioConectado", 3, TipoMembro::Metodo, {P("parCodigoRelogio", I2)}, NADA, ""},
       Membro{"ErroConexaoRelogio", 4, TipoMembro::Metodo, {P("parCodigoRelogio", I2)}, NADA, ""},
   };
   l.enumeracoes = {
       {"EDiaDaSemana",
        G("{AED3B0D8-D1DD-4FF2-B5A9-D7923443C413}"),
-       {{"Domingo", 0}, {"Segunda", 1}, {"Terca", 2}, {"Quarta", 3}, {"Quinta", 4}, {"Sexta", 5}, {"Sabado", 6}}},
+       {{"Domingo", 0},
+        {"Segunda", 1},
+        {"Terca", 2},
+        {"Quarta", 3},
+        {"Quinta", 4},
+        {"Sexta", 5},
+        {"Sabado", 6}}},
       {"ETipoDocumento", G("{0A482562-5974-46FF-A7A6-57C6CD71F3A2}"), {{"CNPJ", 0}, {"CPF", 1}}},
       {"EFalhaEnvioFuncionario",
        G("{AE503433-3346-4396-984A-94DC6A1786D2}"),
        {{"RelogioRecusou", 0}, {"RelogioRecusouTemplate", 1}, {"NaoPossuiSenhaOuTemplate", 2}}},
-      {"ETipoConexao", G("{9DFDC536-24D8-4DCC-8750-78BDF73E6155}"), {{"ConexaoIP", 0}, {"ConexaoSerial", 1}}},
+      {"ETipoConexao",
+       G("{9DFDC536-24D8-4DCC-8750-78BDF73E6155}"),
+       {{"ConexaoIP", 0}, {"ConexaoSerial", 1}}},
       {"EModeloRelogio",
        G("{8E929CC0-B77F-4180-B9F0-922F1B1E42B4}"),
        {{"EModeloRelogio_Quorvel", 0}, {"EModeloRelogio_Tarvenix", 1}}},
@@ -666,12 +817,18 @@ std::string Minusculas(std::string_view s) {
 // Coerces an argument to the parameter's type, the way the platform does.
 Variant Converte(const Variant& v, const Parametro& p) {
   switch (p.tipo) {
-    case TipoDado::Booleano: return Variant(v.ParaBooleano());
-    case TipoDado::Inteiro16: return Variant(v.ParaInteiro16());
-    case TipoDado::Inteiro32: return Variant(v.ParaInteiro32());
-    case TipoDado::Duplo: return Variant(v.ParaDuplo());
-    case TipoDado::Texto: return Variant(v.ParaTexto());
-    case TipoDado::Data: return Variant(v.ParaData());
+    case TipoDado::Booleano:
+      return Variant(v.ParaBooleano());
+    case TipoDado::Inteiro16:
+      return Variant(v.ParaInteiro16());
+    case TipoDado::Inteiro32:
+      return Variant(v.ParaInteiro32());
+    case TipoDado::Duplo:
+      return Variant(v.ParaDuplo());
+    case TipoDado::Texto:
+      return Variant(v.ParaTexto());
+    case TipoDado::Data:
+      return Variant(v.ParaData());
     case TipoDado::Objeto: {
       if (v.EhVazio()) return Variant(RefObjeto{});
       if (!v.Eh<RefObjeto>()) LancaTiposIncompativeis("esperava um objeto " + p.tipoNome);
@@ -681,7 +838,8 @@ Variant Converte(const Variant& v, const Parametro& p) {
       return v;
     }
     case TipoDado::Qualquer:
-    case TipoDado::Vazio: return v;
+    case TipoDado::Vazio:
+      return v;
   }
   return v;
 }
@@ -690,19 +848,23 @@ Variant Converte(const Variant& v, const Parametro& p) {
 
 std::string Guid::Texto() const {
   char t[40];
-  std::snprintf(t, sizeof t, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3, d4[0], d4[1], d4[2],
-                d4[3], d4[4], d4[5], d4[6], d4[7]);
+  std::snprintf(t, sizeof t, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", d1, d2, d3,
+                d4[0], d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
   return t;
 }
 
 std::optional<Guid> Guid::DeTexto(std::string_view t) {
   if (t.size() == 38 && t.front() == '{' && t.back() == '}') t = t.substr(1, 36);
-  if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-') return std::nullopt;
+  if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-')
+    return std::nullopt;
   auto hex = [&](size_t i, size_t n, uint64_t& saida) {
     saida = 0;
     for (size_t k = i; k < i + n; ++k) {
       const char c = t[k];
-      int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      int v = c >= '0' && c <= '9'   ? c - '0'
+              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : -1;
       if (v < 0) return false;
       saida = saida * 16 + static_cast<uint64_t>(v);
     }
@@ -754,7 +916,8 @@ RefObjeto CriaObjeto(const ClasseDespacho& c) {
     if (&c == &t.comunicacao) {
       Ambiente& a = AmbienteControles();
       std::lock_guard l(a.mutex);
-      if (!a.host || !a.fabrica) throw Erro(kErroNaoCriavel, "O controle não tem ambiente: defina o host e o SDK.");
+      if (!a.host || !a.fabrica)
+        throw Erro(kErroNaoCriavel, "O controle não tem ambiente: defina o host e o SDK.");
       auto controle = std::make_shared<ControleLateBound>();
       controle->controle = std::make_unique<ComunicacaoZK>(*a.host, a.fabrica);
       // Events go to the sink by dispatch number; without a sink they are dropped.
@@ -796,32 +959,38 @@ int32_t ProcuraDispId(const ClasseDespacho& c, std::string_view nome) {
   const std::string alvo = Minusculas(nome);
   for (const Membro& m : c.membros)
     if (Minusculas(m.nome) == alvo) return m.dispid;
-  throw Erro(kErroMembroNaoEncontrado,
-             "O objeto não dá suporte para esta propriedade ou método (" + std::string(nome) + ").");
+  throw Erro(kErroMembroNaoEncontrado, "O objeto não dá suporte para esta propriedade ou método (" +
+                                           std::string(nome) + ").");
 }
 
-Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo, std::vector<Variant> args) {
+Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo,
+               std::vector<Variant> args) {
   if (!objeto.classe || !objeto.objeto) LancaObjetoNaoDefinido();
   const ClasseDespacho& c = *objeto.classe;
-  if (!c.invocador) throw Erro(kErroMembroNaoEncontrado, "O objeto não dá suporte para esta propriedade ou método.");
+  if (!c.invocador)
+    throw Erro(kErroMembroNaoEncontrado,
+               "O objeto não dá suporte para esta propriedade ou método.");
   auto it = c.invocador->acoes.find({dispid, tipo});
   // A property put that the class declares as put-by-reference answers a plain put too.
   if (it == c.invocador->acoes.end() && tipo == TipoMembro::PropPut)
     it = c.invocador->acoes.find({dispid, TipoMembro::PropPutRef});
   if (it == c.invocador->acoes.end())
-    throw Erro(kErroMembroNaoEncontrado, "O objeto não dá suporte para esta propriedade ou método.");
+    throw Erro(kErroMembroNaoEncontrado,
+               "O objeto não dá suporte para esta propriedade ou método.");
   const Membro& m = c.membros[it->second.first];
   size_t obrigatorios = 0;
   for (const Parametro& p : m.parametros)
     if (!p.opcional) ++obrigatorios;
   if (args.size() < obrigatorios || args.size() > m.parametros.size())
-    throw Erro(kErroNumeroArgumentos, "Número de argumentos incorreto ou atribuição de propriedade inválida.");
+    throw Erro(kErroNumeroArgumentos,
+               "Número de argumentos incorreto ou atribuição de propriedade inválida.");
   for (size_t i = 0; i < m.parametros.size(); ++i) {
     const Parametro& p = m.parametros[i];
     if (i >= args.size()) args.push_back(Variant::Omitido());
     if (args[i].EhAusente()) {
       if (!p.opcional)
-        throw Erro(kErroNumeroArgumentos, "Número de argumentos incorreto ou atribuição de propriedade inválida.");
+        throw Erro(kErroNumeroArgumentos,
+                   "Número de argumentos incorreto ou atribuição de propriedade inválida.");
       if (!p.padrao.EhAusente()) args[i] = p.padrao;
       continue;
     }

@@ -52,11 +52,13 @@ TEST_F(Configuracao, EmployerOnlyOnRegisterClocks) {
   EXPECT_CALL(t, SdkGetLastError).Times(0);
   EXPECT_TRUE(controle->EnviaEmpregadorRelogio(2, "", CPF, "", "", ""));
   ::testing::Mock::VerifyAndClearExpectations(&t);
-  EXPECT_CALL(t, SdkSetEmployer(2, " Acme ", 7, "12.345", "cei", "Rua")).Times(3).WillRepeatedly(Return(false));
+  EXPECT_CALL(t, SdkSetEmployer(2, " Acme ", 7, "12.345", "cei", "Rua"))
+      .Times(3)
+      .WillRepeatedly(Return(false));
   ON_CALL(t, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
   EXPECT_CALL(t, SdkDisconnect).Times(2);
-  EXPECT_FALSE(controle->EnviaEmpregadorRelogio(2, " Acme ", static_cast<ETipoDocumento>(7), "12.345",
-                                                "cei", "Rua"));
+  EXPECT_FALSE(controle->EnviaEmpregadorRelogio(2, " Acme ", static_cast<ETipoDocumento>(7),
+                                                "12.345", "cei", "Rua"));
 }
 
 TEST_F(Configuracao, SirenCodeIsCheckedBeforeAnything) {
@@ -66,11 +68,14 @@ TEST_F(Configuracao, SirenCodeIsCheckedBeforeAnything) {
     EXPECT_EQ(e.Descricao(), Descricao("Informe um código de sirene compreendido entre 1 e 50!",
                                        "ComunicacaoZK", "SetSireneDiariaRelogio"));
     EXPECT_TRUE(Captura([&] { controle->SetSireneDiariaTodosRelogios(codigo, 8, 0); })
-                    .Descricao().ends_with("Método: SetSireneDiariaTodosRelogios"));
+                    .Descricao()
+                    .ends_with("Método: SetSireneDiariaTodosRelogios"));
     EXPECT_TRUE(Captura([&] { controle->DelConfigSireneDiariaRelogio(99, codigo); })
-                    .Descricao().ends_with("Método: DelConfigSireneDiariaRelogio"));
+                    .Descricao()
+                    .ends_with("Método: DelConfigSireneDiariaRelogio"));
     EXPECT_TRUE(Captura([&] { controle->DelConfigSireneDiariaTodosRelogios(codigo); })
-                    .Descricao().ends_with("Método: DelConfigSireneDiariaTodosRelogios"));
+                    .Descricao()
+                    .ends_with("Método: DelConfigSireneDiariaTodosRelogios"));
   }
   EXPECT_TRUE(controle->SetSireneDiariaTodosRelogios(1, 8, 0));  // no clock registered
   EXPECT_TRUE(controle->DelConfigSireneDiariaTodosRelogios(50));
@@ -103,16 +108,26 @@ TEST_F(Configuracao, DailySirenWrites) {
 TEST_F(Configuracao, SuccessOnlyWhenTheClockAcceptedEveryWrite) {
   MockCZKEM& m = Conectado(1);
   AceitaTudo(m);
-  EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "0")).WillOnce(Return(false)).RetiresOnSaturation();
-  EXPECT_CALL(m, SdkSetSysOption(1, "AutoAlarm3", _)).WillOnce(Return(true)).RetiresOnSaturation();  // still made
+  EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "0"))
+      .WillOnce(Return(false))
+      .RetiresOnSaturation();
+  EXPECT_CALL(m, SdkSetSysOption(1, "AutoAlarm3", _))
+      .WillOnce(Return(true))
+      .RetiresOnSaturation();  // still made
   EXPECT_FALSE(controle->SetSireneDiariaRelogio(1, 3, 8, 30));
 
-  EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "1")).WillOnce(Return(false)).RetiresOnSaturation();
+  EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "1"))
+      .WillOnce(Return(false))
+      .RetiresOnSaturation();
   EXPECT_CALL(m, SdkSetSysOption(1, "AADelay", "-5")).WillOnce(Return(true)).RetiresOnSaturation();
   EXPECT_FALSE(controle->SetTempoDuracaoToqueSireneRelogio(1, -5));
 
-  EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm13", _)).WillOnce(Return(false)).RetiresOnSaturation();
-  EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm14", _)).WillOnce(Return(true)).RetiresOnSaturation();
+  EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm13", _))
+      .WillOnce(Return(false))
+      .RetiresOnSaturation();
+  EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm14", _))
+      .WillOnce(Return(true))
+      .RetiresOnSaturation();
   EXPECT_FALSE(controle->SetSireneDiaSemanaRelogio(1, Horarios({{8, 0}, {9, 0}}), Segunda));
 }
 
@@ -120,11 +135,16 @@ TEST_F(Configuracao, TarvenixRefusesSirensNamingTheMethod) {
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
   teste::ProibeChamadas(t);
   EXPECT_TRUE(Captura([&] { controle->SetSireneDiariaRelogio(2, 1, 8, 0); })
-                  .Descricao().ends_with("Método: SetSireneDiariaRelogio"));
+                  .Descricao()
+                  .ends_with("Método: SetSireneDiariaRelogio"));
   EXPECT_TRUE(Captura([&] { controle->SetTempoDuracaoToqueSireneRelogio(2, 5); })
-                  .Descricao().ends_with("Método: SetTempoDuracaoToqueSireneRelogio"));
-  EXPECT_TRUE(Captura([&] { controle->SetSireneDiaSemanaRelogio(2, Horarios({{1, 1}}), Domingo); })
-                  .Descricao().ends_with("Método: SetSireneDiaSemanaRelogio"));
+                  .Descricao()
+                  .ends_with("Método: SetTempoDuracaoToqueSireneRelogio"));
+  EXPECT_TRUE(Captura([&] {
+                controle->SetSireneDiaSemanaRelogio(2, Horarios({{1, 1}}), Domingo);
+              })
+                  .Descricao()
+                  .ends_with("Método: SetSireneDiaSemanaRelogio"));
   Erro e = Captura([&] { controle->DelConfigSireneDiaSemanaRelogio(2, Domingo); });
   EXPECT_EQ(e.Numero(), -47);
   EXPECT_TRUE(e.Descricao().ends_with("Método: DelConfigSireneDiaSemanaRelogio"));
@@ -145,8 +165,9 @@ TEST_F(Configuracao, AllClocksLoopsGoOnAfterFalseButStopAtAnError) {
 
   EXPECT_CALL(b, SdkSetDaylight).WillOnce(Throw(Erro(-99999, "x")));
   EXPECT_CALL(c, SdkSetDaylight).Times(0);
-  EXPECT_EQ(Captura([&] { controle->SetHorarioVeraoTodosRelogios(DataHora(), DataHora()); }).Numero(),
-            -99999);
+  EXPECT_EQ(
+      Captura([&] { controle->SetHorarioVeraoTodosRelogios(DataHora(), DataHora()); }).Numero(),
+      -99999);
 }
 
 TEST_F(Configuracao, WeekdaySlotsAndSizeRule) {
@@ -168,15 +189,17 @@ TEST_F(Configuracao, WeekdaySlotsAndSizeRule) {
     EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm15", "2078"));
     EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
   }
-  EXPECT_TRUE(controle->SetSireneDiaSemanaRelogio(1, Horarios({{12, 5}, {0, 0}, {8, 30}}), Segunda));
+  EXPECT_TRUE(
+      controle->SetSireneDiaSemanaRelogio(1, Horarios({{12, 5}, {0, 0}, {8, 30}}), Segunda));
   ::testing::Mock::VerifyAndClearExpectations(&m);
   AceitaTudo(m);
   EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm85", _));
   controle->SetSireneDiaSemanaRelogio(1, Horarios({{1, 0}}), static_cast<EDiaDaSemana>(7));
-  EXPECT_EQ(Captura([&] {
-              controle->SetSireneDiaSemanaRelogio(1, Horarios({{1, 0}}), static_cast<EDiaDaSemana>(3000));
-            }).Numero(),
-            6);
+  EXPECT_EQ(
+      Captura([&] {
+        controle->SetSireneDiaSemanaRelogio(1, Horarios({{1, 0}}), static_cast<EDiaDaSemana>(3000));
+      }).Numero(),
+      6);
 }
 
 TEST_F(Configuracao, ClearingAWeekdayWritesTwelveSlotsThenItemOne) {
@@ -200,7 +223,8 @@ TEST(ListaHorario, PositionsAndFailures) {
   }
   lista.Remove(1);
   EXPECT_EQ(lista.Item(1)->Hora(), 2);
-  for (auto f : {std::function<void()>([&] { lista.Item(0); }), std::function<void()>([&] { lista.Remove(4); })}) {
+  for (auto f : {std::function<void()>([&] { lista.Item(0); }),
+                 std::function<void()>([&] { lista.Remove(4); })}) {
     Erro e = Captura(f);
     EXPECT_EQ(e.Numero(), -1);
     EXPECT_NE(e.Descricao().find("Classe: ListaHorario"), std::string::npos);

@@ -20,8 +20,12 @@ using ::testing::Throw;
 class Conexao : public ControleTeste {
  protected:
   Conexao() {
-    controle->Eventos().RelogioConectado = [this](int16_t c) { eventos.push_back("conectado " + std::to_string(c)); };
-    controle->Eventos().ErroConexaoRelogio = [this](int16_t c) { eventos.push_back("erro " + std::to_string(c)); };
+    controle->Eventos().RelogioConectado = [this](int16_t c) {
+      eventos.push_back("conectado " + std::to_string(c));
+    };
+    controle->Eventos().ErroConexaoRelogio = [this](int16_t c) {
+      eventos.push_back("erro " + std::to_string(c));
+    };
   }
   std::vector<std::string> eventos;
 };
@@ -136,11 +140,14 @@ TEST_F(Conexao, RefreshAndEnableNeedAConnectedClock) {
   EXPECT_EQ(Captura([&] { controle->RefreshRelogio(8); }).Numero(), -43);
   Erro e = Captura([&] { controle->HabilitaDesabilitaRelogio(8, true); });
   EXPECT_EQ(e.Numero(), -1);
-  EXPECT_EQ(e.Descricao(),
-            Descricao("Ocorreu um erro desconhecido! - " +
-                          Descricao("O relógio 8 está desconectado. A operação desejada não poderá ser realizada.",
-                                    "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
-                      "ComunicacaoZK", "HabilitaDesabilitaRelogio"));
+  EXPECT_EQ(
+      e.Descricao(),
+      Descricao(
+          "Ocorreu um erro desconhecido! - " +
+              Descricao(
+                  "O relógio 8 está desconectado. A operação desejada não poderá ser realizada.",
+                  "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
+          "ComunicacaoZK", "HabilitaDesabilitaRelogio"));
 }
 
 // ---- Retry procedure -------------------------------------------------------------------
@@ -155,7 +162,8 @@ class Retentativa : public ControleTeste {
       return true;
     }));
     ON_CALL(m, SdkConnectSerial).WillByDefault(Invoke([this](int32_t p, int32_t m2, int32_t b) {
-      host.Anota("serial " + std::to_string(p) + "," + std::to_string(m2) + "," + std::to_string(b));
+      host.Anota("serial " + std::to_string(p) + "," + std::to_string(m2) + "," +
+                 std::to_string(b));
       return true;
     }));
   }
@@ -186,8 +194,8 @@ TEST_F(Retentativa, ThreeLostLinksGiveFalseAfterTwoReconnections) {
   int n = 0;
   EXPECT_FALSE(Executa(m, {false, false, false}, -2, &n));
   EXPECT_EQ(n, 3);
-  const std::vector<std::string> ciclo = {"espera 1000", "cede", "disconnect", "espera 250",
-                                          "network 192.0.2.1:4370", "espera 250"};
+  const std::vector<std::string> ciclo = {
+      "espera 1000", "cede", "disconnect", "espera 250", "network 192.0.2.1:4370", "espera 250"};
   std::vector<std::string> esperado = {"tentativa"};
   for (int k = 0; k < 2; ++k) {
     esperado.insert(esperado.end(), ciclo.begin(), ciclo.end());

@@ -26,18 +26,21 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
 
   Erro e = Captura([&] { lista.Add(NovoRelogio(0, ""), sdk); });  // code checked first
   EXPECT_EQ(e.Numero(), -31);
-  EXPECT_EQ(e.Descricao(), Descricao("O código do relógio deve ser informado.", "ListaRelogio", "Add"));
+  EXPECT_EQ(e.Descricao(),
+            Descricao("O código do relógio deve ser informado.", "ListaRelogio", "Add"));
   EXPECT_EQ(Captura([&] { lista.Add(NovoRelogio(-5), sdk); }).Numero(), -31);
 
   e = Captura([&] { lista.Add(NovoRelogio(1, ""), sdk); });
-  EXPECT_EQ(e.Descricao(), Descricao("O endereço IP para comunicação com o relógio deve ser informado.",
-                                     "ListaRelogio", "Add"));
+  EXPECT_EQ(e.Descricao(),
+            Descricao("O endereço IP para comunicação com o relógio deve ser informado.",
+                      "ListaRelogio", "Add"));
   auto serial = NovoRelogio(1, "");
   serial->TipoConexao(ConexaoSerial);
   e = Captura([&] { lista.Add(serial, sdk); });
   EXPECT_EQ(e.Numero(), -32);
-  EXPECT_EQ(e.Descricao(), Descricao("A porta serial para comunicação com o relógio deve ser informada.",
-                                     "ListaRelogio", "Add"));
+  EXPECT_EQ(e.Descricao(),
+            Descricao("A porta serial para comunicação com o relógio deve ser informada.",
+                      "ListaRelogio", "Add"));
   serial->PortaSerial(1);
   lista.Add(serial, sdk);  // an empty address does not matter on a serial line
 
@@ -45,7 +48,8 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
   outro->ModeloRelogio(EModeloRelogio_Tarvenix);
   e = Captura([&] { lista.Add(outro, sdk); });
   EXPECT_EQ(e.Numero(), -24);
-  EXPECT_EQ(e.Descricao(), Descricao("Este relógio já foi adicionado a coleção.", "ListaRelogio", "Add"));
+  EXPECT_EQ(e.Descricao(),
+            Descricao("Este relógio já foi adicionado a coleção.", "ListaRelogio", "Add"));
   EXPECT_EQ(lista.Count(), 1);
 
   auto estranho = NovoRelogio(2, "");
@@ -169,8 +173,10 @@ TEST_F(Registro, GuardRefusesUnregisteredBeforeDisconnected) {
   teste::ProibeChamadas(m);
   e = Captura([&] { controle->RefreshRelogio(12); });
   EXPECT_EQ(e.Numero(), -43);
-  EXPECT_EQ(e.Descricao(), Descricao("O relógio 12 está desconectado. A operação desejada não poderá ser realizada.",
-                                     "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"));
+  EXPECT_EQ(
+      e.Descricao(),
+      Descricao("O relógio 12 está desconectado. A operação desejada não poderá ser realizada.",
+                "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"));
 }
 
 TEST_F(Registro, NegativeCodesAreLookedUpUnderTheirText) {

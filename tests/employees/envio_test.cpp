@@ -18,7 +18,8 @@ using ::testing::Throw;
 class Envio : public ControleTeste {
  protected:
   std::shared_ptr<FuncionarioCartao> Estagia(int32_t codigo, std::string senha,
-                                             std::vector<int32_t> dedos = {}, bool supervisor = false) {
+                                             std::vector<int32_t> dedos = {},
+                                             bool supervisor = false) {
     auto f = std::make_shared<FuncionarioCartao>();
     f->Codigo(codigo);
     f->Nome("Func " + std::to_string(codigo));
@@ -38,11 +39,12 @@ class Envio : public ControleTeste {
   }
   // A conversion that prefixes "conv:".
   static void Converte(MockCZKEM& m) {
-    ON_CALL(m, SdkConvertTemplate).WillByDefault([](const std::string& in, std::string& out, int32_t& n) {
-      out = "conv:" + in;
-      n = static_cast<int32_t>(out.size());
-      return true;
-    });
+    ON_CALL(m, SdkConvertTemplate)
+        .WillByDefault([](const std::string& in, std::string& out, int32_t& n) {
+          out = "conv:" + in;
+          n = static_cast<int32_t>(out.size());
+          return true;
+        });
   }
 };
 
@@ -145,8 +147,12 @@ TEST_F(Envio, TarvenixRetriesLostLinksAndReportsEveryRefusal) {
   // Employee 1: lost link twice, then stored. Employee 2: lost link three times.
   // Employee 3: refused with another code, no reconnection.
   EXPECT_CALL(m, SdkSetUserInfoWithPis(4, "1", _, _, _, _, _, _))
-      .WillOnce(Return(false)).WillOnce(Return(false)).WillOnce(Return(true));
-  EXPECT_CALL(m, SdkSetUserInfoWithPis(4, "2", _, _, _, _, _, _)).Times(3).WillRepeatedly(Return(false));
+      .WillOnce(Return(false))
+      .WillOnce(Return(false))
+      .WillOnce(Return(true));
+  EXPECT_CALL(m, SdkSetUserInfoWithPis(4, "2", _, _, _, _, _, _))
+      .Times(3)
+      .WillRepeatedly(Return(false));
   EXPECT_CALL(m, SdkSetUserTemplateByTextId).Times(0);
   EXPECT_CALL(m, SdkSetUserInfoWithPis(4, "3", _, _, _, _, _, _)).WillOnce([&](auto&&...) {
     ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-5));
@@ -168,8 +174,8 @@ TEST_F(Envio, AnyOtherFailureEndsTheSendWrapped) {
   EXPECT_CALL(m, SdkSetUserInfo).WillOnce(Throw(Erro(-2147467259, "objeto falhou")));
   Erro e = Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(3); });
   EXPECT_EQ(e.Numero(), -1);
-  EXPECT_EQ(e.Descricao(), Descricao("Ocorreu um erro desconhecido! - objeto falhou", "ComunicacaoZK",
-                                     "EnviarListaFuncionarioCartaoRelogio"));
+  EXPECT_EQ(e.Descricao(), Descricao("Ocorreu um erro desconhecido! - objeto falhou",
+                                     "ComunicacaoZK", "EnviarListaFuncionarioCartaoRelogio"));
 }
 
 TEST_F(Envio, ShorteningTheListDuringAYieldEndsTheSend) {
@@ -184,7 +190,8 @@ TEST_F(Envio, ShorteningTheListDuringAYieldEndsTheSend) {
 }
 
 TEST_F(Envio, AllClocksMergesNewRecordsInClockOrder) {
-  EXPECT_EQ(controle->EnviaListaFuncionarioCartaoTodosRelogios()->Count(), 0);  // no clock, no error
+  EXPECT_EQ(controle->EnviaListaFuncionarioCartaoTodosRelogios()->Count(),
+            0);  // no clock, no error
   MockCZKEM& a = Conectado(1);
   MockCZKEM& b = Conectado(2);
   auto sete = Estagia(7, "s");
@@ -206,8 +213,9 @@ TEST_F(Envio, AllClocksStopsAtADisconnectedClock) {
   EXPECT_CALL(c, SdkSetUserInfo).Times(0);
   EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); }).Numero(), -43);
   controle->RemoverTodosFuncionariosCartao();
-  EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); }).Descricao().rfind(
-                "Não existem cartões", 0),
+  EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); })
+                .Descricao()
+                .rfind("Não existem cartões", 0),
             0u);
 }
 

@@ -109,7 +109,8 @@ TEST_F(Preparacao, StagingListThroughTheControl) {
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("99"), nullptr);
   EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("abc"); }).Numero(), 13);
   EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao(""); }).Numero(), 13);
-  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("4294967296"); }).Numero(), 6);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("4294967296"); }).Numero(),
+            6);
   controle->RemoverFuncionarioCartao("2");
   EXPECT_EQ(Captura([&] { controle->RemoverFuncionarioCartao("02"); }).Numero(), -1);
   EXPECT_EQ(controle->FuncionariosCartao().Count(), 4);

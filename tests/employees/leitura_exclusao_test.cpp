@@ -30,16 +30,17 @@ class Leitura : public ControleTeste {
       return true;
     });
     ON_CALL(m, SdkGetNextUserInfo)
-        .WillByDefault([estado](int32_t, int32_t& u, std::string& n, std::string& s, int32_t& p, bool& h) {
-          if (estado->second >= estado->first.size()) return false;
-          const Usuario& x = estado->first[estado->second++];
-          u = std::stoi(x.id);
-          n = x.nome;
-          s = "pw";
-          p = x.privilegio;
-          h = true;
-          return true;
-        });
+        .WillByDefault(
+            [estado](int32_t, int32_t& u, std::string& n, std::string& s, int32_t& p, bool& h) {
+              if (estado->second >= estado->first.size()) return false;
+              const Usuario& x = estado->first[estado->second++];
+              u = std::stoi(x.id);
+              n = x.nome;
+              s = "pw";
+              p = x.privilegio;
+              h = true;
+              return true;
+            });
     ON_CALL(m, SdkGetNextUserInfoWithPis)
         .WillByDefault([estado](int32_t, std::string& u, std::string& n, std::string& s, int32_t& p,
                                 bool& h, std::string& pis, std::string& cpf) {
@@ -69,8 +70,8 @@ class Leitura : public ControleTeste {
           return templates(std::to_string(u), d, t);
         });
     ON_CALL(m, SdkGetUserTemplateByTextId)
-        .WillByDefault([templates](int32_t, const std::string& u, int32_t d, int32_t&, std::string& t,
-                                   int32_t&) { return templates(u, d, t); });
+        .WillByDefault([templates](int32_t, const std::string& u, int32_t d, int32_t&,
+                                   std::string& t, int32_t&) { return templates(u, d, t); });
   }
 };
 
@@ -112,7 +113,8 @@ TEST_F(Leitura, RefusedListAndBadUsers) {
   Usuarios(m, {{"0", "Zero", 0, {}}});
   Erro e = Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(1); });
   EXPECT_EQ(e.Numero(), -1);
-  EXPECT_NE(e.Descricao().find("Informe um código cujo valor seja maior que zero."), std::string::npos);
+  EXPECT_NE(e.Descricao().find("Informe um código cujo valor seja maior que zero."),
+            std::string::npos);
   EXPECT_TRUE(e.Descricao().ends_with("Método: ObterListaFuncionarioCartaoRelogio"));
 
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
@@ -134,17 +136,22 @@ TEST_F(Leitura, TemplatesOfOneUser) {
   Registra(3);
   Erro e = Captura([&] { controle->ObterListaTemplatesCartaoRelogio(3, 5); });
   EXPECT_EQ(e.Numero(), -1);
-  EXPECT_EQ(e.Descricao(),
-            Descricao("Ocorreu um erro desconhecido! - " +
-                          Descricao("O relógio 3 está desconectado. A operação desejada não poderá ser realizada.",
-                                    "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
-                      "ComunicacaoZK", "ObterListaTemplatesCartaoRelogio"));
+  EXPECT_EQ(
+      e.Descricao(),
+      Descricao(
+          "Ocorreu um erro desconhecido! - " +
+              Descricao(
+                  "O relógio 3 está desconectado. A operação desejada não poderá ser realizada.",
+                  "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
+          "ComunicacaoZK", "ObterListaTemplatesCartaoRelogio"));
 }
 
 TEST_F(Leitura, TarvenixTemplatesRetryPerFinger) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
   ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
-  EXPECT_CALL(m, SdkGetUserTemplateByTextId(2, "5", _, _, _, _)).Times(30).WillRepeatedly(Return(false));
+  EXPECT_CALL(m, SdkGetUserTemplateByTextId(2, "5", _, _, _, _))
+      .Times(30)
+      .WillRepeatedly(Return(false));
   EXPECT_EQ(controle->ObterListaTemplatesCartaoRelogio(2, 5)->Count(), 0);
   EXPECT_EQ(host.Esperas().size(), 60u);  // two reconnections of three waits for every finger
 }
@@ -176,14 +183,14 @@ TEST_F(Exclusao, QuorvelSequence) {
     EXPECT_CALL(m, SdkDeleteUserTemplate(1, 25, 2));
     EXPECT_CALL(m, SdkDeleteUserTemplate(1, 25, 7));
     EXPECT_CALL(m, SdkDeleteEnrollData(1, 25, 1, 0)).WillOnce(Return(true));
-    EXPECT_CALL(m, SdkQueryUserInfo(1, _, _, _, _)).WillOnce([](int32_t, std::string& nome, std::string& t,
-                                                                int32_t& n, bool& flag) {
-      EXPECT_EQ(nome, "N");
-      EXPECT_EQ(t, "");
-      EXPECT_EQ(n, 0);
-      EXPECT_TRUE(flag);
-      return false;
-    });
+    EXPECT_CALL(m, SdkQueryUserInfo(1, _, _, _, _))
+        .WillOnce([](int32_t, std::string& nome, std::string& t, int32_t& n, bool& flag) {
+          EXPECT_EQ(nome, "N");
+          EXPECT_EQ(t, "");
+          EXPECT_EQ(n, 0);
+          EXPECT_TRUE(flag);
+          return false;
+        });
   }
   EXPECT_TRUE(controle->ExcluiFuncionarioCartaoRelogio(1, f));
 }

@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   } catch (const protocol::ProtocolError&) {
   }
   // The payload alone, as a request of every kind.
-  for (uint8_t op : {uint8_t{protocol::kHello}, uint8_t{protocol::kBatch}, uint8_t{0x10}, uint8_t{0x26}}) {
+  for (uint8_t op :
+       {uint8_t{protocol::kHello}, uint8_t{protocol::kBatch}, uint8_t{0x10}, uint8_t{0x26}}) {
     protocol::ServerSession s(dispositivo, "");
     protocol::Writer hello;
     hello.U8(protocol::kVersion);

@@ -21,8 +21,8 @@ TEST(VirtualHost, TimersFireInDeadlineOrderAndRepeat) {
   a->Habilitado(true);
   b->Habilitado(true);
   host.Avanca(400);
-  EXPECT_EQ(ticks, (std::vector<std::string>{"b@100", "a@200", "b@200", "b@300", "a@400",
-                                             "b@400"}));
+  EXPECT_EQ(ticks,
+            (std::vector<std::string>{"b@100", "a@200", "b@200", "b@300", "a@400", "b@400"}));
 }
 
 TEST(VirtualHost, DisabledOrDestroyedTimersStayQuiet) {

@@ -14,8 +14,12 @@ using sdk::RedeVirtual;
 class Historia : public ::testing::Test {
  protected:
   Historia() : controle(host, sdk::FabricaVirtual()) {
-    controle.Eventos().MarcacaoRecolhida = [this](const std::shared_ptr<Marcacao>& m) { recolhidas.push_back(m); };
-    controle.Eventos().ErroMonitoracao = [this](int16_t n, const std::string&) { erros.push_back(n); };
+    controle.Eventos().MarcacaoRecolhida = [this](const std::shared_ptr<Marcacao>& m) {
+      recolhidas.push_back(m);
+    };
+    controle.Eventos().ErroMonitoracao = [this](int16_t n, const std::string&) {
+      erros.push_back(n);
+    };
   }
   ~Historia() override { RedeVirtual::Instancia().Limpa(); }
 
@@ -31,8 +35,8 @@ class Historia : public ::testing::Test {
     return d;
   }
 
-  std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo, std::string senha, std::vector<int32_t> dedos,
-                                                 std::string pis = "") {
+  std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo, std::string senha,
+                                                 std::vector<int32_t> dedos, std::string pis = "") {
     auto f = std::make_shared<FuncionarioCartao>();
     f->Codigo(codigo);
     f->Nome("Funcionário " + std::to_string(codigo));
@@ -74,7 +78,8 @@ TEST_F(Historia, FingerprintClockFromEmployeesToStatus) {
   const auto lidos = controle.ObterListaFuncionarioCartaoRelogio(1);
   ASSERT_EQ(lidos->Count(), 3);
   EXPECT_EQ(lidos->ItemByCodCartaoFuncionario(10)->Template()->Count(), 2);
-  EXPECT_EQ(controle.ObterListaTemplatesCartaoRelogio(1, 10)->Item(2)->Texto(), "V10:VEVNUExBVEU10x8");
+  EXPECT_EQ(controle.ObterListaTemplatesCartaoRelogio(1, 10)->Item(2)->Texto(),
+            "V10:VEVNUExBVEU10x8");
 
   EXPECT_TRUE(controle.ExcluiFuncionarioCartaoRelogio(1, lidos->ItemByCodCartaoFuncionario(10)));
   EXPECT_EQ(controle.ObterListaFuncionarioCartaoRelogio(1)->Count(), 2);
@@ -97,7 +102,8 @@ TEST_F(Historia, FingerprintClockFromEmployeesToStatus) {
   // Configuration and status.
   EXPECT_TRUE(controle.SetSireneDiariaRelogio(1, 3, 8, 30));
   EXPECT_EQ(d->Opcao("AutoAlarm3"), "2078");
-  EXPECT_TRUE(controle.SetHorarioVeraoRelogio(1, DataHora::DePartes(2026, 10, 18), DataHora::DePartes(2027, 2, 21)));
+  EXPECT_TRUE(controle.SetHorarioVeraoRelogio(1, DataHora::DePartes(2026, 10, 18),
+                                              DataHora::DePartes(2027, 2, 21)));
   EXPECT_TRUE(controle.Set1Para1Relogio(1));
   EXPECT_EQ(d->InformacaoDispositivo(35), 1);
   const auto status = controle.ObterStatusRelogio(1);
@@ -116,7 +122,8 @@ TEST_F(Historia, RegisterClockWithPointerEmployerAndLostLinks) {
   ASSERT_EQ(desde20->Count(), 5);
   EXPECT_EQ(desde20->Item(1)->NSR(), "21");
 
-  EXPECT_TRUE(controle.EnviaEmpregadorRelogio(2, "Acme Ltda", CNPJ, "11222333000181", "", "Rua A, 1"));
+  EXPECT_TRUE(
+      controle.EnviaEmpregadorRelogio(2, "Acme Ltda", CNPJ, "11222333000181", "", "Rua A, 1"));
   EXPECT_EQ(d->Empregador().documento, "11222333000181");
 
   // The link drops for the next call: the retry reconnects and the date still gets set.

@@ -50,7 +50,8 @@ using Coleta = ControleTeste;
 
 TEST_F(Coleta, QuorvelReadsTheWholeLog) {
   MockCZKEM& m = Conectado(3);
-  teste::FornecePunches(m, {{101, 1, "05/03/2024 07:04:09"}, {102, 0, "2024-03-05 08:00:00"},
+  teste::FornecePunches(m, {{101, 1, "05/03/2024 07:04:09"},
+                            {102, 0, "2024-03-05 08:00:00"},
                             {103, 15, "5/3/2024 9:00"}});
   EXPECT_CALL(m, SdkReadAllLogs(3));
   EXPECT_CALL(m, SdkSetLogPointer).Times(0);
@@ -129,8 +130,8 @@ TEST_F(ColetaTarvenix, ExactCallSequenceAndRecords) {
 
 TEST_F(ColetaTarvenix, FirmwareVersionChoosesThePointerAsText) {
   const std::vector<std::pair<std::string, int32_t>> casos = {
-      {"Ver 2.1.12 ", 60}, {"VER2.1.11", 50}, {"2.1.9", 60}, {"", 50}, {"ver 3.0", 60},
-      {"  2.1.12", 60},    {"2.1.1", 50}};
+      {"Ver 2.1.12 ", 60}, {"VER2.1.11", 50}, {"2.1.9", 60}, {"", 50},
+      {"ver 3.0", 60},     {"  2.1.12", 60},  {"2.1.1", 50}};
   for (const auto& [versao, ponteiro] : casos) {
     MockCZKEM& m = Prepara(versao);
     EXPECT_CALL(m, SdkSetLogPointer(2, ponteiro)).Times(1);
@@ -277,7 +278,9 @@ TEST_F(Coleta, ErasingWrapsEveryFailure) {
   // All clocks: the Tarvenix clock fails, wrapped twice.
   e = Captura([&] { controle->ApagarMarcacoesTodosRelogios(); });
   EXPECT_EQ(e.Numero(), -1);
-  EXPECT_EQ(e.Descricao().rfind("Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - ", 0), 0u);
+  EXPECT_EQ(
+      e.Descricao().rfind("Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - ", 0),
+      0u);
   EXPECT_TRUE(e.Descricao().ends_with("Método: ApagarMarcacoesTodosRelogios"));
 }
 

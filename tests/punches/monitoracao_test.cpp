@@ -99,17 +99,18 @@ TEST_F(Monitoracao, AFailureAfterSomePunchesLeavesTheLastSeenValue) {
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);  // last seen: 08:00:00
   int chamadas = 0;
-  ON_CALL(m, SdkGetNextLog).WillByDefault([&](int32_t, int32_t& c, int32_t&, int32_t& modo, std::string& t) {
-    ++chamadas;
-    if (chamadas % 2 == 1) {
-      c = 9;
-      modo = 1;
-      t = "05/03/2024 08:10:00";
-      return true;
-    }
-    t = "05/03/2024 25:00:00";  // fails the tick
-    return true;
-  });
+  ON_CALL(m, SdkGetNextLog)
+      .WillByDefault([&](int32_t, int32_t& c, int32_t&, int32_t& modo, std::string& t) {
+        ++chamadas;
+        if (chamadas % 2 == 1) {
+          c = 9;
+          modo = 1;
+          t = "05/03/2024 08:10:00";
+          return true;
+        }
+        t = "05/03/2024 25:00:00";  // fails the tick
+        return true;
+      });
   host.Avanca(200);
   host.Avanca(200);
   EXPECT_EQ(recolhidas.size(), 2u);  // raised again: the entry kept its earlier value

@@ -1,8 +1,9 @@
 // The virtual clock's own behaviour, through the device SDK interface.
+#include "quorvel/sdk/relogio_virtual.h"
+
 #include <gtest/gtest.h>
 
 #include "quorvel/erro.h"
-#include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/virtual_host.h"
 
 namespace quorvel::sdk {
@@ -136,7 +137,8 @@ TEST_F(RelogioVirtualTeste, UsersTemplatesAndConversion) {
   EXPECT_EQ(Erro(*s), codigo::kArgumentoInvalido);
   ASSERT_TRUE(s->SdkSetUserTemplate(1, 7, 3, convertido));
   int32_t valor = 0;
-  for (auto [codigo, esperado] : std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {6, 0}}) {
+  for (auto [codigo, esperado] :
+       std::vector<std::pair<int32_t, int32_t>>{{1, 1}, {2, 1}, {3, 1}, {4, 1}, {6, 0}}) {
     ASSERT_TRUE(s->SdkGetDeviceStatus(1, codigo, valor));
     EXPECT_EQ(valor, esperado) << codigo;
   }
@@ -158,7 +160,8 @@ TEST_F(RelogioVirtualTeste, RegisterUsersCarryCardPisAndCpf) {
   auto s = CriaSdkVirtual();
   ASSERT_TRUE(s->SdkConnectNetwork("10.0.0.2", 4370));
   s->SdkSetCardNumber("5010");
-  EXPECT_FALSE(s->SdkSetUserInfoWithPis(2, "10", "F", "", 0, true, "12345678901", ""));  // bad check digit
+  EXPECT_FALSE(
+      s->SdkSetUserInfoWithPis(2, "10", "F", "", 0, true, "12345678901", ""));  // bad check digit
   s->SdkSetCardNumber("5010");
   ASSERT_TRUE(s->SdkSetUserInfoWithPis(2, "10", "F", "", 0, true, "12034567899", "52998224725"));
   const auto usuarios = tarvenix_->Usuarios();

@@ -16,10 +16,12 @@ using ::testing::SetArgReferee;
 
 using DataHoraRelogio = ControleTeste;
 
-void HoraDoRelogio(MockCZKEM& m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi, int32_t s) {
+void HoraDoRelogio(MockCZKEM& m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
+                   int32_t s) {
   ON_CALL(m, SdkGetDeviceTime)
       .WillByDefault(DoAll(SetArgReferee<1>(a), SetArgReferee<2>(me), SetArgReferee<3>(d),
-                           SetArgReferee<4>(h), SetArgReferee<5>(mi), SetArgReferee<6>(s), Return(true)));
+                           SetArgReferee<4>(h), SetArgReferee<5>(mi), SetArgReferee<6>(s),
+                           Return(true)));
 }
 
 TEST_F(DataHoraRelogio, ReadsTheSixNumbersDayFirst) {
@@ -48,7 +50,9 @@ TEST_F(DataHoraRelogio, SettingRetriesLostLinks) {
   const DataHora quando = DataHora::DePartes(2026, 12, 6, 18, 30, 15);
   ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
   EXPECT_CALL(m, SdkSetDeviceTime(1, 2026, 12, 6, 18, 30, 15))
-      .WillOnce(Return(false)).WillOnce(Return(false)).WillOnce(Return(true));
+      .WillOnce(Return(false))
+      .WillOnce(Return(false))
+      .WillOnce(Return(true));
   EXPECT_CALL(m, SdkConnectNetwork("192.0.2.1", 4370)).Times(2);
   EXPECT_TRUE(controle->EnviaDataHoraRelogio(1, quando));
   ::testing::Mock::VerifyAndClearExpectations(&m);
@@ -122,11 +126,14 @@ class Status : public ControleTeste {
 
 TEST_F(Status, ReadsInOrderThenTimeThenFirmware) {
   MockCZKEM& m = Conectado(1);
-  Valores(m, {{1, 2}, {2, 30}, {3, 40}, {4, 5}, {5, 6}, {6, 1234}, {7, 1000}, {8, 500}, {9, 50000}});
-  ON_CALL(m, SdkGetFirmwareVersion).WillByDefault(DoAll(SetArgReferee<1>("Ver 6.60"), Return(true)));
+  Valores(m,
+          {{1, 2}, {2, 30}, {3, 40}, {4, 5}, {5, 6}, {6, 1234}, {7, 1000}, {8, 500}, {9, 50000}});
+  ON_CALL(m, SdkGetFirmwareVersion)
+      .WillByDefault(DoAll(SetArgReferee<1>("Ver 6.60"), Return(true)));
   {
     InSequence s;
-    for (int32_t codigo : {9, 7, 8, 1, 4, 3, 2, 5, 6}) EXPECT_CALL(m, SdkGetDeviceStatus(1, codigo, _));
+    for (int32_t codigo : {9, 7, 8, 1, 4, 3, 2, 5, 6})
+      EXPECT_CALL(m, SdkGetDeviceStatus(1, codigo, _));
     EXPECT_CALL(m, SdkGetDeviceTime);
     EXPECT_CALL(m, SdkGetFirmwareVersion);
   }
@@ -154,11 +161,15 @@ TEST_F(Status, ReadsInOrderThenTimeThenFirmware) {
 TEST_F(Status, OccupationRounding) {
   MockCZKEM& m = Conectado(1);
   const std::vector<std::tuple<int32_t, int32_t, double>> casos = {
-      {1, 3, 33.3333}, {33, 3200, 1.0312}, {120, 100, 120.0}, {5, 0, 0.0},
+      {1, 3, 33.3333},
+      {33, 3200, 1.0312},
+      {120, 100, 120.0},
+      {5, 0, 0.0},
       {30000000, 100000, 30000.0}};  // the product needs more than 32 bits
   for (const auto& [marcacoes, capacidade, esperado] : casos) {
     Valores(m, {{6, marcacoes}, {9, capacidade}});
-    EXPECT_DOUBLE_EQ(controle->ObterStatusRelogio(1)->PercentualOcupacacaoBufferMarcacoes(), esperado)
+    EXPECT_DOUBLE_EQ(controle->ObterStatusRelogio(1)->PercentualOcupacacaoBufferMarcacoes(),
+                     esperado)
         << marcacoes << "/" << capacidade;
   }
 }

@@ -55,7 +55,9 @@ class Daemon {
   ~Daemon() { Para(SIGTERM); }
 
   // "relógio 1 (quorvel) em 127.0.0.1:4370" gives 4370; the pty path for a serial clock.
-  int Porta(size_t i) const { return std::stoi(linhas_.at(i).substr(linhas_.at(i).rfind(':') + 1)); }
+  int Porta(size_t i) const {
+    return std::stoi(linhas_.at(i).substr(linhas_.at(i).rfind(':') + 1));
+  }
   std::string Serial(size_t i) const { return linhas_.at(i).substr(linhas_.at(i).rfind(' ') + 1); }
 
   void Para(int sinal) {

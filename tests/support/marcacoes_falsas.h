@@ -48,8 +48,7 @@ inline void FornecePunches(MockCZKEM& m, std::vector<LogTarvenix> logs,
   ON_CALL(m, SdkReadAllLogs).WillByDefault([](int32_t) { return true; });
   ON_CALL(m, SdkGetNextNsrLog)
       .WillByDefault([estado, antes](int32_t, std::string& nsr, std::string& pis, int32_t& a,
-                                     int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
-                                     int32_t& s) {
+                                     int32_t& me, int32_t& d, int32_t& h, int32_t& mi, int32_t& s) {
         if (antes) antes();
         if (estado->second >= estado->first.size()) return false;
         const LogTarvenix& l = estado->first[estado->second++];

@@ -29,8 +29,8 @@ std::string Le(const std::string& caminho) {
 
 Resultado Roda(const std::string& argumentos, const std::string& prefixo = "") {
   const std::string base = ::testing::TempDir() + "ponto_" + std::to_string(::getpid());
-  const std::string comando = prefixo + PONTO_BINARIO + std::string(" ") + argumentos + " >" + base + ".out 2>" +
-                              base + ".err </dev/null";
+  const std::string comando = prefixo + PONTO_BINARIO + std::string(" ") + argumentos + " >" +
+                              base + ".out 2>" + base + ".err </dev/null";
   const int status = std::system(comando.c_str());
   Resultado r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Le(base + ".out"), Le(base + ".err")};
   std::remove((base + ".out").c_str());
@@ -80,7 +80,8 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
     std::string argumentos, mensagem;
   };
   for (const Caso& c : std::vector<Caso>{
-           {"coletar --relogio 1 --ip 10.0.0.1 --modelo relogiox", "modelo de relógio desconhecido"},
+           {"coletar --relogio 1 --ip 10.0.0.1 --modelo relogiox",
+            "modelo de relógio desconhecido"},
            {"coletar --formato xml", "formato desconhecido"},
            {"coletar --relogio", "precisa de um valor"},
            {"coletar --inexistente", "opção desconhecida"},
@@ -97,8 +98,8 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
 }
 
 TEST(Ponto, AMalformedRowIsNamedAndNothingIsSent) {
-  const std::string arquivo = Arquivo("malformado.csv",
-                                      "codigo;nome;senha\n1;Ana;12\nxx;Bia;34\n3;Caio;56\n");
+  const std::string arquivo =
+      Arquivo("malformado.csv", "codigo;nome;senha\n1;Ana;12\nxx;Bia;34\n3;Caio;56\n");
   Resultado r = Roda("funcionarios enviar " + arquivo);
   EXPECT_EQ(r.codigo, 2);
   EXPECT_NE(r.erros.find("linha 3: código inválido \"xx\""), std::string::npos) << r.erros;
@@ -129,9 +130,11 @@ TEST(Ponto, StatusConfigurationAndConnectionFailures) {
 
   Resultado sirene = Roda("sirene --codigo 3 --hora 08:30");
   EXPECT_EQ(sirene.codigo, 0) << sirene.erros;
-  EXPECT_NE(sirene.saida.find("não suportado pelo modelo tarvenix"), std::string::npos) << sirene.saida;
+  EXPECT_NE(sirene.saida.find("não suportado pelo modelo tarvenix"), std::string::npos)
+      << sirene.saida;
   EXPECT_EQ(Roda("verificacao 1para1").codigo, 0);
-  EXPECT_EQ(Roda("horario-verao --inicio \"18/10/2026 00:00\" --fim \"21/02/2027 00:00\"").codigo, 0);
+  EXPECT_EQ(Roda("horario-verao --inicio \"18/10/2026 00:00\" --fim \"21/02/2027 00:00\"").codigo,
+            0);
   EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 11222333000181").codigo, 0);
   EXPECT_EQ(Roda("data-hora --agora").codigo, 0);
   EXPECT_EQ(Roda("funcionarios excluir --codigo 2").codigo, 0);
@@ -157,8 +160,9 @@ TEST(Ponto, MonitorsUntilCtrlC) {
 }
 
 TEST(Ponto, EveryCommandHasHelp) {
-  for (const char* c : {"coletar", "monitorar", "status", "data-hora", "funcionarios", "empregador", "sirene",
-                        "horario-verao", "verificacao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"}) {
+  for (const char* c :
+       {"coletar", "monitorar", "status", "data-hora", "funcionarios", "empregador", "sirene",
+        "horario-verao", "verificacao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"}) {
     Resultado r = Roda(std::string(c) + " --ajuda");
     EXPECT_EQ(r.codigo, 0) << c;
     EXPECT_EQ(r.saida.rfind("Uso: ponto ", 0), 0u) << c;
@@ -229,8 +233,9 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
       EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
     }
   }
-  for (const std::string& json : {std::string("{"), std::string("{}"), std::string(R"([{"codigo": "1"}])"),
-                                  std::string(R"([{"codigo": 1, "nome": "A", "idade": 3}])")}) {
+  for (const std::string& json :
+       {std::string("{"), std::string("{}"), std::string(R"([{"codigo": "1"}])"),
+        std::string(R"([{"codigo": 1, "nome": "A", "idade": 3}])")}) {
     EXPECT_THROW(ponto::LeFuncionariosJson(json, "f.json"), ponto::ErroDeUso) << json;
   }
 }

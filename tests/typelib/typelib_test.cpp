@@ -1,5 +1,7 @@
 // The public type library: names, slot order, numbers and identities, and late binding
 // through the C ABI.
+#include "quorvel/typelib.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -8,9 +10,8 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "quorvel/quorvel.h"
 #include "quorvel/erro.h"
-#include "quorvel/typelib.h"
+#include "quorvel/quorvel.h"
 
 namespace quorvel {
 namespace {
@@ -32,21 +33,34 @@ TEST(Biblioteca, IdentityAndPinnedGuids) {
   EXPECT_EQ(b.libid.Texto(), "{0AB59F17-E8EF-4C7D-8C67-3F092B762EBB}");
   EXPECT_EQ(b.iidEventos.Texto(), "{6E65072B-FF76-45FC-A1D9-F8C5D4FAD107}");
   const std::vector<std::tuple<std::string, std::string, std::string>> classes = {
-      {"ComunicacaoZK", "{B151713E-ED43-40F4-BA65-0569C3EFE301}", "{2E9398BC-7F16-49BF-BAA3-B64410F3726F}"},
-      {"FuncionarioCartao", "{8103E7B6-5420-4D3A-97F4-85F1AB9093E5}", "{CB550B86-38B2-41AC-BD98-71806ECBA66C}"},
-      {"FuncionarioNaoEnviado", "{0586215E-E99B-4D5C-BF10-CCFBEB4A807E}", "{549506C1-3B07-4EC2-B1A5-9590B2DA6971}"},
-      {"ListaFuncionarioCartao", "{ADDB6AEB-29CE-4628-AC9A-EDD908F7E058}", "{5209EED8-8A5D-48D9-9238-0ACEA4B0B913}"},
+      {"ComunicacaoZK", "{B151713E-ED43-40F4-BA65-0569C3EFE301}",
+       "{2E9398BC-7F16-49BF-BAA3-B64410F3726F}"},
+      {"FuncionarioCartao", "{8103E7B6-5420-4D3A-97F4-85F1AB9093E5}",
+       "{CB550B86-38B2-41AC-BD98-71806ECBA66C}"},
+      {"FuncionarioNaoEnviado", "{0586215E-E99B-4D5C-BF10-CCFBEB4A807E}",
+       "{549506C1-3B07-4EC2-B1A5-9590B2DA6971}"},
+      {"ListaFuncionarioCartao", "{ADDB6AEB-29CE-4628-AC9A-EDD908F7E058}",
+       "{5209EED8-8A5D-48D9-9238-0ACEA4B0B913}"},
       {"ListaFuncionarioNaoEnviado", "{B58E3EC6-F735-493B-B497-6F7D9CAD29A3}",
        "{E84E56DE-9018-484A-8FAF-EBA7784EA418}"},
-      {"ListaMarcacao", "{16E63E04-8300-42E1-990D-EF61D0E00086}", "{21BA1092-428F-42EA-A554-B82D05B8B7BE}"},
-      {"Relogio", "{BB9DDB53-9C49-4737-84F7-E16DFBF1F227}", "{819F9704-5846-41D4-BA42-EAFBCB637F61}"},
-      {"RelogioCZKEM", "{128F7E97-3363-46AF-B918-99637AB33596}", "{FA2CD417-E2C4-42E1-B7D6-7D0471FF8A52}"},
-      {"StatusRelogio", "{1981905C-9F6C-42C9-B067-0E645565F795}", "{3218F6A7-EBE1-4888-9849-852C7A07B31A}"},
-      {"Template", "{FF16CA0C-FA07-4654-8CA7-14E5428DF9EC}", "{EAF4E1BA-0A2B-4822-B7C7-89FA1DF2686F}"},
-      {"Marcacao", "{3601D576-7621-4C5C-9FC9-E67032AEFABA}", "{E85A21FB-9422-4DA9-B860-547C3099BE8F}"},
-      {"ListaRelogio", "{6383B7C2-D6DD-4FBD-8E84-9D04DD3B9331}", "{B647DE4F-4E99-479A-9A93-860AA6230E33}"},
-      {"Horario", "{088DC379-47C4-4DFE-87B2-D9E8462AE992}", "{B29A6F4A-FB48-4B3F-98B8-B28BE34BC811}"},
-      {"ListaHorario", "{8ED24D46-95B1-4D47-8307-0E0FF496CEF6}", "{C9429F67-8F53-4334-A4A8-D4051A302C7E}"},
+      {"ListaMarcacao", "{16E63E04-8300-42E1-990D-EF61D0E00086}",
+       "{21BA1092-428F-42EA-A554-B82D05B8B7BE}"},
+      {"Relogio", "{BB9DDB53-9C49-4737-84F7-E16DFBF1F227}",
+       "{819F9704-5846-41D4-BA42-EAFBCB637F61}"},
+      {"RelogioCZKEM", "{128F7E97-3363-46AF-B918-99637AB33596}",
+       "{FA2CD417-E2C4-42E1-B7D6-7D0471FF8A52}"},
+      {"StatusRelogio", "{1981905C-9F6C-42C9-B067-0E645565F795}",
+       "{3218F6A7-EBE1-4888-9849-852C7A07B31A}"},
+      {"Template", "{FF16CA0C-FA07-4654-8CA7-14E5428DF9EC}",
+       "{EAF4E1BA-0A2B-4822-B7C7-89FA1DF2686F}"},
+      {"Marcacao", "{3601D576-7621-4C5C-9FC9-E67032AEFABA}",
+       "{E85A21FB-9422-4DA9-B860-547C3099BE8F}"},
+      {"ListaRelogio", "{6383B7C2-D6DD-4FBD-8E84-9D04DD3B9331}",
+       "{B647DE4F-4E99-479A-9A93-860AA6230E33}"},
+      {"Horario", "{088DC379-47C4-4DFE-87B2-D9E8462AE992}",
+       "{B29A6F4A-FB48-4B3F-98B8-B28BE34BC811}"},
+      {"ListaHorario", "{8ED24D46-95B1-4D47-8307-0E0FF496CEF6}",
+       "{C9429F67-8F53-4334-A4A8-D4051A302C7E}"},
   };
   ASSERT_EQ(b.classes.size(), classes.size());
   for (size_t i = 0; i < classes.size(); ++i) {
@@ -70,7 +84,8 @@ TEST(Biblioteca, IdentityAndPinnedGuids) {
     EXPECT_EQ(b.enumeracoes[i].nome, enums[i].first);
     EXPECT_EQ(b.enumeracoes[i].id.Texto(), enums[i].second);
   }
-  EXPECT_EQ(b.enumeracoes[5].membros.back(), (std::pair<std::string, int32_t>{"PolegarDireito", 9}));
+  EXPECT_EQ(b.enumeracoes[5].membros.back(),
+            (std::pair<std::string, int32_t>{"PolegarDireito", 9}));
   EXPECT_EQ(b.iidColecaoPlataforma.Texto(), "{A4C46780-499F-101B-BB78-00AA00383CBB}");
   EXPECT_EQ(b.iidCZKEM.Texto(), "{102F4206-E43D-4FC9-BAB0-331CFFE4D25B}");
   EXPECT_EQ(b.libidSdk.Texto(), "{FE9DED34-E159-408E-8490-B720A5E632C7}");
@@ -80,27 +95,64 @@ TEST(Biblioteca, IdentityAndPinnedGuids) {
 
 TEST(Biblioteca, ControlMethodsInSlotOrderWithTheirNumbers) {
   const ClasseDespacho& c = *ProcuraClasse("QUORVEL.ComunicacaoZK");
-  const std::vector<std::string> esperados = {
-      "AddRelogio", "AddRelogioIP", "AddRelogioSerial", "RemoverRelogio", "RemoverTodosRelogios",
-      "RemoverFuncionarioCartao", "RemoverTodosFuncionariosCartao", "DelConfigHorarioVeraoRelogio",
-      "DelConfigHorarioVeraoTodosRelogios", "DelConfigSireneDiaSemanaRelogio",
-      "DelConfigSireneDiaSemanaTodosRelogios", "DelConfigSireneDiariaRelogio", "DelConfigSireneDiariaTodosRelogios",
-      "AddFuncionarioCartao", "EnviaEmpregadorRelogio", "EnviaDataHoraRelogio", "EnviaDataHoraTodosRelogios",
-      "ConectarRelogio", "DesconectarRelogio", "DesconectarTodosRelogios", "ObterDataHoraRelogio",
-      "ObterMarcacaoRelogio", "ObterMarcacaoTodosRelogios", "ObterStatusRelogio", "ObterFuncionarioCartaoByCodCartao",
-      "ObterListaFuncionarioCartaoRelogio", "ObterListaTemplatesCartaoRelogio", "EnviarListaFuncionarioCartaoRelogio",
-      "EnviaListaFuncionarioCartaoTodosRelogios", "ExcluiFuncionarioCartaoRelogio",
-      "ExcluirFuncionarioCartaoTodosRelogios", "ApagarTodosRegistrosRelogio", "Teste", "Set1Para1Relogio",
-      "Set1Para1TodosRelogios", "Set1ParaNRelogio", "Set1ParaNTodosRelogios", "SetSireneDiaSemanaRelogio",
-      "SetSireneDiaSemanaTodosRelogios", "SetSireneDiariaRelogio", "SetSireneDiariaTodosRelogios",
-      "SetTempoDuracaoToqueSireneRelogio", "SetTempoDuracaoToqueSireneTodosRelogios", "SetHorarioVeraoRelogio",
-      "SetHorarioVeraoTodosRelogios", "IniciaMonitoracaoRelogio", "IniciaMonitoracaoTodosRelogios",
-      "PararMonitoracaoRelogio", "PararMonitoracaoTodosRelogios", "HabilitaDesabilitaRelogio",
-      "ApagarMarcacoesRelogio", "ApagarMarcacoesTodosRelogios", "ReposicionaPonteiroRelogio", "RefreshRelogio",
-      "CancelaColeta"};
+  const std::vector<std::string> esperados = {"AddRelogio",
+                                              "AddRelogioIP",
+                                              "AddRelogioSerial",
+                                              "RemoverRelogio",
+                                              "RemoverTodosRelogios",
+                                              "RemoverFuncionarioCartao",
+                                              "RemoverTodosFuncionariosCartao",
+                                              "DelConfigHorarioVeraoRelogio",
+                                              "DelConfigHorarioVeraoTodosRelogios",
+                                              "DelConfigSireneDiaSemanaRelogio",
+                                              "DelConfigSireneDiaSemanaTodosRelogios",
+                                              "DelConfigSireneDiariaRelogio",
+                                              "DelConfigSireneDiariaTodosRelogios",
+                                              "AddFuncionarioCartao",
+                                              "EnviaEmpregadorRelogio",
+                                              "EnviaDataHoraRelogio",
+                                              "EnviaDataHoraTodosRelogios",
+                                              "ConectarRelogio",
+                                              "DesconectarRelogio",
+                                              "DesconectarTodosRelogios",
+                                              "ObterDataHoraRelogio",
+                                              "ObterMarcacaoRelogio",
+                                              "ObterMarcacaoTodosRelogios",
+                                              "ObterStatusRelogio",
+                                              "ObterFuncionarioCartaoByCodCartao",
+                                              "ObterListaFuncionarioCartaoRelogio",
+                                              "ObterListaTemplatesCartaoRelogio",
+                                              "EnviarListaFuncionarioCartaoRelogio",
+                                              "EnviaListaFuncionarioCartaoTodosRelogios",
+                                              "ExcluiFuncionarioCartaoRelogio",
+                                              "ExcluirFuncionarioCartaoTodosRelogios",
+                                              "ApagarTodosRegistrosRelogio",
+                                              "Teste",
+                                              "Set1Para1Relogio",
+                                              "Set1Para1TodosRelogios",
+                                              "Set1ParaNRelogio",
+                                              "Set1ParaNTodosRelogios",
+                                              "SetSireneDiaSemanaRelogio",
+                                              "SetSireneDiaSemanaTodosRelogios",
+                                              "SetSireneDiariaRelogio",
+                                              "SetSireneDiariaTodosRelogios",
+                                              "SetTempoDuracaoToqueSireneRelogio",
+                                              "SetTempoDuracaoToqueSireneTodosRelogios",
+                                              "SetHorarioVeraoRelogio",
+                                              "SetHorarioVeraoTodosRelogios",
+                                              "IniciaMonitoracaoRelogio",
+                                              "IniciaMonitoracaoTodosRelogios",
+                                              "PararMonitoracaoRelogio",
+                                              "PararMonitoracaoTodosRelogios",
+                                              "HabilitaDesabilitaRelogio",
+                                              "ApagarMarcacoesRelogio",
+                                              "ApagarMarcacoesTodosRelogios",
+                                              "ReposicionaPonteiroRelogio",
+                                              "RefreshRelogio",
+                                              "CancelaColeta"};
   ASSERT_EQ(NomesMetodos(c), esperados);
   for (size_t p = 0; p < c.membros.size(); ++p) {
-    const int32_t esperado = p <= 26 ? 0x60030164 + static_cast<int32_t>(p)
+    const int32_t esperado = p <= 26   ? 0x60030164 + static_cast<int32_t>(p)
                              : p <= 53 ? 0x60030165 + static_cast<int32_t>(p)
                                        : 0x6003019E;
     EXPECT_EQ(c.membros[p].dispid, esperado) << c.membros[p].nome;
@@ -141,38 +193,75 @@ TEST(Biblioteca, RecordAndCollectionMembersInSlotOrder) {
   const auto M = std::vector<TipoMembro>{TipoMembro::Metodo};
   const std::map<std::string, std::vector<Esperado>> tabela = {
       {"Relogio",
-       {{"Codigo", 0x68030006, P}, {"Consulta1N", 0x68030005, P}, {"IP", 0x68030004, P},
-        {"PenDrive", 0x68030003, P}, {"Monitorado", 0x68030002, P}, {"TipoConexao", 0x68030001, P},
-        {"PortaSerial", 0x68030000, P}, {"ModeloRelogio", 0x68030007, P}}},
-      {"RelogioCZKEM", {{"Relogio", 0x68030002, R}, {"CZKEM", 0x68030001, R}, {"Conectado", 0x68030000, P}}},
+       {{"Codigo", 0x68030006, P},
+        {"Consulta1N", 0x68030005, P},
+        {"IP", 0x68030004, P},
+        {"PenDrive", 0x68030003, P},
+        {"Monitorado", 0x68030002, P},
+        {"TipoConexao", 0x68030001, P},
+        {"PortaSerial", 0x68030000, P},
+        {"ModeloRelogio", 0x68030007, P}}},
+      {"RelogioCZKEM",
+       {{"Relogio", 0x68030002, R}, {"CZKEM", 0x68030001, R}, {"Conectado", 0x68030000, P}}},
       {"ListaRelogio",
-       {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M},
-        {"ItemByCodRelogio", 0x60030003, M}, {"Remove", 0x60030004, M}}},
+       {{"Add", 0x60030000, M},
+        {"Count", 0x60030001, M},
+        {"Item", 0x60030002, M},
+        {"ItemByCodRelogio", 0x60030003, M},
+        {"Remove", 0x60030004, M}}},
       {"FuncionarioCartao",
-       {{"Codigo", 0x68030006, P}, {"Nome", 0x68030005, P}, {"Supervisor", 0x68030004, P},
-        {"Template", 0x68030003, G}, {"Senha", 0x68030002, P}, {"PIS", 0x68030001, P}, {"CPF", 0x68030000, P},
-        {"AddTemplate", 0x60030008, M}, {"RemoveTemplate", 0x60030009, M}, {"Cartao", 0x6803000A, P}}},
+       {{"Codigo", 0x68030006, P},
+        {"Nome", 0x68030005, P},
+        {"Supervisor", 0x68030004, P},
+        {"Template", 0x68030003, G},
+        {"Senha", 0x68030002, P},
+        {"PIS", 0x68030001, P},
+        {"CPF", 0x68030000, P},
+        {"AddTemplate", 0x60030008, M},
+        {"RemoveTemplate", 0x60030009, M},
+        {"Cartao", 0x6803000A, P}}},
       {"FuncionarioNaoEnviado",
-       {{"CodigoRelogio", 0x68030002, P}, {"FuncionarioCartao", 0x68030001, R}, {"MotivoFalha", 0x68030000, P}}},
+       {{"CodigoRelogio", 0x68030002, P},
+        {"FuncionarioCartao", 0x68030001, R},
+        {"MotivoFalha", 0x68030000, P}}},
       {"ListaFuncionarioCartao",
-       {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M},
-        {"ItemByCodCartaoFuncionario", 0x60030003, M}, {"Remove", 0x60030004, M}, {"RemoveAll", 0x60030005, M}}},
-      {"ListaFuncionarioNaoEnviado", {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M}}},
-      {"ListaMarcacao", {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M}}},
+       {{"Add", 0x60030000, M},
+        {"Count", 0x60030001, M},
+        {"Item", 0x60030002, M},
+        {"ItemByCodCartaoFuncionario", 0x60030003, M},
+        {"Remove", 0x60030004, M},
+        {"RemoveAll", 0x60030005, M}}},
+      {"ListaFuncionarioNaoEnviado",
+       {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M}}},
+      {"ListaMarcacao",
+       {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M}}},
       {"Marcacao",
-       {{"CodigoCartao", 0x68030005, P}, {"CodigoRelogio", 0x68030004, P}, {"DataHoraMarcacao", 0x68030003, P},
-        {"MarcacaoPorDigital", 0x68030002, P}, {"PIS", 0x68030001, P}, {"NSR", 0x68030000, P}}},
+       {{"CodigoCartao", 0x68030005, P},
+        {"CodigoRelogio", 0x68030004, P},
+        {"DataHoraMarcacao", 0x68030003, P},
+        {"MarcacaoPorDigital", 0x68030002, P},
+        {"PIS", 0x68030001, P},
+        {"NSR", 0x68030000, P}}},
       {"StatusRelogio",
-       {{"QuantidadeAdministradores", 0x6803000B, P}, {"QuantidadeUsuarios", 0x6803000A, P},
-        {"QuantidadeTemplates", 0x68030009, P}, {"QuantidadeSenhas", 0x68030008, P},
-        {"VezesAdministradorPoderaGerenciar", 0x68030007, P}, {"NumeroMarcacoes", 0x68030006, P},
-        {"CapacidadeTemplates", 0x68030005, P}, {"CapacidadeUsuarios", 0x68030004, P},
-        {"CapacidadeRegistros", 0x68030003, P}, {"DataHora", 0x68030002, P},
-        {"PercentualOcupacacaoBufferMarcacoes", 0x68030001, P}, {"VersaoFirmware", 0x68030000, P}}},
+       {{"QuantidadeAdministradores", 0x6803000B, P},
+        {"QuantidadeUsuarios", 0x6803000A, P},
+        {"QuantidadeTemplates", 0x68030009, P},
+        {"QuantidadeSenhas", 0x68030008, P},
+        {"VezesAdministradorPoderaGerenciar", 0x68030007, P},
+        {"NumeroMarcacoes", 0x68030006, P},
+        {"CapacidadeTemplates", 0x68030005, P},
+        {"CapacidadeUsuarios", 0x68030004, P},
+        {"CapacidadeRegistros", 0x68030003, P},
+        {"DataHora", 0x68030002, P},
+        {"PercentualOcupacacaoBufferMarcacoes", 0x68030001, P},
+        {"VersaoFirmware", 0x68030000, P}}},
       {"Template", {{"Template", 0x68030001, P}, {"Dedo", 0x68030000, P}}},
       {"Horario", {{"Hora", 0x68030001, P}, {"Minuto", 0x68030000, P}}},
       {"ListaHorario",
-       {{"Add", 0x60030000, M}, {"Count", 0x60030001, M}, {"Item", 0x60030002, M}, {"Remove", 0x60030003, M}}},
+       {{"Add", 0x60030000, M},
+        {"Count", 0x60030001, M},
+        {"Item", 0x60030002, M},
+        {"Remove", 0x60030003, M}}},
   };
   for (const auto& [classe, membros] : tabela) {
     const ClasseDespacho* c = ProcuraClasse(classe);
@@ -216,8 +305,14 @@ TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
   // Objects go where objects are expected, of the right class.
   const ClasseDespacho& lista = *ProcuraClasse("ListaRelogio");
   RefObjeto l = CriaObjeto(lista);
-  EXPECT_EQ(numero([&] { Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(1), Variant()}); }), 13);
-  EXPECT_EQ(numero([&] { Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(l), Variant()}); }), 13);
+  EXPECT_EQ(numero([&] {
+              Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(1), Variant()});
+            }),
+            13);
+  EXPECT_EQ(numero([&] {
+              Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(l), Variant()});
+            }),
+            13);
   Invoca(r, ProcuraDispId(classe, "IP"), TipoMembro::PropPut, {Variant("10.0.0.1")});
   Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(r), Variant()});
   EXPECT_EQ(Invoca(l, 0x60030001, TipoMembro::Metodo, {}), Variant(int32_t{1}));
@@ -227,7 +322,8 @@ TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
     ADD_FAILURE();
   } catch (const Erro& e) {
     EXPECT_EQ(e.Numero(), -24);
-    EXPECT_EQ(e.Descricao(), "Este relógio já foi adicionado a coleção.\r\nClasse: ListaRelogio\r\nMétodo: Add");
+    EXPECT_EQ(e.Descricao(),
+              "Este relógio já foi adicionado a coleção.\r\nClasse: ListaRelogio\r\nMétodo: Add");
   }
   // The collection handed out for templates is the platform's keyed collection.
   RefObjeto f = CriaObjeto(*ProcuraClasse("FuncionarioCartao"));
@@ -236,7 +332,9 @@ TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
   const Variant colecao = Invoca(f, 0x68030003, TipoMembro::PropGet, {});
   EXPECT_EQ(colecao.Como<RefObjeto>().classe->nome, "Collection");
   EXPECT_EQ(Invoca(colecao.Como<RefObjeto>(), 2, TipoMembro::Metodo, {}), Variant(int32_t{1}));
-  EXPECT_EQ(Invoca(colecao.Como<RefObjeto>(), 0, TipoMembro::Metodo, {Variant("8")}).Como<RefObjeto>().objeto,
+  EXPECT_EQ(Invoca(colecao.Como<RefObjeto>(), 0, TipoMembro::Metodo, {Variant("8")})
+                .Como<RefObjeto>()
+                .objeto,
             t.objeto);
 }
 
@@ -266,57 +364,70 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
   EXPECT_EQ(DllCanUnloadNow(), 1);
   std::vector<std::pair<int32_t, int32_t>> eventos;
   auto sink = [](void* ctx, int32_t dispid, const quorvel_variant* a, int32_t n) {
-    static_cast<std::vector<std::pair<int32_t, int32_t>>*>(ctx)->push_back({dispid, n > 0 ? a[0].inteiro : -1});
+    static_cast<std::vector<std::pair<int32_t, int32_t>>*>(ctx)->push_back(
+        {dispid, n > 0 ? a[0].inteiro : -1});
   };
   ASSERT_EQ(quorvel_define_sink(controle, sink, &eventos, &erro), QUORVEL_OK);
 
   quorvel_variant args[3] = {Inteiro(50), {}, Inteiro(0)};
   args[1].tipo = QUORVEL_TEXTO;
   args[1].texto = "192.0.2.50";
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3, nullptr, &erro),
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
+                           nullptr, &erro),
             QUORVEL_OK)
       << erro.descricao;
-  ASSERT_EQ(quorvel_invoca(controle, 0x60030164 + 17, QUORVEL_METODO, args, 1, nullptr, &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(controle, 0x60030164 + 17, QUORVEL_METODO, args, 1, nullptr, &erro),
+            QUORVEL_OK);
   for (int i = 0; i < 100 && eventos.empty(); ++i) quorvel_processa_eventos(10);
   ASSERT_EQ(eventos.size(), 1u);
   EXPECT_EQ(eventos[0], (std::pair<int32_t, int32_t>{3, 50}));
 
   // Only the clock code: both pointers default to 0.
   quorvel_variant lista{};
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ObterMarcacaoRelogio"), QUORVEL_METODO, args, 1, &lista, &erro),
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ObterMarcacaoRelogio"), QUORVEL_METODO,
+                           args, 1, &lista, &erro),
             QUORVEL_OK)
       << erro.descricao;
   ASSERT_EQ(lista.tipo, QUORVEL_OBJETO);
   EXPECT_STREQ(quorvel_classe(lista.objeto), "ListaMarcacao");
   quorvel_variant total{};
-  ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030001, QUORVEL_METODO, nullptr, 0, &total, &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030001, QUORVEL_METODO, nullptr, 0, &total, &erro),
+            QUORVEL_OK);
   EXPECT_GT(total.inteiro, 0);
   quorvel_variant um = Inteiro(1), marcacao{}, quando{};
-  ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030002, QUORVEL_METODO, &um, 1, &marcacao, &erro), QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(marcacao.objeto, 0x68030003, QUORVEL_PROPGET, nullptr, 0, &quando, &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030002, QUORVEL_METODO, &um, 1, &marcacao, &erro),
+            QUORVEL_OK);
+  ASSERT_EQ(
+      quorvel_invoca(marcacao.objeto, 0x68030003, QUORVEL_PROPGET, nullptr, 0, &quando, &erro),
+      QUORVEL_OK);
   EXPECT_EQ(quando.tipo, QUORVEL_DATA);
   EXPECT_GT(quando.numero, 45000.0);  // a date in this century
 
   // Numbers that answer nothing.
   for (int32_t d : {0x6003017F, 0x6003019B, 0x6003019C, 0x6003019D}) {
-    EXPECT_EQ(quorvel_invoca(controle, d, QUORVEL_METODO, nullptr, 0, nullptr, &erro), QUORVEL_FALHA);
+    EXPECT_EQ(quorvel_invoca(controle, d, QUORVEL_METODO, nullptr, 0, nullptr, &erro),
+              QUORVEL_FALHA);
     EXPECT_EQ(erro.numero, 438);
   }
   // A component error arrives with its number and full description.
   quorvel_variant noventaENove = Inteiro(99);
-  EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO, &noventaENove, 1, nullptr,
-                           &erro),
+  EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO,
+                           &noventaENove, 1, nullptr, &erro),
             QUORVEL_FALHA);
   EXPECT_EQ(erro.numero, -41);
-  EXPECT_STREQ(erro.descricao,
-               "O relógio informado não está incluso na coleção de relógios.\r\nClasse: ComunicacaoZK\r\n"
-               "Método: ObterRelogioCZKEM");
+  EXPECT_STREQ(
+      erro.descricao,
+      "O relógio informado não está incluso na coleção de relógios.\r\nClasse: ComunicacaoZK\r\n"
+      "Método: ObterRelogioCZKEM");
   quorvel_variant enorme = Inteiro(70000);
-  EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO, &enorme, 1, nullptr, &erro),
+  EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO, &enorme,
+                           1, nullptr, &erro),
             QUORVEL_FALHA);
   EXPECT_EQ(erro.numero, 6);
-  EXPECT_EQ(quorvel_invoca(nullptr, 1, QUORVEL_METODO, nullptr, 0, nullptr, &erro), QUORVEL_PARAMETRO_INVALIDO);
-  EXPECT_EQ(quorvel_invoca(controle, 1, 99, nullptr, 0, nullptr, &erro), QUORVEL_PARAMETRO_INVALIDO);
+  EXPECT_EQ(quorvel_invoca(nullptr, 1, QUORVEL_METODO, nullptr, 0, nullptr, &erro),
+            QUORVEL_PARAMETRO_INVALIDO);
+  EXPECT_EQ(quorvel_invoca(controle, 1, 99, nullptr, 0, nullptr, &erro),
+            QUORVEL_PARAMETRO_INVALIDO);
 
   quorvel_variant_limpa(&quando);
   quorvel_variant_limpa(&marcacao);
@@ -328,13 +439,15 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
 }
 
 TEST(AbiC, ClassFactoriesAndCreationByClsid) {
-  quorvel_guid relogio{0xBB9DDB53, 0x9C49, 0x4737, {0x84, 0xF7, 0xE1, 0x6D, 0xFB, 0xF1, 0xF2, 0x27}};
+  quorvel_guid relogio{
+      0xBB9DDB53, 0x9C49, 0x4737, {0x84, 0xF7, 0xE1, 0x6D, 0xFB, 0xF1, 0xF2, 0x27}};
   quorvel_guid iclassfactory{0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
   quorvel_guid outra{0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
   void* fabrica = nullptr;
   EXPECT_EQ(DllGetClassObject(&outra, &iclassfactory, &fabrica), static_cast<int32_t>(0x80040111u));
   EXPECT_EQ(DllGetClassObject(&relogio, &outra, &fabrica), static_cast<int32_t>(0x80004002u));
-  EXPECT_EQ(DllGetClassObject(&relogio, &iclassfactory, nullptr), static_cast<int32_t>(0x80004003u));
+  EXPECT_EQ(DllGetClassObject(&relogio, &iclassfactory, nullptr),
+            static_cast<int32_t>(0x80004003u));
   ASSERT_EQ(DllGetClassObject(&relogio, &iclassfactory, &fabrica), 0);
   EXPECT_EQ(DllCanUnloadNow(), 1);
   quorvel_objeto* r = nullptr;
@@ -359,7 +472,8 @@ TEST(AbiC, ClassFactoriesAndCreationByClsid) {
 }
 
 TEST(AbiC, RegistrationRoundTrip) {
-  const auto dir = std::filesystem::path(::testing::TempDir()) / ("registro_" + std::to_string(::getpid()));
+  const auto dir =
+      std::filesystem::path(::testing::TempDir()) / ("registro_" + std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   const auto caminho = dir / "sub/registro.json";
   ::setenv("QUORVEL_REGISTRO", caminho.c_str(), 1);
@@ -396,7 +510,8 @@ int Roda(const std::string& comando) {
 
 TEST(Exemplos, PythonHostEndToEnd) {
   const std::string saida = ::testing::TempDir() + "exemplo_python.txt";
-  ASSERT_EQ(Roda("python3 " QUORVEL_EXEMPLO_PYTHON " " QUORVEL_BIBLIOTECA " > " + saida + " 2>&1"), 0);
+  ASSERT_EQ(Roda("python3 " QUORVEL_EXEMPLO_PYTHON " " QUORVEL_BIBLIOTECA " > " + saida + " 2>&1"),
+            0);
   std::ifstream f(saida);
   const std::string texto((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   EXPECT_NE(texto.find("evento: RelogioConectado(7)"), std::string::npos) << texto;

@@ -88,9 +88,11 @@ bool Booleano(const std::string& texto, bool& saida) {
 }
 
 // Checks shared by both formats; `onde` names the row.
-void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos, const std::function<void(std::string)>& falha) {
+void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos,
+             const std::function<void(std::string)>& falha) {
   if (f.Codigo() <= 0) falha("o código do funcionário deve ser maior que zero.");
-  if (!vistos.insert(f.Codigo()).second) falha("o código " + std::to_string(f.Codigo()) + " aparece mais de uma vez.");
+  if (!vistos.insert(f.Codigo()).second)
+    falha("o código " + std::to_string(f.Codigo()) + " aparece mais de uma vez.");
   if (f.Nome().empty()) falha("o nome do funcionário está vazio.");
 }
 
@@ -143,8 +145,9 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosCsv(const std::str
       Falha(nome, numero, std::string(e.what()) + ".");
     }
     if (campos.size() != cabecalho.size())
-      Falha(nome, numero, "esperava " + std::to_string(cabecalho.size()) + " campos e encontrou " +
-                              std::to_string(campos.size()) + ".");
+      Falha(nome, numero,
+            "esperava " + std::to_string(cabecalho.size()) + " campos e encontrou " +
+                std::to_string(campos.size()) + ".");
     auto f = std::make_shared<FuncionarioCartao>();
     auto falha = [&](std::string motivo) { Falha(nome, numero, motivo); };
     for (size_t i = 0; i < campos.size(); ++i) {
@@ -217,11 +220,12 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
       return item[campo].get<std::string>();
     };
     for (auto it = item.begin(); it != item.end(); ++it) {
-      static const std::set<std::string> kCampos = {"codigo", "nome", "senha", "supervisor", "cartao",
-                                                    "pis",    "cpf",  "digitais"};
+      static const std::set<std::string> kCampos = {"codigo", "nome", "senha", "supervisor",
+                                                    "cartao", "pis",  "cpf",   "digitais"};
       if (!kCampos.count(it.key())) falha("campo desconhecido \"" + it.key() + "\".");
     }
-    if (!item.contains("codigo") || !item["codigo"].is_number_integer()) falha("o código deve ser um número inteiro.");
+    if (!item.contains("codigo") || !item["codigo"].is_number_integer())
+      falha("o código deve ser um número inteiro.");
     const long long codigo = item["codigo"].get<long long>();
     if (codigo < 1 || codigo > 2147483647) falha("código inválido " + std::to_string(codigo) + ".");
     f->Codigo(static_cast<int32_t>(codigo));
@@ -237,8 +241,8 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
     if (item.contains("digitais")) {
       if (!item["digitais"].is_array()) falha("digitais deve ser uma lista.");
       for (const auto& d : item["digitais"]) {
-        if (!d.is_object() || !d.contains("dedo") || !d["dedo"].is_number_integer() || !d.contains("template") ||
-            !d["template"].is_string())
+        if (!d.is_object() || !d.contains("dedo") || !d["dedo"].is_number_integer() ||
+            !d.contains("template") || !d["template"].is_string())
           falha("cada digital precisa de \"dedo\" (0 a 9) e \"template\" (texto).");
         AdicionaDigital(*f, d["dedo"].get<long long>(), d["template"].get<std::string>(), falha);
       }
@@ -251,7 +255,8 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
 
 std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string& caminho) {
   const std::string texto = LeArquivo(caminho);
-  const std::string ext = Minusculas(caminho.size() >= 5 ? caminho.substr(caminho.size() - 5) : caminho);
+  const std::string ext =
+      Minusculas(caminho.size() >= 5 ? caminho.substr(caminho.size() - 5) : caminho);
   if (ext == ".json") return LeFuncionariosJson(texto, caminho);
   return LeFuncionariosCsv(texto, caminho);
 }
@@ -272,12 +277,14 @@ std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& cam
     };
     if (campos.size() < 2 || campos.size() > 3) falha("use codigo;endereço;modelo.");
     auto codigo = NumeroDe(campos[0]);
-    if (!codigo || *codigo < 1 || *codigo > 32767) falha("código de relógio inválido \"" + campos[0] + "\".");
+    if (!codigo || *codigo < 1 || *codigo > 32767)
+      falha("código de relógio inválido \"" + campos[0] + "\".");
     auto rel = std::make_shared<quorvel::Relogio>();
     rel->Codigo(static_cast<int16_t>(*codigo));
     if (campos[1].rfind("serial:", 0) == 0) {
       auto porta = NumeroDe(campos[1].substr(7));
-      if (!porta || *porta < 1 || *porta > 32767) falha("porta serial inválida \"" + campos[1] + "\".");
+      if (!porta || *porta < 1 || *porta > 32767)
+        falha("porta serial inválida \"" + campos[1] + "\".");
       rel->TipoConexao(quorvel::ConexaoSerial);
       rel->PortaSerial(static_cast<int16_t>(*porta));
     } else {
@@ -285,7 +292,8 @@ std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& cam
       rel->IP(campos[1]);
     }
     try {
-      rel->ModeloRelogio(campos.size() == 3 ? ModeloDe(campos[2]) : quorvel::EModeloRelogio_Quorvel);
+      rel->ModeloRelogio(campos.size() == 3 ? ModeloDe(campos[2])
+                                            : quorvel::EModeloRelogio_Quorvel);
     } catch (const ErroDeUso& e) {
       falha(e.what());
     }

@@ -17,9 +17,9 @@ namespace ponto {
 // Throws ErroDeUso naming the file and the row of the first problem.
 std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionarios(const std::string& caminho);
 std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosCsv(const std::string& texto,
-                                                                          const std::string& nome);
-std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(const std::string& texto,
                                                                            const std::string& nome);
+std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(
+    const std::string& texto, const std::string& nome);
 
 // One clock per line: "codigo;endereço;modelo" or "codigo;serial:PORTA;modelo" (modelo is
 // quorvel or tarvenix); blank lines and lines starting with '#' are skipped.

@@ -54,31 +54,38 @@ Use "ponto COMANDO --ajuda" para as opções de cada comando.
 )";
 
 const std::map<std::string, std::string> kAjuda = {
-    {"coletar", "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
-                "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
-                "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"},
-    {"monitorar", "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
-                  "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
-                  "uma marcação nova é gerada a cada MS milissegundos (padrão 2000).\n"},
+    {"coletar",
+     "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
+     "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
+     "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"},
+    {"monitorar",
+     "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
+     "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
+     "uma marcação nova é gerada a cada MS milissegundos (padrão 2000).\n"},
     {"status", "Uso: ponto status [relógios] [--formato ...]\n"},
-    {"data-hora", "Uso: ponto data-hora [--definir \"dd/mm/aaaa hh:mm:ss\" | --agora] [relógios]\n"
-                  "Sem opção, mostra a data e hora de cada relógio.\n"},
+    {"data-hora",
+     "Uso: ponto data-hora [--definir \"dd/mm/aaaa hh:mm:ss\" | --agora] [relógios]\n"
+     "Sem opção, mostra a data e hora de cada relógio.\n"},
     {"funcionarios",
      "Uso: ponto funcionarios enviar ARQUIVO.csv|ARQUIVO.json\n"
      "     ponto funcionarios listar\n"
      "     ponto funcionarios excluir --codigo N\n"
      "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
      "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
-     "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do envio.\n"},
-    {"empregador", "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"},
-    {"sirene", "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
-               "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
-               "     ponto sirene --duracao SEGUNDOS          tempo de toque\n"
-               "     ponto sirene --dia DIA --horarios HH:MM,HH:MM,...   sirenes do dia da semana\n"
-               "     ponto sirene --dia DIA --apagar          apaga as sirenes do dia\n"
-               "DIA: domingo, segunda, terca, quarta, quinta, sexta, sabado.\n"},
-    {"horario-verao", "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
-                      "     ponto horario-verao --apagar\n"},
+     "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do "
+     "envio.\n"},
+    {"empregador",
+     "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"},
+    {"sirene",
+     "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
+     "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
+     "     ponto sirene --duracao SEGUNDOS          tempo de toque\n"
+     "     ponto sirene --dia DIA --horarios HH:MM,HH:MM,...   sirenes do dia da semana\n"
+     "     ponto sirene --dia DIA --apagar          apaga as sirenes do dia\n"
+     "DIA: domingo, segunda, terca, quarta, quinta, sexta, sabado.\n"},
+    {"horario-verao",
+     "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
+     "     ponto horario-verao --apagar\n"},
     {"verificacao", "Uso: ponto verificacao 1para1|1paran\n"},
     {"apagar-marcacoes", "Uso: ponto apagar-marcacoes [relógios]\n"},
     {"limpar", "Uso: ponto limpar [relógios]   apaga usuários, digitais e marcações\n"},
@@ -113,12 +120,14 @@ struct ResultadoPorRelogio {
 
 using AcaoBooleana = std::function<bool(int16_t)>;
 
-int PorRelogio(Sessao& s, const std::function<bool(const Relogio&)>& suportado, const AcaoBooleana& acao) {
+int PorRelogio(Sessao& s, const std::function<bool(const Relogio&)>& suportado,
+               const AcaoBooleana& acao) {
   ResultadoPorRelogio r;
   for (const auto& rel : s.Relogios()) {
     if (!suportado(*rel)) {
-      r.tabela.linhas.push_back({Codigo(*rel), "não suportado pelo modelo " + NomeModelo(rel->ModeloRelogio()) +
-                                                   " (ignorado)"});
+      r.tabela.linhas.push_back(
+          {Codigo(*rel),
+           "não suportado pelo modelo " + NomeModelo(rel->ModeloRelogio()) + " (ignorado)"});
       continue;
     }
     try {
@@ -144,7 +153,8 @@ bool SoTarvenix(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_T
 // ---- coletar ---------------------------------------------------------------------------
 
 int Coletar(const Opcoes& o, Sessao& s) {
-  const int32_t ponteiro = o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
+  const int32_t ponteiro =
+      o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
   const int32_t nsr = o.Tem("--nsr") ? static_cast<int32_t>(o.Numero("--nsr", 0, INT32_MAX)) : 0;
   s.Conecta();
   Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
@@ -162,7 +172,8 @@ int Coletar(const Opcoes& o, Sessao& s) {
     for (int32_t i = 1; i <= lista->Count(); ++i) {
       const Marcacao& m = *lista->Item(i);
       const bool tarvenix = rel->ModeloRelogio() == EModeloRelogio_Tarvenix;
-      t.linhas.push_back({std::to_string(m.CodigoRelogio()), FormataData(m.DataHoraMarcacao(), s.Saida()),
+      t.linhas.push_back({std::to_string(m.CodigoRelogio()),
+                          FormataData(m.DataHoraMarcacao(), s.Saida()),
                           tarvenix ? "" : std::to_string(m.CodigoCartao()),
                           tarvenix ? "" : SimNao(m.MarcacaoPorDigital()), m.NSR(), m.PIS()});
     }
@@ -170,7 +181,8 @@ int Coletar(const Opcoes& o, Sessao& s) {
   Imprime(std::cout, t, s.Saida());
   if (s.Saida() == Formato::Tabela)
     std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação" : " marcações") << " de "
-              << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios") << ".\n";
+              << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios")
+              << ".\n";
   return kOk;
 }
 
@@ -178,18 +190,22 @@ int Coletar(const Opcoes& o, Sessao& s) {
 
 int Monitorar(const Opcoes& o, Sessao& s) {
   const long long segundos = o.Tem("--segundos") ? o.Numero("--segundos", 1, 86400 * 365) : 0;
-  const int32_t intervalo = o.Tem("--gerar-a-cada") ? static_cast<int32_t>(o.Numero("--gerar-a-cada", 50, 3600000)) : 2000;
+  const int32_t intervalo = o.Tem("--gerar-a-cada")
+                                ? static_cast<int32_t>(o.Numero("--gerar-a-cada", 50, 3600000))
+                                : 2000;
   s.Conecta();
   std::vector<std::unique_ptr<Timer>> geradores;
   uint32_t semente = 7;
-  for (const auto& d : s.Embutidos()) geradores.push_back(sdk::GeraMarcacoes(s.Loop(), d, intervalo, semente++));
+  for (const auto& d : s.Embutidos())
+    geradores.push_back(sdk::GeraMarcacoes(s.Loop(), d, intervalo, semente++));
 
   size_t recebidas = 0;
   const Formato f = s.Saida();
   if (f == Formato::Csv) std::cout << "relogio;data_hora;cartao;digital;nsr;pis\n" << std::flush;
   if (f == Formato::Tabela)
-    std::cout << "Monitorando " << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios")
-              << ". Ctrl-C encerra.\n" << std::flush;
+    std::cout << "Monitorando " << s.Relogios().size()
+              << (s.Relogios().size() == 1 ? " relógio" : " relógios") << ". Ctrl-C encerra.\n"
+              << std::flush;
   s.Controle().Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) {
     ++recebidas;
     const bool tarvenix = !m->NSR().empty();
@@ -198,16 +214,18 @@ int Monitorar(const Opcoes& o, Sessao& s) {
     if (f == Formato::Json) {
       std::cout << "{\"relogio\": \"" << m->CodigoRelogio() << "\", \"data_hora\": \"" << data
                 << "\", \"cartao\": \"" << cartao << "\", \"digital\": \""
-                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << "\", \"nsr\": \"" << EscapaJson(m->NSR())
-                << "\", \"pis\": \"" << EscapaJson(m->PIS()) << "\"}\n";
+                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << "\", \"nsr\": \""
+                << EscapaJson(m->NSR()) << "\", \"pis\": \"" << EscapaJson(m->PIS()) << "\"}\n";
     } else if (f == Formato::Csv) {
       std::cout << m->CodigoRelogio() << ';' << data << ';' << cartao << ';'
-                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << ';' << m->NSR() << ';' << m->PIS() << '\n';
+                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << ';' << m->NSR() << ';'
+                << m->PIS() << '\n';
     } else {
       char linha[160];
-      std::snprintf(linha, sizeof linha, "%s  relógio %-3d  %s\n", data.c_str(), m->CodigoRelogio(),
-                    tarvenix ? ("NSR " + m->NSR() + "  PIS " + m->PIS()).c_str()
-                             : ("cartão " + cartao + (m->MarcacaoPorDigital() ? "  (digital)" : "")).c_str());
+      std::snprintf(
+          linha, sizeof linha, "%s  relógio %-3d  %s\n", data.c_str(), m->CodigoRelogio(),
+          tarvenix ? ("NSR " + m->NSR() + "  PIS " + m->PIS()).c_str()
+                   : ("cartão " + cartao + (m->MarcacaoPorDigital() ? "  (digital)" : "")).c_str());
       std::cout << linha;
     }
     std::cout << std::flush;
@@ -220,11 +238,12 @@ int Monitorar(const Opcoes& o, Sessao& s) {
     codigo = kErroComponente;
   };
   s.Controle().IniciaMonitoracaoTodosRelogios();
-  s.Loop().RodaAte({}, segundos > 0 ? std::chrono::milliseconds(segundos * 1000) : std::chrono::hours(24 * 365 * 10));
+  s.Loop().RodaAte({}, segundos > 0 ? std::chrono::milliseconds(segundos * 1000)
+                                    : std::chrono::hours(24 * 365 * 10));
   s.Controle().PararMonitoracaoTodosRelogios();
   if (f == Formato::Tabela)
-    std::cout << "Monitoração encerrada: " << recebidas << (recebidas == 1 ? " marcação recebida" : " marcações recebidas")
-              << ".\n";
+    std::cout << "Monitoração encerrada: " << recebidas
+              << (recebidas == 1 ? " marcação recebida" : " marcações recebidas") << ".\n";
   return codigo;
 }
 
@@ -232,8 +251,8 @@ int Monitorar(const Opcoes& o, Sessao& s) {
 
 int Status(Sessao& s) {
   s.Conecta();
-  Tabela t{{"Relógio", "Modelo", "Usuários", "Admins", "Senhas", "Digitais", "Marcações", "Capacidade",
-            "Ocupação %", "Data e hora", "Firmware"},
+  Tabela t{{"Relógio", "Modelo", "Usuários", "Admins", "Senhas", "Digitais", "Marcações",
+            "Capacidade", "Ocupação %", "Data e hora", "Firmware"},
            {"relogio", "modelo", "usuarios", "administradores", "senhas", "digitais", "marcacoes",
             "capacidade_registros", "ocupacao_percentual", "data_hora", "firmware"},
            {}};
@@ -241,18 +260,20 @@ int Status(Sessao& s) {
     const auto st = s.Controle().ObterStatusRelogio(rel->Codigo());
     char pct[32];
     std::snprintf(pct, sizeof pct, "%.4g", st->PercentualOcupacacaoBufferMarcacoes());
-    t.linhas.push_back({Codigo(*rel), NomeModelo(rel->ModeloRelogio()), std::to_string(st->QuantidadeUsuarios()),
-                        std::to_string(st->QuantidadeAdministradores()), std::to_string(st->QuantidadeSenhas()),
-                        std::to_string(st->QuantidadeTemplates()), std::to_string(st->NumeroMarcacoes()),
-                        std::to_string(st->CapacidadeRegistros()), pct, FormataData(st->DataHora(), s.Saida()),
-                        st->VersaoFirmware()});
+    t.linhas.push_back(
+        {Codigo(*rel), NomeModelo(rel->ModeloRelogio()), std::to_string(st->QuantidadeUsuarios()),
+         std::to_string(st->QuantidadeAdministradores()), std::to_string(st->QuantidadeSenhas()),
+         std::to_string(st->QuantidadeTemplates()), std::to_string(st->NumeroMarcacoes()),
+         std::to_string(st->CapacidadeRegistros()), pct, FormataData(st->DataHora(), s.Saida()),
+         st->VersaoFirmware()});
   }
   Imprime(std::cout, t, s.Saida());
   return kOk;
 }
 
 int DataHoraCmd(const Opcoes& o, Sessao& s) {
-  if (o.Tem("--definir") && o.Tem("--agora")) throw ErroDeUso("use --definir ou --agora, não os dois.");
+  if (o.Tem("--definir") && o.Tem("--agora"))
+    throw ErroDeUso("use --definir ou --agora, não os dois.");
   std::optional<DataHora> nova;
   if (auto t = o.Valor("--definir")) nova = DataHoraDe(*t, "--definir");
   s.Conecta();
@@ -263,7 +284,8 @@ int DataHoraCmd(const Opcoes& o, Sessao& s) {
   }
   Tabela t{{"Relógio", "Data e hora"}, {"relogio", "data_hora"}, {}};
   for (const auto& rel : s.Relogios())
-    t.linhas.push_back({Codigo(*rel), FormataData(s.Controle().ObterDataHoraRelogio(rel->Codigo()), s.Saida())});
+    t.linhas.push_back(
+        {Codigo(*rel), FormataData(s.Controle().ObterDataHoraRelogio(rel->Codigo()), s.Saida())});
   Imprime(std::cout, t, s.Saida());
   return kOk;
 }
@@ -272,15 +294,19 @@ int DataHoraCmd(const Opcoes& o, Sessao& s) {
 
 std::string Motivo(int32_t m) {
   switch (m) {
-    case RelogioRecusou: return "relógio recusou o funcionário";
-    case RelogioRecusouTemplate: return "relógio recusou uma digital";
-    case NaoPossuiSenhaOuTemplate: return "sem senha nem digital";
+    case RelogioRecusou:
+      return "relógio recusou o funcionário";
+    case RelogioRecusouTemplate:
+      return "relógio recusou uma digital";
+    case NaoPossuiSenhaOuTemplate:
+      return "sem senha nem digital";
   }
   return std::to_string(m);
 }
 
 int Funcionarios(const Opcoes& o, Sessao& s) {
-  if (o.posicionais.size() < 2) throw ErroDeUso("use \"ponto funcionarios enviar|listar|excluir\".");
+  if (o.posicionais.size() < 2)
+    throw ErroDeUso("use \"ponto funcionarios enviar|listar|excluir\".");
   const std::string acao = o.posicionais[1];
   if (acao == "enviar") {
     if (o.posicionais.size() != 3) throw ErroDeUso("use \"ponto funcionarios enviar ARQUIVO\".");
@@ -289,7 +315,8 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
     for (const auto& f : funcionarios) s.Controle().AddFuncionarioCartao(f);
     Tabela t{{"Relógio", "Código", "Nome", "Motivo"}, {"relogio", "codigo", "nome", "motivo"}, {}};
     for (const auto& rel : s.Relogios()) {
-      Progresso("Enviando " + std::to_string(funcionarios.size()) + " funcionários ao relógio " + Codigo(*rel) + "…");
+      Progresso("Enviando " + std::to_string(funcionarios.size()) + " funcionários ao relógio " +
+                Codigo(*rel) + "…");
       const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
       FimProgresso();
       for (int32_t i = 1; i <= recusas->Count(); ++i) {
@@ -298,14 +325,16 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
                             r.FuncionarioCartao()->Nome(), Motivo(r.MotivoFalha())});
       }
       if (s.Saida() == Formato::Tabela)
-        std::cerr << "Relógio " << rel->Codigo() << ": " << funcionarios.size() - static_cast<size_t>(recusas->Count())
-                  << " de " << funcionarios.size() << " funcionários gravados.\n";
+        std::cerr << "Relógio " << rel->Codigo() << ": "
+                  << funcionarios.size() - static_cast<size_t>(recusas->Count()) << " de "
+                  << funcionarios.size() << " funcionários gravados.\n";
     }
     if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
       if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
       Imprime(std::cout, t, s.Saida());
     } else {
-      std::cout << "Todos os " << funcionarios.size() << " funcionários foram gravados em " << s.Relogios().size()
+      std::cout << "Todos os " << funcionarios.size() << " funcionários foram gravados em "
+                << s.Relogios().size()
                 << (s.Relogios().size() == 1 ? " relógio.\n" : " relógios.\n");
     }
     return t.linhas.empty() ? kOk : kRecusado;
@@ -320,9 +349,11 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
       for (int32_t i = 1; i <= lista->Count(); ++i) {
         const auto& f = *lista->Item(i);
         std::string dedos;
-        for (const auto& tpl : *f.Template()) dedos += (dedos.empty() ? "" : ",") + std::to_string(tpl->Dedo());
-        t.linhas.push_back({Codigo(*rel), std::to_string(f.Codigo()), f.Nome(), SimNao(f.Supervisor()),
-                            SimNao(!f.Senha().empty()), f.PIS(), f.CPF(), dedos});
+        for (const auto& tpl : *f.Template())
+          dedos += (dedos.empty() ? "" : ",") + std::to_string(tpl->Dedo());
+        t.linhas.push_back({Codigo(*rel), std::to_string(f.Codigo()), f.Nome(),
+                            SimNao(f.Supervisor()), SimNao(!f.Senha().empty()), f.PIS(), f.CPF(),
+                            dedos});
       }
     }
     Imprime(std::cout, t, s.Saida());
@@ -358,8 +389,9 @@ std::pair<int16_t, int16_t> HoraMinuto(const std::string& texto, const std::stri
 
 EDiaDaSemana DiaDe(const std::string& texto) {
   static const std::map<std::string, EDiaDaSemana> kDias = {
-      {"domingo", Domingo}, {"segunda", Segunda}, {"terca", Terca}, {"terça", Terca}, {"quarta", Quarta},
-      {"quinta", Quinta},   {"sexta", Sexta},     {"sabado", Sabado}, {"sábado", Sabado}};
+      {"domingo", Domingo}, {"segunda", Segunda}, {"terca", Terca},
+      {"terça", Terca},     {"quarta", Quarta},   {"quinta", Quinta},
+      {"sexta", Sexta},     {"sabado", Sabado},   {"sábado", Sabado}};
   auto it = kDias.find(texto);
   if (it == kDias.end()) throw ErroDeUso("dia da semana desconhecido: \"" + texto + "\".");
   return it->second;
@@ -370,13 +402,15 @@ int Sirene(const Opcoes& o, Sessao& s) {
   if (o.Tem("--duracao")) {
     const auto d = static_cast<int16_t>(o.Numero("--duracao", 0, 32767));
     s.Conecta();
-    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.SetTempoDuracaoToqueSireneRelogio(r, d); });
+    return PorRelogio(s, SoQuorvel,
+                      [&](int16_t r) { return c.SetTempoDuracaoToqueSireneRelogio(r, d); });
   }
   if (o.Tem("--dia")) {
     const EDiaDaSemana dia = DiaDe(o.Obrigatorio("--dia"));
     if (o.Tem("--apagar")) {
       s.Conecta();
-      return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.DelConfigSireneDiaSemanaRelogio(r, dia); });
+      return PorRelogio(s, SoQuorvel,
+                        [&](int16_t r) { return c.DelConfigSireneDiaSemanaRelogio(r, dia); });
     }
     auto lista = std::make_shared<ListaHorario>();
     std::istringstream in(o.Obrigatorio("--horarios"));
@@ -387,40 +421,49 @@ int Sirene(const Opcoes& o, Sessao& s) {
       x->Minuto(m);
       lista->Add(x);
     }
-    if (lista->Count() < 1 || lista->Count() > 12) throw ErroDeUso("informe de 1 a 12 horários em --horarios.");
+    if (lista->Count() < 1 || lista->Count() > 12)
+      throw ErroDeUso("informe de 1 a 12 horários em --horarios.");
     s.Conecta();
-    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.SetSireneDiaSemanaRelogio(r, lista, dia); });
+    return PorRelogio(s, SoQuorvel,
+                      [&](int16_t r) { return c.SetSireneDiaSemanaRelogio(r, lista, dia); });
   }
   const auto codigo = static_cast<int16_t>(o.Numero("--codigo", 1, 50));
   if (o.Tem("--apagar")) {
     s.Conecta();
-    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return c.DelConfigSireneDiariaRelogio(r, codigo); });
+    return PorRelogio(s, SoQuorvel,
+                      [&](int16_t r) { return c.DelConfigSireneDiariaRelogio(r, codigo); });
   }
   auto [h, m] = HoraMinuto(o.Obrigatorio("--hora"), "--hora");
   s.Conecta();
-  return PorRelogio(s, SoQuorvel, [&, h = h, m = m](int16_t r) { return c.SetSireneDiariaRelogio(r, codigo, h, m); });
+  return PorRelogio(s, SoQuorvel, [&, h = h, m = m](int16_t r) {
+    return c.SetSireneDiariaRelogio(r, codigo, h, m);
+  });
 }
 
 int Empregador(const Opcoes& o, Sessao& s) {
   const std::string tipo = o.Obrigatorio("--tipo");
   if (tipo != "cnpj" && tipo != "cpf") throw ErroDeUso("--tipo deve ser cnpj ou cpf.");
   const std::string nome = o.Obrigatorio("--nome"), documento = o.Obrigatorio("--documento");
-  const std::string cei = o.Valor("--cei").value_or(""), endereco = o.Valor("--endereco").value_or("");
+  const std::string cei = o.Valor("--cei").value_or(""),
+                    endereco = o.Valor("--endereco").value_or("");
   s.Conecta();
   return PorRelogio(s, SoTarvenix, [&](int16_t r) {
-    return s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF, documento, cei, endereco);
+    return s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF, documento, cei,
+                                               endereco);
   });
 }
 
 int HorarioVerao(const Opcoes& o, Sessao& s) {
   if (o.Tem("--apagar")) {
     s.Conecta();
-    return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().DelConfigHorarioVeraoRelogio(r); });
+    return PorRelogio(s, Todos,
+                      [&](int16_t r) { return s.Controle().DelConfigHorarioVeraoRelogio(r); });
   }
   const DataHora inicio = DataHoraDe(o.Obrigatorio("--inicio"), "--inicio");
   const DataHora fim = DataHoraDe(o.Obrigatorio("--fim"), "--fim");
   s.Conecta();
-  return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().SetHorarioVeraoRelogio(r, inicio, fim); });
+  return PorRelogio(s, Todos,
+                    [&](int16_t r) { return s.Controle().SetHorarioVeraoRelogio(r, inicio, fim); });
 }
 
 int Verificacao(const Opcoes& o, Sessao& s) {
@@ -450,9 +493,9 @@ int Executa(const Opcoes& o) {
     std::cout << ajuda->second;
     return kOk;
   }
-  const std::set<std::string> semArgumentos = {"coletar", "monitorar", "status", "data-hora", "empregador",
-                                               "sirene", "horario-verao", "apagar-marcacoes", "limpar",
-                                               "habilitar", "desabilitar"};
+  const std::set<std::string> semArgumentos = {
+      "coletar",       "monitorar",        "status", "data-hora", "empregador", "sirene",
+      "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"};
   if (semArgumentos.count(comando) && o.posicionais.size() > 1)
     throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
 
@@ -468,11 +511,14 @@ int Executa(const Opcoes& o) {
   if (comando == "verificacao") return Verificacao(o, s);
   s.Conecta();
   if (comando == "apagar-marcacoes")
-    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return s.Controle().ApagarMarcacoesRelogio(r); });
+    return PorRelogio(s, SoQuorvel,
+                      [&](int16_t r) { return s.Controle().ApagarMarcacoesRelogio(r); });
   if (comando == "limpar")
-    return PorRelogio(s, SoQuorvel, [&](int16_t r) { return s.Controle().ApagarTodosRegistrosRelogio(r); });
+    return PorRelogio(s, SoQuorvel,
+                      [&](int16_t r) { return s.Controle().ApagarTodosRegistrosRelogio(r); });
   const bool habilita = comando == "habilitar";
-  return PorRelogio(s, Todos, [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
+  return PorRelogio(s, Todos,
+                    [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
 }
 
 }  // namespace ponto

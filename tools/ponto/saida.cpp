@@ -11,9 +11,8 @@ namespace {
 
 // Characters, not bytes: UTF-8 continuation bytes do not take a column.
 size_t Largura(const std::string& s) {
-  return static_cast<size_t>(std::count_if(s.begin(), s.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
+  return static_cast<size_t>(std::count_if(
+      s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 std::string Csv(const std::string& s) {
@@ -40,11 +39,21 @@ std::string EscapaJson(const std::string& s) {
   r.reserve(s.size() + 2);
   for (unsigned char c : s) {
     switch (c) {
-      case '"': r += "\\\""; break;
-      case '\\': r += "\\\\"; break;
-      case '\n': r += "\\n"; break;
-      case '\r': r += "\\r"; break;
-      case '\t': r += "\\t"; break;
+      case '"':
+        r += "\\\"";
+        break;
+      case '\\':
+        r += "\\\\";
+        break;
+      case '\n':
+        r += "\\n";
+        break;
+      case '\r':
+        r += "\\r";
+        break;
+      case '\t':
+        r += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -73,7 +82,8 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f) {
     for (size_t j = 0; j < t.linhas.size(); ++j) {
       out << (j ? ",\n  {" : "\n  {");
       for (size_t i = 0; i < t.chaves.size(); ++i)
-        out << (i ? ", " : "") << '"' << EscapaJson(t.chaves[i]) << "\": \"" << EscapaJson(t.linhas[j][i]) << '"';
+        out << (i ? ", " : "") << '"' << EscapaJson(t.chaves[i]) << "\": \""
+            << EscapaJson(t.linhas[j][i]) << '"';
       out << "}";
     }
     out << (t.linhas.empty() ? "]\n" : "\n]\n");
@@ -82,7 +92,8 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f) {
   std::vector<size_t> larguras(t.colunas.size());
   for (size_t i = 0; i < t.colunas.size(); ++i) larguras[i] = Largura(t.colunas[i]);
   for (const auto& l : t.linhas)
-    for (size_t i = 0; i < l.size() && i < larguras.size(); ++i) larguras[i] = std::max(larguras[i], Largura(l[i]));
+    for (size_t i = 0; i < l.size() && i < larguras.size(); ++i)
+      larguras[i] = std::max(larguras[i], Largura(l[i]));
   auto linha = [&](const std::vector<std::string>& celulas) {
     std::string s;
     for (size_t i = 0; i < celulas.size(); ++i) {

@@ -12,8 +12,8 @@ enum class Formato { Tabela, Csv, Json };
 Formato FormatoDe(const std::string& texto);  // ErroDeUso for anything else
 
 struct Tabela {
-  std::vector<std::string> colunas;           // headings shown to people
-  std::vector<std::string> chaves;            // field names for CSV and JSON
+  std::vector<std::string> colunas;  // headings shown to people
+  std::vector<std::string> chaves;   // field names for CSV and JSON
   std::vector<std::vector<std::string>> linhas;
 };
 

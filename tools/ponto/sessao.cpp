@@ -25,8 +25,10 @@ constexpr const char* kEnderecoEmbutido[] = {"embutido-1", "embutido-2"};
 
 std::string NomeModelo(EModeloRelogio m) {
   switch (m) {
-    case EModeloRelogio_Quorvel: return "quorvel";
-    case EModeloRelogio_Tarvenix: return "tarvenix";
+    case EModeloRelogio_Quorvel:
+      return "quorvel";
+    case EModeloRelogio_Tarvenix:
+      return "tarvenix";
   }
   return std::to_string(static_cast<int32_t>(m));
 }
@@ -34,7 +36,8 @@ std::string NomeModelo(EModeloRelogio m) {
 DataHora DataHoraDe(const std::string& texto, const std::string& opcao) {
   DataHora d;
   if (!DataHora::TentaDeTexto(texto, ConfiguracaoRegional{}, d))
-    throw ErroDeUso("data e hora inválida em " + opcao + ": \"" + texto + "\" (use dd/mm/aaaa hh:mm:ss).");
+    throw ErroDeUso("data e hora inválida em " + opcao + ": \"" + texto +
+                    "\" (use dd/mm/aaaa hh:mm:ss).");
   return d;
 }
 
@@ -45,7 +48,8 @@ Sessao::Sessao(const Opcoes& o) {
   const bool temEndereco = o.Tem("--ip") || o.Tem("--serial");
   if (o.Tem("--relogios") && (temEndereco || o.Tem("--relogio")))
     throw ErroDeUso("use --relogios ou --relogio, não os dois.");
-  if (temEndereco && !o.Tem("--relogio")) throw ErroDeUso("--ip e --serial precisam de --relogio CÓDIGO.");
+  if (temEndereco && !o.Tem("--relogio"))
+    throw ErroDeUso("--ip e --serial precisam de --relogio CÓDIGO.");
   if (o.Tem("--ip") && o.Tem("--serial")) throw ErroDeUso("use --ip ou --serial, não os dois.");
 
   if (o.Tem("--relogios")) {
@@ -86,7 +90,8 @@ Sessao::Sessao(const Opcoes& o) {
   // Embedded clocks live in this process; any other clock is reached over the network.
   sdk::OpcoesRede rede;
   rede.chave = o.Valor("--chave").value_or("");
-  controle_ = std::make_unique<ComunicacaoZK>(loop_, embutidos_.empty() ? sdk::FabricaRede(rede) : sdk::FabricaVirtual());
+  controle_ = std::make_unique<ComunicacaoZK>(
+      loop_, embutidos_.empty() ? sdk::FabricaRede(rede) : sdk::FabricaVirtual());
   for (const auto& r : relogios_) controle_->AddRelogio(r);
 
   g_loop = &loop_;
@@ -127,7 +132,8 @@ void Sessao::Conecta() {
       const std::string onde = r->TipoConexao() == ConexaoSerial
                                    ? "porta serial " + std::to_string(r->PortaSerial())
                                    : r->IP() + ":4370";
-      throw ErroDeConexao("não foi possível conectar ao relógio " + std::to_string(pendente) + " (" + onde + ").");
+      throw ErroDeConexao("não foi possível conectar ao relógio " + std::to_string(pendente) +
+                          " (" + onde + ").");
     }
   }
   controle_->Eventos().RelogioConectado = nullptr;

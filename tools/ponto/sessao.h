@@ -31,7 +31,9 @@ class Sessao {
   quorvel::EventLoop& Loop() { return loop_; }
   quorvel::ComunicacaoZK& Controle() { return *controle_; }
   const std::vector<std::shared_ptr<quorvel::Relogio>>& Relogios() const { return relogios_; }
-  const std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>>& Embutidos() const { return embutidos_; }
+  const std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>>& Embutidos() const {
+    return embutidos_;
+  }
   Formato Saida() const { return formato_; }
   // True once Ctrl-C was pressed.
   static bool Interrompido();

@@ -110,7 +110,8 @@ struct Conexao {
 long long Numero(const std::string& texto, const std::string& onde) {
   char* fim = nullptr;
   const long long v = std::strtoll(texto.c_str(), &fim, 10);
-  if (texto.empty() || *fim != '\0' || v < 0) Uso("número inválido em " + onde + ": \"" + texto + "\"");
+  if (texto.empty() || *fim != '\0' || v < 0)
+    Uso("número inválido em " + onde + ": \"" + texto + "\"");
   return v;
 }
 
@@ -119,18 +120,28 @@ Relogio LeEspec(const std::string& espec) {
   std::istringstream in(espec);
   for (std::string item; std::getline(in, item, ',');) {
     const auto igual = item.find('=');
-    const std::string k = item.substr(0, igual), v = igual == std::string::npos ? "" : item.substr(igual + 1);
-    if (k == "codigo") r.codigo = static_cast<int32_t>(Numero(v, "codigo"));
+    const std::string k = item.substr(0, igual),
+                      v = igual == std::string::npos ? "" : item.substr(igual + 1);
+    if (k == "codigo")
+      r.codigo = static_cast<int32_t>(Numero(v, "codigo"));
     else if (k == "modelo" && (v == "quorvel" || v == "tarvenix"))
       r.modelo = v == "quorvel" ? EModeloRelogio_Quorvel : EModeloRelogio_Tarvenix;
-    else if (k == "porta") r.porta = static_cast<int32_t>(Numero(v, "porta"));
-    else if (k == "serial") r.serial = true;
-    else if (k == "exemplo") r.exemplo = true;
-    else if (k == "firmware") r.firmware = v;
-    else if (k == "chave") r.chave = v;
-    else if (k == "dados") r.dados = v;
-    else if (k == "capacidade") r.capacidade = static_cast<int32_t>(Numero(v, "capacidade"));
-    else Uso("item desconhecido em --relogio: \"" + item + "\"");
+    else if (k == "porta")
+      r.porta = static_cast<int32_t>(Numero(v, "porta"));
+    else if (k == "serial")
+      r.serial = true;
+    else if (k == "exemplo")
+      r.exemplo = true;
+    else if (k == "firmware")
+      r.firmware = v;
+    else if (k == "chave")
+      r.chave = v;
+    else if (k == "dados")
+      r.dados = v;
+    else if (k == "capacidade")
+      r.capacidade = static_cast<int32_t>(Numero(v, "capacidade"));
+    else
+      Uso("item desconhecido em --relogio: \"" + item + "\"");
   }
   if (r.codigo < 1 || r.codigo > 32767) Uso("--relogio precisa de codigo=1..32767");
   if (r.porta > 65535) Uso("porta inválida");
@@ -148,21 +159,32 @@ Opcoes LeOpcoes(int argc, char** argv) {
     if (a == "--ajuda" || a == "--help") {
       std::cout << kAjuda;
       std::exit(0);
-    } else if (a == "--relogio") o.relogios.push_back(LeEspec(valor()));
-    else if (a == "--endereco") o.endereco = valor();
-    else if (a == "--marcacoes-por-minuto") o.marcacoesPorMinuto = static_cast<int32_t>(Numero(valor(), a));
-    else if (a == "--semear") o.semear = Numero(valor(), a);
-    else if (a == "--cair-apos") o.cairApos = Numero(valor(), a);
-    else if (a == "--atraso") o.atrasoMs = static_cast<int32_t>(Numero(valor(), a));
-    else if (a == "--corromper-apos") o.corromperApos = Numero(valor(), a);
-    else if (a == "--max-conexoes") o.maxConexoes = static_cast<size_t>(Numero(valor(), a));
-    else if (a == "--ocioso") o.ociosoS = static_cast<int32_t>(Numero(valor(), a));
+    } else if (a == "--relogio")
+      o.relogios.push_back(LeEspec(valor()));
+    else if (a == "--endereco")
+      o.endereco = valor();
+    else if (a == "--marcacoes-por-minuto")
+      o.marcacoesPorMinuto = static_cast<int32_t>(Numero(valor(), a));
+    else if (a == "--semear")
+      o.semear = Numero(valor(), a);
+    else if (a == "--cair-apos")
+      o.cairApos = Numero(valor(), a);
+    else if (a == "--atraso")
+      o.atrasoMs = static_cast<int32_t>(Numero(valor(), a));
+    else if (a == "--corromper-apos")
+      o.corromperApos = Numero(valor(), a);
+    else if (a == "--max-conexoes")
+      o.maxConexoes = static_cast<size_t>(Numero(valor(), a));
+    else if (a == "--ocioso")
+      o.ociosoS = static_cast<int32_t>(Numero(valor(), a));
     else if (a == "--recusar") {
       const std::string v = valor();
       const auto igual = v.find('=');
       if (igual == std::string::npos) Uso("use --recusar OPERACAO=CODIGO");
-      o.recusas.emplace_back(v.substr(0, igual), static_cast<int32_t>(std::strtol(v.c_str() + igual + 1, nullptr, 10)));
-    } else Uso("opção desconhecida: " + a);
+      o.recusas.emplace_back(v.substr(0, igual),
+                             static_cast<int32_t>(std::strtol(v.c_str() + igual + 1, nullptr, 10)));
+    } else
+      Uso("opção desconhecida: " + a);
   }
   if (o.relogios.empty()) Uso("informe ao menos um --relogio");
   return o;
@@ -177,7 +199,9 @@ void AbreDiario(Relogio& r) {
     size_t n = 0;
     while (std::getline(in, linha))
       if (r.dispositivo->Reaplica(linha)) ++n;
-    if (n > 0) std::cerr << "relógio " << r.codigo << ": " << n << " registros retomados de " << r.dados << "\n";
+    if (n > 0)
+      std::cerr << "relógio " << r.codigo << ": " << n << " registros retomados de " << r.dados
+                << "\n";
   }
   r.fdDiario = ::open(r.dados.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (r.fdDiario < 0) Uso("não foi possível abrir " + r.dados);
@@ -187,13 +211,17 @@ void AbreDiario(Relogio& r) {
     if (rp->emLote && rp->pendente.size() < (1u << 20)) return;
     size_t feito = 0;
     while (feito < rp->pendente.size()) {
-      const ssize_t n = ::write(rp->fdDiario, rp->pendente.data() + feito, rp->pendente.size() - feito);
+      const ssize_t n =
+          ::write(rp->fdDiario, rp->pendente.data() + feito, rp->pendente.size() - feito);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw std::runtime_error("falha ao gravar o diário");  // the call fails, nothing is acknowledged
+      if (n <= 0)
+        throw std::runtime_error(
+            "falha ao gravar o diário");  // the call fails, nothing is acknowledged
       feito += static_cast<size_t>(n);
     }
     rp->pendente.clear();
-    if (!rp->emLote && ::fdatasync(rp->fdDiario) != 0) throw std::runtime_error("falha ao sincronizar o diário");
+    if (!rp->emLote && ::fdatasync(rp->fdDiario) != 0)
+      throw std::runtime_error("falha ao sincronizar o diário");
   });
 }
 
@@ -201,7 +229,8 @@ void DescarregaLote(Relogio& r) {
   r.emLote = false;
   if (r.fdDiario < 0) return;
   if (!r.pendente.empty()) {
-    if (::write(r.fdDiario, r.pendente.data(), r.pendente.size()) != static_cast<ssize_t>(r.pendente.size()))
+    if (::write(r.fdDiario, r.pendente.data(), r.pendente.size()) !=
+        static_cast<ssize_t>(r.pendente.size()))
       throw std::runtime_error("falha ao gravar o diário");
     r.pendente.clear();
   }
@@ -215,9 +244,11 @@ int AbreEscuta(const std::string& endereco, int32_t& porta) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(porta));
-  if (::inet_pton(AF_INET, endereco.c_str(), &a.sin_addr) != 1) Uso("endereço inválido: " + endereco);
+  if (::inet_pton(AF_INET, endereco.c_str(), &a.sin_addr) != 1)
+    Uso("endereço inválido: " + endereco);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0)
-    Uso("não foi possível escutar em " + endereco + ":" + std::to_string(porta) + " (" + std::strerror(errno) + ")");
+    Uso("não foi possível escutar em " + endereco + ":" + std::to_string(porta) + " (" +
+        std::strerror(errno) + ")");
   socklen_t tam = sizeof a;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &tam);
   porta = ntohs(a.sin_port);
@@ -226,7 +257,8 @@ int AbreEscuta(const std::string& endereco, int32_t& porta) {
 
 int AbrePty(std::string& caminho) {
   const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0) Uso("não foi possível criar um pseudo-terminal");
+  if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0)
+    Uso("não foi possível criar um pseudo-terminal");
   caminho = ::ptsname(fd);
   termios t{};
   ::tcgetattr(fd, &t);
@@ -261,7 +293,8 @@ int main(int argc, char** argv) {
     for (Relogio& r : o.relogios) {
       r.dispositivo = std::make_shared<sdk::DispositivoVirtual>(r.modelo, r.firmware);
       if (r.capacidade > 0)
-        r.dispositivo->DefineCapacidades({std::max(3000, r.capacidade), std::max(3000, r.capacidade), r.capacidade});
+        r.dispositivo->DefineCapacidades(
+            {std::max(3000, r.capacidade), std::max(3000, r.capacidade), r.capacidade});
       const bool novo = r.dados.empty() || !std::ifstream(r.dados).good() ||
                         std::ifstream(r.dados).peek() == std::ifstream::traits_type::eof();
       AbreDiario(r);
@@ -285,11 +318,12 @@ int main(int argc, char** argv) {
         c->nome = caminho;
         c->sessao = std::make_unique<protocol::ServerSession>(r.dispositivo, r.chave);
         conexoes.push_back(std::move(c));
-        std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") na serial " << caminho << std::endl;
+        std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") na serial " << caminho
+                  << std::endl;
       } else {
         r.fdEscuta = AbreEscuta(o.endereco, r.porta);
-        std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") em " << o.endereco << ":" << r.porta
-                  << std::endl;
+        std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") em " << o.endereco << ":"
+                  << r.porta << std::endl;
       }
     }
   } catch (const std::exception& e) {
@@ -298,8 +332,9 @@ int main(int argc, char** argv) {
   }
 
   std::mt19937 gerador(42);
-  const auto intervaloMarcacao =
-      o.marcacoesPorMinuto > 0 ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto) : std::chrono::milliseconds(0);
+  const auto intervaloMarcacao = o.marcacoesPorMinuto > 0
+                                     ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto)
+                                     : std::chrono::milliseconds(0);
   auto proximaMarcacao = Clock::now() + intervaloMarcacao;
 
   std::vector<char> buffer(1 << 16);
@@ -316,7 +351,8 @@ int main(int argc, char** argv) {
       if (fds[k++].revents & POLLIN) {
         sockaddr_in de{};
         socklen_t tam = sizeof de;
-        const int fd = ::accept4(r.fdEscuta, reinterpret_cast<sockaddr*>(&de), &tam, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(r.fdEscuta, reinterpret_cast<sockaddr*>(&de), &tam,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) continue;
         char ip[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &de.sin_addr, ip, sizeof ip);
@@ -324,7 +360,8 @@ int main(int argc, char** argv) {
         size_t tcp = 0;
         for (const auto& c : conexoes) tcp += c->serial ? 0 : 1;
         if (tcp >= o.maxConexoes) {
-          std::cerr << "conexão de " << nome << " recusada: limite de " << o.maxConexoes << " conexões\n";
+          std::cerr << "conexão de " << nome << " recusada: limite de " << o.maxConexoes
+                    << " conexões\n";
           ::close(fd);
           continue;
         }
@@ -344,7 +381,8 @@ int main(int argc, char** argv) {
       bool fechar = false;
       std::string motivo;
       const size_t indice = k + i;
-      if (indice < fds.size() && fds[indice].fd == c.fd && (fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) {
+      if (indice < fds.size() && fds[indice].fd == c.fd &&
+          (fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) {
         const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
         if (n <= 0) {
           if (!c.serial) {
@@ -363,8 +401,10 @@ int main(int argc, char** argv) {
                 break;
               }
               std::string resposta = c.sessao->Handle(*f);
-              if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
-              if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13) resposta[12] ^= 0x5A;
+              if (o.atrasoMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
+              if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
+                resposta[12] ^= 0x5A;
               if (!EnviaTudo(c.fd, resposta)) {
                 fechar = true;
                 motivo = "falha ao enviar";
@@ -390,11 +430,13 @@ int main(int argc, char** argv) {
         if (c.serial) {
           // A serial line never goes away: start over with a fresh session.
           c.decodificador = protocol::Decoder();
-          c.sessao = std::make_unique<protocol::ServerSession>(c.relogio->dispositivo, c.relogio->chave);
+          c.sessao =
+              std::make_unique<protocol::ServerSession>(c.relogio->dispositivo, c.relogio->chave);
           c.recebidos = c.enviados = 0;
           std::cerr << "serial " << c.nome << " reiniciada (" << motivo << ")\n";
         } else {
-          std::cerr << "conexão de " << c.nome << " encerrada (" << motivo << ", " << c.recebidos << " quadros)\n";
+          std::cerr << "conexão de " << c.nome << " encerrada (" << motivo << ", " << c.recebidos
+                    << " quadros)\n";
           ::close(c.fd);
           conexoes.erase(conexoes.begin() + static_cast<std::ptrdiff_t>(i));
           --i;
@@ -410,10 +452,11 @@ int main(int argc, char** argv) {
         try {
           const auto usuarios = r.dispositivo->Usuarios();
           if (r.modelo == EModeloRelogio_Tarvenix)
-            r.dispositivo->AdicionaRegistro(usuarios.empty() ? "" : usuarios[gerador() % usuarios.size()].pis);
+            r.dispositivo->AdicionaRegistro(
+                usuarios.empty() ? "" : usuarios[gerador() % usuarios.size()].pis);
           else
-            r.dispositivo->AdicionaMarcacao(usuarios.empty() ? 1 : std::stoi(usuarios[gerador() % usuarios.size()].id),
-                                            1);
+            r.dispositivo->AdicionaMarcacao(
+                usuarios.empty() ? 1 : std::stoi(usuarios[gerador() % usuarios.size()].id), 1);
         } catch (const std::exception& e) {
           std::cerr << "relógio " << r.codigo << ": " << e.what() << "\n";
         }

@@ -28,8 +28,8 @@ class CZKEM {
   virtual bool SdkRefreshData(int32_t m) = 0;
   virtual bool SdkGetDeviceStatus(int32_t m, int32_t codigo, int32_t& valor) = 0;
   virtual bool SdkSetDeviceInfo(int32_t m, int32_t item, int32_t valor) = 0;
-  virtual bool SdkGetDeviceTime(int32_t m, int32_t& ano, int32_t& mes, int32_t& dia,
-                                int32_t& hora, int32_t& minuto, int32_t& segundo) = 0;
+  virtual bool SdkGetDeviceTime(int32_t m, int32_t& ano, int32_t& mes, int32_t& dia, int32_t& hora,
+                                int32_t& minuto, int32_t& segundo) = 0;
   virtual bool SdkSetDeviceTime(int32_t m, int32_t ano, int32_t mes, int32_t dia, int32_t hora,
                                 int32_t minuto, int32_t segundo) = 0;
   virtual bool SdkGetFirmwareVersion(int32_t m, std::string& versao) = 0;
@@ -64,22 +64,20 @@ class CZKEM {
                                      const std::string& senha, int32_t privilegio, bool habilitado,
                                      const std::string& pis, const std::string& cpf) = 0;
   virtual bool SdkGetNextUserInfoWithPis(int32_t m, std::string& usuario, std::string& nome,
-                                         std::string& senha, int32_t& privilegio,
-                                         bool& habilitado, std::string& pis, std::string& cpf) = 0;
-  virtual bool SdkQueryUserInfo(int32_t m, std::string& nome, std::string& texto,
-                                int32_t& numero, bool& flag) = 0;
+                                         std::string& senha, int32_t& privilegio, bool& habilitado,
+                                         std::string& pis, std::string& cpf) = 0;
+  virtual bool SdkQueryUserInfo(int32_t m, std::string& nome, std::string& texto, int32_t& numero,
+                                bool& flag) = 0;
   virtual bool SdkSetCardNumber(const std::string& cartao) = 0;
   virtual bool SdkDeleteEnrollData(int32_t m, int32_t usuario, int32_t m2, int32_t dado) = 0;
-  virtual bool SdkDeleteEnrollDataByTextId(int32_t m, const std::string& usuario,
-                                           int32_t dado) = 0;
+  virtual bool SdkDeleteEnrollDataByTextId(int32_t m, const std::string& usuario, int32_t dado) = 0;
   virtual bool SdkGetUserTemplate(int32_t m, int32_t usuario, int32_t dedo, std::string& texto,
                                   int32_t& tamanho) = 0;
   virtual bool SdkSetUserTemplate(int32_t m, int32_t usuario, int32_t dedo,
                                   const std::string& texto) = 0;
   virtual bool SdkDeleteUserTemplate(int32_t m, int32_t usuario, int32_t dedo) = 0;
   virtual bool SdkGetUserTemplateByTextId(int32_t m, const std::string& usuario, int32_t dedo,
-                                          int32_t& flag, std::string& texto,
-                                          int32_t& tamanho) = 0;
+                                          int32_t& flag, std::string& texto, int32_t& tamanho) = 0;
   virtual bool SdkSetUserTemplateByTextId(int32_t m, const std::string& usuario, int32_t dedo,
                                           int32_t flag, const std::string& texto) = 0;
   virtual bool SdkDeleteUserTemplateByTextId(int32_t m, const std::string& usuario,

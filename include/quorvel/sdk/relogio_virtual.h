@@ -7,12 +7,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <nlohmann/json_fwd.hpp>
 
 #include "quorvel/data_hora.h"
 #include "quorvel/enumeracoes.h"

@@ -68,14 +68,17 @@ std::optional<Frame> Decoder::Next() {
   const size_t disponivel = buffer_.size() - start_;
   if (disponivel < kHeaderSize) {
     // Reject a wrong start as early as it shows: a stray byte must not wait for a header.
-    if (disponivel >= 1 && static_cast<uint8_t>(buffer_[start_]) != kMagic0) throw ProtocolError("marcador inválido");
-    if (disponivel >= 2 && static_cast<uint8_t>(buffer_[start_ + 1]) != kMagic1) throw ProtocolError("marcador inválido");
+    if (disponivel >= 1 && static_cast<uint8_t>(buffer_[start_]) != kMagic0)
+      throw ProtocolError("marcador inválido");
+    if (disponivel >= 2 && static_cast<uint8_t>(buffer_[start_ + 1]) != kMagic1)
+      throw ProtocolError("marcador inválido");
     return std::nullopt;
   }
   const char* h = buffer_.data() + start_;
   if (static_cast<uint8_t>(h[0]) != kMagic0 || static_cast<uint8_t>(h[1]) != kMagic1)
     throw ProtocolError("marcador inválido");
-  if (static_cast<uint8_t>(h[2]) != kVersion) throw ProtocolError("versão de protocolo desconhecida");
+  if (static_cast<uint8_t>(h[2]) != kVersion)
+    throw ProtocolError("versão de protocolo desconhecida");
   const uint32_t tamanho = GetU32(h + 8);
   if (tamanho > kMaxPayload) throw ProtocolError("quadro grande demais");
   const size_t total = kHeaderSize + tamanho + kCrcSize;
@@ -144,14 +147,17 @@ std::string_view Reader::Bytes(size_t n) {
 
 Value Reader::Val() {
   switch (U8()) {
-    case 'i': return I32();
+    case 'i':
+      return I32();
     case 'b': {
       const uint8_t b = U8();
       if (b > 1) throw ProtocolError("booleano inválido");
       return b == 1;
     }
-    case 's': return Str();
-    default: throw ProtocolError("tipo de valor desconhecido");
+    case 's':
+      return Str();
+    default:
+      throw ProtocolError("tipo de valor desconhecido");
   }
 }
 
@@ -174,14 +180,16 @@ const std::vector<CallSpec>& Calls() {
       {"SdkSetEmployer", {K::Int, K::Str, K::Int, K::Str, K::Str, K::Str}},
       {"SdkReadAllLogs", {K::Int}},
       {"SdkGetNextLog", {K::Int, K::Int, K::Int, K::Int, K::Str}},
-      {"SdkGetNextNsrLog", {K::Int, K::Str, K::Str, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
+      {"SdkGetNextNsrLog",
+       {K::Int, K::Str, K::Str, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
       {"SdkSetLogPointer", {K::Int, K::Int}},
       {"SdkClearLogs", {K::Int}},
       {"SdkReadAllUserIds", {K::Int}},
       {"SdkSetUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
       {"SdkGetNextUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
       {"SdkSetUserInfoWithPis", {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
-      {"SdkGetNextUserInfoWithPis", {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
+      {"SdkGetNextUserInfoWithPis",
+       {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
       {"SdkQueryUserInfo", {K::Int, K::Str, K::Str, K::Int, K::Bool}},
       {"SdkSetCardNumber", {K::Str}},
       {"SdkDeleteEnrollData", {K::Int, K::Int, K::Int, K::Int}},

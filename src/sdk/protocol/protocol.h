@@ -22,7 +22,7 @@ inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes 
 enum Op : uint8_t {
   kHello = 0x01,
   kProof = 0x02,
-  kBatch = 0x03,  // several next-item reads in one round trip
+  kBatch = 0x03,     // several next-item reads in one round trip
   kLogSince = 0x04,  // the fingerprint clock's log from a position, for a reader's copy
   kError = 0x7F,
   kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
@@ -104,10 +104,10 @@ const std::vector<CallSpec>& Calls();
 uint8_t OpOf(std::string_view name);  // throws std::logic_error for an unknown name
 
 // Error codes of error frames.
-inline constexpr int32_t kErrorNeedsProof = -9;    // the clock has a key and it was not proven
-inline constexpr int32_t kErrorBadProof = -10;     // the proof did not match the key
-inline constexpr int32_t kErrorBadRequest = -11;   // the request was malformed
-inline constexpr int32_t kErrorBadVersion = -12;   // protocol version not spoken
-inline constexpr int32_t kErrorCallFailed = -13;   // the operation failed as a call on the clock
+inline constexpr int32_t kErrorNeedsProof = -9;   // the clock has a key and it was not proven
+inline constexpr int32_t kErrorBadProof = -10;    // the proof did not match the key
+inline constexpr int32_t kErrorBadRequest = -11;  // the request was malformed
+inline constexpr int32_t kErrorBadVersion = -12;  // protocol version not spoken
+inline constexpr int32_t kErrorCallFailed = -13;  // the operation failed as a call on the clock
 
 }  // namespace quorvel::protocol

@@ -17,9 +17,11 @@ std::string& S(std::vector<Value>& a, size_t i) { return std::get<std::string>(a
 
 void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
   const auto& calls = Calls();
-  if (op < kFirstCall || op >= kFirstCall + calls.size()) throw ProtocolError("operação desconhecida");
+  if (op < kFirstCall || op >= kFirstCall + calls.size())
+    throw ProtocolError("operação desconhecida");
   const CallSpec& spec = calls[op - kFirstCall];
-  if (args.size() != spec.params.size()) throw ProtocolError(std::string("argumentos errados para ") + spec.name);
+  if (args.size() != spec.params.size())
+    throw ProtocolError(std::string("argumentos errados para ") + spec.name);
   for (size_t i = 0; i < args.size(); ++i) {
     const Kind k = spec.params[i];
     const bool ok = (k == Kind::Int && std::holds_alternative<int32_t>(args[i])) ||
@@ -30,8 +32,8 @@ void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
 }
 
 bool EhLeituraEmLote(uint8_t op) {
-  return op == OpOf("SdkGetNextLog") || op == OpOf("SdkGetNextNsrLog") || op == OpOf("SdkGetNextUserInfo") ||
-         op == OpOf("SdkGetNextUserInfoWithPis");
+  return op == OpOf("SdkGetNextLog") || op == OpOf("SdkGetNextNsrLog") ||
+         op == OpOf("SdkGetNextUserInfo") || op == OpOf("SdkGetNextUserInfoWithPis");
 }
 
 }  // namespace
@@ -55,32 +57,43 @@ bool ExecuteCall(CZKEM& s, uint8_t op, std::vector<Value>& a) {
   if (nome == "SdkSetDaylight") return s.SdkSetDaylight(I(a, 0), I(a, 1), S(a, 2), S(a, 3));
   if (nome == "SdkClearAllData") return s.SdkClearAllData(I(a, 0));
   if (nome == "SdkTestOperation") return s.SdkTestOperation(I(a, 0));
-  if (nome == "SdkSetEmployer") return s.SdkSetEmployer(I(a, 0), S(a, 1), I(a, 2), S(a, 3), S(a, 4), S(a, 5));
+  if (nome == "SdkSetEmployer")
+    return s.SdkSetEmployer(I(a, 0), S(a, 1), I(a, 2), S(a, 3), S(a, 4), S(a, 5));
   if (nome == "SdkReadAllLogs") return s.SdkReadAllLogs(I(a, 0));
   if (nome == "SdkGetNextLog") return s.SdkGetNextLog(I(a, 0), I(a, 1), I(a, 2), I(a, 3), S(a, 4));
   if (nome == "SdkGetNextNsrLog")
-    return s.SdkGetNextNsrLog(I(a, 0), S(a, 1), S(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6), I(a, 7), I(a, 8));
+    return s.SdkGetNextNsrLog(I(a, 0), S(a, 1), S(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6),
+                              I(a, 7), I(a, 8));
   if (nome == "SdkSetLogPointer") return s.SdkSetLogPointer(I(a, 0), I(a, 1));
   if (nome == "SdkClearLogs") return s.SdkClearLogs(I(a, 0));
   if (nome == "SdkReadAllUserIds") return s.SdkReadAllUserIds(I(a, 0));
-  if (nome == "SdkSetUserInfo") return s.SdkSetUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
-  if (nome == "SdkGetNextUserInfo") return s.SdkGetNextUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
+  if (nome == "SdkSetUserInfo")
+    return s.SdkSetUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
+  if (nome == "SdkGetNextUserInfo")
+    return s.SdkGetNextUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
   if (nome == "SdkSetUserInfoWithPis")
-    return s.SdkSetUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6), S(a, 7));
+    return s.SdkSetUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6),
+                                   S(a, 7));
   if (nome == "SdkGetNextUserInfoWithPis")
-    return s.SdkGetNextUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6), S(a, 7));
-  if (nome == "SdkQueryUserInfo") return s.SdkQueryUserInfo(I(a, 0), S(a, 1), S(a, 2), I(a, 3), B(a, 4));
+    return s.SdkGetNextUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5),
+                                       S(a, 6), S(a, 7));
+  if (nome == "SdkQueryUserInfo")
+    return s.SdkQueryUserInfo(I(a, 0), S(a, 1), S(a, 2), I(a, 3), B(a, 4));
   if (nome == "SdkSetCardNumber") return s.SdkSetCardNumber(S(a, 0));
-  if (nome == "SdkDeleteEnrollData") return s.SdkDeleteEnrollData(I(a, 0), I(a, 1), I(a, 2), I(a, 3));
-  if (nome == "SdkDeleteEnrollDataByTextId") return s.SdkDeleteEnrollDataByTextId(I(a, 0), S(a, 1), I(a, 2));
-  if (nome == "SdkGetUserTemplate") return s.SdkGetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3), I(a, 4));
+  if (nome == "SdkDeleteEnrollData")
+    return s.SdkDeleteEnrollData(I(a, 0), I(a, 1), I(a, 2), I(a, 3));
+  if (nome == "SdkDeleteEnrollDataByTextId")
+    return s.SdkDeleteEnrollDataByTextId(I(a, 0), S(a, 1), I(a, 2));
+  if (nome == "SdkGetUserTemplate")
+    return s.SdkGetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3), I(a, 4));
   if (nome == "SdkSetUserTemplate") return s.SdkSetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3));
   if (nome == "SdkDeleteUserTemplate") return s.SdkDeleteUserTemplate(I(a, 0), I(a, 1), I(a, 2));
   if (nome == "SdkGetUserTemplateByTextId")
     return s.SdkGetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4), I(a, 5));
   if (nome == "SdkSetUserTemplateByTextId")
     return s.SdkSetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4));
-  if (nome == "SdkDeleteUserTemplateByTextId") return s.SdkDeleteUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2));
+  if (nome == "SdkDeleteUserTemplateByTextId")
+    return s.SdkDeleteUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2));
   throw ProtocolError("operação sem execução: " + nome);
 }
 
@@ -88,8 +101,8 @@ std::string Proof(const std::string& key, const std::string& challenge, const st
   const std::string dados = challenge + nonce;
   unsigned char mac[EVP_MAX_MD_SIZE];
   unsigned int tamanho = 0;
-  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(dados.data()),
-            dados.size(), mac, &tamanho))
+  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+            reinterpret_cast<const unsigned char*>(dados.data()), dados.size(), mac, &tamanho))
     throw std::runtime_error("falha ao calcular a prova da chave");
   return std::string(reinterpret_cast<char*>(mac), tamanho);
 }
@@ -102,7 +115,9 @@ std::string RandomBytes(size_t n) {
 }
 
 ServerSession::ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)
-    : device_(device), sdk_(sdk::CriaSdkVirtualConectado(std::move(device))), key_(std::move(key)) {}
+    : device_(device),
+      sdk_(sdk::CriaSdkVirtualConectado(std::move(device))),
+      key_(std::move(key)) {}
 
 std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& message) {
   Writer w;
@@ -118,7 +133,8 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint8_t versao = r.U8();
       nonce_ = std::string(r.Bytes(16));
       r.ExpectEnd();
-      if (versao != kVersion) return Error(f.id, kErrorBadVersion, "versão de protocolo não suportada");
+      if (versao != kVersion)
+        return Error(f.id, kErrorBadVersion, "versão de protocolo não suportada");
       challenge_ = RandomBytes(16);
       state_ = key_.empty() ? State::Ready : State::AwaitProof;
       Writer w;
@@ -139,7 +155,8 @@ std::string ServerSession::Handle(const Frame& f) {
       state_ = State::Ready;
       return Encode({static_cast<uint8_t>(kProof | kResponseBit), f.id, {}});
     }
-    if (state_ != State::Ready) return Error(f.id, kErrorNeedsProof, "o relógio exige a chave de comunicação");
+    if (state_ != State::Ready)
+      return Error(f.id, kErrorNeedsProof, "o relógio exige a chave de comunicação");
     if (f.op == kBatch) {
       const uint8_t op = r.U8();
       const int32_t maximo = r.I32();
@@ -172,11 +189,13 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint32_t baixo = static_cast<uint32_t>(r.I32()), alto = static_cast<uint32_t>(r.I32());
       const int32_t desde = r.I32();
       r.ExpectEnd();
-      if (device_->Modelo() != EModeloRelogio_Quorvel) return Error(f.id, sdk::codigo::kNaoSuportado, "sem log");
+      if (device_->Modelo() != EModeloRelogio_Quorvel)
+        return Error(f.id, sdk::codigo::kNaoSuportado, "sem log");
       const auto versao = device_->Versao();
       const uint64_t conhecida = (static_cast<uint64_t>(alto) << 32) | baixo;
       // Another log (erased since, another clock or another run): the copy starts over.
-      const size_t inicio = conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
+      const size_t inicio =
+          conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
       const auto registros = device_->MarcacoesDesde(inicio, 8192);
       Writer w;
       w.I32(static_cast<int32_t>(versao.geracao & 0xFFFFFFFFu));
