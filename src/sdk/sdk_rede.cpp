@@ -125,6 +125,8 @@ std::unique_ptr<Fluxo> AbreSerial(const std::string& caminho) {
   return std::make_unique<Fluxo>(fd);
 }
 
+// Every parameter travels; out-only ones go as defaults, since a caller may hand them in
+// uninitialized (SdkQueryUserInfo's are in/out and go as given).
 class SdkRede final : public CZKEM {
  public:
   explicit SdkRede(OpcoesRede o) : opcoes_(std::move(o)) {}
@@ -147,7 +149,7 @@ class SdkRede final : public CZKEM {
   bool SdkEnableDevice(int32_t m, bool h) override { return C("SdkEnableDevice", {m, h}); }
   bool SdkRefreshData(int32_t m) override { return C("SdkRefreshData", {m}); }
   bool SdkGetDeviceStatus(int32_t m, int32_t c, int32_t& v) override {
-    std::vector<Value> a{m, c, v};
+    std::vector<Value> a{m, c, int32_t{0}};
     const bool r = Chama("SdkGetDeviceStatus", a);
     v = std::get<int32_t>(a[2]);
     return r;
@@ -157,7 +159,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
                         int32_t& s) override {
-    std::vector<Value> v{m, a, me, d, h, mi, s};
+    std::vector<Value> v{m, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
     const bool r = Chama("SdkGetDeviceTime", v);
     a = I(v, 1), me = I(v, 2), d = I(v, 3), h = I(v, 4), mi = I(v, 5), s = I(v, 6);
     return r;
@@ -167,13 +169,13 @@ class SdkRede final : public CZKEM {
     return C("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
   }
   bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
-    std::vector<Value> a{m, v};
+    std::vector<Value> a{m, std::string()};
     const bool r = Chama("SdkGetFirmwareVersion", a);
     v = S(a, 1);
     return r;
   }
   bool SdkGetSysOption(int32_t m, const std::string& n, std::string& v) override {
-    std::vector<Value> a{m, n, v};
+    std::vector<Value> a{m, n, std::string()};
     const bool r = Chama("SdkGetSysOption", a);
     v = S(a, 2);
     return r;
@@ -210,7 +212,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
                         int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
-    std::vector<Value> v{m, nsr, pis, a, me, d, h, mi, s};
+    std::vector<Value> v{m, std::string(), std::string(), int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
     if (!Proximo("SdkGetNextNsrLog", v)) return false;
     nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7),
     s = I(v, 8);
@@ -232,7 +234,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p,
                           bool& h) override {
-    std::vector<Value> a{m, u, n, s, p, h};
+    std::vector<Value> a{m, int32_t{0}, std::string(), std::string(), int32_t{0}, false};
     if (!Proximo("SdkGetNextUserInfo", a)) return false;
     u = I(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]);
     return true;
@@ -244,7 +246,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s,
                                  int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
-    std::vector<Value> a{m, u, n, s, p, h, pis, cpf};
+    std::vector<Value> a{m, std::string(), std::string(), std::string(), int32_t{0}, false, std::string(), std::string()};
     if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
     u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6),
     cpf = S(a, 7);
@@ -264,7 +266,7 @@ class SdkRede final : public CZKEM {
     return C("SdkDeleteEnrollDataByTextId", {m, u, d});
   }
   bool SdkGetUserTemplate(int32_t m, int32_t u, int32_t d, std::string& t, int32_t& n) override {
-    std::vector<Value> a{m, u, d, t, n};
+    std::vector<Value> a{m, u, d, std::string(), int32_t{0}};
     const bool r = Chama("SdkGetUserTemplate", a);
     t = S(a, 3), n = I(a, 4);
     return r;
@@ -277,7 +279,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f,
                                   std::string& t, int32_t& n) override {
-    std::vector<Value> a{m, u, d, f, t, n};
+    std::vector<Value> a{m, u, d, int32_t{0}, std::string(), int32_t{0}};
     const bool r = Chama("SdkGetUserTemplateByTextId", a);
     f = I(a, 3), t = S(a, 4), n = I(a, 5);
     return r;

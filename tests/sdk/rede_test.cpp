@@ -65,14 +65,12 @@ TEST(Protocolo, DecoderRejectsMalformedInput) {
   d.Feed(bom.data(), bom.size() - 1);
   EXPECT_FALSE(d.Next());
 
-  Reader r(
-      std::string("\x05\x00\x00\x00"
-                  "ab",
-                  6));
+  const std::string longo(std::string("\x05\x00\x00\x00", 4) + "ab"), booleano("b\x02", 2), tipo("q", 1);
+  Reader r(longo);  // a Reader views its bytes: they must outlive it
   EXPECT_THROW(r.Str(), ProtocolError);
-  Reader v(std::string("b\x02", 2));
+  Reader v(booleano);
   EXPECT_THROW(v.Val(), ProtocolError);
-  Reader t(std::string("q", 1));
+  Reader t(tipo);
   EXPECT_THROW(t.Val(), ProtocolError);
 }
 
@@ -147,7 +145,7 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_TRUE(q->SdkGetFirmwareVersion(1, firmware));
   EXPECT_EQ(firmware, "Ver 6.60 Dez 2026");
   EXPECT_TRUE(q->SdkSetDeviceTime(1, 2030, 1, 2, 3, 4, 5));
-  int32_t a, me, di, h, mi, s;
+  int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, s = 0;
   EXPECT_TRUE(q->SdkGetDeviceTime(1, a, me, di, h, mi, s));
   EXPECT_EQ(a, 2030);
   EXPECT_FALSE(q->SdkSetDeviceTime(1, 2030, 2, 30, 0, 0, 0));
@@ -186,7 +184,7 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_TRUE(q->SdkDeleteEnrollData(1, 9, 1, 0));
   EXPECT_FALSE(q->SdkQueryUserInfo(1, consulta, txt, n, f));
   EXPECT_TRUE(q->SdkReadAllLogs(1));
-  int32_t cartao, valor, modo;
+  int32_t cartao = 0, valor = 0, modo = 0;
   std::string quando;
   int marcacoes = 0;
   while (q->SdkGetNextLog(1, cartao, valor, modo, quando)) ++marcacoes;
@@ -227,7 +225,7 @@ TEST_F(Rede, RereadingTheLogFetchesOnlyWhatItGrewBy) {
   ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   auto le = [&] {
     EXPECT_TRUE(s->SdkReadAllLogs(1));
-    int32_t c, v, m;
+    int32_t c = 0, v = 0, m = 0;
     std::string t;
     int n = 0;
     while (s->SdkGetNextLog(1, c, v, m, t)) ++n;
@@ -303,7 +301,7 @@ TEST_F(Rede, NothingAcknowledgedIsLostWhenTheDaemonIsKilled) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(s->SdkSetLogPointer(1, 0));
     std::string nsr, pis;
-    int32_t a, me, di, h, mi, se;
+    int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, se = 0;
     int vistas = 0;
     while (s->SdkGetNextNsrLog(1, nsr, pis, a, me, di, h, mi, se)) ++vistas;
     ASSERT_GT(vistas, 0);
@@ -313,8 +311,8 @@ TEST_F(Rede, NothingAcknowledgedIsLostWhenTheDaemonIsKilled) {
     ASSERT_TRUE(r->SdkConnectNetwork("127.0.0.1", de_novo.Porta(0)));
     ASSERT_TRUE(r->SdkReadAllUserIds(1));
     std::string id, nome, senha, cpf;
-    int32_t p;
-    bool hab;
+    int32_t p = 0;
+    bool hab = false;
     int usuarios = 0;
     while (r->SdkGetNextUserInfoWithPis(1, id, nome, senha, p, hab, pis, cpf)) ++usuarios;
     EXPECT_EQ(usuarios, 20);

@@ -457,18 +457,18 @@ TEST(AbiC, ClassFactoriesAndCreationByClsid) {
   quorvel_fabrica_libera(fabrica);
   quorvel_objeto* outro = nullptr;
   ASSERT_EQ(quorvel_cria("{BB9DDB53-9C49-4737-84F7-E16DFBF1F227}", &outro, &erro), QUORVEL_OK);
-  EXPECT_EQ(quorvel_cria("QUORVEL.Inexistente", &outro, &erro), QUORVEL_FALHA);
+  quorvel_objeto* nenhum = nullptr;
+  EXPECT_EQ(quorvel_cria("QUORVEL.Inexistente", &nenhum, &erro), QUORVEL_FALHA);
+  EXPECT_EQ(nenhum, nullptr);
   EXPECT_EQ(erro.numero, 429);
   quorvel_libera(r);
-  EXPECT_EQ(DllCanUnloadNow(), 1);
-  quorvel_objeto* segundo = quorvel_duplica(nullptr);
-  EXPECT_EQ(segundo, nullptr);
-  quorvel_cria("QUORVEL.Relogio", &segundo, &erro);
+  EXPECT_EQ(DllCanUnloadNow(), 1);  // `outro` still lives
+  EXPECT_EQ(quorvel_duplica(nullptr), nullptr);
+  quorvel_objeto* segundo = quorvel_duplica(outro);
+  quorvel_libera(outro);
+  EXPECT_EQ(DllCanUnloadNow(), 1);  // its second handle still lives
   quorvel_libera(segundo);
-  ASSERT_EQ(quorvel_cria("QUORVEL.Relogio", &segundo, &erro), QUORVEL_OK);
-  quorvel_libera(segundo);
-  // `outro` still lives until here.
-  EXPECT_EQ(DllCanUnloadNow(), 1);
+  EXPECT_EQ(DllCanUnloadNow(), 0);
 }
 
 TEST(AbiC, RegistrationRoundTrip) {
