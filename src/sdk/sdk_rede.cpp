@@ -474,7 +474,6 @@ class SdkRede final : public CZKEM {
           copiaLog_.clear();
           geracaoLog_ = geracao;
         }
-        copiaLog_.reserve(copiaLog_.size() + static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) {
           RegistroLog reg;
           reg.cartao = r.I32();
