@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <set>
 
 #include "quorvel/comunicacao_zk.h"
@@ -410,6 +412,100 @@ TEST(RedeControle, ASendAcrossDroppingLinksLosesNoEmployeeSilently) {
     const bool completo = s->SdkGetUserTemplateByTextId(6, std::to_string(i), 1, flag, texto, n);
     EXPECT_TRUE(completo || reportados.count(i)) << "funcionário " << i << " sumiu sem aviso";
   }
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// The daemon is killed in the middle of a send and comes back at once: the component's retry
+// reconnects, every acknowledged employee survives the crash, and none goes missing silently.
+TEST(RedeControle, ADaemonKilledMidSendIsRecoveredByTheRetry) {
+  const std::string ip = teste::EnderecoLoopback(3);
+  const auto dados =
+      std::filesystem::path(::testing::TempDir()) / ("envio_" + std::to_string(::getpid()) + ".jsonl");
+  std::filesystem::remove(dados);
+  const std::vector<std::string> args = {"--endereco", ip, "--relogio",
+                                         "codigo=7,modelo=tarvenix,dados=" + dados.string()};
+  auto daemon = std::make_unique<teste::Daemon>(args, 1);
+  EventLoop loop;
+  ComunicacaoZK controle(loop, sdk::FabricaRede());
+  controle.AddRelogioIP(7, ip, EModeloRelogio_Tarvenix);
+  bool conectado = false;
+  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
+  controle.ConectarRelogio(7);
+  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+  for (int32_t i = 1; i <= 40; ++i) {
+    auto f = std::make_shared<FuncionarioCartao>();
+    f->Codigo(i);
+    f->Nome("F" + std::to_string(i));
+    f->Senha("1");
+    controle.AddFuncionarioCartao(f);
+  }
+  // Kill once ten users are durable, restart right away.
+  std::thread assassino([&] {
+    for (int espera = 0; espera < 500; ++espera) {
+      std::ifstream in(dados);
+      int usuarios = 0;
+      for (std::string linha; std::getline(in, linha);) usuarios += linha.find("\"t\":\"u\"") != std::string::npos;
+      if (usuarios >= 10) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    daemon->Para(SIGKILL);
+    daemon = std::make_unique<teste::Daemon>(args, 1);
+  });
+  const auto recusas = controle.EnviarListaFuncionarioCartaoRelogio(7);
+  assassino.join();
+  std::set<int32_t> reportados;
+  for (int32_t i = 1; i <= recusas->Count(); ++i) reportados.insert(recusas->Item(i)->FuncionarioCartao()->Codigo());
+  const auto lidos = controle.ObterListaFuncionarioCartaoRelogio(7);
+  for (int32_t i = 1; i <= 40; ++i)
+    EXPECT_TRUE(lidos->ItemByCodCartaoFuncionario(i) || reportados.count(i)) << "funcionário " << i;
+  EXPECT_GE(lidos->Count(), 30);  // the retry carried the send on after the crash
+  daemon.reset();
+  std::filesystem::remove(dados);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
+  const std::string ip = teste::EnderecoLoopback(5);
+  teste::Daemon d({"--endereco", ip, "--marcacoes-por-minuto", "1200", "--relogio", "codigo=8,exemplo"}, 1);
+  EventLoop loop;
+  ComunicacaoZK controle(loop, sdk::FabricaRede());
+  controle.AddRelogioIP(8, ip, EModeloRelogio_Quorvel);
+  bool conectado = false;
+  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
+  controle.ConectarRelogio(8);
+  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+
+  std::vector<std::shared_ptr<Marcacao>> recolhidas;
+  std::vector<int16_t> erros;
+  controle.Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) { recolhidas.push_back(m); };
+  controle.Eventos().ErroMonitoracao = [&](int16_t n, const std::string&) { erros.push_back(n); };
+  controle.IniciaMonitoracaoRelogio(8);
+  loop.RodaAte([&] { return recolhidas.size() >= 3; }, std::chrono::seconds(10));
+  controle.PararMonitoracaoRelogio(8);
+  EXPECT_GE(recolhidas.size(), 3u);
+  EXPECT_TRUE(erros.empty());
+
+  EXPECT_TRUE(controle.SetSireneDiariaRelogio(8, 3, 8, 30));
+  EXPECT_TRUE(controle.SetHorarioVeraoRelogio(8, DataHora::DePartes(2026, 10, 18), DataHora::DePartes(2027, 2, 21)));
+  EXPECT_TRUE(controle.Set1ParaNRelogio(8));
+  const auto lidos = controle.ObterListaFuncionarioCartaoRelogio(8);
+  ASSERT_EQ(lidos->Count(), 5);
+  EXPECT_TRUE(controle.ExcluiFuncionarioCartaoRelogio(8, lidos->Item(1)));
+  EXPECT_EQ(controle.ObterListaFuncionarioCartaoRelogio(8)->Count(), 4);
+  EXPECT_GT(controle.ObterMarcacaoRelogio(8)->Count(), 0);
+  EXPECT_TRUE(controle.ApagarMarcacoesRelogio(8));
+  EXPECT_TRUE(controle.ApagarTodosRegistrosRelogio(8));
+  EXPECT_EQ(controle.ObterStatusRelogio(8)->QuantidadeUsuarios(), 0);
 }
 
 }  // namespace
