@@ -44,6 +44,18 @@ int32_t DiasNoMes(int32_t y, int32_t m) {
   return m == 2 && Bissexto(y) ? 29 : kDias[static_cast<size_t>(m - 1)];
 }
 
+// The day (floor) and the second within it; before the zero date the day is negative and
+// the second still counts forward from midnight.
+std::pair<int64_t, int64_t> DiaESegundo(int64_t segundos) {
+  int64_t dias = segundos / kSegundosPorDia;
+  int64_t resto = segundos % kSegundosPorDia;
+  if (resto < 0) {
+    resto += kSegundosPorDia;
+    --dias;
+  }
+  return {dias, resto};
+}
+
 // Seconds since the zero date of a date and time already known to be valid.
 int64_t SegundosDe(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
                    int32_t segundo) {
@@ -241,12 +253,7 @@ bool DataHora::TentaDeTexto(std::string_view texto, const ConfiguracaoRegional& 
 }
 
 PartesDataHora DataHora::Partes() const {
-  int64_t dias = segundos_ / kSegundosPorDia;
-  int64_t resto = segundos_ % kSegundosPorDia;
-  if (resto < 0) {
-    resto += kSegundosPorDia;
-    --dias;
-  }
+  const auto [dias, resto] = DiaESegundo(segundos_);
   PartesDataHora p;
   CivilDeDias(dias + kDiaZero, p.ano, p.mes, p.dia);
   p.hora = static_cast<int32_t>(resto / 3600);
@@ -257,12 +264,7 @@ PartesDataHora DataHora::Partes() const {
 
 double DataHora::ParaDias() const {
   // Before the zero date the platform keeps the day negative and the time positive.
-  int64_t dias = segundos_ / kSegundosPorDia;
-  int64_t resto = segundos_ % kSegundosPorDia;
-  if (resto < 0) {
-    resto += kSegundosPorDia;
-    --dias;
-  }
+  const auto [dias, resto] = DiaESegundo(segundos_);
   const double fracao = static_cast<double>(resto) / kSegundosPorDia;
   return dias < 0 ? static_cast<double>(dias) - fracao : static_cast<double>(dias) + fracao;
 }

@@ -75,6 +75,19 @@ std::optional<std::string> ConverteTemplateVirtual(const std::string& texto) {
   return "V10:" + texto;
 }
 
+bool ConverteTemplateSdk(const std::string& entrada, std::string& saida, int32_t& tamanho,
+                         int32_t& ultimoErro) {
+  auto convertido = ConverteTemplateVirtual(entrada);
+  if (!convertido) {
+    ultimoErro = codigo::kArgumentoInvalido;
+    return false;
+  }
+  saida = std::move(*convertido);
+  tamanho = static_cast<int32_t>(saida.size());
+  ultimoErro = codigo::kSucesso;
+  return true;
+}
+
 // ---- DispositivoVirtual -------------------------------------------------------------------
 
 DispositivoVirtual::DispositivoVirtual(EModeloRelogio modelo, std::string firmware)
@@ -782,15 +795,7 @@ class SdkVirtual final : public CZKEM {
   bool SdkConvertTemplate(const std::string& entrada, std::string& saida,
                           int32_t& tamanho) override {
     // A computation of the SDK itself: no clock, no link needed.
-    auto convertido = ConverteTemplateVirtual(entrada);
-    if (!convertido) {
-      ultimoErro_ = codigo::kArgumentoInvalido;
-      return false;
-    }
-    saida = std::move(*convertido);
-    tamanho = static_cast<int32_t>(saida.size());
-    ultimoErro_ = codigo::kSucesso;
-    return true;
+    return ConverteTemplateSdk(entrada, saida, tamanho, ultimoErro_);
   }
 
  private:

@@ -212,7 +212,8 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
                         int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
-    std::vector<Value> v{m, std::string(), std::string(), int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
+    std::vector<Value> v{m,          std::string(), std::string(), int32_t{0}, int32_t{0},
+                         int32_t{0}, int32_t{0},    int32_t{0},    int32_t{0}};
     if (!Proximo("SdkGetNextNsrLog", v)) return false;
     nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7),
     s = I(v, 8);
@@ -246,7 +247,8 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s,
                                  int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
-    std::vector<Value> a{m, std::string(), std::string(), std::string(), int32_t{0}, false, std::string(), std::string()};
+    std::vector<Value> a{m,          std::string(), std::string(), std::string(),
+                         int32_t{0}, false,         std::string(), std::string()};
     if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
     u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6),
     cpf = S(a, 7);
@@ -293,15 +295,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkConvertTemplate(const std::string& e, std::string& s, int32_t& n) override {
     // A computation of the SDK itself, in the template format the clocks share.
-    auto convertido = ConverteTemplateVirtual(e);
-    if (!convertido) {
-      ultimoErro_ = codigo::kArgumentoInvalido;
-      return false;
-    }
-    s = std::move(*convertido);
-    n = static_cast<int32_t>(s.size());
-    ultimoErro_ = 0;
-    return true;
+    return ConverteTemplateSdk(e, s, n, ultimoErro_);
   }
 
  private:
