@@ -21,6 +21,12 @@ namespace quorvel {
 
 // The control's four events, raised synchronously on the host's thread inside the call or
 // timer tick that causes them. Handlers left empty are not called.
+//
+// Monitoring: MarcacaoRecolhida once for every punch a monitored clock records after its
+// first visit. A monitored clock whose link falls raises ErroMonitoracao once for that outage
+// (-43, "O relógio N está desconectado. A operação desejada não poderá ser realizada.",
+// method "tmr_Monitoracao"); the tick reopens it at most every 3 seconds, one clock per tick,
+// and raises RelogioConectado(N) when it is back, resuming where it stopped.
 struct EventosComunicacaoZK {
   std::function<void(int16_t parNumeroErro, const std::string& parDescricaoErro)> ErroMonitoracao;
   std::function<void(const std::shared_ptr<Marcacao>& parMarcacao)> MarcacaoRecolhida;
@@ -74,7 +80,11 @@ class ComunicacaoZK {
   bool HabilitaDesabilitaRelogio(int16_t parCodigoRelogio, bool parHabilita);
 
   // ---- Punches ---------------------------------------------------------------------------
-  // Returns nullptr when the run was cancelled with CancelaColeta.
+  // Returns nullptr when the run was cancelled with CancelaColeta. A read cut by a lost link
+  // (last error -2) is resumed on a reopened link after what was already received; when
+  // three attempts in a row bring nothing, raises -43 ("O relógio N está desconectado. A
+  // operação desejada não poderá ser realizada.", method "ObterMarcacaoRelogio") and no
+  // partial list is returned.
   std::shared_ptr<ListaMarcacao> ObterMarcacaoRelogio(int16_t parCodigoRelogio,
                                                       int32_t parIndexPonteiro = 0,
                                                       int32_t parNSRPonteiro = 0);
@@ -149,6 +159,16 @@ class ComunicacaoZK {
   const Timer& TimerMonitoracao() const { return *tmrMonitoracao_; }
 
  private:
+  // What monitoring has handed out of each clock (by code). Kept for the control's whole
+  // life, so a clock stopped and started again resumes where it was.
+  struct CursorMonitoracao {
+    bool visitado = false;   // the first visit took what the clock held as already seen
+    int64_t posicao = 0;     // fingerprint log: entries already seen, from its start
+    int64_t ultimoNsr = -1;  // register log: the last NSR handed out (-1: none yet)
+    int64_t registrosNaPrimeiraVisita = -1;  // register log: its size at the first visit
+    bool caido = false;                      // the link fell; reopened on later ticks
+    int64_t proximaReabertura = 0;           // host time, in seconds, of the next attempt
+  };
   // The entry of a registered clock; -41 when the code is not registered.
   std::shared_ptr<RelogioCZKEM> ObterRelogioCZKEM(int16_t codigo) const;
   // Returns only when the clock is registered (-41) and marked connected (-43).
@@ -159,6 +179,14 @@ class ComunicacaoZK {
   void TickConexao() noexcept;
   void TickMonitoracao() noexcept;
   void MonitoraRelogios();
+  // One monitored clock's share of a tick; false when its link fell during it.
+  bool MonitoraDigital(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);
+  bool MonitoraRegistro(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);
+  // A monitored clock whose link fell: reported once, then reopened on later ticks.
+  void MarcaQuedaMonitorada(int16_t codigo, CursorMonitoracao& cursor);
+  bool ReabreMonitorado(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);
+  // The clock's fingerprint log was erased through the control: everything after is new.
+  void LogApagado(int16_t codigo);
 
   // Applies `umRelogio` to every clock in registry order: a false answer makes the result
   // false and the loop goes on; an error ends it.
@@ -172,7 +200,7 @@ class ComunicacaoZK {
   ListaFuncionarioCartao funcionarios_;
   std::string codigoConexaoPendente_;
   bool cancelaColeta_ = false;
-  std::unordered_map<int16_t, DataHora> ultimaMarcacaoVista_;
+  std::unordered_map<int16_t, CursorMonitoracao> cursores_;
   std::unique_ptr<Timer> tmrConexao_;
   std::unique_ptr<Timer> tmrMonitoracao_;
   int32_t largura_ = 685;

@@ -9,10 +9,10 @@ DataHora ComunicacaoZK::ObterDataHoraRelogio(int16_t parCodigoRelogio) {
   int32_t ano = 0, mes = 0, dia = 0, hora = 0, minuto = 0, segundo = 0;
   entrada->CZKEM()->SdkGetDeviceTime(maquina, ano, mes, dia, hora, minuto, segundo);
   // A clock that could not be read leaves six zeros, which name no date.
-  if (!interno::DataHoraDoRelogioValida(ano, mes, dia, hora, minuto, segundo))
+  if (!interno::DataHoraDoRelogioValida(ano, mes, dia, hora, minuto, segundo, host_.Regional()))
     LancaErro(-44, "A Data e Hora informada pelo relógio é inválida.", interno::kClasseControle,
               "ObterDataHoraRelogio");
-  return interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo);
+  return interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, host_.Regional());
 }
 
 bool ComunicacaoZK::EnviaDataHoraRelogio(int16_t parCodigoRelogio, DataHora parDataHora) {

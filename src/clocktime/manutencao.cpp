@@ -7,7 +7,9 @@ bool ComunicacaoZK::ApagarTodosRegistrosRelogio(int16_t parCodigoRelogio) {
   const auto entrada = RelogioConectado(parCodigoRelogio);
   if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Tarvenix)
     interno::LancaModeloNaoSuportado("ApagarTodosRegistrosRelogio");
-  return entrada->CZKEM()->SdkClearAllData(parCodigoRelogio);
+  const bool apagou = entrada->CZKEM()->SdkClearAllData(parCodigoRelogio);
+  if (apagou) LogApagado(parCodigoRelogio);
+  return apagou;
 }
 
 void ComunicacaoZK::Teste() {

@@ -50,10 +50,7 @@ std::shared_ptr<RelogioCZKEM> ComunicacaoZK::ObterRelogioCZKEM(int16_t codigo) c
 
 void ComunicacaoZK::GeraExcessaoSeRelogioDesconectado(int16_t codigo) const {
   if (!ObterRelogioCZKEM(codigo)->Conectado())
-    LancaErro(-43,
-              "O relógio " + std::to_string(codigo) + " está desconectado. " +
-                  "A operação desejada não poderá ser realizada.",
-              kClasseControle, "GeraExcessaoSeRelogioDesconectado");
+    interno::LancaRelogioInacessivel(codigo, "GeraExcessaoSeRelogioDesconectado");
 }
 
 std::shared_ptr<RelogioCZKEM> ComunicacaoZK::RelogioConectado(int16_t codigo) const {

@@ -28,7 +28,7 @@ void ComunicacaoZK::TickConexao() noexcept {
     const Relogio& r = *entrada->Relogio();
     switch (r.TipoConexao()) {
       case ConexaoIP:
-        conectado = entrada->CZKEM()->SdkConnectNetwork(r.IP(), interno::kPortaRede);
+        conectado = interno::ConectaRede(*entrada->CZKEM(), r.IP());
         break;
       case ConexaoSerial:
         conectado =

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,12 +17,39 @@ namespace quorvel::interno {
 inline constexpr int32_t kPortaRede = 4370;
 inline constexpr int32_t kBaudSerial = 115200;
 inline constexpr int32_t kErroLinkPerdido = -2;
+// A read cut by a lost link is resumed; this many attempts in a row that bring nothing new
+// mean the clock cannot be reached.
+inline constexpr int16_t kTentativasSemProgresso = 3;
 inline constexpr std::string_view kClasseControle = "ComunicacaoZK";
 
+// A clock's address as the host wrote it: "host" reaches port 4370, "host:porta" and
+// "[v6]:porta" reach that port. A bare IPv6 address (two colons or more) keeps port 4370.
+struct EnderecoRede {
+  std::string host;
+  int32_t porta = kPortaRede;
+};
+EnderecoRede EnderecoDe(const std::string& ip);
+
+// SdkConnectNetwork to the clock's address, on the port the address names (else 4370).
+bool ConectaRede(CZKEM& sdk, const std::string& ip);
+
 // Closes nothing: opens the clock's link again the way the clock is registered (serial clocks
-// on their port, every other clock over the network to its address, port 4370). The answer
-// is not examined by any caller.
-void ReabreConexao(const RelogioCZKEM& entrada);
+// on their port, every other clock over the network to its address). Returns the SDK's answer.
+bool ReabreConexao(const RelogioCZKEM& entrada);
+
+// An NSR as a number, to resume after it; nothing when the clock's text is not a number.
+std::optional<int64_t> NsrNumerico(const std::string& nsr);
+
+// The SDK object's last error code.
+int32_t UltimoErro(CZKEM& sdk);
+
+// After a read cut by a lost link: the waits of the retry procedure around a fresh link
+// (1000 ms, one yield, disconnect, 250 ms, reopen, 250 ms). Returns the reopen's answer.
+bool ReabreAposQueda(Host& host, const RelogioCZKEM& entrada);
+
+// -43 "O relógio N está desconectado. ..." naming `metodo`: a clock whose link fell and could
+// not be brought back while an operation needed it.
+[[noreturn]] void LancaRelogioInacessivel(int16_t codigo, std::string_view metodo);
 
 // -47 "Método não suportado pelo modelo de relógio informado." naming `metodo`.
 [[noreturn]] void LancaModeloNaoSuportado(std::string_view metodo);
@@ -33,12 +61,13 @@ int32_t TextoParaInteiro32(std::string_view texto);
 
 // The date-time a clock names with six numbers, read day first whatever the host's regional
 // settings, as the text "d/m/y h:m:s" built from them would be read: a year below 100 is
-// windowed like any two-digit year. Raises the type-mismatch error (13) for an impossible date.
+// windowed with the host's century setting, like any two-digit year in a text. Raises the
+// type-mismatch error (13) for an impossible date.
 DataHora DataHoraDoRelogio(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
-                           int32_t segundo);
+                           int32_t segundo, const ConfiguracaoRegional& regional);
 // Same check without raising.
 bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
-                             int32_t segundo);
+                             int32_t segundo, const ConfiguracaoRegional& regional);
 
 // The retry procedure after a lost link. `operacao(czkem)` is attempted; when it fails with
 // last error -2 the link is reopened (1000 ms, one yield, disconnect, 250 ms, reconnect,

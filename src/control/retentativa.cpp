@@ -5,32 +5,97 @@
 
 namespace quorvel::interno {
 
-void ReabreConexao(const RelogioCZKEM& entrada) {
+EnderecoRede EnderecoDe(const std::string& ip) {
+  EnderecoRede e{ip, kPortaRede};
+  size_t doisPontos = std::string::npos;
+  if (!ip.empty() && ip.front() == '[') {
+    const size_t fecha = ip.find(']');
+    if (fecha == std::string::npos) return e;
+    if (fecha + 1 < ip.size() && ip[fecha + 1] == ':') doisPontos = fecha + 1;
+    e.host = ip.substr(1, fecha - 1);
+    if (doisPontos == std::string::npos) return e;
+  } else {
+    doisPontos = ip.find(':');
+    // A bare IPv6 address has several colons and no port.
+    if (doisPontos == std::string::npos || ip.find(':', doisPontos + 1) != std::string::npos)
+      return e;
+    e.host = ip.substr(0, doisPontos);
+  }
+  const std::string porta = ip.substr(doisPontos + 1);
+  int32_t valor = 0;
+  bool valida = !porta.empty() && porta.size() <= 5;
+  for (char c : porta) {
+    if (c < '0' || c > '9') valida = false;
+    if (valida) valor = valor * 10 + (c - '0');
+  }
+  // Anything that is not a port leaves the text whole: the SDK then says what it makes of it.
+  if (!valida || valor < 1 || valor > 65535) return {ip, kPortaRede};
+  e.porta = valor;
+  return e;
+}
+
+bool ConectaRede(CZKEM& sdk, const std::string& ip) {
+  const EnderecoRede e = EnderecoDe(ip);
+  return sdk.SdkConnectNetwork(e.host, e.porta);
+}
+
+bool ReabreConexao(const RelogioCZKEM& entrada) {
   const Relogio& r = *entrada.Relogio();
   CZKEM& sdk = *entrada.CZKEM();
   // A serial clock reopened over the network to its empty address could never come back.
   if (r.TipoConexao() == ConexaoSerial)
-    sdk.SdkConnectSerial(r.PortaSerial(), r.Codigo(), kBaudSerial);
-  else
-    sdk.SdkConnectNetwork(r.IP(), kPortaRede);
+    return sdk.SdkConnectSerial(r.PortaSerial(), r.Codigo(), kBaudSerial);
+  return ConectaRede(sdk, r.IP());
+}
+
+std::optional<int64_t> NsrNumerico(const std::string& nsr) {
+  if (nsr.empty() || nsr.size() > 18) return std::nullopt;
+  int64_t valor = 0;
+  for (char c : nsr) {
+    if (c < '0' || c > '9') return std::nullopt;
+    valor = valor * 10 + (c - '0');
+  }
+  return valor;
+}
+
+int32_t UltimoErro(CZKEM& sdk) {
+  int32_t codigo = 0;
+  sdk.SdkGetLastError(codigo);
+  return codigo;
+}
+
+bool ReabreAposQueda(Host& host, const RelogioCZKEM& entrada) {
+  host.Espera(1000);
+  host.Cede();
+  entrada.CZKEM()->SdkDisconnect();
+  host.Espera(250);
+  const bool aberta = ReabreConexao(entrada);
+  host.Espera(250);
+  return aberta;
+}
+
+void LancaRelogioInacessivel(int16_t codigo, std::string_view metodo) {
+  LancaErro(-43,
+            "O relógio " + std::to_string(codigo) + " está desconectado. " +
+                "A operação desejada não poderá ser realizada.",
+            kClasseControle, metodo);
 }
 
 namespace {
-int32_t AnoComJanela(int32_t ano) {
-  if (ano >= 0 && ano <= 99)
-    return ano <= ConfiguracaoRegional{}.limiteSeculo ? 2000 + ano : 1900 + ano;
+int32_t AnoComJanela(int32_t ano, const ConfiguracaoRegional& regional) {
+  if (ano >= 0 && ano <= 99) return ano <= regional.limiteSeculo ? 2000 + ano : 1900 + ano;
   return ano;
 }
 }  // namespace
 
 DataHora DataHoraDoRelogio(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
-                           int32_t segundo) {
-  return DataHora::DePartes(AnoComJanela(ano), mes, dia, hora, minuto, segundo);
+                           int32_t segundo, const ConfiguracaoRegional& regional) {
+  return DataHora::DePartes(AnoComJanela(ano, regional), mes, dia, hora, minuto, segundo);
 }
 
 bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
-                             int32_t segundo) {
-  return DataHora::PartesValidas(AnoComJanela(ano), mes, dia, hora, minuto, segundo);
+                             int32_t segundo, const ConfiguracaoRegional& regional) {
+  return DataHora::PartesValidas(AnoComJanela(ano, regional), mes, dia, hora, minuto, segundo);
 }
 
 void LancaModeloNaoSuportado(std::string_view metodo) {

@@ -1,5 +1,7 @@
 // On-demand punch collection from one clock.
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "control/interno.h"
 
@@ -27,6 +29,12 @@ bool VersaoUsaNsr(const std::string& versaoNormalizada) {
 
 }  // namespace
 
+// A read that ends with last error -2 did not reach the end of the log: the link fell. The
+// link is reopened and the read resumed after what was already received (the fingerprint log
+// re-read with the punches already received skipped; the register log from the pointer after
+// the last record received, any record delivered again dropped). Attempts that bring nothing
+// new count; kTentativasSemProgresso of them in a row end the call with -43 and no list, so a
+// short result is never handed out as a whole one.
 std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCodigoRelogio,
                                                                    int32_t parIndexPonteiro,
                                                                    int32_t parNSRPonteiro) {
@@ -36,25 +44,44 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
   const std::shared_ptr<CZKEM> czkem = entrada->CZKEM();
   CZKEM& sdk = *czkem;
   const int32_t maquina = relogio->Codigo();
-  std::shared_ptr<ListaMarcacao> lista;
+  const int16_t codigo = relogio->Codigo();
+  auto lista = std::make_shared<ListaMarcacao>();
+  int16_t semProgresso = 0;
+  // Counts an attempt cut by a lost link; raises once the clock stopped giving anything.
+  auto contaQueda = [&](bool progrediu) {
+    semProgresso = progrediu ? 1 : static_cast<int16_t>(semProgresso + 1);
+    if (semProgresso >= interno::kTentativasSemProgresso)
+      interno::LancaRelogioInacessivel(codigo, "ObterMarcacaoRelogio");
+  };
 
   if (relogio->ModeloRelogio() == EModeloRelogio_Quorvel) {
     // The whole log through the standing connection; pointers do not apply.
-    if (sdk.SdkReadAllLogs(maquina)) {
-      int32_t cartao = 0, valor = 0, modo = 0;
-      std::string texto;
-      const ConfiguracaoRegional& regional = host_.Regional();
-      // The call comes first and the flag is tested after it: a punch delivered when the
-      // cancel request is found is dropped, as the clock has already moved past it.
-      while (sdk.SdkGetNextLog(maquina, cartao, valor, modo, texto) && !cancelaColeta_) {
-        auto marcacao = std::make_shared<Marcacao>();
-        marcacao->CodigoCartao(cartao);
-        marcacao->CodigoRelogio(relogio->Codigo());
-        marcacao->DataHoraMarcacao(DataHora::DeTexto(texto, regional));
-        marcacao->MarcacaoPorDigital(modo == 1);
-        if (!lista) lista = std::make_shared<ListaMarcacao>();
-        lista->Add(std::move(marcacao));
+    const ConfiguracaoRegional& regional = host_.Regional();
+    int32_t cartao = 0, valor = 0, modo = 0;
+    std::string texto;
+    for (;;) {
+      bool progrediu = false;
+      if (sdk.SdkReadAllLogs(maquina)) {
+        int32_t posicao = 0;
+        const int32_t jaRecebidas = lista->Count();
+        // The call comes first and the flag is tested after it: a punch delivered when the
+        // cancel request is found is dropped, as the clock has already moved past it.
+        while (sdk.SdkGetNextLog(maquina, cartao, valor, modo, texto) && !cancelaColeta_) {
+          if (posicao++ < jaRecebidas) continue;  // received before the link fell
+          auto marcacao = std::make_shared<Marcacao>();
+          marcacao->CodigoCartao(cartao);
+          marcacao->CodigoRelogio(codigo);
+          marcacao->DataHoraMarcacao(DataHora::DeTexto(texto, regional));
+          marcacao->MarcacaoPorDigital(modo == 1);
+          lista->Add(std::move(marcacao));
+          progrediu = true;
+        }
+        if (cancelaColeta_) break;
       }
+      // A refused log read or the end of the walk: only a lost link is not the end.
+      if (interno::UltimoErro(sdk) != interno::kErroLinkPerdido) break;
+      contaQueda(progrediu);
+      interno::ReabreAposQueda(host_, *entrada);
     }
   } else {
     sdk.SdkDisconnect();
@@ -63,51 +90,55 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
     host_.Cede();
     std::string versao;
     sdk.SdkGetSysOption(maquina, "mrpversion", versao);
-    const int32_t ponteiro =
-        VersaoUsaNsr(NormalizaVersao(std::move(versao))) ? parNSRPonteiro : parIndexPonteiro;
+    const bool porNsr = VersaoUsaNsr(NormalizaVersao(std::move(versao)));
+    const int32_t ponteiro = porNsr ? parNSRPonteiro : parIndexPonteiro;
     sdk.SdkSetLogPointer(maquina, ponteiro);
 
-    lista = std::make_shared<ListaMarcacao>();
-    int16_t tentativas = 0;
+    std::optional<int64_t> ultimoNsr;  // of the records received, to resume after it
+    bool retomada = false;
+    std::string nsr, pis;
+    int32_t ano = 0, mes = 0, dia = 0, hora = 0, minuto = 0, segundo = 0;
     for (;;) {
-      const DataHora inicio = host_.Agora();
-      std::string nsr, pis;
-      int32_t ano = 0, mes = 0, dia = 0, hora = 0, minuto = 0, segundo = 0;
+      bool progrediu = false;
       while (sdk.SdkGetNextNsrLog(maquina, nsr, pis, ano, mes, dia, hora, minuto, segundo) &&
              !cancelaColeta_) {
+        const std::optional<int64_t> numero = interno::NsrNumerico(nsr);
+        // A clock whose pointer delivers the record it names hands the last one out again.
+        if (retomada && numero && ultimoNsr && *numero <= *ultimoNsr) continue;
         // The clock's numbers name the date day first; built straight from them, with the
         // same strict validation a text would get.
-        const DataHora momento = interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo);
+        const DataHora momento =
+            interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, host_.Regional());
         auto marcacao = std::make_shared<Marcacao>();
         marcacao->CodigoCartao(0);
         marcacao->NSR(nsr);
         marcacao->PIS(pis);
-        marcacao->CodigoRelogio(relogio->Codigo());
+        marcacao->CodigoRelogio(codigo);
         marcacao->DataHoraMarcacao(momento);
         marcacao->MarcacaoPorDigital(false);
         lista->Add(std::move(marcacao));
+        if (numero) ultimoNsr = numero;
+        progrediu = true;
         if (lista->Count() % 10 == 0) host_.Cede();
       }
-      if (lista->Count() > 0) break;
-      // An empty read is retried only when the link was lost and the attempt took at least
-      // a second (a clock that answers at once with nothing really has nothing).
-      ++tentativas;
-      int32_t codigo = 0;
-      sdk.SdkGetLastError(codigo);
-      if (codigo != interno::kErroLinkPerdido) break;
-      if (host_.Agora().Segundos() - inicio.Segundos() < 1) break;
-      if (tentativas >= 3) break;
-      host_.Espera(1000);
-      host_.Cede();
-      sdk.SdkDisconnect();
-      interno::ReabreConexao(*entrada);
-      sdk.SdkSetLogPointer(maquina, ponteiro);
+      if (cancelaColeta_) break;
+      if (interno::UltimoErro(sdk) != interno::kErroLinkPerdido) break;
+      contaQueda(progrediu);
+      interno::ReabreAposQueda(host_, *entrada);
+      // Resume after the last record received: by its NSR, or by the count read so far.
+      int64_t retoma = ponteiro;
+      if (porNsr && ultimoNsr)
+        retoma = *ultimoNsr;
+      else if (!porNsr)
+        retoma = static_cast<int64_t>(ponteiro) + lista->Count();
+      sdk.SdkSetLogPointer(maquina, static_cast<int32_t>(std::min<int64_t>(retoma, INT32_MAX)));
+      retomada = true;
     }
     host_.Cede();
   }
 
   if (cancelaColeta_) return nullptr;
-  return lista ? lista : std::make_shared<ListaMarcacao>();
+  return lista;
 }
 
 }  // namespace quorvel

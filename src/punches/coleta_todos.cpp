@@ -43,7 +43,9 @@ bool ComunicacaoZK::ApagarMarcacoesRelogio(int32_t parCodigoRelogio) {
     const auto entrada = RelogioConectado(Para16Bits(parCodigoRelogio));
     if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Tarvenix)
       interno::LancaModeloNaoSuportado("ApagarMarcacoesRelogio");
-    return entrada->CZKEM()->SdkClearLogs(parCodigoRelogio);
+    const bool apagou = entrada->CZKEM()->SdkClearLogs(parCodigoRelogio);
+    if (apagou) LogApagado(entrada->Relogio()->Codigo());
+    return apagou;
   });
 }
 

@@ -196,11 +196,19 @@ class SdkRede final : public CZKEM {
   bool SdkReadAllLogs(int32_t m) override {
     Esquece("SdkGetNextNsrLog");
     cursorLog_ = 0;
-    logPendente_ = true;  // brought up to date at the first read: register clocks never read it
+    logPendente_ = true;  // checked at the first read: register clocks never read it
+    logMais_ = false;
     return C("SdkReadAllLogs", {m});
   }
   bool SdkGetNextLog(int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) override {
-    if (logPendente_ && !AtualizaLog()) return false;
+    // The first read makes sure the copy is still this clock's log; later chunks are fetched
+    // only as the walk reaches them, so a link that falls mid-log leaves what came usable.
+    if (logPendente_) {
+      if (!BuscaLog()) return false;
+      logPendente_ = false;
+    }
+    while (cursorLog_ >= copiaLog_.size() && logMais_)
+      if (!BuscaLog()) return false;
     if (cursorLog_ >= copiaLog_.size()) {
       ultimoErro_ = codigo::kNaoEncontrado;
       return false;
@@ -447,44 +455,44 @@ class SdkRede final : public CZKEM {
     std::string texto;
   };
 
-  bool AtualizaLog() {
-    for (;;) {
-      Writer w;
-      w.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
-      w.I32(static_cast<int32_t>(geracaoLog_ >> 32));
-      w.I32(static_cast<int32_t>(copiaLog_.size()));
-      auto f = Troca(kLogSince, std::move(w.Data()));
-      if (!f) return LinkPerdido();
-      if (f->op == kError) return Recusa(*f);
-      try {
-        Reader r(f->payload);
-        const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
-                                 (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
-        const int32_t inicio = r.I32();
-        const int32_t n = r.I32();
-        if (inicio < 0 || n < 0 || n > 1'000'000) Violacao("log malformado");
-        if (geracao != geracaoLog_ || static_cast<size_t>(inicio) != copiaLog_.size()) {
-          if (inicio != 0) Violacao("log fora de ordem");
-          copiaLog_.clear();
-          geracaoLog_ = geracao;
-        }
-        for (int32_t i = 0; i < n; ++i) {
-          RegistroLog reg;
-          reg.cartao = r.I32();
-          reg.valor = r.I32();
-          reg.modo = r.I32();
-          reg.texto = r.Str();
-          copiaLog_.push_back(std::move(reg));
-        }
-        const uint8_t mais = r.U8();
-        r.ExpectEnd();
-        if (mais == 0) break;
-        if (n == 0) Violacao("log sem progresso");
-      } catch (const ProtocolError& e) {
-        Violacao(e.what());
+  // Fetches the next chunk of the log after the copy; another log (erased, another clock,
+  // another run) replaces the copy from its start.
+  bool BuscaLog() {
+    Writer w;
+    w.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
+    w.I32(static_cast<int32_t>(geracaoLog_ >> 32));
+    w.I32(static_cast<int32_t>(copiaLog_.size()));
+    auto f = Troca(kLogSince, std::move(w.Data()));
+    if (!f) return LinkPerdido();
+    if (f->op == kError) return Recusa(*f);
+    try {
+      Reader r(f->payload);
+      const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
+                               (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
+      const int32_t inicio = r.I32();
+      const int32_t n = r.I32();
+      if (inicio < 0 || n < 0 || n > 1'000'000) Violacao("log malformado");
+      if (geracao != geracaoLog_ || static_cast<size_t>(inicio) != copiaLog_.size()) {
+        if (inicio != 0) Violacao("log fora de ordem");
+        copiaLog_.clear();
+        cursorLog_ = 0;
+        geracaoLog_ = geracao;
       }
+      for (int32_t i = 0; i < n; ++i) {
+        RegistroLog reg;
+        reg.cartao = r.I32();
+        reg.valor = r.I32();
+        reg.modo = r.I32();
+        reg.texto = r.Str();
+        copiaLog_.push_back(std::move(reg));
+      }
+      const uint8_t mais = r.U8();
+      r.ExpectEnd();
+      if (mais != 0 && n == 0) Violacao("log sem progresso");
+      logMais_ = mais != 0;
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
     }
-    logPendente_ = false;
     return true;
   }
 
@@ -546,6 +554,7 @@ class SdkRede final : public CZKEM {
   uint64_t geracaoLog_ = 0;
   size_t cursorLog_ = 0;
   bool logPendente_ = false;
+  bool logMais_ = false;
 };
 
 }  // namespace

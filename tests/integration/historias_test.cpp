@@ -162,10 +162,18 @@ TEST_F(Historia, ALostLinkDuringCollectionIsRetried) {
   ASSERT_EQ(lista->Count(), 3);
   EXPECT_EQ(d->Conexoes(), conexoes + 2);  // the opening reconnection and one retry
 
-  // A clock that answers at once with a lost link is not retried.
+  // However quickly the lost link shows, the read is not taken as the end of the log.
   d->Lentidao(0);
   d->Recusa("SdkGetNextNsrLog", -2, 1);
-  EXPECT_EQ(controle.ObterMarcacaoRelogio(2, 0, 0)->Count(), 0);
+  EXPECT_EQ(controle.ObterMarcacaoRelogio(2, 0, 0)->Count(), 3);
+  // A clock gone for good is an error, not an empty collection.
+  d->Recusa("SdkGetNextNsrLog", -2);
+  try {
+    controle.ObterMarcacaoRelogio(2, 0, 0);
+    ADD_FAILURE() << "a clock gone for good gave a list";
+  } catch (const Erro& e) {
+    EXPECT_EQ(e.Numero(), -43);
+  }
 }
 
 TEST_F(Historia, ImpossibleDatesAndDisconnectedClocks) {

@@ -1,4 +1,6 @@
 // Punch records and lists, collection from one clock and from all, pointer and erasing.
+#include <algorithm>
+
 #include "support/controle_fixture.h"
 #include "support/marcacoes_falsas.h"
 
@@ -159,30 +161,188 @@ TEST_F(ColetaTarvenix, YieldsEveryTenPunches) {
   EXPECT_EQ(host.Cedencias(), 5);
 }
 
-TEST_F(ColetaTarvenix, EmptyReadsRetryOnlyForSlowLostLinks) {
-  struct Caso {
-    int32_t codigo;
-    int64_t duracaoMs;
-    int tentativas;
-  };
-  for (const Caso& c : {Caso{-2, 2000, 3}, Caso{-2, 0, 1}, Caso{-1, 2000, 1}}) {
+// ---- A collection cut by a lost link is resumed, never handed out short -----------------
+
+std::vector<std::string> Nsrs(const ListaMarcacao& lista) {
+  std::vector<std::string> r;
+  for (int32_t i = 1; i <= lista.Count(); ++i) r.push_back(lista.Item(i)->NSR());
+  return r;
+}
+
+std::vector<std::string> Esperados(int n) {
+  std::vector<std::string> r;
+  for (int i = 1; i <= n; ++i) r.push_back(std::to_string(i));
+  return r;
+}
+
+TEST_F(ColetaTarvenix, ACutReadResumesAfterTheLastNsrReceived) {
+  MockCZKEM& m = Prepara("2.1.12");
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(25);
+  relogio->porLink = 12;
+  teste::RelogioQueCai::Instala(m, relogio);
+  {
+    InSequence s;
+    EXPECT_CALL(m, SdkDisconnect());
+    EXPECT_CALL(m, SdkConnectNetwork("192.0.2.2", 4370));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 0));
+    EXPECT_CALL(m, SdkDisconnect());
+    EXPECT_CALL(m, SdkConnectNetwork("192.0.2.2", 4370));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 12));
+    EXPECT_CALL(m, SdkDisconnect());
+    EXPECT_CALL(m, SdkConnectNetwork("192.0.2.2", 4370));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 24));
+  }
+  host.Diario().clear();
+  const auto lista = controle->ObterMarcacaoRelogio(2);
+  ASSERT_TRUE(lista);
+  EXPECT_EQ(Nsrs(*lista), Esperados(25));
+  // The waits of the retry procedure around each reopened link.
+  const auto& d = host.Diario();
+  EXPECT_EQ(std::count(d.begin(), d.end(), "espera 1000"), 2);
+  EXPECT_EQ(std::count(d.begin(), d.end(), "espera 250"), 4);
+}
+
+TEST_F(ColetaTarvenix, ARecordDeliveredAgainAfterTheResumeIsDropped) {
+  MockCZKEM& m = Prepara("2.1.12");
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(30);
+  relogio->porLink = 7;
+  relogio->entregaOApontado = true;
+  teste::RelogioQueCai::Instala(m, relogio);
+  const auto lista = controle->ObterMarcacaoRelogio(2, 0, 0);
+  EXPECT_EQ(Nsrs(*lista), Esperados(30));  // no gap, no duplicate
+}
+
+TEST_F(ColetaTarvenix, IndexFirmwareResumesByTheCountRead) {
+  MockCZKEM& m = Prepara("2.1.1");
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(20);
+  relogio->porLink = 6;
+  teste::RelogioQueCai::Instala(m, relogio);
+  {
+    InSequence s;
+    EXPECT_CALL(m, SdkSetLogPointer(2, 4));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 10));
+    EXPECT_CALL(m, SdkSetLogPointer(2, 16));
+  }
+  const auto lista = controle->ObterMarcacaoRelogio(2, 4, 99);
+  ASSERT_EQ(lista->Count(), 16);
+  EXPECT_EQ(lista->Item(1)->NSR(), "5");
+  EXPECT_EQ(lista->Item(16)->NSR(), "20");
+}
+
+TEST_F(ColetaTarvenix, AClockThatNeverComesBackRaisesInsteadOfAShortList) {
+  MockCZKEM& m = Prepara("2.1.12");
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(10);
+  relogio->porLink = 4;
+  teste::RelogioQueCai::Instala(m, relogio);
+  // The link falls after four records and the clock is gone for good.
+  ON_CALL(m, SdkDisconnect).WillByDefault([relogio] { relogio->volta = false; });
+  EXPECT_CALL(m, SdkConnectNetwork).Times(3);  // the opening one and two reopens
+  const Erro e = Captura([&] { controle->ObterMarcacaoRelogio(2); });
+  EXPECT_EQ(e.Numero(), -43);
+  EXPECT_EQ(e.Descricao(), Descricao("O relógio 2 está desconectado. A operação desejada não "
+                                     "poderá ser realizada.",
+                                     "ComunicacaoZK", "ObterMarcacaoRelogio"));
+}
+
+TEST_F(ColetaTarvenix, OnlyALostLinkIsRetried) {
+  for (int32_t codigo : {-1, -3, 0}) {
     MockCZKEM& m = Prepara("2.1.12");
-    ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(c.codigo));
-    int leituras = 0;
-    ON_CALL(m, SdkGetNextNsrLog).WillByDefault([&](auto&&...) {
-      ++leituras;
-      host.Salta(c.duracaoMs);
-      return false;
-    });
-    EXPECT_CALL(m, SdkSetLogPointer(2, 0)).Times(c.tentativas);
-    EXPECT_CALL(m, SdkDisconnect).Times(c.tentativas);  // the first one, then one per retry
+    ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(codigo));
+    EXPECT_CALL(m, SdkGetNextNsrLog).WillOnce(Return(false));
+    EXPECT_CALL(m, SdkDisconnect).Times(1);  // the opening one only
     const auto lista = controle->ObterMarcacaoRelogio(2);
     ASSERT_TRUE(lista);
     EXPECT_EQ(lista->Count(), 0);
-    EXPECT_EQ(leituras, c.tentativas) << c.codigo << " " << c.duracaoMs;
     ::testing::Mock::VerifyAndClearExpectations(&m);
     controle->RemoverRelogio(2);
   }
+  // An empty read that ends in a lost link is a failure, however quickly it came.
+  MockCZKEM& m = Prepara("2.1.12");
+  ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
+  EXPECT_CALL(m, SdkGetNextNsrLog).Times(3).WillRepeatedly(Return(false));
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(2); }).Numero(), -43);
+}
+
+TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 11; ++i)
+    relogio->digitais.push_back({100 + i, 1, "05/03/2024 08:00:0" + std::to_string(i % 10)});
+  teste::RelogioQueCai::Instala(m, relogio);
+  int chamadas = 0;
+  ON_CALL(m, SdkGetNextLog)
+      .WillByDefault(
+          [relogio, &chamadas](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
+            // Falls once, after the 4th punch of the first walk.
+            if (++chamadas == 5) {
+              relogio->Cai();
+              relogio->ultimoErro = -2;
+              return false;
+            }
+            if (relogio->cursor >= relogio->digitais.size()) {
+              relogio->ultimoErro = -3;
+              return false;
+            }
+            const auto& l = relogio->digitais[relogio->cursor++];
+            c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
+            return true;
+          });
+  EXPECT_CALL(m, SdkDisconnect).Times(1);
+  const auto lista = controle->ObterMarcacaoRelogio(3);
+  ASSERT_EQ(lista->Count(), 11);
+  for (int32_t i = 1; i <= 11; ++i) EXPECT_EQ(lista->Item(i)->CodigoCartao(), 99 + i);
+  EXPECT_EQ(relogio->leiturasDoLog, 2);
+}
+
+TEST_F(Coleta, QuorvelLostLinkOnTheLogReadIsRetriedOtherRefusalsAreNot) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{1, 1, "05/03/2024 08:00:00"}, {2, 1, "05/03/2024 08:00:00"}};
+  teste::RelogioQueCai::Instala(m, relogio);
+  relogio->Cai();  // the standing link is already gone
+  EXPECT_EQ(controle->ObterMarcacaoRelogio(3)->Count(), 2);
+  EXPECT_EQ(relogio->conexoes, 1);
+
+  relogio->volta = false;
+  relogio->Cai();
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), -43);
+}
+
+// The fingerprint log is re-walked from its start after a fall: a link too short to get past
+// what was already received can never finish, and that is a clear failure, not a short list.
+TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 40; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
+  teste::RelogioQueCai::Instala(m, relogio);
+  int noLink = 0;
+  ON_CALL(m, SdkConnectNetwork).WillByDefault([relogio, &noLink](const std::string&, int32_t) {
+    relogio->caido = false;
+    noLink = 0;
+    return true;
+  });
+  ON_CALL(m, SdkGetNextLog)
+      .WillByDefault(
+          [relogio, &noLink](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
+            if (relogio->caido || ++noLink > 15) {
+              relogio->caido = true;
+              relogio->ultimoErro = -2;
+              return false;
+            }
+            if (relogio->cursor >= relogio->digitais.size()) {
+              relogio->ultimoErro = -3;
+              return false;
+            }
+            const auto& l = relogio->digitais[relogio->cursor++];
+            c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
+            return true;
+          });
+  // 15 on the first link; afterwards every link is spent re-walking what was received.
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), -43);
 }
 
 TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {

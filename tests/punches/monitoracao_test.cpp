@@ -10,6 +10,7 @@ using teste::ControleTeste;
 using teste::LogQuorvel;
 using teste::LogTarvenix;
 using teste::MockCZKEM;
+using ::testing::_;
 using ::testing::Return;
 using ::testing::Throw;
 
@@ -29,31 +30,216 @@ class Monitoracao : public ControleTeste {
 
 // The virtual host starts at 05/03/2024 08:00:00.
 
-TEST_F(Monitoracao, FirstVisitSkipsOldPunchesAndTheSameSecond) {
+// ---- Every punch recorded after the start, exactly once ---------------------------------
+
+std::vector<int32_t> Cartoes(const std::vector<std::shared_ptr<Marcacao>>& v) {
+  std::vector<int32_t> r;
+  for (const auto& m : v) r.push_back(m->CodigoCartao());
+  return r;
+}
+
+TEST_F(Monitoracao, EveryNewLogEntryIsRaisedOnceWhateverItsTime) {
   MockCZKEM& m = Conectado(1);
-  std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:59:59"}};
+  std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:59:59"}, {2, 1, "05/03/2024 08:00:00"}};
   teste::FornecePunches(m, logs);
   controle->IniciaMonitoracaoRelogio(1);
   EXPECT_TRUE(controle->TimerMonitoracao().Habilitado());
   EXPECT_EQ(controle->TimerMonitoracao().Intervalo(), 200);
-  host.Avanca(200);  // first visit at 08:00:00
+  host.Avanca(200);  // the first visit takes what the clock holds as seen
   EXPECT_TRUE(recolhidas.empty());
 
-  logs.push_back({2, 1, "05/03/2024 08:00:00"});  // same second as the last-seen value
-  logs.push_back({3, 0, "05/03/2024 08:00:05"});
-  logs.push_back({4, 1, "05/03/2024 08:00:03"});  // older than the one before it
-  logs.push_back({5, 1, "05/03/2024 08:00:07"});
+  logs.push_back({3, 1, "05/03/2024 08:00:00"});  // the same second as the one before
+  logs.push_back({4, 0, "05/03/2024 08:00:05"});
+  logs.push_back({5, 1, "05/03/2024 08:00:03"});  // older than the one before it
+  logs.push_back({6, 1, "05/03/2024 07:10:00"});  // a clock behind the computer
+  logs.push_back({7, 1, "05/03/2024 08:00:03"});  // a second punch in the same second
   teste::FornecePunches(m, logs);
   host.Avanca(200);
-  ASSERT_EQ(recolhidas.size(), 2u);
-  EXPECT_EQ(recolhidas[0]->CodigoCartao(), 3);
-  EXPECT_FALSE(recolhidas[0]->MarcacaoPorDigital());
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5, 6, 7}));
+  EXPECT_FALSE(recolhidas[1]->MarcacaoPorDigital());
+  EXPECT_TRUE(recolhidas[2]->MarcacaoPorDigital());
+  EXPECT_EQ(recolhidas[3]->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 7, 10, 0));
   EXPECT_EQ(recolhidas[0]->CodigoRelogio(), 1);
-  EXPECT_EQ(recolhidas[1]->CodigoCartao(), 5);
-  EXPECT_TRUE(recolhidas[1]->MarcacaoPorDigital());
   EXPECT_NE(recolhidas[0], recolhidas[1]);
+  host.Avanca(1000);
+  EXPECT_EQ(recolhidas.size(), 5u);  // nothing new, nothing twice
+}
+
+TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
+  MockCZKEM& m = Conectado(1);
+  std::vector<LogQuorvel> logs;
+  teste::FornecePunches(m, logs);
+  controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
-  EXPECT_EQ(recolhidas.size(), 2u);  // nothing new
+  for (int i = 0; i < 10; ++i) logs.push_back({i, 1, "05/03/2024 07:50:0" + std::to_string(i)});
+  teste::FornecePunches(m, logs);
+  host.Avanca(200);
+  EXPECT_EQ(recolhidas.size(), 10u);
+}
+
+TEST_F(Monitoracao, AnErasedLogStartsOverFromItsNewEnd) {
+  MockCZKEM& m = Conectado(1);
+  std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
+  teste::FornecePunches(m, logs);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  logs = {{3, 1, "05/03/2024 08:00:00"}};  // erased by hand, one punch since
+  teste::FornecePunches(m, logs);
+  host.Avanca(200);
+  EXPECT_TRUE(recolhidas.empty());
+  logs.push_back({4, 1, "05/03/2024 08:00:01"});
+  teste::FornecePunches(m, logs);
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{4});
+
+  // Erased through the control: everything the clock records afterwards is new.
+  ON_CALL(m, SdkClearLogs).WillByDefault(Return(true));
+  EXPECT_TRUE(controle->ApagarMarcacoesRelogio(1));
+  teste::FornecePunches(m, {{5, 1, "05/03/2024 08:00:02"}, {6, 1, "05/03/2024 08:00:02"}});
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{4, 5, 6}));
+}
+
+TEST_F(Monitoracao, ATickWithNothingNewCostsOneStatusRead) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 500; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 07:00:00"});
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  EXPECT_CALL(m, SdkReadAllLogs).Times(0);
+  EXPECT_CALL(m, SdkGetNextLog).Times(0);
+  EXPECT_CALL(m, SdkGetDeviceStatus(1, 6, _)).Times(5);
+  host.Avanca(1000);
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  relogio->digitais.push_back({900, 1, "05/03/2024 08:00:00"});
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{900});
+}
+
+TEST_F(Monitoracao, APunchRaisedBeforeAFailureIsNotRaisedAgain) {
+  MockCZKEM& m = Conectado(1);
+  std::vector<LogQuorvel> logs;
+  teste::FornecePunches(m, logs);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  logs = {
+      {1, 1, "05/03/2024 08:10:00"}, {2, 1, "05/03/2024 25:00:00"}, {3, 1, "05/03/2024 08:11:00"}};
+  teste::FornecePunches(m, logs);
+  host.Avanca(200);  // raises 1, then fails on the impossible date
+  host.Avanca(200);  // goes on after it
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{1, 3}));
+  ASSERT_EQ(erros.size(), 1u);
+  EXPECT_EQ(erros[0].first, 13);
+}
+
+// ---- Lost links: reported once, reopened, resumed ----------------------------------------
+
+class MonitoracaoComQuedas : public Monitoracao {
+ protected:
+  MonitoracaoComQuedas() {
+    controle->Eventos().RelogioConectado = [this](int16_t c) { voltaram.push_back(c); };
+  }
+  std::vector<int16_t> voltaram;
+};
+
+TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}};
+  teste::RelogioQueCai::Instala(m, relogio);
+  voltaram.clear();  // the connection itself
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->digitais.push_back({2, 1, "05/03/2024 08:00:00"});
+  host.Avanca(200);
+  relogio->volta = false;
+  relogio->Cai();
+  relogio->digitais.push_back({3, 1, "05/03/2024 08:00:00"});
+  relogio->digitais.push_back({4, 1, "05/03/2024 08:00:01"});
+  EXPECT_CALL(m, SdkConnectNetwork).Times(::testing::Between(3, 4));  // every 3 s, not per tick
+  host.Avanca(10000);
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  ASSERT_EQ(erros.size(), 1u);
+  EXPECT_EQ(erros[0].first, -43);
+  EXPECT_EQ(erros[0].second, teste::Descricao("O relógio 1 está desconectado. A operação desejada "
+                                              "não poderá ser realizada.",
+                                              "ComunicacaoZK", "tmr_Monitoracao"));
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{2});
+  EXPECT_TRUE(voltaram.empty());
+
+  relogio->volta = true;
+  host.Avanca(3200);
+  EXPECT_EQ(voltaram, std::vector<int16_t>{1});
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4}));
+  EXPECT_EQ(erros.size(), 1u);
+
+  // A second outage is a second report.
+  relogio->Cai();
+  host.Avanca(3200);
+  EXPECT_EQ(erros.size(), 2u);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4}));
+}
+
+TEST_F(MonitoracaoComQuedas, ARegisterClockResumesAfterTheLastNsrHandedOut) {
+  for (bool entregaOApontado : {false, true}) {
+    // A clock of its own each time: the cursor of a code outlives its removal.
+    const int16_t codigo = entregaOApontado ? 3 : 2;
+    MockCZKEM& m = Conectado(codigo, EModeloRelogio_Tarvenix);
+    auto relogio = std::make_shared<teste::RelogioQueCai>();
+    relogio->registros = teste::RegistrosSequenciais(5);
+    relogio->entregaOApontado = entregaOApontado;
+    relogio->cursor = 5;  // the standing link reads from the end
+    teste::RelogioQueCai::Instala(m, relogio);
+    recolhidas.clear();
+    controle->IniciaMonitoracaoRelogio(codigo);
+    host.Avanca(200);
+    relogio->registros = teste::RegistrosSequenciais(7);
+    host.Avanca(200);
+    relogio->Cai();
+    relogio->registros = teste::RegistrosSequenciais(10);
+    EXPECT_CALL(m, SdkSetLogPointer(codigo, 7));
+    host.Avanca(3400);
+    ::testing::Mock::VerifyAndClearExpectations(&m);
+    std::vector<std::string> nsrs;
+    for (const auto& r : recolhidas) nsrs.push_back(r->NSR());
+    EXPECT_EQ(nsrs, (std::vector<std::string>{"6", "7", "8", "9", "10"})) << entregaOApontado;
+    controle->PararMonitoracaoRelogio(codigo);
+  }
+}
+
+TEST_F(MonitoracaoComQuedas, ARegisterClockDownBeforeItsFirstPunchResumesFromItsFirstVisit) {
+  MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(4);
+  relogio->cursor = 4;
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(2);
+  host.Avanca(200);
+  relogio->Cai();
+  relogio->registros = teste::RegistrosSequenciais(6);
+  EXPECT_CALL(m, SdkSetLogPointer(2, 4));
+  host.Avanca(3400);
+  ASSERT_EQ(recolhidas.size(), 2u);
+  EXPECT_EQ(recolhidas[0]->NSR(), "5");
+}
+
+TEST_F(MonitoracaoComQuedas, AClockThatIsDownDoesNotStopTheOthers) {
+  MockCZKEM& a = Conectado(1);
+  MockCZKEM& b = Conectado(2);
+  auto caido = std::make_shared<teste::RelogioQueCai>();
+  caido->volta = false;
+  teste::RelogioQueCai::Instala(a, caido);
+  caido->Cai();
+  auto vivo = std::make_shared<teste::RelogioQueCai>();
+  teste::RelogioQueCai::Instala(b, vivo);
+  controle->IniciaMonitoracaoTodosRelogios();
+  host.Avanca(200);
+  vivo->digitais.push_back({8, 1, "05/03/2024 08:00:00"});
+  host.Avanca(400);
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{8});
+  EXPECT_EQ(erros.size(), 1u);
 }
 
 TEST_F(Monitoracao, RegisterClocksHandOutEverythingDelivered) {
@@ -91,31 +277,6 @@ TEST_F(Monitoracao, OneErrorPerFailingTickAndLaterClocksWait) {
   ASSERT_EQ(erros.size(), 2u);
   EXPECT_EQ(erros[0].first, -43);
   EXPECT_EQ(erros[0].second.rfind("O relógio 1 está desconectado. ", 0), 0u);
-}
-
-TEST_F(Monitoracao, AFailureAfterSomePunchesLeavesTheLastSeenValue) {
-  MockCZKEM& m = Conectado(1);
-  teste::FornecePunches(m, std::vector<LogQuorvel>{});
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);  // last seen: 08:00:00
-  int chamadas = 0;
-  ON_CALL(m, SdkGetNextLog)
-      .WillByDefault([&](int32_t, int32_t& c, int32_t&, int32_t& modo, std::string& t) {
-        ++chamadas;
-        if (chamadas % 2 == 1) {
-          c = 9;
-          modo = 1;
-          t = "05/03/2024 08:10:00";
-          return true;
-        }
-        t = "05/03/2024 25:00:00";  // fails the tick
-        return true;
-      });
-  host.Avanca(200);
-  host.Avanca(200);
-  EXPECT_EQ(recolhidas.size(), 2u);  // raised again: the entry kept its earlier value
-  ASSERT_EQ(erros.size(), 2u);
-  EXPECT_EQ(erros[0].first, 13);
 }
 
 TEST_F(Monitoracao, WideErrorNumbersAreReportedAsMinusOne) {
@@ -187,7 +348,7 @@ TEST_F(Monitoracao, RestartResumesFromTheLastReportedPunch) {
   teste::FornecePunches(m, {{7, 1, "05/03/2024 08:00:30"}});
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
-  EXPECT_EQ(recolhidas.size(), 1u);  // later than the last-seen value, though before the restart
+  EXPECT_EQ(recolhidas.size(), 1u);  // recorded while stopped, before the restart
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Feeds a mock device's punch reads from plain vectors.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,124 @@ inline void FornecePunches(MockCZKEM& m, std::vector<LogTarvenix> logs,
         s = l.segundo;
         return true;
       });
+}
+
+// A clock of either model behind the mock whose link falls after `porLink` records handed
+// out on each link (0: never), and comes back on reconnect while `volta` is true. The register
+// pointer names the last record collected; with `entregaOApontado` it delivers that record
+// again, as some clocks do. Status 6 answers the log's size.
+struct RelogioQueCai {
+  std::vector<LogQuorvel> digitais;
+  std::vector<LogTarvenix> registros;
+  int porLink = 0;
+  bool volta = true;
+  bool entregaOApontado = false;
+  // State.
+  bool caido = false;
+  int entreguesNoLink = 0;
+  size_t cursor = 0;
+  int32_t ultimoErro = 0;
+  int conexoes = 0;
+  int leiturasDoLog = 0;
+
+  void Cai() { caido = true; }
+
+  bool Entrega() {
+    if (caido || (porLink > 0 && entreguesNoLink >= porLink)) {
+      caido = true;
+      ultimoErro = -2;
+      return false;
+    }
+    return true;
+  }
+
+  static void Instala(MockCZKEM& m, const std::shared_ptr<RelogioQueCai>& r) {
+    using ::testing::_;
+    auto conecta = [r] {
+      if (!r->volta) {
+        r->ultimoErro = -2;
+        return false;
+      }
+      r->caido = false;
+      r->entreguesNoLink = 0;
+      r->ultimoErro = 0;
+      ++r->conexoes;
+      r->cursor = r->registros.size();  // a new link reads register records from the end
+      return true;
+    };
+    ON_CALL(m, SdkConnectNetwork).WillByDefault([conecta](const std::string&, int32_t) {
+      return conecta();
+    });
+    ON_CALL(m, SdkGetLastError).WillByDefault([r](int32_t& c) { c = r->ultimoErro; });
+    ON_CALL(m, SdkGetDeviceStatus(_, 6, _)).WillByDefault([r](int32_t, int32_t, int32_t& v) {
+      if (r->caido) {
+        r->ultimoErro = -2;
+        return false;
+      }
+      v = static_cast<int32_t>(r->digitais.empty() ? r->registros.size() : r->digitais.size());
+      return true;
+    });
+    ON_CALL(m, SdkReadAllLogs).WillByDefault([r](int32_t) {
+      if (r->caido) {
+        r->ultimoErro = -2;
+        return false;
+      }
+      ++r->leiturasDoLog;
+      if (!r->digitais.empty()) r->cursor = 0;
+      return true;
+    });
+    ON_CALL(m, SdkGetNextLog)
+        .WillByDefault(
+            [r](int32_t, int32_t& cartao, int32_t& valor, int32_t& modo, std::string& texto) {
+              if (!r->Entrega()) return false;
+              if (r->cursor >= r->digitais.size()) {
+                r->ultimoErro = -3;
+                return false;
+              }
+              const LogQuorvel& l = r->digitais[r->cursor++];
+              ++r->entreguesNoLink;
+              cartao = l.cartao;
+              valor = 0;
+              modo = l.modo;
+              texto = l.dataHora;
+              return true;
+            });
+    ON_CALL(m, SdkSetLogPointer).WillByDefault([r](int32_t, int32_t p) {
+      if (r->caido) {
+        r->ultimoErro = -2;
+        return false;
+      }
+      size_t i = 0;
+      while (i < r->registros.size() &&
+             (r->entregaOApontado ? std::stoll(r->registros[i].nsr) < p
+                                  : std::stoll(r->registros[i].nsr) <= p))
+        ++i;
+      r->cursor = i;
+      return true;
+    });
+    ON_CALL(m, SdkGetNextNsrLog)
+        .WillByDefault([r](int32_t, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
+                           int32_t& d, int32_t& h, int32_t& mi, int32_t& s) {
+          if (!r->Entrega()) return false;
+          if (r->cursor >= r->registros.size()) {
+            r->ultimoErro = -3;
+            return false;
+          }
+          const LogTarvenix& l = r->registros[r->cursor++];
+          ++r->entreguesNoLink;
+          nsr = l.nsr, pis = l.pis, a = l.ano, me = l.mes, d = l.dia, h = l.hora, mi = l.minuto,
+          s = l.segundo;
+          return true;
+        });
+  }
+};
+
+// `n` register records with NSR 1..n, one a minute from 05/03/2024 07:00.
+inline std::vector<LogTarvenix> RegistrosSequenciais(int n) {
+  std::vector<LogTarvenix> r;
+  for (int i = 1; i <= n; ++i)
+    r.push_back({std::to_string(i), "12034567899", 2024, 3, 5, 7 + i / 60, i % 60, 0});
+  return r;
 }
 
 }  // namespace quorvel::teste
