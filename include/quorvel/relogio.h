@@ -18,6 +18,9 @@ class Relogio {
   void Codigo(int16_t v) { codigo_ = v; }
   bool Consulta1N() const { return consulta1N_; }
   void Consulta1N(bool v) { consulta1N_ = v; }
+  // The clock's network address. A plain address ("10.0.0.5", "relogio.local", "fe80::1") is
+  // reached on port 4370; "endereço:porta" (IPv6 as "[::1]:porta") on that port. Text after a
+  // colon that is not a port 1..65535 leaves the whole text to the SDK, on port 4370.
   const std::string& IP() const { return ip_; }
   void IP(std::string v) { ip_ = std::move(v); }
   bool PenDrive() const { return penDrive_; }

@@ -121,6 +121,13 @@ void DispositivoVirtual::DefineFonteDeTempo(std::function<DataHora()> agora) {
   fonteTempo_ = std::move(agora);
 }
 
+void DispositivoVirtual::DefineDesvio(int64_t segundos) {
+  std::lock_guard l(mutex_);
+  fonteTempo_ = [fonte = std::move(fonteTempo_), segundos] {
+    return DataHora::DeSegundos(fonte().Segundos() + segundos);
+  };
+}
+
 DataHora DispositivoVirtual::AgoraSemTrava() const {
   return DataHora::DeSegundos(fonteTempo_().Segundos() + deslocamentoSegundos_);
 }

@@ -45,6 +45,28 @@ TEST_F(Conexao, TheTimerConnectsAbout100msLaterAndRaisesOneEvent) {
   EXPECT_EQ(eventos.size(), 1u);
 }
 
+TEST_F(Conexao, AnAddressMayNameItsPort) {
+  const std::vector<std::tuple<std::string, std::string, int32_t>> casos = {
+      {"192.0.2.9", "192.0.2.9", 4370},
+      {"192.0.2.9:4371", "192.0.2.9", 4371},
+      {"relogio.local:80", "relogio.local", 80},
+      {"[::1]:4372", "::1", 4372},
+      {"[::1]", "::1", 4370},
+      {"fe80::1", "fe80::1", 4370},
+      {"host:abc", "host:abc", 4370},
+      {"host:70000", "host:70000", 4370}};
+  int16_t codigo = 1;
+  for (const auto& [ip, endereco, porta] : casos) {
+    controle->AddRelogioIP(codigo, ip, EModeloRelogio_Quorvel);
+    MockCZKEM& m = *sdks.back();
+    EXPECT_CALL(m, SdkConnectNetwork(endereco, porta)).WillOnce(Return(true));
+    controle->ConectarRelogio(codigo);
+    host.Avanca(100);
+    ::testing::Mock::VerifyAndClearExpectations(&m);
+    ++codigo;
+  }
+}
+
 TEST_F(Conexao, AFailedAttemptRaisesTheErrorEvent) {
   MockCZKEM& m = Registra(4);
   EXPECT_CALL(m, SdkConnectNetwork).WillOnce(Return(false));

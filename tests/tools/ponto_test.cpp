@@ -188,6 +188,76 @@ TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
   EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
 }
 
+TEST(Ponto, EveryClockHasItsOwnPortAndKey) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(5);
+  quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=quorvel,exemplo",
+                            "--relogio", "codigo=2,modelo=tarvenix,porta=0,chave=segredo,exemplo"},
+                           2);
+  const std::string segundo = ip + ":" + std::to_string(d.Porta(1));
+  const std::string arquivo = Arquivo("relogios.txt",
+                                      "# código;endereço[:porta];modelo[;chave]\n"
+                                      "1;" +
+                                          ip +
+                                          ";quorvel\n"
+                                          "2;" +
+                                          segundo + ";tarvenix;segredo\n");
+  Resultado ambos = Roda("coletar --formato csv --relogios " + arquivo);
+  ASSERT_EQ(ambos.codigo, 0) << ambos.erros;
+  EXPECT_NE(ambos.saida.find("\n1;"), std::string::npos);
+  EXPECT_NE(ambos.saida.find("\n2;"), std::string::npos);
+
+  // A wrong key is said as such; the other clock is still collected and printed.
+  const std::string errada = Arquivo("relogios_errada.txt", "1;" + ip +
+                                                                ";quorvel\n"
+                                                                "2;" +
+                                                                segundo + ";tarvenix;outra\n");
+  Resultado r = Roda("coletar --formato csv --relogios " + errada);
+  EXPECT_EQ(r.codigo, 4);
+  EXPECT_NE(r.erros.find("Relógio 2 não coletado"), std::string::npos) << r.erros;
+  EXPECT_NE(r.erros.find("chave de comunicação recusada"), std::string::npos) << r.erros;
+  EXPECT_NE(r.saida.find("\n1;"), std::string::npos);
+  EXPECT_EQ(r.saida.find("\n2;"), std::string::npos);
+
+  Resultado semChave = Roda("status --relogio 2 --modelo tarvenix --ip " + segundo);
+  EXPECT_EQ(semChave.codigo, 4);
+  EXPECT_NE(semChave.erros.find("exige uma chave"), std::string::npos) << semChave.erros;
+}
+
+TEST(ArquivosDeRelogios, PortsKeysAndBadLines) {
+  const auto r = ponto::LeRelogios(Arquivo("r1.txt",
+                                           "1;10.0.0.1;quorvel\n"
+                                           "2;10.0.0.2:4371;tarvenix;k2\n"
+                                           "3;[::1]:4372;quorvel;\n"
+                                           "4;serial:3;quorvel\n"));
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[1].relogio->IP(), "10.0.0.2:4371");
+  EXPECT_EQ(r[1].chave, "k2");
+  EXPECT_FALSE(r[0].chave.has_value());
+  EXPECT_EQ(r[2].chave, "");  // an empty key is a key: none
+  EXPECT_EQ(r[3].relogio->TipoConexao(), quorvel::ConexaoSerial);
+  struct Caso {
+    std::string texto, mensagem;
+  };
+  for (const Caso& c : std::vector<Caso>{
+           {"1;10.0.0.1:0;quorvel\n", "linha 1: porta inválida \"0\""},
+           {"1;10.0.0.1:70000;quorvel\n", "porta inválida \"70000\""},
+           {"1;10.0.0.1:;quorvel\n", "porta vazia"},
+           {"1;[::1:4370;quorvel\n", "falta \"]\""},
+           {"1;a;quorvel\n1;b;quorvel\n", "linha 2: o relógio 1 aparece mais de uma vez"},
+           {"1;a;quorvel;k;x\n", "use codigo;endereço[:porta];modelo[;chave]"},
+       }) {
+    try {
+      ponto::LeRelogios(Arquivo("r2.txt", c.texto));
+      ADD_FAILURE() << c.texto;
+    } catch (const ponto::ErroDeUso& e) {
+      EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
+    }
+  }
+  Resultado r2 = Roda("coletar --relogio 1 --ip 10.0.0.1:99999");
+  EXPECT_EQ(r2.codigo, 2);
+  EXPECT_NE(r2.erros.find("--ip: porta inválida"), std::string::npos) << r2.erros;
+}
+
 TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
   const auto csv = ponto::LeFuncionariosCsv(
       "codigo,nome,senha,supervisor,cartao,pis,cpf,digitais\n"

@@ -261,9 +261,36 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string
   return LeFuncionariosCsv(texto, caminho);
 }
 
-std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& caminho) {
+void ConfereEndereco(const std::string& endereco, const std::string& onde) {
+  if (endereco.empty()) throw ErroDeUso(onde + ": endereço vazio.");
+  std::string porta;
+  if (endereco.front() == '[') {
+    const auto fecha = endereco.find(']');
+    if (fecha == std::string::npos) throw ErroDeUso(onde + ": falta \"]\" no endereço.");
+    if (fecha + 1 < endereco.size()) {
+      if (endereco[fecha + 1] != ':') throw ErroDeUso(onde + ": use [endereço]:porta.");
+      porta = endereco.substr(fecha + 2);
+      if (porta.empty()) throw ErroDeUso(onde + ": porta vazia em \"" + endereco + "\".");
+    }
+  } else {
+    const auto doisPontos = endereco.find(':');
+    // Two colons or more: a bare IPv6 address, on port 4370.
+    if (doisPontos != std::string::npos &&
+        endereco.find(':', doisPontos + 1) == std::string::npos) {
+      porta = endereco.substr(doisPontos + 1);
+      if (doisPontos == 0) throw ErroDeUso(onde + ": endereço vazio.");
+      if (porta.empty()) throw ErroDeUso(onde + ": porta vazia em \"" + endereco + "\".");
+    }
+  }
+  if (porta.empty()) return;
+  const auto numero = NumeroDe(porta);
+  if (!numero || *numero < 1 || *numero > 65535)
+    throw ErroDeUso(onde + ": porta inválida \"" + porta + "\" (use 1 a 65535).");
+}
+
+std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
   std::istringstream in(LeArquivo(caminho));
-  std::vector<std::shared_ptr<quorvel::Relogio>> r;
+  std::vector<RelogioDoArquivo> r;
   std::string linha;
   size_t numero = 0;
   while (std::getline(in, linha)) {
@@ -272,10 +299,10 @@ std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& cam
     if (linha.empty() || linha[0] == '#') continue;
     const char sep = linha.find(';') != std::string::npos ? ';' : ',';
     const auto campos = Campos(linha, sep);
-    auto falha = [&](const std::string& m) {
-      throw ErroDeUso(caminho + ", linha " + std::to_string(numero) + ": " + m);
-    };
-    if (campos.size() < 2 || campos.size() > 3) falha("use codigo;endereço;modelo.");
+    const std::string onde = caminho + ", linha " + std::to_string(numero);
+    auto falha = [&](const std::string& m) { throw ErroDeUso(onde + ": " + m); };
+    if (campos.size() < 2 || campos.size() > 4)
+      falha("use codigo;endereço[:porta];modelo[;chave].");
     auto codigo = NumeroDe(campos[0]);
     if (!codigo || *codigo < 1 || *codigo > 32767)
       falha("código de relógio inválido \"" + campos[0] + "\".");
@@ -288,16 +315,22 @@ std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& cam
       rel->TipoConexao(quorvel::ConexaoSerial);
       rel->PortaSerial(static_cast<int16_t>(*porta));
     } else {
-      if (campos[1].empty()) falha("endereço vazio.");
+      ConfereEndereco(campos[1], onde);
       rel->IP(campos[1]);
     }
     try {
-      rel->ModeloRelogio(campos.size() == 3 ? ModeloDe(campos[2])
-                                            : quorvel::EModeloRelogio_Quorvel);
+      rel->ModeloRelogio(campos.size() >= 3 && !campos[2].empty()
+                             ? ModeloDe(campos[2])
+                             : quorvel::EModeloRelogio_Quorvel);
     } catch (const ErroDeUso& e) {
       falha(e.what());
     }
-    r.push_back(std::move(rel));
+    for (const auto& outro : r)
+      if (outro.relogio->Codigo() == rel->Codigo())
+        falha("o relógio " + campos[0] + " aparece mais de uma vez.");
+    RelogioDoArquivo item{std::move(rel), std::nullopt};
+    if (campos.size() == 4) item.chave = campos[3];
+    r.push_back(std::move(item));
   }
   if (r.empty()) throw ErroDeUso(caminho + ": nenhum relógio no arquivo.");
   return r;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,19 @@ std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosCsv(const
 std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(
     const std::string& texto, const std::string& nome);
 
-// One clock per line: "codigo;endereço;modelo" or "codigo;serial:PORTA;modelo" (modelo is
-// quorvel or tarvenix); blank lines and lines starting with '#' are skipped.
-std::vector<std::shared_ptr<quorvel::Relogio>> LeRelogios(const std::string& caminho);
+// One clock per line: "codigo;endereço[:porta];modelo[;chave]" or
+// "codigo;serial:PORTA;modelo[;chave]" (modelo is quorvel or tarvenix, the port 4370 when not
+// written, the key the clock's own communication key); blank lines and lines starting with
+// '#' are skipped.
+struct RelogioDoArquivo {
+  std::shared_ptr<quorvel::Relogio> relogio;
+  std::optional<std::string> chave;
+};
+std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho);
+
+// "endereço" or "endereço:porta" (IPv6 as "[::1]:porta"); ErroDeUso naming `onde` for a port
+// that is not 1..65535.
+void ConfereEndereco(const std::string& endereco, const std::string& onde);
 
 quorvel::EModeloRelogio ModeloDe(const std::string& texto);  // ErroDeUso for anything else
 

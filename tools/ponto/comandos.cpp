@@ -6,6 +6,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "arquivos.h"
@@ -18,7 +19,14 @@ using namespace quorvel;
 
 namespace {
 
-constexpr int kOk = 0, kErroComponente = 1, kErroUso = 2, kRecusado = 3, kCancelado = 130;
+constexpr int kOk = 0, kErroComponente = 1, kErroUso = 2, kRecusado = 3, kInacessivel = 4,
+              kCancelado = 130;
+
+// The first line of a component error's description (the message without class and method).
+std::string Mensagem(const Erro& e) {
+  const std::string& d = e.Descricao();
+  return d.substr(0, d.find("\r\n"));
+}
 
 const char* kAjudaGeral = R"(ponto — coleta e configuração de relógios de ponto
 
@@ -41,11 +49,13 @@ Comandos:
   habilitar | desabilitar habilita ou desabilita os relógios
 
 Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarvenix):
-  --relogio CÓD --ip ENDEREÇO [--modelo quorvel|tarvenix]   relógio em rede (porta 4370)
+  --relogio CÓD --ip ENDEREÇO[:PORTA] [--modelo quorvel|tarvenix]
+                          relógio em rede (porta 4370 se nenhuma for dada)
   --relogio CÓD --serial PORTA [--modelo ...]               relógio na porta serial
-  --relogios ARQUIVO      um relógio por linha: código;endereço|serial:PORTA;modelo
+  --relogios ARQUIVO      um relógio por linha:
+                          código;endereço[:porta]|serial:PORTA;modelo[;chave]
   --relogio CÓD           sozinho, escolhe um dos relógios embutidos
-  --chave CHAVE           chave de comunicação dos relógios em rede ou serial
+  --chave CHAVE           chave de comunicação (a do arquivo vale para o seu relógio)
 
 Saída:
   --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas
@@ -57,7 +67,9 @@ const std::map<std::string, std::string> kAjuda = {
     {"coletar",
      "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
      "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
-     "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"},
+     "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"
+     "Uma coleta interrompida por queda da conexão é retomada de onde parou; um relógio\n"
+     "que não volta é informado e nada dele é impresso (código de saída 4).\n"},
     {"monitorar",
      "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
      "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
@@ -152,22 +164,44 @@ bool SoTarvenix(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_T
 
 // ---- coletar ---------------------------------------------------------------------------
 
+// Every reachable clock is collected and printed; a clock that could not be reached or whose
+// collection could not be completed is named on stderr and makes the exit code 4 — its
+// punches are not printed, as a part of them would pass for the whole.
 int Coletar(const Opcoes& o, Sessao& s) {
   const int32_t ponteiro =
       o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
   const int32_t nsr = o.Tem("--nsr") ? static_cast<int32_t>(o.Numero("--nsr", 0, INT32_MAX)) : 0;
-  s.Conecta();
+  int codigoSaida = kOk;
+  std::set<int16_t> inacessiveis;
+  for (const auto& [codigo, motivo] : s.ConectaAlcancaveis()) {
+    std::cerr << "Relógio " << codigo << " não coletado: " << motivo << "\n";
+    inacessiveis.insert(codigo);
+    codigoSaida = kInacessivel;
+  }
   Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
            {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
            {}};
+  size_t coletados = 0;
   for (const auto& rel : s.Relogios()) {
+    if (inacessiveis.count(rel->Codigo())) continue;
     Progresso("Coletando do relógio " + Codigo(*rel) + "…");
-    const auto lista = s.Controle().ObterMarcacaoRelogio(rel->Codigo(), ponteiro, nsr);
+    std::shared_ptr<ListaMarcacao> lista;
+    try {
+      lista = s.Controle().ObterMarcacaoRelogio(rel->Codigo(), ponteiro, nsr);
+    } catch (const Erro& e) {
+      FimProgresso();
+      std::cerr << "Relógio " << rel->Codigo() << " não coletado: a conexão caiu durante a "
+                << "coleta e não pôde ser restabelecida (erro " << e.Numero() << ": " << Mensagem(e)
+                << ").\n";
+      codigoSaida = kInacessivel;
+      continue;
+    }
     FimProgresso();
     if (!lista || Sessao::Interrompido()) {
       std::cerr << "Coleta cancelada pelo usuário.\n";
       return kCancelado;
     }
+    ++coletados;
     t.linhas.reserve(t.linhas.size() + static_cast<size_t>(lista->Count()));
     for (int32_t i = 1; i <= lista->Count(); ++i) {
       const Marcacao& m = *lista->Item(i);
@@ -179,11 +213,15 @@ int Coletar(const Opcoes& o, Sessao& s) {
     }
   }
   Imprime(std::cout, t, s.Saida());
-  if (s.Saida() == Formato::Tabela)
+  if (s.Saida() == Formato::Tabela) {
     std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação" : " marcações") << " de "
-              << s.Relogios().size() << (s.Relogios().size() == 1 ? " relógio" : " relógios")
-              << ".\n";
-  return kOk;
+              << coletados << (coletados == 1 ? " relógio" : " relógios");
+    if (coletados < s.Relogios().size())
+      std::cout << " (" << s.Relogios().size() - coletados << " não coletado"
+                << (s.Relogios().size() - coletados == 1 ? "" : "s") << ")";
+    std::cout << ".\n";
+  }
+  return codigoSaida;
 }
 
 // ---- monitorar -------------------------------------------------------------------------
@@ -232,10 +270,21 @@ int Monitorar(const Opcoes& o, Sessao& s) {
   };
   int codigo = kOk;
   s.Controle().Eventos().ErroMonitoracao = [&](int16_t n, const std::string& d) {
+    if (n == -43) {
+      // A lost link: the control reopens it and resumes; the person only needs to know.
+      std::cerr << "Conexão perdida: " << d.substr(0, d.find("\r\n")) << " Tentando reconectar…\n"
+                << std::flush;
+      return;
+    }
     std::string texto = d;
     for (size_t p; (p = texto.find("\r\n")) != std::string::npos;) texto.replace(p, 2, "\n  ");
     std::cerr << "Erro " << n << " na monitoração: " << texto << "\n";
     codigo = kErroComponente;
+  };
+  s.Controle().Eventos().RelogioConectado = [&](int16_t c) {
+    std::cerr << "Relógio " << c << ": conexão restabelecida; a monitoração continua de onde "
+              << "parou.\n"
+              << std::flush;
   };
   s.Controle().IniciaMonitoracaoTodosRelogios();
   s.Loop().RodaAte({}, segundos > 0 ? std::chrono::milliseconds(segundos * 1000)

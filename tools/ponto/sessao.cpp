@@ -1,5 +1,6 @@
 #include "sessao.h"
 
+#include <algorithm>
 #include <csignal>
 
 #include "arquivos.h"
@@ -52,8 +53,13 @@ Sessao::Sessao(const Opcoes& o) {
     throw ErroDeUso("--ip e --serial precisam de --relogio CÓDIGO.");
   if (o.Tem("--ip") && o.Tem("--serial")) throw ErroDeUso("use --ip ou --serial, não os dois.");
 
+  const std::string chavePadrao = o.Valor("--chave").value_or("");
+  std::vector<std::string> chaves;  // one per clock in relogios_
   if (o.Tem("--relogios")) {
-    relogios_ = LeRelogios(*o.Valor("--relogios"));
+    for (auto& item : LeRelogios(*o.Valor("--relogios"))) {
+      relogios_.push_back(item.relogio);
+      chaves.push_back(item.chave.value_or(chavePadrao));
+    }
   } else if (temEndereco) {
     auto r = std::make_shared<Relogio>();
     r->Codigo(static_cast<int16_t>(o.Numero("--relogio", 1, 32767)));
@@ -61,7 +67,9 @@ Sessao::Sessao(const Opcoes& o) {
       r->TipoConexao(ConexaoSerial);
       r->PortaSerial(static_cast<int16_t>(o.Numero("--serial", 1, 32767)));
     } else {
-      r->IP(o.Obrigatorio("--ip"));
+      const std::string ip = o.Obrigatorio("--ip");
+      ConfereEndereco(ip, "--ip");
+      r->IP(ip);
     }
     r->ModeloRelogio(o.Tem("--modelo") ? ModeloDe(*o.Valor("--modelo")) : EModeloRelogio_Quorvel);
     relogios_.push_back(r);
@@ -88,11 +96,18 @@ Sessao::Sessao(const Opcoes& o) {
   }
 
   // Embedded clocks live in this process; any other clock is reached over the network.
-  sdk::OpcoesRede rede;
-  rede.chave = o.Valor("--chave").value_or("");
-  controle_ = std::make_unique<ComunicacaoZK>(
-      loop_, embutidos_.empty() ? sdk::FabricaRede(rede) : sdk::FabricaVirtual());
-  for (const auto& r : relogios_) controle_->AddRelogio(r);
+  FabricaCZKEM fabrica = sdk::FabricaVirtual();
+  if (embutidos_.empty())
+    fabrica = [this] {
+      sdk::OpcoesRede rede;
+      rede.chave = chaveDoProximo_;
+      return sdk::CriaSdkRede(std::move(rede));
+    };
+  controle_ = std::make_unique<ComunicacaoZK>(loop_, std::move(fabrica));
+  for (size_t i = 0; i < relogios_.size(); ++i) {
+    chaveDoProximo_ = i < chaves.size() ? chaves[i] : chavePadrao;
+    controle_->AddRelogio(relogios_[i]);
+  }
 
   g_loop = &loop_;
   std::signal(SIGINT, AoInterromper);
@@ -113,7 +128,18 @@ Sessao::~Sessao() {
   g_loop = nullptr;
 }
 
-void Sessao::Conecta() {
+std::string Sessao::Onde(const Relogio& r) {
+  if (r.TipoConexao() == ConexaoSerial) return "porta serial " + std::to_string(r.PortaSerial());
+  const std::string& ip = r.IP();
+  if (!ip.empty() && ip.front() == '[')
+    return ip.find("]:") != std::string::npos ? ip : ip + ":4370";
+  const auto doisPontos = std::count(ip.begin(), ip.end(), ':');
+  if (doisPontos == 1) return ip;                              // host:porta
+  return doisPontos > 1 ? "[" + ip + "]:4370" : ip + ":4370";  // bare IPv6, or a plain host
+}
+
+std::vector<std::pair<int16_t, std::string>> Sessao::ConectaAlcancaveis() {
+  std::vector<std::pair<int16_t, std::string>> falhas;
   int16_t pendente = 0;
   bool respondeu = false, conectou = false;
   controle_->Eventos().RelogioConectado = [&](int16_t c) {
@@ -128,16 +154,30 @@ void Sessao::Conecta() {
     controle_->ConectarRelogio(pendente);
     loop_.RodaAte([&] { return respondeu; }, std::chrono::seconds(30));
     if (Interrompido()) throw ErroDeConexao("interrompido pelo usuário.");
-    if (!conectou) {
-      const std::string onde = r->TipoConexao() == ConexaoSerial
-                                   ? "porta serial " + std::to_string(r->PortaSerial())
-                                   : r->IP() + ":4370";
-      throw ErroDeConexao("não foi possível conectar ao relógio " + std::to_string(pendente) +
-                          " (" + onde + ").");
-    }
+    if (conectou) continue;
+    // The SDK object says why: a key refused is not an unreachable clock.
+    int32_t motivo = 0;
+    if (auto entrada = controle_->Relogios().ItemByCodRelogio(std::to_string(pendente)))
+      entrada->CZKEM()->SdkGetLastError(motivo);
+    const std::string codigo = std::to_string(pendente);
+    if (motivo == sdk::kChaveIncorreta)
+      falhas.emplace_back(
+          pendente, "relógio " + codigo + " (" + Onde(*r) + "): chave de comunicação recusada.");
+    else if (motivo == sdk::kChaveExigida)
+      falhas.emplace_back(pendente, "relógio " + codigo + " (" + Onde(*r) +
+                                        "): o relógio exige uma chave de comunicação (--chave).");
+    else
+      falhas.emplace_back(
+          pendente, "não foi possível conectar ao relógio " + codigo + " (" + Onde(*r) + ").");
   }
   controle_->Eventos().RelogioConectado = nullptr;
   controle_->Eventos().ErroConexaoRelogio = nullptr;
+  return falhas;
+}
+
+void Sessao::Conecta() {
+  const auto falhas = ConectaAlcancaveis();
+  if (!falhas.empty()) throw ErroDeConexao(falhas.front().second);
 }
 
 }  // namespace ponto

@@ -25,8 +25,14 @@ class Sessao {
   explicit Sessao(const Opcoes& opcoes);
   ~Sessao();
 
-  // Connects every clock through the control's connection timer.
+  // Connects every clock through the control's connection timer; ErroDeConexao naming the
+  // first clock that could not be reached and why.
   void Conecta();
+  // Connects every clock it can; returns, for each one it could not, a sentence saying why.
+  // ErroDeConexao only when interrupted.
+  std::vector<std::pair<int16_t, std::string>> ConectaAlcancaveis();
+  // Where a clock is, for messages: "10.0.0.1:4370", "porta serial 3".
+  static std::string Onde(const quorvel::Relogio& r);
 
   quorvel::EventLoop& Loop() { return loop_; }
   quorvel::ComunicacaoZK& Controle() { return *controle_; }
@@ -43,6 +49,9 @@ class Sessao {
   std::unique_ptr<quorvel::ComunicacaoZK> controle_;
   std::vector<std::shared_ptr<quorvel::Relogio>> relogios_;
   std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>> embutidos_;
+  // Each network clock may have a key of its own: the SDK object made for the next clock
+  // registered takes `chaveDoProximo_`.
+  std::string chaveDoProximo_;
   std::unique_ptr<quorvel::Timer> vigia_;
   Formato formato_ = Formato::Tabela;
 };

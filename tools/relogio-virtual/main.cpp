@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -50,6 +51,7 @@ ESPEC: lista separada por vírgulas de
   dados=ARQUIVO    diário durável do estado (retomado ao reiniciar)
   exemplo          funcionários e marcações de exemplo (só num diário vazio)
   capacidade=N     capacidade de registros (e de usuários e digitais, se maior)
+  desvio=SEGUNDOS  o relógio adianta (negativo: atrasa) esse tanto em relação ao computador
 
 Opções:
   --endereco IP              endereço de escuta (padrão 127.0.0.1)
@@ -71,6 +73,7 @@ struct Relogio {
   bool exemplo = false;
   std::string firmware, chave, dados;
   int32_t capacidade = 0;
+  int64_t desvio = 0;
   std::shared_ptr<sdk::DispositivoVirtual> dispositivo;
   int fdEscuta = -1;    // TCP listener
   int fdDiario = -1;    // journal
@@ -115,6 +118,16 @@ long long Numero(const std::string& texto, const std::string& onde) {
   return v;
 }
 
+long long NumeroComSinal(const std::string& texto, const std::string& onde) {
+  char* fim = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(texto.c_str(), &fim, 10);
+  // A century either way is more than any clock drifts and keeps dates in range.
+  if (texto.empty() || *fim != '\0' || errno != 0 || v < -3155760000LL || v > 3155760000LL)
+    Uso("número inválido em " + onde + ": \"" + texto + "\"");
+  return v;
+}
+
 Relogio LeEspec(const std::string& espec) {
   Relogio r;
   std::istringstream in(espec);
@@ -138,6 +151,8 @@ Relogio LeEspec(const std::string& espec) {
       r.chave = v;
     else if (k == "dados")
       r.dados = v;
+    else if (k == "desvio")
+      r.desvio = NumeroComSinal(v, "desvio");
     else if (k == "capacidade")
       r.capacidade = static_cast<int32_t>(Numero(v, "capacidade"));
     else
@@ -292,6 +307,7 @@ int main(int argc, char** argv) {
   try {
     for (Relogio& r : o.relogios) {
       r.dispositivo = std::make_shared<sdk::DispositivoVirtual>(r.modelo, r.firmware);
+      if (r.desvio != 0) r.dispositivo->DefineDesvio(r.desvio);
       if (r.capacidade > 0)
         r.dispositivo->DefineCapacidades(
             {std::max(3000, r.capacidade), std::max(3000, r.capacidade), r.capacidade});

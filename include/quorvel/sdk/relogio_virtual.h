@@ -74,6 +74,9 @@ class DispositivoVirtual {
   void DefineCapacidades(CapacidadesVirtuais c);
   // Where the clock reads the wall time from (the host's clock in tests); default: system.
   void DefineFonteDeTempo(std::function<DataHora()> agora);
+  // The clock runs this many seconds ahead of its time source (negative: behind), as a clock
+  // that was never set right does. Not journaled: it is the clock's, not its state's.
+  void DefineDesvio(int64_t segundos);
 
   // ---- State a test or a demo sets up directly -------------------------------------------
   // Adds a punch now (or at `momento`); false when the log is full or the clock disabled.

@@ -1,0 +1,259 @@
+// Every punch exactly once, at process level: ponto against relogio-virtual while links drop,
+// the daemon is killed and restarted, clocks run behind or are set back. What ponto printed is
+// compared with what the daemon's journal holds.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quorvel/data_hora.h"
+#include "support/daemon.h"
+#include "support/processo.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Daemon;
+using teste::Processo;
+using namespace std::chrono_literals;
+
+// A punch as both sides can name it: NSR for the register model, card and time otherwise.
+using Chave = std::string;
+
+std::string Temporario(const std::string& nome) {
+  return ::testing::TempDir() + "entrega_" + std::to_string(::getpid()) + "_" + nome;
+}
+
+// The punches the daemon's journal holds, in the order they were recorded.
+std::vector<Chave> PunchesDoDiario(const std::string& caminho, bool tarvenix) {
+  std::vector<Chave> r;
+  std::ifstream in(caminho);
+  for (std::string linha; std::getline(in, linha);) {
+    const auto j = nlohmann::json::parse(linha, nullptr, false);
+    if (j.is_discarded() || j.value("t", "") != "m") continue;
+    if (tarvenix) {
+      r.push_back(j.at("n").get<std::string>());
+    } else {
+      r.push_back(std::to_string(j.at("c").get<int>()) + "@" +
+                  DataHora::DeSegundos(j.at("s").get<int64_t>()).FormataIso());
+    }
+  }
+  return r;
+}
+
+// The punches ponto printed as one JSON object per line (monitorar) or as CSV rows (coletar).
+std::vector<Chave> PunchesImpressos(const std::string& saida, bool tarvenix) {
+  std::vector<Chave> r;
+  std::istringstream in(saida);
+  for (std::string linha; std::getline(in, linha);) {
+    const auto j = nlohmann::json::parse(linha, nullptr, false);
+    if (j.is_discarded()) continue;
+    r.push_back(tarvenix ? j.at("nsr").get<std::string>()
+                         : j.at("cartao").get<std::string>() + "@" +
+                               j.at("data_hora").get<std::string>());
+  }
+  return r;
+}
+
+std::vector<std::string> LinhasCsv(const std::string& saida) {
+  std::vector<std::string> r;
+  std::istringstream in(saida);
+  std::string linha;
+  std::getline(in, linha);  // header
+  while (std::getline(in, linha))
+    if (!linha.empty()) r.push_back(linha);
+  return r;
+}
+
+// What was printed must be the journal's punches from some point on, in order, each once:
+// the point being the first visit, a moment after the monitor started.
+void ConfereSufixo(const std::vector<Chave>& diario, const std::vector<Chave>& impressos,
+                   size_t antesDoInicio, size_t folga) {
+  ASSERT_LE(impressos.size(), diario.size());
+  const size_t inicio = diario.size() - impressos.size();
+  EXPECT_GE(inicio, antesDoInicio) << "printed punches recorded before the monitor started";
+  EXPECT_LE(inicio, antesDoInicio + folga) << "punches recorded after the start were lost";
+  const std::vector<Chave> esperado(diario.begin() + static_cast<std::ptrdiff_t>(inicio),
+                                    diario.end());
+  EXPECT_EQ(impressos, esperado);
+}
+
+struct Modelo {
+  const char* nome;
+  bool tarvenix;
+};
+const Modelo kModelos[] = {{"quorvel", false}, {"tarvenix", true}};
+
+std::vector<std::string> ArgsPonto(const std::string& comando, const std::string& ip,
+                                   const Modelo& m, const std::string& formato) {
+  return {comando, "--relogio", "1", "--ip", ip, "--modelo", m.nome, "--formato", formato};
+}
+
+// ---- Monitoring ----------------------------------------------------------------------------
+
+TEST(Entrega, MonitoringAcrossTwoKillsOfTheDaemonLosesNothingAndRepeatsNothing) {
+  for (const Modelo& m : kModelos) {
+    SCOPED_TRACE(m.nome);
+    const std::string ip = teste::EnderecoLoopback(m.tarvenix ? 41 : 40);
+    const std::string diario = Temporario(std::string("kill_") + m.nome + ".jsonl");
+    std::remove(diario.c_str());
+    const std::string espec = std::string("codigo=1,exemplo,modelo=") + m.nome + ",dados=" + diario;
+    const std::vector<std::string> gerando = {"--endereco", ip,          "--marcacoes-por-minuto",
+                                              "120",        "--relogio", espec};
+    std::optional<Daemon> d;
+    d.emplace(gerando, 1);
+    const size_t antes = PunchesDoDiario(diario, m.tarvenix).size();
+    Processo ponto(PONTO_BINARIO, ArgsPonto("monitorar", ip, m, "json"),
+                   Temporario(std::string("monitor_") + m.nome));
+    std::this_thread::sleep_for(2500ms);
+    for (int i = 0; i < 2; ++i) {
+      d->Para(SIGKILL);
+      d.reset();
+      d.emplace(gerando, 1);
+      std::this_thread::sleep_for(4500ms);
+    }
+    // Quiet at the end: no new punch, so everything recorded can reach the monitor.
+    d->Para(SIGTERM);
+    d.reset();
+    d.emplace(std::vector<std::string>{"--endereco", ip, "--relogio", espec}, 1);
+    std::this_thread::sleep_for(4000ms);
+    ponto.Sinaliza(SIGINT);
+    EXPECT_EQ(ponto.Espera(), 0) << ponto.Erros();
+
+    const auto impressos = PunchesImpressos(ponto.Saida(), m.tarvenix);
+    const auto registrados = PunchesDoDiario(diario, m.tarvenix);
+    EXPECT_GE(impressos.size(), 20u);
+    ConfereSufixo(registrados, impressos, antes, 4);
+    EXPECT_NE(ponto.Erros().find("Conexão perdida"), std::string::npos) << ponto.Erros();
+    EXPECT_NE(ponto.Erros().find("conexão restabelecida"), std::string::npos);
+    if (!m.tarvenix) {
+      // 120 a minute: punches share seconds, and each of them still came out.
+      std::set<std::string> segundos;
+      for (const auto& c : impressos) segundos.insert(c.substr(c.find('@')));
+      EXPECT_LT(segundos.size(), impressos.size());
+    }
+  }
+}
+
+TEST(Entrega, MonitoringAClockBehindTheComputerAndSetBackAnHour) {
+  const std::string ip = teste::EnderecoLoopback(42);
+  const std::string diario = Temporario("atrasado.jsonl");
+  std::remove(diario.c_str());
+  const std::string espec = "codigo=1,exemplo,modelo=quorvel,desvio=-600,dados=" + diario;
+  std::optional<Daemon> d;
+  d.emplace(std::vector<std::string>{"--endereco", ip, "--marcacoes-por-minuto", "120", "--relogio",
+                                     espec},
+            1);
+  const Modelo quorvel = kModelos[0];
+  const size_t antes = PunchesDoDiario(diario, false).size();
+  Processo ponto(PONTO_BINARIO, ArgsPonto("monitorar", ip, quorvel, "json"),
+                 Temporario("monitor_atrasado"));
+  std::this_thread::sleep_for(3000ms);
+
+  // Set the clock back an hour from what it shows, through a second client.
+  Processo leitura(PONTO_BINARIO, ArgsPonto("data-hora", ip, quorvel, "csv"),
+                   Temporario("le_hora"));
+  ASSERT_EQ(leitura.Espera(), 0) << leitura.Erros();
+  const std::string csv = leitura.Saida();
+  const auto linha = csv.substr(csv.find('\n') + 1);
+  const std::string texto = linha.substr(linha.find(';') + 1, 19);
+  DataHora agora;
+  ASSERT_TRUE(DataHora::TentaDeTexto(texto, ConfiguracaoRegional{}, agora)) << csv;
+  const std::string atras = DataHora::DeSegundos(agora.Segundos() - 3600).FormataBrasileiro();
+  auto args = ArgsPonto("data-hora", ip, quorvel, "tabela");
+  args.push_back("--definir");
+  args.push_back(atras);
+  Processo ajuste(PONTO_BINARIO, args, Temporario("ajusta_hora"));
+  ASSERT_EQ(ajuste.Espera(), 0) << ajuste.Erros();
+  std::this_thread::sleep_for(3000ms);
+
+  d->Para(SIGTERM);
+  d.reset();
+  d.emplace(std::vector<std::string>{"--endereco", ip, "--relogio", espec}, 1);
+  std::this_thread::sleep_for(4000ms);
+  ponto.Sinaliza(SIGINT);
+  EXPECT_EQ(ponto.Espera(), 0) << ponto.Erros();
+
+  const auto impressos = PunchesImpressos(ponto.Saida(), false);
+  const auto registrados = PunchesDoDiario(diario, false);
+  EXPECT_GE(impressos.size(), 8u);
+  ConfereSufixo(registrados, impressos, antes, 4);
+  // Some printed punches are stamped before the ones printed just before them.
+  bool voltouNoTempo = false;
+  for (size_t i = 1; i < impressos.size(); ++i)
+    if (impressos[i].substr(impressos[i].find('@')) <
+        impressos[i - 1].substr(impressos[i - 1].find('@')))
+      voltouNoTempo = true;
+  EXPECT_TRUE(voltouNoTempo);
+}
+
+// ---- Collection ----------------------------------------------------------------------------
+
+TEST(Entrega, CollectionsOverLinksThatDropAfterFourFramesAreWhole) {
+  for (const Modelo& m : kModelos) {
+    SCOPED_TRACE(m.nome);
+    const std::string ip = teste::EnderecoLoopback(m.tarvenix ? 44 : 43);
+    Daemon d({"--endereco", ip, "--cair-apos", "4", "--semear", "20000", "--relogio",
+              std::string("codigo=1,modelo=") + m.nome},
+             1);
+    Processo ponto(PONTO_BINARIO, ArgsPonto("coletar", ip, m, "csv"),
+                   Temporario(std::string("coleta_cai_") + m.nome));
+    ASSERT_EQ(ponto.Espera(), 0) << ponto.Erros();
+    const auto linhas = LinhasCsv(ponto.Saida());
+    ASSERT_EQ(linhas.size(), 20000u);
+    if (m.tarvenix) {
+      // NSRs 1..20000, each once, in order: no gap and no duplicate across the resumes.
+      for (size_t i = 0; i < linhas.size(); ++i)
+        ASSERT_NE(linhas[i].find(";;;" + std::to_string(i + 1) + ";"), std::string::npos)
+            << linhas[i];
+    }
+  }
+}
+
+TEST(Entrega, ADaemonKilledMidCollectionGivesTheWholeLogOrAClearFailure) {
+  for (const Modelo& m : kModelos) {
+    for (bool volta : {true, false}) {
+      SCOPED_TRACE(std::string(m.nome) + (volta ? " restarted" : " gone"));
+      const std::string ip = teste::EnderecoLoopback(45 + (m.tarvenix ? 2 : 0) + (volta ? 1 : 0));
+      const std::string diario = Temporario(std::string("morto_") + m.nome + ".jsonl");
+      std::remove(diario.c_str());
+      const std::string espec = std::string("codigo=1,modelo=") + m.nome + ",dados=" + diario;
+      std::optional<Daemon> d;
+      // Slow answers, so the kill lands in the middle of the read.
+      d.emplace(std::vector<std::string>{"--endereco", ip, "--atraso", "60", "--semear", "100000",
+                                         "--relogio", espec},
+                1);
+      Processo ponto(PONTO_BINARIO, ArgsPonto("coletar", ip, m, "csv"),
+                     Temporario(std::string("coleta_morto_") + m.nome));
+      std::this_thread::sleep_for(400ms);
+      d->Para(SIGKILL);
+      d.reset();
+      if (volta) d.emplace(std::vector<std::string>{"--endereco", ip, "--relogio", espec}, 1);
+      const int codigo = ponto.Espera();
+      const auto linhas = LinhasCsv(ponto.Saida());
+      if (volta) {
+        ASSERT_EQ(codigo, 0) << ponto.Erros();
+        ASSERT_EQ(linhas.size(), 100000u);
+        const auto registrados = PunchesDoDiario(diario, m.tarvenix);
+        ASSERT_EQ(registrados.size(), 100000u);
+        if (m.tarvenix)
+          for (size_t i = 0; i < linhas.size(); i += 997)
+            ASSERT_NE(linhas[i].find(";;;" + registrados[i] + ";"), std::string::npos);
+      } else {
+        EXPECT_EQ(codigo, 4) << ponto.Erros();
+        EXPECT_TRUE(linhas.empty());  // nothing of a clock collected short
+        EXPECT_NE(ponto.Erros().find("Relógio 1 não coletado"), std::string::npos) << ponto.Erros();
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,73 @@
+// A child process for end-to-end tests: started with its output in files, signalled, waited.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quorvel::teste {
+
+class Processo {
+ public:
+  Processo(const std::string& binario, const std::vector<std::string>& argumentos,
+           const std::string& base)
+      : saida_(base + ".out"), erros_(base + ".err") {
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      const int out = ::open(saida_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(erros_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int nulo = ::open("/dev/null", O_RDONLY);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      ::dup2(nulo, 0);
+      std::vector<std::string> copia = argumentos;
+      std::string b = binario;
+      std::vector<char*> argv{b.data()};
+      for (auto& a : copia) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(b.c_str(), argv.data());
+      ::_exit(127);
+    }
+  }
+  ~Processo() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Processo(const Processo&) = delete;
+  Processo& operator=(const Processo&) = delete;
+
+  void Sinaliza(int sinal) { ::kill(pid_, sinal); }
+
+  // The exit code; -1 when it did not exit normally.
+  int Espera() {
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Saida() const { return Le(saida_); }
+  std::string Erros() const { return Le(erros_); }
+
+ private:
+  static std::string Le(const std::string& caminho) {
+    std::ifstream f(caminho);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  pid_t pid_ = -1;
+  std::string saida_, erros_;
+};
+
+}  // namespace quorvel::teste
