@@ -26,25 +26,29 @@ bool ComunicacaoZK::ExcluiFuncionarioCartaoRelogio(
     if (ehQuorvel())
       sdk.SdkDeleteUserTemplate(maquina, funcionario.Codigo(), templates.Item(t)->Dedo());
 
+  // The result is true only when the clock accepted the deletion and the final check agrees
+  // that the employee is gone: a refused deletion is never reported as done.
+  bool aceitou = false;
   if (ehQuorvel()) {
-    interno::ExecutaComRetentativa(host_, *entrada, [&](CZKEM& s) {
+    aceitou = interno::ExecutaComRetentativa(host_, *entrada, [&](CZKEM& s) {
       return s.SdkDeleteEnrollData(maquina, funcionario.Codigo(), maquina, 0);
     });
   } else {
-    sdk.SdkDeleteEnrollDataByTextId(maquina, std::to_string(funcionario.Codigo()), 12);
+    aceitou = sdk.SdkDeleteEnrollDataByTextId(maquina, std::to_string(funcionario.Codigo()), 12);
   }
 
   if (ehQuorvel()) {
     std::string nome = funcionario.Nome(), texto;
     int32_t numero = 0;
     bool flag = true;
-    return !sdk.SdkQueryUserInfo(maquina, nome, texto, numero, flag);
+    return !sdk.SdkQueryUserInfo(maquina, nome, texto, numero, flag) && aceitou;
   }
   std::string usuario, nome, senha, pis, cpf;
   int32_t privilegio = 0;
   bool habilitado = false;
   return !sdk.SdkGetNextUserInfoWithPis(maquina, usuario, nome, senha, privilegio, habilitado, pis,
-                                        cpf);
+                                        cpf) &&
+         aceitou;
 }
 
 bool ComunicacaoZK::ExcluirFuncionarioCartaoTodosRelogios(

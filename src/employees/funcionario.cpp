@@ -55,9 +55,25 @@ void ListaFuncionarioNaoEnviado::Add(
   EnvolveErro("ListaFuncionarioNaoEnviado", "Add", [&] {
     if (!parFuncionarioNaoEnviado || !parFuncionarioNaoEnviado->FuncionarioCartao())
       LancaObjetoNaoDefinido();
-    std::string chave = parFuncionarioNaoEnviado->CodigoRelogio() +
-                        std::to_string(parFuncionarioNaoEnviado->FuncionarioCartao()->Codigo());
-    if (!ExisteNaColecao(itens_, chave)) itens_.Add(parFuncionarioNaoEnviado, std::move(chave));
+    const std::string& relogio = parFuncionarioNaoEnviado->CodigoRelogio();
+    const int32_t codigo = parFuncionarioNaoEnviado->FuncionarioCartao()->Codigo();
+    const std::string codigoTexto = std::to_string(codigo);
+    // Clock + code, no separator, is the key hosts look records up by; clock "1" with
+    // employee 23 and clock "12" with employee 3 both make "123". The second pair then goes
+    // under clock + "/" + code, which no such key can take, so no refusal is lost. The same
+    // pair noted twice keeps its first record and reason.
+    const auto mesmoPar = [&](const std::shared_ptr<FuncionarioNaoEnviado>& r) {
+      return r->CodigoRelogio() == relogio && r->FuncionarioCartao() &&
+             r->FuncionarioCartao()->Codigo() == codigo;
+    };
+    for (std::string chave : {relogio + codigoTexto, relogio + "/" + codigoTexto}) {
+      const auto* existente = itens_.Procura(chave);
+      if (!existente) {
+        itens_.Add(parFuncionarioNaoEnviado, std::move(chave));
+        return;
+      }
+      if (mesmoPar(*existente)) return;
+    }
   });
 }
 

@@ -1,14 +1,25 @@
 // The status query.
-#include <cmath>
-
 #include "control/interno.h"
 
 namespace quorvel {
 
 namespace {
 
-// Four decimal places, a tie going to the even digit: 1.03125 gives 1.0312.
-double ArredondaQuatroCasas(double valor) { return std::nearbyint(valor * 10000.0) / 10000.0; }
+// count × 100 / capacity rounded to four decimal places, a tie going to the even last digit,
+// on the exact decimal value (1.03125 is a tie and gives 1.0312; 3 of 2,000,000 give 0.0002).
+double PercentualOcupacao(int32_t marcacoes, int32_t capacidade) {
+  using i128 = __int128;
+  i128 numerador = static_cast<i128>(marcacoes) * 1'000'000;  // × 100, then × 10^4 places
+  i128 denominador = capacidade;
+  const bool negativo = (numerador < 0) != (denominador < 0) && numerador != 0;
+  if (numerador < 0) numerador = -numerador;
+  if (denominador < 0) denominador = -denominador;
+  i128 quociente = numerador / denominador;
+  const i128 resto = numerador % denominador;
+  if (2 * resto > denominador || (2 * resto == denominador && quociente % 2 == 1)) ++quociente;
+  const double valor = static_cast<double>(static_cast<int64_t>(quociente)) / 10000.0;
+  return negativo ? -valor : valor;
+}
 
 }  // namespace
 
@@ -18,35 +29,26 @@ std::shared_ptr<StatusRelogio> ComunicacaoZK::ObterStatusRelogio(int16_t parCodi
   const int32_t maquina = parCodigoRelogio;
   auto status = std::make_shared<StatusRelogio>();
 
-  // One out variable for all nine reads: a read that fills nothing repeats the value before.
-  int32_t valor = 0;
-  sdk.SdkGetDeviceStatus(maquina, 9, valor);
-  status->CapacidadeRegistros(valor);
-  sdk.SdkGetDeviceStatus(maquina, 7, valor);
-  status->CapacidadeTemplates(valor);
-  sdk.SdkGetDeviceStatus(maquina, 8, valor);
-  status->CapacidadeUsuarios(valor);
-  sdk.SdkGetDeviceStatus(maquina, 1, valor);
-  status->QuantidadeAdministradores(valor);
-  sdk.SdkGetDeviceStatus(maquina, 4, valor);
-  status->QuantidadeSenhas(valor);
-  sdk.SdkGetDeviceStatus(maquina, 3, valor);
-  status->QuantidadeTemplates(valor);
-  sdk.SdkGetDeviceStatus(maquina, 2, valor);
-  status->QuantidadeUsuarios(valor);
-  sdk.SdkGetDeviceStatus(maquina, 5, valor);
-  status->VezesAdministradorPoderaGerenciar(valor);
-  sdk.SdkGetDeviceStatus(maquina, 6, valor);
-  status->NumeroMarcacoes(valor);
+  // Each value from its own read; a refused read leaves its field at 0 rather than repeating
+  // the value of the read before it.
+  const auto le = [&](int32_t codigo) {
+    int32_t valor = 0;
+    return sdk.SdkGetDeviceStatus(maquina, codigo, valor) ? valor : 0;
+  };
+  status->CapacidadeRegistros(le(9));
+  status->CapacidadeTemplates(le(7));
+  status->CapacidadeUsuarios(le(8));
+  status->QuantidadeAdministradores(le(1));
+  status->QuantidadeSenhas(le(4));
+  status->QuantidadeTemplates(le(3));
+  status->QuantidadeUsuarios(le(2));
+  status->VezesAdministradorPoderaGerenciar(le(5));
+  status->NumeroMarcacoes(le(6));
 
-  if (status->CapacidadeRegistros() == 0) {
-    status->PercentualOcupacacaoBufferMarcacoes(0);
-  } else {
-    // In 64 bits: a large punch count times 100 must not overflow.
-    const int64_t produto = static_cast<int64_t>(status->NumeroMarcacoes()) * 100;
-    status->PercentualOcupacacaoBufferMarcacoes(ArredondaQuatroCasas(
-        static_cast<double>(produto) / static_cast<double>(status->CapacidadeRegistros())));
-  }
+  status->PercentualOcupacacaoBufferMarcacoes(
+      status->CapacidadeRegistros() == 0
+          ? 0
+          : PercentualOcupacao(status->NumeroMarcacoes(), status->CapacidadeRegistros()));
 
   status->DataHora(ObterDataHoraRelogio(parCodigoRelogio));
   std::string versao;

@@ -57,10 +57,12 @@ class Construtor {
   ~Construtor() { c_.invocador = inv_; }
 
   // A read/write property: its put (or put-by-reference) first, then its get.
+  // The put's parameter is "par" + the property's name unless `nomeParametro` names it.
   Construtor& Prop(const char* nome, int32_t dispid, TipoDado tipo, const char* tipoNome,
-                   std::function<Variant(C&)> get, std::function<void(C&, const Variant&)> put) {
+                   std::function<Variant(C&)> get, std::function<void(C&, const Variant&)> put,
+                   const char* nomeParametro = nullptr) {
     const TipoMembro tipoPut = tipo == OBJ ? TipoMembro::PropPutRef : TipoMembro::PropPut;
-    std::string nomeParam = std::string("par") + nome;
+    std::string nomeParam = nomeParametro ? nomeParametro : std::string("par") + nome;
     Adiciona(
         Membro{
             nome, dispid, tipoPut, {P(nomeParam.c_str(), tipo, tipoNome, tipo == OBJ)}, NADA, ""},
@@ -297,7 +299,8 @@ Tabelas::Tabelas() {
       .Prop(
           "Supervisor", 0x68030004, BOOL, "",
           [](FuncionarioCartao& f) { return Variant(f.Supervisor()); },
-          [](FuncionarioCartao& f, const Variant& v) { f.Supervisor(v.Como<bool>()); })
+          [](FuncionarioCartao& f, const Variant& v) { f.Supervisor(v.Como<bool>()); },
+          "parFuncionarioSupervisor")
       .SoLeitura("Template", 0x68030003, OBJ, "Collection",
                  [](FuncionarioCartao& f) { return Ref(T().colecao, f.Template()); })
       .Prop(
@@ -309,7 +312,7 @@ Tabelas::Tabelas() {
       .Prop(
           "CPF", 0x68030000, TXT, "", [](FuncionarioCartao& f) { return Variant(f.CPF()); },
           [](FuncionarioCartao& f, const Variant& v) { f.CPF(v.Como<std::string>()); })
-      .Metodo("AddTemplate", 0x60030008, {P("parTemplate", OBJ, "Template", true)}, NADA, "",
+      .Metodo("AddTemplate", 0x60030008, {P("parTemplate", OBJ, "Template")}, NADA, "",
               [](FuncionarioCartao& f, Argumentos& a) {
                 f.AddTemplate(Obj<Template>(a[0]));
                 return Variant();

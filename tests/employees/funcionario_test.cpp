@@ -77,7 +77,7 @@ TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   EXPECT_EQ(lista.Count(), 0);
 }
 
-TEST(ListaFuncionarioNaoEnviado, KeyWithoutSeparatorCollides) {
+TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
   ListaFuncionarioNaoEnviado lista;
   auto registro = [](std::string relogio, int32_t codigo, EFalhaEnvioFuncionario motivo) {
     auto r = std::make_shared<FuncionarioNaoEnviado>();
@@ -86,12 +86,24 @@ TEST(ListaFuncionarioNaoEnviado, KeyWithoutSeparatorCollides) {
     r->MotivoFalha(motivo);
     return r;
   };
-  lista.Add(registro("1", 23, RelogioRecusouTemplate));
-  lista.Add(registro("12", 3, RelogioRecusou));  // "123" again: not added, no error
-  lista.Add(registro("1", 23, RelogioRecusou));  // the first record and its reason stay
-  ASSERT_EQ(lista.Count(), 1);
+  const auto primeiro = registro("1", 23, RelogioRecusouTemplate);
+  const auto colidente = registro("12", 3, RelogioRecusou);  // "123" too
+  lista.Add(primeiro);
+  lista.Add(colidente);
+  lista.Add(registro("1", 23, RelogioRecusou));            // the same pair: the first record stays
+  lista.Add(registro("12", 3, NaoPossuiSenhaOuTemplate));  // the same pair again
+  ASSERT_EQ(lista.Count(), 2);
+  EXPECT_EQ(lista.Item(1), primeiro);
   EXPECT_EQ(lista.Item(1)->MotivoFalha(), RelogioRecusouTemplate);
-  EXPECT_EQ(Captura([&] { lista.Item(2); }).Numero(), -1);
+  EXPECT_EQ(lista.Item(2), colidente);
+  EXPECT_EQ(lista.Item(2)->MotivoFalha(), RelogioRecusou);
+  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), -1);
+
+  // A free key is the plain one, whatever was taken before.
+  ListaFuncionarioNaoEnviado outra;
+  outra.Add(registro("12", 3, RelogioRecusou));
+  outra.Add(registro("1", 23, RelogioRecusou));
+  EXPECT_EQ(outra.Count(), 2);
   Erro e = Captura([&] { lista.Add(std::make_shared<FuncionarioNaoEnviado>()); });
   EXPECT_EQ(e.Numero(), -1);
   EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioNaoEnviado\r\nMétodo: Add"));

@@ -217,10 +217,36 @@ TEST_F(Exclusao, TarvenixIsOneDeletionAndOneCheck) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
   EXPECT_CALL(m, SdkSetUserInfo).Times(0);
   EXPECT_CALL(m, SdkDeleteUserTemplate).Times(0);
-  EXPECT_CALL(m, SdkDeleteEnrollDataByTextId(2, "25", 12)).WillOnce(Return(false));
+  EXPECT_CALL(m, SdkDeleteEnrollDataByTextId(2, "25", 12)).WillOnce(Return(true));
   EXPECT_CALL(m, SdkReadAllUserIds).Times(0);
   EXPECT_CALL(m, SdkGetNextUserInfoWithPis).WillOnce(Return(false));
   EXPECT_TRUE(controle->ExcluiFuncionarioCartaoRelogio(2, Funcionario(25, "x", true, {4})));
+}
+
+// Only a deletion the clock accepted is a success, whatever the final check answers.
+TEST_F(Exclusao, ARefusedDeletionIsNeverASuccess) {
+  struct Caso {
+    EModeloRelogio modelo;
+    bool aceita, aindaLa, resultado;
+  };
+  int16_t codigo = 1;
+  for (const Caso& c : {Caso{EModeloRelogio_Tarvenix, false, false, false},
+                        Caso{EModeloRelogio_Tarvenix, true, false, true},
+                        Caso{EModeloRelogio_Tarvenix, true, true, false},
+                        Caso{EModeloRelogio_Quorvel, false, false, false},
+                        Caso{EModeloRelogio_Quorvel, true, false, true},
+                        Caso{EModeloRelogio_Quorvel, true, true, false}}) {
+    MockCZKEM& m = Conectado(codigo, c.modelo);
+    ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-1));
+    ON_CALL(m, SdkDeleteEnrollDataByTextId).WillByDefault(Return(c.aceita));
+    ON_CALL(m, SdkDeleteEnrollData).WillByDefault(Return(c.aceita));
+    ON_CALL(m, SdkGetNextUserInfoWithPis).WillByDefault(Return(c.aindaLa));
+    ON_CALL(m, SdkQueryUserInfo).WillByDefault(Return(c.aindaLa));
+    EXPECT_EQ(controle->ExcluiFuncionarioCartaoRelogio(codigo, Funcionario(25, "", false, {})),
+              c.resultado)
+        << c.modelo << c.aceita << c.aindaLa;
+    ++codigo;
+  }
 }
 
 TEST_F(Exclusao, AllClocksStopsAtTheFirstFalse) {
@@ -228,6 +254,8 @@ TEST_F(Exclusao, AllClocksStopsAtTheFirstFalse) {
   MockCZKEM& a = Conectado(1);
   MockCZKEM& b = Conectado(2);
   MockCZKEM& c = Conectado(3);
+  ON_CALL(a, SdkDeleteEnrollData).WillByDefault(Return(true));
+  ON_CALL(b, SdkDeleteEnrollData).WillByDefault(Return(true));
   EXPECT_CALL(a, SdkQueryUserInfo).WillOnce(Return(false));
   EXPECT_CALL(b, SdkQueryUserInfo).WillOnce(Return(true));
   teste::ProibeChamadas(c);

@@ -151,6 +151,17 @@ TEST_F(ColetaTarvenix, ReadsDayFirstWhateverTheHostsSettings) {
             DataHora::DePartes(2024, 3, 5, 7, 4, 9));
 }
 
+TEST_F(ColetaTarvenix, TwoDigitYearsFollowTheHostsCenturySetting) {
+  for (int32_t limite : {49, 29}) {
+    host.RegionalDefine({OrdemData::DiaMesAno, limite});
+    MockCZKEM& m = Prepara("2.1.12");
+    teste::FornecePunches(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
+    EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Item(1)->DataHoraMarcacao(),
+              DataHora::DePartes(limite == 49 ? 2035 : 1935, 3, 5, 7, 4, 9));
+    controle->RemoverRelogio(2);
+  }
+}
+
 TEST_F(ColetaTarvenix, YieldsEveryTenPunches) {
   MockCZKEM& m = Prepara("2.1.12");
   std::vector<LogTarvenix> logs;

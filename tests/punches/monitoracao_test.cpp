@@ -256,6 +256,21 @@ TEST_F(Monitoracao, RegisterClocksHandOutEverythingDelivered) {
   EXPECT_EQ(recolhidas[1]->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 9, 30, 15));
 }
 
+TEST_F(Monitoracao, TwoDigitYearsFollowTheHostsCenturySetting) {
+  host.RegionalDefine({OrdemData::DiaMesAno, 49});
+  MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
+  teste::FornecePunches(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
+  controle->IniciaMonitoracaoRelogio(2);
+  host.Avanca(200);
+  ASSERT_EQ(recolhidas.size(), 1u);
+  EXPECT_EQ(recolhidas[0]->DataHoraMarcacao(), DataHora::DePartes(2035, 3, 5, 7, 4, 9));
+  host.RegionalDefine({OrdemData::DiaMesAno, 29});
+  teste::FornecePunches(m, {LogTarvenix{"2", "", 35, 3, 5, 7, 4, 9}});
+  host.Avanca(200);
+  ASSERT_EQ(recolhidas.size(), 2u);
+  EXPECT_EQ(recolhidas[1]->DataHoraMarcacao(), DataHora::DePartes(1935, 3, 5, 7, 4, 9));
+}
+
 TEST_F(Monitoracao, ARefusedLogReadRaisesNothing) {
   MockCZKEM& m = Conectado(1);
   EXPECT_CALL(m, SdkReadAllLogs).WillRepeatedly(Return(false));

@@ -113,11 +113,12 @@ TEST_F(Manutencao, TestEntryShowsTheOutcome) {
 
 class Status : public ControleTeste {
  protected:
-  // Status codes 1..9 answer the given values; -1 leaves the out variable alone.
+  // Status codes 1..9 answer the given values; -1 refuses, leaving the out variable alone.
   void Valores(MockCZKEM& m, std::map<int32_t, int32_t> valores) {
     ON_CALL(m, SdkGetDeviceStatus).WillByDefault([valores](int32_t, int32_t codigo, int32_t& v) {
       auto it = valores.find(codigo);
-      if (it != valores.end() && it->second != -1) v = it->second;
+      if (it != valores.end() && it->second == -1) return false;
+      if (it != valores.end()) v = it->second;
       return true;
     });
     HoraDoRelogio(m, 2024, 3, 5, 7, 4, 9);
@@ -165,7 +166,14 @@ TEST_F(Status, OccupationRounding) {
       {33, 3200, 1.0312},
       {120, 100, 120.0},
       {5, 0, 0.0},
-      {30000000, 100000, 30000.0}};  // the product needs more than 32 bits
+      {30000000, 100000, 30000.0},  // the product needs more than 32 bits
+      {3, 2000000, 0.0002},         // 0.00015: a tie, up to the even digit
+      {1, 2000000, 0.0},            // 0.00005: a tie, down to the even digit
+      {7, 2000000, 0.0004},         // 0.00035: up
+      {1, 6, 16.6667},
+      {2, 3, 66.6667},
+      {1, 160000, 0.0006},   // 0.000625
+      {1, 400000, 0.0002}};  // 0.00025: a tie, down to the even digit
   for (const auto& [marcacoes, capacidade, esperado] : casos) {
     Valores(m, {{6, marcacoes}, {9, capacidade}});
     EXPECT_DOUBLE_EQ(controle->ObterStatusRelogio(1)->PercentualOcupacacaoBufferMarcacoes(),
@@ -174,13 +182,36 @@ TEST_F(Status, OccupationRounding) {
   }
 }
 
-TEST_F(Status, ASilentReadRepeatsThePreviousValue) {
+TEST_F(Status, EachValueComesFromItsOwnRead) {
   MockCZKEM& m = Conectado(1);
   Valores(m, {{9, 100}, {7, -1}, {8, 70}, {1, -1}});
-  const auto s = controle->ObterStatusRelogio(1);
-  EXPECT_EQ(s->CapacidadeTemplates(), 100);
-  EXPECT_EQ(s->QuantidadeAdministradores(), 70);
+  auto s = controle->ObterStatusRelogio(1);
+  EXPECT_EQ(s->CapacidadeRegistros(), 100);
+  EXPECT_EQ(s->CapacidadeTemplates(), 0);  // refused: not the capacity read before it
+  EXPECT_EQ(s->CapacidadeUsuarios(), 70);
+  EXPECT_EQ(s->QuantidadeAdministradores(), 0);
   EXPECT_EQ(s->VersaoFirmware(), "");
+
+  // Only the capacity answers: no punch count is made up from it.
+  ON_CALL(m, SdkGetDeviceStatus).WillByDefault([](int32_t, int32_t codigo, int32_t& v) {
+    if (codigo != 9) return false;
+    v = 5000;
+    return true;
+  });
+  s = controle->ObterStatusRelogio(1);
+  EXPECT_EQ(s->CapacidadeRegistros(), 5000);
+  EXPECT_EQ(s->NumeroMarcacoes(), 0);
+  EXPECT_EQ(s->QuantidadeUsuarios(), 0);
+  EXPECT_EQ(s->PercentualOcupacacaoBufferMarcacoes(), 0.0);
+}
+
+TEST_F(Status, TheTwoDigitYearFollowsTheHostsCenturySetting) {
+  MockCZKEM& m = Conectado(1);
+  HoraDoRelogio(m, 35, 3, 5, 7, 4, 9);
+  host.RegionalDefine({OrdemData::DiaMesAno, 49});
+  EXPECT_EQ(controle->ObterDataHoraRelogio(1), DataHora::DePartes(2035, 3, 5, 7, 4, 9));
+  host.RegionalDefine({OrdemData::DiaMesAno, 29});
+  EXPECT_EQ(controle->ObterDataHoraRelogio(1), DataHora::DePartes(1935, 3, 5, 7, 4, 9));
 }
 
 TEST_F(Status, GuardFirstAndNewRecordsDefaults) {

@@ -277,6 +277,18 @@ TEST(Biblioteca, RecordAndCollectionMembersInSlotOrder) {
       }
     EXPECT_EQ(slot, c->membros.size()) << classe;
   }
+
+  // Parameter names and passing that a host binding by name sees.
+  const ClasseDespacho& funcionario = *ProcuraClasse("FuncionarioCartao");
+  const Membro& supervisor = funcionario.membros[4];
+  ASSERT_EQ(supervisor.nome, "Supervisor");
+  ASSERT_EQ(supervisor.tipo, TipoMembro::PropPut);
+  EXPECT_EQ(supervisor.parametros.at(0).nome, "parFuncionarioSupervisor");
+  const Membro& addTemplate = funcionario.membros[13];
+  ASSERT_EQ(addTemplate.nome, "AddTemplate");
+  EXPECT_EQ(addTemplate.parametros.at(0).nome, "parTemplate");
+  EXPECT_FALSE(addTemplate.parametros.at(0).porReferencia);  // only the lists' Adds are
+  EXPECT_TRUE(ProcuraClasse("ListaFuncionarioCartao")->membros[0].parametros.at(0).porReferencia);
 }
 
 TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
