@@ -60,6 +60,11 @@ bool TextoPeriodoValido(const std::string& t) {
          std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A change the journal could not keep: the operation is refused with `codigo`.
+struct FalhaDeGravacao {
+  int32_t codigo;
+};
+
 std::string ChaveRede(const std::string& ip, int32_t porta) {
   return ip + ":" + std::to_string(porta);
 }
@@ -137,7 +142,14 @@ DataHora DispositivoVirtual::Agora() const {
   return AgoraSemTrava();
 }
 
-std::string DispositivoVirtual::ProximoNsr() { return std::to_string(++ultimoNsr_); }
+std::string DispositivoVirtual::ProximoNsr() const { return std::to_string(ultimoNsr_ + 1); }
+
+void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
+  // Journaled first: a change the journal could not keep never reaches memory.
+  AnotaMarcacao(m);
+  if (!m.nsr.empty()) ++ultimoNsr_;
+  log_.push_back(std::move(m));
+}
 
 bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
                                           std::optional<DataHora> momento) {
@@ -153,8 +165,11 @@ bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
     auto it = usuarios_.find(std::to_string(usuario));
     if (it != usuarios_.end()) m.pis = it->second.pis;
   }
-  AnotaMarcacao(m);
-  log_.push_back(std::move(m));
+  try {
+    GuardaMarcacao(std::move(m));
+  } catch (const FalhaDeGravacao&) {
+    return false;
+  }
   return true;
 }
 
@@ -166,8 +181,11 @@ bool DispositivoVirtual::AdicionaRegistro(const std::string& pis, std::optional<
   m.pis = pis;
   m.modo = 0;
   m.momento = momento.value_or(AgoraSemTrava());
-  AnotaMarcacao(m);
-  log_.push_back(std::move(m));
+  try {
+    GuardaMarcacao(std::move(m));
+  } catch (const FalhaDeGravacao&) {
+    return false;
+  }
   return true;
 }
 
@@ -178,20 +196,30 @@ void DispositivoVirtual::AdicionaMarcacaoComDataImpossivel() {
   m.dataImpossivel = true;
   m.momento = AgoraSemTrava();
   if (modelo_ == EModeloRelogio_Tarvenix) m.nsr = ProximoNsr();
-  AnotaMarcacao(m);
-  log_.push_back(std::move(m));
+  try {
+    GuardaMarcacao(std::move(m));
+  } catch (const FalhaDeGravacao&) {
+  }
 }
 
 void DispositivoVirtual::AdicionaUsuario(UsuarioVirtual u) {
   std::lock_guard l(mutex_);
-  AnotaUsuario(u);
+  try {
+    AnotaUsuario(u);
+  } catch (const FalhaDeGravacao&) {
+    return;
+  }
   usuarios_[u.id] = std::move(u);
 }
 
 void DispositivoVirtual::AdicionaTemplate(const std::string& usuario, int32_t dedo,
                                           std::string texto) {
   std::lock_guard l(mutex_);
-  Anota({{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}});
+  try {
+    Anota({{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}});
+  } catch (const FalhaDeGravacao&) {
+    return;
+  }
   templates_[{usuario, dedo}] = std::move(texto);
 }
 
@@ -305,7 +333,26 @@ void DispositivoVirtual::DefineDiario(std::function<void(const std::string&)> di
 }
 
 void DispositivoVirtual::Anota(const nlohmann::json& registro) {
-  if (diario_ && !reaplicando_) diario_(registro.dump());
+  AnotaVarios(std::vector<nlohmann::json>{registro});
+}
+
+void DispositivoVirtual::AnotaVarios(const std::vector<nlohmann::json>& registros) {
+  if (!diario_ || reaplicando_ || registros.empty()) return;
+  std::string linhas;
+  try {
+    for (const auto& r : registros) {
+      if (!linhas.empty()) linhas.push_back('\n');
+      linhas += r.dump();
+    }
+  } catch (const nlohmann::json::exception&) {
+    // Text that is not UTF-8 could not be journaled, so it is not stored at all.
+    throw FalhaDeGravacao(codigo::kArgumentoInvalido);
+  }
+  try {
+    diario_(linhas);
+  } catch (...) {
+    throw FalhaDeGravacao(codigo::kFalhaGravacao);
+  }
 }
 
 void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
@@ -333,38 +380,97 @@ void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
          {"cpf", u.cpf}});
 }
 
-bool DispositivoVirtual::Reaplica(const std::string& linha) {
-  nlohmann::json j;
-  try {
-    j = nlohmann::json::parse(linha);
-  } catch (...) {
-    return false;  // a line cut short by a crash is the only one that can be bad: the last
-  }
+namespace {
+
+// Typed field reads that refuse rather than convert: a record is applied only when every
+// field it needs holds.
+struct CampoInvalido {
+  std::string motivo;
+};
+
+const nlohmann::json& Campo(const nlohmann::json& j, const char* nome) {
+  auto it = j.find(nome);
+  if (it == j.end()) throw CampoInvalido{std::string("falta o campo \"") + nome + "\""};
+  return *it;
+}
+
+int64_t Inteiro(const nlohmann::json& j, const char* nome, int64_t minimo, int64_t maximo) {
+  const auto& v = Campo(j, nome);
+  if (!v.is_number_integer())
+    throw CampoInvalido{std::string("o campo \"") + nome + "\" não é um inteiro"};
+  if (v.is_number_unsigned() && v.get<uint64_t>() > static_cast<uint64_t>(INT64_MAX))
+    throw CampoInvalido{std::string("o campo \"") + nome + "\" está fora do intervalo"};
+  const int64_t x = v.get<int64_t>();
+  if (x < minimo || x > maximo)
+    throw CampoInvalido{std::string("o campo \"") + nome + "\" está fora do intervalo"};
+  return x;
+}
+
+int32_t Inteiro32(const nlohmann::json& j, const char* nome) {
+  return static_cast<int32_t>(Inteiro(j, nome, INT32_MIN, INT32_MAX));
+}
+
+std::string Texto(const nlohmann::json& j, const char* nome) {
+  const auto& v = Campo(j, nome);
+  if (!v.is_string()) throw CampoInvalido{std::string("o campo \"") + nome + "\" não é texto"};
+  return v.get<std::string>();
+}
+
+bool Logico(const nlohmann::json& j, const char* nome) {
+  const auto& v = Campo(j, nome);
+  if (!v.is_boolean())
+    throw CampoInvalido{std::string("o campo \"") + nome + "\" não é verdadeiro/falso"};
+  return v.get<bool>();
+}
+
+bool NsrValido(const std::string& nsr) {
+  if (nsr.size() > 18) return false;
+  for (char c : nsr)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
+  const auto falha = [&](std::string motivo) {
+    if (erro) *erro = std::move(motivo);
+    return false;
+  };
+  const nlohmann::json j = nlohmann::json::parse(linha, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) return falha("registro que não é JSON");
+  // Dates a clock can show: years 100 to 9999.
+  static const int64_t kMenorSegundo = DataHora::DePartes(100, 1, 1).Segundos();
+  static const int64_t kMaiorSegundo = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
+  constexpr int64_t kSeculo = 3'155'760'000;
   std::lock_guard l(mutex_);
-  reaplicando_ = true;
   try {
-    const std::string t = j.at("t");
+    const std::string t = Texto(j, "t");
     if (t == "m") {
       MarcacaoVirtual m;
-      m.cartao = j.at("c");
-      m.modo = j.at("o");
-      m.estado = j.at("e");
-      m.nsr = j.at("n");
-      m.pis = j.at("p");
-      m.momento = DataHora::DeSegundos(j.at("s").get<int64_t>());
-      m.dataImpossivel = j.at("x");
+      m.cartao = Inteiro32(j, "c");
+      m.modo = Inteiro32(j, "o");
+      m.estado = Inteiro32(j, "e");
+      m.nsr = Texto(j, "n");
+      m.pis = Texto(j, "p");
+      m.momento = DataHora::DeSegundos(Inteiro(j, "s", kMenorSegundo, kMaiorSegundo));
+      m.dataImpossivel = Logico(j, "x");
+      if (!NsrValido(m.nsr)) throw CampoInvalido{"NSR inválido"};
       if (!m.nsr.empty()) ultimoNsr_ = std::max<int64_t>(ultimoNsr_, std::stoll(m.nsr));
       log_.push_back(std::move(m));
     } else if (t == "u") {
-      UsuarioVirtual u{j.at("id"), j.at("n"), j.at("s"),   j.at("p"),
-                       j.at("h"),  j.at("c"), j.at("pis"), j.at("cpf")};
+      UsuarioVirtual u{Texto(j, "id"), Texto(j, "n"), Texto(j, "s"),   Inteiro32(j, "p"),
+                       Logico(j, "h"), Texto(j, "c"), Texto(j, "pis"), Texto(j, "cpf")};
       usuarios_[u.id] = std::move(u);
     } else if (t == "ud") {
-      usuarios_.erase(j.at("id").get<std::string>());
+      usuarios_.erase(Texto(j, "id"));
     } else if (t == "tp") {
-      templates_[{j.at("id"), j.at("d")}] = j.at("v");
+      const int32_t dedo = static_cast<int32_t>(Inteiro(j, "d", 0, 9));
+      std::string id = Texto(j, "id"), v = Texto(j, "v");
+      templates_[{std::move(id), dedo}] = std::move(v);
     } else if (t == "td") {
-      templates_.erase({j.at("id"), j.at("d")});
+      const int32_t dedo = static_cast<int32_t>(Inteiro(j, "d", 0, 9));
+      templates_.erase({Texto(j, "id"), dedo});
     } else if (t == "cl") {
       log_.clear();
       ++geracaoLog_;
@@ -374,21 +480,25 @@ bool DispositivoVirtual::Reaplica(const std::string& linha) {
       log_.clear();
       ++geracaoLog_;
     } else if (t == "op") {
-      opcoes_[j.at("k")] = j.at("v");
+      std::string k = Texto(j, "k"), v = Texto(j, "v");
+      opcoes_[std::move(k)] = std::move(v);
     } else if (t == "in") {
-      informacoes_[j.at("k")] = j.at("v");
+      const int32_t k = Inteiro32(j, "k"), v = Inteiro32(j, "v");
+      informacoes_[k] = v;
     } else if (t == "tm") {
-      deslocamentoSegundos_ = j.at("v");
+      deslocamentoSegundos_ = Inteiro(j, "v", -kSeculo * 100, kSeculo * 100);
     } else if (t == "en") {
-      habilitado_ = j.at("v");
+      habilitado_ = Logico(j, "v");
     } else if (t == "em") {
-      empregador_ = {j.at("n"), j.at("d"), j.at("c"), j.at("e"), j.at("k")};
+      EmpregadorVirtual e{Texto(j, "n"), Texto(j, "d"), Texto(j, "c"), Texto(j, "e"),
+                          Inteiro32(j, "k")};
+      empregador_ = std::move(e);
+    } else {
+      return falha("tipo de registro desconhecido \"" + t + "\"");
     }
-  } catch (...) {
-    reaplicando_ = false;
-    return false;
+  } catch (const CampoInvalido& c) {
+    return falha(c.motivo);
   }
-  reaplicando_ = false;
   return true;
 }
 
@@ -476,8 +586,8 @@ class SdkVirtual final : public CZKEM {
 
   bool SdkEnableDevice(int32_t, bool habilita) override {
     return Com("SdkEnableDevice", [&](DispositivoVirtual& d) {
-      d.habilitado_ = habilita;
       d.Anota({{"t", "en"}, {"v", habilita}});
+      d.habilitado_ = habilita;
       return true;
     });
   }
@@ -525,8 +635,9 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkSetDeviceInfo(int32_t, int32_t item, int32_t valor) override {
     return Com("SdkSetDeviceInfo", [&](DispositivoVirtual& d) {
-      d.informacoes_[item] = item == 1 ? d.informacoes_[1] + 1 : valor;  // item 1 counts applies
-      d.Anota({{"t", "in"}, {"k", item}, {"v", d.informacoes_[item]}});
+      const int32_t novo = item == 1 ? d.informacoes_[1] + 1 : valor;  // item 1 counts applies
+      d.Anota({{"t", "in"}, {"k", item}, {"v", novo}});
+      d.informacoes_[item] = novo;
       return true;
     });
   }
@@ -542,9 +653,10 @@ class SdkVirtual final : public CZKEM {
                         int32_t s) override {
     return Com("SdkSetDeviceTime", [&](DispositivoVirtual& d) {
       if (!DataHora::PartesValidas(a, me, di, h, mi, s)) return Falha(codigo::kArgumentoInvalido);
-      d.deslocamentoSegundos_ =
+      const int64_t deslocamento =
           DataHora::DePartes(a, me, di, h, mi, s).Segundos() - d.fonteTempo_().Segundos();
-      d.Anota({{"t", "tm"}, {"v", d.deslocamentoSegundos_}});
+      d.Anota({{"t", "tm"}, {"v", deslocamento}});
+      d.deslocamentoSegundos_ = deslocamento;
       return true;
     });
   }
@@ -565,8 +677,8 @@ class SdkVirtual final : public CZKEM {
   bool SdkSetSysOption(int32_t, const std::string& nome, const std::string& valor) override {
     return Com("SdkSetSysOption", [&](DispositivoVirtual& d) {
       if (nome.empty() || nome == "mrpversion") return Falha(codigo::kArgumentoInvalido);
-      d.opcoes_[nome] = valor;
       d.Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
+      d.opcoes_[nome] = valor;
       return true;
     });
   }
@@ -578,21 +690,22 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkSetDaylight", [&](DispositivoVirtual& d) {
       if ((ligado != 0 && ligado != 1) || !TextoPeriodoValido(inicio) || !TextoPeriodoValido(fim))
         return Falha(codigo::kArgumentoInvalido);
+      const std::string periodo = std::to_string(ligado) + ":" + inicio + "-" + fim;
+      d.Anota({{"t", "op"}, {"k", "~DaylightPeriod"}, {"v", periodo}});
       d.horarioVeraoInicio_ = inicio;
       d.horarioVeraoFim_ = fim;
-      d.opcoes_["~DaylightPeriod"] = std::to_string(ligado) + ":" + inicio + "-" + fim;
-      d.Anota({{"t", "op"}, {"k", "~DaylightPeriod"}, {"v", d.opcoes_["~DaylightPeriod"]}});
+      d.opcoes_["~DaylightPeriod"] = periodo;
       return true;
     });
   }
   bool SdkClearAllData(int32_t) override {
     return Com("SdkClearAllData", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
+      d.Anota({{"t", "ca"}});
       d.usuarios_.clear();
       d.templates_.clear();
       d.log_.clear();
       ++d.geracaoLog_;
-      d.Anota({{"t", "ca"}});
       return true;
     });
   }
@@ -606,9 +719,9 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkSetEmployer", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
       if (tipo != 0 && tipo != 1) return Falha(codigo::kArgumentoInvalido);
-      d.empregador_ = {nome, documento, cei, endereco, tipo};
       d.Anota(
           {{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}});
+      d.empregador_ = {nome, documento, cei, endereco, tipo};
       return true;
     });
   }
@@ -668,9 +781,9 @@ class SdkVirtual final : public CZKEM {
   bool SdkClearLogs(int32_t) override {
     return Com("SdkClearLogs", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
+      d.Anota({{"t", "cl"}});
       d.log_.clear();
       ++d.geracaoLog_;
-      d.Anota({{"t", "cl"}});
       return true;
     });
   }
@@ -771,9 +884,7 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkDeleteUserTemplate(int32_t, int32_t usuario, int32_t dedo) override {
     return Com("SdkDeleteUserTemplate", [&](DispositivoVirtual& d) {
-      if (d.templates_.erase({std::to_string(usuario), dedo}) == 0)
-        return Falha(codigo::kNaoEncontrado);
-      d.Anota({{"t", "td"}, {"id", std::to_string(usuario)}, {"d", dedo}});
+      return ApagaTemplate(d, std::to_string(usuario), dedo);
       return true;
     });
   }
@@ -794,8 +905,7 @@ class SdkVirtual final : public CZKEM {
   }
   bool SdkDeleteUserTemplateByTextId(int32_t, const std::string& usuario, int32_t dedo) override {
     return Com("SdkDeleteUserTemplateByTextId", [&](DispositivoVirtual& d) {
-      if (d.templates_.erase({usuario, dedo}) == 0) return Falha(codigo::kNaoEncontrado);
-      d.Anota({{"t", "td"}, {"id", usuario}, {"d", dedo}});
+      return ApagaTemplate(d, usuario, dedo);
       return true;
     });
   }
@@ -857,20 +967,27 @@ class SdkVirtual final : public CZKEM {
     const int32_t recusa = d->Admite(operacao, true, geracao_);
     if (recusa != codigo::kSucesso) return Falha(recusa);
     ultimoErro_ = codigo::kSucesso;
-    return corpo(*d);
+    try {
+      return corpo(*d);
+    } catch (const FalhaDeGravacao& f) {
+      return Falha(f.codigo);  // journaled before applied: nothing changed
+    }
   }
 
   template <class F>
   bool Grava(DispositivoVirtual& d, const std::string& id, F&& preenche) {
     auto it = d.usuarios_.find(id);
+    UsuarioVirtual novo;
     if (it == d.usuarios_.end()) {
       if (static_cast<int64_t>(d.usuarios_.size()) >= d.capacidades_.usuarios)
         return Falha(codigo::kMemoriaCheia);
-      it = d.usuarios_.emplace(id, UsuarioVirtual{}).first;
-      it->second.id = id;
+      novo.id = id;
+    } else {
+      novo = it->second;
     }
-    preenche(it->second);
-    d.AnotaUsuario(it->second);
+    preenche(novo);
+    d.AnotaUsuario(novo);
+    d.usuarios_[id] = std::move(novo);
     return true;
   }
 
@@ -882,8 +999,15 @@ class SdkVirtual final : public CZKEM {
     if (!d.templates_.count(chave) &&
         static_cast<int64_t>(d.templates_.size()) >= d.capacidades_.templates)
       return Falha(codigo::kMemoriaCheia);
-    d.templates_[chave] = texto;
     d.Anota({{"t", "tp"}, {"id", id}, {"d", dedo}, {"v", texto}});
+    d.templates_[chave] = texto;
+    return true;
+  }
+
+  bool ApagaTemplate(DispositivoVirtual& d, const std::string& id, int32_t dedo) {
+    if (!d.templates_.count({id, dedo})) return Falha(codigo::kNaoEncontrado);
+    d.Anota({{"t", "td"}, {"id", id}, {"d", dedo}});
+    d.templates_.erase({id, dedo});
     return true;
   }
 
@@ -901,24 +1025,35 @@ class SdkVirtual final : public CZKEM {
   bool Apaga(DispositivoVirtual& d, const std::string& id, int32_t dado) {
     auto it = d.usuarios_.find(id);
     if (it == d.usuarios_.end()) return Falha(codigo::kNaoEncontrado);
-    auto apagaDedos = [&](int32_t de, int32_t ate) {
+    // Every record of the change is journaled together before any of it is applied.
+    std::vector<nlohmann::json> registros;
+    std::vector<int32_t> dedos;
+    auto dedosDe = [&](int32_t de, int32_t ate) {
       for (int32_t f = de; f <= ate; ++f)
-        if (d.templates_.erase({id, f})) d.Anota({{"t", "td"}, {"id", id}, {"d", f}});
+        if (d.templates_.count({id, f})) {
+          dedos.push_back(f);
+          registros.push_back({{"t", "td"}, {"id", id}, {"d", f}});
+        }
     };
     if (dado == 0 || dado == 12) {
-      apagaDedos(0, 9);
-      d.usuarios_.erase(it);
-      d.Anota({{"t", "ud"}, {"id", id}});
+      dedosDe(0, 9);
+      registros.push_back({{"t", "ud"}, {"id", id}});
     } else if (dado >= 1 && dado <= 9) {
-      apagaDedos(dado, dado);
+      dedosDe(dado, dado);
     } else if (dado == 10) {
-      it->second.senha.clear();
-      d.AnotaUsuario(it->second);
+      UsuarioVirtual semSenha = it->second;
+      semSenha.senha.clear();
+      d.AnotaUsuario(semSenha);
+      it->second = std::move(semSenha);
+      return true;
     } else if (dado == 11) {
-      apagaDedos(0, 9);
+      dedosDe(0, 9);
     } else {
       return Falha(codigo::kArgumentoInvalido);
     }
+    d.AnotaVarios(registros);
+    for (int32_t f : dedos) d.templates_.erase({id, f});
+    if (dado == 0 || dado == 12) d.usuarios_.erase(it);
     return true;
   }
 

@@ -36,6 +36,8 @@ std::vector<Chave> PunchesDoDiario(const std::string& caminho, bool tarvenix) {
   std::vector<Chave> r;
   std::ifstream in(caminho);
   for (std::string linha; std::getline(in, linha);) {
+    // "<checksum> <sequence> <record>"
+    if (!linha.empty() && linha[0] != '{') linha = linha.substr(linha.find(' ', 9) + 1);
     const auto j = nlohmann::json::parse(linha, nullptr, false);
     if (j.is_discarded() || j.value("t", "") != "m") continue;
     if (tarvenix) {

@@ -10,6 +10,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,6 +28,8 @@ inline constexpr int32_t kLinkPerdido = -2;  // no live link: reconnect and try 
 inline constexpr int32_t kNaoEncontrado = -3;
 inline constexpr int32_t kMemoriaCheia = -4;
 inline constexpr int32_t kArgumentoInvalido = -5;
+// The clock could not store the change (its storage refused the write): nothing changed.
+inline constexpr int32_t kFalhaGravacao = -6;
 inline constexpr int32_t kNaoSuportado = -100;
 }  // namespace codigo
 
@@ -106,11 +109,19 @@ class DispositivoVirtual {
 
   // ---- Durability ------------------------------------------------------------------------
   // Every change of state (punch, user, template, option, time, ...) is handed to `diario`
-  // as one line, under the clock's lock and before the operation answers, so a caller that
-  // writes and flushes it makes the change durable before it is acknowledged.
+  // as its records (JSON, one per line, '\n' between them), under the clock's lock and
+  // *before* it is applied: when `diario` throws, or a text is not UTF-8, the operation is
+  // refused (kFalhaGravacao, kArgumentoInvalido) and nothing changes.
   void DefineDiario(std::function<void(const std::string&)> diario);
-  // Applies one journal line (on start-up, replaying the journal); false for a bad line.
-  bool Reaplica(const std::string& linha);
+  // Applies one journal record (on start-up, replaying the journal). Every field is checked
+  // (types, ranges, dates) before anything is applied; false with the reason in `erro` for a
+  // record that does not hold.
+  bool Reaplica(const std::string& linha, std::string* erro = nullptr);
+  // The whole state as a compact binary image tagged with `sequencia` (the last journal
+  // record it includes), checksummed; and the way back. CarregaInstantaneo replaces the state
+  // and returns the sequence, or throws std::runtime_error for a damaged image.
+  std::string Instantaneo(uint64_t sequencia) const;
+  uint64_t CarregaInstantaneo(std::string_view imagem);
 
   // ---- Inspection -------------------------------------------------------------------------
   std::vector<UsuarioVirtual> Usuarios() const;
@@ -139,9 +150,11 @@ class DispositivoVirtual {
   int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
   DataHora AgoraSemTrava() const;
   void Anota(const nlohmann::json& registro);
+  void AnotaVarios(const std::vector<nlohmann::json>& registros);
   void AnotaMarcacao(const MarcacaoVirtual& m);
   void AnotaUsuario(const UsuarioVirtual& u);
-  std::string ProximoNsr();
+  std::string ProximoNsr() const;
+  void GuardaMarcacao(MarcacaoVirtual m);
 
   mutable std::mutex mutex_;
   const EModeloRelogio modelo_;

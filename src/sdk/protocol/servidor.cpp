@@ -167,8 +167,10 @@ std::string ServerSession::Handle(const Frame& f) {
       Writer itens;
       int32_t n = 0;
       bool resposta = true;
+      // The arguments of a next-item read are outputs after the machine number: one copy
+      // serves every item, however large a value the client sent in them.
+      std::vector<Value> a = std::move(args);
       while (n < maximo && itens.Data().size() < kMaxPayload / 2) {
-        std::vector<Value> a = args;
         resposta = ExecuteCall(*sdk_, op, a);
         if (!resposta) break;
         for (const Value& v : a) itens.Val(v);

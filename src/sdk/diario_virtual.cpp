@@ -1,0 +1,305 @@
+#include "sdk/diario_virtual.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "sdk/protocol/protocol.h"
+
+namespace quorvel::sdk {
+
+namespace {
+
+std::string LeArquivo(const std::string& caminho, bool& existe) {
+  std::ifstream in(caminho, std::ios::binary);
+  existe = in.good();
+  if (!existe) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Pasta(const std::string& caminho) {
+  const auto barra = caminho.rfind('/');
+  if (barra == std::string::npos) return ".";
+  return barra == 0 ? "/" : caminho.substr(0, barra);
+}
+
+void SincronizaPasta(const std::string& caminho) {
+  const int fd = ::open(Pasta(caminho).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw ErroDiario("não foi possível abrir a pasta de " + caminho);
+  const int r = ::fsync(fd);
+  ::close(fd);
+  if (r != 0) throw ErroDiario("não foi possível sincronizar a pasta de " + caminho);
+}
+
+void EscreveTudo(int fd, const std::string& bytes, const std::string& caminho) {
+  size_t feito = 0;
+  while (feito < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + feito, bytes.size() - feito);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw ErroDiario("falha ao gravar " + caminho + ": " + std::strerror(errno));
+    feito += static_cast<size_t>(n);
+  }
+}
+
+// Replaces `caminho` by `conteudo` so that a crash leaves either the old file or the new one:
+// a temporary beside it, written and synced, renamed over it, and the folder synced.
+void SubstituiArquivo(const std::string& caminho, const std::string& conteudo) {
+  const std::string temporario = caminho + ".tmp";
+  const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw ErroDiario("não foi possível criar " + temporario);
+  try {
+    EscreveTudo(fd, conteudo, temporario);
+    if (::fsync(fd) != 0) throw ErroDiario("não foi possível sincronizar " + temporario);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+  if (::rename(temporario.c_str(), caminho.c_str()) != 0)
+    throw ErroDiario("não foi possível renomear " + temporario);
+  SincronizaPasta(caminho);
+}
+
+std::string Hex8(uint32_t v) {
+  char b[9];
+  std::snprintf(b, sizeof b, "%08x", v);
+  return b;
+}
+
+// One journal line, without its end: checksum, sequence and record, or why it does not hold.
+struct Linha {
+  uint64_t sequencia = 0;  // 0: a record from before checksums (accepted as it is)
+  std::string_view json;
+};
+
+bool Decifra(std::string_view linha, Linha& l, std::string& motivo) {
+  if (!linha.empty() && linha.front() == '{') {
+    l.json = linha;
+    return true;
+  }
+  const auto espaco1 = linha.find(' ');
+  const auto espaco2 = espaco1 == std::string_view::npos ? espaco1 : linha.find(' ', espaco1 + 1);
+  if (espaco1 != 8 || espaco2 == std::string_view::npos) {
+    motivo = "registro sem soma de verificação";
+    return false;
+  }
+  uint32_t crc = 0;
+  for (char c : linha.substr(0, 8)) {
+    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (d < 0) {
+      motivo = "soma de verificação ilegível";
+      return false;
+    }
+    crc = crc << 4 | static_cast<uint32_t>(d);
+  }
+  const std::string_view corpo = linha.substr(9);
+  if (protocol::Crc32c(corpo.data(), corpo.size()) != crc) {
+    motivo = "a soma de verificação não confere";
+    return false;
+  }
+  uint64_t sequencia = 0;
+  for (char c : linha.substr(9, espaco2 - 9)) {
+    if (c < '0' || c > '9' || sequencia > UINT64_MAX / 10 - 10) {
+      motivo = "número de sequência inválido";
+      return false;
+    }
+    sequencia = sequencia * 10 + static_cast<uint64_t>(c - '0');
+  }
+  l.sequencia = sequencia;
+  l.json = linha.substr(espaco2 + 1);
+  return true;
+}
+
+}  // namespace
+
+DiarioVirtual::DiarioVirtual(std::string caminho, std::shared_ptr<DispositivoVirtual> dispositivo,
+                             OpcoesDiario opcoes, std::vector<std::string>& relatorio)
+    : caminho_(std::move(caminho)), dispositivo_(std::move(dispositivo)), opcoes_(opcoes) {
+  Recupera(relatorio);
+  fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + std::strerror(errno));
+  dispositivo_->DefineDiario([this](const std::string& registros) { Grava(registros); });
+}
+
+DiarioVirtual::~DiarioVirtual() {
+  dispositivo_->DefineDiario({});
+  try {
+    Sincroniza();
+  } catch (...) {
+    // Nothing waits for an answer any more; what did not reach the disk was not acknowledged.
+  }
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
+  // Leftovers of a compaction cut short: the files they would have replaced are whole.
+  std::remove((caminho_ + ".tmp").c_str());
+  std::remove((caminho_ + ".instantaneo.tmp").c_str());
+
+  uint64_t doInstantaneo = 0;
+  bool existe = false;
+  const std::string imagem = LeArquivo(caminho_ + ".instantaneo", existe);
+  if (existe) {
+    try {
+      doInstantaneo = dispositivo_->CarregaInstantaneo(imagem);
+    } catch (const std::exception& e) {
+      throw ErroDiario(caminho_ + ".instantaneo: " + e.what() + ".");
+    }
+    retomados_ = dispositivo_->Versao().tamanho + dispositivo_->Usuarios().size();
+  }
+  sequencia_ = doInstantaneo;
+
+  std::string texto = LeArquivo(caminho_, existe);
+  if (!existe) return;
+  // A last record without its end of line was being written when the machine stopped: it was
+  // never acknowledged, so it is cut off and the next write starts on a clean line.
+  const size_t inteiro = texto.empty() ? 0 : texto.rfind('\n') + 1;
+  if (inteiro < texto.size()) {
+    const size_t cortados = texto.size() - inteiro;
+    if (::truncate(caminho_.c_str(), static_cast<off_t>(inteiro)) != 0)
+      throw ErroDiario("não foi possível cortar o fim de " + caminho_);
+    texto.resize(inteiro);
+    relatorio.push_back(std::to_string(cortados) + " bytes descartados do fim de " + caminho_ +
+                        " (registro incompleto).");
+  }
+  tamanho_ = texto.size();
+
+  std::string danificados, bons;
+  size_t quantosDanificados = 0, inicio = 0, numero = 0;
+  while (inicio < texto.size()) {
+    const size_t fim = texto.find('\n', inicio);
+    const std::string_view linha(texto.data() + inicio, fim - inicio);
+    ++numero;
+    Linha l;
+    std::string motivo;
+    bool boa = true;
+    if (!linha.empty()) {
+      boa = Decifra(linha, l, motivo);
+      if (boa && (l.sequencia == 0 || l.sequencia > doInstantaneo))
+        boa = dispositivo_->Reaplica(std::string(l.json), &motivo), retomados_ += boa ? 1 : 0;
+    }
+    if (!boa) {
+      if (!opcoes_.reparar)
+        throw ErroDiario(caminho_ + ", linha " + std::to_string(numero) + " (byte " +
+                         std::to_string(inicio) + "): " + motivo +
+                         ". Nada foi servido; \"--reparar\" move os registros danificados para " +
+                         caminho_ + ".danificado e continua.");
+      ++quantosDanificados;
+      danificados.append(linha).push_back('\n');
+    } else {
+      bons.append(linha).push_back('\n');
+      if (l.sequencia > sequencia_) sequencia_ = l.sequencia;
+    }
+    inicio = fim + 1;
+  }
+  if (quantosDanificados > 0) {
+    const std::string lado = caminho_ + ".danificado";
+    const int fd = ::open(lado.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) throw ErroDiario("não foi possível criar " + lado);
+    EscreveTudo(fd, danificados, lado);
+    ::fsync(fd);
+    ::close(fd);
+    SubstituiArquivo(caminho_, bons);
+    tamanho_ = bons.size();
+    relatorio.push_back(std::to_string(quantosDanificados) + " registros danificados de " +
+                        caminho_ + " movidos para " + lado + ".");
+  }
+}
+
+void DiarioVirtual::Grava(const std::string& registros) {
+  std::string linhas;
+  uint64_t sequencia = sequencia_;
+  size_t inicio = 0;
+  bool limpa = false;
+  while (inicio <= registros.size()) {
+    size_t fim = registros.find('\n', inicio);
+    if (fim == std::string::npos) fim = registros.size();
+    const std::string_view json(registros.data() + inicio, fim - inicio);
+    inicio = fim + 1;
+    if (json.empty()) continue;
+    const std::string corpo = std::to_string(++sequencia) + " " + std::string(json);
+    linhas += Hex8(protocol::Crc32c(corpo.data(), corpo.size()));
+    linhas.push_back(' ');
+    linhas += corpo;
+    linhas.push_back('\n');
+    limpa = limpa || json == R"({"t":"cl"})" || json == R"({"t":"ca"})";
+  }
+  if (emLote_) {
+    pendente_ += linhas;
+    if (pendente_.size() >= (1u << 20)) {
+      Escreve(pendente_);
+      pendente_.clear();
+    }
+  } else {
+    Escreve(linhas);  // throws: the change is refused and the sequence not taken
+  }
+  sequencia_ = sequencia;
+  limpou_ = limpou_ || limpa;
+}
+
+void DiarioVirtual::Escreve(const std::string& bytes) {
+  if (opcoes_.falharEscritaApos >= 0 && escritas_ >= opcoes_.falharEscritaApos)
+    throw ErroDiario("falha de escrita simulada em " + caminho_);
+  ++escritas_;
+  size_t feito = 0;
+  while (feito < bytes.size()) {
+    const ssize_t n = ::write(fd_, bytes.data() + feito, bytes.size() - feito);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string erro = std::strerror(errno);
+      // A part of a record must not stay: the next write starts where the last whole one ended.
+      if (::ftruncate(fd_, static_cast<off_t>(tamanho_)) != 0) {
+      }
+      throw ErroDiario("falha ao gravar " + caminho_ + ": " + erro);
+    }
+    feito += static_cast<size_t>(n);
+  }
+  tamanho_ += bytes.size();
+  sujo_ = true;
+}
+
+void DiarioVirtual::EmLote(bool emLote) {
+  emLote_ = emLote;
+  if (!emLote) Sincroniza();
+}
+
+void DiarioVirtual::Sincroniza() {
+  if (!pendente_.empty()) {
+    std::string p = std::move(pendente_);
+    pendente_.clear();
+    Escreve(p);
+  }
+  if (!sujo_) return;
+  if (::fdatasync(fd_) != 0)
+    throw ErroDiario("falha ao sincronizar " + caminho_ + ": " + std::strerror(errno));
+  sujo_ = false;
+}
+
+bool DiarioVirtual::CompactaSeConvem() {
+  if (tamanho_ < opcoes_.compactarApos && !(limpou_ && tamanho_ > 0)) return false;
+  Compacta();
+  return true;
+}
+
+void DiarioVirtual::Compacta() {
+  Sincroniza();
+  // The snapshot first: until the journal is replaced, its records up to the snapshot's
+  // sequence are skipped at a restart, so neither order of a crash loses or doubles anything.
+  SubstituiArquivo(caminho_ + ".instantaneo", dispositivo_->Instantaneo(sequencia_));
+  SubstituiArquivo(caminho_, {});
+  ::close(fd_);
+  fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw ErroDiario("não foi possível reabrir " + caminho_);
+  tamanho_ = 0;
+  limpou_ = false;
+}
+
+}  // namespace quorvel::sdk

@@ -1,0 +1,335 @@
+#include "servidor.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "sdk/protocol/protocol.h"
+#include "sdk/protocol/servidor.h"
+
+namespace relogio_virtual {
+
+namespace {
+
+using namespace quorvel;
+using Relogio = std::chrono::steady_clock;
+
+[[noreturn]] void Falha(const std::string& motivo) {
+  std::cerr << "relogio-virtual: " << motivo << "\n";
+  std::exit(2);
+}
+
+int AbreEscuta(const std::string& endereco, int32_t& porta) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int um = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(porta));
+  if (::inet_pton(AF_INET, endereco.c_str(), &a.sin_addr) != 1)
+    Falha("endereço inválido: " + endereco);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0)
+    Falha("não foi possível escutar em " + endereco + ":" + std::to_string(porta) + " (" +
+          std::strerror(errno) + ")");
+  socklen_t tam = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &tam);
+  porta = ntohs(a.sin_port);
+  return fd;
+}
+
+int AbrePty(std::string& caminho) {
+  const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0)
+    Falha("não foi possível criar um pseudo-terminal");
+  caminho = ::ptsname(fd);
+  termios t{};
+  ::tcgetattr(fd, &t);
+  ::cfmakeraw(&t);
+  ::tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+struct Conexao {
+  int fd = -1;
+  RelogioServido* relogio = nullptr;
+  bool serial = false;
+  std::string nome, ip;
+  protocol::Decoder decodificador;
+  std::unique_ptr<protocol::ServerSession> sessao;
+  int64_t recebidos = 0, enviados = 0;
+  // Idle counts from the last whole frame: a peer trickling bytes is idle all the same.
+  Relogio::time_point ultimoQuadro = Relogio::now();
+  std::string saida;  // answers not yet taken by the peer
+  size_t enviadoDaSaida = 0;
+  Relogio::time_point liberaEm{};  // a refused key's answer waits until then
+  bool fechaAposEnviar = false;
+
+  size_t Pendente() const { return saida.size() - enviadoDaSaida; }
+};
+
+// Wrong key proofs from one address: each one waits longer for its answer.
+struct Tentativas {
+  int falhas = 0;
+  Relogio::time_point ultima{};
+};
+
+std::chrono::milliseconds AtrasoDaChave(int falhas) {
+  const int expoente = std::min(falhas - 1, 9);
+  return std::min(std::chrono::milliseconds(100LL << expoente), std::chrono::milliseconds(30000));
+}
+
+}  // namespace
+
+void Publica(const OpcoesServidor& o, std::vector<RelogioServido>& relogios) {
+  for (RelogioServido& r : relogios) {
+    const char* nomeModelo = r.modelo == EModeloRelogio_Tarvenix ? "tarvenix" : "quorvel";
+    if (r.serial) {
+      r.fdSerial = AbrePty(r.caminhoSerial);
+      std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") na serial " << r.caminhoSerial
+                << std::endl;
+    } else {
+      r.fdEscuta = AbreEscuta(o.endereco, r.porta);
+      std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") em " << o.endereco << ":"
+                << r.porta << std::endl;
+    }
+  }
+}
+
+int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
+          volatile std::sig_atomic_t& parar) {
+  std::vector<std::unique_ptr<Conexao>> conexoes;
+  std::map<std::string, Tentativas> tentativas;
+  for (RelogioServido& r : relogios) {
+    if (r.fdSerial < 0) continue;
+    auto c = std::make_unique<Conexao>();
+    c->fd = r.fdSerial;
+    c->relogio = &r;
+    c->serial = true;
+    c->nome = r.caminhoSerial;
+    c->sessao = std::make_unique<protocol::ServerSession>(r.dispositivo, r.chave);
+    conexoes.push_back(std::move(c));
+  }
+
+  std::mt19937 gerador(42);
+  const auto intervaloMarcacao = o.marcacoesPorMinuto > 0
+                                     ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto)
+                                     : std::chrono::milliseconds(0);
+  auto proximaMarcacao = Relogio::now() + intervaloMarcacao;
+  std::vector<char> buffer(1 << 16);
+
+  auto fecha = [&](size_t i, const std::string& motivo) {
+    Conexao& c = *conexoes[i];
+    if (c.serial) {
+      // A serial line never goes away: it starts over with a fresh session.
+      c.decodificador = protocol::Decoder();
+      c.sessao =
+          std::make_unique<protocol::ServerSession>(c.relogio->dispositivo, c.relogio->chave);
+      c.recebidos = c.enviados = 0;
+      c.saida.clear();
+      c.enviadoDaSaida = 0;
+      c.fechaAposEnviar = false;
+      std::cerr << "serial " << c.nome << " reiniciada (" << motivo << ")\n";
+      return false;
+    }
+    std::cerr << "conexão de " << c.nome << " encerrada (" << motivo << ", " << c.recebidos
+              << " quadros)\n";
+    ::close(c.fd);
+    conexoes.erase(conexoes.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  };
+
+  while (!parar) {
+    const auto agora = Relogio::now();
+    std::vector<pollfd> fds;
+    for (const RelogioServido& r : relogios)
+      if (r.fdEscuta >= 0) fds.push_back({r.fdEscuta, POLLIN, 0});
+    const size_t primeiraConexao = fds.size();
+    int espera = 100;
+    for (const auto& c : conexoes) {
+      short eventos = 0;
+      const bool retida = c->liberaEm > agora;
+      // A peer that does not take its answers is not read further: it cannot make the daemon
+      // hold more than its own bound, and it never holds up anyone else.
+      if (!retida && !c->fechaAposEnviar && c->Pendente() < (1u << 20)) eventos |= POLLIN;
+      if (!retida && c->Pendente() > 0) eventos |= POLLOUT;
+      if (retida)
+        espera = std::min<int>(
+            espera, static_cast<int>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(c->liberaEm - agora)
+                            .count()) +
+                        1);
+      fds.push_back({c->fd, eventos, 0});
+    }
+    if (::poll(fds.data(), fds.size(), espera) < 0 && errno != EINTR) break;
+
+    // New connections; when every slot is taken the longest idle one makes room.
+    size_t k = 0;
+    for (RelogioServido& r : relogios) {
+      if (r.fdEscuta < 0) continue;
+      if (!(fds[k++].revents & POLLIN)) continue;
+      for (;;) {
+        sockaddr_in de{};
+        socklen_t tam = sizeof de;
+        const int fd = ::accept4(r.fdEscuta, reinterpret_cast<sockaddr*>(&de), &tam,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) break;
+        char ip[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &de.sin_addr, ip, sizeof ip);
+        const std::string nome = std::string(ip) + ":" + std::to_string(ntohs(de.sin_port));
+        size_t tcp = 0;
+        for (const auto& c : conexoes) tcp += c->serial ? 0 : 1;
+        if (tcp >= o.maxConexoes) {
+          size_t maisOciosa = conexoes.size();
+          for (size_t i = 0; i < conexoes.size(); ++i)
+            if (!conexoes[i]->serial &&
+                (maisOciosa == conexoes.size() ||
+                 conexoes[i]->ultimoQuadro < conexoes[maisOciosa]->ultimoQuadro))
+              maisOciosa = i;
+          if (maisOciosa == conexoes.size()) {
+            ::close(fd);
+            continue;
+          }
+          fecha(maisOciosa, "a mais ociosa, para dar lugar a " + nome);
+        }
+        auto c = std::make_unique<Conexao>();
+        c->fd = fd;
+        c->relogio = &r;
+        c->nome = nome;
+        c->ip = ip;
+        c->sessao = std::make_unique<protocol::ServerSession>(r.dispositivo, r.chave);
+        std::cerr << "conexão de " << nome << " ao relógio " << r.codigo << "\n";
+        conexoes.push_back(std::move(c));
+      }
+    }
+
+    // Requests: every whole frame read this round is answered into its connection's buffer.
+    std::vector<std::pair<Conexao*, std::string>> aFechar;
+    for (size_t i = 0; i < conexoes.size(); ++i) {
+      Conexao& c = *conexoes[i];
+      const size_t indice = primeiraConexao + i;
+      if (indice >= fds.size() || fds[indice].fd != c.fd) continue;  // accepted this round
+      if (!(fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      if (!(fds[indice].events & POLLIN)) {
+        if (fds[indice].revents & (POLLHUP | POLLERR)) aFechar.emplace_back(&c, "fim da conexão");
+        continue;
+      }
+      const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) {
+        if (!c.serial) aFechar.emplace_back(&c, "fim da conexão");
+        continue;
+      }
+      c.decodificador.Feed(buffer.data(), static_cast<size_t>(n));
+      try {
+        while (auto f = c.decodificador.Next()) {
+          ++c.recebidos;
+          c.ultimoQuadro = Relogio::now();
+          if (o.cairApos > 0 && c.recebidos > o.cairApos) {
+            aFechar.emplace_back(&c, "queda simulada");
+            break;
+          }
+          std::string resposta = c.sessao->Handle(*f);
+          if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
+          if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
+            resposta[12] ^= 0x5A;
+          c.saida += resposta;
+          if (c.sessao->Closing()) {
+            // A wrong key: the answer waits longer at each failure from the same address.
+            Tentativas& t = tentativas[c.ip];
+            if (Relogio::now() - t.ultima > std::chrono::minutes(10)) t.falhas = 0;
+            ++t.falhas;
+            t.ultima = Relogio::now();
+            const auto atraso = AtrasoDaChave(t.falhas);
+            c.liberaEm = Relogio::now() + atraso;
+            c.fechaAposEnviar = true;
+            std::cerr << "chave incorreta de " << c.ip << " (" << t.falhas
+                      << " seguidas): resposta atrasada " << atraso.count() << " ms\n";
+            break;
+          }
+        }
+      } catch (const protocol::ProtocolError& e) {
+        aFechar.emplace_back(&c, std::string("quadro inválido: ") + e.what());
+      }
+    }
+
+    // Group commit: every change of this round reaches the disk with one sync per journal,
+    // and only then do the answers leave.
+    for (RelogioServido& r : relogios) {
+      if (!r.diario) continue;
+      try {
+        r.diario->Sincroniza();
+        r.diario->CompactaSeConvem();
+      } catch (const std::exception& e) {
+        std::cerr << "relogio-virtual: " << e.what() << "; encerrando sem confirmar mais nada.\n";
+        return 1;
+      }
+    }
+
+    const auto depois = Relogio::now();
+    for (auto& [c, motivo] : aFechar)
+      for (size_t i = 0; i < conexoes.size(); ++i)
+        if (conexoes[i].get() == c) {
+          fecha(i, motivo);
+          break;
+        }
+    for (size_t i = 0; i < conexoes.size(); ++i) {
+      Conexao& c = *conexoes[i];
+      std::string motivo;
+      if (c.Pendente() > 0 && c.liberaEm <= depois) {
+        const ssize_t n = ::write(c.fd, c.saida.data() + c.enviadoDaSaida, c.Pendente());
+        if (n > 0)
+          c.enviadoDaSaida += static_cast<size_t>(n);
+        else if (n < 0 && errno != EAGAIN && errno != EINTR && !c.serial)
+          motivo = "falha ao enviar";
+        if (c.Pendente() == 0) {
+          c.saida.clear();
+          c.enviadoDaSaida = 0;
+        } else if (c.enviadoDaSaida > (1u << 20)) {
+          c.saida.erase(0, c.enviadoDaSaida);
+          c.enviadoDaSaida = 0;
+        }
+      }
+      if (motivo.empty() && c.Pendente() > o.limiteSaida) motivo = "não lê as respostas";
+      if (motivo.empty() && c.fechaAposEnviar && c.Pendente() == 0) motivo = "chave incorreta";
+      if (motivo.empty() && !c.serial && depois - c.ultimoQuadro > std::chrono::seconds(o.ociosoS))
+        motivo = "ociosa";
+      if (!motivo.empty() && fecha(i, motivo)) --i;
+    }
+
+    if (intervaloMarcacao.count() > 0 && Relogio::now() >= proximaMarcacao) {
+      proximaMarcacao += intervaloMarcacao;
+      for (RelogioServido& r : relogios) {
+        try {
+          const auto usuarios = r.dispositivo->Usuarios();
+          if (r.modelo == EModeloRelogio_Tarvenix)
+            r.dispositivo->AdicionaRegistro(
+                usuarios.empty() ? "" : usuarios[gerador() % usuarios.size()].pis);
+          else
+            r.dispositivo->AdicionaMarcacao(
+                usuarios.empty() ? 1 : std::stoi(usuarios[gerador() % usuarios.size()].id), 1);
+        } catch (const std::exception& e) {
+          std::cerr << "relógio " << r.codigo << ": " << e.what() << "\n";
+        }
+      }
+    }
+  }
+
+  for (auto& c : conexoes) ::close(c->fd);
+  for (RelogioServido& r : relogios)
+    if (r.fdEscuta >= 0) ::close(r.fdEscuta);
+  return 0;
+}
+
+}  // namespace relogio_virtual
