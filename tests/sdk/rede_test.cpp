@@ -4,8 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <set>
+#include <thread>
 
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/erro.h"
@@ -67,7 +67,8 @@ TEST(Protocolo, DecoderRejectsMalformedInput) {
   d.Feed(bom.data(), bom.size() - 1);
   EXPECT_FALSE(d.Next());
 
-  const std::string longo(std::string("\x05\x00\x00\x00", 4) + "ab"), booleano("b\x02", 2), tipo("q", 1);
+  const std::string longo(std::string("\x05\x00\x00\x00", 4) + "ab"), booleano("b\x02", 2),
+      tipo("q", 1);
   Reader r(longo);  // a Reader views its bytes: they must outlive it
   EXPECT_THROW(r.Str(), ProtocolError);
   Reader v(booleano);
@@ -424,8 +425,8 @@ namespace {
 // reconnects, every acknowledged employee survives the crash, and none goes missing silently.
 TEST(RedeControle, ADaemonKilledMidSendIsRecoveredByTheRetry) {
   const std::string ip = teste::EnderecoLoopback(3);
-  const auto dados =
-      std::filesystem::path(::testing::TempDir()) / ("envio_" + std::to_string(::getpid()) + ".jsonl");
+  const auto dados = std::filesystem::path(::testing::TempDir()) /
+                     ("envio_" + std::to_string(::getpid()) + ".jsonl");
   std::filesystem::remove(dados);
   const std::vector<std::string> args = {"--endereco", ip, "--relogio",
                                          "codigo=7,modelo=tarvenix,dados=" + dados.string()};
@@ -449,7 +450,8 @@ TEST(RedeControle, ADaemonKilledMidSendIsRecoveredByTheRetry) {
     for (int espera = 0; espera < 500; ++espera) {
       std::ifstream in(dados);
       int usuarios = 0;
-      for (std::string linha; std::getline(in, linha);) usuarios += linha.find("\"t\":\"u\"") != std::string::npos;
+      for (std::string linha; std::getline(in, linha);)
+        usuarios += linha.find("\"t\":\"u\"") != std::string::npos;
       if (usuarios >= 10) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -459,7 +461,8 @@ TEST(RedeControle, ADaemonKilledMidSendIsRecoveredByTheRetry) {
   const auto recusas = controle.EnviarListaFuncionarioCartaoRelogio(7);
   assassino.join();
   std::set<int32_t> reportados;
-  for (int32_t i = 1; i <= recusas->Count(); ++i) reportados.insert(recusas->Item(i)->FuncionarioCartao()->Codigo());
+  for (int32_t i = 1; i <= recusas->Count(); ++i)
+    reportados.insert(recusas->Item(i)->FuncionarioCartao()->Codigo());
   const auto lidos = controle.ObterListaFuncionarioCartaoRelogio(7);
   for (int32_t i = 1; i <= 40; ++i)
     EXPECT_TRUE(lidos->ItemByCodCartaoFuncionario(i) || reportados.count(i)) << "funcionário " << i;
@@ -476,7 +479,8 @@ namespace {
 
 TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
   const std::string ip = teste::EnderecoLoopback(5);
-  teste::Daemon d({"--endereco", ip, "--marcacoes-por-minuto", "1200", "--relogio", "codigo=8,exemplo"}, 1);
+  teste::Daemon d(
+      {"--endereco", ip, "--marcacoes-por-minuto", "1200", "--relogio", "codigo=8,exemplo"}, 1);
   EventLoop loop;
   ComunicacaoZK controle(loop, sdk::FabricaRede());
   controle.AddRelogioIP(8, ip, EModeloRelogio_Quorvel);
@@ -487,7 +491,9 @@ TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
 
   std::vector<std::shared_ptr<Marcacao>> recolhidas;
   std::vector<int16_t> erros;
-  controle.Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) { recolhidas.push_back(m); };
+  controle.Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) {
+    recolhidas.push_back(m);
+  };
   controle.Eventos().ErroMonitoracao = [&](int16_t n, const std::string&) { erros.push_back(n); };
   controle.IniciaMonitoracaoRelogio(8);
   loop.RodaAte([&] { return recolhidas.size() >= 3; }, std::chrono::seconds(10));
@@ -496,7 +502,8 @@ TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
   EXPECT_TRUE(erros.empty());
 
   EXPECT_TRUE(controle.SetSireneDiariaRelogio(8, 3, 8, 30));
-  EXPECT_TRUE(controle.SetHorarioVeraoRelogio(8, DataHora::DePartes(2026, 10, 18), DataHora::DePartes(2027, 2, 21)));
+  EXPECT_TRUE(controle.SetHorarioVeraoRelogio(8, DataHora::DePartes(2026, 10, 18),
+                                              DataHora::DePartes(2027, 2, 21)));
   EXPECT_TRUE(controle.Set1ParaNRelogio(8));
   const auto lidos = controle.ObterListaFuncionarioCartaoRelogio(8);
   ASSERT_EQ(lidos->Count(), 5);

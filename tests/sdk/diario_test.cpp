@@ -1,0 +1,229 @@
+// The virtual clock's journal and snapshot: what was acknowledged comes back, what is damaged
+// is never served silently, a refused write changes nothing.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "quorvel/sdk/relogio_virtual.h"
+#include "sdk/diario_virtual.h"
+
+namespace quorvel::sdk {
+namespace {
+
+std::string Caminho(const std::string& nome) {
+  const std::string c = ::testing::TempDir() + "diario_" + std::to_string(::getpid()) + "_" + nome;
+  for (const char* sufixo : {"", ".instantaneo", ".danificado", ".tmp"})
+    std::remove((c + sufixo).c_str());
+  return c;
+}
+
+std::string Le(const std::string& caminho) {
+  std::ifstream in(caminho, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Escreve(const std::string& caminho, const std::string& conteudo) {
+  std::ofstream(caminho, std::ios::binary | std::ios::trunc) << conteudo;
+}
+
+// A device and its journal, as the daemon keeps them.
+struct Relogio {
+  std::shared_ptr<DispositivoVirtual> dispositivo;
+  std::unique_ptr<DiarioVirtual> diario;
+  std::vector<std::string> relatorio;
+  std::shared_ptr<CZKEM> sdk;
+
+  Relogio(const std::string& caminho, EModeloRelogio modelo, OpcoesDiario opcoes = {})
+      : dispositivo(std::make_shared<DispositivoVirtual>(modelo)) {
+    diario = std::make_unique<DiarioVirtual>(caminho, dispositivo, opcoes, relatorio);
+    sdk = CriaSdkVirtualConectado(dispositivo);
+  }
+};
+
+// Everything a clock holds, as one comparable text.
+std::string Estado(const DispositivoVirtual& d) {
+  std::ostringstream s;
+  for (const auto& u : d.Usuarios())
+    s << "u " << u.id << "|" << u.nome << "|" << u.senha << "|" << u.privilegio << "|"
+      << u.habilitado << "|" << u.pis << "|" << u.cpf << "\n";
+  for (const auto& u : d.Usuarios())
+    for (int32_t dedo = 0; dedo <= 9; ++dedo)
+      if (auto t = d.TemplateDe(u.id, dedo)) s << "t " << u.id << " " << dedo << " " << *t << "\n";
+  for (const auto& m : d.Marcacoes())
+    s << "m " << m.cartao << " " << m.modo << " " << m.nsr << " " << m.pis << " "
+      << m.momento.Segundos() << "\n";
+  s << "o " << d.Opcao("x").value_or("-") << " e " << d.Empregador().nome << "\n";
+  return s.str();
+}
+
+TEST(Diario, ATornLastRecordIsCutAndTheNextWriteStartsOnACleanLine) {
+  const std::string c = Caminho("rasgado");
+  {
+    Relogio r(c, EModeloRelogio_Tarvenix);
+    for (int i = 0; i < 5; ++i) r.dispositivo->AdicionaRegistro("12034567899");
+    r.diario->Sincroniza();
+  }
+  std::string texto = Le(c);
+  Escreve(c, texto + texto.substr(0, 30));  // a record cut mid-write
+  {
+    Relogio r(c, EModeloRelogio_Tarvenix);
+    ASSERT_EQ(r.relatorio.size(), 1u);
+    EXPECT_NE(r.relatorio[0].find("30 bytes descartados"), std::string::npos) << r.relatorio[0];
+    EXPECT_EQ(r.dispositivo->Marcacoes().size(), 5u);
+    EXPECT_TRUE(r.sdk->SdkSetUserInfoWithPis(1, "41", "Novo", "", 0, true, "", ""));
+    EXPECT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
+    r.diario->Sincroniza();
+  }
+  Relogio r(c, EModeloRelogio_Tarvenix);
+  EXPECT_TRUE(r.relatorio.empty());
+  ASSERT_EQ(r.dispositivo->Usuarios().size(), 1u);
+  EXPECT_EQ(r.dispositivo->Usuarios()[0].id, "41");
+  const auto log = r.dispositivo->Marcacoes();
+  ASSERT_EQ(log.size(), 6u);
+  EXPECT_EQ(log.back().nsr, "6");  // no gap in the NSRs
+}
+
+TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
+  const std::string c = Caminho("danificado");
+  {
+    Relogio r(c, EModeloRelogio_Quorvel);
+    for (int i = 1; i <= 4; ++i) r.dispositivo->AdicionaMarcacao(i);
+    r.diario->Sincroniza();
+  }
+  const std::string bom = Le(c);
+  struct Caso {
+    std::string danificar, motivo;
+  };
+  const size_t segunda = bom.find('\n') + 1;
+  for (const Caso& caso : std::vector<Caso>{
+           // One character changed inside a line that still parses as JSON.
+           {"\"c\":2", "a soma de verificação não confere"},
+           {"não é JSON", "registro sem soma de verificação"},
+       }) {
+    std::string texto = bom;
+    if (caso.danificar[0] == '"') {
+      const size_t p = texto.find(caso.danificar, segunda);
+      texto[p + 4] = '7';
+    } else {
+      texto.insert(segunda, caso.danificar + "\n");
+    }
+    Escreve(c, texto);
+    try {
+      Relogio r(c, EModeloRelogio_Quorvel);
+      ADD_FAILURE() << "a damaged journal was served";
+    } catch (const ErroDiario& e) {
+      const std::string m = e.what();
+      EXPECT_NE(m.find(c + ", linha 2 (byte " + std::to_string(segunda) + "): " + caso.motivo),
+                std::string::npos)
+          << m;
+    }
+    OpcoesDiario reparar;
+    reparar.reparar = true;
+    Relogio r(c, EModeloRelogio_Quorvel, reparar);
+    EXPECT_EQ(r.relatorio.size(), 1u);
+    EXPECT_EQ(r.dispositivo->Marcacoes().size(), caso.danificar[0] == '"' ? 3u : 4u);
+    EXPECT_NE(Le(c + ".danificado").find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
+              std::string::npos);
+    std::remove((c + ".danificado").c_str());
+  }
+}
+
+TEST(Diario, ValuesOutOfRangeAreDamageNotUndefinedBehaviour) {
+  const std::string c = Caminho("fora");
+  for (const std::string registro :
+       {R"({"t":"m","c":1,"o":1,"e":0,"n":"","p":"","s":1e30,"x":false})",
+        R"({"t":"m","c":1,"o":1,"e":0,"n":"","p":"","s":18446744073709551615,"x":false})",
+        R"({"t":"m","c":1,"o":1,"e":0,"n":"","p":"","s":-9223372036854775807,"x":false})",
+        R"({"t":"m","c":99999999999,"o":1,"e":0,"n":"","p":"","s":3900000000,"x":false})",
+        R"({"t":"m","c":1,"o":1,"e":0,"n":"x1","p":"","s":3900000000,"x":false})",
+        R"({"t":"tp","id":"1","d":12,"v":"V10:AAAA"})", R"({"t":"zz"})"}) {
+    Escreve(c, registro + "\n");
+    EXPECT_THROW(Relogio(c, EModeloRelogio_Quorvel), ErroDiario) << registro;
+  }
+}
+
+TEST(Diario, ARefusedWriteOrTextThatIsNotUtf8ChangesNothing) {
+  const std::string c = Caminho("recusa");
+  OpcoesDiario falha;
+  falha.falharEscritaApos = 1;
+  Relogio r(c, EModeloRelogio_Quorvel, falha);
+  EXPECT_TRUE(r.sdk->SdkSetUserInfo(1, 1, "Ana", "", 0, true));  // the one write allowed
+  EXPECT_FALSE(r.sdk->SdkSetUserInfo(1, 2, "Bia", "", 0, true));
+  int32_t erro = 0;
+  r.sdk->SdkGetLastError(erro);
+  EXPECT_EQ(erro, codigo::kFalhaGravacao);
+  EXPECT_FALSE(r.sdk->SdkDeleteEnrollData(1, 1, 1, 0));
+  EXPECT_FALSE(r.sdk->SdkClearLogs(1));
+  EXPECT_FALSE(r.dispositivo->AdicionaMarcacao(1));
+  EXPECT_EQ(r.dispositivo->Usuarios().size(), 1u);  // neither added nor deleted
+  EXPECT_TRUE(r.dispositivo->Marcacoes().empty());
+
+  const std::string c2 = Caminho("utf8");
+  Relogio u(c2, EModeloRelogio_Quorvel);
+  EXPECT_FALSE(u.sdk->SdkSetUserInfo(1, 7, "Jo\xe3o", "", 0, true));  // Latin-1
+  u.sdk->SdkGetLastError(erro);
+  EXPECT_EQ(erro, codigo::kArgumentoInvalido);
+  EXPECT_TRUE(u.dispositivo->Usuarios().empty());
+  EXPECT_TRUE(u.sdk->SdkSetUserInfo(1, 7, "João", "", 0, true));
+}
+
+TEST(Diario, SnapshotAndTailLoadTheSameStateAsTheWholeHistory) {
+  const std::string c = Caminho("instantaneo");
+  std::string antes;
+  {
+    OpcoesDiario o;
+    o.compactarApos = 2000;  // compacts several times along the way
+    Relogio r(c, EModeloRelogio_Tarvenix, o);
+    for (int i = 0; i < 60; ++i) {
+      r.dispositivo->AdicionaRegistro("12034567899");
+      r.sdk->SdkSetCardNumber("77");
+      r.sdk->SdkSetUserInfoWithPis(1, std::to_string(i % 7), "Nome " + std::to_string(i), "1",
+                                   i % 3, true, "12034567899", "52998224725");
+      if (i % 5 == 0)
+        r.sdk->SdkSetUserTemplateByTextId(1, std::to_string(i % 7), i % 10, 1, "QUJD");
+      if (i % 11 == 0) r.sdk->SdkDeleteEnrollDataByTextId(1, std::to_string(i % 7), 12);
+      if (i == 30) r.sdk->SdkSetEmployer(1, "Acme", 0, "11222333000181", "", "");
+      r.diario->Sincroniza();
+      r.diario->CompactaSeConvem();
+    }
+    EXPECT_TRUE(std::ifstream(c + ".instantaneo").good());
+    EXPECT_LT(r.diario->TamanhoDoDiario(), 2500u);
+    antes = Estado(*r.dispositivo);
+  }
+  Relogio r(c, EModeloRelogio_Tarvenix);
+  EXPECT_EQ(Estado(*r.dispositivo), antes);
+  EXPECT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
+  EXPECT_EQ(r.dispositivo->Marcacoes().back().nsr, "61");
+}
+
+TEST(Diario, ACrashBetweenTheSnapshotAndTheNewJournalDoublesNothing) {
+  const std::string c = Caminho("meio");
+  std::string antes, diarioAntigo;
+  {
+    Relogio r(c, EModeloRelogio_Quorvel);
+    for (int i = 0; i < 10; ++i) r.dispositivo->AdicionaMarcacao(i);
+    r.diario->Sincroniza();
+    diarioAntigo = Le(c);
+    r.diario->Compacta();
+    antes = Estado(*r.dispositivo);
+  }
+  Escreve(c, diarioAntigo);  // the snapshot was renamed in, the journal not yet replaced
+  Escreve(c + ".tmp", "meio");
+  Relogio r(c, EModeloRelogio_Quorvel);
+  EXPECT_EQ(Estado(*r.dispositivo), antes);
+  EXPECT_FALSE(std::ifstream(c + ".tmp").good());
+
+  // A cleared log compacts at once: the next start loads nothing of it.
+  EXPECT_TRUE(r.sdk->SdkClearLogs(1));
+  r.diario->Sincroniza();
+  EXPECT_TRUE(r.diario->CompactaSeConvem());
+  EXPECT_EQ(Le(c), "");
+}
+
+}  // namespace
+}  // namespace quorvel::sdk

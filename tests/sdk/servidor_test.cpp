@@ -1,0 +1,213 @@
+// relogio-virtual as a process: every acknowledged write survives kill -9 (during group
+// commits and compactions alike), damaged journals are refused, peers that do not read or
+// that trickle bytes never hold up the others, a full server makes room.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "quorvel/sdk/sdk_rede.h"
+#include "sdk/protocol/protocol.h"
+#include "support/daemon.h"
+#include "support/processo.h"
+
+namespace quorvel {
+namespace {
+
+using teste::Daemon;
+using namespace std::chrono_literals;
+
+std::string Caminho(const std::string& nome) {
+  const std::string c =
+      ::testing::TempDir() + "servidor_" + std::to_string(::getpid()) + "_" + nome;
+  for (const char* sufixo : {"", ".instantaneo", ".danificado", ".tmp", ".instantaneo.tmp"})
+    std::remove((c + sufixo).c_str());
+  return c;
+}
+
+int ConectaBruto(int porta) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(porta));
+  ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when the daemon closed `fd` within the time given.
+bool FoiFechado(int fd, std::chrono::milliseconds prazo) {
+  const auto fim = std::chrono::steady_clock::now() + prazo;
+  char b[4096];
+  while (std::chrono::steady_clock::now() < fim) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      const ssize_t n = ::recv(fd, b, sizeof b, MSG_DONTWAIT);
+      if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+    }
+  }
+  return false;
+}
+
+std::shared_ptr<CZKEM> Cliente(int porta, int32_t respostaMs = 5000) {
+  sdk::OpcoesRede o;
+  o.tempoRespostaMs = respostaMs;
+  auto s = sdk::CriaSdkRede(o);
+  if (!s->SdkConnectNetwork("127.0.0.1", porta)) return nullptr;
+  return s;
+}
+
+std::set<std::string> Usuarios(CZKEM& s) {
+  std::set<std::string> r;
+  EXPECT_TRUE(s.SdkReadAllUserIds(1));
+  std::string id, nome, senha, pis, cpf;
+  int32_t privilegio = 0;
+  bool habilitado = false;
+  while (s.SdkGetNextUserInfoWithPis(1, id, nome, senha, privilegio, habilitado, pis, cpf))
+    r.insert(id);
+  return r;
+}
+
+TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {
+  const std::string dados = Caminho("mortes.jsonl");
+  const std::vector<std::string> args = {
+      "--relogio", "codigo=1,porta=0,modelo=tarvenix,dados=" + dados, "--compactar-apos", "3000"};
+  std::set<std::string> confirmados;
+  std::mt19937 sorte(7);
+  for (int tentativa = 0; tentativa < 20; ++tentativa) {
+    std::optional<Daemon> d;
+    d.emplace(args, 1);
+    auto s = Cliente(d->Porta(0));
+    ASSERT_TRUE(s);
+    std::atomic<bool> morto{false};
+    std::thread assassino([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30 + sorte() % 120));
+      d->Para(SIGKILL);
+      morto = true;
+    });
+    for (int k = 0; !morto && k < 100000; ++k) {
+      const std::string id = std::to_string(tentativa * 100000 + k + 1);
+      if (s->SdkSetUserInfoWithPis(1, id, "Funcionário " + id, "", 0, true, "", ""))
+        confirmados.insert(id);
+      else
+        break;
+    }
+    assassino.join();
+    d.reset();
+  }
+  Daemon d(args, 1);
+  auto s = Cliente(d.Porta(0));
+  ASSERT_TRUE(s);
+  const auto guardados = Usuarios(*s);
+  EXPECT_GT(confirmados.size(), 100u);
+  for (const auto& id : confirmados) ASSERT_TRUE(guardados.count(id)) << "employee " << id;
+  EXPECT_TRUE(std::ifstream(dados + ".instantaneo").good());  // compactions did happen
+}
+
+TEST(Servidor, ADamagedJournalStopsTheStartAndRepairKeepsTheRest) {
+  const std::string dados = Caminho("danificado.jsonl");
+  { Daemon d({"--relogio", "codigo=1,porta=0,modelo=tarvenix,exemplo,dados=" + dados}, 1); }
+  std::ifstream in(dados);
+  std::string texto((std::istreambuf_iterator<char>(in)), {});
+  const size_t terceira = texto.find('\n', texto.find('\n') + 1) + 1;
+  texto[terceira + 12] = texto[terceira + 12] == 'x' ? 'y' : 'x';
+  std::ofstream(dados, std::ios::trunc) << texto;
+
+  teste::Processo recusado(RELOGIO_VIRTUAL_BINARIO,
+                           {"--relogio", "codigo=1,porta=0,modelo=tarvenix,dados=" + dados},
+                           Caminho("recusado"));
+  EXPECT_EQ(recusado.Espera(), 2);
+  EXPECT_NE(recusado.Erros().find(dados + ", linha 3 (byte " + std::to_string(terceira) + ")"),
+            std::string::npos)
+      << recusado.Erros();
+  EXPECT_NE(recusado.Erros().find("--reparar"), std::string::npos);
+
+  Daemon d({"--reparar", "--relogio", "codigo=1,porta=0,modelo=tarvenix,dados=" + dados}, 1);
+  auto s = Cliente(d.Porta(0));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(Usuarios(*s).size(), 4u);  // five sample employees, one record moved aside
+  EXPECT_TRUE(std::ifstream(dados + ".danificado").good());
+}
+
+TEST(Servidor, SilentAndTricklingPeersNeverHoldUpTheOthers) {
+  Daemon d({"--relogio", "codigo=1,porta=0,exemplo", "--ocioso", "1"}, 1);
+  const int porta = d.Porta(0);
+  // A peer that sends requests and never reads an answer.
+  const int silencioso = ConectaBruto(porta);
+  ASSERT_GE(silencioso, 0);
+  std::string pedidos;
+  for (uint32_t i = 1; i <= 20000; ++i)
+    pedidos += protocol::Encode({protocol::OpOf("SdkRefreshData"), i, std::string(200, 'x')});
+  std::atomic<bool> fim{false};
+  std::thread mudo([&] {
+    size_t feito = 0;
+    while (!fim && feito < pedidos.size()) {
+      const ssize_t n =
+          ::send(silencioso, pedidos.data() + feito, pedidos.size() - feito, MSG_DONTWAIT);
+      if (n > 0)
+        feito += static_cast<size_t>(n);
+      else
+        std::this_thread::sleep_for(5ms);
+    }
+  });
+  // A peer that trickles one byte at a time and never completes a frame.
+  const int gotejador = ConectaBruto(porta);
+  ASSERT_GE(gotejador, 0);
+  const std::string longo =
+      protocol::Encode({protocol::OpOf("SdkRefreshData"), 1, std::string(100000, 'x')});
+  std::thread gota([&] {
+    for (size_t i = 0; !fim && i < longo.size(); ++i) {
+      ::send(gotejador, longo.data() + i, 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  std::this_thread::sleep_for(300ms);
+  // Answers come within half a second each, or the client reports a lost link.
+  auto s = Cliente(porta, 500);
+  ASSERT_TRUE(s);
+  for (int i = 0; i < 50; ++i) {
+    int32_t valor = 0;
+    ASSERT_TRUE(s->SdkGetDeviceStatus(1, 2, valor)) << "request " << i;
+    EXPECT_EQ(valor, 5);
+  }
+  // Bytes without a whole frame are no activity: the trickler is closed as idle.
+  EXPECT_TRUE(FoiFechado(gotejador, 4000ms));
+  fim = true;
+  mudo.join();
+  gota.join();
+  ::close(silencioso);
+  ::close(gotejador);
+}
+
+TEST(Servidor, AFullServerMakesRoomByClosingItsMostIdleConnection) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--max-conexoes", "2"}, 1);
+  const int porta = d.Porta(0);
+  const int antiga = ConectaBruto(porta);
+  std::this_thread::sleep_for(50ms);
+  auto ativa = Cliente(porta);
+  ASSERT_TRUE(ativa);
+  int32_t valor = 0;
+  ASSERT_TRUE(ativa->SdkGetDeviceStatus(1, 9, valor));
+  auto nova = Cliente(porta);  // a third: the idle raw one makes room
+  ASSERT_TRUE(nova);
+  EXPECT_TRUE(nova->SdkGetDeviceStatus(1, 9, valor));
+  EXPECT_TRUE(FoiFechado(antiga, 2000ms));
+  EXPECT_TRUE(ativa->SdkGetDeviceStatus(1, 9, valor));
+  ::close(antiga);
+}
+
+}  // namespace
+}  // namespace quorvel
