@@ -1,0 +1,68 @@
+// Helpers shared by the virtual clock's files (the device, its records, the SDK facade,
+// the registry of addresses, the sample data). Not part of the public interface.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "quorvel/data_hora.h"
+
+namespace quorvel::sdk::virtual_interno {
+
+inline DataHora AgoraDoSistema() {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return DataHora::DePartes(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                            local.tm_min, local.tm_sec);
+}
+
+// "Ver 2.1.12" and "2.1.12" name the same firmware; compared as text like the component does.
+inline std::string NormalizaVersao(std::string v) {
+  for (auto& c : v)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (size_t p; (p = v.find("VER")) != std::string::npos;) v.erase(p, 3);
+  const size_t i = v.find_first_not_of(' ');
+  if (i == std::string::npos) return {};
+  return v.substr(i, v.find_last_not_of(' ') - i + 1);
+}
+
+inline bool PisValido(const std::string& pis) {
+  if (pis.empty()) return true;
+  if (pis.size() != 11 ||
+      !std::all_of(pis.begin(), pis.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return false;
+  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  int soma = 0;
+  for (int i = 0; i < 10; ++i) soma += (pis[static_cast<size_t>(i)] - '0') * kPesos[i];
+  int dv = 11 - soma % 11;
+  if (dv >= 10) dv = 0;
+  return dv == pis[10] - '0';
+}
+
+inline std::string ComDigitoPis(const std::string& base10) {
+  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  int soma = 0;
+  for (int i = 0; i < 10; ++i) soma += (base10[static_cast<size_t>(i)] - '0') * kPesos[i];
+  int dv = 11 - soma % 11;
+  if (dv >= 10) dv = 0;
+  return base10 + static_cast<char>('0' + dv);
+}
+
+inline bool TextoPeriodoValido(const std::string& t) {
+  return t.size() == 8 &&
+         std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A change the journal could not keep: the operation is refused with `codigo`.
+struct FalhaDeGravacao {
+  int32_t codigo;
+};
+
+inline std::string ChaveRede(const std::string& ip, int32_t porta) {
+  return ip + ":" + std::to_string(porta);
+}
+
+}  // namespace quorvel::sdk::virtual_interno
