@@ -20,6 +20,33 @@ namespace quorvel {
 template <class T>
 class Colecao {
  public:
+  Colecao() = default;
+  // A copy is independent of its source: its keys live in its own index.
+  Colecao(const Colecao& outra) : itens_(outra.itens_), indice_(outra.indice_) { Reaponta(); }
+  // A moved-from collection is empty and usable.
+  Colecao(Colecao&& outra) noexcept
+      : itens_(std::move(outra.itens_)), indice_(std::move(outra.indice_)) {
+    outra.itens_.clear();
+    outra.indice_.clear();
+  }
+  Colecao& operator=(const Colecao& outra) {
+    if (this != &outra) {
+      Colecao copia(outra);
+      Troca(copia);
+    }
+    return *this;
+  }
+  Colecao& operator=(Colecao&& outra) noexcept {
+    if (this != &outra) {
+      itens_ = std::move(outra.itens_);
+      indice_ = std::move(outra.indice_);
+      outra.itens_.clear();
+      outra.indice_.clear();
+    }
+    return *this;
+  }
+  ~Colecao() = default;
+
   int32_t Count() const { return static_cast<int32_t>(itens_.size()); }
 
   // Appends `item`, under `chave` when one is given.
@@ -80,6 +107,17 @@ class Colecao {
     }
     bool operator!=(const Iterador& o) const { return it != o.it; }
   };
+
+  void Troca(Colecao& outra) noexcept {
+    itens_.swap(outra.itens_);
+    indice_.swap(outra.indice_);  // nodes move with the map: the key pointers stay right
+  }
+
+  // After copying, every key pointer still points into the source's index; point it at ours.
+  void Reaponta() {
+    for (Entrada& e : itens_)
+      if (e.chave) e.chave = &indice_.find(*e.chave)->first;
+  }
 
   size_t Indice(int32_t posicao) const {
     if (posicao < 1 || posicao > Count()) LancaIndiceForaDoIntervalo();

@@ -5,6 +5,7 @@
 #include "quorvel/data_hora.h"
 #include "quorvel/erro.h"
 #include "quorvel/global.h"
+#include "quorvel/sdk/relogio_virtual.h"
 #include "support/controle_fixture.h"
 
 namespace quorvel {
@@ -65,6 +66,57 @@ TEST(Colecao, PositionsKeysAndRemoval) {
   EXPECT_FALSE(ExisteNaColecao(c, "c"));
   c.Add(40, "c");  // a removed key is free again
   EXPECT_TRUE(ExisteNaColecao(c, "c"));
+}
+
+// Copies and moves of keyed collections, under the sanitizers in the ASan build: a copy must
+// not keep pointers into its source's index.
+TEST(Colecao, CopiesAreIndependentAndMovedFromCollectionsAreEmptyAndUsable) {
+  auto original = std::make_unique<Colecao<int>>();
+  for (int i = 1; i <= 40; ++i) original->Add(i, std::to_string(i));
+  Colecao<int> copia(*original);
+  Colecao<int> atribuida;
+  atribuida.Add(99, "99");
+  atribuida = *original;
+  original.reset();  // the copies outlive their source
+  for (Colecao<int>* c : {&copia, &atribuida}) {
+    c->Remove("7");
+    EXPECT_EQ(c->Count(), 39);
+    EXPECT_EQ(c->Item("8"), 8);
+    EXPECT_EQ(c->Item(7), 8);
+    c->Add(7, "7");
+    EXPECT_EQ(c->Item("7"), 7);
+  }
+  copia.Remove("1");
+  EXPECT_EQ(atribuida.Item(1), 1);  // independent of each other too
+
+  Colecao<int> movida(std::move(copia));
+  EXPECT_EQ(movida.Count(), 39);
+  EXPECT_EQ(copia.Count(), 0);  // NOLINT(bugprone-use-after-move): moved-from is usable
+  copia.Add(5, "5");
+  EXPECT_EQ(copia.Item("5"), 5);
+  movida = std::move(atribuida);
+  EXPECT_EQ(movida.Item("40"), 40);
+  EXPECT_EQ(atribuida.Count(), 0);  // NOLINT(bugprone-use-after-move)
+
+  Colecao<int>& mesma = movida;
+  movida = mesma;  // self-assignment keeps everything
+  EXPECT_EQ(movida.Count(), 40);
+  movida.Remove("3");
+  EXPECT_EQ(movida.Item("4"), 4);
+}
+
+TEST(ListaRelogio, ACopyOutlivesTheControlItCameFrom) {
+  VirtualHost host;
+  auto controle = std::make_unique<ComunicacaoZK>(host, sdk::FabricaVirtual());
+  auto r = std::make_shared<Relogio>();
+  r->Codigo(1);
+  r->IP("192.0.2.1");
+  controle->AddRelogio(r);
+  ListaRelogio copia = controle->Relogios();
+  controle.reset();
+  EXPECT_EQ(copia.Count(), 1);
+  copia.Remove("1");
+  EXPECT_EQ(copia.Count(), 0);
 }
 
 TEST(Colecao, FailuresUseThePlatformNumbers) {
