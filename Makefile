@@ -5,7 +5,7 @@ BUILD     := build
 ASAN      := build-asan
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build build-asan run test test-normal test-asan bench format clean fuzz
+.PHONY: all setup build build-asan run test test-normal test-asan bench format clean fuzz tsan
 
 all: build
 
@@ -37,6 +37,15 @@ test-asan: build-asan
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 test: test-normal test-asan fuzz
+
+# The C boundary under ThreadSanitizer (outside `make test`: a third full build).
+TSAN := build-tsan
+tsan: setup
+	cmake -S . -B $(TSAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_BUILD_BENCHMARKS=OFF \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread
+	cmake --build $(TSAN) -j $(JOBS) --target test_typelib
+	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN)/tests/test_typelib --gtest_filter='AbiC.*:LateBinding.*'
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done

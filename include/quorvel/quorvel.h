@@ -39,8 +39,29 @@ typedef struct quorvel_erro {
   char descricao[4096]; /* the full description, UTF-8, lines separated by CR LF */
 } quorvel_erro;
 
-/* Return codes of the quorvel_ functions. */
-enum { QUORVEL_OK = 0, QUORVEL_FALHA = 1, QUORVEL_PARAMETRO_INVALIDO = 2 };
+/* Return codes of the quorvel_ functions. QUORVEL_PARAMETRO_INVALIDO: a NULL where a value is
+ * needed. QUORVEL_HANDLE_INVALIDO: the handle was released, or was never handed out by the
+ * library (never a crash). QUORVEL_OUTRA_THREAD: the
+ * call came from a thread other than the one that owns the library (see Threads below). */
+enum {
+  QUORVEL_OK = 0,
+  QUORVEL_FALHA = 1,
+  QUORVEL_PARAMETRO_INVALIDO = 2,
+  QUORVEL_HANDLE_INVALIDO = 3,
+  QUORVEL_OUTRA_THREAD = 4
+};
+
+/* Threads: the library belongs to the first thread that calls any quorvel_ function; every
+ * object, the event loop and the callbacks live on that thread. A call from another thread
+ * changes nothing and returns QUORVEL_OUTRA_THREAD (NULL from quorvel_duplica, "" from
+ * quorvel_classe, nothing from quorvel_libera and quorvel_processa_eventos). A program that
+ * drives clocks from several threads gives each its own process, or funnels the calls to the
+ * owning thread.
+ *
+ * Handles: a handle names a table entry and its generation, not memory. Using one after
+ * quorvel_libera, releasing it twice, or passing a value the library never handed out gives
+ * QUORVEL_HANDLE_INVALIDO (quorvel_libera ignores it). A control released inside its own
+ * callback is destroyed after the callback returns, the next time the event loop runs. */
 
 /* Kinds of call for quorvel_invoca (the platform's dispatch flags). */
 enum { QUORVEL_METODO = 1, QUORVEL_PROPGET = 2, QUORVEL_PROPPUT = 4, QUORVEL_PROPPUTREF = 8 };

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <thread>
 
 #include "quorvel/erro.h"
 #include "quorvel/event_loop.h"
@@ -18,9 +20,9 @@
 #include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/typelib.h"
 
-struct quorvel_objeto {
-  quorvel::RefObjeto ref;
-};
+// A handle is not a pointer: it names a slot of the handle table and the generation that slot
+// had when it was handed out, so a released, made-up or reused handle is recognised.
+struct quorvel_objeto;
 
 namespace {
 
@@ -34,6 +36,92 @@ constexpr int32_t kCLASS_E_CLASSNOTAVAILABLE = static_cast<int32_t>(0x80040111u)
 constexpr int32_t kSELFREG_E_CLASS = static_cast<int32_t>(0x80040201u);
 
 std::atomic<int64_t> g_vivos{0};  // handles and factories the host holds
+
+// ---- Handles ----------------------------------------------------------------------------
+
+struct Slot {
+  RefObjeto ref;
+  uint32_t geracao = 1;
+  bool vivo = false;
+  bool emprestado = false;  // an event's argument: not counted, gone after the callback
+};
+
+struct TabelaHandles {
+  std::mutex mutex;
+  std::vector<Slot> slots;
+  std::vector<uint32_t> livres;
+};
+
+TabelaHandles& Tabela() {
+  static TabelaHandles t;
+  return t;
+}
+
+quorvel_objeto* Registra(RefObjeto ref, bool emprestado) {
+  TabelaHandles& t = Tabela();
+  std::lock_guard l(t.mutex);
+  uint32_t i;
+  if (!t.livres.empty()) {
+    i = t.livres.back();
+    t.livres.pop_back();
+  } else {
+    i = static_cast<uint32_t>(t.slots.size());
+    t.slots.emplace_back();
+  }
+  Slot& s = t.slots[i];
+  s.ref = std::move(ref);
+  s.vivo = true;
+  s.emprestado = emprestado;
+  if (!emprestado) ++g_vivos;
+  const uint64_t valor = (static_cast<uint64_t>(s.geracao) << 32) | (i + 1u);
+  return reinterpret_cast<quorvel_objeto*>(static_cast<uintptr_t>(valor));
+}
+
+// The object a live handle names; nothing for a null, released or made-up one.
+std::optional<RefObjeto> Resolve(const quorvel_objeto* h) {
+  const uint64_t valor = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+  const uint32_t i = static_cast<uint32_t>(valor & 0xFFFFFFFFu);
+  const uint32_t geracao = static_cast<uint32_t>(valor >> 32);
+  if (i == 0) return std::nullopt;
+  TabelaHandles& t = Tabela();
+  std::lock_guard l(t.mutex);
+  if (i > t.slots.size()) return std::nullopt;
+  const Slot& s = t.slots[i - 1];
+  if (!s.vivo || s.geracao != geracao) return std::nullopt;
+  return s.ref;
+}
+
+// Takes the handle out of the table; returns what it held so the object goes outside the lock.
+std::optional<RefObjeto> Retira(const quorvel_objeto* h, bool soEmprestado = false) {
+  const uint64_t valor = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+  const uint32_t i = static_cast<uint32_t>(valor & 0xFFFFFFFFu);
+  const uint32_t geracao = static_cast<uint32_t>(valor >> 32);
+  if (i == 0) return std::nullopt;
+  TabelaHandles& t = Tabela();
+  std::lock_guard l(t.mutex);
+  if (i > t.slots.size()) return std::nullopt;
+  Slot& s = t.slots[i - 1];
+  if (!s.vivo || s.geracao != geracao || s.emprestado != soEmprestado) return std::nullopt;
+  RefObjeto ref = std::move(s.ref);
+  s.ref = {};
+  s.vivo = false;
+  ++s.geracao;
+  if (s.geracao == 0) s.geracao = 1;
+  t.livres.push_back(i - 1);
+  if (!soEmprestado) --g_vivos;
+  return ref;
+}
+
+// ---- Threads ----------------------------------------------------------------------------
+// The library serves one thread: the first that calls into it. A call from any other thread
+// is refused with QUORVEL_OUTRA_THREAD before it touches anything shared.
+std::atomic<std::thread::id> g_dona{};
+
+bool NaThreadDona() {
+  std::thread::id vazia{};
+  const std::thread::id eu = std::this_thread::get_id();
+  return g_dona.compare_exchange_strong(vazia, eu) || vazia == eu;
+}
 
 struct Fabrica {
   const ClasseDespacho* classe;
@@ -105,11 +193,7 @@ int32_t Protegido(quorvel_erro* erro, F&& corpo) noexcept {
   }
 }
 
-quorvel_objeto* NovoHandle(RefObjeto ref) {
-  auto* h = new quorvel_objeto{std::move(ref)};
-  ++g_vivos;
-  return h;
-}
+quorvel_objeto* NovoHandle(RefObjeto ref) { return Registra(std::move(ref), false); }
 
 Variant DeC(const quorvel_variant& v) {
   switch (v.tipo) {
@@ -131,7 +215,9 @@ Variant DeC(const quorvel_variant& v) {
     case QUORVEL_DATA:
       return Variant(DataHora::DeDias(v.numero));
     case QUORVEL_OBJETO:
-      return v.objeto ? Variant(v.objeto->ref) : Variant(RefObjeto{});
+      if (!v.objeto) return Variant(RefObjeto{});
+      if (auto ref = Resolve(v.objeto)) return Variant(*ref);
+      throw Erro(91, "Handle de objeto inválido: liberado ou desconhecido.");
   }
   LancaTiposIncompativeis("tipo de variant desconhecido " + std::to_string(v.tipo));
 }
@@ -175,7 +261,7 @@ void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado,
           saida.numero = x.ParaDias();
         } else if constexpr (std::is_same_v<T, RefObjeto>) {
           saida.tipo = QUORVEL_OBJETO;
-          if (x.objeto) saida.objeto = emprestado ? new quorvel_objeto{x} : NovoHandle(x);
+          if (x.objeto) saida.objeto = Registra(x, emprestado);
         }
       },
       v.Bruto());
@@ -225,6 +311,7 @@ extern "C" {
 
 int32_t quorvel_cria(const char* nome, quorvel_objeto** saida, quorvel_erro* erro) {
   if (!nome || !saida) return QUORVEL_PARAMETRO_INVALIDO;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
   *saida = nullptr;
   return Protegido(erro, [&] {
     const ClasseDespacho* c = nullptr;
@@ -237,33 +324,41 @@ int32_t quorvel_cria(const char* nome, quorvel_objeto** saida, quorvel_erro* err
 }
 
 quorvel_objeto* quorvel_duplica(quorvel_objeto* objeto) {
-  if (!objeto) return nullptr;
+  if (!NaThreadDona()) return nullptr;
   try {
-    return NovoHandle(objeto->ref);
+    const auto ref = Resolve(objeto);
+    return ref ? NovoHandle(*ref) : nullptr;
   } catch (...) {
     return nullptr;
   }
 }
 
 void quorvel_libera(quorvel_objeto* objeto) {
-  if (!objeto) return;
+  if (!NaThreadDona()) return;
   try {
-    delete objeto;  // a control going away disconnects its clocks and never throws
+    // The object goes (a control disconnecting its clocks) once the table is unlocked; a
+    // control inside one of its own callbacks is kept until the callback has returned.
+    std::optional<RefObjeto> ref = Retira(objeto);
+    ref.reset();
   } catch (...) {
   }
-  --g_vivos;
 }
 
 const char* quorvel_classe(quorvel_objeto* objeto) {
-  return objeto && objeto->ref.classe ? objeto->ref.classe->nome.c_str() : "";
+  if (!NaThreadDona()) return "";
+  const auto ref = Resolve(objeto);
+  return ref && ref->classe ? ref->classe->nome.c_str() : "";
 }
 
 int32_t quorvel_dispid(quorvel_objeto* objeto, const char* nome, int32_t* dispid,
                        quorvel_erro* erro) {
   if (!objeto || !nome || !dispid) return QUORVEL_PARAMETRO_INVALIDO;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
+  const auto ref = Resolve(objeto);
+  if (!ref) return QUORVEL_HANDLE_INVALIDO;
   return Protegido(erro, [&] {
-    if (!objeto->ref.classe) LancaObjetoNaoDefinido();
-    *dispid = ProcuraDispId(*objeto->ref.classe, nome);
+    if (!ref->classe) LancaObjetoNaoDefinido();
+    *dispid = ProcuraDispId(*ref->classe, nome);
   });
 }
 
@@ -273,6 +368,9 @@ int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo,
   if (!objeto || quantidade < 0 || (quantidade > 0 && !argumentos))
     return QUORVEL_PARAMETRO_INVALIDO;
   if (resultado) *resultado = quorvel_variant{};
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
+  const auto ref = Resolve(objeto);
+  if (!ref) return QUORVEL_HANDLE_INVALIDO;
   TipoMembro t;
   switch (tipo) {
     case QUORVEL_METODO:
@@ -294,7 +392,7 @@ int32_t quorvel_invoca(quorvel_objeto* objeto, int32_t dispid, int32_t tipo,
     std::vector<Variant> args;
     args.reserve(static_cast<size_t>(quantidade));
     for (int32_t i = 0; i < quantidade; ++i) args.push_back(DeC(argumentos[i]));
-    Variant r = Invoca(objeto->ref, dispid, t, std::move(args));
+    Variant r = Invoca(*ref, dispid, t, std::move(args));
     if (resultado) ParaC(r, *resultado, false);
   });
 }
@@ -309,12 +407,19 @@ void quorvel_variant_limpa(quorvel_variant* v) {
 int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto,
                             quorvel_erro* erro) {
   if (!controle) return QUORVEL_PARAMETRO_INVALIDO;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
+  const auto ref = Resolve(controle);
+  if (!ref) return QUORVEL_HANDLE_INVALIDO;
   return Protegido(erro, [&] {
     if (!sink) {
-      DefineSink(controle->ref, nullptr);
+      DefineSink(*ref, nullptr);
       return;
     }
-    DefineSink(controle->ref, [sink, contexto](int32_t dispid, const std::vector<Variant>& args) {
+    std::weak_ptr<void> fraco = ref->objeto;
+    DefineSink(*ref, [sink, contexto, fraco](int32_t dispid, const std::vector<Variant>& args) {
+      // The host may release the control from inside this callback: it stays alive until the
+      // event loop runs again, well after the control's own code has returned.
+      std::shared_ptr<void> vivo = fraco.lock();
       // Arguments are borrowed for the duration of the call.
       std::vector<std::string> textos;
       textos.reserve(args.size());
@@ -322,12 +427,15 @@ int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* c
       for (size_t i = 0; i < args.size(); ++i) ParaC(args[i], c[i], true, &textos);
       sink(contexto, dispid, c.data(), static_cast<int32_t>(c.size()));
       for (auto& v : c)
-        if (v.tipo == QUORVEL_OBJETO) delete v.objeto;
+        if (v.tipo == QUORVEL_OBJETO) Retira(v.objeto, true);
+      if (vivo && A().loop)
+        A().loop->Posta([guarda = std::move(vivo)]() mutable { guarda.reset(); });
     });
   });
 }
 
 void quorvel_processa_eventos(int32_t milissegundos) {
+  if (!NaThreadDona()) return;
   try {
     PreparaAmbiente();
     A().loop->RodaPor(std::chrono::milliseconds(milissegundos < 0 ? 0 : milissegundos));
@@ -337,6 +445,7 @@ void quorvel_processa_eventos(int32_t milissegundos) {
 
 int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro) {
   if (!nome) return QUORVEL_PARAMETRO_INVALIDO;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
   return Protegido(erro, [&] {
     FabricaCZKEM f = FabricaDe(nome);
     if (!f) LancaArgumentoInvalido(std::string("backend de SDK desconhecido: ") + nome);
@@ -455,6 +564,7 @@ int32_t DllCanUnloadNow(void) { return g_vivos.load() == 0 ? kS_OK : kS_FALSE; }
 int32_t quorvel_fabrica_cria(void* fabrica, quorvel_objeto** saida, quorvel_erro* erro) {
   if (!fabrica || !saida) return QUORVEL_PARAMETRO_INVALIDO;
   *saida = nullptr;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
   return Protegido(erro, [&] {
     const ClasseDespacho& c = *static_cast<Fabrica*>(fabrica)->classe;
     if (c.controle) PreparaAmbiente();

@@ -31,6 +31,17 @@ class RelogioVirtualTeste : public ::testing::Test {
   std::shared_ptr<DispositivoVirtual> quorvel_, tarvenix_;
 };
 
+TEST_F(RelogioVirtualTeste, ThePisCheckDigitFollowsTheModulo11Rule) {
+  auto s = CriaSdkVirtualConectado(tarvenix_);
+  // Remainders 0 and 1 both give check digit 0; any other r gives 11 - r.
+  for (const char* valido : {"00000000060", "00000000000", "12034567899", "13098765436", ""})
+    EXPECT_TRUE(s->SdkSetUserInfoWithPis(1, "1", "A", "", 0, true, valido, "")) << valido;
+  for (const char* invalido : {"00000000061", "12034567890", "1203456789", "1203456789a"}) {
+    EXPECT_FALSE(s->SdkSetUserInfoWithPis(1, "2", "B", "", 0, true, invalido, "")) << invalido;
+    EXPECT_EQ(Erro(*s), codigo::kArgumentoInvalido);
+  }
+}
+
 TEST_F(RelogioVirtualTeste, AddressingAndLinks) {
   auto s = CriaSdkVirtual();
   EXPECT_FALSE(s->SdkRefreshData(1));

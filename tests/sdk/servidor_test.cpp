@@ -1,6 +1,8 @@
 // relogio-virtual as a process: every acknowledged write survives kill -9 (during group
 // commits and compactions alike), damaged journals are refused, peers that do not read or
 // that trickle bytes never hold up the others, a full server makes room.
+#include "sdk/protocol/servidor.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -16,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "quorvel/erro.h"
 #include "quorvel/sdk/sdk_rede.h"
 #include "sdk/protocol/protocol.h"
 #include "support/daemon.h"
@@ -79,6 +82,77 @@ std::set<std::string> Usuarios(CZKEM& s) {
   while (s.SdkGetNextUserInfoWithPis(1, id, nome, senha, privilegio, habilitado, pis, cpf))
     r.insert(id);
   return r;
+}
+
+TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
+  protocol::ServerSession sessao(std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel),
+                                 "chave");
+  auto resposta = [](const std::string& bytes) {
+    protocol::Decoder dec;
+    dec.Feed(bytes.data(), bytes.size());
+    return *dec.Next();
+  };
+  const auto r = resposta(sessao.Handle({protocol::kProof, 1, std::string(32, 'x')}));
+  EXPECT_EQ(r.op, protocol::kError);
+  EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::kErrorOutOfOrder);
+  EXPECT_FALSE(sessao.Closing());
+  protocol::Writer hello;
+  hello.U8(protocol::kVersion);
+  hello.Bytes(std::string(16, 'n'));
+  EXPECT_EQ(resposta(sessao.Handle({protocol::kHello, 2, hello.Data()})).op,
+            protocol::kHello | protocol::kResponseBit);
+}
+
+// A scripted peer that answers the hello properly and then answers a request with another
+// request's id: the client must not take it as its answer.
+TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
+  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  ASSERT_EQ(::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ::listen(escuta, 1);
+  socklen_t tam = sizeof a;
+  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
+  std::thread par([&] {
+    const int fd = ::accept(escuta, nullptr, nullptr);
+    protocol::Decoder dec;
+    char b[4096];
+    for (int respondidos = 0; respondidos < 2;) {
+      const ssize_t n = ::recv(fd, b, sizeof b, 0);
+      if (n <= 0) break;
+      dec.Feed(b, static_cast<size_t>(n));
+      while (auto f = dec.Next()) {
+        protocol::Writer w;
+        if (f->op == protocol::kHello) {
+          w.U8(protocol::kVersion);
+          w.U8(0);
+          w.Bytes(std::string(16, 'c'));
+        } else {
+          w.U8(1);
+          w.I32(0);
+          w.Val(int32_t{1});
+        }
+        const uint32_t id = f->op == protocol::kHello ? f->id : f->id + 1;  // the lie
+        const std::string q =
+            protocol::Encode({static_cast<uint8_t>(f->op | protocol::kResponseBit), id, w.Data()});
+        ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
+        ++respondidos;
+      }
+    }
+    ::close(fd);
+  });
+  auto s = Cliente(ntohs(a.sin_port));
+  ASSERT_TRUE(s);
+  try {
+    s->SdkRefreshData(1);
+    ADD_FAILURE() << "an answer to another request was taken";
+  } catch (const Erro& e) {
+    EXPECT_EQ(e.Numero(), sdk::kFalhaProtocolo);
+    EXPECT_NE(e.Descricao().find("resposta a outro pedido"), std::string::npos);
+  }
+  par.join();
+  ::close(escuta);
 }
 
 TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {

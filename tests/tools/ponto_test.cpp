@@ -280,6 +280,15 @@ TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
   }
 }
 
+TEST(ArquivosDeFuncionarios, ACsvWithTheByteOrderMarkOfSpreadsheetsIsRead) {
+  const auto f = ponto::LeFuncionariosCsv(
+      "\xEF\xBB\xBF"
+      "codigo;nome\n7;Ana\n",
+      "planilha.csv");
+  ASSERT_EQ(f.size(), 1u);
+  EXPECT_EQ(f[0]->Codigo(), 7);
+}
+
 TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
   struct Caso {
     std::string texto, mensagem;
@@ -288,6 +297,8 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
            {"codigo;nome\n1;A\n1;B\n", "linha 3: o código 1 aparece mais de uma vez"},
            {"codigo;nome\n1;A;x\n", "linha 2: esperava 2 campos"},
            {"codigo;nome;digitais\n1;A;12:QQ\n", "linha 2: dedo 12 inválido"},
+           {"codigo;nome;digitais\n1;A;10:QQ\n", "linha 2: dedo 10 inválido"},
+           {"codigo;nome;digitais\n1;A;-1:QQ\n", "linha 2: dedo -1 inválido"},
            {"codigo;nome;digitais\n1;A;3:QQ|3:RR\n", "o dedo 3 aparece duas vezes"},
            {"codigo;nome;supervisor\n1;A;talvez\n", "supervisor deve ser sim ou não"},
            {"nome\nA\n", "não tem a coluna \"codigo\""},

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "quorvel/erro.h"
 #include "quorvel/quorvel.h"
@@ -291,6 +292,32 @@ TEST(Biblioteca, RecordAndCollectionMembersInSlotOrder) {
   EXPECT_TRUE(ProcuraClasse("ListaFuncionarioCartao")->membros[0].parametros.at(0).porReferencia);
 }
 
+// The platform's coercions that hosts rely on.
+TEST(Variant, CoercionsFollowThePlatform) {
+  EXPECT_EQ(Variant(true).ParaInteiro16(), -1);  // True is -1, not 1
+  EXPECT_EQ(Variant(true).ParaInteiro32(), -1);
+  EXPECT_EQ(Variant(false).ParaInteiro32(), 0);
+  EXPECT_EQ(Variant(int32_t{-32768}).ParaInteiro16(), -32768);
+  EXPECT_EQ(Variant(int32_t{32767}).ParaInteiro16(), 32767);
+  auto numero = [](const Variant& v) {
+    try {
+      v.ParaInteiro16();
+    } catch (const Erro& e) {
+      return e.Numero();
+    }
+    return 0;
+  };
+  EXPECT_EQ(numero(Variant(int32_t{-32769})), 6);
+  EXPECT_EQ(numero(Variant(int32_t{32768})), 6);
+  // A .5 fraction goes to the even neighbour, as text and as a number.
+  EXPECT_EQ(Variant(std::string("2.5")).ParaInteiro32(), 2);
+  EXPECT_EQ(Variant(std::string("3.5")).ParaInteiro32(), 4);
+  EXPECT_EQ(Variant(std::string("-2.5")).ParaInteiro32(), -2);
+  EXPECT_EQ(Variant(2.5).ParaInteiro16(), 2);
+  EXPECT_EQ(Variant(3.5).ParaInteiro16(), 4);
+  EXPECT_EQ(numero(Variant(std::string("abc"))), 13);
+}
+
 TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
   const ClasseDespacho& classe = *ProcuraClasse("Relogio");
   RefObjeto r = CriaObjeto(classe);
@@ -446,6 +473,114 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
   quorvel_variant_limpa(&lista);
   EXPECT_EQ(DllCanUnloadNow(), 1);
   quorvel_libera(controle);
+  EXPECT_EQ(DllCanUnloadNow(), 0);
+  quorvel_virtual_limpa();
+}
+
+TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
+  quorvel_erro erro;
+  quorvel_objeto* relogio = nullptr;
+  ASSERT_EQ(quorvel_cria("QUORVEL.Relogio", &relogio, &erro), QUORVEL_OK);
+  const int32_t codigo = Despacho(relogio, "Codigo");
+  // A 16-bit property refuses what does not fit, whatever the C type it arrives as.
+  quorvel_variant grande = Inteiro(40000);
+  EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &grande, 1, nullptr, &erro),
+            QUORVEL_FALHA);
+  EXPECT_EQ(erro.numero, 6);
+  quorvel_variant real{};
+  real.tipo = QUORVEL_DUPLO;
+  real.numero = 40000.0;
+  EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &real, 1, nullptr, &erro),
+            QUORVEL_FALHA);
+  EXPECT_EQ(erro.numero, 6);
+  quorvel_variant texto{};
+  texto.tipo = QUORVEL_TEXTO;
+  texto.texto = "40000";
+  EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &texto, 1, nullptr, &erro),
+            QUORVEL_FALHA);
+  EXPECT_EQ(erro.numero, 6);
+  quorvel_variant lido{};
+  ASSERT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPGET, nullptr, 0, &lido, &erro), QUORVEL_OK);
+  EXPECT_EQ(lido.inteiro, 0);  // nothing stored by the refused puts
+
+  // Another thread is refused before it touches anything.
+  int32_t deOutra = -1;
+  std::thread([&] {
+    deOutra = quorvel_invoca(relogio, codigo, QUORVEL_PROPGET, nullptr, 0, nullptr, nullptr);
+  }).join();
+  EXPECT_EQ(deOutra, QUORVEL_OUTRA_THREAD);
+
+  quorvel_objeto* copia = quorvel_duplica(relogio);
+  ASSERT_NE(copia, nullptr);
+  quorvel_libera(relogio);
+  // Used after release, released twice, made up: codes, not crashes.
+  EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPGET, nullptr, 0, &lido, &erro),
+            QUORVEL_HANDLE_INVALIDO);
+  quorvel_libera(relogio);
+  EXPECT_STREQ(quorvel_classe(relogio), "");
+  EXPECT_EQ(quorvel_duplica(relogio), nullptr);
+  auto* inventado = reinterpret_cast<quorvel_objeto*>(uintptr_t{0x12345678});
+  EXPECT_EQ(quorvel_invoca(inventado, codigo, QUORVEL_PROPGET, nullptr, 0, &lido, &erro),
+            QUORVEL_HANDLE_INVALIDO);
+  int32_t dispid = 0;
+  EXPECT_EQ(quorvel_dispid(inventado, "Codigo", &dispid, &erro), QUORVEL_HANDLE_INVALIDO);
+  quorvel_libera(inventado);
+  // The other handle still works; a released one passed as an argument is refused.
+  EXPECT_STREQ(quorvel_classe(copia), "Relogio");
+  quorvel_objeto* lista = nullptr;
+  ASSERT_EQ(quorvel_cria("QUORVEL.ListaRelogio", &lista, &erro), QUORVEL_OK);
+  quorvel_variant arg{};
+  arg.tipo = QUORVEL_OBJETO;
+  arg.objeto = relogio;
+  EXPECT_EQ(quorvel_invoca(lista, Despacho(lista, "Add"), QUORVEL_METODO, &arg, 1, nullptr, &erro),
+            QUORVEL_FALHA);
+  EXPECT_EQ(erro.numero, 91);
+  quorvel_libera(lista);
+  quorvel_libera(copia);
+  EXPECT_EQ(DllCanUnloadNow(), 0);
+}
+
+// The host releases the control from inside the control's own monitoring event: it goes after
+// the tick, not under it (run under the sanitizers in the ASan build).
+TEST(AbiC, AControlReleasedInsideItsOwnCallbackGoesAfterTheCallback) {
+  quorvel_erro erro;
+  ASSERT_EQ(quorvel_define_sdk("virtual", &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_virtual_publica("192.0.2.51", 4370, 0, 0), QUORVEL_OK);
+  struct Estado {
+    quorvel_objeto* controle = nullptr;
+    int eventos = 0;
+    bool conectou = false;
+  } estado;
+  ASSERT_EQ(quorvel_cria("QUORVEL.ComunicacaoZK", &estado.controle, &erro), QUORVEL_OK);
+  auto sink = [](void* ctx, int32_t dispid, const quorvel_variant*, int32_t) {
+    auto* e = static_cast<Estado*>(ctx);
+    ++e->eventos;
+    if (dispid == 3) e->conectou = true;
+    if (dispid == 2 && e->controle) {
+      quorvel_libera(e->controle);
+      e->controle = nullptr;
+    }
+  };
+  ASSERT_EQ(quorvel_define_sink(estado.controle, sink, &estado, &erro), QUORVEL_OK);
+  quorvel_variant args[3] = {Inteiro(51), {}, Inteiro(0)};
+  args[1].tipo = QUORVEL_TEXTO;
+  args[1].texto = "192.0.2.51";
+  ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "AddRelogioIP"),
+                           QUORVEL_METODO, args, 3, nullptr, &erro),
+            QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "ConectarRelogio"),
+                           QUORVEL_METODO, args, 1, nullptr, &erro),
+            QUORVEL_OK);
+  for (int i = 0; i < 100 && !estado.conectou; ++i) quorvel_processa_eventos(10);
+  ASSERT_TRUE(estado.conectou);
+  ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "IniciaMonitoracaoRelogio"),
+                           QUORVEL_METODO, args, 1, nullptr, &erro),
+            QUORVEL_OK);
+  quorvel_processa_eventos(300);  // the first visit
+  for (int i = 0; i < 3; ++i) quorvel_virtual_marcacao("192.0.2.51", 4370, 1);
+  for (int i = 0; i < 50 && estado.controle; ++i) quorvel_processa_eventos(20);
+  EXPECT_EQ(estado.controle, nullptr);
+  quorvel_processa_eventos(50);  // the control goes here, outside its own tick
   EXPECT_EQ(DllCanUnloadNow(), 0);
   quorvel_virtual_limpa();
 }

@@ -109,5 +109,6 @@ inline constexpr int32_t kErrorBadProof = -10;    // the proof did not match the
 inline constexpr int32_t kErrorBadRequest = -11;  // the request was malformed
 inline constexpr int32_t kErrorBadVersion = -12;  // protocol version not spoken
 inline constexpr int32_t kErrorCallFailed = -13;  // the operation failed as a call on the clock
+inline constexpr int32_t kErrorOutOfOrder = -14;  // a handshake step out of its turn
 
 }  // namespace quorvel::protocol

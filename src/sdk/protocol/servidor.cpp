@@ -146,7 +146,9 @@ std::string ServerSession::Handle(const Frame& f) {
     if (f.op == kProof) {
       const std::string mac(r.Bytes(32));
       r.ExpectEnd();
-      if (state_ != State::AwaitProof) return Error(f.id, kErrorBadRequest, "prova fora de ordem");
+      // Out of turn (before the hello, or once proven): refused on its own, the link stays.
+      if (state_ != State::AwaitProof)
+        return Error(f.id, kErrorOutOfOrder, "prova fora de ordem: envie o hello primeiro");
       const std::string esperado = Proof(key_, challenge_, nonce_);
       if (CRYPTO_memcmp(mac.data(), esperado.data(), 32) != 0) {
         closing_ = true;
