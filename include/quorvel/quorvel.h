@@ -66,6 +66,9 @@ enum {
 /* Kinds of call for quorvel_invoca (the platform's dispatch flags). */
 enum { QUORVEL_METODO = 1, QUORVEL_PROPGET = 2, QUORVEL_PROPPUT = 4, QUORVEL_PROPPUTREF = 8 };
 
+/* The library's version, "11.1.0". */
+const char* quorvel_versao(void);
+
 /* Creates an object by ProgID ("QUORVEL.ComunicacaoZK") or by CLSID text ("{...}"). */
 int32_t quorvel_cria(const char* progid_ou_clsid, quorvel_objeto** saida, quorvel_erro* erro);
 /* A second handle to the same object (e.g. to keep an event's argument). */

@@ -7,15 +7,16 @@ namespace {
 
 // count × 100 / capacity rounded to four decimal places, a tie going to the even last digit,
 // on the exact decimal value (1.03125 is a tie and gives 1.0312; 3 of 2,000,000 give 0.0002).
+// Integers throughout: a 32-bit count × 10^6 stays far inside 64 bits.
 double PercentualOcupacao(int32_t marcacoes, int32_t capacidade) {
-  using i128 = __int128;
-  i128 numerador = static_cast<i128>(marcacoes) * 1'000'000;  // × 100, then × 10^4 places
-  i128 denominador = capacidade;
+  using Inteiro = int64_t;
+  Inteiro numerador = static_cast<Inteiro>(marcacoes) * 1'000'000;  // × 100, then × 10^4 places
+  Inteiro denominador = capacidade;
   const bool negativo = (numerador < 0) != (denominador < 0) && numerador != 0;
   if (numerador < 0) numerador = -numerador;
   if (denominador < 0) denominador = -denominador;
-  i128 quociente = numerador / denominador;
-  const i128 resto = numerador % denominador;
+  Inteiro quociente = numerador / denominador;
+  const Inteiro resto = numerador % denominador;
   if (2 * resto > denominador || (2 * resto == denominador && quociente % 2 == 1)) ++quociente;
   const double valor = static_cast<double>(static_cast<int64_t>(quociente)) / 10000.0;
   return negativo ? -valor : valor;

@@ -309,6 +309,8 @@ void GravaRegistro(const std::filesystem::path& caminho, const nlohmann::json& j
 
 extern "C" {
 
+const char* quorvel_versao(void) { return QUORVEL_VERSAO; }
+
 int32_t quorvel_cria(const char* nome, quorvel_objeto** saida, quorvel_erro* erro) {
   if (!nome || !saida) return QUORVEL_PARAMETRO_INVALIDO;
   if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;

@@ -169,6 +169,11 @@ TEST(Ponto, EveryCommandHasHelp) {
   }
   EXPECT_EQ(Roda("--ajuda").codigo, 0);
   EXPECT_EQ(Roda("").codigo, 2);
+  for (const char* versao : {"--version", "coletar --version"}) {
+    Resultado r = Roda(versao);
+    EXPECT_EQ(r.codigo, 0);
+    EXPECT_EQ(r.saida, "ponto 11.1.0\n");
+  }
 }
 
 TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {

@@ -478,6 +478,7 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
 }
 
 TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
+  EXPECT_STREQ(quorvel_versao(), "11.1.0");
   quorvel_erro erro;
   quorvel_objeto* relogio = nullptr;
   ASSERT_EQ(quorvel_cria("QUORVEL.Relogio", &relogio, &erro), QUORVEL_OK);

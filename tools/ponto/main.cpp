@@ -1,11 +1,18 @@
 // ponto: the command-line host. main() only parses and dispatches.
 #include <iostream>
+#include <string_view>
 
 #include "comandos.h"
 #include "quorvel/erro.h"
+#include "quorvel/versao.h"
 #include "sessao.h"
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string_view(argv[i]) == "--version" || std::string_view(argv[i]) == "--versao") {
+      std::cout << "ponto " << QUORVEL_VERSAO_PROJETO << "\n";
+      return 0;
+    }
   try {
     return ponto::Executa(ponto::LeOpcoes(argc, argv));
   } catch (const ponto::ErroDeUso& e) {

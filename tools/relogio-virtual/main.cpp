@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "quorvel/sdk/relogio_virtual.h"
+#include "quorvel/versao.h"
 #include "sdk/diario_virtual.h"
 #include "servidor.h"
 
@@ -130,6 +131,10 @@ Opcoes LeOpcoes(int argc, char** argv) {
       if (i + 1 >= argc) Uso("a opção " + a + " precisa de um valor");
       return argv[++i];
     };
+    if (a == "--version" || a == "--versao") {
+      std::cout << "relogio-virtual " << QUORVEL_VERSAO_PROJETO << "\n";
+      std::exit(0);
+    }
     if (a == "--ajuda" || a == "--help") {
       std::cout << kAjuda;
       std::exit(0);
