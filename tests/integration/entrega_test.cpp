@@ -58,7 +58,7 @@ std::vector<Chave> PunchesImpressos(const std::string& saida, bool tarvenix) {
     const auto j = nlohmann::json::parse(linha, nullptr, false);
     if (j.is_discarded()) continue;
     r.push_back(tarvenix ? j.at("nsr").get<std::string>()
-                         : j.at("cartao").get<std::string>() + "@" +
+                         : std::to_string(j.at("cartao").get<int>()) + "@" +
                                j.at("data_hora").get<std::string>());
   }
   return r;

@@ -64,8 +64,11 @@ TEST(Ponto, CollectsFromTheEmbeddedClocksInEveryFormat) {
   const auto doc = nlohmann::json::parse(json.saida);
   ASSERT_TRUE(doc.is_array());
   ASSERT_FALSE(doc.empty());
-  EXPECT_EQ(doc[0]["relogio"], "2");
+  // Numbers as numbers, absent values as null, codes with leading zeros as text.
+  EXPECT_EQ(doc[0]["relogio"], 2);
   EXPECT_EQ(doc[0]["nsr"], "1");
+  EXPECT_TRUE(doc[0]["cartao"].is_null());
+  EXPECT_TRUE(doc[0]["digital"].is_null());
   EXPECT_EQ(doc[0]["pis"].get<std::string>().size(), 11u);
 
   Resultado tabela = Roda("coletar --relogio 2 --nsr 70");
@@ -90,6 +93,9 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
            {"sirene --codigo 51 --hora 08:00", "valor inválido para --codigo"},
            {"sirene --codigo 1 --hora 25:00", "horário inválido"},
            {"data-hora --definir 31/04/2026", "data e hora inválida"},
+           {"status --hora 08:00", "a opção --hora não vale para o comando status"},
+           {"coletar --apagar", "a opção --apagar não vale para o comando coletar"},
+           {"verificacao 1para1 --nsr 5", "a opção --nsr não vale para o comando verificacao"},
        }) {
     Resultado r = Roda(c.argumentos);
     EXPECT_EQ(r.codigo, 2) << c.argumentos;
@@ -126,7 +132,8 @@ TEST(Ponto, StatusConfigurationAndConnectionFailures) {
   const auto doc = nlohmann::json::parse(s.saida);
   ASSERT_EQ(doc.size(), 2u);
   EXPECT_EQ(doc[1]["modelo"], "tarvenix");
-  EXPECT_EQ(doc[0]["usuarios"], "5");
+  EXPECT_EQ(doc[0]["usuarios"], 5);
+  EXPECT_TRUE(doc[0]["ocupacao_percentual"].is_number());
 
   Resultado sirene = Roda("sirene --codigo 3 --hora 08:30");
   EXPECT_EQ(sirene.codigo, 0) << sirene.erros;
@@ -191,6 +198,44 @@ TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
   EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 1" + relogio).codigo, 0);
   Resultado chave = Roda("status --relogio 1 --ip " + ip + " --chave errada");
   EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
+}
+
+TEST(Ponto, OutputsForSpreadsheetsAndProgramsFollowTheirConventions) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(6);
+  quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=quorvel"}, 1);
+  const std::string relogio = " --relogio 1 --ip " + ip;
+  const std::string arquivo =
+      Arquivo("ordem.csv", "codigo;nome;senha\n10;Dez;1\n2;Dois;1\n11;Onze;1\n1;Um;1\n");
+  ASSERT_EQ(Roda("funcionarios enviar " + arquivo + relogio).codigo, 0);
+  Resultado lista = Roda("funcionarios listar --formato json" + relogio);
+  ASSERT_EQ(lista.codigo, 0) << lista.erros;
+  const auto doc = nlohmann::json::parse(lista.saida);
+  std::vector<int> codigos;
+  for (const auto& f : doc) codigos.push_back(f["codigo"].get<int>());
+  EXPECT_EQ(codigos, (std::vector<int>{1, 2, 10, 11}));  // as numbers, not as text
+  EXPECT_EQ(doc[0]["tem_senha"], true);
+
+  Resultado bom = Roda("funcionarios listar --formato csv --bom" + relogio);
+  EXPECT_EQ(bom.saida.rfind("\xEF\xBB\xBF"
+                            "relogio;codigo;",
+                            0),
+            0u);
+  Resultado semBom = Roda("funcionarios listar --formato csv" + relogio);
+  EXPECT_EQ(semBom.saida.rfind("relogio;codigo;", 0), 0u);
+
+  // monitorar: one JSON object per line, typed like coletar's.
+  Resultado m = Roda("monitorar --segundos 1 --gerar-a-cada 100 --relogio 1 --formato json");
+  std::istringstream linhas(m.saida);
+  int objetos = 0;
+  for (std::string l; std::getline(linhas, l);) {
+    const auto j = nlohmann::json::parse(l);
+    EXPECT_EQ(j["relogio"], 1);
+    EXPECT_TRUE(j["cartao"].is_number());
+    EXPECT_TRUE(j["digital"].is_boolean());
+    EXPECT_TRUE(j["nsr"].is_null());
+    ++objetos;
+  }
+  EXPECT_GT(objetos, 0);
 }
 
 TEST(Ponto, EveryClockHasItsOwnPortAndKey) {

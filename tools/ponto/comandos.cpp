@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -59,6 +60,8 @@ Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarve
 
 Saída:
   --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas
+                              (formatos descritos em docs/formatos.md)
+  --bom                       CSV com a marca de ordem de bytes (para planilhas)
 
 Use "ponto COMANDO --ajuda" para as opções de cada comando.
 )";
@@ -104,6 +107,32 @@ const std::map<std::string, std::string> kAjuda = {
     {"habilitar", "Uso: ponto habilitar [relógios]\n"},
     {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
 };
+
+// The options each command takes besides the clock and output ones; any other is an error
+// naming it, never silently ignored.
+void ConfereOpcoesDoComando(const std::string& comando, const Opcoes& o) {
+  static const std::set<std::string> kComuns = {"--relogio", "--ip",       "--modelo",
+                                                "--serial",  "--relogios", "--chave",
+                                                "--formato", "--bom",      "--ajuda"};
+  static const std::map<std::string, std::set<std::string>> kProprias = {
+      {"coletar", {"--ponteiro", "--nsr"}},
+      {"monitorar", {"--segundos", "--gerar-a-cada"}},
+      {"data-hora", {"--definir", "--agora"}},
+      {"funcionarios", {"--codigo"}},
+      {"empregador", {"--nome", "--tipo", "--documento", "--cei", "--endereco"}},
+      {"sirene", {"--codigo", "--hora", "--apagar", "--duracao", "--dia", "--horarios"}},
+      {"horario-verao", {"--inicio", "--fim", "--apagar"}},
+  };
+  const auto proprias = kProprias.find(comando);
+  auto confere = [&](const std::string& opcao) {
+    if (kComuns.count(opcao)) return;
+    if (proprias != kProprias.end() && proprias->second.count(opcao)) return;
+    throw ErroDeUso("a opção " + opcao + " não vale para o comando " + comando + ". Veja \"ponto " +
+                    comando + " --ajuda\".");
+  };
+  for (const auto& [opcao, valor] : o.valores) confere(opcao);
+  for (const auto& opcao : o.marcadores) confere(opcao);
+}
 
 bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
 
@@ -154,7 +183,7 @@ int PorRelogio(Sessao& s, const std::function<bool(const Relogio&)>& suportado,
       r.codigoSaida = kErroComponente;
     }
   }
-  Imprime(std::cout, r.tabela, s.Saida());
+  Imprime(std::cout, r.tabela, s.Saida(), s.Bom());
   return r.codigoSaida;
 }
 
@@ -212,7 +241,7 @@ int Coletar(const Opcoes& o, Sessao& s) {
                           tarvenix ? "" : SimNao(m.MarcacaoPorDigital()), m.NSR(), m.PIS()});
     }
   }
-  Imprime(std::cout, t, s.Saida());
+  Imprime(std::cout, t, s.Saida(), s.Bom());
   if (s.Saida() == Formato::Tabela) {
     std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação" : " marcações") << " de "
               << coletados << (coletados == 1 ? " relógio" : " relógios");
@@ -239,7 +268,9 @@ int Monitorar(const Opcoes& o, Sessao& s) {
 
   size_t recebidas = 0;
   const Formato f = s.Saida();
-  if (f == Formato::Csv) std::cout << "relogio;data_hora;cartao;digital;nsr;pis\n" << std::flush;
+  if (f == Formato::Csv)
+    std::cout << (s.Bom() ? "\xEF\xBB\xBF" : "") << "relogio;data_hora;cartao;digital;nsr;pis\n"
+              << std::flush;
   if (f == Formato::Tabela)
     std::cout << "Monitorando " << s.Relogios().size()
               << (s.Relogios().size() == 1 ? " relógio" : " relógios") << ". Ctrl-C encerra.\n"
@@ -250,10 +281,12 @@ int Monitorar(const Opcoes& o, Sessao& s) {
     const std::string cartao = tarvenix ? "" : std::to_string(m->CodigoCartao());
     const std::string data = FormataData(m->DataHoraMarcacao(), f);
     if (f == Formato::Json) {
-      std::cout << "{\"relogio\": \"" << m->CodigoRelogio() << "\", \"data_hora\": \"" << data
-                << "\", \"cartao\": \"" << cartao << "\", \"digital\": \""
-                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << "\", \"nsr\": \""
-                << EscapaJson(m->NSR()) << "\", \"pis\": \"" << EscapaJson(m->PIS()) << "\"}\n";
+      // One object per line, the fields and types of coletar's array.
+      const Tabela linha{{},
+                         {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
+                         {{std::to_string(m->CodigoRelogio()), data, cartao,
+                           tarvenix ? "" : SimNao(m->MarcacaoPorDigital()), m->NSR(), m->PIS()}}};
+      std::cout << ObjetoJson(linha, 0).dump() << '\n';
     } else if (f == Formato::Csv) {
       std::cout << m->CodigoRelogio() << ';' << data << ';' << cartao << ';'
                 << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << ';' << m->NSR() << ';'
@@ -316,7 +349,7 @@ int Status(Sessao& s) {
          std::to_string(st->CapacidadeRegistros()), pct, FormataData(st->DataHora(), s.Saida()),
          st->VersaoFirmware()});
   }
-  Imprime(std::cout, t, s.Saida());
+  Imprime(std::cout, t, s.Saida(), s.Bom());
   return kOk;
 }
 
@@ -335,7 +368,7 @@ int DataHoraCmd(const Opcoes& o, Sessao& s) {
   for (const auto& rel : s.Relogios())
     t.linhas.push_back(
         {Codigo(*rel), FormataData(s.Controle().ObterDataHoraRelogio(rel->Codigo()), s.Saida())});
-  Imprime(std::cout, t, s.Saida());
+  Imprime(std::cout, t, s.Saida(), s.Bom());
   return kOk;
 }
 
@@ -380,7 +413,7 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
     }
     if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
       if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
-      Imprime(std::cout, t, s.Saida());
+      Imprime(std::cout, t, s.Saida(), s.Bom());
     } else {
       std::cout << "Todos os " << funcionarios.size() << " funcionários foram gravados em "
                 << s.Relogios().size()
@@ -405,7 +438,15 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
                             dedos});
       }
     }
-    Imprime(std::cout, t, s.Saida());
+    // The clock hands its users out in text order (1, 10, 11, 2); people and programs expect
+    // codes as numbers.
+    std::stable_sort(t.linhas.begin(), t.linhas.end(), [](const auto& a, const auto& b) {
+      const auto chave = [](const std::vector<std::string>& l) {
+        return std::make_pair(NumeroDe(l[0]).value_or(0), NumeroDe(l[1]).value_or(0));
+      };
+      return chave(a) < chave(b);
+    });
+    Imprime(std::cout, t, s.Saida(), s.Bom());
     return kOk;
   }
   if (acao == "excluir") {
@@ -542,6 +583,7 @@ int Executa(const Opcoes& o) {
     std::cout << ajuda->second;
     return kOk;
   }
+  ConfereOpcoesDoComando(comando, o);
   const std::set<std::string> semArgumentos = {
       "coletar",       "monitorar",        "status", "data-hora", "empregador", "sirene",
       "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"};

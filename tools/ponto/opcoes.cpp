@@ -10,7 +10,8 @@ const std::set<std::string> kComValor = {
     "--ponteiro",  "--nsr",    "--definir",  "--codigo",       "--nome",     "--tipo",
     "--documento", "--cei",    "--endereco", "--hora",         "--duracao",  "--dia",
     "--horarios",  "--inicio", "--fim",      "--gerar-a-cada", "--segundos", "--chave"};
-const std::set<std::string> kMarcadores = {"--agora", "--apagar", "--ajuda", "--help", "-h"};
+const std::set<std::string> kMarcadores = {"--agora", "--apagar", "--ajuda",
+                                           "--help",  "-h",       "--bom"};
 }  // namespace
 
 std::optional<long long> NumeroDe(const std::string& texto) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <set>
 
 #include "opcoes.h"
 
@@ -67,8 +70,45 @@ std::string EscapaJson(const std::string& s) {
   return r;
 }
 
-void Imprime(std::ostream& out, const Tabela& t, Formato f) {
+nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& texto) {
+  // Fields that are numbers or yes/no for a program; codes like PIS, CPF and NSR stay text
+  // (their leading zeros matter). An empty cell is an absent value.
+  static const std::set<std::string> kNumeros = {"relogio",
+                                                 "cartao",
+                                                 "codigo",
+                                                 "usuarios",
+                                                 "administradores",
+                                                 "senhas",
+                                                 "digitais",
+                                                 "marcacoes",
+                                                 "capacidade_registros",
+                                                 "ocupacao_percentual"};
+  static const std::set<std::string> kLogicos = {"digital", "supervisor", "tem_senha"};
+  if (texto.empty()) return nullptr;
+  if (kLogicos.count(chave)) {
+    if (texto == "sim") return true;
+    if (texto == "não") return false;
+  }
+  if (kNumeros.count(chave)) {
+    if (auto n = NumeroDe(texto)) return *n;
+    char* fim = nullptr;
+    const double d = std::strtod(texto.c_str(), &fim);
+    if (fim && *fim == '\0') return d;
+  }
+  return texto;
+}
+
+nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha) {
+  nlohmann::ordered_json o = nlohmann::ordered_json::object();
+  for (size_t i = 0; i < t.chaves.size(); ++i)
+    o[t.chaves[i]] = ValorJson(t.chaves[i], i < t.linhas[linha].size() ? t.linhas[linha][i] : "");
+  return o;
+}
+
+void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom) {
   if (f == Formato::Csv) {
+    // Spreadsheet programs take UTF-8 only with the byte-order mark in front.
+    if (bom) out << "\xEF\xBB\xBF";
     for (size_t i = 0; i < t.chaves.size(); ++i) out << (i ? ";" : "") << Csv(t.chaves[i]);
     out << '\n';
     for (const auto& l : t.linhas) {
@@ -78,15 +118,9 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f) {
     return;
   }
   if (f == Formato::Json) {
-    out << "[";
-    for (size_t j = 0; j < t.linhas.size(); ++j) {
-      out << (j ? ",\n  {" : "\n  {");
-      for (size_t i = 0; i < t.chaves.size(); ++i)
-        out << (i ? ", " : "") << '"' << EscapaJson(t.chaves[i]) << "\": \""
-            << EscapaJson(t.linhas[j][i]) << '"';
-      out << "}";
-    }
-    out << (t.linhas.empty() ? "]\n" : "\n]\n");
+    nlohmann::ordered_json lista = nlohmann::ordered_json::array();
+    for (size_t j = 0; j < t.linhas.size(); ++j) lista.push_back(ObjetoJson(t, j));
+    out << lista.dump(2) << '\n';
     return;
   }
   std::vector<size_t> larguras(t.colunas.size());

@@ -1,6 +1,7 @@
 // Results as an aligned table for people, or CSV / JSON for programs.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,7 +20,11 @@ struct Tabela {
 
 // Table: aligned columns (by characters, accents included). CSV: ';'-separated with quoting,
 // a header of field names. JSON: an array of objects with the field names.
-void Imprime(std::ostream& out, const Tabela& t, Formato f);
+// JSON values are typed: counts and codes as numbers, yes/no fields as booleans, an empty cell
+// as null; PIS, CPF, NSR and dates stay text. `bom` puts the UTF-8 byte-order mark before CSV.
+void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom = false);
+// One row as the JSON object Imprime writes for it (what monitorar prints one per line).
+nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha);
 
 std::string EscapaJson(const std::string& s);
 

@@ -46,6 +46,7 @@ bool Sessao::Interrompido() { return g_interrompido != 0; }
 
 Sessao::Sessao(const Opcoes& o) {
   if (auto f = o.Valor("--formato")) formato_ = FormatoDe(*f);
+  bom_ = o.Tem("--bom");
   const bool temEndereco = o.Tem("--ip") || o.Tem("--serial");
   if (o.Tem("--relogios") && (temEndereco || o.Tem("--relogio")))
     throw ErroDeUso("use --relogios ou --relogio, não os dois.");

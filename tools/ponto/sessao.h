@@ -41,6 +41,8 @@ class Sessao {
     return embutidos_;
   }
   Formato Saida() const { return formato_; }
+  // CSV opens with the UTF-8 byte-order mark (--bom), for spreadsheet programs.
+  bool Bom() const { return bom_; }
   // True once Ctrl-C was pressed.
   static bool Interrompido();
 
@@ -54,6 +56,7 @@ class Sessao {
   std::string chaveDoProximo_;
   std::unique_ptr<quorvel::Timer> vigia_;
   Formato formato_ = Formato::Tabela;
+  bool bom_ = false;
 };
 
 std::string NomeModelo(quorvel::EModeloRelogio m);
