@@ -238,6 +238,56 @@ TEST(Ponto, OutputsForSpreadsheetsAndProgramsFollowTheirConventions) {
   EXPECT_GT(objetos, 0);
 }
 
+// Every problem a file has is found before anything reaches the clock, row and field named.
+TEST(Ponto, AnEmployeeFileIsCheckedWholeBeforeAnythingIsSent) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(7);
+  quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=quorvel"}, 1);
+  const std::string relogio = " --relogio 1 --ip " + ip;
+  struct Caso {
+    std::string nome, conteudo, mensagem;
+  };
+  const std::string enorme(5u << 20, 'x');
+  for (const Caso& c : std::vector<Caso>{
+           {"grande.json",
+            "[{\"codigo\": 1, \"nome\": \"A\", \"senha\": \"1\"},\n {\"codigo\": 1e999}]",
+            "grande.json, linha 2: número fora do intervalo (1e999)"},
+           {"latin1.csv", "codigo;nome;senha\n1;Ana;1\n2;Jo\xe3o;2\n",
+            "latin1.csv, linha 3: texto que não é UTF-8"},
+           {"nome.csv", "codigo;nome;senha\n1;Ana;1\n2;Bia;2\n3;" + enorme + ";3\n",
+            "nome.csv, linha 4: o campo \"nome\" tem 5242880 caracteres; o relógio aceita até 52"},
+           {"senha.csv", "codigo;nome;senha\n1;Ana;123456789\n",
+            "linha 2: o campo \"senha\" tem 9 caracteres; o relógio aceita até 8"},
+       }) {
+    Resultado r = Roda("funcionarios enviar " + Arquivo(c.nome, c.conteudo) + relogio);
+    EXPECT_EQ(r.codigo, 2) << c.nome;
+    EXPECT_NE(r.erros.find(c.mensagem), std::string::npos) << c.nome << ": " << r.erros;
+    EXPECT_NE(r.erros.find("Nenhum funcionário foi enviado"), std::string::npos) << c.nome;
+  }
+  Resultado lista = Roda("funcionarios listar --formato json" + relogio);
+  EXPECT_EQ(nlohmann::json::parse(lista.saida).size(), 0u);  // nothing reached the clock
+
+  // A Latin-1 file is read as such when asked.
+  const std::string latin1 = Arquivo("latin1b.csv", "codigo;nome;senha\n2;Jo\xe3o;2\n");
+  EXPECT_EQ(Roda("funcionarios enviar --codificacao latin1 " + latin1 + relogio).codigo, 0);
+  lista = Roda("funcionarios listar --formato json" + relogio);
+  EXPECT_EQ(nlohmann::json::parse(lista.saida).at(0)["nome"], "João");
+}
+
+TEST(ArquivosDeFuncionarios, MoreEmployeesThanASendTakesAreRefusedUpFront) {
+  std::string texto = "codigo;nome;senha\n";
+  for (int i = 1; i <= 32768; ++i) texto += std::to_string(i) + ";F;1\n";
+  try {
+    ponto::LeFuncionarios(Arquivo("muitos.csv", texto));
+    ADD_FAILURE();
+  } catch (const ponto::ErroDeUso& e) {
+    EXPECT_NE(std::string(e.what()).find("32768 funcionários; um envio leva no máximo 32767"),
+              std::string::npos)
+        << e.what();
+  }
+  texto.resize(texto.rfind("32768;"));
+  EXPECT_EQ(ponto::LeFuncionarios(Arquivo("quase.csv", texto)).size(), 32767u);
+}
+
 TEST(Ponto, EveryClockHasItsOwnPortAndKey) {
   const std::string ip = quorvel::teste::EnderecoLoopback(5);
   quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=quorvel,exemplo",

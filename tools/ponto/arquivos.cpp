@@ -1,9 +1,12 @@
 #include "arquivos.h"
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "opcoes.h"
 
@@ -87,13 +90,76 @@ bool Booleano(const std::string& texto, bool& saida) {
   return false;
 }
 
-// Checks shared by both formats; `onde` names the row.
+// Characters (not bytes) of a UTF-8 text.
+size_t Caracteres(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// Checks shared by both formats; `falha` names the row. Limits are what a clock keeps, so a
+// send never stops half-way for something that could be seen here.
 void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos,
              const std::function<void(std::string)>& falha) {
   if (f.Codigo() <= 0) falha("o código do funcionário deve ser maior que zero.");
   if (!vistos.insert(f.Codigo()).second)
     falha("o código " + std::to_string(f.Codigo()) + " aparece mais de uma vez.");
   if (f.Nome().empty()) falha("o nome do funcionário está vazio.");
+  const std::pair<const char*, const std::string*> campos[] = {{"nome", &f.Nome()},
+                                                               {"senha", &f.Senha()},
+                                                               {"cartao", &f.Cartao()},
+                                                               {"pis", &f.PIS()},
+                                                               {"cpf", &f.CPF()}};
+  for (const auto& [campo, valor] : campos) {
+    const LimiteCampo* limite = nullptr;
+    for (const auto& l : kLimites)
+      if (std::string_view(l.campo) == campo) limite = &l;
+    if (limite && Caracteres(*valor) > limite->maximo)
+      falha(std::string("o campo \"") + campo + "\" tem " + std::to_string(Caracteres(*valor)) +
+            " caracteres; o relógio aceita até " + std::to_string(limite->maximo) + ".");
+  }
+  for (const auto& t : *f.Template())
+    if (t->Texto().size() > kMaximoTemplate)
+      falha("o template do dedo " + std::to_string(t->Dedo()) + " tem " +
+            std::to_string(t->Texto().size()) + " caracteres; o relógio aceita até " +
+            std::to_string(kMaximoTemplate) + ".");
+}
+
+// The byte offset of the first byte that breaks UTF-8, if any.
+std::optional<size_t> ForaDeUtf8(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    if (n == 0 || (n == 2 && c < 0xC2) || i + n > s.size()) return i;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return i;
+    uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return i;
+    i += n;
+  }
+  return std::nullopt;
+}
+
+size_t LinhaDoByte(std::string_view s, size_t byte) {
+  return 1 + static_cast<size_t>(std::count(s.begin(), s.begin() + std::min(byte, s.size()), '\n'));
+}
+
+std::string DeLatin1(std::string_view s) {
+  std::string r;
+  r.reserve(s.size() + s.size() / 8);
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      r += static_cast<char>(c);
+    } else {
+      r += static_cast<char>(0xC0 | (c >> 6));
+      r += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return r;
 }
 
 void AdicionaDigital(FuncionarioCartao& f, long long dedo, const std::string& texto,
@@ -200,7 +266,22 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
   try {
     doc = nlohmann::json::parse(texto);
   } catch (const nlohmann::json::parse_error& e) {
-    throw ErroDeUso(nome + ": JSON inválido (" + e.what() + "). Nenhum funcionário foi enviado.");
+    throw ErroDeUso(nome + ", linha " + std::to_string(LinhaDoByte(texto, e.byte)) +
+                    ": JSON inválido (" + e.what() + "). Nenhum funcionário foi enviado.");
+  } catch (const nlohmann::json::exception& e) {
+    // A number no field can hold (1e999): the message quotes it, which finds its line.
+    const std::string m = e.what();
+    const auto a = m.find('\''), b = a == std::string::npos ? a : m.find('\'', a + 1);
+    std::string onde;
+    if (b != std::string::npos) {
+      const std::string numero = m.substr(a + 1, b - a - 1);
+      if (const auto p = texto.find(numero); p != std::string::npos)
+        onde = ", linha " + std::to_string(LinhaDoByte(texto, p));
+      onde += ": número fora do intervalo (" + numero + ").";
+    } else {
+      onde = ": valor fora do intervalo (" + m + ").";
+    }
+    throw ErroDeUso(nome + onde + " Nenhum funcionário foi enviado.");
   }
   if (!doc.is_array()) throw ErroDeUso(nome + ": esperava uma lista de funcionários.");
   std::vector<std::shared_ptr<FuncionarioCartao>> r;
@@ -253,12 +334,27 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
   return r;
 }
 
-std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string& caminho) {
-  const std::string texto = LeArquivo(caminho);
+std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string& caminho,
+                                                               bool latin1) {
+  std::string texto = LeArquivo(caminho);
+  if (latin1) {
+    texto = DeLatin1(texto);
+  } else if (const auto byte = ForaDeUtf8(texto)) {
+    throw ErroDeUso(caminho + ", linha " + std::to_string(LinhaDoByte(texto, *byte)) +
+                    ": texto que não é UTF-8 (byte " + std::to_string(*byte) +
+                    "); se o arquivo é Latin-1, use --codificacao latin1. Nenhum funcionário foi "
+                    "enviado.");
+  }
   const std::string ext =
       Minusculas(caminho.size() >= 5 ? caminho.substr(caminho.size() - 5) : caminho);
-  if (ext == ".json") return LeFuncionariosJson(texto, caminho);
-  return LeFuncionariosCsv(texto, caminho);
+  auto funcionarios =
+      ext == ".json" ? LeFuncionariosJson(texto, caminho) : LeFuncionariosCsv(texto, caminho);
+  if (funcionarios.size() > kMaximoFuncionariosPorEnvio)
+    throw ErroDeUso(caminho + ": " + std::to_string(funcionarios.size()) +
+                    " funcionários; um envio leva no máximo " +
+                    std::to_string(kMaximoFuncionariosPorEnvio) +
+                    ". Divida o arquivo. Nenhum funcionário foi enviado.");
+  return funcionarios;
 }
 
 void ConfereEndereco(const std::string& endereco, const std::string& onde) {

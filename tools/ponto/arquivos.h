@@ -16,7 +16,22 @@ namespace ponto {
 // digitais as "dedo:template|dedo:template") or JSON (an array of objects with those fields,
 // "digitais" an array of {"dedo": n, "template": "..."}), chosen by the file's extension.
 // Throws ErroDeUso naming the file and the row of the first problem.
-std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionarios(const std::string& caminho);
+// The file must be UTF-8 (a byte-order mark is fine) unless `latin1`, which converts it first.
+// Every row is checked against what a clock keeps (kLimites, kMaximoTemplate) and the file
+// against what one send takes (kMaximoFuncionariosPorEnvio) before anything is used.
+std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionarios(const std::string& caminho,
+                                                                        bool latin1 = false);
+
+// What a clock keeps of each text field, in characters.
+struct LimiteCampo {
+  const char* campo;
+  size_t maximo;
+};
+inline constexpr LimiteCampo kLimites[] = {
+    {"nome", 52}, {"senha", 8}, {"cartao", 20}, {"pis", 11}, {"cpf", 14}};
+inline constexpr size_t kMaximoTemplate = 8192;
+// The control counts a send's employees in 16 bits.
+inline constexpr size_t kMaximoFuncionariosPorEnvio = 32767;
 std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosCsv(const std::string& texto,
                                                                            const std::string& nome);
 std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(

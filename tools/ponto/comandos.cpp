@@ -88,7 +88,10 @@ const std::map<std::string, std::string> kAjuda = {
      "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
      "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
      "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do "
-     "envio.\n"},
+     "envio.\n"
+     "Limites: nome 52 caracteres, senha 8, cartão 20, PIS 11, CPF 14, template 8192; até\n"
+     "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
+     "um arquivo Latin-1.\n"},
     {"empregador",
      "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"},
     {"sirene",
@@ -118,7 +121,7 @@ void ConfereOpcoesDoComando(const std::string& comando, const Opcoes& o) {
       {"coletar", {"--ponteiro", "--nsr"}},
       {"monitorar", {"--segundos", "--gerar-a-cada"}},
       {"data-hora", {"--definir", "--agora"}},
-      {"funcionarios", {"--codigo"}},
+      {"funcionarios", {"--codigo", "--codificacao"}},
       {"empregador", {"--nome", "--tipo", "--documento", "--cei", "--endereco"}},
       {"sirene", {"--codigo", "--hora", "--apagar", "--duracao", "--dia", "--horarios"}},
       {"horario-verao", {"--inicio", "--fim", "--apagar"}},
@@ -392,7 +395,11 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
   const std::string acao = o.posicionais[1];
   if (acao == "enviar") {
     if (o.posicionais.size() != 3) throw ErroDeUso("use \"ponto funcionarios enviar ARQUIVO\".");
-    const auto funcionarios = LeFuncionarios(o.posicionais[2]);  // everything checked first
+    const std::string codificacao = o.Valor("--codificacao").value_or("utf8");
+    if (codificacao != "utf8" && codificacao != "latin1")
+      throw ErroDeUso("codificação desconhecida \"" + codificacao + "\" (use utf8 ou latin1).");
+    // Everything is checked first: nothing is sent from a file with any problem.
+    const auto funcionarios = LeFuncionarios(o.posicionais[2], codificacao == "latin1");
     s.Conecta();
     for (const auto& f : funcionarios) s.Controle().AddFuncionarioCartao(f);
     Tabela t{{"Relógio", "Código", "Nome", "Motivo"}, {"relogio", "codigo", "nome", "motivo"}, {}};

@@ -6,10 +6,11 @@ namespace ponto {
 
 namespace {
 const std::set<std::string> kComValor = {
-    "--relogio",   "--ip",     "--modelo",   "--serial",       "--relogios", "--formato",
-    "--ponteiro",  "--nsr",    "--definir",  "--codigo",       "--nome",     "--tipo",
-    "--documento", "--cei",    "--endereco", "--hora",         "--duracao",  "--dia",
-    "--horarios",  "--inicio", "--fim",      "--gerar-a-cada", "--segundos", "--chave"};
+    "--relogio", "--ip",           "--modelo",    "--serial",   "--relogios",
+    "--formato", "--ponteiro",     "--nsr",       "--definir",  "--codigo",
+    "--nome",    "--tipo",         "--documento", "--cei",      "--endereco",
+    "--hora",    "--duracao",      "--dia",       "--horarios", "--inicio",
+    "--fim",     "--gerar-a-cada", "--segundos",  "--chave",    "--codificacao"};
 const std::set<std::string> kMarcadores = {"--agora", "--apagar", "--ajuda",
                                            "--help",  "-h",       "--bom"};
 }  // namespace
