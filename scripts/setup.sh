@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential g++ cmake ninja-build make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev libcli11-dev
   python3 clang libclang-rt-14-dev
 )
 

@@ -111,32 +111,6 @@ const std::map<std::string, std::string> kAjuda = {
     {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
 };
 
-// The options each command takes besides the clock and output ones; any other is an error
-// naming it, never silently ignored.
-void ConfereOpcoesDoComando(const std::string& comando, const Opcoes& o) {
-  static const std::set<std::string> kComuns = {"--relogio", "--ip",       "--modelo",
-                                                "--serial",  "--relogios", "--chave",
-                                                "--formato", "--bom",      "--ajuda"};
-  static const std::map<std::string, std::set<std::string>> kProprias = {
-      {"coletar", {"--ponteiro", "--nsr"}},
-      {"monitorar", {"--segundos", "--gerar-a-cada"}},
-      {"data-hora", {"--definir", "--agora"}},
-      {"funcionarios", {"--codigo", "--codificacao"}},
-      {"empregador", {"--nome", "--tipo", "--documento", "--cei", "--endereco"}},
-      {"sirene", {"--codigo", "--hora", "--apagar", "--duracao", "--dia", "--horarios"}},
-      {"horario-verao", {"--inicio", "--fim", "--apagar"}},
-  };
-  const auto proprias = kProprias.find(comando);
-  auto confere = [&](const std::string& opcao) {
-    if (kComuns.count(opcao)) return;
-    if (proprias != kProprias.end() && proprias->second.count(opcao)) return;
-    throw ErroDeUso("a opção " + opcao + " não vale para o comando " + comando + ". Veja \"ponto " +
-                    comando + " --ajuda\".");
-  };
-  for (const auto& [opcao, valor] : o.valores) confere(opcao);
-  for (const auto& opcao : o.marcadores) confere(opcao);
-}
-
 bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
 
 void Progresso(const std::string& texto) {
@@ -590,7 +564,6 @@ int Executa(const Opcoes& o) {
     std::cout << ajuda->second;
     return kOk;
   }
-  ConfereOpcoesDoComando(comando, o);
   const std::set<std::string> semArgumentos = {
       "coletar",       "monitorar",        "status", "data-hora", "empregador", "sirene",
       "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"};

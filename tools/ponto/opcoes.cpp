@@ -1,18 +1,71 @@
 #include "opcoes.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <map>
+#include <vector>
 
 namespace ponto {
 
 namespace {
-const std::set<std::string> kComValor = {
-    "--relogio", "--ip",           "--modelo",    "--serial",   "--relogios",
-    "--formato", "--ponteiro",     "--nsr",       "--definir",  "--codigo",
-    "--nome",    "--tipo",         "--documento", "--cei",      "--endereco",
-    "--hora",    "--duracao",      "--dia",       "--horarios", "--inicio",
-    "--fim",     "--gerar-a-cada", "--segundos",  "--chave",    "--codificacao"};
-const std::set<std::string> kMarcadores = {"--agora", "--apagar", "--ajuda",
-                                           "--help",  "-h",       "--bom"};
+
+// Options every command takes: which clocks, how to print.
+const std::vector<std::string> kComunsComValor = {"--relogio",  "--ip",    "--modelo", "--serial",
+                                                  "--relogios", "--chave", "--formato"};
+const std::vector<std::string> kComunsMarcadores = {"--bom"};
+
+struct DefinicaoComando {
+  std::vector<std::string> comValor, marcadores;
+  bool posicionais = false;  // funcionarios ACAO [ARQUIVO], verificacao MODO
+};
+
+// Each command with the options of its own; anything else is an error naming it.
+const std::map<std::string, DefinicaoComando>& Comandos() {
+  static const std::map<std::string, DefinicaoComando> c = {
+      {"coletar", {{"--ponteiro", "--nsr"}, {}, false}},
+      {"monitorar", {{"--segundos", "--gerar-a-cada"}, {}, false}},
+      {"status", {{}, {}, false}},
+      {"data-hora", {{"--definir"}, {"--agora"}, false}},
+      {"funcionarios", {{"--codigo", "--codificacao"}, {}, true}},
+      {"empregador", {{"--nome", "--tipo", "--documento", "--cei", "--endereco"}, {}, false}},
+      {"sirene", {{"--codigo", "--hora", "--duracao", "--dia", "--horarios"}, {"--apagar"}, false}},
+      {"horario-verao", {{"--inicio", "--fim"}, {"--apagar"}, false}},
+      {"verificacao", {{}, {}, true}},
+      {"apagar-marcacoes", {{}, {}, false}},
+      {"limpar", {{}, {}, false}},
+      {"habilitar", {{}, {}, false}},
+      {"desabilitar", {{}, {}, false}},
+  };
+  return c;
+}
+
+bool OpcaoDeAlgumComando(const std::string& nome) {
+  if (std::find(kComunsComValor.begin(), kComunsComValor.end(), nome) != kComunsComValor.end())
+    return true;
+  for (const auto& [comando, d] : Comandos())
+    if (std::find(d.comValor.begin(), d.comValor.end(), nome) != d.comValor.end() ||
+        std::find(d.marcadores.begin(), d.marcadores.end(), nome) != d.marcadores.end())
+      return true;
+  return nome == "--bom" || nome == "--ajuda" || nome == "--help" || nome == "-h";
+}
+
+// CLI11 speaks English; the person at the keyboard reads Portuguese.
+[[noreturn]] void Traduz(const CLI::ParseError& e) {
+  const std::string m = e.what();
+  std::string opcao;
+  for (size_t p = m.find("--"); p != std::string::npos;) {
+    const size_t fim = m.find_first_of(" :,'\"", p);
+    opcao = m.substr(p, fim == std::string::npos ? std::string::npos : fim - p);
+    break;
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) || m.find("requires") != std::string::npos)
+    throw ErroDeUso("a opção " + opcao + " precisa de um valor.");
+  if (dynamic_cast<const CLI::ExtrasError*>(&e) && !opcao.empty())
+    throw ErroDeUso("a opção " + opcao + " não recebe valor.");
+  throw ErroDeUso("linha de comando inválida (" + m + "). Veja \"ponto --ajuda\".");
+}
+
 }  // namespace
 
 std::optional<long long> NumeroDe(const std::string& texto) {
@@ -45,32 +98,75 @@ long long Opcoes::Numero(const std::string& nome, long long minimo, long long ma
 }
 
 Opcoes LeOpcoes(int argc, const char* const* argv) {
+  // Parsed per command by CLI11: each command knows its options, and the values land in
+  // Opcoes for the commands to read.
   Opcoes o;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a.size() > 1 && a[0] == '-' && !NumeroDe(a)) {
-      std::string valor;
-      bool temValor = false;
-      if (auto igual = a.find('='); igual != std::string::npos) {
-        valor = a.substr(igual + 1);
-        a = a.substr(0, igual);
-        temValor = true;
+  CLI::App app{"ponto"};
+  app.set_help_flag();
+  app.allow_extras();
+  bool ajudaGeral = false;
+  app.add_flag("--ajuda,--help,-h", ajudaGeral);
+  std::map<std::string, std::string> valores;
+  std::map<std::string, bool> marcadores;
+  std::map<std::string, std::vector<std::string>> posicionais;
+  std::vector<std::pair<std::string, CLI::App*>> subs;
+  for (const auto& [nome, d] : Comandos()) {
+    CLI::App* sub = app.add_subcommand(nome);
+    sub->set_help_flag();
+    sub->allow_extras();
+    sub->add_flag("--ajuda,--help,-h", marcadores[nome + " --ajuda"]);
+    auto comValor = kComunsComValor;
+    comValor.insert(comValor.end(), d.comValor.begin(), d.comValor.end());
+    for (const auto& opcao : comValor)
+      sub->add_option(opcao, valores[nome + " " + opcao])
+          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+          ->allow_extra_args(false);
+    auto marcas = kComunsMarcadores;
+    marcas.insert(marcas.end(), d.marcadores.begin(), d.marcadores.end());
+    for (const auto& opcao : marcas) sub->add_flag(opcao, marcadores[nome + " " + opcao]);
+    if (d.posicionais) sub->add_option("argumentos", posicionais[nome]);
+    subs.emplace_back(nome, sub);
+  }
+  std::vector<std::string> argumentos;
+  for (int i = argc - 1; i >= 1; --i)
+    argumentos.emplace_back(argv[i]);  // CLI11 wants them reversed
+  try {
+    app.parse(argumentos);
+  } catch (const CLI::ParseError& e) {
+    Traduz(e);
+  }
+  if (ajudaGeral) o.marcadores.insert("--ajuda");
+  for (const auto& [nome, sub] : subs) {
+    if (!sub->parsed()) continue;
+    o.posicionais.push_back(nome);
+    for (const auto& p : posicionais[nome]) o.posicionais.push_back(p);
+    for (const auto& [chave, valor] : valores)
+      if (chave.rfind(nome + " ", 0) == 0 && sub->count(chave.substr(nome.size() + 1)))
+        o.valores[chave.substr(nome.size() + 1)] = valor;
+    for (const auto& [chave, ligado] : marcadores)
+      if (ligado && chave.rfind(nome + " ", 0) == 0)
+        o.marcadores.insert(chave.substr(nome.size() + 1));
+    for (const auto& extra : sub->remaining()) {
+      if (extra.size() > 1 && extra[0] == '-' && !NumeroDe(extra)) {
+        const std::string opcao = extra.substr(0, extra.find('='));
+        if (OpcaoDeAlgumComando(opcao))
+          throw ErroDeUso("a opção " + opcao + " não vale para o comando " + nome +
+                          ". Veja \"ponto " + nome + " --ajuda\".");
+        throw ErroDeUso("opção desconhecida: " + opcao + ". Veja \"ponto --ajuda\".");
       }
-      if (kMarcadores.count(a)) {
-        if (temValor) throw ErroDeUso("a opção " + a + " não recebe valor.");
-        o.marcadores.insert(a == "--help" || a == "-h" ? "--ajuda" : a);
-      } else if (kComValor.count(a)) {
-        if (!temValor) {
-          if (i + 1 >= argc) throw ErroDeUso("a opção " + a + " precisa de um valor.");
-          valor = argv[++i];
-        }
-        o.valores[a] = valor;
-      } else {
-        throw ErroDeUso("opção desconhecida: " + a + ". Veja \"ponto --ajuda\".");
-      }
-    } else {
-      o.posicionais.push_back(a);
+      throw ErroDeUso("argumento inesperado \"" + extra + "\" para " + nome + ".");
     }
+  }
+  // Before any command: an unknown command, or an option nobody takes.
+  for (const auto& extra : app.remaining()) {
+    if (extra.size() > 1 && extra[0] == '-') {
+      const std::string opcao = extra.substr(0, extra.find('='));
+      if (OpcaoDeAlgumComando(opcao))
+        throw ErroDeUso("a opção " + opcao + " vem depois do comando. Veja \"ponto --ajuda\".");
+      throw ErroDeUso("opção desconhecida: " + opcao + ". Veja \"ponto --ajuda\".");
+    }
+    o.posicionais.insert(o.posicionais.begin(), extra);  // reported as an unknown command
+    break;
   }
   return o;
 }
