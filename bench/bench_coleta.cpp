@@ -25,13 +25,17 @@ struct Cenario {
 void Componente(benchmark::State& state, EModeloRelogio modelo) {
   Cenario c(modelo);
   int64_t total = 0;
+  double bytesPorMarcacao = 0;
   for (auto _ : state) {
     auto lista = c.controle.ObterMarcacaoRelogio(1);
     total += lista->Count();
+    bytesPorMarcacao = static_cast<double>(lista->BytesOcupados()) / lista->Count();
     benchmark::DoNotOptimize(lista);
   }
   state.counters["marcacoes/s"] =
       benchmark::Counter(static_cast<double>(total), benchmark::Counter::kIsRate);
+  // Heap bytes the returned list holds per punch, before the host asks for any object.
+  state.counters["bytes/marcacao"] = bytesPorMarcacao;
 }
 
 void LacoPuroQuorvel(benchmark::State& state) {

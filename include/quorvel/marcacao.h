@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "quorvel/data_hora.h"
@@ -37,20 +39,49 @@ class Marcacao {
 };
 
 // Ordered punches, 1-based, no keys. Holds the objects added, not copies.
+//
+// Punches read from a clock are kept as compact records (32 bytes each) and get their
+// Marcacao object the first time Item asks for that position; from then on Item returns that
+// same object, so changes made through it are seen later. Add keeps the host's very object.
 class ListaMarcacao {
  public:
   // Appends; the same object may be listed twice.
   void Add(const std::shared_ptr<Marcacao>& parMarcacao);
   // Same, taking over the caller's reference (no reference-count traffic on hot paths).
   void Add(std::shared_ptr<Marcacao>&& parMarcacao);
-  int32_t Count() const { return static_cast<int32_t>(itens_.size()); }
+  // Appends a punch read from a clock, as a compact record.
+  void AdicionaLida(int32_t cartao, int16_t relogio, DataHora momento, bool porDigital,
+                    std::string_view nsr = {}, std::string_view pis = {});
+  // Appends a copy of every punch of `outra`, with the values it holds now.
+  void AnexaCopias(const ListaMarcacao& outra);
+  int32_t Count() const { return static_cast<int32_t>(registros_.size()); }
   // Position 1..Count; anything else raises -1 naming ListaMarcacao.Item.
   std::shared_ptr<Marcacao> Item(int32_t parIndex) const;
 
-  void Reserva(size_t n) { itens_.reserve(n); }
+  void Reserva(size_t n) { registros_.reserve(n); }
+  // Heap bytes the list holds (records, texts, objects made), for measurements.
+  size_t BytesOcupados() const;
 
  private:
-  std::vector<std::shared_ptr<Marcacao>> itens_;
+  // Digits-only NSR (up to 9) and PIS (up to 15) are kept as numbers with their length, so
+  // leading zeros come back; any other text goes to `textos_` and the field holds its index.
+  struct Registro {
+    int64_t segundos;
+    uint64_t pis;
+    uint32_t nsr;
+    int32_t cartao;
+    int16_t relogio;
+    uint8_t flags;
+    uint8_t tamanhos;  // low nibble: NSR digits, high nibble: PIS digits
+  };
+  static constexpr uint8_t kPorDigital = 1, kNsrTexto = 2, kPisTexto = 4, kDoHost = 8;
+  Marcacao Materializa(const Registro& r) const;
+  void Registra(const Marcacao& m);
+
+  std::vector<Registro> registros_;
+  std::vector<std::string> textos_;
+  // Objects handed out or added by the host, by position (0-based).
+  mutable std::unordered_map<uint32_t, std::shared_ptr<Marcacao>> objetos_;
 };
 
 }  // namespace quorvel

@@ -27,6 +27,53 @@ bool VersaoUsaNsr(const std::string& versaoNormalizada) {
   return versaoNormalizada.compare("2.1.12") >= 0;
 }
 
+// Punches come in runs of the same day: the day's part of the date is converted once and
+// reused while it repeats, the time of day read straight from its digits. Anything that is
+// not the plain shape goes through the general conversion, which also raises for bad dates.
+class DatasDoDia {
+ public:
+  DataHora DeTexto(const std::string& texto, const ConfiguracaoRegional& regional) {
+    // "aaaa-mm-dd hh:mm:ss", the form clocks send.
+    if (texto.size() == 19 && texto[4] == '-' && texto[7] == '-' && texto[10] == ' ' &&
+        texto[13] == ':' && texto[16] == ':') {
+      int h = 0, mi = 0, s = 0;
+      if (Dois(texto, 11, h) && Dois(texto, 14, mi) && Dois(texto, 17, s) && h < 24 && mi < 60 &&
+          s < 60) {
+        if (!diaTexto_ || texto.compare(0, 10, *diaTexto_) != 0) {
+          const DataHora dia = DataHora::DeTexto(std::string_view(texto).substr(0, 10), regional);
+          diaTexto_ = texto.substr(0, 10);
+          meiaNoiteTexto_ = dia.Segundos();
+        }
+        return DataHora::DeSegundos(meiaNoiteTexto_ + h * 3600 + mi * 60 + s);
+      }
+    }
+    return DataHora::DeTexto(texto, regional);
+  }
+
+  DataHora DosNumeros(int32_t ano, int32_t mes, int32_t dia, int32_t h, int32_t mi, int32_t s,
+                      const ConfiguracaoRegional& regional) {
+    if (h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+      return interno::DataHoraDoRelogio(ano, mes, dia, h, mi, s, regional);  // raises
+    if (!(ano == ano_ && mes == mes_ && dia == dia_ && temDia_)) {
+      meiaNoite_ = interno::DataHoraDoRelogio(ano, mes, dia, 0, 0, 0, regional).Segundos();
+      ano_ = ano, mes_ = mes, dia_ = dia, temDia_ = true;
+    }
+    return DataHora::DeSegundos(meiaNoite_ + h * 3600 + mi * 60 + s);
+  }
+
+ private:
+  static bool Dois(const std::string& t, size_t p, int& v) {
+    if (t[p] < '0' || t[p] > '9' || t[p + 1] < '0' || t[p + 1] > '9') return false;
+    v = (t[p] - '0') * 10 + (t[p + 1] - '0');
+    return true;
+  }
+  std::optional<std::string> diaTexto_;
+  int64_t meiaNoiteTexto_ = 0;
+  bool temDia_ = false;
+  int32_t ano_ = 0, mes_ = 0, dia_ = 0;
+  int64_t meiaNoite_ = 0;
+};
+
 }  // namespace
 
 // A read that ends with last error -2 did not reach the end of the log: the link fell. The
@@ -57,6 +104,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
   if (relogio->ModeloRelogio() == EModeloRelogio_Quorvel) {
     // The whole log through the standing connection; pointers do not apply.
     const ConfiguracaoRegional& regional = host_.Regional();
+    DatasDoDia datas;
     int32_t cartao = 0, valor = 0, modo = 0;
     std::string texto;
     for (;;) {
@@ -68,12 +116,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         // cancel request is found is dropped, as the clock has already moved past it.
         while (sdk.SdkGetNextLog(maquina, cartao, valor, modo, texto) && !cancelaColeta_) {
           if (posicao++ < jaRecebidas) continue;  // received before the link fell
-          auto marcacao = std::make_shared<Marcacao>();
-          marcacao->CodigoCartao(cartao);
-          marcacao->CodigoRelogio(codigo);
-          marcacao->DataHoraMarcacao(DataHora::DeTexto(texto, regional));
-          marcacao->MarcacaoPorDigital(modo == 1);
-          lista->Add(std::move(marcacao));
+          lista->AdicionaLida(cartao, codigo, datas.DeTexto(texto, regional), modo == 1);
           progrediu = true;
         }
         if (cancelaColeta_) break;
@@ -94,6 +137,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
     const int32_t ponteiro = porNsr ? parNSRPonteiro : parIndexPonteiro;
     sdk.SdkSetLogPointer(maquina, ponteiro);
 
+    DatasDoDia datas;
     std::optional<int64_t> ultimoNsr;  // of the records received, to resume after it
     bool retomada = false;
     std::string nsr, pis;
@@ -108,15 +152,8 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         // The clock's numbers name the date day first; built straight from them, with the
         // same strict validation a text would get.
         const DataHora momento =
-            interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, host_.Regional());
-        auto marcacao = std::make_shared<Marcacao>();
-        marcacao->CodigoCartao(0);
-        marcacao->NSR(nsr);
-        marcacao->PIS(pis);
-        marcacao->CodigoRelogio(codigo);
-        marcacao->DataHoraMarcacao(momento);
-        marcacao->MarcacaoPorDigital(false);
-        lista->Add(std::move(marcacao));
+            datas.DosNumeros(ano, mes, dia, hora, minuto, segundo, host_.Regional());
+        lista->AdicionaLida(0, codigo, momento, false, nsr, pis);
         if (numero) ultimoNsr = numero;
         progrediu = true;
         if (lista->Count() % 10 == 0) host_.Cede();

@@ -21,12 +21,9 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(int32_t
   resultado->Reserva(quantas);
   for (const auto& lista : porRelogio) {
     if (!lista) continue;  // that clock's run was cancelled
-    for (int32_t j = 1; j <= lista->Count(); ++j) {
-      const Marcacao& origem = *lista->Item(j);
-      // The host gets copies carrying every field: the register clock's NSR and the
-      // employee's PIS matter as much here as in a one-clock collection.
-      resultado->Add(std::make_shared<Marcacao>(origem));
-    }
+    // The host gets copies carrying every field: the register clock's NSR and the employee's
+    // PIS matter as much here as in a one-clock collection.
+    resultado->AnexaCopias(*lista);
   }
   return resultado;
 }

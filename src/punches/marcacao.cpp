@@ -1,22 +1,138 @@
 #include "quorvel/marcacao.h"
 
+#include <cstdio>
+
 #include "quorvel/erro.h"
 
 namespace quorvel {
 
+namespace {
+
+// A text of 1..`maximo` digits as its number; false for anything else.
+bool SoDigitos(std::string_view t, size_t maximo, uint64_t& valor) {
+  if (t.empty() || t.size() > maximo) return false;
+  valor = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return false;
+    valor = valor * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
+std::string ComZeros(uint64_t valor, unsigned digitos) {
+  char b[24];
+  std::snprintf(b, sizeof b, "%0*llu", static_cast<int>(digitos),
+                static_cast<unsigned long long>(valor));
+  return b;
+}
+
+}  // namespace
+
+void ListaMarcacao::AdicionaLida(int32_t cartao, int16_t relogio, DataHora momento, bool porDigital,
+                                 std::string_view nsr, std::string_view pis) {
+  Registro r{momento.Segundos(), 0, 0, cartao, relogio, porDigital ? kPorDigital : uint8_t{0}, 0};
+  uint64_t v = 0;
+  if (nsr.empty()) {
+  } else if (SoDigitos(nsr, 9, v)) {
+    r.nsr = static_cast<uint32_t>(v);
+    r.tamanhos = static_cast<uint8_t>(nsr.size());
+  } else {
+    r.flags |= kNsrTexto;
+    r.nsr = static_cast<uint32_t>(textos_.size());
+    textos_.emplace_back(nsr);
+  }
+  if (pis.empty()) {
+  } else if (SoDigitos(pis, 15, v)) {
+    r.pis = v;
+    r.tamanhos = static_cast<uint8_t>(r.tamanhos | (pis.size() << 4));
+  } else {
+    r.flags |= kPisTexto;
+    r.pis = textos_.size();
+    textos_.emplace_back(pis);
+  }
+  registros_.push_back(r);
+}
+
+void ListaMarcacao::Registra(const Marcacao& m) {
+  AdicionaLida(m.CodigoCartao(), m.CodigoRelogio(), m.DataHoraMarcacao(), m.MarcacaoPorDigital(),
+               m.NSR(), m.PIS());
+}
+
+Marcacao ListaMarcacao::Materializa(const Registro& r) const {
+  Marcacao m;
+  m.CodigoCartao(r.cartao);
+  m.CodigoRelogio(r.relogio);
+  m.DataHoraMarcacao(DataHora::DeSegundos(r.segundos));
+  m.MarcacaoPorDigital((r.flags & kPorDigital) != 0);
+  if (r.flags & kNsrTexto)
+    m.NSR(textos_[r.nsr]);
+  else if (r.tamanhos & 0x0F)
+    m.NSR(ComZeros(r.nsr, r.tamanhos & 0x0F));
+  if (r.flags & kPisTexto)
+    m.PIS(textos_[static_cast<size_t>(r.pis)]);
+  else if (r.tamanhos >> 4)
+    m.PIS(ComZeros(r.pis, r.tamanhos >> 4));
+  return m;
+}
+
 void ListaMarcacao::Add(const std::shared_ptr<Marcacao>& parMarcacao) {
-  EnvolveErro("ListaMarcacao", "Add", [&] { itens_.push_back(parMarcacao); });
+  Add(std::shared_ptr<Marcacao>(parMarcacao));
 }
 
 void ListaMarcacao::Add(std::shared_ptr<Marcacao>&& parMarcacao) {
-  EnvolveErro("ListaMarcacao", "Add", [&] { itens_.push_back(std::move(parMarcacao)); });
+  EnvolveErro("ListaMarcacao", "Add", [&] {
+    // The host's own object stays the one listed; the record only holds its place.
+    const auto posicao = static_cast<uint32_t>(registros_.size());
+    registros_.push_back(Registro{0, 0, 0, 0, 0, kDoHost, 0});
+    try {
+      objetos_[posicao] = std::move(parMarcacao);
+    } catch (...) {
+      registros_.pop_back();
+      throw;
+    }
+  });
+}
+
+void ListaMarcacao::AnexaCopias(const ListaMarcacao& outra) {
+  registros_.reserve(registros_.size() + outra.registros_.size());
+  for (size_t i = 0; i < outra.registros_.size(); ++i) {
+    const Registro& r = outra.registros_[i];
+    const auto objeto = outra.objetos_.find(static_cast<uint32_t>(i));
+    if (objeto != outra.objetos_.end() && objeto->second)
+      Registra(*objeto->second);  // the values the object holds now
+    else if (r.flags & (kNsrTexto | kPisTexto))
+      Registra(outra.Materializa(r));
+    else if (!(r.flags & kDoHost))
+      registros_.push_back(r);
+  }
 }
 
 std::shared_ptr<Marcacao> ListaMarcacao::Item(int32_t parIndex) const {
   return EnvolveErro("ListaMarcacao", "Item", [&] {
     if (parIndex < 1 || parIndex > Count()) LancaIndiceForaDoIntervalo();
-    return itens_[static_cast<size_t>(parIndex - 1)];
+    const auto posicao = static_cast<uint32_t>(parIndex - 1);
+    auto [it, novo] = objetos_.try_emplace(posicao);
+    if (novo) {
+      try {
+        it->second = std::make_shared<Marcacao>(Materializa(registros_[posicao]));
+      } catch (...) {
+        objetos_.erase(it);
+        throw;
+      }
+    }
+    return it->second;
   });
+}
+
+size_t ListaMarcacao::BytesOcupados() const {
+  size_t bytes =
+      registros_.capacity() * sizeof(Registro) + textos_.capacity() * sizeof(std::string);
+  for (const auto& t : textos_) bytes += t.capacity() > 15 ? t.capacity() + 1 : 0;
+  // Buckets and nodes of the object table, and the objects with their control blocks.
+  bytes += objetos_.bucket_count() * sizeof(void*);
+  bytes += objetos_.size() * (sizeof(std::pair<const uint32_t, std::shared_ptr<Marcacao>>) +
+                              2 * sizeof(void*) + sizeof(Marcacao) + 16);
+  return bytes;
 }
 
 }  // namespace quorvel

@@ -48,6 +48,52 @@ TEST(Marcacao, DefaultsAndListFailures) {
   EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), -1);
 }
 
+// Punches read from clocks are compact records until the host asks for one; what the host
+// sees is the same as with one object per punch.
+TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
+  ListaMarcacao lista;
+  const DataHora quando = DataHora::DePartes(2024, 3, 5, 7, 4, 9);
+  lista.AdicionaLida(12, 3, quando, true);
+  lista.AdicionaLida(0, 4, quando, false, "000123", "01234567890");
+  lista.AdicionaLida(0, 4, quando, false, "12345678901", "PIS-x");  // texts, not numbers
+  auto doHost = std::make_shared<Marcacao>();
+  doHost->CodigoCartao(99);
+  lista.Add(doHost);
+  lista.Add(std::shared_ptr<Marcacao>());
+  ASSERT_EQ(lista.Count(), 5);
+
+  const auto a = lista.Item(1);
+  EXPECT_EQ(a->CodigoCartao(), 12);
+  EXPECT_EQ(a->CodigoRelogio(), 3);
+  EXPECT_EQ(a->DataHoraMarcacao(), quando);
+  EXPECT_TRUE(a->MarcacaoPorDigital());
+  EXPECT_EQ(a->NSR(), "");
+  EXPECT_EQ(a->PIS(), "");
+  EXPECT_EQ(lista.Item(2)->NSR(), "000123");  // leading zeros come back
+  EXPECT_EQ(lista.Item(2)->PIS(), "01234567890");
+  EXPECT_EQ(lista.Item(3)->NSR(), "12345678901");
+  EXPECT_EQ(lista.Item(3)->PIS(), "PIS-x");
+  EXPECT_EQ(lista.Item(4), doHost);  // the host's very object
+  EXPECT_EQ(lista.Item(5), nullptr);
+
+  // The same object every time; changes made through it are seen later.
+  EXPECT_EQ(lista.Item(1), a);
+  a->CodigoCartao(77);
+  EXPECT_EQ(lista.Item(1)->CodigoCartao(), 77);
+
+  // Copies carry the values held now and are other objects.
+  ListaMarcacao copias;
+  copias.AnexaCopias(lista);
+  ASSERT_EQ(copias.Count(), 4);  // the empty position has nothing to copy
+  EXPECT_EQ(copias.Item(1)->CodigoCartao(), 77);
+  EXPECT_NE(copias.Item(1), a);
+  EXPECT_EQ(copias.Item(2)->PIS(), "01234567890");
+  EXPECT_EQ(copias.Item(3)->NSR(), "12345678901");
+  EXPECT_EQ(copias.Item(4)->CodigoCartao(), 99);
+  EXPECT_NE(copias.Item(4), doHost);
+  EXPECT_LE(copias.BytesOcupados(), 1000u);
+}
+
 using Coleta = ControleTeste;
 
 TEST_F(Coleta, QuorvelReadsTheWholeLog) {
@@ -79,6 +125,30 @@ TEST_F(Coleta, QuorvelRefusedLogGivesAnEmptyList) {
   const auto lista = controle->ObterMarcacaoRelogio(3);
   ASSERT_TRUE(lista);
   EXPECT_EQ(lista->Count(), 0);
+}
+
+TEST_F(Coleta, DatesOfTheSameDayAreReadOnceAndStillChecked) {
+  MockCZKEM& m = Conectado(3);
+  teste::FornecePunches(m, {{1, 1, "2024-03-05 07:04:09"},
+                            {2, 1, "2024-03-05 23:59:59"},
+                            {3, 1, "2024-03-06 00:00:00"},
+                            {4, 1, "05/03/2024 08:00:00"},
+                            {5, 1, "2024-03-05 00:00:01"}});
+  const auto lista = controle->ObterMarcacaoRelogio(3);
+  ASSERT_EQ(lista->Count(), 5);
+  EXPECT_EQ(lista->Item(1)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
+  EXPECT_EQ(lista->Item(2)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 23, 59, 59));
+  EXPECT_EQ(lista->Item(3)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 6));
+  EXPECT_EQ(lista->Item(4)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 8, 0, 0));
+  EXPECT_EQ(lista->Item(5)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 0, 0, 1));
+  for (const char* ruim : {"2024-03-05 24:00:00", "2024-02-30 10:00:00", "2024-03-05 10:60:00"}) {
+    teste::FornecePunches(m, {{1, 1, "2024-03-05 07:04:09"}, {2, 1, ruim}});
+    EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), 13) << ruim;
+  }
+  MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
+  teste::FornecePunches(
+      t, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}, LogTarvenix{"2", "", 2024, 3, 5, 24, 0, 0}});
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(), 13);
 }
 
 TEST_F(Coleta, ImpossibleDatesEndTheCallWithTypeMismatch) {

@@ -441,6 +441,17 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
       QUORVEL_OK);
   EXPECT_EQ(quando.tipo, QUORVEL_DATA);
   EXPECT_GT(quando.numero, 45000.0);  // a date in this century
+  // Item gives the same punch every time: a change through one handle shows through another.
+  quorvel_variant outra{}, cartao = Inteiro(4242), lido{};
+  ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030002, QUORVEL_METODO, &um, 1, &outra, &erro),
+            QUORVEL_OK);
+  ASSERT_EQ(
+      quorvel_invoca(marcacao.objeto, 0x68030005, QUORVEL_PROPPUT, &cartao, 1, nullptr, &erro),
+      QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(outra.objeto, 0x68030005, QUORVEL_PROPGET, nullptr, 0, &lido, &erro),
+            QUORVEL_OK);
+  EXPECT_EQ(lido.inteiro, 4242);
+  quorvel_variant_limpa(&outra);
 
   // Numbers that answer nothing.
   for (int32_t d : {0x6003017F, 0x6003019B, 0x6003019C, 0x6003019D}) {
