@@ -180,7 +180,13 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkReadAllLogs", [&](DispositivoVirtual& d) {
       // The fingerprint model hands out its whole log from the start; the register model
       // keeps walking from its read pointer.
-      if (d.modelo_ == EModeloRelogio_Quorvel) lidas_ = d.log_, cursorLog_ = 0;
+      // The log as it is now, without copying it: its length and which log it is. The log
+      // only grows until erased, and an erase changes its generation.
+      if (d.modelo_ == EModeloRelogio_Quorvel) {
+        limiteLido_ = d.log_.size();
+        geracaoLida_ = d.geracaoLog_;
+        cursorLog_ = 0;
+      }
       return true;
     });
   }
@@ -188,8 +194,10 @@ class SdkVirtual final : public CZKEM {
                      std::string& texto) override {
     return Com("SdkGetNextLog", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
-      if (cursorLog_ >= lidas_.size()) return Falha(codigo::kNaoEncontrado);
-      const MarcacaoVirtual& m = lidas_[cursorLog_++];
+      if (cursorLog_ >= limiteLido_ || geracaoLida_ != d.geracaoLog_ ||
+          cursorLog_ >= d.log_.size())
+        return Falha(codigo::kNaoEncontrado);
+      const MarcacaoVirtual& m = d.log_[cursorLog_++];
       cartao = m.cartao;
       valor = m.estado;
       modo = m.modo;
@@ -510,7 +518,8 @@ class SdkVirtual final : public CZKEM {
   std::shared_ptr<DispositivoVirtual> dispositivo_;
   uint64_t geracao_ = 0;
   int32_t ultimoErro_ = codigo::kSucesso;
-  std::vector<MarcacaoVirtual> lidas_;
+  size_t limiteLido_ = 0;
+  uint64_t geracaoLida_ = 0;
   size_t cursorLog_ = 0;
   size_t cursorNsr_ = 0;
   std::vector<UsuarioVirtual> usuariosLidos_;
