@@ -232,8 +232,11 @@ TEST(Entrega, ADaemonKilledMidCollectionGivesTheWholeLogOrAClearFailure) {
       // Slow answers (200 ms a frame), so the kill lands in the middle of the read: the
       // fingerprint log comes in 4 chunks after the hello and the log read, the register log
       // in 8 batches after the hello, the reopen, the version and the pointer.
+      // Compacted at once, so a restart loads a snapshot: quick enough to come back within
+      // the collection's reopen attempts even under the sanitizers.
       d.emplace(std::vector<std::string>{"--endereco", ip, "--atraso", "200", "--semear",
-                                         std::to_string(kMarcacoes), "--relogio", espec},
+                                         std::to_string(kMarcacoes), "--compactar-apos", "100000",
+                                         "--relogio", espec},
                 1);
       Processo ponto(PONTO_BINARIO, ArgsPonto("coletar", ip, m, "csv"),
                      Temporario(std::string("coleta_morto_") + m.nome));
@@ -246,11 +249,10 @@ TEST(Entrega, ADaemonKilledMidCollectionGivesTheWholeLogOrAClearFailure) {
       if (volta) {
         ASSERT_EQ(codigo, 0) << ponto.Erros();
         ASSERT_EQ(linhas.size(), kMarcacoes);
-        const auto registrados = PunchesDoDiario(diario, m.tarvenix);
-        ASSERT_EQ(registrados.size(), kMarcacoes);
+        // Seeded in order: NSRs 1..N, each once, none missing across the kill.
         if (m.tarvenix) {
           for (size_t i = 0; i < linhas.size(); ++i)
-            ASSERT_NE(linhas[i].find(";;;" + registrados[i] + ";"), std::string::npos);
+            ASSERT_NE(linhas[i].find(";;;" + std::to_string(i + 1) + ";"), std::string::npos);
         }
       } else {
         EXPECT_EQ(codigo, 4) << ponto.Erros();
