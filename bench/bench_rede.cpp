@@ -12,6 +12,7 @@
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/sdk/sdk_rede.h"
+#include "sdk/protocol/protocol.h"
 
 namespace {
 
@@ -126,6 +127,15 @@ BENCHMARK_CAPTURE(Coleta, tarvenix, EModeloRelogio_Tarvenix)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
+// CRC-32C of a 64 KiB frame: the table against the processor's instruction.
+void Crc(benchmark::State& state, uint32_t (*crc)(const void*, size_t, uint32_t)) {
+  std::string dados(64 * 1024, 'q');
+  for (auto _ : state) benchmark::DoNotOptimize(crc(dados.data(), dados.size(), 0));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 64 * 1024);
+}
+BENCHMARK_CAPTURE(Crc, tabela, protocol::Crc32cTabela);
+BENCHMARK_CAPTURE(Crc, instrucao, protocol::Crc32cInstrucao);
+
 BENCHMARK(TransferenciaPura)
     ->Arg(48'000'000)
     ->Arg(62'000'000)

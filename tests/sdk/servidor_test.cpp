@@ -84,6 +84,27 @@ std::set<std::string> Usuarios(CZKEM& s) {
   return r;
 }
 
+TEST(Protocolo, TheCrcInstructionAndTheTableGiveTheSameBytes) {
+  EXPECT_EQ(protocol::Crc32cTabela("123456789", 9), 0xE3069283u);  // the standard check value
+  EXPECT_EQ(protocol::Crc32cInstrucao("123456789", 9), 0xE3069283u);
+  EXPECT_EQ(protocol::Crc32c("123456789", 9), 0xE3069283u);
+  std::mt19937 sorte(11);
+  std::string dados(70000, '\0');
+  for (auto& c : dados) c = static_cast<char>(sorte());
+  for (size_t tamanho : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{63},
+                         size_t{4096}, size_t{65537}})
+    for (size_t inicio : {size_t{0}, size_t{1}, size_t{3}}) {  // unaligned starts too
+      const char* p = dados.data() + inicio;
+      EXPECT_EQ(protocol::Crc32cInstrucao(p, tamanho), protocol::Crc32cTabela(p, tamanho))
+          << tamanho << "@" << inicio;
+      // Chained over two pieces, as a stream is checked.
+      const size_t meio = tamanho / 3;
+      EXPECT_EQ(
+          protocol::Crc32cInstrucao(p + meio, tamanho - meio, protocol::Crc32cInstrucao(p, meio)),
+          protocol::Crc32cTabela(p, tamanho));
+    }
+}
+
 TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
   protocol::ServerSession sessao(std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel),
                                  "chave");

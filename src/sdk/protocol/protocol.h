@@ -35,6 +35,12 @@ struct ProtocolError : std::runtime_error {
 };
 
 uint32_t Crc32c(const void* data, size_t size, uint32_t crc = 0);
+// The two ways Crc32c computes, exposed so they can be checked against each other: the table
+// (any processor) and the processor's instruction (used when the processor has it; on other
+// machines it falls back to the table).
+uint32_t Crc32cTabela(const void* data, size_t size, uint32_t crc = 0);
+uint32_t Crc32cInstrucao(const void* data, size_t size, uint32_t crc = 0);
+bool TemInstrucaoCrc();
 
 struct Frame {
   uint8_t op = 0;
