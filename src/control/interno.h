@@ -79,16 +79,9 @@ bool ExecutaComRetentativa(Host& host, const RelogioCZKEM& entrada, Op&& operaca
   int16_t tentativas = 0;
   for (;;) {
     if (operacao(sdk)) return true;
-    int32_t codigo = 0;
-    sdk.SdkGetLastError(codigo);
-    if (codigo != kErroLinkPerdido) return false;
+    if (UltimoErro(sdk) != kErroLinkPerdido) return false;
     if (++tentativas == 3) return false;
-    host.Espera(1000);
-    host.Cede();
-    sdk.SdkDisconnect();
-    host.Espera(250);
-    ReabreConexao(entrada);
-    host.Espera(250);
+    ReabreAposQueda(host, entrada);
   }
 }
 

@@ -29,7 +29,7 @@ void DispositivoVirtual::Anota(const nlohmann::json& registro) {
 }
 
 void DispositivoVirtual::AnotaVarios(const std::vector<nlohmann::json>& registros) {
-  if (!diario_ || reaplicando_ || registros.empty()) return;
+  if (!diario_ || registros.empty()) return;
   std::string linhas;
   try {
     for (const auto& r : registros) {
@@ -48,7 +48,7 @@ void DispositivoVirtual::AnotaVarios(const std::vector<nlohmann::json>& registro
 }
 
 void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
-  if (!diario_ || reaplicando_) return;
+  if (!diario_) return;
   Anota({{"t", "m"},
          {"c", m.cartao},
          {"o", m.modo},
@@ -60,7 +60,7 @@ void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
 }
 
 void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
-  if (!diario_ || reaplicando_) return;
+  if (!diario_) return;
   Anota({{"t", "u"},
          {"id", u.id},
          {"n", u.nome},

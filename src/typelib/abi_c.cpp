@@ -77,37 +77,39 @@ quorvel_objeto* Registra(RefObjeto ref, bool emprestado) {
   return reinterpret_cast<quorvel_objeto*>(static_cast<uintptr_t>(valor));
 }
 
-// The object a live handle names; nothing for a null, released or made-up one.
-std::optional<RefObjeto> Resolve(const quorvel_objeto* h) {
+// The live slot a handle names, under the table's lock; nullptr for a null, released or
+// made-up handle.
+Slot* SlotVivo(TabelaHandles& t, const quorvel_objeto* h) {
   const uint64_t valor = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
   const uint32_t i = static_cast<uint32_t>(valor & 0xFFFFFFFFu);
   const uint32_t geracao = static_cast<uint32_t>(valor >> 32);
-  if (i == 0) return std::nullopt;
+  if (i == 0 || i > t.slots.size()) return nullptr;
+  Slot& s = t.slots[i - 1];
+  return s.vivo && s.geracao == geracao ? &s : nullptr;
+}
+
+// The object a live handle names; nothing for a null, released or made-up one.
+std::optional<RefObjeto> Resolve(const quorvel_objeto* h) {
   TabelaHandles& t = Tabela();
   std::lock_guard l(t.mutex);
-  if (i > t.slots.size()) return std::nullopt;
-  const Slot& s = t.slots[i - 1];
-  if (!s.vivo || s.geracao != geracao) return std::nullopt;
-  return s.ref;
+  const Slot* s = SlotVivo(t, h);
+  if (!s) return std::nullopt;
+  return s->ref;
 }
 
 // Takes the handle out of the table; returns what it held so the object goes outside the lock.
 std::optional<RefObjeto> Retira(const quorvel_objeto* h, bool soEmprestado = false) {
-  const uint64_t valor = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
-  const uint32_t i = static_cast<uint32_t>(valor & 0xFFFFFFFFu);
-  const uint32_t geracao = static_cast<uint32_t>(valor >> 32);
-  if (i == 0) return std::nullopt;
   TabelaHandles& t = Tabela();
   std::lock_guard l(t.mutex);
-  if (i > t.slots.size()) return std::nullopt;
-  Slot& s = t.slots[i - 1];
-  if (!s.vivo || s.geracao != geracao || s.emprestado != soEmprestado) return std::nullopt;
+  Slot* slot = SlotVivo(t, h);
+  if (!slot || slot->emprestado != soEmprestado) return std::nullopt;
+  Slot& s = *slot;
   RefObjeto ref = std::move(s.ref);
   s.ref = {};
   s.vivo = false;
   ++s.geracao;
   if (s.geracao == 0) s.geracao = 1;
-  t.livres.push_back(i - 1);
+  t.livres.push_back(static_cast<uint32_t>(slot - t.slots.data()));
   if (!soEmprestado) --g_vivos;
   return ref;
 }

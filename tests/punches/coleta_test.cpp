@@ -399,29 +399,8 @@ TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
   MockCZKEM& m = Conectado(3);
   auto relogio = std::make_shared<teste::RelogioQueCai>();
   for (int i = 0; i < 40; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
+  relogio->porLink = 15;  // each link carries at most 15 reads
   teste::RelogioQueCai::Instala(m, relogio);
-  int noLink = 0;
-  ON_CALL(m, SdkConnectNetwork).WillByDefault([relogio, &noLink](const std::string&, int32_t) {
-    relogio->caido = false;
-    noLink = 0;
-    return true;
-  });
-  ON_CALL(m, SdkGetNextLog)
-      .WillByDefault(
-          [relogio, &noLink](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
-            if (relogio->caido || ++noLink > 15) {
-              relogio->caido = true;
-              relogio->ultimoErro = -2;
-              return false;
-            }
-            if (relogio->cursor >= relogio->digitais.size()) {
-              relogio->ultimoErro = -3;
-              return false;
-            }
-            const auto& l = relogio->digitais[relogio->cursor++];
-            c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
-            return true;
-          });
   // 15 on the first link; afterwards every link is spent re-walking what was received.
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), -43);
 }

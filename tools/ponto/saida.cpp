@@ -37,39 +37,6 @@ Formato FormatoDe(const std::string& texto) {
   throw ErroDeUso("formato desconhecido: \"" + texto + "\" (use tabela, csv ou json).");
 }
 
-std::string EscapaJson(const std::string& s) {
-  std::string r;
-  r.reserve(s.size() + 2);
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        r += "\\\"";
-        break;
-      case '\\':
-        r += "\\\\";
-        break;
-      case '\n':
-        r += "\\n";
-        break;
-      case '\r':
-        r += "\\r";
-        break;
-      case '\t':
-        r += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          r += buf;
-        } else {
-          r += static_cast<char>(c);
-        }
-    }
-  }
-  return r;
-}
-
 nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& texto) {
   // Fields that are numbers or yes/no for a program; codes like PIS, CPF and NSR stay text
   // (their leading zeros matter). An empty cell is an absent value.

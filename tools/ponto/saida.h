@@ -26,6 +26,4 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom = false);
 // One row as the JSON object Imprime writes for it (what monitorar prints one per line).
 nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha);
 
-std::string EscapaJson(const std::string& s);
-
 }  // namespace ponto

@@ -184,7 +184,6 @@ class DispositivoVirtual {
   int32_t lentidaoMs_ = 0;
   std::function<void(int32_t)> espera_;
   std::function<void(const std::string&)> diario_;
-  bool reaplicando_ = false;
   uint64_t geracaoLog_;
 };
 
