@@ -57,6 +57,20 @@ class ListaMarcacao {
   int32_t Count() const { return static_cast<int32_t>(registros_.size()); }
   // Position 1..Count; anything else raises -1 naming ListaMarcacao.Item.
   std::shared_ptr<Marcacao> Item(int32_t parIndex) const;
+  // Visits every punch in order with the values it holds now, without making the objects
+  // Item would keep: for readers of large lists (a store, an export).
+  template <class F>
+  void ParaCada(F&& visita) const {
+    Marcacao temporaria;
+    for (uint32_t i = 0; i < registros_.size(); ++i) {
+      if (auto it = objetos_.find(i); it != objetos_.end()) {
+        visita(static_cast<const Marcacao&>(*it->second));
+      } else {
+        Preenche(registros_[i], temporaria);
+        visita(static_cast<const Marcacao&>(temporaria));
+      }
+    }
+  }
 
   void Reserva(size_t n) { registros_.reserve(n); }
   // Heap bytes the list holds (records, texts, objects made), for measurements.
@@ -76,6 +90,7 @@ class ListaMarcacao {
   };
   static constexpr uint8_t kPorDigital = 1, kNsrTexto = 2, kPisTexto = 4, kDoHost = 8;
   Marcacao Materializa(const Registro& r) const;
+  void Preenche(const Registro& r, Marcacao& m) const;
   void Registra(const Marcacao& m);
 
   std::vector<Registro> registros_;

@@ -60,19 +60,23 @@ void ListaMarcacao::Registra(const Marcacao& m) {
 
 Marcacao ListaMarcacao::Materializa(const Registro& r) const {
   Marcacao m;
+  Preenche(r, m);
+  return m;
+}
+
+void ListaMarcacao::Preenche(const Registro& r, Marcacao& m) const {
   m.CodigoCartao(r.cartao);
   m.CodigoRelogio(r.relogio);
   m.DataHoraMarcacao(DataHora::DeSegundos(r.segundos));
   m.MarcacaoPorDigital((r.flags & kPorDigital) != 0);
   if (r.flags & kNsrTexto)
     m.NSR(textos_[r.nsr]);
-  else if (r.tamanhos & 0x0F)
-    m.NSR(ComZeros(r.nsr, r.tamanhos & 0x0F));
+  else
+    m.NSR(r.tamanhos & 0x0F ? ComZeros(r.nsr, r.tamanhos & 0x0F) : std::string());
   if (r.flags & kPisTexto)
     m.PIS(textos_[static_cast<size_t>(r.pis)]);
-  else if (r.tamanhos >> 4)
-    m.PIS(ComZeros(r.pis, r.tamanhos >> 4));
-  return m;
+  else
+    m.PIS(r.tamanhos >> 4 ? ComZeros(r.pis, r.tamanhos >> 4) : std::string());
 }
 
 void ListaMarcacao::Add(const std::shared_ptr<Marcacao>& parMarcacao) {

@@ -1,0 +1,175 @@
+// Fixed-width records: every field is cut or padded to its width here, so a long name or a
+// short document can never shift the fields after it.
+#include "store/afd.h"
+
+#include <array>
+#include <cstdio>
+
+namespace quorvel::afd {
+namespace {
+
+// The same bit-reflected CRC with different polynomial and start.
+uint16_t CrcRefletido(std::string_view bytes, uint16_t polinomio, uint16_t inicio) {
+  uint16_t crc = inicio;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i)
+      crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ polinomio)
+                      : static_cast<uint16_t>(crc >> 1);
+  }
+  return crc;
+}
+
+// Left-aligned, space-filled, cut to `largura` (ISO-8859-1: one byte per character).
+std::string Alfa(std::string_view texto, size_t largura) {
+  std::string r = ParaLatin1(texto);
+  r.resize(largura, ' ');
+  return r;
+}
+
+std::string Digitos(std::string_view texto) {
+  std::string r;
+  for (char c : texto)
+    if (c >= '0' && c <= '9') r += c;
+  return r;
+}
+
+std::string Zeros(int64_t valor, int largura) {
+  char texto[32];
+  std::snprintf(texto, sizeof texto, "%0*lld", largura, static_cast<long long>(valor));
+  return texto;
+}
+
+std::string Data(DataHora d) {  // AAAA-MM-dd
+  const auto p = d.Partes();
+  char texto[16];
+  std::snprintf(texto, sizeof texto, "%04d-%02d-%02d", p.ano, p.mes, p.dia);
+  return texto;
+}
+
+// AAAA-MM-ddThh:mm:00ZZZZZ: seconds are always written as 00.
+std::string DataHoraFuso(DataHora d, int fuso) {
+  const auto p = d.Partes();
+  char texto[32];
+  std::snprintf(texto, sizeof texto, "%04d-%02d-%02dT%02d:%02d:00", p.ano, p.mes, p.dia, p.hora,
+                p.minuto);
+  return texto + TextoFuso(fuso);
+}
+
+std::string DiaMesAno(DataHora d) {
+  const auto p = d.Partes();
+  char texto[16];
+  std::snprintf(texto, sizeof texto, "%02d%02d%04d", p.dia, p.mes, p.ano);
+  return texto;
+}
+
+std::string HoraMinuto(DataHora d) {
+  const auto p = d.Partes();
+  char texto[8];
+  std::snprintf(texto, sizeof texto, "%02d%02d", p.hora, p.minuto);
+  return texto;
+}
+
+std::string ComCrc(std::string corpo, const Opcoes& o) {
+  const uint16_t crc = o.crc == Crc::Kermit ? Crc16Kermit(corpo) : Crc16Modbus(corpo);
+  char texto[8];
+  std::snprintf(texto, sizeof texto, "%04X", crc);
+  return corpo + texto;
+}
+
+}  // namespace
+
+uint16_t Crc16Kermit(std::string_view bytes) { return CrcRefletido(bytes, 0x8408, 0x0000); }
+uint16_t Crc16Modbus(std::string_view bytes) { return CrcRefletido(bytes, 0xA001, 0xFFFF); }
+
+std::optional<int> FusoDe(std::string_view t) {
+  if (t.size() != 5 || (t[0] != '+' && t[0] != '-')) return std::nullopt;
+  for (size_t i = 1; i < 5; ++i)
+    if (t[i] < '0' || t[i] > '9') return std::nullopt;
+  const int h = (t[1] - '0') * 10 + (t[2] - '0'), m = (t[3] - '0') * 10 + (t[4] - '0');
+  if (h > 14 || m > 59) return std::nullopt;
+  return (t[0] == '-' ? -1 : 1) * (h * 60 + m);
+}
+
+std::string TextoFuso(int minutos) {
+  const int a = minutos < 0 ? -minutos : minutos;
+  char texto[16];
+  std::snprintf(texto, sizeof texto, "%c%02d%02d", minutos < 0 ? '-' : '+', a / 60, a % 60);
+  return texto;
+}
+
+std::string ParaLatin1(std::string_view utf8) {
+  std::string r;
+  r.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      r += static_cast<char>(c);
+      ++i;
+    } else if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size() &&
+               (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
+      const unsigned v = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+      r += v <= 0xFF ? static_cast<char>(v) : '?';
+      i += 2;
+    } else {
+      // A longer sequence (outside ISO-8859-1) or a stray byte: one '?' for the character.
+      r += '?';
+      ++i;
+      while (i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) ++i;
+    }
+  }
+  return r;
+}
+
+std::string RegistroCabecalho(const Cabecalho& c, DataHora primeira, DataHora ultima,
+                              const Opcoes& o) {
+  const std::string tipo = c.empregadorCpf ? "2" : "1";
+  if (o.leiaute == Leiaute::P1510)
+    return "000000000"
+           "1" +
+           tipo + Alfa(Digitos(c.empregadorDocumento), 14) + Alfa(Digitos(c.cnoCaepf), 12) +
+           Alfa(c.razaoSocial, 150) + Alfa(c.numeroFabricacao, 17) + DiaMesAno(primeira) +
+           DiaMesAno(ultima) + DiaMesAno(c.geradoEm) + HoraMinuto(c.geradoEm);
+  return ComCrc(
+      "000000000"
+      "1" +
+          tipo + Alfa(Digitos(c.empregadorDocumento), 14) + Alfa(Digitos(c.cnoCaepf), 14) +
+          Alfa(c.razaoSocial, 150) + Alfa(c.numeroFabricacao, 17) + Data(primeira) + Data(ultima) +
+          DataHoraFuso(c.geradoEm, o.fusoMinutos) + "003" + (c.fabricanteCpf ? "2" : "1") +
+          Alfa(Digitos(c.fabricanteDocumento), 14) + Alfa(c.modelo, 30),
+      o);
+}
+
+std::string RegistroMarcacao(const Punch& p, const Opcoes& o) {
+  if (o.leiaute == Leiaute::P1510)
+    return Zeros(p.nsr, 9) + "3" + DiaMesAno(p.momento) + HoraMinuto(p.momento) + "0" +
+           Alfa(Digitos(p.pis), 11);
+  // The CPF is written from the left and the twelfth position left blank.
+  return ComCrc(
+      Zeros(p.nsr, 9) + "3" + DataHoraFuso(p.momento, o.fusoMinutos) + Alfa(Digitos(p.cpf), 12), o);
+}
+
+std::string RegistroTrailer(size_t marcacoes, const Opcoes& o) {
+  const std::string zero = Zeros(0, 9), tres = Zeros(static_cast<int64_t>(marcacoes), 9);
+  if (o.leiaute == Leiaute::P1510) return "999999999" + zero + tres + zero + zero + "9";
+  return "999999999" + zero + tres + zero + zero + zero + zero + "9";
+}
+
+void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& punches,
+             const Opcoes& o) {
+  DataHora primeira = c.geradoEm, ultima = c.geradoEm;
+  if (!punches.empty()) {
+    primeira = ultima = punches.front().momento;
+    for (const auto& p : punches) {
+      primeira = std::min(primeira, p.momento);
+      ultima = std::max(ultima, p.momento);
+    }
+  }
+  saida << RegistroCabecalho(c, primeira, ultima, o) << "\r\n";
+  for (const auto& p : punches) saida << RegistroMarcacao(p, o) << "\r\n";
+  saida << RegistroTrailer(punches.size(), o) << "\r\n";
+  if (o.assinatura && o.leiaute == Leiaute::Atual)
+    saida << Alfa("ASSINATURA_DIGITAL_EM_ARQUIVO_P7S", 100) << "\r\n";
+}
+
+}  // namespace quorvel::afd

@@ -1,0 +1,318 @@
+// The store over either database: one schema, one set of statements, written in the SQL both
+// SQLite and PostgreSQL understand (upserts, partial unique indexes).
+#include "store/armazem.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+
+#include "quorvel/erro.h"
+#include "store/conexao.h"
+
+namespace quorvel::armazem {
+
+namespace interno {
+void Falha(std::string_view metodo, const std::string& mensagem) {
+  LancaErro(kErroArmazem, "Falha no banco de marcações: " + mensagem, "Armazem", metodo);
+}
+}  // namespace interno
+
+namespace {
+
+using interno::Conexao;
+using interno::Linha;
+using interno::Valor;
+
+// Each entry takes the schema from the version before it to its own number.
+const char* const kMigracoes[] = {
+    // 1: punches with both identities, cursors, employees, leases, collector states.
+    "CREATE TABLE marcacoes (relogio INTEGER NOT NULL, modelo INTEGER NOT NULL,"
+    " nsr BIGINT NOT NULL, cartao INTEGER NOT NULL, data_hora TEXT NOT NULL,"
+    " ordem INTEGER NOT NULL, por_digital INTEGER NOT NULL, pis TEXT NOT NULL,"
+    " recebida_em TEXT NOT NULL, coletor TEXT NOT NULL);"
+    "CREATE UNIQUE INDEX marcacoes_por_nsr ON marcacoes (relogio, nsr) WHERE nsr > 0;"
+    "CREATE UNIQUE INDEX marcacoes_por_cartao ON marcacoes (relogio, cartao, data_hora, ordem)"
+    " WHERE nsr = 0;"
+    "CREATE INDEX marcacoes_por_data ON marcacoes (data_hora);"
+    "CREATE TABLE cursores (relogio INTEGER PRIMARY KEY, ultimo_nsr BIGINT NOT NULL,"
+    " posicao BIGINT NOT NULL, atualizado_em TEXT NOT NULL);"
+    "CREATE TABLE funcionarios (pis TEXT PRIMARY KEY, cpf TEXT NOT NULL, nome TEXT NOT NULL,"
+    " atualizado_em TEXT NOT NULL);"
+    "CREATE TABLE arrendamentos (relogio INTEGER PRIMARY KEY, coletor TEXT NOT NULL,"
+    " expira_em DOUBLE PRECISION NOT NULL);"
+    "CREATE TABLE estados (relogio INTEGER PRIMARY KEY, coletor TEXT NOT NULL,"
+    " conectado INTEGER NOT NULL, ultima_marcacao TEXT NOT NULL, ultimo_erro TEXT NOT NULL,"
+    " atualizado_em TEXT NOT NULL)",
+};
+static_assert(std::size(kMigracoes) == kVersaoEsquema);
+
+// Rows per INSERT: fewer statements for a large batch, under both databases' parameter limits.
+constexpr size_t kLinhasPorInsercao = 256;
+constexpr size_t kColunasMarcacao = 10;
+
+std::string AgoraUtc() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char texto[32];
+  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return texto;
+}
+
+std::string InsercaoDe(size_t linhas) {
+  std::string sql =
+      "INSERT INTO marcacoes (relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis,"
+      " recebida_em, coletor) VALUES ";
+  for (size_t i = 0; i < linhas; ++i) sql += i ? ",(?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?)";
+  return sql + " ON CONFLICT DO NOTHING";
+}
+
+// Statements are run one at a time: libpq and SQLite both take a single statement per call.
+std::vector<std::string> Comandos(const std::string& script) {
+  std::vector<std::string> r;
+  size_t inicio = 0;
+  for (size_t p; (p = script.find(';', inicio)) != std::string::npos; inicio = p + 1)
+    r.push_back(script.substr(inicio, p - inicio));
+  r.push_back(script.substr(inicio));
+  return r;
+}
+
+class ArmazemSql final : public Armazem {
+ public:
+  ArmazemSql(std::unique_ptr<Conexao> db, std::string coletor)
+      : db_(std::move(db)), coletor_(std::move(coletor)) {
+    Migra();
+  }
+
+  int VersaoEsquema() override {
+    int64_t v = 0;
+    db_->Consulta("SELECT versao FROM esquema", {}, [&](const Linha& l) { v = l.Inteiro(0); });
+    return static_cast<int>(v);
+  }
+  const std::string& Coletor() const override { return coletor_; }
+
+  size_t Grava(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
+               const Cursor& cursor) override {
+    const std::string agora = AgoraUtc();
+    size_t novas = 0;
+    Transacao([&] {
+      std::vector<Valor> p;
+      p.reserve(kLinhasPorInsercao * kColunasMarcacao);
+      const std::string cheia = InsercaoDe(kLinhasPorInsercao), uma = InsercaoDe(1);
+      size_t i = 0;
+      while (i < marcacoes.size()) {
+        const size_t n = marcacoes.size() - i >= kLinhasPorInsercao ? kLinhasPorInsercao : 1;
+        p.clear();
+        for (size_t k = 0; k < n; ++k, ++i) {
+          const MarcacaoArmazenada& m = marcacoes[i];
+          p.emplace_back(int64_t{relogio});
+          p.emplace_back(int64_t{m.modelo});
+          p.emplace_back(m.nsr);
+          p.emplace_back(int64_t{m.cartao});
+          p.emplace_back(m.momento.FormataIso());
+          p.emplace_back(int64_t{m.ordem});
+          p.emplace_back(int64_t{m.porDigital ? 1 : 0});
+          p.emplace_back(m.pis);
+          p.emplace_back(agora);
+          p.emplace_back(coletor_);
+        }
+        novas += static_cast<size_t>(db_->Executa(n == 1 ? uma : cheia, p));
+      }
+      db_->Executa(
+          "INSERT INTO cursores (relogio, ultimo_nsr, posicao, atualizado_em) VALUES (?,?,?,?)"
+          " ON CONFLICT (relogio) DO UPDATE SET ultimo_nsr = excluded.ultimo_nsr,"
+          " posicao = excluded.posicao, atualizado_em = excluded.atualizado_em",
+          {int64_t{relogio}, cursor.ultimoNsr, cursor.posicao, agora});
+    });
+    return novas;
+  }
+
+  std::optional<Cursor> CursorDe(int16_t relogio) override {
+    std::optional<Cursor> c;
+    db_->Consulta("SELECT ultimo_nsr, posicao FROM cursores WHERE relogio = ?", {int64_t{relogio}},
+                  [&](const Linha& l) {
+                    c = Cursor{l.Inteiro(0), l.Inteiro(1)};
+                  });
+    return c;
+  }
+
+  void GravaFuncionarios(const std::vector<Funcionario>& funcionarios) override {
+    const std::string agora = AgoraUtc();
+    Transacao([&] {
+      for (const auto& f : funcionarios)
+        db_->Executa(
+            "INSERT INTO funcionarios (pis, cpf, nome, atualizado_em) VALUES (?,?,?,?)"
+            " ON CONFLICT (pis) DO UPDATE SET cpf = excluded.cpf, nome = excluded.nome,"
+            " atualizado_em = excluded.atualizado_em",
+            {f.pis, f.cpf, f.nome, agora});
+    });
+  }
+
+  std::unordered_map<std::string, Funcionario> Funcionarios() override {
+    std::unordered_map<std::string, Funcionario> r;
+    db_->Consulta("SELECT pis, cpf, nome FROM funcionarios", {}, [&](const Linha& l) {
+      Funcionario f{std::string(l.Texto(0)), std::string(l.Texto(1)), std::string(l.Texto(2))};
+      r.emplace(f.pis, std::move(f));
+    });
+    return r;
+  }
+
+  void Percorre(const Filtro& filtro,
+                const std::function<void(const MarcacaoArmazenada&)>& visita) override {
+    std::vector<Valor> p;
+    const std::string onde = Onde(filtro, p);
+    MarcacaoArmazenada m;
+    db_->Consulta(
+        "SELECT relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em,"
+        " coletor FROM marcacoes" +
+            onde + " ORDER BY relogio, nsr, data_hora, ordem, cartao",
+        p, [&](const Linha& l) {
+          m.relogio = static_cast<int16_t>(l.Inteiro(0));
+          m.modelo = static_cast<EModeloRelogio>(l.Inteiro(1));
+          m.nsr = l.Inteiro(2);
+          m.cartao = static_cast<int32_t>(l.Inteiro(3));
+          m.momento = DataHora::DeTexto(l.Texto(4));
+          m.ordem = static_cast<int32_t>(l.Inteiro(5));
+          m.porDigital = l.Inteiro(6) != 0;
+          m.pis.assign(l.Texto(7));
+          m.recebidaEm.assign(l.Texto(8));
+          m.coletor.assign(l.Texto(9));
+          visita(m);
+        });
+  }
+
+  size_t Conta(const Filtro& filtro) override {
+    std::vector<Valor> p;
+    int64_t n = 0;
+    db_->Consulta("SELECT COUNT(*) FROM marcacoes" + Onde(filtro, p), p,
+                  [&](const Linha& l) { n = l.Inteiro(0); });
+    return static_cast<size_t>(n);
+  }
+
+  bool Arrenda(int16_t relogio, std::chrono::seconds validade) override {
+    // Taken when free, expired or already ours; under concurrent takers the database's row
+    // lock makes exactly one of them win.
+    const std::string epoca = db_->Epoca();
+    return db_->Executa(
+               "INSERT INTO arrendamentos (relogio, coletor, expira_em) VALUES (?, ?, " + epoca +
+                   " + CAST(? AS DOUBLE PRECISION)) ON CONFLICT (relogio) DO UPDATE SET"
+                   " coletor = excluded.coletor, expira_em = excluded.expira_em"
+                   " WHERE arrendamentos.coletor = excluded.coletor OR arrendamentos.expira_em < " +
+                   epoca,
+               {int64_t{relogio}, coletor_, static_cast<double>(validade.count())}) > 0;
+  }
+
+  void Libera(int16_t relogio) override {
+    db_->Executa("DELETE FROM arrendamentos WHERE relogio = ? AND coletor = ?",
+                 {int64_t{relogio}, coletor_});
+  }
+
+  void GravaEstado(const EstadoRelogio& e) override {
+    db_->Executa(
+        "INSERT INTO estados (relogio, coletor, conectado, ultima_marcacao, ultimo_erro,"
+        " atualizado_em) VALUES (?,?,?,?,?,?) ON CONFLICT (relogio) DO UPDATE SET"
+        " coletor = excluded.coletor, conectado = excluded.conectado,"
+        " ultima_marcacao = excluded.ultima_marcacao, ultimo_erro = excluded.ultimo_erro,"
+        " atualizado_em = excluded.atualizado_em",
+        {int64_t{e.relogio}, coletor_, int64_t{e.conectado ? 1 : 0}, e.ultimaMarcacao, e.ultimoErro,
+         AgoraUtc()});
+  }
+
+  std::vector<EstadoRelogio> Estados() override {
+    double agora = 0;
+    db_->Consulta("SELECT " + db_->Epoca(), {}, [&](const Linha& l) { agora = l.Real(0); });
+    std::vector<EstadoRelogio> r;
+    db_->Consulta(
+        "SELECT c.relogio, COALESCE(e.coletor, ''), COALESCE(e.conectado, 0),"
+        " COALESCE(e.ultima_marcacao, ''), COALESCE(e.ultimo_erro, ''),"
+        " COALESCE(e.atualizado_em, ''), COALESCE(a.coletor, ''), COALESCE(a.expira_em, 0)"
+        " FROM (SELECT relogio FROM estados UNION SELECT relogio FROM arrendamentos) c"
+        " LEFT JOIN estados e ON e.relogio = c.relogio"
+        " LEFT JOIN arrendamentos a ON a.relogio = c.relogio ORDER BY c.relogio",
+        {}, [&](const Linha& l) {
+          EstadoRelogio e;
+          e.relogio = static_cast<int16_t>(l.Inteiro(0));
+          e.coletor.assign(l.Texto(1));
+          e.conectado = l.Inteiro(2) != 0;
+          e.ultimaMarcacao.assign(l.Texto(3));
+          e.ultimoErro.assign(l.Texto(4));
+          e.atualizadoEm.assign(l.Texto(5));
+          e.arrendadoPor.assign(l.Texto(6));
+          e.segundosRestantes = e.arrendadoPor.empty() ? 0 : l.Real(7) - agora;
+          r.push_back(std::move(e));
+        });
+    return r;
+  }
+
+ private:
+  template <class F>
+  void Transacao(F&& corpo) {
+    db_->Inicia();
+    try {
+      corpo();
+      db_->Confirma();
+    } catch (...) {
+      db_->Desfaz();
+      throw;
+    }
+  }
+
+  static std::string Onde(const Filtro& f, std::vector<Valor>& p) {
+    std::string onde;
+    auto junta = [&](const char* condicao, Valor v) {
+      onde += onde.empty() ? " WHERE " : " AND ";
+      onde += condicao;
+      p.push_back(std::move(v));
+    };
+    if (f.de) junta("data_hora >= ?", f.de->FormataIso());
+    if (f.ate) junta("data_hora <= ?", f.ate->FormataIso());
+    if (f.relogio) junta("relogio = ?", int64_t{*f.relogio});
+    return onde;
+  }
+
+  void Migra() {
+    Transacao([&] {
+      db_->TravaMigracao();
+      db_->Executa("CREATE TABLE IF NOT EXISTS esquema (versao INTEGER NOT NULL)");
+      std::optional<int64_t> versao;
+      db_->Consulta("SELECT versao FROM esquema", {},
+                    [&](const Linha& l) { versao = l.Inteiro(0); });
+      if (!versao) {
+        db_->Executa("INSERT INTO esquema (versao) VALUES (0)");
+        versao = 0;
+      }
+      if (*versao > kVersaoEsquema)
+        interno::Falha("Abre", "o banco está na versão " + std::to_string(*versao) +
+                                   " do esquema, mais nova que a " +
+                                   std::to_string(kVersaoEsquema) +
+                                   " deste programa; atualize o programa.");
+      for (int64_t v = *versao; v < kVersaoEsquema; ++v) {
+        for (const auto& comando : Comandos(kMigracoes[v])) db_->Executa(comando);
+        db_->Executa("UPDATE esquema SET versao = ?", {v + 1});
+      }
+    });
+  }
+
+  std::unique_ptr<Conexao> db_;
+  std::string coletor_;
+};
+
+bool EhPostgres(const std::string& e) {
+  return e.rfind("postgresql://", 0) == 0 || e.rfind("postgres://", 0) == 0 ||
+         e.find("dbname=") != std::string::npos || e.find("host=") != std::string::npos;
+}
+
+}  // namespace
+
+std::unique_ptr<Armazem> Armazem::Abre(const std::string& endereco, std::string coletor) {
+  if (endereco.empty()) interno::Falha("Abre", "nenhum banco informado.");
+  auto db = EhPostgres(endereco) ? interno::AbrePostgres(endereco) : interno::AbreSqlite(endereco);
+  return std::make_unique<ArmazemSql>(std::move(db), std::move(coletor));
+}
+
+std::string BancoPadrao() {
+  const char* e = std::getenv("PONTO_BANCO");
+  return e && *e ? e : "ponto.db";
+}
+
+}  // namespace quorvel::armazem

@@ -1,0 +1,123 @@
+// The punch store: every punch collected from the clocks kept once, with how far each clock
+// has been collected, the PIS -> CPF table the fiscal export needs, and the leases that let
+// several collectors share the clocks. Two implementations behind one interface: SQLite (one
+// file, the embedded default) and PostgreSQL (shared by collectors on several machines).
+//
+// The store lives outside the control: it knows punches, not clocks or connections.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "quorvel/data_hora.h"
+#include "quorvel/enumeracoes.h"
+
+namespace quorvel::armazem {
+
+// Every failure of the store (cannot open, schema newer than this program, a statement the
+// database refused) is an Erro with this number, class "Armazem", the database's own message
+// in the description.
+inline constexpr int32_t kErroArmazem = -80;
+
+// The schema this program writes. A database with a newer one is refused, an older one
+// migrated on open.
+inline constexpr int kVersaoEsquema = 1;
+
+// A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
+// clock + card + time + `ordem` (0 for the first punch of that card at that second in the
+// clock's log, 1 for the second...).
+struct MarcacaoArmazenada {
+  int16_t relogio = 0;
+  EModeloRelogio modelo = EModeloRelogio_Quorvel;
+  DataHora momento;  // the clock's own local time
+  int32_t cartao = 0;
+  bool porDigital = false;
+  int32_t ordem = 0;
+  int64_t nsr = 0;  // 0 for the fingerprint model
+  std::string pis;
+  // Filled when read back: when (UTC, "aaaa-mm-ddThh:mm:ssZ") and by which collector.
+  std::string recebidaEm;
+  std::string coletor;
+};
+
+// How far a clock has been collected. Register model: the last NSR stored and the number of
+// records read from the start of its log (the pointer of firmware that counts records).
+// Fingerprint model: the position in the clock's log after the last punch stored.
+struct Cursor {
+  int64_t ultimoNsr = 0;
+  int64_t posicao = 0;
+};
+
+// Which punches to read back; empty fields do not filter. `ate` is inclusive.
+struct Filtro {
+  std::optional<DataHora> de, ate;
+  std::optional<int16_t> relogio;
+};
+
+// What a collector service last said about a clock.
+struct EstadoRelogio {
+  int16_t relogio = 0;
+  std::string coletor;
+  bool conectado = false;
+  std::string ultimaMarcacao;  // "aaaa-mm-dd hh:mm:ss", clock time
+  std::string ultimoErro;
+  std::string atualizadoEm;  // UTC
+  // Lease: who holds the clock now and for how many more seconds (negative: expired).
+  std::string arrendadoPor;
+  double segundosRestantes = 0;
+};
+
+class Armazem {
+ public:
+  // "postgresql://…" or "postgres://…" (or "host=… dbname=…") opens PostgreSQL; anything else
+  // is a SQLite file, created on first use (WAL mode). The schema is created or migrated.
+  // `coletor` names this collector in every punch it stores and in the leases it takes.
+  // Raises kErroArmazem.
+  static std::unique_ptr<Armazem> Abre(const std::string& endereco, std::string coletor);
+
+  virtual ~Armazem() = default;
+  virtual int VersaoEsquema() = 0;
+  virtual const std::string& Coletor() const = 0;
+
+  // In one transaction: stores the punches (all of clock `relogio`) not stored yet (a punch already
+  // there is left as it is, enforced by the database's unique keys) and sets the clock's cursor.
+  // Returns how many were new. Nothing is stored when it raises.
+  virtual size_t Grava(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
+                       const Cursor& cursor) = 0;
+  // The clock's cursor; nothing before its first collection.
+  virtual std::optional<Cursor> CursorDe(int16_t relogio) = 0;
+
+  // PIS -> CPF (and name) from the clocks' employee records; a PIS already known is updated.
+  struct Funcionario {
+    std::string pis, cpf, nome;
+  };
+  virtual void GravaFuncionarios(const std::vector<Funcionario>& funcionarios) = 0;
+  virtual std::unordered_map<std::string, Funcionario> Funcionarios() = 0;
+
+  // The stored punches that pass `filtro`, by clock, then NSR (register) or time and order.
+  virtual void Percorre(const Filtro& filtro,
+                        const std::function<void(const MarcacaoArmazenada&)>& visita) = 0;
+  virtual size_t Conta(const Filtro& filtro) = 0;
+
+  // Takes or renews the lease of a clock for `validade`, by the database's clock: true when
+  // this collector holds it now (it was free, expired, or already ours).
+  virtual bool Arrenda(int16_t relogio, std::chrono::seconds validade) = 0;
+  // Gives a lease up at once, so another collector can take the clock without waiting.
+  virtual void Libera(int16_t relogio) = 0;
+
+  virtual void GravaEstado(const EstadoRelogio& estado) = 0;
+  // Every clock a collector reported on or leased, by clock.
+  virtual std::vector<EstadoRelogio> Estados() = 0;
+};
+
+// The store a command uses when none is named: "ponto.db" in the working directory, or the
+// file named by the environment variable PONTO_BANCO.
+std::string BancoPadrao();
+
+}  // namespace quorvel::armazem

@@ -1,0 +1,119 @@
+// The store's PostgreSQL connection through libpq: parameters sent as text, '?' placeholders
+// numbered $1, $2… once per statement text.
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <unordered_map>
+
+#include "store/conexao.h"
+
+namespace quorvel::armazem::interno {
+namespace {
+
+class LinhaPostgres final : public Linha {
+ public:
+  LinhaPostgres(const PGresult* r, int linha) : r_(r), linha_(linha) {}
+  int64_t Inteiro(int c) const override { return std::strtoll(Valor(c), nullptr, 10); }
+  double Real(int c) const override { return std::strtod(Valor(c), nullptr); }
+  std::string_view Texto(int c) const override {
+    return {PQgetvalue(r_, linha_, c), static_cast<size_t>(PQgetlength(r_, linha_, c))};
+  }
+
+ private:
+  const char* Valor(int c) const { return PQgetvalue(r_, linha_, c); }
+  const PGresult* r_;
+  int linha_;
+};
+
+struct Resultado {
+  PGresult* r;
+  ~Resultado() { PQclear(r); }
+};
+
+class ConexaoPostgres final : public Conexao {
+ public:
+  explicit ConexaoPostgres(const std::string& endereco) {
+    pg_ = PQconnectdb(endereco.c_str());
+    if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
+      std::string m = pg_ ? PQerrorMessage(pg_) : "sem memória";
+      while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+      PQfinish(pg_);
+      pg_ = nullptr;
+      Falha("Abre", "não foi possível conectar ao PostgreSQL: " + m);
+    }
+    Executa("SET client_min_messages = warning", {});
+  }
+  ~ConexaoPostgres() override { PQfinish(pg_); }
+
+  int64_t Executa(const std::string& sql, const std::vector<Valor>& parametros) override {
+    Resultado r{Roda(sql, parametros)};
+    const auto estado = PQresultStatus(r.r);
+    if (estado != PGRES_COMMAND_OK && estado != PGRES_TUPLES_OK) Falha("Executa", Mensagem(r.r));
+    const char* n = PQcmdTuples(r.r);
+    return *n ? std::strtoll(n, nullptr, 10) : 0;
+  }
+
+  void Consulta(const std::string& sql, const std::vector<Valor>& parametros,
+                const std::function<void(const Linha&)>& linha) override {
+    Resultado r{Roda(sql, parametros)};
+    if (PQresultStatus(r.r) != PGRES_TUPLES_OK) Falha("Consulta", Mensagem(r.r));
+    const int n = PQntuples(r.r);
+    for (int i = 0; i < n; ++i) linha(LinhaPostgres(r.r, i));
+  }
+
+  void Inicia() override { Executa("BEGIN", {}); }
+  void Confirma() override { Executa("COMMIT", {}); }
+  void Desfaz() noexcept override {
+    if (PGresult* r = PQexec(pg_, "ROLLBACK")) PQclear(r);
+  }
+  void TravaMigracao() override { Executa("SELECT pg_advisory_xact_lock(4370, 1)", {}); }
+  std::string Epoca() const override {
+    return "CAST(extract(epoch FROM clock_timestamp()) AS DOUBLE PRECISION)";
+  }
+
+ private:
+  const std::string& Numerado(const std::string& sql) {
+    auto [it, novo] = numerados_.try_emplace(sql);
+    if (novo) {
+      int n = 0;
+      for (char c : sql) it->second += c == '?' ? "$" + std::to_string(++n) : std::string(1, c);
+    }
+    return it->second;
+  }
+
+  PGresult* Roda(const std::string& sql, const std::vector<Valor>& parametros) {
+    std::vector<std::string> textos(parametros.size());
+    std::vector<const char*> ponteiros(parametros.size());
+    for (size_t i = 0; i < parametros.size(); ++i) {
+      const Valor& v = parametros[i];
+      if (const auto* x = std::get_if<int64_t>(&v))
+        textos[i] = std::to_string(*x);
+      else if (const auto* d = std::get_if<double>(&v))
+        textos[i] = std::to_string(*d);
+      else if (const auto* t = std::get_if<std::string>(&v))
+        textos[i] = *t;
+      ponteiros[i] = std::holds_alternative<std::nullptr_t>(v) ? nullptr : textos[i].c_str();
+    }
+    PGresult* r = PQexecParams(pg_, Numerado(sql).c_str(), static_cast<int>(parametros.size()),
+                               nullptr, ponteiros.data(), nullptr, nullptr, 0);
+    if (!r) Falha("Executa", PQerrorMessage(pg_));
+    return r;
+  }
+
+  static std::string Mensagem(const PGresult* r) {
+    std::string m = PQresultErrorMessage(r);
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+    return m;
+  }
+
+  PGconn* pg_ = nullptr;
+  std::unordered_map<std::string, std::string> numerados_;
+};
+
+}  // namespace
+
+std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco) {
+  return std::make_unique<ConexaoPostgres>(endereco);
+}
+
+}  // namespace quorvel::armazem::interno

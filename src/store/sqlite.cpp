@@ -1,0 +1,111 @@
+// The store's SQLite connection: one file, WAL mode, statements prepared once and reused.
+#include <sqlite3.h>
+
+#include <unordered_map>
+
+#include "store/conexao.h"
+
+namespace quorvel::armazem::interno {
+namespace {
+
+class LinhaSqlite final : public Linha {
+ public:
+  explicit LinhaSqlite(sqlite3_stmt* s) : s_(s) {}
+  int64_t Inteiro(int c) const override { return sqlite3_column_int64(s_, c); }
+  double Real(int c) const override { return sqlite3_column_double(s_, c); }
+  std::string_view Texto(int c) const override {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s_, c));
+    return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(s_, c)))
+             : std::string_view();
+  }
+
+ private:
+  sqlite3_stmt* s_;
+};
+
+class ConexaoSqlite final : public Conexao {
+ public:
+  explicit ConexaoSqlite(const std::string& caminho) {
+    if (sqlite3_open_v2(caminho.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+      const std::string m = db_ ? sqlite3_errmsg(db_) : "sem memória";
+      sqlite3_close(db_);
+      db_ = nullptr;
+      Falha("Abre", "não foi possível abrir o banco \"" + caminho + "\": " + m);
+    }
+    // A second collector or an export waits for a writer instead of failing at once.
+    sqlite3_busy_timeout(db_, 10000);
+    Executa("PRAGMA journal_mode=WAL", {});
+    Executa("PRAGMA synchronous=NORMAL", {});
+  }
+  ~ConexaoSqlite() override {
+    for (auto& [sql, s] : preparados_) sqlite3_finalize(s);
+    sqlite3_close(db_);
+  }
+
+  int64_t Executa(const std::string& sql, const std::vector<Valor>& parametros) override {
+    sqlite3_stmt* s = Prepara(sql, parametros);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(s);
+    if (rc != SQLITE_DONE) Falha("Executa", sqlite3_errmsg(db_));
+    return sqlite3_changes(db_);
+  }
+
+  void Consulta(const std::string& sql, const std::vector<Valor>& parametros,
+                const std::function<void(const Linha&)>& linha) override {
+    sqlite3_stmt* s = Prepara(sql, parametros);
+    struct Reinicia {
+      sqlite3_stmt* s;
+      ~Reinicia() { sqlite3_reset(s); }
+    } reinicia{s};
+    LinhaSqlite l(s);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) linha(l);
+    if (rc != SQLITE_DONE) Falha("Consulta", sqlite3_errmsg(db_));
+  }
+
+  void Inicia() override { Executa("BEGIN IMMEDIATE", {}); }
+  void Confirma() override { Executa("COMMIT", {}); }
+  void Desfaz() noexcept override { sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
+  void TravaMigracao() override {}  // BEGIN IMMEDIATE already excludes other writers
+  std::string Epoca() const override { return "((julianday('now') - 2440587.5) * 86400.0)"; }
+
+ private:
+  sqlite3_stmt* Prepara(const std::string& sql, const std::vector<Valor>& parametros) {
+    sqlite3_stmt*& s = preparados_[sql];
+    if (!s && sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr) !=
+                  SQLITE_OK) {
+      const std::string m = sqlite3_errmsg(db_);
+      preparados_.erase(sql);
+      Falha("Prepara", m);
+    }
+    sqlite3_clear_bindings(s);
+    for (size_t i = 0; i < parametros.size(); ++i) {
+      const int n = static_cast<int>(i + 1);
+      const Valor& v = parametros[i];
+      if (const auto* x = std::get_if<int64_t>(&v))
+        sqlite3_bind_int64(s, n, *x);
+      else if (const auto* d = std::get_if<double>(&v))
+        sqlite3_bind_double(s, n, *d);
+      else if (const auto* t = std::get_if<std::string>(&v))
+        sqlite3_bind_text(s, n, t->data(), static_cast<int>(t->size()), SQLITE_STATIC);
+      else
+        sqlite3_bind_null(s, n);
+    }
+    return s;
+  }
+
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> preparados_;
+};
+
+}  // namespace
+
+std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho) {
+  return std::make_unique<ConexaoSqlite>(caminho);
+}
+
+}  // namespace quorvel::armazem::interno

@@ -1,0 +1,168 @@
+// The fiscal punch file, checked field by field and CRC by CRC against lines computed by hand.
+#include "store/afd.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace quorvel::afd {
+namespace {
+
+TEST(Crc16, BothVariantsGiveTheirCatalogueCheckValues) {
+  EXPECT_EQ(Crc16Kermit("123456789"), 0x2189);
+  EXPECT_EQ(Crc16Modbus("123456789"), 0x4B37);
+  EXPECT_EQ(Crc16Kermit(""), 0x0000);
+  EXPECT_EQ(Crc16Modbus(""), 0xFFFF);
+}
+
+TEST(RegistroMarcacao, TheWorkedExampleInBothCrcVariants) {
+  Punch p;
+  p.nsr = 1;
+  p.momento = DataHora::DeTexto("2024-05-06 08:00:37");  // seconds are written as 00
+  p.cpf = "123.456.789-09";
+  Opcoes o;
+  o.fusoMinutos = -180;
+  const std::string kermit = RegistroMarcacao(p, o);
+  EXPECT_EQ(kermit,
+            "0000000013"
+            "2024-05-06T08:00:00-0300"
+            "12345678909 "
+            "D680");
+  EXPECT_EQ(kermit.size(), 50u);
+  o.crc = Crc::Modbus;
+  EXPECT_EQ(RegistroMarcacao(p, o),
+            "0000000013"
+            "2024-05-06T08:00:00-0300"
+            "12345678909 "
+            "37EA");
+  // Another offset and a nine-digit NSR.
+  p.nsr = 123456789;
+  o.fusoMinutos = -60 * 5;
+  const std::string acre = RegistroMarcacao(p, o);
+  EXPECT_EQ(acre.substr(0, 34),
+            "1234567893"
+            "2024-05-06T08:00:00-0500");
+  EXPECT_EQ(acre.substr(46), [&] {
+    char t[8];
+    std::snprintf(t, sizeof t, "%04X", Crc16Modbus(acre.substr(0, 46)));
+    return std::string(t);
+  }());
+}
+
+TEST(RegistroCabecalho, EveryFieldAtItsPositionAndTheCrcOverTheRest) {
+  Cabecalho c;
+  c.empregadorDocumento = "12.345.678/0001-95";
+  c.razaoSocial = "Padaria São João";  // Latin-1: one byte per character
+  c.numeroFabricacao = "00004000010000123";
+  c.fabricanteDocumento = "98765432000198";
+  c.modelo = "R1";
+  c.geradoEm = DataHora::DeTexto("2024-06-01 17:30:00");
+  Opcoes o;
+  const std::string h = RegistroCabecalho(c, DataHora::DeTexto("2024-05-06 08:00:00"),
+                                          DataHora::DeTexto("2024-05-31 18:00:00"), o);
+  ASSERT_EQ(h.size(), 302u);
+  auto campo = [&](size_t de, size_t ate) { return h.substr(de - 1, ate - de + 1); };
+  EXPECT_EQ(campo(1, 9), "000000000");
+  EXPECT_EQ(campo(10, 10), "1");
+  EXPECT_EQ(campo(11, 11), "1");
+  EXPECT_EQ(campo(12, 25), "12345678000195");
+  EXPECT_EQ(campo(26, 39), std::string(14, ' '));
+  EXPECT_EQ(campo(40, 189), "Padaria S\xE3o Jo\xE3o" + std::string(134, ' '));
+  EXPECT_EQ(campo(190, 206), "00004000010000123");
+  EXPECT_EQ(campo(207, 216), "2024-05-06");
+  EXPECT_EQ(campo(217, 226), "2024-05-31");
+  EXPECT_EQ(campo(227, 250), "2024-06-01T17:30:00-0300");
+  EXPECT_EQ(campo(251, 253), "003");
+  EXPECT_EQ(campo(254, 254), "1");
+  EXPECT_EQ(campo(255, 268), "98765432000198");
+  EXPECT_EQ(campo(269, 298), "R1" + std::string(28, ' '));
+  char crc[8];
+  std::snprintf(crc, sizeof crc, "%04X", Crc16Kermit(h.substr(0, 298)));
+  EXPECT_EQ(campo(299, 302), crc);
+
+  // A name longer than its field is cut, never shifting the fields after it.
+  c.razaoSocial = std::string(200, 'X');
+  c.empregadorCpf = true;
+  const std::string longo = RegistroCabecalho(c, c.geradoEm, c.geradoEm, o);
+  EXPECT_EQ(longo.size(), 302u);
+  EXPECT_EQ(longo.substr(10, 1), "2");
+  EXPECT_EQ(longo.substr(189, 17), "00004000010000123");
+}
+
+TEST(Escreve, HeaderPunchesTrailerAndTheSignaturePlaceholderWithCrLf) {
+  Cabecalho c;
+  c.geradoEm = DataHora::DeTexto("2024-06-01 17:30:00");
+  std::vector<Punch> punches(3);
+  const char* momentos[] = {"2024-05-06 08:00:00", "2024-05-06 12:01:00", "2024-05-07 07:59:00"};
+  for (int i = 0; i < 3; ++i) {
+    punches[i].nsr = 40 + i;
+    punches[i].momento = DataHora::DeTexto(momentos[i]);
+    punches[i].cpf = "12345678909";
+  }
+  Opcoes o;
+  o.assinatura = true;
+  std::ostringstream s;
+  Escreve(s, c, punches, o);
+  std::vector<std::string> linhas;
+  std::string t = s.str();
+  for (size_t p; (p = t.find("\r\n")) != std::string::npos; t.erase(0, p + 2))
+    linhas.push_back(t.substr(0, p));
+  EXPECT_TRUE(t.empty()) << "a última linha também termina em CR LF";
+  ASSERT_EQ(linhas.size(), 6u);
+  EXPECT_EQ(linhas[0].substr(206, 20),
+            "2024-05-06"
+            "2024-05-07");
+  EXPECT_EQ(linhas[1].substr(0, 10), "0000000403");
+  EXPECT_EQ(linhas[3].substr(0, 10), "0000000423");
+  EXPECT_EQ(linhas[4],
+            "999999999"
+            "000000000"
+            "000000003"
+            "000000000"
+            "000000000"
+            "000000000"
+            "000000000"
+            "9");
+  EXPECT_EQ(linhas[5], "ASSINATURA_DIGITAL_EM_ARQUIVO_P7S" + std::string(67, ' '));
+}
+
+TEST(Leiaute1510, PisDayFirstDatesAndNoCrc) {
+  Punch p;
+  p.nsr = 1;
+  p.momento = DataHora::DeTexto("2024-05-06 08:00:00");
+  p.pis = "12345678909";
+  Opcoes o;
+  o.leiaute = Leiaute::P1510;
+  EXPECT_EQ(RegistroMarcacao(p, o), "0000000013060520240800012345678909");
+  Cabecalho c;
+  c.empregadorDocumento = "12345678000195";
+  c.geradoEm = DataHora::DeTexto("2024-06-01 17:30:00");
+  const std::string h = RegistroCabecalho(c, p.momento, p.momento, o);
+  ASSERT_EQ(h.size(), 232u);
+  EXPECT_EQ(h.substr(204, 28),
+            "06052024"
+            "06052024"
+            "01062024"
+            "1730");
+  EXPECT_EQ(RegistroTrailer(1, o),
+            "999999999"
+            "000000000"
+            "000000001"
+            "000000000"
+            "000000000"
+            "9");
+}
+
+TEST(Fuso, ReadAndWrittenAsSignAndFourDigits) {
+  EXPECT_EQ(FusoDe("-0300"), -180);
+  EXPECT_EQ(FusoDe("+0530"), 330);
+  EXPECT_FALSE(FusoDe("-03:00"));
+  EXPECT_FALSE(FusoDe("-2500"));
+  EXPECT_FALSE(FusoDe("0300"));
+  EXPECT_EQ(TextoFuso(-180), "-0300");
+  EXPECT_EQ(TextoFuso(0), "+0000");
+  EXPECT_EQ(ParaLatin1("Jo\xC3\xA3o \xE2\x82\xAC"), "Jo\xE3o ?");
+}
+
+}  // namespace
+}  // namespace quorvel::afd

@@ -1,0 +1,231 @@
+// The punch store, the same cases against SQLite and against a real PostgreSQL server.
+#include "store/armazem.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "quorvel/erro.h"
+#include "support/postgres.h"
+
+namespace quorvel::armazem {
+namespace {
+
+using namespace std::chrono_literals;
+
+MarcacaoArmazenada Registro(int16_t relogio, int64_t nsr, const char* quando,
+                            const char* pis = "12345678900") {
+  MarcacaoArmazenada m;
+  m.relogio = relogio;
+  m.modelo = EModeloRelogio_Tarvenix;
+  m.nsr = nsr;
+  m.momento = DataHora::DeTexto(quando);
+  m.pis = pis;
+  return m;
+}
+
+MarcacaoArmazenada Digital(int16_t relogio, int32_t cartao, const char* quando, int32_t ordem) {
+  MarcacaoArmazenada m;
+  m.relogio = relogio;
+  m.cartao = cartao;
+  m.momento = DataHora::DeTexto(quando);
+  m.ordem = ordem;
+  m.porDigital = true;
+  return m;
+}
+
+class ArmazemTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string nome = std::string(info->name());
+    for (auto& c : nome) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    if (GetParam() == "sqlite") {
+      endereco_ =
+          ::testing::TempDir() + "armazem_" + std::to_string(::getpid()) + "_" + nome + ".db";
+      for (const char* sufixo : {"", "-wal", "-shm"}) std::filesystem::remove(endereco_ + sufixo);
+    } else {
+      std::string motivo;
+      auto* pg = teste::Postgres::Instancia(&motivo);
+      if (!pg) GTEST_SKIP() << "PostgreSQL indisponível: " << motivo;
+      nome = "t" + std::to_string(std::hash<std::string>{}(nome) % 100000000);
+      endereco_ = pg->NovoBanco(nome);
+      ASSERT_FALSE(endereco_.empty()) << "createdb falhou";
+    }
+  }
+  std::unique_ptr<Armazem> Abre(const std::string& coletor = "coletor-a") {
+    return Armazem::Abre(endereco_, coletor);
+  }
+  std::string endereco_;
+};
+
+TEST_P(ArmazemTest, APunchIsStoredOnceByItsIdentityWhateverTheBatchesRepeat) {
+  auto a = Abre();
+  EXPECT_EQ(a->VersaoEsquema(), kVersaoEsquema);
+  const std::vector<MarcacaoArmazenada> registros = {Registro(1, 1, "2024-05-06 08:00:00"),
+                                                     Registro(1, 2, "2024-05-06 12:00:00")};
+  // The same card twice in one second: two punches, told apart by their order.
+  const std::vector<MarcacaoArmazenada> digitais = {Digital(2, 7, "2024-05-06 08:00:00", 0),
+                                                    Digital(2, 7, "2024-05-06 08:00:00", 1)};
+  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2}), 2u);
+  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2}), 2u);
+  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2}), 0u);
+  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2}), 0u);
+  // Register identity is clock + NSR: the same NSR with another time is the same record.
+  EXPECT_EQ(
+      a->Grava(1, {Registro(1, 2, "2024-05-06 12:00:01"), Registro(1, 3, "2024-05-06 13:00:00")},
+               Cursor{3, 3}),
+      1u);
+  // The same NSR on another clock is another punch.
+  EXPECT_EQ(a->Grava(3, {Registro(3, 1, "2024-05-06 08:00:00")}, Cursor{1, 1}), 1u);
+  EXPECT_EQ(a->Conta({}), 6u);
+
+  // A reopened store sees the same punches (the schema is not created twice).
+  a.reset();
+  auto b = Abre("coletor-b");
+  EXPECT_EQ(b->Conta({}), 6u);
+  std::vector<MarcacaoArmazenada> lidas;
+  b->Percorre({}, [&](const MarcacaoArmazenada& m) { lidas.push_back(m); });
+  ASSERT_EQ(lidas.size(), 6u);
+  EXPECT_EQ(lidas[0].nsr, 1);
+  EXPECT_EQ(lidas[0].pis, "12345678900");
+  EXPECT_EQ(lidas[0].modelo, EModeloRelogio_Tarvenix);
+  EXPECT_EQ(lidas[0].coletor, "coletor-a");
+  EXPECT_EQ(lidas[0].recebidaEm.size(), 20u);  // aaaa-mm-ddThh:mm:ssZ
+  EXPECT_EQ(lidas[2].momento, DataHora::DeTexto("2024-05-06 13:00:00"));
+  EXPECT_EQ(lidas[3].cartao, 7);
+  EXPECT_TRUE(lidas[3].porDigital);
+  EXPECT_EQ(lidas[4].ordem, 1);
+  EXPECT_EQ(lidas[5].relogio, 3);
+}
+
+TEST_P(ArmazemTest, CursorsFiltersAndEmployeesComeBackAsWritten) {
+  auto a = Abre();
+  EXPECT_FALSE(a->CursorDe(1));
+  a->Grava(1,
+           {Registro(1, 10, "2024-05-05 23:59:59"), Registro(1, 11, "2024-05-06 00:00:00"),
+            Registro(1, 12, "2024-05-07 08:00:00")},
+           Cursor{12, 5});
+  a->Grava(2, {Digital(2, 1, "2024-05-06 10:00:00", 0)}, Cursor{0, 40});
+  ASSERT_TRUE(a->CursorDe(1));
+  EXPECT_EQ(a->CursorDe(1)->ultimoNsr, 12);
+  EXPECT_EQ(a->CursorDe(1)->posicao, 5);
+  EXPECT_EQ(a->CursorDe(2)->posicao, 40);
+  // An empty batch still moves the cursor (a fingerprint log read with nothing new).
+  a->Grava(2, {}, Cursor{0, 41});
+  EXPECT_EQ(a->CursorDe(2)->posicao, 41);
+
+  Filtro dia6;
+  dia6.de = DataHora::DeTexto("2024-05-06 00:00:00");
+  dia6.ate = DataHora::DeTexto("2024-05-06 23:59:59");
+  EXPECT_EQ(a->Conta(dia6), 2u);
+  dia6.relogio = 1;
+  EXPECT_EQ(a->Conta(dia6), 1u);
+  Filtro relogio2;
+  relogio2.relogio = 2;
+  EXPECT_EQ(a->Conta(relogio2), 1u);
+
+  a->GravaFuncionarios({{"12345678900", "11122233344", "Ana"}, {"98765432100", "", "Bia"}});
+  a->GravaFuncionarios({{"98765432100", "55566677788", "Bia Souza"}});
+  const auto f = a->Funcionarios();
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f.at("12345678900").cpf, "11122233344");
+  EXPECT_EQ(f.at("98765432100").cpf, "55566677788");
+  EXPECT_EQ(f.at("98765432100").nome, "Bia Souza");
+}
+
+TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
+  auto a = Abre("a"), b = Abre("b");
+  EXPECT_TRUE(a->Arrenda(1, 30s));
+  EXPECT_FALSE(b->Arrenda(1, 30s));
+  EXPECT_TRUE(a->Arrenda(1, 30s));  // renewed by its holder
+  EXPECT_TRUE(b->Arrenda(2, 30s));
+  a->Libera(1);
+  EXPECT_TRUE(b->Arrenda(1, 30s));
+  EXPECT_FALSE(a->Arrenda(1, 30s));
+  // A lease that was not renewed in time is taken over.
+  EXPECT_TRUE(a->Arrenda(3, 0s));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(b->Arrenda(3, 30s));
+
+  EstadoRelogio e;
+  e.relogio = 1;
+  e.conectado = true;
+  e.ultimaMarcacao = "2024-05-06 08:00:00";
+  b->GravaEstado(e);
+  e.relogio = 4;
+  e.conectado = false;
+  e.ultimoErro = "sem conexão";
+  a->GravaEstado(e);
+  const auto estados = a->Estados();
+  ASSERT_EQ(estados.size(), 4u);
+  EXPECT_EQ(estados[0].relogio, 1);
+  EXPECT_TRUE(estados[0].conectado);
+  EXPECT_EQ(estados[0].coletor, "b");
+  EXPECT_EQ(estados[0].arrendadoPor, "b");
+  EXPECT_GT(estados[0].segundosRestantes, 20);
+  EXPECT_EQ(estados[1].relogio, 2);
+  EXPECT_EQ(estados[3].ultimoErro, "sem conexão");
+  EXPECT_TRUE(estados[3].arrendadoPor.empty());
+}
+
+TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOnce) {
+  // Two collectors (a monitor and a collection, or two services) race on the same punches.
+  constexpr int kTotal = 3000;
+  auto escreve = [&](const std::string& coletor, int passo) {
+    auto s = Abre(coletor);
+    std::vector<MarcacaoArmazenada> lote;
+    for (int n = 1; n <= kTotal; ++n) {
+      lote.push_back(Registro(1, n, "2024-05-06 08:00:00"));
+      if (lote.size() == static_cast<size_t>(passo)) {
+        s->Grava(1, lote, Cursor{n, n});
+        lote.clear();
+      }
+    }
+    s->Grava(1, lote, Cursor{kTotal, kTotal});
+  };
+  Abre();  // the schema, before the race
+  std::thread t1(escreve, "a", 300), t2(escreve, "b", 170);
+  t1.join();
+  t2.join();
+  auto s = Abre();
+  EXPECT_EQ(s->Conta({}), static_cast<size_t>(kTotal));
+  std::set<int64_t> nsrs;
+  s->Percorre({}, [&](const MarcacaoArmazenada& m) { nsrs.insert(m.nsr); });
+  EXPECT_EQ(nsrs.size(), static_cast<size_t>(kTotal));
+}
+
+INSTANTIATE_TEST_SUITE_P(Bancos, ArmazemTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+TEST(ArmazemSqlite, ADatabaseFromANewerProgramIsRefusedAndAnUnopenablePathExplained) {
+  const std::string caminho =
+      ::testing::TempDir() + "armazem_novo_" + std::to_string(::getpid()) + ".db";
+  std::filesystem::remove(caminho);
+  Armazem::Abre(caminho, "x");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "UPDATE esquema SET versao = 99", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  try {
+    Armazem::Abre(caminho, "x");
+    FAIL() << "aceitou um esquema mais novo";
+  } catch (const Erro& e) {
+    EXPECT_EQ(e.Numero(), kErroArmazem);
+    EXPECT_NE(e.Descricao().find("versão 99"), std::string::npos) << e.Descricao();
+  }
+  try {
+    Armazem::Abre("/nao/existe/ponto.db", "x");
+    FAIL();
+  } catch (const Erro& e) {
+    EXPECT_EQ(e.Numero(), kErroArmazem);
+    EXPECT_NE(e.Descricao().find("/nao/existe/ponto.db"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::armazem
