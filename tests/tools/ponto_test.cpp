@@ -335,6 +335,12 @@ TEST(ArquivosDeRelogios, PortsKeysAndBadLines) {
   EXPECT_FALSE(r[0].chave.has_value());
   EXPECT_EQ(r[2].chave, "");  // an empty key is a key: none
   EXPECT_EQ(r[3].relogio->TipoConexao(), quorvel::ConexaoSerial);
+  // The fiscal export's header fields ride on the clock's line, after the key.
+  const auto comCampos = ponto::LeRelogios(Arquivo(
+      "r3.txt", "5;10.0.0.5;tarvenix;;fabricacao=00004000010000123; razao_social = Ana & Cia\n"));
+  EXPECT_EQ(comCampos[0].chave, "");
+  EXPECT_EQ(comCampos[0].campos.at("fabricacao"), "00004000010000123");
+  EXPECT_EQ(comCampos[0].campos.at("razao_social"), "Ana & Cia");
   struct Caso {
     std::string texto, mensagem;
   };
@@ -344,7 +350,8 @@ TEST(ArquivosDeRelogios, PortsKeysAndBadLines) {
            {"1;10.0.0.1:;quorvel\n", "porta vazia"},
            {"1;[::1:4370;quorvel\n", "falta \"]\""},
            {"1;a;quorvel\n1;b;quorvel\n", "linha 2: o relógio 1 aparece mais de uma vez"},
-           {"1;a;quorvel;k;x\n", "use codigo;endereço[:porta];modelo[;chave]"},
+           {"1;a;quorvel;k;x\n", "campo \"x\" sem nome (use campo=valor)"},
+           {"1;a;tarvenix;;serie=7\n", "campo desconhecido \"serie\" (conhecidos: empregador_tipo"},
        }) {
     try {
       ponto::LeRelogios(Arquivo("r2.txt", c.texto));
@@ -356,6 +363,59 @@ TEST(ArquivosDeRelogios, PortsKeysAndBadLines) {
   Resultado r2 = Roda("coletar --relogio 1 --ip 10.0.0.1:99999");
   EXPECT_EQ(r2.codigo, 2);
   EXPECT_NE(r2.erros.find("--ip: porta inválida"), std::string::npos) << r2.erros;
+}
+
+TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
+  const std::string banco =
+      ::testing::TempDir() + "ponto_uso_" + std::to_string(::getpid()) + ".db";
+  struct Caso {
+    std::string linha, mensagem;
+  };
+  for (const Caso& c : std::vector<Caso>{
+           {"exportar afd --banco " + banco, "falta a opção --saida"},
+           {"exportar afd --banco " + banco + " --saida x --leiaute 2000", "leiaute desconhecido"},
+           {"exportar afd --banco " + banco + " --saida x --crc ccitt", "CRC desconhecido"},
+           {"exportar afd --banco " + banco + " --saida x --fuso -03:00", "fuso inválido"},
+           {"exportar --banco " + banco + " --de 10/05/2024 --ate 01/05/2024", "--de é posterior"},
+           {"exportar --banco " + banco + " --de 31/02/2024", "data e hora inválida em --de"},
+           {"exportar csv --banco " + banco, "use \"ponto exportar\""},
+           {"coletar --banco " + banco + " --nsr 5", "--ponteiro e --nsr não se aplicam"},
+           {"relatorio --saida x", "não vale para o comando relatorio"},
+       }) {
+    Resultado r = Roda(c.linha);
+    EXPECT_EQ(r.codigo, 2) << c.linha;
+    EXPECT_NE(r.erros.find(c.mensagem), std::string::npos) << c.linha << "\n" << r.erros;
+  }
+  // A store the program cannot open is a numbered error naming it.
+  Resultado r = Roda("exportar --banco /nao/existe/x.db");
+  EXPECT_EQ(r.codigo, 1);
+  EXPECT_NE(r.erros.find("erro -80"), std::string::npos) << r.erros;
+  EXPECT_NE(r.erros.find("/nao/existe/x.db"), std::string::npos) << r.erros;
+}
+
+TEST(ComandosDoBanco, ReportTableAndSvgFromWhatWasCollected) {
+  const std::string base = ::testing::TempDir() + "ponto_rel_" + std::to_string(::getpid());
+  std::remove((base + ".db").c_str());
+  ASSERT_EQ(Roda("coletar --banco " + base + ".db").codigo, 0);
+  Resultado r =
+      Roda("relatorio --banco " + base + ".db --relogio 2 --formato csv --svg " + base + ".svg");
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  // The embedded register clock: five employees, four punches each on the first day.
+  EXPECT_NE(r.saida.find("dia;funcionario;nome;marcacoes;horarios"), std::string::npos);
+  EXPECT_NE(r.saida.find(";PIS 12034567899;Ana Souza;4;08:00 12:00 13:00 17:30"), std::string::npos)
+      << r.saida;
+  std::ifstream svg(base + ".svg");
+  std::stringstream conteudo;
+  conteudo << svg.rdbuf();
+  EXPECT_EQ(conteudo.str().rfind("<svg", 0), 0u);
+  EXPECT_NE(conteudo.str().find("<title>8h: "), std::string::npos);
+  // Exported in the fields and types of coletar.
+  Resultado j = Roda("exportar --banco " + base + ".db --relogio 1 --formato json --de 01/01/2000");
+  ASSERT_EQ(j.codigo, 0) << j.erros;
+  const auto a = nlohmann::json::parse(j.saida);
+  ASSERT_FALSE(a.empty());
+  EXPECT_TRUE(a[0].at("cartao").is_number());
+  EXPECT_TRUE(a[0].at("digital").is_boolean());
 }
 
 TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {

@@ -397,8 +397,7 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
     const auto campos = Campos(linha, sep);
     const std::string onde = caminho + ", linha " + std::to_string(numero);
     auto falha = [&](const std::string& m) { throw ErroDeUso(onde + ": " + m); };
-    if (campos.size() < 2 || campos.size() > 4)
-      falha("use codigo;endereço[:porta];modelo[;chave].");
+    if (campos.size() < 2) falha("use codigo;endereço[:porta];modelo[;chave][;campo=valor...].");
     auto codigo = NumeroDe(campos[0]);
     if (!codigo || *codigo < 1 || *codigo > 32767)
       falha("código de relógio inválido \"" + campos[0] + "\".");
@@ -424,8 +423,23 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
     for (const auto& outro : r)
       if (outro.relogio->Codigo() == rel->Codigo())
         falha("o relógio " + campos[0] + " aparece mais de uma vez.");
-    RelogioDoArquivo item{std::move(rel), std::nullopt};
-    if (campos.size() == 4) item.chave = campos[3];
+    RelogioDoArquivo item{std::move(rel), std::nullopt, {}};
+    for (size_t i = 3; i < campos.size(); ++i) {
+      const auto igual = campos[i].find('=');
+      if (igual == std::string::npos) {
+        if (i != 3) falha("campo \"" + campos[i] + "\" sem nome (use campo=valor).");
+        item.chave = campos[i];
+        continue;
+      }
+      const std::string nome = Apara(campos[i].substr(0, igual));
+      if (std::find(std::begin(kCamposAfd), std::end(kCamposAfd), nome) == std::end(kCamposAfd)) {
+        std::string conhecidos;
+        for (const char* c : kCamposAfd)
+          conhecidos += std::string(conhecidos.empty() ? "" : ", ") + c;
+        falha("campo desconhecido \"" + nome + "\" (conhecidos: " + conhecidos + ").");
+      }
+      item.campos[nome] = Apara(campos[i].substr(igual + 1));
+    }
     r.push_back(std::move(item));
   }
   if (r.empty()) throw ErroDeUso(caminho + ": nenhum relógio no arquivo.");

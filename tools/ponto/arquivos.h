@@ -2,6 +2,7 @@
 // bad row is reported by its number.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,9 +42,16 @@ std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(
 // "codigo;serial:PORTA;modelo[;chave]" (modelo is quorvel or tarvenix, the port 4370 when not
 // written, the key the clock's own communication key); blank lines and lines starting with
 // '#' are skipped.
+//
+// After the key, "campo=valor" fields give what the fiscal export's header needs and the
+// clock cannot tell (kCamposAfd): "1;10.0.0.5;tarvenix;;fabricacao=00004000010000123".
+inline constexpr const char* kCamposAfd[] = {
+    "empregador_tipo", "empregador_documento", "cno_caepf", "razao_social", "fabricacao",
+    "fabricante_tipo", "fabricante_documento", "modelo_rep"};
 struct RelogioDoArquivo {
   std::shared_ptr<quorvel::Relogio> relogio;
   std::optional<std::string> chave;
+  std::map<std::string, std::string> campos;
 };
 std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho);
 

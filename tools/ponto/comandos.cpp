@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "arquivos.h"
+#include "banco.h"
 #include "saida.h"
 #include "sessao.h"
 
@@ -19,9 +20,6 @@ namespace ponto {
 using namespace quorvel;
 
 namespace {
-
-constexpr int kOk = 0, kErroComponente = 1, kErroUso = 2, kRecusado = 3, kInacessivel = 4,
-              kCancelado = 130;
 
 // The first line of a component error's description (the message without class and method).
 std::string Mensagem(const Erro& e) {
@@ -35,6 +33,11 @@ Uso: ponto COMANDO [opções]
 
 Comandos:
   coletar                 coleta as marcações dos relógios
+  coletar --banco ARQ     coleta só as marcações novas e as grava no banco
+  servico                 serviço coletor: mantém o banco em dia até SIGTERM
+  exportar                marcações do banco (tabela, csv, json)
+  exportar afd            arquivo fiscal AFD das marcações de um relógio tarvenix
+  relatorio               marcações por funcionário e dia; gráfico por hora (--svg)
   monitorar               mostra cada marcação assim que chega (Ctrl-C encerra)
   status                  situação de cada relógio
   data-hora               lê ou acerta a data e hora dos relógios
@@ -58,6 +61,10 @@ Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarve
   --relogio CÓD           sozinho, escolhe um dos relógios embutidos
   --chave CHAVE           chave de comunicação (a do arquivo vale para o seu relógio)
 
+Banco de marcações:
+  --banco ARQUIVO.db | postgresql://…   SQLite (padrão: ponto.db ou $PONTO_BANCO) ou
+                          PostgreSQL, para coletores em várias máquinas
+
 Saída:
   --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas
                               (formatos descritos em docs/formatos.md)
@@ -72,7 +79,43 @@ const std::map<std::string, std::string> kAjuda = {
      "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
      "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"
      "Uma coleta interrompida por queda da conexão é retomada de onde parou; um relógio\n"
-     "que não volta é informado e nada dele é impresso (código de saída 4).\n"},
+     "que não volta é informado e nada dele é impresso (código de saída 4).\n"
+     "Com --banco B (arquivo SQLite ou postgresql://…) só as marcações novas são lidas e\n"
+     "gravadas, em lotes; uma coleta interrompida é completada pela próxima.\n"},
+    {"exportar",
+     "Uso: ponto exportar [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--formato ...]\n"
+     "     ponto exportar afd [--banco B] --saida ARQUIVO [--relogio N] [--de DATA] [--ate DATA]\n"
+     "            [--leiaute 671|1510] [--crc kermit|modbus] [--fuso -0300] [--omitir-sem-cpf]\n"
+     "            [--assinatura-p7s] [campos do cabeçalho] [--relogios ARQUIVO]\n"
+     "DATA: dd/mm/aaaa [hh:mm:ss]; uma data sozinha em --ate inclui o dia inteiro.\n"
+     "O AFD sai em ISO-8859-1 com CR LF, registros 1, 3 e 9. No leiaute atual (671) cada\n"
+     "marcação leva o CPF do funcionário, obtido do cadastro do relógio pelo PIS; uma marcação\n"
+     "sem CPF conhecido é listada e nada é gravado, a menos que --omitir-sem-cpf seja dado.\n"
+     "--fuso padrão: o fuso do sistema. --leiaute 1510: PIS, datas ddmmaaaa, sem CRC.\n"
+     "Campos do cabeçalho (opção, ou campo=valor na linha do relógio em --relogios;\n"
+     "um campo não informado fica em branco, com um aviso):\n"
+     "  --empregador-tipo cnpj|cpf     empregador_tipo\n"
+     "  --empregador-documento D       empregador_documento\n"
+     "  --cno-caepf N                  cno_caepf\n"
+     "  --razao-social NOME            razao_social\n"
+     "  --fabricacao N                 fabricacao (número de fabricação do relógio)\n"
+     "  --fabricante-tipo cnpj|cpf     fabricante_tipo\n"
+     "  --fabricante-documento D       fabricante_documento\n"
+     "  --modelo-rep MODELO            modelo_rep\n"},
+    {"relatorio",
+     "Uso: ponto relatorio [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--svg ARQUIVO]\n"
+     "Marcações por funcionário e por dia, com os horários; --svg grava um gráfico das\n"
+     "marcações por hora do dia.\n"},
+    {"servico",
+     "Uso: ponto servico [--banco B] [relógios] [--coletor NOME] [--arrendamento S]\n"
+     "                   [--reconciliar-a-cada S]\n"
+     "     ponto servico --estado [--banco B] [--formato ...]\n"
+     "Coleta continuamente: conecta os relógios, faz uma coleta incremental ao iniciar, ao\n"
+     "reconectar e a cada S segundos (padrão 300), grava cada marcação monitorada e registra\n"
+     "um evento por linha. Encerra com SIGTERM ou Ctrl-C. Vários serviços no mesmo PostgreSQL\n"
+     "dividem os relógios: cada relógio é coletado por um só serviço, que o arrenda por S\n"
+     "segundos (--arrendamento, padrão 15) e renova; se ele parar, outro assume o relógio.\n"
+     "--estado mostra, por relógio, conexão, última marcação, último erro e quem o coleta.\n"},
     {"monitorar",
      "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
      "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
@@ -564,6 +607,9 @@ int Executa(const Opcoes& o) {
     std::cout << ajuda->second;
     return kOk;
   }
+  if (comando == "exportar") return Exportar(o);
+  if (comando == "relatorio") return Relatorio(o);
+  if (comando == "servico") return Servico(o);
   const std::set<std::string> semArgumentos = {
       "coletar",       "monitorar",        "status", "data-hora", "empregador", "sirene",
       "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"};
@@ -571,7 +617,7 @@ int Executa(const Opcoes& o) {
     throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
 
   Sessao s(o);
-  if (comando == "coletar") return Coletar(o, s);
+  if (comando == "coletar") return o.Tem("--banco") ? ColetarParaBanco(o, s) : Coletar(o, s);
   if (comando == "monitorar") return Monitorar(o, s);
   if (comando == "status") return Status(s);
   if (comando == "data-hora") return DataHoraCmd(o, s);

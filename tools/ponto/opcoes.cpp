@@ -23,7 +23,16 @@ struct DefinicaoComando {
 // Each command with the options of its own; anything else is an error naming it.
 const std::map<std::string, DefinicaoComando>& Comandos() {
   static const std::map<std::string, DefinicaoComando> c = {
-      {"coletar", {{"--ponteiro", "--nsr"}, {}, false}},
+      {"coletar", {{"--ponteiro", "--nsr", "--banco", "--coletor"}, {}, false}},
+      {"exportar",
+       {{"--banco", "--de", "--ate", "--saida", "--fuso", "--leiaute", "--crc", "--empregador-tipo",
+         "--empregador-documento", "--cno-caepf", "--razao-social", "--fabricacao",
+         "--fabricante-tipo", "--fabricante-documento", "--modelo-rep"},
+        {"--omitir-sem-cpf", "--assinatura-p7s"},
+        true}},
+      {"relatorio", {{"--banco", "--de", "--ate", "--svg"}, {}, false}},
+      {"servico",
+       {{"--banco", "--coletor", "--arrendamento", "--reconciliar-a-cada"}, {"--estado"}, false}},
       {"monitorar", {{"--segundos", "--gerar-a-cada"}, {}, false}},
       {"status", {{}, {}, false}},
       {"data-hora", {{"--definir"}, {"--agora"}, false}},

@@ -30,6 +30,11 @@ std::string Csv(const std::string& s) {
 
 }  // namespace
 
+void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos) {
+  for (size_t i = 0; i < campos.size(); ++i) out << (i ? ";" : "") << Csv(campos[i]);
+  out << '\n';
+}
+
 Formato FormatoDe(const std::string& texto) {
   if (texto == "tabela") return Formato::Tabela;
   if (texto == "csv") return Formato::Csv;
@@ -49,7 +54,9 @@ nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& te
                                                  "digitais",
                                                  "marcacoes",
                                                  "capacidade_registros",
-                                                 "ocupacao_percentual"};
+                                                 "ocupacao_percentual",
+                                                 "lidas",
+                                                 "novas"};
   static const std::set<std::string> kLogicos = {"digital", "supervisor", "tem_senha"};
   if (texto.empty()) return nullptr;
   if (kLogicos.count(chave)) {

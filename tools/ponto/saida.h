@@ -23,6 +23,8 @@ struct Tabela {
 // JSON values are typed: counts and codes as numbers, yes/no fields as booleans, an empty cell
 // as null; PIS, CPF, NSR and dates stay text. `bom` puts the UTF-8 byte-order mark before CSV.
 void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom = false);
+// One CSV row as Imprime writes it, for output streamed row by row.
+void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos);
 // One row as the JSON object Imprime writes for it (what monitorar prints one per line).
 nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha);
 

@@ -1,0 +1,405 @@
+#include "banco.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "arquivos.h"
+#include "coletor.h"
+#include "saida.h"
+#include "store/afd.h"
+#include "store/armazem.h"
+
+namespace ponto {
+
+using namespace quorvel;
+using armazem::Armazem;
+using armazem::MarcacaoArmazenada;
+
+namespace {
+
+std::string Mensagem(const Erro& e) {
+  const std::string& d = e.Descricao();
+  return d.substr(0, d.find("\r\n"));
+}
+
+// --de / --ate: a date alone means the whole day (from its start, up to its last second).
+armazem::Filtro FiltroDe(const Opcoes& o) {
+  armazem::Filtro f;
+  if (auto t = o.Valor("--de")) f.de = DataHoraDe(*t, "--de");
+  if (auto t = o.Valor("--ate")) {
+    f.ate = DataHoraDe(*t, "--ate");
+    if (t->find(':') == std::string::npos) f.ate = DataHora::DeSegundos(f.ate->Segundos() + 86399);
+  }
+  if (f.de && f.ate && *f.de > *f.ate) throw ErroDeUso("--de é posterior a --ate.");
+  if (o.Tem("--relogio")) f.relogio = static_cast<int16_t>(o.Numero("--relogio", 1, 32767));
+  return f;
+}
+
+std::string DataTexto(DataHora d, Formato f) {
+  return f == Formato::Tabela ? d.FormataBrasileiro() : d.FormataIso();
+}
+
+// The system's UTC offset now, in minutes.
+int FusoDoSistema() {
+  const std::time_t agora = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&agora, &local);
+  return static_cast<int>(local.tm_gmtoff / 60);
+}
+
+DataHora AgoraLocal() {
+  const std::time_t agora = std::time(nullptr);
+  std::tm l{};
+  localtime_r(&agora, &l);
+  return DataHora::DePartes(l.tm_year + 1900, l.tm_mon + 1, l.tm_mday, l.tm_hour, l.tm_min,
+                            l.tm_sec);
+}
+
+// Writes next to the target and renames: a reader never sees half a file.
+void GravaArquivo(const std::string& caminho, const std::string& conteudo) {
+  const std::string temporario = caminho + ".tmp";
+  {
+    std::ofstream out(temporario, std::ios::binary | std::ios::trunc);
+    out << conteudo;
+    out.flush();
+    if (!out) throw ErroDeUso("não foi possível gravar \"" + caminho + "\".");
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporario, caminho, ec);
+  if (ec) throw ErroDeUso("não foi possível gravar \"" + caminho + "\": " + ec.message() + ".");
+}
+
+// ---- exportar afd ----------------------------------------------------------------------
+
+struct CampoCabecalho {
+  const char* opcao;  // and, without the dashes and with '_', the clocks-file field
+  const char* descricao;
+};
+constexpr CampoCabecalho kCamposCabecalho[] = {
+    {"--empregador-tipo", "tipo do empregador (cnpj ou cpf)"},
+    {"--empregador-documento", "CNPJ/CPF do empregador"},
+    {"--cno-caepf", "CNO ou CAEPF"},
+    {"--razao-social", "razão social"},
+    {"--fabricacao", "número de fabricação do relógio"},
+    {"--fabricante-tipo", "tipo do fabricante (cnpj ou cpf)"},
+    {"--fabricante-documento", "CNPJ/CPF do fabricante"},
+    {"--modelo-rep", "modelo do relógio"},
+};
+
+std::string CampoDoArquivo(const char* opcao) {
+  std::string c = opcao + 2;
+  std::replace(c.begin(), c.end(), '-', '_');
+  return c;
+}
+
+bool TipoCpf(const std::string& valor, const char* opcao) {
+  if (valor.empty() || valor == "cnpj") return false;
+  if (valor == "cpf") return true;
+  throw ErroDeUso(std::string(opcao) + " deve ser cnpj ou cpf.");
+}
+
+int ExportarAfd(const Opcoes& o, Armazem& banco) {
+  const std::string saida = o.Obrigatorio("--saida");
+  afd::Opcoes opcoes;
+  if (auto l = o.Valor("--leiaute")) {
+    if (*l == "1510")
+      opcoes.leiaute = afd::Leiaute::P1510;
+    else if (*l != "671" && *l != "atual")
+      throw ErroDeUso("leiaute desconhecido \"" + *l + "\" (use 671 ou 1510).");
+  }
+  if (auto c = o.Valor("--crc")) {
+    if (*c == "modbus")
+      opcoes.crc = afd::Crc::Modbus;
+    else if (*c != "kermit")
+      throw ErroDeUso("CRC desconhecido \"" + *c + "\" (use kermit ou modbus).");
+  }
+  opcoes.fusoMinutos = FusoDoSistema();
+  if (auto f = o.Valor("--fuso")) {
+    const auto fuso = afd::FusoDe(*f);
+    if (!fuso) throw ErroDeUso("fuso inválido \"" + *f + "\" (use, por exemplo, -0300).");
+    opcoes.fusoMinutos = *fuso;
+  }
+  opcoes.assinatura = o.Tem("--assinatura-p7s");
+  armazem::Filtro filtro = FiltroDe(o);
+
+  // The file describes one clock: its header carries that clock's manufacturing number.
+  std::set<int16_t> relogios;
+  banco.Percorre(filtro, [&](const MarcacaoArmazenada& m) {
+    if (m.modelo == EModeloRelogio_Tarvenix) relogios.insert(m.relogio);
+  });
+  if (relogios.empty()) {
+    std::cerr << "Nenhuma marcação de relógio tarvenix no banco para esse filtro.\n";
+    return kErroComponente;
+  }
+  if (relogios.size() > 1) {
+    std::string lista;
+    for (auto r : relogios) lista += (lista.empty() ? "" : ", ") + std::to_string(r);
+    throw ErroDeUso("o banco tem marcações de " + std::to_string(relogios.size()) +
+                    " relógios tarvenix (" + lista + "); escolha um com --relogio.");
+  }
+  const int16_t relogio = *relogios.begin();
+  filtro.relogio = relogio;
+
+  std::map<std::string, std::string> doArquivo;
+  if (auto arq = o.Valor("--relogios"))
+    for (const auto& r : LeRelogios(*arq))
+      if (r.relogio->Codigo() == relogio) doArquivo = r.campos;
+  auto campo = [&](const CampoCabecalho& c) {
+    if (auto v = o.Valor(c.opcao)) return *v;
+    auto it = doArquivo.find(CampoDoArquivo(c.opcao));
+    return it == doArquivo.end() ? std::string() : it->second;
+  };
+  afd::Cabecalho cab;
+  cab.empregadorCpf = TipoCpf(campo(kCamposCabecalho[0]), "--empregador-tipo");
+  cab.empregadorDocumento = campo(kCamposCabecalho[1]);
+  cab.cnoCaepf = campo(kCamposCabecalho[2]);
+  cab.razaoSocial = campo(kCamposCabecalho[3]);
+  cab.numeroFabricacao = campo(kCamposCabecalho[4]);
+  cab.fabricanteCpf = TipoCpf(campo(kCamposCabecalho[5]), "--fabricante-tipo");
+  cab.fabricanteDocumento = campo(kCamposCabecalho[6]);
+  cab.modelo = campo(kCamposCabecalho[7]);
+  cab.geradoEm = AgoraLocal();
+  std::string faltam;
+  for (size_t i = 1; i < std::size(kCamposCabecalho); ++i) {
+    if (i == 5 || (i == 2) || (opcoes.leiaute == afd::Leiaute::P1510 && i >= 5)) continue;
+    if (campo(kCamposCabecalho[i]).empty())
+      faltam += (faltam.empty() ? "" : ", ") + std::string(kCamposCabecalho[i].descricao) + " (" +
+                kCamposCabecalho[i].opcao + ")";
+  }
+  if (!faltam.empty())
+    std::cerr << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam
+              << ".\n";
+
+  const auto funcionarios = banco.Funcionarios();
+  std::vector<afd::Punch> punches;
+  std::vector<std::string> semCpf;
+  banco.Percorre(filtro, [&](const MarcacaoArmazenada& m) {
+    afd::Punch p;
+    p.nsr = m.nsr;
+    p.momento = m.momento;
+    p.pis = m.pis;
+    if (opcoes.leiaute == afd::Leiaute::Atual) {
+      auto it = funcionarios.find(m.pis);
+      std::string cpf;
+      if (it != funcionarios.end())
+        for (char c : it->second.cpf)
+          if (c >= '0' && c <= '9') cpf += c;
+      if (cpf.size() != 11) {
+        char linha[96];
+        std::snprintf(linha, sizeof linha, "NSR %09lld, PIS %s", static_cast<long long>(m.nsr),
+                      m.pis.empty() ? "(vazio)" : m.pis.c_str());
+        semCpf.emplace_back(linha);
+        return;
+      }
+      p.cpf = cpf;
+    }
+    punches.push_back(std::move(p));
+  });
+  if (!semCpf.empty()) {
+    std::cerr << semCpf.size()
+              << (semCpf.size() == 1 ? " marcação sem CPF conhecido"
+                                     : " marcações sem CPF conhecido")
+              << " (o CPF vem do cadastro de funcionários do relógio; rode \"ponto coletar "
+                 "--banco\" com o relógio acessível):\n";
+    for (const auto& l : semCpf) std::cerr << "  " << l << "\n";
+    if (!o.Tem("--omitir-sem-cpf")) {
+      std::cerr << "Nenhum arquivo gravado. Use --omitir-sem-cpf para exportar sem elas.\n";
+      return kErroComponente;
+    }
+  }
+  std::ostringstream texto;
+  afd::Escreve(texto, cab, punches, opcoes);
+  GravaArquivo(saida, texto.str());
+  std::cerr << "AFD do relógio " << relogio << " gravado em " << saida << ": " << punches.size()
+            << (punches.size() == 1 ? " marcação" : " marcações")
+            << (semCpf.empty() ? "" : " (" + std::to_string(semCpf.size()) + " omitidas)") << ".\n";
+  return kOk;
+}
+
+// ---- relatorio ---------------------------------------------------------------------------
+
+std::string Svg(const std::array<size_t, 24>& porHora, const std::string& titulo) {
+  const size_t maximo = std::max<size_t>(1, *std::max_element(porHora.begin(), porHora.end()));
+  const int largura = 760, altura = 320, esquerda = 50, base = 270, barra = 26;
+  std::ostringstream s;
+  s << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << largura << "\" height=\"" << altura
+    << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+    << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
+    << "<text x=\"" << largura / 2 << "\" y=\"20\" text-anchor=\"middle\" font-size=\"14\">"
+    << titulo << "</text>\n"
+    << "<line x1=\"" << esquerda << "\" y1=\"" << base << "\" x2=\"" << esquerda + 24 * (barra + 3)
+    << "\" y2=\"" << base << "\" stroke=\"black\"/>\n";
+  for (int h = 0; h < 24; ++h) {
+    const double alto = 220.0 * static_cast<double>(porHora[h]) / static_cast<double>(maximo);
+    const int x = esquerda + h * (barra + 3);
+    s << "<rect x=\"" << x << "\" y=\"" << base - alto << "\" width=\"" << barra << "\" height=\""
+      << alto << "\" fill=\"#3a7bd5\"><title>" << h << "h: " << porHora[h] << "</title></rect>\n"
+      << "<text x=\"" << x + barra / 2 << "\" y=\"" << base + 15 << "\" text-anchor=\"middle\">"
+      << h << "</text>\n";
+    if (porHora[h])
+      s << "<text x=\"" << x + barra / 2 << "\" y=\"" << base - alto - 4
+        << "\" text-anchor=\"middle\">" << porHora[h] << "</text>\n";
+  }
+  s << "<text x=\"" << largura / 2 << "\" y=\"" << base + 35
+    << "\" text-anchor=\"middle\">hora do dia</text>\n</svg>\n";
+  return s.str();
+}
+
+}  // namespace
+
+std::string EnderecoBanco(const Opcoes& o) {
+  return o.Valor("--banco").value_or(armazem::BancoPadrao());
+}
+
+std::string NomeColetor(const Opcoes& o) {
+  if (auto c = o.Valor("--coletor")) return *c;
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  return std::string(host) + ":" + std::to_string(::getpid());
+}
+
+int ColetarParaBanco(const Opcoes& o, Sessao& s) {
+  if (o.Tem("--ponteiro") || o.Tem("--nsr"))
+    throw ErroDeUso(
+        "com --banco a coleta continua de onde parou; --ponteiro e --nsr não se "
+        "aplicam.");
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
+  int codigoSaida = kOk;
+  std::set<int16_t> inacessiveis;
+  for (const auto& [codigo, motivo] : s.ConectaAlcancaveis()) {
+    std::cerr << "Relógio " << codigo << " não coletado: " << motivo << "\n";
+    inacessiveis.insert(codigo);
+    codigoSaida = kInacessivel;
+  }
+  Tabela t{{"Relógio", "Lidas", "Novas", "Última marcação"},
+           {"relogio", "lidas", "novas", "ultima_marcacao"},
+           {}};
+  size_t totalNovas = 0;
+  for (const auto& rel : s.Relogios()) {
+    if (inacessiveis.count(rel->Codigo())) continue;
+    if (isatty(STDERR_FILENO))
+      std::cerr << "\r\033[KColetando do relógio " << rel->Codigo() << "…" << std::flush;
+    std::optional<ResultadoColeta> r;
+    try {
+      r = ColetaNovas(s.Controle(), *rel, *banco);
+      if (r && rel->ModeloRelogio() == EModeloRelogio_Tarvenix)
+        AtualizaFuncionarios(s.Controle(), rel->Codigo(), *banco, r->pis);
+    } catch (const Erro& e) {
+      if (isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
+      if (e.Numero() == armazem::kErroArmazem) throw;
+      std::cerr << "Relógio " << rel->Codigo() << ": coleta incompleta; o que chegou está gravado "
+                << "e a próxima coleta continua dali (erro " << e.Numero() << ": " << Mensagem(e)
+                << ").\n";
+      codigoSaida = kInacessivel;
+      continue;
+    }
+    if (isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
+    if (!r || Sessao::Interrompido()) {
+      std::cerr << "Coleta cancelada pelo usuário; o que já foi gravado fica no banco.\n";
+      return kCancelado;
+    }
+    if (r->logRecomecado)
+      std::cerr << "Relógio " << rel->Codigo() << ": as marcações do relógio foram apagadas desde "
+                << "a última coleta; lendo desde o início.\n";
+    totalNovas += r->novas;
+    t.linhas.push_back({std::to_string(rel->Codigo()), std::to_string(r->lidas),
+                        std::to_string(r->novas),
+                        r->ultima ? DataTexto(*r->ultima, s.Saida()) : ""});
+  }
+  Imprime(std::cout, t, s.Saida(), s.Bom());
+  if (s.Saida() == Formato::Tabela)
+    std::cout << totalNovas
+              << (totalNovas == 1 ? " marcação nova gravada" : " marcações novas gravadas")
+              << " em " << EnderecoBanco(o) << ".\n";
+  return codigoSaida;
+}
+
+int Exportar(const Opcoes& o) {
+  if (o.posicionais.size() > 2 || (o.posicionais.size() == 2 && o.posicionais[1] != "afd"))
+    throw ErroDeUso("use \"ponto exportar\" ou \"ponto exportar afd --saida ARQUIVO\".");
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
+  if (o.posicionais.size() == 2) return ExportarAfd(o, *banco);
+  const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
+  const armazem::Filtro filtro = FiltroDe(o);
+  Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
+           {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
+           {}};
+  auto linha = [&](const MarcacaoArmazenada& m) {
+    const bool registro = m.modelo == EModeloRelogio_Tarvenix;
+    char nsr[16] = "";
+    if (registro) std::snprintf(nsr, sizeof nsr, "%09lld", static_cast<long long>(m.nsr));
+    return std::vector<std::string>{std::to_string(m.relogio),
+                                    DataTexto(m.momento, f),
+                                    registro ? "" : std::to_string(m.cartao),
+                                    registro ? "" : (m.porDigital ? "sim" : "não"),
+                                    nsr,
+                                    m.pis};
+  };
+  if (f == Formato::Csv) {
+    // Streamed: an export of millions of punches does not wait for a table in memory.
+    Imprime(std::cout, t, f, o.Tem("--bom"));
+    banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) { LinhaCsv(std::cout, linha(m)); });
+    return kOk;
+  }
+  banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) { t.linhas.push_back(linha(m)); });
+  Imprime(std::cout, t, f, o.Tem("--bom"));
+  if (f == Formato::Tabela)
+    std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação.\n" : " marcações.\n");
+  return kOk;
+}
+
+int Relatorio(const Opcoes& o) {
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
+  const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
+  const armazem::Filtro filtro = FiltroDe(o);
+  const auto funcionarios = banco->Funcionarios();
+  // (day, employee) -> the times of the day, in order.
+  std::map<std::pair<std::string, std::string>, std::vector<std::string>> dias;
+  std::map<std::string, std::string> nomes;
+  std::array<size_t, 24> porHora{};
+  banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) {
+    const std::string iso = m.momento.FormataIso();  // aaaa-mm-dd hh:mm:ss
+    const bool registro = m.modelo == EModeloRelogio_Tarvenix;
+    const std::string quem = registro ? "PIS " + m.pis : "cartão " + std::to_string(m.cartao);
+    if (registro)
+      if (auto it = funcionarios.find(m.pis); it != funcionarios.end())
+        nomes[quem] = it->second.nome;
+    dias[{iso.substr(0, 10), quem}].push_back(iso.substr(11, 5));
+    ++porHora[static_cast<size_t>(m.momento.Partes().hora)];
+  });
+  Tabela t{{"Dia", "Funcionário", "Nome", "Marcações", "Horários"},
+           {"dia", "funcionario", "nome", "marcacoes", "horarios"},
+           {}};
+  size_t total = 0;
+  for (auto& [chave, horas] : dias) {
+    std::sort(horas.begin(), horas.end());
+    std::string lista;
+    for (const auto& h : horas) lista += (lista.empty() ? "" : " ") + h;
+    std::string dia = chave.first;
+    if (f == Formato::Tabela)
+      dia = dia.substr(8, 2) + "/" + dia.substr(5, 2) + "/" + dia.substr(0, 4);
+    t.linhas.push_back(
+        {dia, chave.second, nomes[chave.second], std::to_string(horas.size()), lista});
+    total += horas.size();
+  }
+  Imprime(std::cout, t, f, o.Tem("--bom"));
+  if (f == Formato::Tabela)
+    std::cout << total << (total == 1 ? " marcação" : " marcações") << " em " << t.linhas.size()
+              << (t.linhas.size() == 1 ? " dia de funcionário.\n" : " dias de funcionários.\n");
+  if (auto svg = o.Valor("--svg")) {
+    GravaArquivo(*svg, Svg(porHora, "Marcações por hora do dia (" + std::to_string(total) + ")"));
+    std::cerr << "Gráfico gravado em " << *svg << ".\n";
+  }
+  return kOk;
+}
+
+}  // namespace ponto

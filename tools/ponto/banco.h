@@ -1,0 +1,22 @@
+// The commands that use the punch store: coletar --banco, exportar, relatorio, servico.
+#pragma once
+
+#include "opcoes.h"
+#include "sessao.h"
+
+namespace ponto {
+
+// Exit codes shared by every command.
+inline constexpr int kOk = 0, kErroComponente = 1, kErroUso = 2, kRecusado = 3, kInacessivel = 4,
+                     kCancelado = 130;
+
+int ColetarParaBanco(const Opcoes& o, Sessao& s);
+int Exportar(const Opcoes& o);
+int Relatorio(const Opcoes& o);
+int Servico(const Opcoes& o);
+
+// The store named by --banco (or the default), this process as its collector.
+std::string EnderecoBanco(const Opcoes& o);
+std::string NomeColetor(const Opcoes& o);
+
+}  // namespace ponto

@@ -1,0 +1,182 @@
+#include "coletor.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace ponto {
+
+using namespace quorvel;
+using armazem::Armazem;
+using armazem::Cursor;
+using armazem::MarcacaoArmazenada;
+
+namespace {
+
+std::optional<int64_t> NsrDe(const std::string& texto) {
+  if (texto.empty() || texto.size() > 18) return std::nullopt;
+  int64_t v = 0;
+  for (char c : texto) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+// A card and a second, as one key.
+struct ChaveSegundo {
+  int32_t cartao;
+  int64_t segundos;
+  bool operator==(const ChaveSegundo&) const = default;
+};
+struct HashSegundo {
+  size_t operator()(const ChaveSegundo& c) const noexcept {
+    return std::hash<int64_t>{}(c.segundos * 1000003 + c.cartao);
+  }
+};
+
+ResultadoColeta GravaDigitais(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem,
+                              int64_t inicio) {
+  ResultadoColeta r;
+  const auto total = static_cast<int64_t>(lista.Count());
+  if (inicio > total) {
+    r.logRecomecado = true;
+    inicio = 0;
+  }
+  // A punch's order in its second counts the punches of that card in that second before it in
+  // the log, the old ones included; only the keys of the new punches are counted, so a log of
+  // a million punches with ten new ones needs ten counters.
+  std::unordered_map<ChaveSegundo, int32_t, HashSegundo> ordem;
+  int64_t i = 0;
+  lista.ParaCada([&](const Marcacao& m) {
+    if (i++ >= inicio)
+      ordem.emplace(ChaveSegundo{m.CodigoCartao(), m.DataHoraMarcacao().Segundos()}, 0);
+  });
+  i = 0;
+  lista.ParaCada([&](const Marcacao& m) {
+    if (i++ >= inicio) return;
+    auto it = ordem.find({m.CodigoCartao(), m.DataHoraMarcacao().Segundos()});
+    if (it != ordem.end()) ++it->second;
+  });
+  std::vector<MarcacaoArmazenada> lote;
+  lote.reserve(static_cast<size_t>(std::min<int64_t>(total - inicio, kMarcacoesPorLote)));
+  i = 0;
+  lista.ParaCada([&](const Marcacao& m) {
+    if (i++ < inicio) return;
+    MarcacaoArmazenada a;
+    a.relogio = codigo;
+    a.modelo = EModeloRelogio_Quorvel;
+    a.momento = m.DataHoraMarcacao();
+    a.cartao = m.CodigoCartao();
+    a.porDigital = m.MarcacaoPorDigital();
+    a.ordem = ordem[{a.cartao, a.momento.Segundos()}]++;
+    r.ultima = a.momento;
+    lote.push_back(std::move(a));
+    if (lote.size() == kMarcacoesPorLote || i == total) {
+      r.novas += armazem.Grava(codigo, lote, Cursor{0, i});
+      r.lidas += lote.size();
+      lote.clear();
+    }
+  });
+  if (r.lidas == 0) armazem.Grava(codigo, {}, Cursor{0, total});  // an erased log resets it
+  return r;
+}
+
+ResultadoColeta GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem,
+                               Cursor cursor) {
+  ResultadoColeta r;
+  std::vector<MarcacaoArmazenada> lote;
+  auto grava = [&] {
+    r.novas += armazem.Grava(codigo, lote, cursor);
+    r.lidas += lote.size();
+    lote.clear();
+  };
+  lista.ParaCada([&](const Marcacao& m) {
+    const auto nsr = NsrDe(m.NSR());
+    // Records at or below the cursor were stored before (a clock whose pointer includes the
+    // record it names hands the last one out again); a record without a number cannot be
+    // told apart from another and is left out.
+    if (!nsr || *nsr <= cursor.ultimoNsr) return;
+    MarcacaoArmazenada a;
+    a.relogio = codigo;
+    a.modelo = EModeloRelogio_Tarvenix;
+    a.momento = m.DataHoraMarcacao();
+    a.nsr = *nsr;
+    a.pis = m.PIS();
+    if (!a.pis.empty()) r.pis.insert(a.pis);
+    cursor.ultimoNsr = *nsr;
+    ++cursor.posicao;
+    r.ultima = a.momento;
+    lote.push_back(std::move(a));
+    if (lote.size() == kMarcacoesPorLote) grava();
+  });
+  if (!lote.empty()) grava();
+  return r;
+}
+
+}  // namespace
+
+std::optional<ResultadoColeta> ColetaNovas(ComunicacaoZK& controle, const Relogio& relogio,
+                                           Armazem& armazem) {
+  const int16_t codigo = relogio.Codigo();
+  const Cursor cursor = armazem.CursorDe(codigo).value_or(Cursor{});
+  if (relogio.ModeloRelogio() == EModeloRelogio_Quorvel) {
+    const auto lista = controle.ObterMarcacaoRelogio(codigo);
+    if (!lista) return std::nullopt;
+    return GravaDigitais(*lista, codigo, armazem, cursor.posicao);
+  }
+  const auto lista = controle.ObterMarcacaoRelogio(
+      codigo, static_cast<int32_t>(std::min<int64_t>(cursor.posicao, INT32_MAX)),
+      static_cast<int32_t>(std::min<int64_t>(cursor.ultimoNsr, INT32_MAX)));
+  if (!lista) return std::nullopt;
+  return GravaRegistros(*lista, codigo, armazem, cursor);
+}
+
+ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
+                                 const std::vector<std::shared_ptr<Marcacao>>& marcacoes) {
+  ResultadoColeta r;
+  Cursor cursor = armazem.CursorDe(relogio).value_or(Cursor{});
+  std::vector<MarcacaoArmazenada> lote;
+  for (const auto& m : marcacoes) {
+    const auto nsr = NsrDe(m->NSR());
+    if (!nsr || *nsr <= cursor.ultimoNsr) continue;
+    MarcacaoArmazenada a;
+    a.relogio = relogio;
+    a.modelo = EModeloRelogio_Tarvenix;
+    a.momento = m->DataHoraMarcacao();
+    a.nsr = *nsr;
+    a.pis = m->PIS();
+    if (!a.pis.empty()) r.pis.insert(a.pis);
+    r.ultima = a.momento;
+    lote.push_back(std::move(a));
+  }
+  std::sort(lote.begin(), lote.end(), [](const auto& a, const auto& b) { return a.nsr < b.nsr; });
+  Cursor novo = cursor;
+  for (const auto& a : lote) {
+    if (a.nsr != novo.ultimoNsr + 1) break;
+    novo.ultimoNsr = a.nsr;
+    ++novo.posicao;
+  }
+  r.lidas = lote.size();
+  r.novas = armazem.Grava(relogio, lote, novo);
+  return r;
+}
+
+size_t AtualizaFuncionarios(ComunicacaoZK& controle, int16_t relogio, Armazem& armazem,
+                            const std::unordered_set<std::string>& pis) {
+  if (pis.empty()) return 0;
+  const auto conhecidos = armazem.Funcionarios();
+  bool falta = false;
+  for (const auto& p : pis) falta = falta || !conhecidos.count(p);
+  if (!falta) return 0;
+  const auto lista = controle.ObterListaFuncionarioCartaoRelogio(relogio);
+  std::vector<Armazem::Funcionario> funcionarios;
+  for (int32_t i = 1; i <= lista->Count(); ++i) {
+    const auto& f = *lista->Item(i);
+    if (!f.PIS().empty()) funcionarios.push_back({f.PIS(), f.CPF(), f.Nome()});
+  }
+  armazem.GravaFuncionarios(funcionarios);
+  return funcionarios.size();
+}
+
+}  // namespace ponto

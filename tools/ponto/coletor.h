@@ -1,0 +1,49 @@
+// Collection into the punch store: only what is new, in batches that each leave the store
+// consistent, so an interrupted run is completed by the next one — nothing lost, nothing twice.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "quorvel/comunicacao_zk.h"
+#include "store/armazem.h"
+
+namespace ponto {
+
+struct ResultadoColeta {
+  size_t lidas = 0;            // punches the clock handed over past the stored cursor
+  size_t novas = 0;            // of those, stored now (the rest were already there)
+  bool logRecomecado = false;  // the fingerprint log is shorter than the cursor: it was erased
+  std::optional<quorvel::DataHora> ultima;  // the last punch read
+  std::unordered_set<std::string> pis;      // of the register punches read
+};
+
+// Punches per transaction: a kill loses at most the batch in flight, which the cursor (moved in
+// the same transaction) makes the next run read again.
+inline constexpr size_t kMarcacoesPorLote = 10000;
+
+// Register model: from the stored NSR (or record count, for firmware that counts records).
+// Fingerprint model: the clock hands its whole log over; only positions past the stored cursor
+// are written, each with its order among the punches of that card in that second. Nothing
+// when the collection was cancelled (Ctrl-C). Raises the control's Erro and the store's.
+std::optional<ResultadoColeta> ColetaNovas(quorvel::ComunicacaoZK& controle,
+                                           const quorvel::Relogio& relogio,
+                                           quorvel::armazem::Armazem& armazem);
+
+// Register-model punches raised by monitoring, stored at once. The cursor moves only over NSRs
+// that follow it without a gap: records made while nobody was collecting stay behind the
+// cursor, for the next incremental collection to fetch. Returns what was read and stored.
+ResultadoColeta GravaMonitoradas(quorvel::armazem::Armazem& armazem, int16_t relogio,
+                                 const std::vector<std::shared_ptr<quorvel::Marcacao>>& marcacoes);
+
+// The fiscal export turns each punch's PIS into a CPF from the clock's own employee records:
+// read back (and kept in the store) when one of `pis` is not known to the store yet. Returns
+// how many employees were stored.
+size_t AtualizaFuncionarios(quorvel::ComunicacaoZK& controle, int16_t relogio,
+                            quorvel::armazem::Armazem& armazem,
+                            const std::unordered_set<std::string>& pis);
+
+}  // namespace ponto
