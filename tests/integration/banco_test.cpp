@@ -102,7 +102,9 @@ TEST(ColetaNoBanco, KilledMidBatchThenRunAgainStoresEveryPunchOnceAndThenOnlyWha
     ASSERT_EQ(de_novo.codigo, 0) << de_novo.err;
     const auto j = nlohmann::json::parse(de_novo.out);
     EXPECT_EQ(j[0].at("novas"), 0);
-    if (registro) EXPECT_EQ(j[0].at("lidas"), 0);
+    if (registro) {
+      EXPECT_EQ(j[0].at("lidas"), 0);
+    }
   }
 }
 
