@@ -133,6 +133,47 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
       static_cast<double>(depois.trocas - antes.trocas) / enviados;
 }
 
+// Reading back 10,000 employees with two templates each (sent once, before the timing).
+void Leitura(benchmark::State& state, EModeloRelogio modelo) {
+  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 15 : 16);
+  teste::Daemon d({"--endereco", ip, "--relogio",
+                   std::string("codigo=1,capacidade=100000,modelo=") +
+                       (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
+                  1);
+  Controle c(ip, modelo);
+  for (int32_t i = 1; i <= kFuncionarios; ++i) {
+    auto f = std::make_shared<FuncionarioCartao>();
+    f->Codigo(i);
+    f->Nome("Funcionario " + std::to_string(i));
+    f->Senha("1234");
+    f->PIS("12034567899");
+    for (int32_t dedo : {3, 8}) {
+      auto t = std::make_shared<Template>();
+      t->Dedo(dedo);
+      t->Texto(std::string(600, 'A'));
+      f->AddTemplate(t);
+    }
+    c.controle.AddFuncionarioCartao(f);
+  }
+  c.controle.EnviarListaFuncionarioCartaoRelogio(1);
+  const auto antes = sdk::Estatisticas();
+  int32_t lidos = 0;
+  for (auto _ : state) lidos = c.controle.ObterListaFuncionarioCartaoRelogio(1)->Count();
+  const auto depois = sdk::Estatisticas();
+  if (lidos != kFuncionarios) state.SkipWithError("a leitura não trouxe todos os funcionários");
+  const double total = static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations());
+  state.counters["funcionarios/s"] = benchmark::Counter(total, benchmark::Counter::kIsRate);
+  state.counters["trocas/funcionario"] = static_cast<double>(depois.trocas - antes.trocas) / total;
+}
+
+BENCHMARK_CAPTURE(Leitura, quorvel, EModeloRelogio_Quorvel)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Leitura, tarvenix, EModeloRelogio_Tarvenix)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Coleta, quorvel_primeira_leitura, EModeloRelogio_Quorvel, true)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <unordered_map>
 
 #include "quorvel/erro.h"
 #include "quorvel/sdk/relogio_virtual.h"
@@ -235,6 +236,7 @@ class SdkRede final : public CZKEM {
   bool SdkReadAllUserIds(int32_t m) override {
     Esquece("SdkGetNextUserInfo");
     Esquece("SdkGetNextUserInfoWithPis");
+    EsqueceUsuarios();
     return C("SdkReadAllUserIds", {m});
   }
   bool SdkSetUserInfo(int32_t m, int32_t u, const std::string& n, const std::string& s, int32_t p,
@@ -277,7 +279,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetUserTemplate(int32_t m, int32_t u, int32_t d, std::string& t, int32_t& n) override {
     std::vector<Value> a{m, u, d, std::string(), int32_t{0}};
-    const bool r = Chama("SdkGetUserTemplate", a);
+    const bool r = LeTemplate("SdkGetUserTemplate", a);
     t = S(a, 3), n = I(a, 4);
     return r;
   }
@@ -290,7 +292,7 @@ class SdkRede final : public CZKEM {
   bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f,
                                   std::string& t, int32_t& n) override {
     std::vector<Value> a{m, u, d, int32_t{0}, std::string(), int32_t{0}};
-    const bool r = Chama("SdkGetUserTemplateByTextId", a);
+    const bool r = LeTemplate("SdkGetUserTemplateByTextId", a);
     f = I(a, 3), t = S(a, 4), n = I(a, 5);
     return r;
   }
@@ -318,6 +320,7 @@ class SdkRede final : public CZKEM {
     fluxo_.reset();
     decodificador_ = Decoder();
     lotes_.clear();
+    EsqueceUsuarios();
   }
 
   [[noreturn]] void Violacao(const std::string& motivo) {
@@ -388,7 +391,7 @@ class SdkRede final : public CZKEM {
     fluxo_ = std::move(fluxo);
     const std::string nonce = RandomBytes(16);
     Writer w;
-    w.U8(kVersion);
+    w.U8(kProtocolVersion);
     w.Bytes(nonce);
     auto f = Troca(kHello, std::move(w.Data()));
     if (!f) return LinkPerdido();
@@ -401,7 +404,7 @@ class SdkRede final : public CZKEM {
     std::string desafio;
     try {
       Reader r(f->payload);
-      if (r.U8() != kVersion) Violacao("versão diferente");
+      if (r.U8() != kProtocolVersion) Violacao("versão diferente");
       exigeChave = r.U8() == 1;
       desafio = std::string(r.Bytes(16));
       r.ExpectEnd();
@@ -427,6 +430,8 @@ class SdkRede final : public CZKEM {
   }
 
   bool Chama(const char* nome, std::vector<Value>& args) {
+    // Anything but a read may change templates: what was read ahead is no longer known.
+    if (std::strncmp(nome, "SdkGet", 6) != 0) antecipadas_.clear();
     Writer w;
     for (const Value& v : args) w.Val(v);
     auto f = Troca(OpOf(nome), std::move(w.Data()));
@@ -526,6 +531,11 @@ class SdkRede final : public CZKEM {
           for (size_t k = 0; k < args.size(); ++k) item.push_back(r.Val());
           for (size_t k = 0; k < args.size(); ++k)
             if (item[k].index() != args[k].index()) Violacao("lote com tipos errados");
+          // The users a walk delivers, in order: their templates are what a reader asks for
+          // next, so they are read ahead in a few frames.
+          if (std::strcmp(nome, "SdkGetNextUserInfo") == 0 ||
+              std::strcmp(nome, "SdkGetNextUserInfoWithPis") == 0)
+            AnotaUsuario(item[1]);
           lote.itens.push_back(std::move(item));
         }
         r.ExpectEnd();
@@ -543,6 +553,108 @@ class SdkRede final : public CZKEM {
     ultimoErro_ = 0;
     return true;
   }
+
+  // ---- Templates read ahead -------------------------------------------------------------
+  // A reader of every employee asks for each one's fingers in turn. When it asks for a finger
+  // of a user the last walk delivered, the fingers of that user and of the users after it are
+  // read in one round trip; each answer — true or false, with its last error — is then handed
+  // out once, as the clock gave it. Any call that is not a read drops what was read ahead.
+  struct Antecipada {
+    bool resposta;
+    int32_t erro;
+    std::vector<Value> args;
+  };
+  static constexpr size_t kUsuariosAntecipados = 256;
+  static constexpr int32_t kDedosAntecipados = 10;
+
+  static std::string ChaveId(const Value& id) {
+    return std::holds_alternative<int32_t>(id) ? std::to_string(std::get<int32_t>(id))
+                                               : std::get<std::string>(id);
+  }
+  static std::string ChaveLeitura(const char* nome, const Value& id, int32_t dedo) {
+    return std::string(nome) + '\x1f' + ChaveId(id) + '\x1f' + std::to_string(dedo);
+  }
+  void AnotaUsuario(const Value& id) {
+    if (posicaoUsuario_.emplace(ChaveId(id), usuariosLidos_.size()).second)
+      usuariosLidos_.push_back(id);
+  }
+  void EsqueceUsuarios() {
+    usuariosLidos_.clear();
+    posicaoUsuario_.clear();
+    antecipadas_.clear();
+  }
+
+  bool LeTemplate(const char* nome, std::vector<Value>& a) {
+    const int32_t dedo = I(a, 2);
+    const std::string chave = ChaveLeitura(nome, a[1], dedo);
+    auto it = antecipadas_.find(chave);
+    if (it == antecipadas_.end()) {
+      auto pos = posicaoUsuario_.find(ChaveId(a[1]));
+      if (pos == posicaoUsuario_.end() || dedo < 0 || dedo >= kDedosAntecipados ||
+          !Antecipa(nome, a, pos->second))
+        return Chama(nome, a);
+      it = antecipadas_.find(chave);
+      if (it == antecipadas_.end()) return Chama(nome, a);
+    }
+    for (size_t i = 0; i < a.size(); ++i)
+      if (it->second.args.size() != a.size() || it->second.args[i].index() != a[i].index())
+        Violacao("leitura antecipada com tipos errados");
+    a = std::move(it->second.args);
+    ultimoErro_ = it->second.erro;
+    const bool resposta = it->second.resposta;
+    antecipadas_.erase(it);
+    return resposta;
+  }
+
+  // Reads the fingers of the users from `inicio` on; false when the link failed (the caller
+  // then makes the single call, which reports it).
+  bool Antecipa(const char* nome, const std::vector<Value>& modelo, size_t inicio) {
+    const size_t fim = std::min(usuariosLidos_.size(), inicio + kUsuariosAntecipados);
+    std::vector<std::string> chaves;
+    Writer w;
+    w.U8(OpOf(nome));
+    w.I32(static_cast<int32_t>((fim - inicio) * kDedosAntecipados));
+    std::vector<Value> a = modelo;
+    for (size_t u = inicio; u < fim; ++u)
+      for (int32_t dedo = 0; dedo < kDedosAntecipados; ++dedo) {
+        a[1] = usuariosLidos_[u];
+        a[2] = dedo;
+        w.U8(static_cast<uint8_t>(a.size()));
+        for (const Value& v : a) w.Val(v);
+        chaves.push_back(ChaveLeitura(nome, a[1], dedo));
+      }
+    auto f = Troca(kReadAhead, std::move(w.Data()));
+    if (!f) {
+      LinkPerdido();
+      return false;
+    }
+    if (f->op == kError) return false;
+    try {
+      Reader r(f->payload);
+      const int32_t n = r.I32();
+      if (n < 0 || static_cast<size_t>(n) > chaves.size())
+        Violacao("leitura antecipada malformada");
+      for (int32_t i = 0; i < n; ++i) {
+        Antecipada x;
+        const uint8_t resposta = r.U8();
+        x.erro = r.I32();
+        const uint8_t argumentos = r.U8();
+        if (resposta > 1 || argumentos != modelo.size())
+          Violacao("leitura antecipada com argumentos errados");
+        x.resposta = resposta == 1;
+        for (uint8_t k = 0; k < argumentos; ++k) x.args.push_back(r.Val());
+        antecipadas_.insert_or_assign(chaves[static_cast<size_t>(i)], std::move(x));
+      }
+      r.ExpectEnd();
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+    return true;
+  }
+
+  std::vector<Value> usuariosLidos_;
+  std::unordered_map<std::string, size_t> posicaoUsuario_;
+  std::unordered_map<std::string, Antecipada> antecipadas_;
 
   OpcoesRede opcoes_;
   std::unique_ptr<Fluxo> fluxo_;

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
        {uint8_t{protocol::kHello}, uint8_t{protocol::kBatch}, uint8_t{0x10}, uint8_t{0x26}}) {
     protocol::ServerSession s(dispositivo, "");
     protocol::Writer hello;
-    hello.U8(protocol::kVersion);
+    hello.U8(protocol::kProtocolVersion);
     hello.Bytes(std::string(16, 'n'));
     s.Handle({protocol::kHello, 1, hello.Data()});
     s.Handle({op, 2, std::string(reinterpret_cast<const char*>(dados), tamanho)});

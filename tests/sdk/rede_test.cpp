@@ -1,6 +1,9 @@
 // The clock protocol and the network backend: codec, decoder, handshake, every operation
 // across processes, lost links, a wrong key, durability across a crash, a serial line.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <filesystem>
 #include <fstream>
@@ -93,12 +96,12 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
 
   const std::string nonce(16, 'n');
   Writer hello;
-  hello.U8(kVersion);
+  hello.U8(kProtocolVersion);
   hello.Bytes(nonce);
   r = resposta(s.Handle({kHello, 2, hello.Data()}));
   ASSERT_EQ(r.op, kHello | kResponseBit);
   Reader hr(r.payload);
-  EXPECT_EQ(hr.U8(), kVersion);
+  EXPECT_EQ(hr.U8(), kProtocolVersion);
   EXPECT_EQ(hr.U8(), 1);  // a key is asked for
   const std::string desafio(hr.Bytes(16));
   r = resposta(s.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
@@ -246,6 +249,116 @@ TEST_F(Rede, RereadingTheLogFetchesOnlyWhatItGrewBy) {
   EXPECT_EQ(le(), 20000);
   EXPECT_TRUE(s->SdkClearLogs(1));
   EXPECT_EQ(le(), 0);
+}
+
+TEST_F(Rede, TemplatesReadAheadGiveEveryAnswerTheClockGivesAndNeverAStaleOne) {
+  for (const char* modelo : {"quorvel", "tarvenix"}) {
+    SCOPED_TRACE(modelo);
+    const bool registro = std::string(modelo) == "tarvenix";
+    Daemon d({"--relogio", std::string("codigo=1,porta=0,modelo=") + modelo}, 1);
+    // The same clock in process, written the same way: the reference for every answer.
+    auto referencia = std::make_shared<sdk::DispositivoVirtual>(registro ? EModeloRelogio_Tarvenix
+                                                                         : EModeloRelogio_Quorvel);
+    auto local = sdk::FabricaVirtual()();
+    sdk::RedeVirtual::Instancia().Publica("referencia-leitura", 4370, referencia);
+    ASSERT_TRUE(local->SdkConnectNetwork("referencia-leitura", 4370));
+    auto rede = sdk::CriaSdkRede();
+    ASSERT_TRUE(rede->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+    std::string convertido;
+    int32_t tamanho = 0;
+    ASSERT_TRUE(rede->SdkConvertTemplate("QUJDRA==", convertido, tamanho));
+    for (CZKEM* s : {local.get(), rede.get()}) {
+      for (int32_t u = 1; u <= 300; ++u) {
+        if (registro) {
+          ASSERT_TRUE(s->SdkSetUserInfoWithPis(1, std::to_string(u), "F", "1", 0, true, "", ""));
+          // Users 7, 14, ... have no templates; the others one on finger u % 10.
+          if (u % 7) {
+            ASSERT_TRUE(s->SdkSetUserTemplateByTextId(1, std::to_string(u), u % 10, 1, "QUJDRA=="));
+          }
+        } else {
+          ASSERT_TRUE(s->SdkSetUserInfo(1, u, "F", "1", 0, true));
+          if (u % 7) {
+            ASSERT_TRUE(s->SdkSetUserTemplate(1, u, u % 10, convertido));
+          }
+        }
+      }
+    }
+    // Every finger of every user, answered by the reference and through the read-ahead.
+    auto leTudo = [&](CZKEM& s) {
+      std::vector<std::string> respostas;
+      EXPECT_TRUE(s.SdkReadAllUserIds(1));
+      int32_t u = 0, p = 0, flag = 0, n = 0;
+      bool h = false;
+      std::string id, nome, senha, pis, cpf, t;
+      for (;;) {
+        const bool mais = registro ? s.SdkGetNextUserInfoWithPis(1, id, nome, senha, p, h, pis, cpf)
+                                   : s.SdkGetNextUserInfo(1, u, nome, senha, p, h);
+        if (!mais) break;
+        for (int32_t dedo = 0; dedo < 10; ++dedo) {
+          t.clear();
+          n = 0;
+          const bool ok = registro ? s.SdkGetUserTemplateByTextId(1, id, dedo, flag, t, n)
+                                   : s.SdkGetUserTemplate(1, u, dedo, t, n);
+          respostas.push_back((registro ? id : std::to_string(u)) + "/" + std::to_string(dedo) +
+                              (ok ? " sim " : " não ") + std::to_string(Erro(s)) + " " + t + " " +
+                              std::to_string(n));
+        }
+      }
+      return respostas;
+    };
+    const auto trocasAntes = sdk::Estatisticas().trocas;
+    const auto pelaRede = leTudo(*rede);
+    EXPECT_LT(sdk::Estatisticas().trocas - trocasAntes, 30u) << "3000 leituras em poucas trocas";
+    EXPECT_EQ(pelaRede, leTudo(*local));
+    ASSERT_EQ(pelaRede.size(), 3000u);
+
+    // A write between reads: what was read ahead for the users after it is dropped.
+    ASSERT_TRUE(rede->SdkReadAllUserIds(1));
+    int32_t u = 0, p = 0, flag = 0, n = 0;
+    bool h = false;
+    std::string id, nome, senha, pis, cpf, t;
+    if (registro) {
+      ASSERT_TRUE(rede->SdkGetNextUserInfoWithPis(1, id, nome, senha, p, h, pis, cpf));
+      EXPECT_TRUE(rede->SdkGetUserTemplateByTextId(1, id, std::stoi(id) % 10, flag, t, n));
+      ASSERT_TRUE(rede->SdkDeleteUserTemplateByTextId(1, "2", 2));
+      EXPECT_FALSE(rede->SdkGetUserTemplateByTextId(1, "2", 2, flag, t, n));
+    } else {
+      ASSERT_TRUE(rede->SdkGetNextUserInfo(1, u, nome, senha, p, h));
+      EXPECT_TRUE(rede->SdkGetUserTemplate(1, u, u % 10, t, n));
+      ASSERT_TRUE(rede->SdkDeleteUserTemplate(1, 2, 2));
+      EXPECT_FALSE(rede->SdkGetUserTemplate(1, 2, 2, t, n));
+    }
+    sdk::RedeVirtual::Instancia().Retira("referencia-leitura", 4370);
+  }
+}
+
+TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
+  Daemon d({"--relogio", "codigo=1,porta=0"}, 1);
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(d.Porta(0)));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  Writer hello;
+  hello.U8(1);  // the first protocol
+  hello.Bytes(std::string(16, 'n'));
+  const std::string quadro = Encode({kHello, 1, hello.Data()});
+  ASSERT_EQ(::write(fd, quadro.data(), quadro.size()), static_cast<ssize_t>(quadro.size()));
+  Decoder dec;
+  std::optional<Frame> f;
+  char b[4096];
+  while (!f) {
+    const ssize_t n = ::read(fd, b, sizeof b);
+    ASSERT_GT(n, 0);
+    dec.Feed(b, static_cast<size_t>(n));
+    f = dec.Next();
+  }
+  ::close(fd);
+  ASSERT_EQ(f->op, kError);
+  Reader r(f->payload);
+  EXPECT_EQ(r.I32(), kErrorBadVersion);
+  EXPECT_EQ(r.Str(), "versão 1 do protocolo não suportada; este relógio fala a versão 2");
 }
 
 TEST_F(Rede, LostLinksCorruptionAndKeys) {

@@ -118,7 +118,7 @@ TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
   EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::kErrorOutOfOrder);
   EXPECT_FALSE(sessao.Closing());
   protocol::Writer hello;
-  hello.U8(protocol::kVersion);
+  hello.U8(protocol::kProtocolVersion);
   hello.Bytes(std::string(16, 'n'));
   EXPECT_EQ(resposta(sessao.Handle({protocol::kHello, 2, hello.Data()})).op,
             protocol::kHello | protocol::kResponseBit);
@@ -146,7 +146,7 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
       while (auto f = dec.Next()) {
         protocol::Writer w;
         if (f->op == protocol::kHello) {
-          w.U8(protocol::kVersion);
+          w.U8(protocol::kProtocolVersion);
           w.U8(0);
           w.Bytes(std::string(16, 'c'));
         } else {

@@ -13,7 +13,12 @@
 namespace quorvel::protocol {
 
 inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
+// The frame layout's version, in every frame header. It has not changed since the first
+// protocol, so peers of any protocol version can read each other's hello and its answer.
 inline constexpr uint8_t kVersion = 1;
+// The protocol's version, agreed in the hello: 2 added the read-ahead frame (kReadAhead).
+// A peer of another version gets error frame -12 naming both versions.
+inline constexpr uint8_t kProtocolVersion = 2;
 inline constexpr size_t kHeaderSize = 12;  // magic(2) version(1) op(1) id(4) length(4)
 inline constexpr size_t kCrcSize = 4;
 inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes near this
@@ -22,8 +27,9 @@ inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes 
 enum Op : uint8_t {
   kHello = 0x01,
   kProof = 0x02,
-  kBatch = 0x03,     // several next-item reads in one round trip
-  kLogSince = 0x04,  // the fingerprint clock's log from a position, for a reader's copy
+  kBatch = 0x03,      // several next-item reads in one round trip
+  kLogSince = 0x04,   // the fingerprint clock's log from a position, for a reader's copy
+  kReadAhead = 0x05,  // several template reads in one round trip, answered one by one
   kError = 0x7F,
   kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
   kResponseBit = 0x80,

@@ -31,6 +31,11 @@ void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
   }
 }
 
+// Reads a client may ask for ahead of need: they change nothing on the clock.
+bool EhLeituraAntecipavel(uint8_t op) {
+  return op == OpOf("SdkGetUserTemplate") || op == OpOf("SdkGetUserTemplateByTextId");
+}
+
 bool EhLeituraEmLote(uint8_t op) {
   return op == OpOf("SdkGetNextLog") || op == OpOf("SdkGetNextNsrLog") ||
          op == OpOf("SdkGetNextUserInfo") || op == OpOf("SdkGetNextUserInfoWithPis");
@@ -133,12 +138,16 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint8_t versao = r.U8();
       nonce_ = std::string(r.Bytes(16));
       r.ExpectEnd();
-      if (versao != kVersion)
-        return Error(f.id, kErrorBadVersion, "versão de protocolo não suportada");
+      if (versao != kProtocolVersion)
+        return Error(f.id, kErrorBadVersion,
+                     "versão " + std::to_string(versao) +
+                         " do protocolo não suportada; este "
+                         "relógio fala a versão " +
+                         std::to_string(kProtocolVersion));
       challenge_ = RandomBytes(16);
       state_ = key_.empty() ? State::Ready : State::AwaitProof;
       Writer w;
-      w.U8(kVersion);
+      w.U8(kProtocolVersion);
       w.U8(key_.empty() ? 0 : 1);
       w.Bytes(challenge_);
       return Encode({static_cast<uint8_t>(kHello | kResponseBit), f.id, std::move(w.Data())});
@@ -186,6 +195,34 @@ std::string ServerSession::Handle(const Frame& f) {
       w.I32(erro);
       w.Bytes(itens.Data());
       return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
+    }
+    if (f.op == kReadAhead) {
+      // request: u8 op, int32 count, then each call's u8 argument count and arguments;
+      // answer: int32 count done, then each call's u8 answer, int32 last error, arguments.
+      const uint8_t op = r.U8();
+      const int32_t n = r.I32();
+      if (!EhLeituraAntecipavel(op) || n < 1 || n > 65536)
+        return Error(f.id, kErrorBadRequest, "leitura antecipada inválida");
+      Writer itens;
+      int32_t feitas = 0;
+      std::vector<Value> a;
+      // A large answer stops early: the client asks again for what it still needs.
+      for (; feitas < n && itens.Data().size() < kMaxPayload / 2; ++feitas) {
+        const uint8_t argumentos = r.U8();
+        a.clear();
+        for (uint8_t k = 0; k < argumentos; ++k) a.push_back(r.Val());
+        const bool resposta = ExecuteCall(*sdk_, op, a);
+        int32_t erro = 0;
+        sdk_->SdkGetLastError(erro);
+        itens.U8(resposta ? 1 : 0);
+        itens.I32(erro);
+        itens.U8(static_cast<uint8_t>(a.size()));
+        for (const Value& v : a) itens.Val(v);
+      }
+      Writer w;
+      w.I32(feitas);
+      w.Bytes(itens.Data());
+      return Encode({static_cast<uint8_t>(kReadAhead | kResponseBit), f.id, std::move(w.Data())});
     }
     if (f.op == kLogSince) {
       // request: int32 known generation (low, high), int32 from; answer: generation, total,
