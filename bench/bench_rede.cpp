@@ -13,6 +13,7 @@
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/sdk/sdk_rede.h"
+#include "quorvel/virtual_host.h"
 #include "sdk/protocol/protocol.h"
 
 namespace {
@@ -165,6 +166,42 @@ void Leitura(benchmark::State& state, EModeloRelogio modelo) {
   state.counters["funcionarios/s"] = benchmark::Counter(total, benchmark::Counter::kIsRate);
   state.counters["trocas/funcionario"] = static_cast<double>(depois.trocas - antes.trocas) / total;
 }
+
+// One monitoring tick over 100 idle clocks (50 of each model) on loopback, with the pushed log
+// size and without it (every visit asking the clock).
+void Monitoracao(benchmark::State& state, bool assinar) {
+  constexpr int kRelogios = 100;
+  std::vector<std::string> args = {"--max-conexoes", "200"};
+  for (int i = 1; i <= kRelogios; ++i)
+    args.insert(args.end(),
+                {"--relogio", "codigo=" + std::to_string(i) +
+                                  ",porta=0,exemplo,modelo=" + (i % 2 ? "quorvel" : "tarvenix")});
+  teste::Daemon d(args, kRelogios);
+  VirtualHost host;
+  sdk::OpcoesRede opcoes;
+  opcoes.assinar = assinar;
+  ComunicacaoZK controle(host, [opcoes] { return sdk::CriaSdkRede(opcoes); });
+  for (int i = 1; i <= kRelogios; ++i) {
+    controle.AddRelogioIP(static_cast<int16_t>(i),
+                          "127.0.0.1:" + std::to_string(d.Porta(static_cast<size_t>(i - 1))),
+                          i % 2 ? EModeloRelogio_Quorvel : EModeloRelogio_Tarvenix);
+    controle.ConectarRelogio(static_cast<int16_t>(i));
+    host.Avanca(150);
+  }
+  int64_t recebidas = 0;
+  controle.Eventos().MarcacaoRecolhida = [&](const auto&) { ++recebidas; };
+  controle.IniciaMonitoracaoTodosRelogios();
+  host.Avanca(200);  // the first visit of each clock
+  host.Avanca(200);
+  const auto antes = sdk::Estatisticas();
+  for (auto _ : state) host.Avanca(200);
+  const auto depois = sdk::Estatisticas();
+  if (recebidas != 0) state.SkipWithError("marcações num relógio parado");
+  state.counters["trocas/tick"] =
+      static_cast<double>(depois.trocas - antes.trocas) / static_cast<double>(state.iterations());
+}
+BENCHMARK_CAPTURE(Monitoracao, com_aviso, true)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(Monitoracao, sem_aviso, false)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 BENCHMARK_CAPTURE(Leitura, quorvel, EModeloRelogio_Quorvel)
     ->Unit(benchmark::kMillisecond)

@@ -60,6 +60,24 @@ class Fluxo {
     return true;
   }
   // Bytes read (> 0), or 0 for end of stream, time-out or error.
+  // Whatever has arrived, without waiting: bytes read, 0 when nothing is there, -1 when the
+  // peer closed the link or it failed.
+  ssize_t LeSemEsperar(char* destino, size_t tamanho) {
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      const int r = ::poll(&p, 1, 0);
+      if (r < 0 && errno == EINTR) continue;
+      if (r == 0) return 0;
+      if (r < 0) return -1;
+      const ssize_t n = ::read(fd_, destino, tamanho);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno == EAGAIN) return 0;
+      if (n <= 0) return -1;
+      g_recebidos += static_cast<uint64_t>(n);
+      return n;
+    }
+  }
+
   ssize_t Recebe(char* destino, size_t tamanho, int timeoutMs) {
     for (;;) {
       pollfd p{fd_, POLLIN, 0};
@@ -150,6 +168,11 @@ class SdkRede final : public CZKEM {
   bool SdkEnableDevice(int32_t m, bool h) override { return C("SdkEnableDevice", {m, h}); }
   bool SdkRefreshData(int32_t m) override { return C("SdkRefreshData", {m}); }
   bool SdkGetDeviceStatus(int32_t m, int32_t c, int32_t& v) override {
+    if (c == kStatusRegistrosDoLog && PushConfiavel()) {
+      v = static_cast<int32_t>(tamanhoPush_);
+      ultimoErro_ = 0;
+      return true;
+    }
     std::vector<Value> a{m, c, int32_t{0}};
     const bool r = Chama("SdkGetDeviceStatus", a);
     v = std::get<int32_t>(a[2]);
@@ -195,6 +218,14 @@ class SdkRede final : public CZKEM {
     return C("SdkSetEmployer", {m, n, t, d, c, e});
   }
   bool SdkReadAllLogs(int32_t m) override {
+    // A register walk that reached the end of the log, and no push since saying it grew: the
+    // walk that follows would find nothing, and its finished batch already says so.
+    if (fimNsr_ && PushConfiavel() && fimNsr_->geracao == geracaoPush_ &&
+        fimNsr_->tamanho == tamanhoPush_) {
+      ultimoErro_ = 0;
+      return true;
+    }
+    fimNsr_.reset();
     Esquece("SdkGetNextNsrLog");
     cursorLog_ = 0;
     logPendente_ = true;  // checked at the first read: register clocks never read it
@@ -230,6 +261,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkSetLogPointer(int32_t m, int32_t p) override {
     Esquece("SdkGetNextNsrLog");
+    fimNsr_.reset();
     return C("SdkSetLogPointer", {m, p});
   }
   bool SdkClearLogs(int32_t m) override { return C("SdkClearLogs", {m}); }
@@ -321,6 +353,9 @@ class SdkRede final : public CZKEM {
     decodificador_ = Decoder();
     lotes_.clear();
     EsqueceUsuarios();
+    assinado_ = false;
+    tamanhoPush_ = -1;
+    fimNsr_.reset();
   }
 
   [[noreturn]] void Violacao(const std::string& motivo) {
@@ -353,8 +388,13 @@ class SdkRede final : public CZKEM {
         return std::nullopt;  // a corrupted frame: the line is not to be trusted any more
       }
       if (f) {
+        if (EhPush(*f)) {
+          RecebePush(*f);
+          continue;
+        }
         if (f->id != id) Violacao("resposta a outro pedido");
         if (f->op != (op | kResponseBit) && f->op != kError) Violacao("resposta de outro tipo");
+        ultimaTroca_ = std::chrono::steady_clock::now();
         return f;
       }
       const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -425,6 +465,7 @@ class SdkRede final : public CZKEM {
         return false;
       }
     }
+    if (!Assina()) return LinkPerdido();
     ultimoErro_ = 0;
     return true;
   }
@@ -538,8 +579,11 @@ class SdkRede final : public CZKEM {
             AnotaUsuario(item[1]);
           lote.itens.push_back(std::move(item));
         }
+        const int32_t tamanhoLog = r.I32();
         r.ExpectEnd();
         lote.terminou = continua == 0;
+        if (lote.terminou && std::strcmp(nome, "SdkGetNextNsrLog") == 0)
+          fimNsr_ = FimDoLog{geracaoPush_, tamanhoLog};
       } catch (const ProtocolError& e) {
         Violacao(e.what());
       }
@@ -651,6 +695,88 @@ class SdkRede final : public CZKEM {
     }
     return true;
   }
+
+  // ---- The log's size, pushed by the clock ----------------------------------------------
+  // After the handshake the link subscribes; the clock then pushes its log's size whenever it
+  // changes (once durable) and at least every second. An idle monitoring visit — the status
+  // of the log's size, or a register walk already at the end — is answered from the last push
+  // without a round trip, as long as pushes keep coming (3 s) and a real exchange happened in
+  // the last 20 s (which keeps a silently dead peer from going unnoticed).
+  static constexpr int32_t kStatusRegistrosDoLog = 6;
+  struct FimDoLog {
+    uint64_t geracao;
+    int64_t tamanho;
+  };
+
+  static bool EhPush(const Frame& f) { return f.id == 0 && f.op == (kSubscribe | kResponseBit); }
+
+  void RecebePush(const Frame& f) {
+    try {
+      Reader r(f.payload);
+      const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
+                               (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
+      const int32_t tamanho = r.I32();
+      r.ExpectEnd();
+      if (tamanho < 0) Violacao("tamanho de log negativo");
+      geracaoPush_ = geracao;
+      tamanhoPush_ = tamanho;
+      ultimoPush_ = std::chrono::steady_clock::now();
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+  }
+
+  // False when the link was lost on the way.
+  bool Assina() {
+    if (!opcoes_.assinar) return true;
+    auto f = Troca(kSubscribe, {});
+    if (!f) return false;
+    if (f->op == kError) return true;  // then every visit asks the clock, as before
+    Frame inicial = *f;
+    inicial.id = 0;
+    RecebePush(inicial);
+    assinado_ = true;
+    return true;
+  }
+
+  // Takes in what the clock pushed; false when that showed the link lost (now closed).
+  bool Drena() {
+    char buffer[4096];
+    for (;;) {
+      std::optional<Frame> f;
+      try {
+        f = decodificador_.Next();
+      } catch (const ProtocolError&) {
+        return false;
+      }
+      if (f) {
+        if (!EhPush(*f)) Violacao("quadro sem pedido");
+        RecebePush(*f);
+        continue;
+      }
+      const ssize_t n = fluxo_->LeSemEsperar(buffer, sizeof buffer);
+      if (n < 0) return false;
+      if (n == 0) return true;
+      decodificador_.Feed(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  bool PushConfiavel() {
+    if (!assinado_ || !fluxo_) return false;
+    if (!Drena()) {
+      LinkPerdido();
+      return false;  // the call then goes out and reports the lost link
+    }
+    const auto agora = std::chrono::steady_clock::now();
+    return tamanhoPush_ >= 0 && agora - ultimoPush_ < std::chrono::seconds(3) &&
+           agora - ultimaTroca_ < std::chrono::seconds(20);
+  }
+
+  bool assinado_ = false;
+  uint64_t geracaoPush_ = 0;
+  int64_t tamanhoPush_ = -1;
+  std::chrono::steady_clock::time_point ultimoPush_{}, ultimaTroca_{};
+  std::optional<FimDoLog> fimNsr_;
 
   std::vector<Value> usuariosLidos_;
   std::unordered_map<std::string, size_t> posicaoUsuario_;

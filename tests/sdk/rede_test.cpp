@@ -332,6 +332,83 @@ TEST_F(Rede, TemplatesReadAheadGiveEveryAnswerTheClockGivesAndNeverAStaleOne) {
   }
 }
 
+TEST_F(Rede, AnIdleMonitoringVisitIsAnsweredFromThePushedLogSize) {
+  std::optional<Daemon> d;
+  d.emplace(std::vector<std::string>{"--relogio", "codigo=1,porta=0,exemplo", "--relogio",
+                                     "codigo=2,porta=0,exemplo,modelo=tarvenix"},
+            2);
+  auto digital = sdk::CriaSdkRede();
+  auto registro = sdk::CriaSdkRede();
+  ASSERT_TRUE(digital->SdkConnectNetwork("127.0.0.1", d->Porta(0)));
+  ASSERT_TRUE(registro->SdkConnectNetwork("127.0.0.1", d->Porta(1)));
+  int32_t tamanho = 0;
+  ASSERT_TRUE(digital->SdkGetDeviceStatus(1, 6, tamanho));
+  EXPECT_EQ(tamanho, 100);  // the sample log
+  // A register walk to the end of the log.
+  std::string nsr, pis;
+  int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, se = 0;
+  ASSERT_TRUE(registro->SdkSetLogPointer(2, 0));
+  ASSERT_TRUE(registro->SdkReadAllLogs(2));
+  int n = 0;
+  while (registro->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, se)) ++n;
+  EXPECT_EQ(n, 100);
+  int32_t erroNoFim = 0;
+  registro->SdkGetLastError(erroNoFim);
+
+  const auto antes = sdk::Estatisticas().trocas;
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_TRUE(digital->SdkGetDeviceStatus(1, 6, tamanho));
+    EXPECT_TRUE(registro->SdkReadAllLogs(2));
+    EXPECT_FALSE(registro->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, se));
+    EXPECT_EQ(Erro(*registro), erroNoFim);  // the clock's own answer at the end of the log
+  }
+  EXPECT_EQ(sdk::Estatisticas().trocas - antes, 0u) << "visitas ociosas sem ida e volta";
+
+  // The logs grow through another link: the pushes say so, and the next walk brings the record.
+  auto outro = sdk::CriaSdkRede();
+  ASSERT_TRUE(outro->SdkConnectNetwork("127.0.0.1", d->Porta(1)));
+  ASSERT_TRUE(outro->SdkSetUserInfoWithPis(2, "77", "Novo", "", 0, true, "", ""));
+  // (a user is not a punch: the log size is unchanged, the walk still finds nothing)
+  EXPECT_TRUE(registro->SdkReadAllLogs(2));
+  EXPECT_FALSE(registro->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, se));
+  d->Para(SIGTERM);
+  d.reset();
+  // A killed or stopped clock is noticed at the next visit, without waiting for a time-out.
+  const auto inicio = std::chrono::steady_clock::now();
+  EXPECT_FALSE(digital->SdkGetDeviceStatus(1, 6, tamanho));
+  EXPECT_EQ(Erro(*digital), -2);
+  EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(1));
+}
+
+TEST_F(Rede, APushSaysTheLogGrewWithinASecond) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--relogio", "codigo=2,porta=0,modelo=tarvenix",
+            "--marcacoes-por-minuto", "600"},
+           2);
+  auto digital = sdk::CriaSdkRede();
+  auto registro = sdk::CriaSdkRede();
+  ASSERT_TRUE(digital->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  ASSERT_TRUE(registro->SdkConnectNetwork("127.0.0.1", d.Porta(1)));
+  int32_t primeiro = 0, depois = 0;
+  ASSERT_TRUE(digital->SdkGetDeviceStatus(1, 6, primeiro));
+  std::string nsr, pis;
+  int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, se = 0;
+  ASSERT_TRUE(registro->SdkReadAllLogs(2));
+  std::set<std::string> vistos;
+  while (registro->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, se)) vistos.insert(nsr);
+  const size_t inicial = vistos.size();
+  const auto prazo = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < prazo &&
+         (depois <= primeiro || vistos.size() < inicial + 3)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(digital->SdkGetDeviceStatus(1, 6, depois));
+    ASSERT_TRUE(registro->SdkReadAllLogs(2));
+    while (registro->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, se))
+      EXPECT_TRUE(vistos.insert(nsr).second) << "NSR " << nsr << " entregue duas vezes";
+  }
+  EXPECT_GT(depois, primeiro);
+  EXPECT_GE(vistos.size(), inicial + 3);
+}
+
 TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
   Daemon d({"--relogio", "codigo=1,porta=0"}, 1);
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -364,8 +441,7 @@ TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
 TEST_F(Rede, LostLinksCorruptionAndKeys) {
   Daemon d({"--relogio", "codigo=1,porta=0", "--cair-apos", "3"}, 1);
   auto s = sdk::CriaSdkRede();
-  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));  // frame 1
-  EXPECT_TRUE(s->SdkRefreshData(1));                           // 2
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));  // frames 1 and 2: hello, subscribe
   EXPECT_TRUE(s->SdkRefreshData(1));                           // 3
   EXPECT_FALSE(s->SdkRefreshData(1));                          // dropped
   EXPECT_EQ(Erro(*s), -2);
@@ -373,7 +449,7 @@ TEST_F(Rede, LostLinksCorruptionAndKeys) {
   ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   EXPECT_TRUE(s->SdkRefreshData(1));
 
-  Daemon corrompe({"--relogio", "codigo=1,porta=0", "--corromper-apos", "2"}, 1);
+  Daemon corrompe({"--relogio", "codigo=1,porta=0", "--corromper-apos", "3"}, 1);
   auto c = sdk::CriaSdkRede();
   ASSERT_TRUE(c->SdkConnectNetwork("127.0.0.1", corrompe.Porta(0)));
   EXPECT_FALSE(c->SdkRefreshData(1));

@@ -139,7 +139,7 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
     const int fd = ::accept(escuta, nullptr, nullptr);
     protocol::Decoder dec;
     char b[4096];
-    for (int respondidos = 0; respondidos < 2;) {
+    for (int respondidos = 0; respondidos < 3;) {
       const ssize_t n = ::recv(fd, b, sizeof b, 0);
       if (n <= 0) break;
       dec.Feed(b, static_cast<size_t>(n));
@@ -149,12 +149,15 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
           w.U8(protocol::kProtocolVersion);
           w.U8(0);
           w.Bytes(std::string(16, 'c'));
+        } else if (f->op == protocol::kSubscribe) {
+          for (int32_t v : {1, 0, 0}) w.I32(v);  // generation, size: told truthfully
         } else {
           w.U8(1);
           w.I32(0);
           w.Val(int32_t{1});
         }
-        const uint32_t id = f->op == protocol::kHello ? f->id : f->id + 1;  // the lie
+        const bool verdade = f->op == protocol::kHello || f->op == protocol::kSubscribe;
+        const uint32_t id = verdade ? f->id : f->id + 1;  // the lie
         const std::string q =
             protocol::Encode({static_cast<uint8_t>(f->op | protocol::kResponseBit), id, w.Data()});
         ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);

@@ -127,6 +127,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
                                      ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto)
                                      : std::chrono::milliseconds(0);
   auto proximaMarcacao = Relogio::now() + intervaloMarcacao;
+  auto proximoPulso = Relogio::now();
   std::vector<char> buffer(1 << 16);
 
   auto fecha = [&](size_t i, const std::string& motivo) {
@@ -276,6 +277,13 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         return 1;
       }
     }
+
+    // Pushes to subscribed links, only now that what they announce is durable; a heartbeat
+    // every second lets a client trust its copy of the log's size.
+    const bool pulso = Relogio::now() >= proximoPulso;
+    if (pulso) proximoPulso = Relogio::now() + std::chrono::seconds(1);
+    for (auto& c : conexoes)
+      if (!c->fechaAposEnviar) c->saida += c->sessao->Push(pulso);
 
     const auto depois = Relogio::now();
     for (auto& [c, motivo] : aFechar)

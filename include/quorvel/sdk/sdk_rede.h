@@ -15,6 +15,9 @@ struct OpcoesRede {
   std::string chave;
   int32_t tempoConexaoMs = 3000;
   int32_t tempoRespostaMs = 5000;
+  // Subscribe to the clock's pushed log size, so an idle monitoring visit needs no round trip
+  // (off: every visit asks the clock, for comparison).
+  bool assinar = true;
 };
 
 // Number of the failure thrown when the clock breaks the protocol.

@@ -16,7 +16,8 @@ inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
 // The frame layout's version, in every frame header. It has not changed since the first
 // protocol, so peers of any protocol version can read each other's hello and its answer.
 inline constexpr uint8_t kVersion = 1;
-// The protocol's version, agreed in the hello: 2 added the read-ahead frame (kReadAhead).
+// The protocol's version, agreed in the hello: 2 added the read-ahead frame (kReadAhead), the
+// pushed log size (kSubscribe) and the log size at the end of a batch.
 // A peer of another version gets error frame -12 naming both versions.
 inline constexpr uint8_t kProtocolVersion = 2;
 inline constexpr size_t kHeaderSize = 12;  // magic(2) version(1) op(1) id(4) length(4)
@@ -30,6 +31,7 @@ enum Op : uint8_t {
   kBatch = 0x03,      // several next-item reads in one round trip
   kLogSince = 0x04,   // the fingerprint clock's log from a position, for a reader's copy
   kReadAhead = 0x05,  // several template reads in one round trip, answered one by one
+  kSubscribe = 0x06,  // the clock pushes its log's size to this link (frames with id 0)
   kError = 0x7F,
   kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
   kResponseBit = 0x80,

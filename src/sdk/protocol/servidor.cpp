@@ -131,6 +131,18 @@ std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& m
   return Encode({kError, id, std::move(w.Data())});
 }
 
+std::string ServerSession::Push(bool pulso) {
+  if (!subscribed_) return {};
+  const auto agora = device_->Versao();
+  if (!pulso && agora.geracao == pushed_.geracao && agora.tamanho == pushed_.tamanho) return {};
+  pushed_ = agora;
+  Writer w;
+  w.I32(static_cast<int32_t>(agora.geracao & 0xFFFFFFFFu));
+  w.I32(static_cast<int32_t>(agora.geracao >> 32));
+  w.I32(static_cast<int32_t>(agora.tamanho));
+  return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), 0, std::move(w.Data())});
+}
+
 std::string ServerSession::Handle(const Frame& f) {
   try {
     Reader r(f.payload);
@@ -194,7 +206,20 @@ std::string ServerSession::Handle(const Frame& f) {
       w.U8(resposta ? 1 : 0);
       w.I32(erro);
       w.Bytes(itens.Data());
+      // The log's size as the batch ends: a walk that reached it knows nothing is left unless
+      // a push says the log grew.
+      w.I32(static_cast<int32_t>(device_->Versao().tamanho));
       return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
+    }
+    if (f.op == kSubscribe) {
+      r.ExpectEnd();
+      subscribed_ = true;
+      pushed_ = device_->Versao();
+      Writer w;
+      w.I32(static_cast<int32_t>(pushed_.geracao & 0xFFFFFFFFu));
+      w.I32(static_cast<int32_t>(pushed_.geracao >> 32));
+      w.I32(static_cast<int32_t>(pushed_.tamanho));
+      return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), f.id, std::move(w.Data())});
     }
     if (f.op == kReadAhead) {
       // request: u8 op, int32 count, then each call's u8 argument count and arguments;

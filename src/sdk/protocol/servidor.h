@@ -27,6 +27,10 @@ class ServerSession {
   std::string Handle(const Frame& request);
   // True after a failed proof: the connection is to be closed once the answer is sent.
   bool Closing() const { return closing_; }
+  // For a link that subscribed: the push frame telling the log's size when it changed since
+  // the last one, or when `pulso` (a heartbeat the client times its trust by); else nothing.
+  // Called only once what changed is durable.
+  std::string Push(bool pulso);
 
  private:
   std::string Error(uint32_t id, int32_t code, const std::string& message);
@@ -35,6 +39,8 @@ class ServerSession {
   std::shared_ptr<CZKEM> sdk_;
   std::string key_, challenge_, nonce_;
   bool closing_ = false;
+  bool subscribed_ = false;
+  sdk::DispositivoVirtual::VersaoLog pushed_{0, 0};
 };
 
 }  // namespace quorvel::protocol
