@@ -46,6 +46,72 @@ TEST(Protocolo, FramesRoundTripInAnyChunking) {
   EXPECT_EQ(Crc32c("123456789", 9), 0xE3069283u);  // the standard check value
 }
 
+TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
+  auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
+  ASSERT_TRUE(d->AdicionaMarcacao(1, 1));
+  ServerSession s(d, "");
+  auto resposta = [](const std::string& bytes) {
+    Decoder dec;
+    dec.Feed(bytes.data(), bytes.size());
+    return *dec.Next();
+  };
+  Writer hello;
+  hello.U8(kProtocolVersion);
+  hello.Bytes(std::string(16, 'n'));
+  ASSERT_EQ(resposta(s.Handle({kHello, 1, hello.Data()})).op, kHello | kResponseBit);
+  EXPECT_TRUE(s.Push(true).empty()) << "no push before a subscription";
+
+  Frame r = resposta(s.Handle({kSubscribe, 2, {}}));
+  ASSERT_EQ(r.op, kSubscribe | kResponseBit);
+  EXPECT_EQ(r.id, 2u);
+  Reader sr(r.payload);
+  sr.I32();
+  sr.I32();
+  EXPECT_EQ(sr.I32(), 1);  // one punch in the log
+  EXPECT_TRUE(s.Push(false).empty()) << "nothing changed";
+  ASSERT_TRUE(d->AdicionaMarcacao(2, 1));
+  Frame p = resposta(s.Push(false));
+  EXPECT_EQ(p.id, 0u);
+  Reader pr(p.payload);
+  pr.I32();
+  pr.I32();
+  EXPECT_EQ(pr.I32(), 2);
+  EXPECT_FALSE(s.Push(true).empty()) << "the heartbeat";
+  EXPECT_EQ(Reader(resposta(s.Handle({kSubscribe, 3, "x"})).payload).I32(), kErrorBadRequest);
+
+  // Read-ahead: only template reads, a sane count, arguments of the operation's types.
+  Writer certa;
+  certa.U8(OpOf("SdkGetUserTemplate"));
+  certa.I32(2);
+  for (int32_t dedo : {0, 1}) {
+    certa.U8(5);
+    for (const Value& v : std::vector<Value>{1, 1, dedo, std::string(), 0}) certa.Val(v);
+  }
+  r = resposta(s.Handle({kReadAhead, 4, certa.Data()}));
+  ASSERT_EQ(r.op, kReadAhead | kResponseBit);
+  Reader rr(r.payload);
+  EXPECT_EQ(rr.I32(), 2);
+  EXPECT_EQ(rr.U8(), 0);  // no such user: false, with the clock's last error
+  EXPECT_NE(rr.I32(), 0);
+  Writer escrita;
+  escrita.U8(OpOf("SdkSetUserTemplate"));
+  escrita.I32(1);
+  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 5, escrita.Data()})).payload).I32(),
+            kErrorBadRequest);
+  Writer demais;
+  demais.U8(OpOf("SdkGetUserTemplate"));
+  demais.I32(1 << 20);
+  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 6, demais.Data()})).payload).I32(),
+            kErrorBadRequest);
+  Writer tipos;
+  tipos.U8(OpOf("SdkGetUserTemplate"));
+  tipos.I32(1);
+  tipos.U8(1);
+  tipos.Val(std::string("x"));
+  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 7, tipos.Data()})).payload).I32(),
+            kErrorBadRequest);
+}
+
 TEST(Protocolo, DecoderRejectsMalformedInput) {
   const std::string bom = Encode({0x20, 1, "payload"});
   auto rejeita = [](std::string dados) {
