@@ -246,17 +246,36 @@ class SdkRede final : public CZKEM {
       return false;
     }
     const RegistroLog& r = copiaLog_[cursorLog_++];
-    c = r.cartao, v = r.valor, mo = r.modo, t = r.texto;
+    c = r.cartao, v = r.valor, mo = r.modo;
+    if (r.texto.empty())
+      TextoDaData(r.segundos, t);
+    else
+      t = r.texto;
     ultimoErro_ = 0;
     return true;
   }
+  // Register records come in compact runs and are decoded in place, one per call: no
+  // per-record objects on the way.
   bool SdkGetNextNsrLog(int32_t m, std::string& nsr, std::string& pis, int32_t& a, int32_t& me,
                         int32_t& d, int32_t& h, int32_t& mi, int32_t& s) override {
-    std::vector<Value> v{m,          std::string(), std::string(), int32_t{0}, int32_t{0},
-                         int32_t{0}, int32_t{0},    int32_t{0},    int32_t{0}};
-    if (!Proximo("SdkGetNextNsrLog", v)) return false;
-    nsr = S(v, 1), pis = S(v, 2), a = I(v, 3), me = I(v, 4), d = I(v, 5), h = I(v, 6), mi = I(v, 7),
-    s = I(v, 8);
+    if (loteNsr_.restantes == 0 && !loteNsr_.terminou && !BuscaRegistros(m)) return false;
+    if (loteNsr_.restantes == 0) {
+      ultimoErro_ = loteNsr_.erroFinal;
+      return false;
+    }
+    try {
+      Reader r(std::string_view(loteNsr_.dados).substr(loteNsr_.posicao));
+      nsr.assign(r.StrView());
+      pis.assign(r.StrView());
+      a = r.I32();
+      me = r.U8(), d = r.U8(), h = r.U8(), mi = r.U8(), s = r.U8();
+      loteNsr_.posicao += r.Position();
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+    if (--loteNsr_.restantes == 0 && loteNsr_.posicao != loteNsr_.dados.size())
+      Violacao("registros a mais no lote");
+    ultimoErro_ = 0;
     return true;
   }
   bool SdkSetLogPointer(int32_t m, int32_t p) override {
@@ -352,6 +371,7 @@ class SdkRede final : public CZKEM {
     fluxo_.reset();
     decodificador_ = Decoder();
     lotes_.clear();
+    loteNsr_ = LoteNsr{};
     EsqueceUsuarios();
     assinado_ = false;
     tamanhoPush_ = -1;
@@ -498,8 +518,28 @@ class SdkRede final : public CZKEM {
   // by, unless the clock says it is another log (erased, another clock, another run).
   struct RegistroLog {
     int32_t cartao, valor, modo;
-    std::string texto;
+    int64_t segundos;   // the date-time as a number (DataHora seconds)
+    std::string texto;  // only for a date no calendar has, kept as the clock's text
   };
+
+  // "yyyy-MM-dd hh:mm:ss" from a number: the date part is made once per day.
+  void TextoDaData(int64_t segundos, std::string& t) {
+    const int64_t dia = segundos >= 0 ? segundos / 86400 : -((-segundos + 86399) / 86400);
+    if (dia != diaDoTexto_ || prefixoDoDia_.empty()) {
+      prefixoDoDia_ = DataHora::DeSegundos(dia * 86400).FormataIso().substr(0, 11);
+      diaDoTexto_ = dia;
+    }
+    const auto resto = static_cast<int32_t>(segundos - dia * 86400);
+    const int32_t partes[3] = {resto / 3600, resto / 60 % 60, resto % 60};
+    t.assign(prefixoDoDia_);
+    for (int i = 0; i < 3; ++i) {
+      if (i) t += ':';
+      t += static_cast<char>('0' + partes[i] / 10);
+      t += static_cast<char>('0' + partes[i] % 10);
+    }
+  }
+  int64_t diaDoTexto_ = 0;
+  std::string prefixoDoDia_;
 
   // Fetches the next chunk of the log after the copy; another log (erased, another clock,
   // another run) replaces the copy from its start.
@@ -529,7 +569,21 @@ class SdkRede final : public CZKEM {
         reg.cartao = r.I32();
         reg.valor = r.I32();
         reg.modo = r.I32();
-        reg.texto = r.Str();
+        reg.segundos = 0;
+        const uint8_t tipo = r.U8();
+        if (tipo == 0) {
+          const auto baixo = static_cast<uint32_t>(r.I32());
+          const auto alto = static_cast<uint32_t>(r.I32());
+          reg.segundos = static_cast<int64_t>((static_cast<uint64_t>(alto) << 32) | baixo);
+          static const int64_t kMenor = DataHora::DePartes(100, 1, 1).Segundos();
+          static const int64_t kMaior = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
+          if (reg.segundos < kMenor || reg.segundos > kMaior) Violacao("data fora do calendário");
+        } else if (tipo == 1) {
+          reg.texto = r.Str();
+          if (reg.texto.empty()) Violacao("data vazia");
+        } else {
+          Violacao("tipo de data desconhecido");
+        }
         copiaLog_.push_back(std::move(reg));
       }
       const uint8_t mais = r.U8();
@@ -549,7 +603,46 @@ class SdkRede final : public CZKEM {
     int32_t erroFinal = 0;
   };
 
-  void Esquece(const char* nome) { lotes_.erase(nome); }
+  void Esquece(const char* nome) {
+    lotes_.erase(nome);
+    if (std::strcmp(nome, "SdkGetNextNsrLog") == 0) loteNsr_ = LoteNsr{};
+  }
+
+  struct LoteNsr {
+    std::string dados;  // the answer's payload
+    size_t posicao = 0;
+    int32_t restantes = 0;
+    bool terminou = false;
+    int32_t erroFinal = 0;
+  };
+  LoteNsr loteNsr_;
+
+  bool BuscaRegistros(int32_t maquina) {
+    Writer w;
+    w.I32(maquina);
+    w.I32(kLote);
+    auto f = Troca(kRegisterLog, std::move(w.Data()));
+    if (!f) return LinkPerdido();
+    if (f->op == kError) return Recusa(*f);
+    try {
+      Reader r(f->payload);
+      const int32_t n = r.I32();
+      const uint8_t mais = r.U8();
+      const int32_t erro = r.I32();
+      const int32_t tamanhoLog = r.I32();
+      if (n < 0 || n > kLote || mais > 1) Violacao("lote malformado");
+      if (n == 0 && r.Position() != f->payload.size()) Violacao("registros a mais no lote");
+      loteNsr_.posicao = r.Position();
+      loteNsr_.dados = std::move(f->payload);
+      loteNsr_.restantes = n;
+      loteNsr_.terminou = mais == 0;
+      loteNsr_.erroFinal = erro;
+      if (loteNsr_.terminou) fimNsr_ = FimDoLog{geracaoPush_, tamanhoLog};
+    } catch (const ProtocolError& e) {
+      Violacao(e.what());
+    }
+    return true;
+  }
 
   bool Proximo(const char* nome, std::vector<Value>& args) {
     Lote& lote = lotes_[nome];

@@ -126,6 +126,78 @@ TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
 
 // A scripted peer that answers the hello properly and then answers a request with another
 // request's id: the client must not take it as its answer.
+// A real clock session served on a loopback socket by a thread, for clocks the daemon's
+// command line cannot build.
+class SessaoServida {
+ public:
+  explicit SessaoServida(std::shared_ptr<sdk::DispositivoVirtual> d) {
+    escuta_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    ::bind(escuta_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(escuta_, 1);
+    socklen_t tam = sizeof a;
+    ::getsockname(escuta_, reinterpret_cast<sockaddr*>(&a), &tam);
+    porta_ = ntohs(a.sin_port);
+    thread_ = std::thread([this, d] {
+      const int fd = ::accept(escuta_, nullptr, nullptr);
+      protocol::ServerSession sessao(d, "");
+      protocol::Decoder dec;
+      std::vector<char> b(1 << 16);
+      for (;;) {
+        const ssize_t n = ::recv(fd, b.data(), b.size(), 0);
+        if (n <= 0) break;
+        dec.Feed(b.data(), static_cast<size_t>(n));
+        while (auto f = dec.Next()) {
+          const std::string q = sessao.Handle(*f);
+          ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
+        }
+      }
+      ::close(fd);
+    });
+  }
+  ~SessaoServida() {
+    thread_.join();
+    ::close(escuta_);
+  }
+  int Porta() const { return porta_; }
+
+ private:
+  int escuta_ = -1, porta_ = 0;
+  std::thread thread_;
+};
+
+TEST(Protocolo, PunchDatesCrossAsNumbersAndComeOutAsTheClocksOwnText) {
+  auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
+  for (const char* quando : {"2024-05-06 00:00:00", "2024-05-06 23:59:59", "2024-05-07 08:00:01",
+                             "1999-12-31 23:59:59", "2100-02-28 12:34:56", "0100-01-01 00:00:00"})
+    ASSERT_TRUE(d->AdicionaMarcacao(1, 1, DataHora::DeTexto(quando)));
+  d->AdicionaMarcacaoComDataImpossivel();
+  auto local = sdk::FabricaVirtual()();
+  sdk::RedeVirtual::Instancia().Publica("datas-locais", 4370, d);
+  ASSERT_TRUE(local->SdkConnectNetwork("datas-locais", 4370));
+  auto textos = [](CZKEM& s) {
+    std::vector<std::string> r;
+    EXPECT_TRUE(s.SdkReadAllLogs(1));
+    int32_t c = 0, v = 0, m = 0;
+    std::string t;
+    while (s.SdkGetNextLog(1, c, v, m, t)) r.push_back(t);
+    return r;
+  };
+  const auto esperado = textos(*local);
+  ASSERT_EQ(esperado.size(), 7u);
+  EXPECT_EQ(esperado.back(), "2024-02-31 10:00:00");
+  {
+    SessaoServida servida(d);
+    auto rede = Cliente(servida.Porta());
+    ASSERT_TRUE(rede);
+    EXPECT_EQ(textos(*rede), esperado);
+    rede->SdkDisconnect();
+  }
+  sdk::RedeVirtual::Instancia().Retira("datas-locais", 4370);
+}
+
 TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
   const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};

@@ -170,6 +170,14 @@ std::string Reader::Str() {
   return s;
 }
 
+std::string_view Reader::StrView() {
+  const uint32_t n = static_cast<uint32_t>(I32());
+  if (n > data_.size() - pos_) throw ProtocolError("texto além do fim da mensagem");
+  const std::string_view s = data_.substr(pos_, n);
+  pos_ += n;
+  return s;
+}
+
 std::string_view Reader::Bytes(size_t n) {
   if (n > data_.size() - pos_) throw ProtocolError("mensagem truncada");
   auto r = data_.substr(pos_, n);

@@ -17,7 +17,8 @@ inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
 // protocol, so peers of any protocol version can read each other's hello and its answer.
 inline constexpr uint8_t kVersion = 1;
 // The protocol's version, agreed in the hello: 2 added the read-ahead frame (kReadAhead), the
-// pushed log size (kSubscribe) and the log size at the end of a batch.
+// pushed log size (kSubscribe), the log size at the end of a batch, the compact register run
+// (kRegisterLog) and fingerprint punches dated by number in kLogSince.
 // A peer of another version gets error frame -12 naming both versions.
 inline constexpr uint8_t kProtocolVersion = 2;
 inline constexpr size_t kHeaderSize = 12;  // magic(2) version(1) op(1) id(4) length(4)
@@ -28,10 +29,11 @@ inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes 
 enum Op : uint8_t {
   kHello = 0x01,
   kProof = 0x02,
-  kBatch = 0x03,      // several next-item reads in one round trip
-  kLogSince = 0x04,   // the fingerprint clock's log from a position, for a reader's copy
-  kReadAhead = 0x05,  // several template reads in one round trip, answered one by one
-  kSubscribe = 0x06,  // the clock pushes its log's size to this link (frames with id 0)
+  kBatch = 0x03,        // several next-item reads in one round trip
+  kLogSince = 0x04,     // the fingerprint clock's log from a position, for a reader's copy
+  kReadAhead = 0x05,    // several template reads in one round trip, answered one by one
+  kSubscribe = 0x06,    // the clock pushes its log's size to this link (frames with id 0)
+  kRegisterLog = 0x07,  // register records in a compact run: no tags, no per-item dispatch
   kError = 0x7F,
   kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
   kResponseBit = 0x80,
@@ -94,9 +96,12 @@ class Reader {
   uint8_t U8();
   int32_t I32();
   std::string Str();
+  // The same text without a copy (valid while the message is).
+  std::string_view StrView();
   Value Val();
   std::string_view Bytes(size_t n);
   bool AtEnd() const { return pos_ == data_.size(); }
+  size_t Position() const { return pos_; }
   void ExpectEnd() const {
     if (!AtEnd()) throw ProtocolError("bytes a mais no fim da mensagem");
   }

@@ -5,6 +5,7 @@
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace quorvel::protocol {
@@ -211,6 +212,39 @@ std::string ServerSession::Handle(const Frame& f) {
       w.I32(static_cast<int32_t>(device_->Versao().tamanho));
       return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
     }
+    if (f.op == kRegisterLog) {
+      // request: int32 machine, int32 maximum; answer: int32 count, u8 more, int32 last error,
+      // int32 log size, then per record: string NSR, string PIS, int32 year, u8 month, day,
+      // hour, minute, second.
+      const int32_t maquina = r.I32();
+      const int32_t maximo = r.I32();
+      r.ExpectEnd();
+      if (maximo < 1 || maximo > 65536) return Error(f.id, kErrorBadRequest, "lote inválido");
+      Writer itens;
+      itens.Data().reserve(static_cast<size_t>(std::min(maximo, 8192)) * 40);
+      int32_t n = 0;
+      bool resposta = true;
+      std::string nsr, pis;
+      int32_t ano = 0, mes = 0, dia = 0, hora = 0, minuto = 0, segundo = 0;
+      while (n < maximo && itens.Data().size() < kMaxPayload / 2) {
+        resposta = sdk_->SdkGetNextNsrLog(maquina, nsr, pis, ano, mes, dia, hora, minuto, segundo);
+        if (!resposta) break;
+        itens.Str(nsr);
+        itens.Str(pis);
+        itens.I32(ano);
+        for (int32_t v : {mes, dia, hora, minuto, segundo}) itens.U8(static_cast<uint8_t>(v));
+        ++n;
+      }
+      int32_t erro = 0;
+      sdk_->SdkGetLastError(erro);
+      Writer w;
+      w.I32(n);
+      w.U8(resposta ? 1 : 0);
+      w.I32(erro);
+      w.I32(static_cast<int32_t>(device_->Versao().tamanho));
+      w.Bytes(itens.Data());
+      return Encode({static_cast<uint8_t>(kRegisterLog | kResponseBit), f.id, std::move(w.Data())});
+    }
     if (f.op == kSubscribe) {
       r.ExpectEnd();
       subscribed_ = true;
@@ -272,7 +306,17 @@ std::string ServerSession::Handle(const Frame& f) {
         w.I32(m.cartao);
         w.I32(m.estado);
         w.I32(m.modo);
-        w.Str(sdk::TextoMarcacao(m));
+        // The date as a number: the client writes the text the SDK hands out. A date the
+        // clock holds but no calendar has travels as its text.
+        if (m.dataImpossivel) {
+          w.U8(1);
+          w.Str(sdk::TextoMarcacao(m));
+        } else {
+          w.U8(0);
+          const int64_t s = m.momento.Segundos();
+          w.I32(static_cast<int32_t>(s & 0xFFFFFFFF));
+          w.I32(static_cast<int32_t>(s >> 32));
+        }
       }
       w.U8(inicio + registros.size() < versao.tamanho ? 1 : 0);
       return Encode({static_cast<uint8_t>(kLogSince | kResponseBit), f.id, std::move(w.Data())});
