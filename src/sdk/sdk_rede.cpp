@@ -531,11 +531,14 @@ class SdkRede final : public CZKEM {
     }
     const auto resto = static_cast<int32_t>(segundos - dia * 86400);
     const int32_t partes[3] = {resto / 3600, resto / 60 % 60, resto % 60};
-    t.assign(prefixoDoDia_);
+    // Written in place: a text of the same length keeps its buffer, so no allocation.
+    t.resize(19);
+    char* p = t.data();
+    std::memcpy(p, prefixoDoDia_.data(), 11);
     for (int i = 0; i < 3; ++i) {
-      if (i) t += ':';
-      t += static_cast<char>('0' + partes[i] / 10);
-      t += static_cast<char>('0' + partes[i] % 10);
+      p[11 + 3 * i] = static_cast<char>('0' + partes[i] / 10);
+      p[12 + 3 * i] = static_cast<char>('0' + partes[i] % 10);
+      if (i < 2) p[13 + 3 * i] = ':';
     }
   }
   int64_t diaDoTexto_ = 0;

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
+#include <exception>
 #include <unordered_map>
 
 #include "store/conexao.h"
@@ -53,12 +54,35 @@ class ConexaoPostgres final : public Conexao {
     return *n ? std::strtoll(n, nullptr, 10) : 0;
   }
 
+  // Rows arrive one at a time (libpq's single-row mode): an export of millions of punches
+  // never holds the whole result in memory.
   void Consulta(const std::string& sql, const std::vector<Valor>& parametros,
                 const std::function<void(const Linha&)>& linha) override {
-    Resultado r{Roda(sql, parametros)};
-    if (PQresultStatus(r.r) != PGRES_TUPLES_OK) Falha("Consulta", Mensagem(r.r));
-    const int n = PQntuples(r.r);
-    for (int i = 0; i < n; ++i) linha(LinhaPostgres(r.r, i));
+    Textos textos(parametros);
+    if (!PQsendQueryParams(pg_, Numerado(sql).c_str(), static_cast<int>(parametros.size()), nullptr,
+                           textos.ponteiros.data(), nullptr, nullptr, 0))
+      Falha("Consulta", Limpa(PQerrorMessage(pg_)));
+    PQsetSingleRowMode(pg_);
+    std::string erro;
+    bool interrompida = false;
+    std::exception_ptr falhaNoVisitante;
+    while (PGresult* r = PQgetResult(pg_)) {
+      Resultado guarda{r};
+      const auto estado = PQresultStatus(r);
+      if (estado == PGRES_SINGLE_TUPLE && !interrompida) {
+        try {
+          linha(LinhaPostgres(r, 0));
+        } catch (...) {
+          // The rest of the result is still read, so the connection stays usable.
+          interrompida = true;
+          falhaNoVisitante = std::current_exception();
+        }
+      } else if (estado != PGRES_SINGLE_TUPLE && estado != PGRES_TUPLES_OK && erro.empty()) {
+        erro = Mensagem(r);
+      }
+    }
+    if (falhaNoVisitante) std::rethrow_exception(falhaNoVisitante);
+    if (!erro.empty()) Falha("Consulta", erro);
   }
 
   void Inicia() override { Executa("BEGIN", {}); }
@@ -81,30 +105,39 @@ class ConexaoPostgres final : public Conexao {
     return it->second;
   }
 
-  PGresult* Roda(const std::string& sql, const std::vector<Valor>& parametros) {
-    std::vector<std::string> textos(parametros.size());
-    std::vector<const char*> ponteiros(parametros.size());
-    for (size_t i = 0; i < parametros.size(); ++i) {
-      const Valor& v = parametros[i];
-      if (const auto* x = std::get_if<int64_t>(&v))
-        textos[i] = std::to_string(*x);
-      else if (const auto* d = std::get_if<double>(&v))
-        textos[i] = std::to_string(*d);
-      else if (const auto* t = std::get_if<std::string>(&v))
-        textos[i] = *t;
-      ponteiros[i] = std::holds_alternative<std::nullptr_t>(v) ? nullptr : textos[i].c_str();
+  // Parameters as the texts libpq sends (nullptr for NULL).
+  struct Textos {
+    explicit Textos(const std::vector<Valor>& parametros)
+        : textos(parametros.size()), ponteiros(parametros.size()) {
+      for (size_t i = 0; i < parametros.size(); ++i) {
+        const Valor& v = parametros[i];
+        if (const auto* x = std::get_if<int64_t>(&v))
+          textos[i] = std::to_string(*x);
+        else if (const auto* d = std::get_if<double>(&v))
+          textos[i] = std::to_string(*d);
+        else if (const auto* t = std::get_if<std::string>(&v))
+          textos[i] = *t;
+        ponteiros[i] = std::holds_alternative<std::nullptr_t>(v) ? nullptr : textos[i].c_str();
+      }
     }
+    std::vector<std::string> textos;
+    std::vector<const char*> ponteiros;
+  };
+
+  PGresult* Roda(const std::string& sql, const std::vector<Valor>& parametros) {
+    Textos textos(parametros);
     PGresult* r = PQexecParams(pg_, Numerado(sql).c_str(), static_cast<int>(parametros.size()),
-                               nullptr, ponteiros.data(), nullptr, nullptr, 0);
-    if (!r) Falha("Executa", PQerrorMessage(pg_));
+                               nullptr, textos.ponteiros.data(), nullptr, nullptr, 0);
+    if (!r) Falha("Executa", Limpa(PQerrorMessage(pg_)));
     return r;
   }
 
-  static std::string Mensagem(const PGresult* r) {
-    std::string m = PQresultErrorMessage(r);
+  static std::string Limpa(std::string m) {
     while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
     return m;
   }
+
+  static std::string Mensagem(const PGresult* r) { return Limpa(PQresultErrorMessage(r)); }
 
   PGconn* pg_ = nullptr;
   std::unordered_map<std::string, std::string> numerados_;

@@ -129,6 +129,11 @@ TEST_P(ArmazemTest, CursorsFiltersAndEmployeesComeBackAsWritten) {
   relogio2.relogio = 2;
   EXPECT_EQ(a->Conta(relogio2), 1u);
 
+  // A reader that stops halfway (an export whose output failed) leaves the store usable.
+  struct Parou {};
+  EXPECT_THROW(a->Percorre({}, [](const MarcacaoArmazenada&) { throw Parou{}; }), Parou);
+  EXPECT_EQ(a->Conta({}), 4u);
+
   a->GravaFuncionarios({{"12345678900", "11122233344", "Ana"}, {"98765432100", "", "Bia"}});
   a->GravaFuncionarios({{"98765432100", "55566677788", "Bia Souza"}});
   const auto f = a->Funcionarios();

@@ -296,7 +296,7 @@ std::string ServerSession::Handle(const Frame& f) {
       // Another log (erased since, another clock or another run): the copy starts over.
       const size_t inicio =
           conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
-      const auto registros = device_->MarcacoesDesde(inicio, 8192);
+      const auto registros = device_->MarcacoesDesde(inicio, 65536);
       Writer w;
       w.I32(static_cast<int32_t>(versao.geracao & 0xFFFFFFFFu));
       w.I32(static_cast<int32_t>(versao.geracao >> 32));
