@@ -1,0 +1,137 @@
+// The punch store at a million punches: one collection's worth written in batches of 10,000
+// (each one transaction with the cursor), written again (every punch already there), and read
+// back. SQLite always; PostgreSQL when a server can be started here.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "../tests/support/postgres.h"
+#include "store/armazem.h"
+
+namespace {
+
+using namespace quorvel;
+using armazem::Armazem;
+using armazem::MarcacaoArmazenada;
+
+constexpr int64_t kMarcacoes = 1'000'000;
+constexpr size_t kLote = 10'000;
+
+std::vector<MarcacaoArmazenada> Registros() {
+  std::vector<MarcacaoArmazenada> r(static_cast<size_t>(kMarcacoes));
+  const int64_t inicio = DataHora::DeTexto("2026-01-05 08:00:00").Segundos();
+  for (int64_t i = 0; i < kMarcacoes; ++i) {
+    auto& m = r[static_cast<size_t>(i)];
+    m.relogio = 1;
+    m.modelo = EModeloRelogio_Tarvenix;
+    m.nsr = i + 1;
+    m.momento = DataHora::DeSegundos(inicio + i * 7);
+    m.pis = "12034567899";
+  }
+  return r;
+}
+
+size_t GravaTudo(Armazem& a, const std::vector<MarcacaoArmazenada>& todas) {
+  size_t novas = 0;
+  std::vector<MarcacaoArmazenada> lote;
+  for (size_t i = 0; i < todas.size(); i += kLote) {
+    lote.assign(todas.begin() + static_cast<std::ptrdiff_t>(i),
+                todas.begin() + static_cast<std::ptrdiff_t>(std::min(i + kLote, todas.size())));
+    novas += a.Grava(1, lote, armazem::Cursor{lote.back().nsr, lote.back().nsr});
+  }
+  return novas;
+}
+
+std::string Endereco(bool postgres, benchmark::State& state) {
+  if (!postgres) {
+    const std::string c = "/tmp/bench_armazem_" + std::to_string(::getpid()) + ".db";
+    for (const char* s : {"", "-wal", "-shm"}) std::remove((c + s).c_str());
+    return c;
+  }
+  std::string motivo;
+  auto* pg = teste::Postgres::Instancia(&motivo);
+  if (!pg) {
+    state.SkipWithError(("PostgreSQL indisponível: " + motivo).c_str());
+    return {};
+  }
+  return pg->NovoBanco("bench");
+}
+
+void Grava(benchmark::State& state, bool postgres) {
+  const auto todas = Registros();
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string e = Endereco(postgres, state);
+    if (e.empty()) return;
+    auto a = Armazem::Abre(e, "bench");
+    state.ResumeTiming();
+    if (GravaTudo(*a, todas) != todas.size()) state.SkipWithError("nem todas gravadas");
+  }
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(kMarcacoes) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+// The same million again: the unique keys turn every row away.
+void GravaDeNovo(benchmark::State& state, bool postgres) {
+  const auto todas = Registros();
+  const std::string e = Endereco(postgres, state);
+  if (e.empty()) return;
+  auto a = Armazem::Abre(e, "bench");
+  GravaTudo(*a, todas);
+  for (auto _ : state)
+    if (GravaTudo(*a, todas) != 0) state.SkipWithError("duplicou");
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(kMarcacoes) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+  int64_t lidas = 0;
+  for (int i = 0; i < 1; ++i) a->Percorre({}, [&](const MarcacaoArmazenada&) { ++lidas; });
+  if (lidas != kMarcacoes) state.SkipWithError("leitura incompleta");
+}
+
+void Percorre(benchmark::State& state, bool postgres) {
+  const auto todas = Registros();
+  const std::string e = Endereco(postgres, state);
+  if (e.empty()) return;
+  auto a = Armazem::Abre(e, "bench");
+  GravaTudo(*a, todas);
+  for (auto _ : state) {
+    int64_t lidas = 0;
+    a->Percorre({}, [&](const MarcacaoArmazenada&) { ++lidas; });
+    if (lidas != kMarcacoes) state.SkipWithError("leitura incompleta");
+  }
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(kMarcacoes) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(Grava, sqlite, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(GravaDeNovo, sqlite, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Percorre, sqlite, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Grava, postgresql, true)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(GravaDeNovo, postgresql, true)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Percorre, postgresql, true)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_MAIN();
