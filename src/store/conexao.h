@@ -39,6 +39,8 @@ class Conexao {
   // SQL for the database's own clock, in seconds since 1970: leases use the database's time so
   // that collectors on machines whose clocks disagree still agree on who holds a clock.
   virtual std::string Epoca() const = 0;
+  // True where a batch goes best as one statement over arrays (PostgreSQL's unnest).
+  virtual bool InsereEmArrays() const { return false; }
 };
 
 std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho);

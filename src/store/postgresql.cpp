@@ -95,6 +95,7 @@ class ConexaoPostgres final : public Conexao {
     if (PGresult* r = PQexec(pg_, "ROLLBACK")) PQclear(r);
   }
   void TravaMigracao() override { Executa("SELECT pg_advisory_xact_lock(4370, 1)", {}); }
+  bool InsereEmArrays() const override { return true; }
   std::string Epoca() const override {
     return "CAST(extract(epoch FROM clock_timestamp()) AS DOUBLE PRECISION)";
   }
