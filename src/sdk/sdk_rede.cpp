@@ -39,7 +39,9 @@ constexpr int32_t kLote = 4096;
 // A byte stream over a file descriptor: a TCP socket or a serial line alike.
 class Fluxo {
  public:
-  explicit Fluxo(int fd) : fd_(fd) {}
+  // `socket`: a TCP connection, written with send(MSG_NOSIGNAL) so that a peer that went away
+  // is a failed call, never a SIGPIPE that would end the host's process.
+  Fluxo(int fd, bool socket) : fd_(fd), socket_(socket) {}
   ~Fluxo() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -48,13 +50,20 @@ class Fluxo {
 
   bool Envia(std::string_view dados, int timeoutMs) {
     size_t enviado = 0;
+    // The write is tried first: a request almost always fits the socket's buffer, and the wait
+    // is only needed when it does not (one system call less per round trip).
     while (enviado < dados.size()) {
+      const ssize_t n =
+          socket_ ? ::send(fd_, dados.data() + enviado, dados.size() - enviado, MSG_NOSIGNAL)
+                  : ::write(fd_, dados.data() + enviado, dados.size() - enviado);
+      if (n > 0) {
+        enviado += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || errno != EAGAIN) return false;
       pollfd p{fd_, POLLOUT, 0};
       if (::poll(&p, 1, timeoutMs) <= 0) return false;
-      const ssize_t n = ::write(fd_, dados.data() + enviado, dados.size() - enviado);
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) return false;
-      enviado += static_cast<size_t>(n);
     }
     g_enviados += dados.size();
     return true;
@@ -93,6 +102,7 @@ class Fluxo {
 
  private:
   int fd_;
+  bool socket_;
 };
 
 std::unique_ptr<Fluxo> AbreTcp(const std::string& endereco, int32_t porta, int timeoutMs) {
@@ -123,7 +133,7 @@ std::unique_ptr<Fluxo> AbreTcp(const std::string& endereco, int32_t porta, int t
     }
     int um = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
-    resultado = std::make_unique<Fluxo>(fd);
+    resultado = std::make_unique<Fluxo>(fd, true);
   }
   ::freeaddrinfo(lista);
   return resultado;
@@ -141,7 +151,7 @@ std::unique_ptr<Fluxo> AbreSerial(const std::string& caminho) {
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     ::tcsetattr(fd, TCSANOW, &t);
   }
-  return std::make_unique<Fluxo>(fd);
+  return std::make_unique<Fluxo>(fd, false);
 }
 
 // Every parameter travels; out-only ones go as defaults, since a caller may hand them in

@@ -21,7 +21,7 @@ namespace ponto {
 
 using namespace quorvel;
 using armazem::Armazem;
-using Relogio_ = std::chrono::steady_clock;
+using Cronometro = std::chrono::steady_clock;
 
 namespace {
 
@@ -29,7 +29,7 @@ struct EstadoLocal {
   std::shared_ptr<Relogio> relogio;
   bool arrendado = false, conectado = false, monitorando = false;
   bool reconciliar = false;  // at once: just connected, or a fingerprint punch seen
-  Relogio_::time_point ultimaReconciliacao{}, proximaConexao{}, proximoEstado{};
+  Cronometro::time_point ultimaReconciliacao{}, proximaConexao{}, proximoEstado{};
   std::vector<std::shared_ptr<Marcacao>> pendentes;  // register punches raised, not yet stored
   std::optional<DataHora> ultima;
   std::string ultimoErro;
@@ -92,7 +92,7 @@ class Coletor {
     if (ocupado_) return;  // a collection yields to the loop, which ticks this timer again
     ocupado_ = true;
     try {
-      const auto agora = Relogio_::now();
+      const auto agora = Cronometro::now();
       if (agora >= proximaRenovacao_) {
         Renova();
         proximaRenovacao_ = agora + std::chrono::seconds(std::max<long long>(1, validade_ / 3));
@@ -137,7 +137,7 @@ class Coletor {
   }
 
   // One connection request at a time: the control makes only the last request of a tick.
-  void Conecta(Relogio_::time_point agora) {
+  void Conecta(Cronometro::time_point agora) {
     if (conectando_ != 0) {
       if (agora < prazoConexao_) return;
       conectando_ = 0;  // no answer: try the next one
@@ -181,7 +181,7 @@ class Coletor {
     auto it = estados_.find(m->CodigoRelogio());
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
-    if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix) {
+    if (e.relogio->ModeloRelogio() == EModeloCronometroTarvenix) {
       e.pendentes.push_back(m);
     } else {
       // A fingerprint punch's identity needs its place in the log: an incremental collection
@@ -216,7 +216,7 @@ class Coletor {
 
   void Reconcilia(int16_t codigo, EstadoLocal& e) {
     e.reconciliar = false;
-    e.ultimaReconciliacao = Relogio_::now();
+    e.ultimaReconciliacao = Cronometro::now();
     try {
       const auto r = ColetaNovas(s_.Controle(), *e.relogio, *banco_);
       if (!r) return;  // stopping
@@ -224,7 +224,7 @@ class Coletor {
         log_->warn("relógio {}: as marcações foram apagadas no relógio; lendo desde o início",
                    codigo);
       Registra(codigo, e, *r, "coleta incremental");
-      if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
+      if (e.relogio->ModeloRelogio() == EModeloCronometroTarvenix)
         if (const size_t n = AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r->pis))
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
       if (!e.monitorando && e.conectado) {
@@ -240,7 +240,7 @@ class Coletor {
                  e.ultimoErro);
       if (ex.Numero() == -43 && !e.monitorando) {
         e.conectado = false;
-        e.proximaConexao = Relogio_::now() + std::chrono::seconds(3);
+        e.proximaConexao = Cronometro::now() + std::chrono::seconds(3);
       }
     }
   }
@@ -264,7 +264,7 @@ class Coletor {
     } catch (const Erro& ex) {
       log_->error("estado do relógio {} não gravado: {}", codigo, Linha(ex.Descricao()));
     }
-    e.proximoEstado = Relogio_::now() + std::chrono::seconds(30);
+    e.proximoEstado = Cronometro::now() + std::chrono::seconds(30);
   }
 
   void Solta(int16_t codigo, EstadoLocal& e) {
@@ -303,7 +303,7 @@ class Coletor {
   std::shared_ptr<spdlog::logger> log_;
   std::map<int16_t, EstadoLocal> estados_;
   int16_t conectando_ = 0;
-  Relogio_::time_point prazoConexao_{}, proximaRenovacao_{};
+  Cronometro::time_point prazoConexao_{}, proximaRenovacao_{};
   bool ocupado_ = false;
 };
 
