@@ -181,7 +181,7 @@ class Coletor {
     auto it = estados_.find(m->CodigoRelogio());
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
-    if (e.relogio->ModeloRelogio() == EModeloCronometroTarvenix) {
+    if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix) {
       e.pendentes.push_back(m);
     } else {
       // A fingerprint punch's identity needs its place in the log: an incremental collection
@@ -224,7 +224,7 @@ class Coletor {
         log_->warn("relógio {}: as marcações foram apagadas no relógio; lendo desde o início",
                    codigo);
       Registra(codigo, e, *r, "coleta incremental");
-      if (e.relogio->ModeloRelogio() == EModeloCronometroTarvenix)
+      if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
         if (const size_t n = AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r->pis))
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
       if (!e.monitorando && e.conectado) {
