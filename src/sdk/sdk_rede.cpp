@@ -236,7 +236,10 @@ class SdkRede final : public CZKEM {
       return true;
     }
     fimNsr_.reset();
-    Esquece("SdkGetNextNsrLog");
+    // The register log is read from the clock's position, which this call does not move: the
+    // records already fetched (and a run asked for ahead) are the next ones, and stay; only a
+    // finished walk is asked again.
+    loteNsr_.terminou = false;
     cursorLog_ = 0;
     logPendente_ = true;  // checked at the first read: register clocks never read it
     logMais_ = false;
@@ -291,7 +294,11 @@ class SdkRede final : public CZKEM {
   bool SdkSetLogPointer(int32_t m, int32_t p) override {
     Esquece("SdkGetNextNsrLog");
     fimNsr_.reset();
-    return C("SdkSetLogPointer", {m, p});
+    const bool r = C("SdkSetLogPointer", {m, p});
+    // A run asked for ahead was read from the old position (its answer was taken off the line
+    // before this call's): it is dropped, and the walk starts over from the new one.
+    if (adiantado_ && adiantado_->op == kRegisterLog) adiantado_.reset();
+    return r;
   }
   bool SdkClearLogs(int32_t m) override { return C("SdkClearLogs", {m}); }
   bool SdkReadAllUserIds(int32_t m) override {
@@ -379,6 +386,7 @@ class SdkRede final : public CZKEM {
 
   void Fecha() {
     fluxo_.reset();
+    adiantado_.reset();
     decodificador_ = Decoder();
     lotes_.clear();
     loteNsr_ = LoteNsr{};
@@ -403,10 +411,53 @@ class SdkRede final : public CZKEM {
   // Sends one frame and waits for its answer. Nothing: the link was lost (and is closed).
   std::optional<Frame> Troca(uint8_t op, std::string payload) {
     if (!fluxo_) return std::nullopt;
+    // A run asked for ahead is answered first: its answer is taken off the line and kept.
+    if (adiantado_ && !adiantado_->resposta) {
+      adiantado_->resposta = Aguarda(adiantado_->op, adiantado_->id);
+      if (!adiantado_->resposta) {
+        adiantado_.reset();
+        return std::nullopt;
+      }
+    }
     const uint32_t id = ++sequencia_;
     ++g_trocas;
     if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs))
       return std::nullopt;
+    return Aguarda(op, id);
+  }
+
+  // ---- One log run asked for ahead ---------------------------------------------------------
+  // While the walk goes through a run of the log, the clock already encodes the next one: the
+  // request for it leaves as soon as the current run is taken in. It is used only if the next
+  // request is that same one (same operation, same position); anything else drops it.
+  struct Adiantado {
+    uint8_t op;
+    uint32_t id;
+    std::string pedido;  // the request's payload: what it asked for
+    std::optional<Frame> resposta;
+  };
+
+  void PedeAdiantado(uint8_t op, std::string pedido) {
+    if (!fluxo_ || adiantado_) return;
+    const uint32_t id = ++sequencia_;
+    ++g_trocas;
+    if (!fluxo_->Envia(Encode({op, id, pedido}), opcoes_.tempoRespostaMs)) return;
+    adiantado_ = Adiantado{op, id, std::move(pedido), std::nullopt};
+  }
+
+  // The answer to `pedido`: the one asked for ahead when it is that request, else a new exchange.
+  std::optional<Frame> TrocaAdiantada(uint8_t op, std::string pedido) {
+    if (adiantado_ && adiantado_->op == op && adiantado_->pedido == pedido) {
+      Adiantado a = std::move(*adiantado_);
+      adiantado_.reset();
+      if (a.resposta) return a.resposta;
+      return Aguarda(a.op, a.id);
+    }
+    return Troca(op, std::move(pedido));
+  }
+
+  // Waits for the answer to request `id`; pushes met on the way are taken in.
+  std::optional<Frame> Aguarda(uint8_t op, uint32_t id) {
     const auto prazo =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
     char buffer[65536];
@@ -561,7 +612,7 @@ class SdkRede final : public CZKEM {
     w.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
     w.I32(static_cast<int32_t>(geracaoLog_ >> 32));
     w.I32(static_cast<int32_t>(copiaLog_.size()));
-    auto f = Troca(kLogSince, std::move(w.Data()));
+    auto f = TrocaAdiantada(kLogSince, std::move(w.Data()));
     if (!f) return LinkPerdido();
     if (f->op == kError) return Recusa(*f);
     try {
@@ -603,6 +654,13 @@ class SdkRede final : public CZKEM {
       r.ExpectEnd();
       if (mais != 0 && n == 0) Violacao("log sem progresso");
       logMais_ = mais != 0;
+      if (logMais_) {
+        Writer proximo;
+        proximo.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
+        proximo.I32(static_cast<int32_t>(geracaoLog_ >> 32));
+        proximo.I32(static_cast<int32_t>(copiaLog_.size()));
+        PedeAdiantado(kLogSince, std::move(proximo.Data()));
+      }
     } catch (const ProtocolError& e) {
       Violacao(e.what());
     }
@@ -634,7 +692,8 @@ class SdkRede final : public CZKEM {
     Writer w;
     w.I32(maquina);
     w.I32(kLote);
-    auto f = Troca(kRegisterLog, std::move(w.Data()));
+    const std::string pedido = w.Data();
+    auto f = TrocaAdiantada(kRegisterLog, std::move(w.Data()));
     if (!f) return LinkPerdido();
     if (f->op == kError) return Recusa(*f);
     try {
@@ -651,6 +710,9 @@ class SdkRede final : public CZKEM {
       loteNsr_.terminou = mais == 0;
       loteNsr_.erroFinal = erro;
       if (loteNsr_.terminou) fimNsr_ = FimDoLog{geracaoPush_, tamanhoLog};
+      // The clock's read position moves past what a run carries: the next run is asked for
+      // now, and dropped (with the position set again) only by a pointer change or a new link.
+      if (!loteNsr_.terminou) PedeAdiantado(kRegisterLog, pedido);
     } catch (const ProtocolError& e) {
       Violacao(e.what());
     }
@@ -856,6 +918,12 @@ class SdkRede final : public CZKEM {
         return false;
       }
       if (f) {
+        if (adiantado_ && !adiantado_->resposta && f->id == adiantado_->id) {
+          if (f->op != (adiantado_->op | kResponseBit) && f->op != kError)
+            Violacao("resposta de outro tipo");
+          adiantado_->resposta = std::move(f);
+          continue;
+        }
         if (!EhPush(*f)) Violacao("quadro sem pedido");
         RecebePush(*f);
         continue;
@@ -883,6 +951,7 @@ class SdkRede final : public CZKEM {
   int64_t tamanhoPush_ = -1;
   std::chrono::steady_clock::time_point ultimoPush_{}, ultimaTroca_{};
   std::optional<FimDoLog> fimNsr_;
+  std::optional<Adiantado> adiantado_;
 
   std::vector<Value> usuariosLidos_;
   std::unordered_map<std::string, size_t> posicaoUsuario_;
