@@ -75,9 +75,10 @@ class Coletor {
 
   int Roda() {
     log_->info(
-        "serviço iniciado: coletor {}, {} relógio(s), arrendamento de {} s, reconciliação a "
+        "serviço iniciado: coletor {}, {} {}, arrendamento de {} s, reconciliação a "
         "cada {} s",
-        banco_->Coletor(), estados_.size(), validade_, reconciliacao_);
+        banco_->Coletor(), estados_.size(), estados_.size() == 1 ? "relógio" : "relógios",
+        validade_, reconciliacao_);
     auto trabalho = s_.Loop().CriaTimer([this] { Trabalha(); });
     trabalho->Intervalo(200);
     trabalho->Habilitado(true);
@@ -248,7 +249,10 @@ class Coletor {
   void Registra(int16_t codigo, EstadoLocal& e, const ResultadoColeta& r, const char* como) {
     if (r.ultima) e.ultima = r.ultima;
     if (r.novas > 0) {
-      log_->info("relógio {}: {} marcação(ões) nova(s) gravada(s) ({})", codigo, r.novas, como);
+      log_->info("relógio {}: {} ({})", codigo,
+                 r.novas == 1 ? std::string("1 marcação nova gravada")
+                              : std::to_string(r.novas) + " marcações novas gravadas",
+                 como);
       e.proximoEstado = {};
     }
   }
