@@ -72,7 +72,7 @@ class ListaMarcacao {
     }
   }
 
-  void Reserva(size_t n) { registros_.reserve(n); }
+  void Reserva(size_t n) { registros_.reserve(n); }  // up to the first block
   // Heap bytes the list holds (records, texts, objects made), for measurements.
   size_t BytesOcupados() const;
 
@@ -93,7 +93,42 @@ class ListaMarcacao {
   void Preenche(const Registro& r, Marcacao& m) const;
   void Registra(const Marcacao& m);
 
-  std::vector<Registro> registros_;
+  // Records in blocks of kBloco: a list of a million punches grows without ever copying what
+  // it holds (and without needing twice its size while it grows); the first block grows as a
+  // vector does, so a short list stays small.
+  class Registros {
+   public:
+    static constexpr size_t kBloco = size_t{1} << 16;
+    size_t size() const { return tamanho_; }
+    const Registro& operator[](size_t i) const { return blocos_[i / kBloco][i % kBloco]; }
+    void push_back(const Registro& r) {
+      if (blocos_.empty() || blocos_.back().size() == kBloco) {
+        blocos_.emplace_back();
+        if (blocos_.size() > 1) blocos_.back().reserve(kBloco);
+      }
+      blocos_.back().push_back(r);
+      ++tamanho_;
+    }
+    void pop_back() {
+      blocos_.back().pop_back();
+      if (blocos_.back().empty()) blocos_.pop_back();
+      --tamanho_;
+    }
+    void reserve(size_t n) {
+      if (blocos_.empty()) blocos_.emplace_back();
+      if (blocos_.size() == 1) blocos_.front().reserve(n < kBloco ? n : kBloco);
+    }
+    size_t capacity() const {
+      size_t c = 0;
+      for (const auto& b : blocos_) c += b.capacity();
+      return c;
+    }
+
+   private:
+    std::vector<std::vector<Registro>> blocos_;
+    size_t tamanho_ = 0;
+  };
+  Registros registros_;
   std::vector<std::string> textos_;
   // Objects handed out or added by the host, by position (0-based).
   mutable std::unordered_map<uint32_t, std::shared_ptr<Marcacao>> objetos_;

@@ -94,6 +94,38 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
   EXPECT_LE(copias.BytesOcupados(), 1000u);
 }
 
+TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
+  // Past the first blocks of records: positions on both sides of each boundary.
+  constexpr int32_t kTotal = 140000;
+  ListaMarcacao lista;
+  for (int32_t i = 1; i <= kTotal; ++i)
+    lista.AdicionaLida(i, 1, DataHora::DeSegundos(int64_t{i} * 60), i % 2 == 0, std::to_string(i),
+                       "");
+  ASSERT_EQ(lista.Count(), kTotal);
+  for (int32_t p : {1, 65535, 65536, 65537, 131072, 131073, kTotal}) {
+    EXPECT_EQ(lista.Item(p)->CodigoCartao(), p);
+    EXPECT_EQ(lista.Item(p)->NSR(), std::to_string(p));
+    EXPECT_EQ(lista.Item(p)->MarcacaoPorDigital(), p % 2 == 0);
+  }
+  auto objeto = lista.Item(65537);
+  objeto->CodigoCartao(-5);
+  EXPECT_EQ(lista.Item(65537), objeto);
+  int32_t visto = 0;
+  bool emOrdem = true;
+  lista.ParaCada([&](const Marcacao& m) {
+    ++visto;
+    emOrdem = emOrdem && (visto == 65537 ? m.CodigoCartao() == -5 : m.CodigoCartao() == visto);
+  });
+  EXPECT_EQ(visto, kTotal);
+  EXPECT_TRUE(emOrdem);
+  ListaMarcacao copias;
+  copias.AnexaCopias(lista);
+  ASSERT_EQ(copias.Count(), kTotal);
+  EXPECT_EQ(copias.Item(65537)->CodigoCartao(), -5);
+  EXPECT_EQ(copias.Item(kTotal)->NSR(), std::to_string(kTotal));
+  EXPECT_LE(lista.BytesOcupados(), static_cast<size_t>(kTotal) * 48);
+}
+
 using Coleta = ControleTeste;
 
 TEST_F(Coleta, QuorvelReadsTheWholeLog) {
