@@ -10,6 +10,7 @@
 
 #include "arquivos.h"
 #include "opcoes.h"
+#include "saida.h"
 #include "support/daemon.h"
 
 namespace {
@@ -363,6 +364,26 @@ TEST(ArquivosDeRelogios, PortsKeysAndBadLines) {
   Resultado r2 = Roda("coletar --relogio 1 --ip 10.0.0.1:99999");
   EXPECT_EQ(r2.codigo, 2);
   EXPECT_NE(r2.erros.find("--ip: porta inválida"), std::string::npos) << r2.erros;
+}
+
+TEST(Saida, RowsStreamedOneByOneComeOutAsTheWholeTableWould) {
+  const ponto::Tabela t{{"Relógio", "Nome", "Digital"},
+                        {"relogio", "nome", "digital"},
+                        {{"1", "José; \"Zé\"", "sim"}, {"10", "", "não"}, {"2", "Ana", ""}}};
+  for (auto f : {ponto::Formato::Tabela, ponto::Formato::Csv, ponto::Formato::Json}) {
+    for (bool bom : {false, true}) {
+      std::ostringstream inteira, fluxo;
+      ponto::Imprime(inteira, t, f, bom);
+      ponto::ImprimeFluxo(fluxo, t.colunas, t.chaves, f, bom, [&](const auto& visita) {
+        for (const auto& l : t.linhas) visita(l);
+      });
+      EXPECT_EQ(fluxo.str(), inteira.str());
+    }
+    std::ostringstream vazia, vaziaFluxo;
+    ponto::Imprime(vazia, ponto::Tabela{t.colunas, t.chaves, {}}, f);
+    ponto::ImprimeFluxo(vaziaFluxo, t.colunas, t.chaves, f, false, [](const auto&) {});
+    EXPECT_EQ(vaziaFluxo.str(), vazia.str());
+  }
 }
 
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {

@@ -344,16 +344,18 @@ int Exportar(const Opcoes& o) {
                                     nsr,
                                     m.pis};
   };
-  if (f == Formato::Csv) {
-    // Streamed: an export of millions of punches does not wait for a table in memory.
-    Imprime(std::cout, t, f, o.Tem("--bom"));
-    banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) { LinhaCsv(std::cout, linha(m)); });
-    return kOk;
-  }
-  banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) { t.linhas.push_back(linha(m)); });
-  Imprime(std::cout, t, f, o.Tem("--bom"));
-  if (f == Formato::Tabela)
-    std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação.\n" : " marcações.\n");
+  size_t total = 0;
+  // Streamed in every format: the table reads the store twice (widths, then rows) rather than
+  // holding millions of rows.
+  ImprimeFluxo(std::cout, t.colunas, t.chaves, f, o.Tem("--bom"),
+               [&](const std::function<void(const Linha&)>& visita) {
+                 total = 0;
+                 banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) {
+                   ++total;
+                   visita(linha(m));
+                 });
+               });
+  if (f == Formato::Tabela) std::cout << total << (total == 1 ? " marcação.\n" : " marcações.\n");
   return kOk;
 }
 

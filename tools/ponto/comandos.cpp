@@ -227,10 +227,10 @@ int Coletar(const Opcoes& o, Sessao& s) {
     inacessiveis.insert(codigo);
     codigoSaida = kInacessivel;
   }
-  Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
-           {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
-           {}};
-  size_t coletados = 0;
+  // The punches stay in their compact lists and are printed straight from them: a collection
+  // of a million punches never becomes a million rows of texts.
+  std::vector<std::pair<bool, std::shared_ptr<ListaMarcacao>>> listas;  // (tarvenix, punches)
+  size_t coletados = 0, total = 0;
   for (const auto& rel : s.Relogios()) {
     if (inacessiveis.count(rel->Codigo())) continue;
     Progresso("Coletando do relógio " + Codigo(*rel) + "…");
@@ -251,20 +251,28 @@ int Coletar(const Opcoes& o, Sessao& s) {
       return kCancelado;
     }
     ++coletados;
-    t.linhas.reserve(t.linhas.size() + static_cast<size_t>(lista->Count()));
-    for (int32_t i = 1; i <= lista->Count(); ++i) {
-      const Marcacao& m = *lista->Item(i);
-      const bool tarvenix = rel->ModeloRelogio() == EModeloRelogio_Tarvenix;
-      t.linhas.push_back({std::to_string(m.CodigoRelogio()),
-                          FormataData(m.DataHoraMarcacao(), s.Saida()),
-                          tarvenix ? "" : std::to_string(m.CodigoCartao()),
-                          tarvenix ? "" : SimNao(m.MarcacaoPorDigital()), m.NSR(), m.PIS()});
-    }
+    total += static_cast<size_t>(lista->Count());
+    listas.emplace_back(rel->ModeloRelogio() == EModeloRelogio_Tarvenix, std::move(lista));
   }
-  Imprime(std::cout, t, s.Saida(), s.Bom());
+  const Formato f = s.Saida();
+  Linha linha(6);
+  ImprimeFluxo(std::cout, {"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
+               {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"}, f, s.Bom(),
+               [&](const std::function<void(const Linha&)>& visita) {
+                 for (const auto& [tarvenix, lista] : listas)
+                   lista->ParaCada([&, tarvenix = tarvenix](const Marcacao& m) {
+                     linha[0] = std::to_string(m.CodigoRelogio());
+                     linha[1] = FormataData(m.DataHoraMarcacao(), f);
+                     linha[2] = tarvenix ? "" : std::to_string(m.CodigoCartao());
+                     linha[3] = tarvenix ? "" : SimNao(m.MarcacaoPorDigital());
+                     linha[4] = m.NSR();
+                     linha[5] = m.PIS();
+                     visita(linha);
+                   });
+               });
   if (s.Saida() == Formato::Tabela) {
-    std::cout << t.linhas.size() << (t.linhas.size() == 1 ? " marcação" : " marcações") << " de "
-              << coletados << (coletados == 1 ? " relógio" : " relógios");
+    std::cout << total << (total == 1 ? " marcação" : " marcações") << " de " << coletados
+              << (coletados == 1 ? " relógio" : " relógios");
     if (coletados < s.Relogios().size())
       std::cout << " (" << s.Relogios().size() - coletados << " não coletado"
                 << (s.Relogios().size() - coletados == 1 ? "" : "s") << ")";

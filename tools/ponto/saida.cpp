@@ -30,6 +30,55 @@ std::string Csv(const std::string& s) {
 
 }  // namespace
 
+void ImprimeFluxo(std::ostream& out, const std::vector<std::string>& colunas,
+                  const std::vector<std::string>& chaves, Formato f, bool bom,
+                  const ProdutorDeLinhas& produz) {
+  if (f == Formato::Csv) {
+    if (bom) out << "\xEF\xBB\xBF";
+    LinhaCsv(out, chaves);
+    produz([&](const Linha& l) { LinhaCsv(out, l); });
+    return;
+  }
+  if (f == Formato::Json) {
+    // The array Imprime writes, one element at a time: each object indented under the bracket.
+    Tabela uma{colunas, chaves, {Linha()}};
+    bool primeira = true;
+    produz([&](const Linha& l) {
+      uma.linhas[0] = l;
+      const std::string objeto = ObjetoJson(uma, 0).dump(2);
+      out << (primeira ? "[\n  " : ",\n  ");
+      primeira = false;
+      for (char c : objeto) {
+        out << c;
+        if (c == '\n') out << "  ";
+      }
+    });
+    out << (primeira ? "[]\n" : "\n]\n");
+    return;
+  }
+  std::vector<size_t> larguras(colunas.size());
+  for (size_t i = 0; i < colunas.size(); ++i) larguras[i] = Largura(colunas[i]);
+  produz([&](const Linha& l) {
+    for (size_t i = 0; i < l.size() && i < larguras.size(); ++i)
+      larguras[i] = std::max(larguras[i], Largura(l[i]));
+  });
+  std::string s;
+  auto linha = [&](const Linha& celulas) {
+    s.clear();
+    for (size_t i = 0; i < celulas.size(); ++i) {
+      if (i) s += "  ";
+      s += celulas[i];
+      if (i + 1 < celulas.size()) s.append(larguras[i] - Largura(celulas[i]), ' ');
+    }
+    out << s << '\n';
+  };
+  linha(colunas);
+  Linha tracos;
+  for (size_t w : larguras) tracos.emplace_back(w, '-');
+  linha(tracos);
+  produz(linha);
+}
+
 void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos) {
   for (size_t i = 0; i < campos.size(); ++i) out << (i ? ";" : "") << Csv(campos[i]);
   out << '\n';

@@ -1,6 +1,7 @@
 // Results as an aligned table for people, or CSV / JSON for programs.
 #pragma once
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -23,6 +24,14 @@ struct Tabela {
 // JSON values are typed: counts and codes as numbers, yes/no fields as booleans, an empty cell
 // as null; PIS, CPF, NSR and dates stay text. `bom` puts the UTF-8 byte-order mark before CSV.
 void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom = false);
+// Rows made one at a time, printed in the layout Imprime gives the same rows, without holding
+// them: `produz(visita)` hands every row to `visita`. For the table it is called twice (the
+// column widths first), so it must produce the same rows each time.
+using Linha = std::vector<std::string>;
+using ProdutorDeLinhas = std::function<void(const std::function<void(const Linha&)>&)>;
+void ImprimeFluxo(std::ostream& out, const std::vector<std::string>& colunas,
+                  const std::vector<std::string>& chaves, Formato f, bool bom,
+                  const ProdutorDeLinhas& produz);
 // One CSV row as Imprime writes it, for output streamed row by row.
 void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos);
 // One row as the JSON object Imprime writes for it (what monitorar prints one per line).
