@@ -103,13 +103,15 @@ void TransferenciaPura(benchmark::State& state) {
                          benchmark::Counter::kIsRate);
 }
 
-void Envio(benchmark::State& state, EModeloRelogio modelo) {
-  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 13 : 14);
-  teste::Daemon d({"--endereco", ip, "--relogio",
-                   std::string("codigo=1,capacidade=100000,modelo=") +
-                       (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
-                  1);
-  Controle c(ip, modelo);
+teste::Daemon DaemonDeFuncionarios(const std::string& ip, EModeloRelogio modelo) {
+  return teste::Daemon({"--endereco", ip, "--relogio",
+                        std::string("codigo=1,capacidade=100000,modelo=") +
+                            (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
+                       1);
+}
+
+// kFuncionarios employees with two 600-character templates each, staged in the control.
+void PreparaFuncionarios(Controle& c) {
   for (int32_t i = 1; i <= kFuncionarios; ++i) {
     auto f = std::make_shared<FuncionarioCartao>();
     f->Codigo(i);
@@ -124,6 +126,13 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
     }
     c.controle.AddFuncionarioCartao(f);
   }
+}
+
+void Envio(benchmark::State& state, EModeloRelogio modelo) {
+  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 13 : 14);
+  teste::Daemon d = DaemonDeFuncionarios(ip, modelo);
+  Controle c(ip, modelo);
+  PreparaFuncionarios(c);
   const auto antes = sdk::Estatisticas();
   for (auto _ : state) benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
   const auto depois = sdk::Estatisticas();
@@ -137,25 +146,9 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
 // Reading back 10,000 employees with two templates each (sent once, before the timing).
 void Leitura(benchmark::State& state, EModeloRelogio modelo) {
   const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 15 : 16);
-  teste::Daemon d({"--endereco", ip, "--relogio",
-                   std::string("codigo=1,capacidade=100000,modelo=") +
-                       (modelo == EModeloRelogio_Quorvel ? "quorvel" : "tarvenix")},
-                  1);
+  teste::Daemon d = DaemonDeFuncionarios(ip, modelo);
   Controle c(ip, modelo);
-  for (int32_t i = 1; i <= kFuncionarios; ++i) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(i);
-    f->Nome("Funcionario " + std::to_string(i));
-    f->Senha("1234");
-    f->PIS("12034567899");
-    for (int32_t dedo : {3, 8}) {
-      auto t = std::make_shared<Template>();
-      t->Dedo(dedo);
-      t->Texto(std::string(600, 'A'));
-      f->AddTemplate(t);
-    }
-    c.controle.AddFuncionarioCartao(f);
-  }
+  PreparaFuncionarios(c);
   c.controle.EnviarListaFuncionarioCartaoRelogio(1);
   const auto antes = sdk::Estatisticas();
   int32_t lidos = 0;

@@ -688,6 +688,24 @@ class SdkRede final : public CZKEM {
   };
   LoteNsr loteNsr_;
 
+  // The head of a run's answer (kBatch, kRegisterLog).
+  struct CabecalhoDeLote {
+    int32_t itens;
+    bool mais;
+    int32_t erro;        // the last error after the run
+    int32_t tamanhoLog;  // the log's size as the run ended
+  };
+  CabecalhoDeLote LeCabecalhoDeLote(Reader& r) {
+    CabecalhoDeLote c{};
+    c.itens = r.I32();
+    const uint8_t mais = r.U8();
+    c.erro = r.I32();
+    c.tamanhoLog = r.I32();
+    if (c.itens < 0 || c.itens > kLote || mais > 1) Violacao("lote malformado");
+    c.mais = mais == 1;
+    return c;
+  }
+
   bool BuscaRegistros(int32_t maquina) {
     Writer w;
     w.I32(maquina);
@@ -698,18 +716,14 @@ class SdkRede final : public CZKEM {
     if (f->op == kError) return Recusa(*f);
     try {
       Reader r(f->payload);
-      const int32_t n = r.I32();
-      const uint8_t mais = r.U8();
-      const int32_t erro = r.I32();
-      const int32_t tamanhoLog = r.I32();
-      if (n < 0 || n > kLote || mais > 1) Violacao("lote malformado");
-      if (n == 0 && r.Position() != f->payload.size()) Violacao("registros a mais no lote");
+      const CabecalhoDeLote c = LeCabecalhoDeLote(r);
+      if (c.itens == 0 && r.Position() != f->payload.size()) Violacao("registros a mais no lote");
       loteNsr_.posicao = r.Position();
       loteNsr_.dados = std::move(f->payload);
-      loteNsr_.restantes = n;
-      loteNsr_.terminou = mais == 0;
-      loteNsr_.erroFinal = erro;
-      if (loteNsr_.terminou) fimNsr_ = FimDoLog{geracaoPush_, tamanhoLog};
+      loteNsr_.restantes = c.itens;
+      loteNsr_.terminou = !c.mais;
+      loteNsr_.erroFinal = c.erro;
+      if (loteNsr_.terminou) fimNsr_ = FimDoLog{geracaoPush_, c.tamanhoLog};
       // The clock's read position moves past what a run carries: the next run is asked for
       // now, and dropped (with the position set again) only by a pointer change or a new link.
       if (!loteNsr_.terminou) PedeAdiantado(kRegisterLog, pedido);
@@ -731,11 +745,9 @@ class SdkRede final : public CZKEM {
       if (f->op == kError) return Recusa(*f);
       try {
         Reader r(f->payload);
-        const int32_t n = r.I32();
-        const uint8_t continua = r.U8();
-        lote.erroFinal = r.I32();
-        if (n < 0 || n > kLote || continua > 1) Violacao("lote malformado");
-        for (int32_t i = 0; i < n; ++i) {
+        const CabecalhoDeLote c = LeCabecalhoDeLote(r);
+        lote.erroFinal = c.erro;
+        for (int32_t i = 0; i < c.itens; ++i) {
           std::vector<Value> item;
           for (size_t k = 0; k < args.size(); ++k) item.push_back(r.Val());
           for (size_t k = 0; k < args.size(); ++k)
@@ -747,11 +759,8 @@ class SdkRede final : public CZKEM {
             AnotaUsuario(item[1]);
           lote.itens.push_back(std::move(item));
         }
-        const int32_t tamanhoLog = r.I32();
         r.ExpectEnd();
-        lote.terminou = continua == 0;
-        if (lote.terminou && std::strcmp(nome, "SdkGetNextNsrLog") == 0)
-          fimNsr_ = FimDoLog{geracaoPush_, tamanhoLog};
+        lote.terminou = !c.mais;
       } catch (const ProtocolError& e) {
         Violacao(e.what());
       }

@@ -267,6 +267,16 @@ std::string NomeColetor(const Opcoes& o) {
   return std::string(host) + ":" + std::to_string(::getpid());
 }
 
+std::set<int16_t> ConectaParaColetar(Sessao& s, int& codigoSaida) {
+  std::set<int16_t> inacessiveis;
+  for (const auto& [codigo, motivo] : s.ConectaAlcancaveis()) {
+    std::cerr << "Relógio " << codigo << " não coletado: " << motivo << "\n";
+    inacessiveis.insert(codigo);
+    codigoSaida = kInacessivel;
+  }
+  return inacessiveis;
+}
+
 int ColetarParaBanco(const Opcoes& o, Sessao& s) {
   if (o.Tem("--ponteiro") || o.Tem("--nsr"))
     throw ErroDeUso(
@@ -274,12 +284,7 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
         "aplicam.");
   auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   int codigoSaida = kOk;
-  std::set<int16_t> inacessiveis;
-  for (const auto& [codigo, motivo] : s.ConectaAlcancaveis()) {
-    std::cerr << "Relógio " << codigo << " não coletado: " << motivo << "\n";
-    inacessiveis.insert(codigo);
-    codigoSaida = kInacessivel;
-  }
+  const std::set<int16_t> inacessiveis = ConectaParaColetar(s, codigoSaida);
   Tabela t{{"Relógio", "Lidas", "Novas", "Última marcação"},
            {"relogio", "lidas", "novas", "ultima_marcacao"},
            {}};

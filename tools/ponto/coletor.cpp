@@ -82,6 +82,19 @@ ResultadoColeta GravaDigitais(const ListaMarcacao& lista, int16_t codigo, Armaze
   return r;
 }
 
+// A register punch as the store keeps it; its PIS and time noted in `r`.
+MarcacaoArmazenada Registro(const Marcacao& m, int16_t codigo, int64_t nsr, ResultadoColeta& r) {
+  MarcacaoArmazenada a;
+  a.relogio = codigo;
+  a.modelo = EModeloRelogio_Tarvenix;
+  a.momento = m.DataHoraMarcacao();
+  a.nsr = nsr;
+  a.pis = m.PIS();
+  if (!a.pis.empty()) r.pis.insert(a.pis);
+  r.ultima = a.momento;
+  return a;
+}
+
 ResultadoColeta GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem,
                                Cursor cursor) {
   ResultadoColeta r;
@@ -97,16 +110,9 @@ ResultadoColeta GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armaz
     // record it names hands the last one out again); a record without a number cannot be
     // told apart from another and is left out.
     if (!nsr || *nsr <= cursor.ultimoNsr) return;
-    MarcacaoArmazenada a;
-    a.relogio = codigo;
-    a.modelo = EModeloRelogio_Tarvenix;
-    a.momento = m.DataHoraMarcacao();
-    a.nsr = *nsr;
-    a.pis = m.PIS();
-    if (!a.pis.empty()) r.pis.insert(a.pis);
+    MarcacaoArmazenada a = Registro(m, codigo, *nsr, r);
     cursor.ultimoNsr = *nsr;
     ++cursor.posicao;
-    r.ultima = a.momento;
     lote.push_back(std::move(a));
     if (lote.size() == kMarcacoesPorLote) grava();
   });
@@ -140,15 +146,7 @@ ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
   for (const auto& m : marcacoes) {
     const auto nsr = NsrDe(m->NSR());
     if (!nsr || *nsr <= cursor.ultimoNsr) continue;
-    MarcacaoArmazenada a;
-    a.relogio = relogio;
-    a.modelo = EModeloRelogio_Tarvenix;
-    a.momento = m->DataHoraMarcacao();
-    a.nsr = *nsr;
-    a.pis = m->PIS();
-    if (!a.pis.empty()) r.pis.insert(a.pis);
-    r.ultima = a.momento;
-    lote.push_back(std::move(a));
+    lote.push_back(Registro(*m, relogio, *nsr, r));
   }
   std::sort(lote.begin(), lote.end(), [](const auto& a, const auto& b) { return a.nsr < b.nsr; });
   Cursor novo = cursor;

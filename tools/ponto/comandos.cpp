@@ -221,12 +221,7 @@ int Coletar(const Opcoes& o, Sessao& s) {
       o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
   const int32_t nsr = o.Tem("--nsr") ? static_cast<int32_t>(o.Numero("--nsr", 0, INT32_MAX)) : 0;
   int codigoSaida = kOk;
-  std::set<int16_t> inacessiveis;
-  for (const auto& [codigo, motivo] : s.ConectaAlcancaveis()) {
-    std::cerr << "Relógio " << codigo << " não coletado: " << motivo << "\n";
-    inacessiveis.insert(codigo);
-    codigoSaida = kInacessivel;
-  }
+  const std::set<int16_t> inacessiveis = ConectaParaColetar(s, codigoSaida);
   // The punches stay in their compact lists and are printed straight from them: a collection
   // of a million punches never becomes a million rows of texts.
   std::vector<std::pair<bool, std::shared_ptr<ListaMarcacao>>> listas;  // (tarvenix, punches)

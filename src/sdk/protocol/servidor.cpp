@@ -132,6 +132,21 @@ std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& m
   return Encode({kError, id, std::move(w.Data())});
 }
 
+std::string ServerSession::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
+                                          std::string_view itens) {
+  int32_t erro = 0;
+  sdk_->SdkGetLastError(erro);
+  Writer w;
+  w.I32(n);
+  w.U8(resposta ? 1 : 0);
+  w.I32(erro);
+  // The log's size as the run ends: a walk that reached it knows nothing is left unless a push
+  // says the log grew.
+  w.I32(static_cast<int32_t>(device_->Versao().tamanho));
+  w.Bytes(itens);
+  return Encode({static_cast<uint8_t>(op | kResponseBit), id, std::move(w.Data())});
+}
+
 std::string ServerSession::Push(bool pulso) {
   if (!subscribed_) return {};
   const auto agora = device_->Versao();
@@ -200,17 +215,7 @@ std::string ServerSession::Handle(const Frame& f) {
         for (const Value& v : a) itens.Val(v);
         ++n;
       }
-      int32_t erro = 0;
-      sdk_->SdkGetLastError(erro);
-      Writer w;
-      w.I32(n);
-      w.U8(resposta ? 1 : 0);
-      w.I32(erro);
-      w.Bytes(itens.Data());
-      // The log's size as the batch ends: a walk that reached it knows nothing is left unless
-      // a push says the log grew.
-      w.I32(static_cast<int32_t>(device_->Versao().tamanho));
-      return Encode({static_cast<uint8_t>(kBatch | kResponseBit), f.id, std::move(w.Data())});
+      return RespostaDeLote(f.id, kBatch, n, resposta, itens.Data());
     }
     if (f.op == kRegisterLog) {
       // request: int32 machine, int32 maximum; answer: int32 count, u8 more, int32 last error,
@@ -235,15 +240,7 @@ std::string ServerSession::Handle(const Frame& f) {
         for (int32_t v : {mes, dia, hora, minuto, segundo}) itens.U8(static_cast<uint8_t>(v));
         ++n;
       }
-      int32_t erro = 0;
-      sdk_->SdkGetLastError(erro);
-      Writer w;
-      w.I32(n);
-      w.U8(resposta ? 1 : 0);
-      w.I32(erro);
-      w.I32(static_cast<int32_t>(device_->Versao().tamanho));
-      w.Bytes(itens.Data());
-      return Encode({static_cast<uint8_t>(kRegisterLog | kResponseBit), f.id, std::move(w.Data())});
+      return RespostaDeLote(f.id, kRegisterLog, n, resposta, itens.Data());
     }
     if (f.op == kSubscribe) {
       r.ExpectEnd();

@@ -34,6 +34,10 @@ class ServerSession {
 
  private:
   std::string Error(uint32_t id, int32_t code, const std::string& message);
+  // The answer to a run of next-item reads (kBatch, kRegisterLog): count, more, the last error
+  // after the run, the log's size as it ends, then the items.
+  std::string RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
+                             std::string_view itens);
   enum class State { AwaitHello, AwaitProof, Ready } state_ = State::AwaitHello;
   std::shared_ptr<sdk::DispositivoVirtual> device_;
   std::shared_ptr<CZKEM> sdk_;
