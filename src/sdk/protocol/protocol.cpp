@@ -21,15 +21,9 @@ const std::array<uint32_t, 256>& TabelaCrc() {
   return tabela;
 }
 
-void PutU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+void PutU32(std::string& out, uint32_t v) { out.append(PoeU32(v).data(), 4); }
 
-uint32_t GetU32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(p[i]);
-  return v;
-}
+uint32_t GetU32(const char* p) { return LeU32(p); }
 
 }  // namespace
 
@@ -129,8 +123,6 @@ std::optional<Frame> Decoder::Next() {
   return f;
 }
 
-void Writer::I32(int32_t v) { PutU32(data_, static_cast<uint32_t>(v)); }
-
 void Writer::Str(std::string_view s) {
   if (s.size() > kMaxPayload) throw std::length_error("texto grande demais");
   PutU32(data_, static_cast<uint32_t>(s.size()));
@@ -153,13 +145,6 @@ void Writer::Val(const Value& v) {
 uint8_t Reader::U8() {
   if (pos_ + 1 > data_.size()) throw ProtocolError("mensagem truncada");
   return static_cast<uint8_t>(data_[pos_++]);
-}
-
-int32_t Reader::I32() {
-  if (pos_ + 4 > data_.size()) throw ProtocolError("mensagem truncada");
-  const uint32_t v = GetU32(data_.data() + pos_);
-  pos_ += 4;
-  return static_cast<int32_t>(v);
 }
 
 std::string Reader::Str() {

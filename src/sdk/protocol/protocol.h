@@ -2,6 +2,7 @@
 // and a decoder that rejects anything malformed. See docs/protocol.md.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -77,10 +78,23 @@ class Decoder {
 // Typed values of a call, in the order of the operation's parameters.
 using Value = std::variant<int32_t, bool, std::string>;
 
+// Integers travel little-endian whatever the host's order; written and read a word at a
+// time, since a punch run is mostly integers.
+inline std::array<char, 4> PoeU32(uint32_t v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+          static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+}
+inline uint32_t LeU32(const char* p) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(p[0])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(p[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(p[2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
+}
+
 class Writer {
  public:
   void U8(uint8_t v) { data_.push_back(static_cast<char>(v)); }
-  void I32(int32_t v);
+  void I32(int32_t v) { data_.append(PoeU32(static_cast<uint32_t>(v)).data(), 4); }
   void Str(std::string_view s);
   void Val(const Value& v);
   void Bytes(std::string_view b) { data_.append(b); }
@@ -94,7 +108,12 @@ class Reader {
  public:
   explicit Reader(std::string_view data) : data_(data) {}
   uint8_t U8();
-  int32_t I32();
+  int32_t I32() {
+    if (data_.size() - pos_ < 4) throw ProtocolError("mensagem truncada");
+    const uint32_t v = LeU32(data_.data() + pos_);
+    pos_ += 4;
+    return static_cast<int32_t>(v);
+  }
   std::string Str();
   // The same text without a copy (valid while the message is).
   std::string_view StrView();
