@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -192,6 +193,9 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         const int fd = ::accept4(r.fdEscuta, reinterpret_cast<sockaddr*>(&de), &tam,
                                  SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) break;
+        // Answers are small and awaited: none may wait for the acknowledgement of the last.
+        int um = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
         char ip[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &de.sin_addr, ip, sizeof ip);
         const std::string nome = std::string(ip) + ":" + std::to_string(ntohs(de.sin_port));
