@@ -99,33 +99,31 @@ class ListaMarcacao {
   class Registros {
    public:
     static constexpr size_t kBloco = size_t{1} << 16;
+    Registros() = default;
+    Registros(const Registros&) = delete;
+    Registros& operator=(const Registros&) = delete;
     size_t size() const { return tamanho_; }
     const Registro& operator[](size_t i) const { return blocos_[i / kBloco][i % kBloco]; }
+    // The common case is one store and two increments; a full block takes the slow path.
     void push_back(const Registro& r) {
-      if (blocos_.empty() || blocos_.back().size() == kBloco) {
-        blocos_.emplace_back();
-        if (blocos_.size() > 1) blocos_.back().reserve(kBloco);
-      }
-      blocos_.back().push_back(r);
+      if (livre_ == fimDoBloco_) Cresce();
+      *livre_++ = r;
       ++tamanho_;
     }
-    void pop_back() {
-      blocos_.back().pop_back();
-      if (blocos_.back().empty()) blocos_.pop_back();
-      --tamanho_;
-    }
-    void reserve(size_t n) {
-      if (blocos_.empty()) blocos_.emplace_back();
-      if (blocos_.size() == 1) blocos_.front().reserve(n < kBloco ? n : kBloco);
-    }
+    void pop_back();
+    void reserve(size_t n);  // up to one block
     size_t capacity() const {
-      size_t c = 0;
-      for (const auto& b : blocos_) c += b.capacity();
-      return c;
+      return blocos_.empty() ? 0 : (blocos_.size() - 1) * kBloco + capacidadePrimeiro_;
     }
 
    private:
-    std::vector<std::vector<Registro>> blocos_;
+    void Cresce();
+    void TrocaPrimeiro(size_t capacidade);
+    // Every block holds kBloco records, except a lone first block, which doubles up to kBloco.
+    std::vector<std::unique_ptr<Registro[]>> blocos_;
+    size_t capacidadePrimeiro_ = 0;
+    Registro* livre_ = nullptr;
+    Registro* fimDoBloco_ = nullptr;
     size_t tamanho_ = 0;
   };
   Registros registros_;

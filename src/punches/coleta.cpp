@@ -1,6 +1,7 @@
 // On-demand punch collection from one clock.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "control/interno.h"
@@ -39,9 +40,15 @@ class DatasDoDia {
       int h = 0, mi = 0, s = 0;
       if (Dois(texto, 11, h) && Dois(texto, 14, mi) && Dois(texto, 17, s) && h < 24 && mi < 60 &&
           s < 60) {
-        if (!diaTexto_ || texto.compare(0, 10, *diaTexto_) != 0) {
+        // The day's ten characters compared as two words, not through a library call.
+        uint64_t oito = 0;
+        uint16_t dois = 0;
+        std::memcpy(&oito, texto.data(), sizeof oito);
+        std::memcpy(&dois, texto.data() + sizeof oito, sizeof dois);
+        if (!temDiaTexto_ || oito != diaOito_ || dois != diaDois_) {
           const DataHora dia = DataHora::DeTexto(std::string_view(texto).substr(0, 10), regional);
-          diaTexto_ = texto.substr(0, 10);
+          diaOito_ = oito, diaDois_ = dois;
+          temDiaTexto_ = true;
           meiaNoiteTexto_ = dia.Segundos();
         }
         return DataHora::DeSegundos(meiaNoiteTexto_ + h * 3600 + mi * 60 + s);
@@ -67,7 +74,10 @@ class DatasDoDia {
     v = (t[p] - '0') * 10 + (t[p + 1] - '0');
     return true;
   }
-  std::optional<std::string> diaTexto_;
+  // "aaaa-mm-dd" of the day cached, as its first eight characters and its last two.
+  uint64_t diaOito_ = 0;
+  uint16_t diaDois_ = 0;
+  bool temDiaTexto_ = false;
   int64_t meiaNoiteTexto_ = 0;
   bool temDia_ = false;
   int32_t ano_ = 0, mes_ = 0, dia_ = 0;

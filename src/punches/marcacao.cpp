@@ -1,5 +1,6 @@
 #include "quorvel/marcacao.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "quorvel/erro.h"
@@ -27,6 +28,43 @@ std::string ComZeros(uint64_t valor, unsigned digitos) {
 }
 
 }  // namespace
+
+void ListaMarcacao::Registros::Cresce() {
+  if (blocos_.size() <= 1 && capacidadePrimeiro_ < kBloco) {
+    TrocaPrimeiro(capacidadePrimeiro_ == 0 ? 16 : std::min(2 * capacidadePrimeiro_, kBloco));
+    return;
+  }
+  blocos_.push_back(std::make_unique_for_overwrite<Registro[]>(kBloco));
+  livre_ = blocos_.back().get();
+  fimDoBloco_ = livre_ + kBloco;
+}
+
+void ListaMarcacao::Registros::TrocaPrimeiro(size_t capacidade) {
+  auto novo = std::make_unique_for_overwrite<Registro[]>(capacidade);
+  if (tamanho_ > 0) std::copy(blocos_[0].get(), blocos_[0].get() + tamanho_, novo.get());
+  if (blocos_.empty())
+    blocos_.push_back(std::move(novo));
+  else
+    blocos_[0] = std::move(novo);
+  capacidadePrimeiro_ = capacidade;
+  livre_ = blocos_[0].get() + tamanho_;
+  fimDoBloco_ = blocos_[0].get() + capacidade;
+}
+
+void ListaMarcacao::Registros::reserve(size_t n) {
+  if (blocos_.size() <= 1 && n > capacidadePrimeiro_) TrocaPrimeiro(std::min(n, kBloco));
+}
+
+void ListaMarcacao::Registros::pop_back() {
+  if (livre_ == blocos_.back().get()) {
+    // A block emptied by an earlier pop: the one before it is full.
+    blocos_.pop_back();
+    livre_ = fimDoBloco_ =
+        blocos_.back().get() + (blocos_.size() == 1 ? capacidadePrimeiro_ : kBloco);
+  }
+  --livre_;
+  --tamanho_;
+}
 
 void ListaMarcacao::AdicionaLida(int32_t cartao, int16_t relogio, DataHora momento, bool porDigital,
                                  std::string_view nsr, std::string_view pis) {
