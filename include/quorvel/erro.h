@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "quorvel/codigos.h"
+
 namespace quorvel {
 
 // A numbered failure. `what()` is the description. The component's own failures carry
@@ -24,16 +26,6 @@ class Erro : public std::exception {
   std::string descricao_;
 };
 
-// Platform failure numbers.
-namespace erro_plataforma {
-inline constexpr int32_t kArgumentoInvalido = 5;
-inline constexpr int32_t kEstouro = 6;
-inline constexpr int32_t kIndiceForaDoIntervalo = 9;
-inline constexpr int32_t kTiposIncompativeis = 13;
-inline constexpr int32_t kObjetoNaoDefinido = 91;
-inline constexpr int32_t kChaveDuplicada = 457;
-}  // namespace erro_plataforma
-
 // message + CR LF + "Classe: " + class + CR LF + "Método: " + method, nothing else.
 std::string MontaMensagemErro(std::string_view mensagem, std::string_view classe,
                               std::string_view metodo);
@@ -41,6 +33,9 @@ std::string MontaMensagemErro(std::string_view mensagem, std::string_view classe
 // Raises a component error in the one description layout.
 [[noreturn]] void LancaErro(int32_t numero, std::string_view mensagem, std::string_view classe,
                             std::string_view metodo);
+// The same for a named error, with `valor` in its text's place for one.
+[[noreturn]] void LancaErro(const ErroDoComponente& erro, std::string_view classe,
+                            std::string_view metodo, std::string_view valor = {});
 
 // Platform failures (numbers 6, 13, 5, 9, 91, 457) with clear descriptions.
 [[noreturn]] void LancaEstouro();
@@ -66,7 +61,7 @@ decltype(auto) EnvolveErro(std::string_view classe, std::string_view metodo, F&&
   try {
     return corpo();
   } catch (...) {
-    LancaErro(-1, "Ocorreu um erro desconhecido! - " + DescricaoDaExcecaoAtual(), classe, metodo);
+    LancaErro(erro::kDesconhecido, classe, metodo, DescricaoDaExcecaoAtual());
   }
 }
 

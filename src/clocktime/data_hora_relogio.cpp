@@ -10,8 +10,7 @@ DataHora ComunicacaoZK::ObterDataHoraRelogio(int16_t parCodigoRelogio) {
   entrada->CZKEM()->SdkGetDeviceTime(maquina, ano, mes, dia, hora, minuto, segundo);
   // A clock that could not be read leaves six zeros, which name no date.
   if (!interno::DataHoraDoRelogioValida(ano, mes, dia, hora, minuto, segundo, host_.Regional()))
-    LancaErro(-44, "A Data e Hora informada pelo relógio é inválida.", interno::kClasseControle,
-              "ObterDataHoraRelogio");
+    LancaErro(erro::kDataHoraInvalida, interno::kClasseControle, "ObterDataHoraRelogio");
   return interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, host_.Regional());
 }
 

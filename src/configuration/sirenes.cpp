@@ -17,8 +17,7 @@ std::string ValorHorarioSirene(int32_t hora, int32_t minuto) {
 
 void ConfirmaCodigoSirene(int32_t codigo, std::string_view metodo) {
   if (codigo < 1 || codigo > 50)
-    LancaErro(-46, "Informe um código de sirene compreendido entre 1 e 50!",
-              interno::kClasseControle, metodo);
+    LancaErro(erro::kCodigoSireneInvalido, interno::kClasseControle, metodo);
 }
 
 }  // namespace configuracao

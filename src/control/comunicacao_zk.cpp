@@ -42,9 +42,7 @@ void ComunicacaoZK::CancelaColeta() { cancelaColeta_ = true; }
 
 std::shared_ptr<RelogioCZKEM> ComunicacaoZK::ObterRelogioCZKEM(int16_t codigo) const {
   auto entrada = relogios_.ItemByCodRelogio(std::to_string(codigo));
-  if (!entrada)
-    LancaErro(-41, "O relógio informado não está incluso na coleção de relógios.", kClasseControle,
-              "ObterRelogioCZKEM");
+  if (!entrada) LancaErro(erro::kRelogioNaoRegistrado, kClasseControle, "ObterRelogioCZKEM");
   return entrada;
 }
 

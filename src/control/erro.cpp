@@ -1,6 +1,7 @@
 #include "quorvel/erro.h"
 
 #include <limits>
+#include <ostream>
 
 namespace quorvel {
 
@@ -17,6 +18,24 @@ std::string MontaMensagemErro(std::string_view mensagem, std::string_view classe
 void LancaErro(int32_t numero, std::string_view mensagem, std::string_view classe,
                std::string_view metodo) {
   throw Erro(numero, MontaMensagemErro(mensagem, classe, metodo));
+}
+
+void LancaErro(const ErroDoComponente& erro, std::string_view classe, std::string_view metodo,
+               std::string_view valor) {
+  LancaErro(erro.numero, erro.Texto(valor), classe, metodo);
+}
+
+std::string ErroDoComponente::Texto(std::string_view valor) const {
+  const size_t lugar = texto.find("{}");
+  if (lugar == std::string_view::npos) return std::string(texto);
+  std::string resultado;
+  resultado.reserve(texto.size() + valor.size());
+  resultado.append(texto.substr(0, lugar)).append(valor).append(texto.substr(lugar + 2));
+  return resultado;
+}
+
+std::ostream& operator<<(std::ostream& saida, const ErroDoComponente& erro) {
+  return saida << erro.numero;
 }
 
 namespace {

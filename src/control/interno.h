@@ -16,7 +16,6 @@ namespace quorvel::interno {
 
 inline constexpr int32_t kPortaRede = 4370;
 inline constexpr int32_t kBaudSerial = 115200;
-inline constexpr int32_t kErroLinkPerdido = -2;
 // A read cut by a lost link is resumed; this many attempts in a row that bring nothing new
 // mean the clock cannot be reached.
 inline constexpr int16_t kTentativasSemProgresso = 3;
@@ -79,7 +78,7 @@ bool ExecutaComRetentativa(Host& host, const RelogioCZKEM& entrada, Op&& operaca
   int16_t tentativas = 0;
   for (;;) {
     if (operacao(sdk)) return true;
-    if (UltimoErro(sdk) != kErroLinkPerdido) return false;
+    if (UltimoErro(sdk) != sdk::codigo::kLinkPerdido) return false;
     if (++tentativas == 3) return false;
     ReabreAposQueda(host, entrada);
   }

@@ -10,16 +10,13 @@ void ListaRelogio::Add(const std::shared_ptr<Relogio>& parRelogio,
                        const std::shared_ptr<CZKEM>& parCZKEM) {
   if (!parRelogio) LancaObjetoNaoDefinido();
   const Relogio& r = *parRelogio;
-  if (r.Codigo() <= 0) LancaErro(-31, "O código do relógio deve ser informado.", kClasse, "Add");
+  if (r.Codigo() <= 0) LancaErro(erro::kCodigoRelogioAusente, kClasse, "Add");
   if (r.TipoConexao() == ConexaoIP && r.IP().empty())
-    LancaErro(-32, "O endereço IP para comunicação com o relógio deve ser informado.", kClasse,
-              "Add");
+    LancaErro(erro::kEnderecoIpAusente, kClasse, "Add");
   if (r.TipoConexao() == ConexaoSerial && r.PortaSerial() < 1)
-    LancaErro(-32, "A porta serial para comunicação com o relógio deve ser informada.", kClasse,
-              "Add");
+    LancaErro(erro::kPortaSerialAusente, kClasse, "Add");
   std::string chave = std::to_string(r.Codigo());
-  if (ExisteNaColecao(itens_, chave))
-    LancaErro(-24, "Este relógio já foi adicionado a coleção.", kClasse, "Add");
+  if (ExisteNaColecao(itens_, chave)) LancaErro(erro::kRelogioRepetido, kClasse, "Add");
   EnvolveErro(kClasse, "Add", [&] {
     auto entrada = std::make_shared<RelogioCZKEM>();
     entrada->Relogio(parRelogio);
@@ -42,8 +39,7 @@ void ListaRelogio::Remove(std::string_view parCodigoRelogio) {
   try {
     itens_.Remove(parCodigoRelogio);
   } catch (...) {
-    LancaErro(-34, "Não foi possível remover o relógio. - " + DescricaoDaExcecaoAtual(), kClasse,
-              "Remove");
+    LancaErro(erro::kRemocaoRelogio, kClasse, "Remove", DescricaoDaExcecaoAtual());
   }
 }
 

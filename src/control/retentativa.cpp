@@ -75,10 +75,7 @@ bool ReabreAposQueda(Host& host, const RelogioCZKEM& entrada) {
 }
 
 void LancaRelogioInacessivel(int16_t codigo, std::string_view metodo) {
-  LancaErro(-43,
-            "O relógio " + std::to_string(codigo) + " está desconectado. " +
-                "A operação desejada não poderá ser realizada.",
-            kClasseControle, metodo);
+  LancaErro(erro::kRelogioDesconectado, kClasseControle, metodo, std::to_string(codigo));
 }
 
 namespace {
@@ -99,7 +96,7 @@ bool DataHoraDoRelogioValida(int32_t ano, int32_t mes, int32_t dia, int32_t hora
 }
 
 void LancaModeloNaoSuportado(std::string_view metodo) {
-  LancaErro(-47, "Método não suportado pelo modelo de relógio informado.", kClasseControle, metodo);
+  LancaErro(erro::kModeloNaoSuportado, kClasseControle, metodo);
 }
 
 int32_t TextoParaInteiro32(std::string_view texto) {

@@ -10,9 +10,7 @@ using interno::kClasseControle;
 std::shared_ptr<ListaFuncionarioNaoEnviado> ComunicacaoZK::EnviarListaFuncionarioCartaoRelogio(
     int32_t parCodigoRelogio) {
   static constexpr std::string_view kMetodo = "EnviarListaFuncionarioCartaoRelogio";
-  if (funcionarios_.Count() == 0)
-    LancaErro(-43, "Não existem cartões de funcionários para serem enviados.", kClasseControle,
-              kMetodo);
+  if (funcionarios_.Count() == 0) LancaErro(erro::kNadaParaEnviar, kClasseControle, kMetodo);
   const auto entrada = RelogioConectado(Para16Bits(parCodigoRelogio));
 
   return EnvolveErro(kClasseControle, kMetodo, [&] {

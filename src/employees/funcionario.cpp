@@ -6,8 +6,7 @@ void FuncionarioCartao::AddTemplate(const std::shared_ptr<quorvel::Template>& pa
   if (!parTemplate) LancaObjetoNaoDefinido();
   std::string chave = std::to_string(Para16Bits(parTemplate->Dedo()));
   if (ExisteNaColecao(*templates_, chave))
-    LancaErro(-61, "Já foi incluído um template para este dedo.", "FuncionarioCartao",
-              "AddTemplate");
+    LancaErro(erro::kTemplateRepetido, "FuncionarioCartao", "AddTemplate");
   templates_->Add(parTemplate, std::move(chave));
 }
 
@@ -18,15 +17,10 @@ void FuncionarioCartao::RemoveTemplate(int32_t parDedo) {
 void ListaFuncionarioCartao::Add(const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao) {
   if (!parFuncionarioCartao) LancaObjetoNaoDefinido();
   const int32_t codigo = parFuncionarioCartao->Codigo();
-  if (codigo <= 0)
-    LancaErro(-11, "Informe um código cujo valor seja maior que zero.", "ListaFuncionarioCartao",
-              "Add");
+  if (codigo <= 0) LancaErro(erro::kCodigoFuncionarioInvalido, "ListaFuncionarioCartao", "Add");
   std::string chave = std::to_string(codigo);
   if (ExisteNaColecao(itens_, chave))
-    LancaErro(-12,
-              std::string("Já existe um item adicionado a coleção cujo código do funcionário ") +
-                  "equivale ao código de funcionário que deseja incluir.",
-              "ListaFuncionarioCartao", "Add");
+    LancaErro(erro::kFuncionarioRepetido, "ListaFuncionarioCartao", "Add");
   EnvolveErro("ListaFuncionarioCartao", "Add",
               [&] { itens_.Add(parFuncionarioCartao, std::move(chave)); });
 }

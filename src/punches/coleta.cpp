@@ -132,7 +132,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         if (cancelaColeta_) break;
       }
       // A refused log read or the end of the walk: only a lost link is not the end.
-      if (interno::UltimoErro(sdk) != interno::kErroLinkPerdido) break;
+      if (interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) break;
       contaQueda(progrediu);
       interno::ReabreAposQueda(host_, *entrada);
     }
@@ -169,7 +169,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         if (lista->Count() % 10 == 0) host_.Cede();
       }
       if (cancelaColeta_) break;
-      if (interno::UltimoErro(sdk) != interno::kErroLinkPerdido) break;
+      if (interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) break;
       contaQueda(progrediu);
       interno::ReabreAposQueda(host_, *entrada);
       // Resume after the last record received: by its NSR, or by the count read so far.

@@ -67,7 +67,7 @@ constexpr std::string_view kMetodoMonitoracao = "tmr_Monitoracao";
 // Status code of the number of records in the clock's log.
 constexpr int32_t kStatusRegistros = 6;
 
-bool LinkCaiu(CZKEM& sdk) { return interno::UltimoErro(sdk) == interno::kErroLinkPerdido; }
+bool LinkCaiu(CZKEM& sdk) { return interno::UltimoErro(sdk) == sdk::codigo::kLinkPerdido; }
 
 }  // namespace
 

@@ -184,7 +184,7 @@ void DispositivoVirtual::Recusa(const std::string& operacao, int32_t codigo, int
 
 void DispositivoVirtual::FalhaComoChamada(const std::string& operacao, int32_t vezes) {
   std::lock_guard l(mutex_);
-  falhas_[operacao] = {kFalhaDeChamada, vezes, true};
+  falhas_[operacao] = {codigo::kFalhaDeChamada, vezes, true};
 }
 
 void DispositivoVirtual::Lentidao(int32_t milissegundos) {
@@ -256,7 +256,8 @@ int32_t DispositivoVirtual::Admite(const char* operacao, bool conectado, uint64_
   auto it = falhas_.find(operacao);
   if (it != falhas_.end() && it->second.lanca) {
     if (it->second.vezes > 0 && --it->second.vezes == 0) falhas_.erase(it);
-    throw Erro(kFalhaDeChamada, std::string("Falha do relógio virtual em ") + operacao + ".");
+    throw Erro(codigo::kFalhaDeChamada,
+               std::string("Falha do relógio virtual em ") + operacao + ".");
   }
   if (!conectado || geracaoLink != geracaoLink_) return codigo::kLinkPerdido;
   if (linkPerdidoChamadas_ > 0) {

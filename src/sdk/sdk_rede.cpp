@@ -31,8 +31,6 @@ namespace {
 
 using namespace protocol;
 
-constexpr int32_t kLinkPerdido = -2;
-
 std::atomic<uint64_t> g_enviados{0}, g_recebidos{0}, g_trocas{0};
 constexpr int32_t kLote = 4096;
 constexpr std::chrono::microseconds kEsperaAtiva{50};
@@ -413,13 +411,13 @@ class SdkRede final : public CZKEM {
 
   [[noreturn]] void Violacao(const std::string& motivo) {
     Fecha();
-    ultimoErro_ = kLinkPerdido;
-    throw Erro(kFalhaProtocolo, "O relógio violou o protocolo: " + motivo + ".");
+    ultimoErro_ = codigo::kLinkPerdido;
+    throw Erro(codigo::kFalhaProtocolo, "O relógio violou o protocolo: " + motivo + ".");
   }
 
   bool LinkPerdido() {
     Fecha();
-    ultimoErro_ = kLinkPerdido;
+    ultimoErro_ = codigo::kLinkPerdido;
     return false;
   }
 
@@ -513,15 +511,15 @@ class SdkRede final : public CZKEM {
     } catch (const ProtocolError&) {
       Violacao("quadro de erro malformado");
     }
-    if (codigo == kErrorCallFailed) throw Erro(kFalhaDeChamada, mensagem);
-    if (codigo == kErrorBadRequest) Violacao("pedido recusado: " + mensagem);
+    if (codigo == protocol::codigo::kFalhaNaChamada) throw Erro(codigo::kFalhaDeChamada, mensagem);
+    if (codigo == protocol::codigo::kPedidoMalformado) Violacao("pedido recusado: " + mensagem);
     ultimoErro_ = codigo;
     return false;
   }
 
   bool Abre(std::unique_ptr<Fluxo> fluxo) {
     if (!fluxo) {
-      ultimoErro_ = kLinkPerdido;
+      ultimoErro_ = codigo::kLinkPerdido;
       return false;
     }
     fluxo_ = std::move(fluxo);
@@ -550,7 +548,7 @@ class SdkRede final : public CZKEM {
     if (exigeChave) {
       if (opcoes_.chave.empty()) {
         Fecha();
-        ultimoErro_ = kChaveExigida;
+        ultimoErro_ = codigo::kChaveExigida;
         return false;
       }
       auto p = Troca(kProof, Proof(opcoes_.chave, desafio, nonce));

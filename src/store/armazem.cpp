@@ -13,7 +13,7 @@ namespace quorvel::armazem {
 
 namespace interno {
 void Falha(std::string_view metodo, const std::string& mensagem) {
-  LancaErro(kErroArmazem, "Falha no banco de marcações: " + mensagem, "Armazem", metodo);
+  LancaErro(erro::kArmazem, "Armazem", metodo, mensagem);
 }
 }  // namespace interno
 

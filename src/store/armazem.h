@@ -21,9 +21,8 @@
 namespace quorvel::armazem {
 
 // Every failure of the store (cannot open, schema newer than this program, a statement the
-// database refused) is an Erro with this number, class "Armazem", the database's own message
-// in the description.
-inline constexpr int32_t kErroArmazem = -80;
+// database refused) is an Erro numbered erro::kArmazem, class "Armazem", the database's own
+// message in the description.
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
@@ -78,7 +77,7 @@ class Armazem {
   // "postgresql://…" or "postgres://…" (or "host=… dbname=…") opens PostgreSQL; anything else
   // is a SQLite file, created on first use (WAL mode). The schema is created or migrated.
   // `coletor` names this collector in every punch it stores and in the leases it takes.
-  // Raises kErroArmazem.
+  // Raises erro::kArmazem.
   static std::unique_ptr<Armazem> Abre(const std::string& endereco, std::string coletor);
 
   virtual ~Armazem() = default;

@@ -46,7 +46,7 @@ class Conexao {
 std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho);
 std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco);
 
-// Raises the store's error: kErroArmazem, class "Armazem".
+// Raises the store's error: erro::kArmazem, class "Armazem".
 [[noreturn]] void Falha(std::string_view metodo, const std::string& mensagem);
 
 }  // namespace quorvel::armazem::interno

@@ -219,7 +219,8 @@ Variant DeC(const quorvel_variant& v) {
     case QUORVEL_OBJETO:
       if (!v.objeto) return Variant(RefObjeto{});
       if (auto ref = Resolve(v.objeto)) return Variant(*ref);
-      throw Erro(91, "Handle de objeto inválido: liberado ou desconhecido.");
+      throw Erro(erro_plataforma::kObjetoNaoDefinido,
+                 "Handle de objeto inválido: liberado ou desconhecido.");
   }
   LancaTiposIncompativeis("tipo de variant desconhecido " + std::to_string(v.tipo));
 }
@@ -321,7 +322,8 @@ int32_t quorvel_cria(const char* nome, quorvel_objeto** saida, quorvel_erro* err
     const ClasseDespacho* c = nullptr;
     if (auto guid = Guid::DeTexto(nome)) c = ProcuraClasse(*guid);
     if (!c) c = ProcuraClasse(nome);
-    if (!c) throw Erro(429, std::string("Classe desconhecida: ") + nome + ".");
+    if (!c)
+      throw Erro(erro_plataforma::kNaoCriavel, std::string("Classe desconhecida: ") + nome + ".");
     if (c->controle) PreparaAmbiente();
     *saida = NovoHandle(CriaObjeto(*c));
   });

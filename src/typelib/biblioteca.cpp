@@ -22,10 +22,6 @@ class InvocadorClasse {
 
 namespace {
 
-constexpr int32_t kErroMembroNaoEncontrado = 438;
-constexpr int32_t kErroNumeroArgumentos = 450;
-constexpr int32_t kErroNaoCriavel = 429;
-
 Guid G(const char* texto) { return *Guid::DeTexto(texto); }
 
 Parametro P(const char* nome, TipoDado tipo, const char* tipoNome = "",
@@ -920,7 +916,8 @@ RefObjeto CriaObjeto(const ClasseDespacho& c) {
       Ambiente& a = AmbienteControles();
       std::lock_guard l(a.mutex);
       if (!a.host || !a.fabrica)
-        throw Erro(kErroNaoCriavel, "O controle não tem ambiente: defina o host e o SDK.");
+        throw Erro(erro_plataforma::kNaoCriavel,
+                   "O controle não tem ambiente: defina o host e o SDK.");
       auto controle = std::make_shared<ControleLateBound>();
       controle->controle = std::make_unique<ComunicacaoZK>(*a.host, a.fabrica);
       // Events go to the sink by dispatch number; without a sink they are dropped.
@@ -953,7 +950,7 @@ RefObjeto CriaObjeto(const ClasseDespacho& c) {
     if (&c == &t.listaRelogio) return std::make_shared<ListaRelogio>();
     if (&c == &t.horario) return std::make_shared<Horario>();
     if (&c == &t.listaHorario) return std::make_shared<ListaHorario>();
-    throw Erro(kErroNaoCriavel, "A classe " + c.nome + " não pode ser criada.");
+    throw Erro(erro_plataforma::kNaoCriavel, "A classe " + c.nome + " não pode ser criada.");
   }();
   return RefObjeto{&c, std::move(objeto)};
 }
@@ -962,8 +959,9 @@ int32_t ProcuraDispId(const ClasseDespacho& c, std::string_view nome) {
   const std::string alvo = Minusculas(nome);
   for (const Membro& m : c.membros)
     if (Minusculas(m.nome) == alvo) return m.dispid;
-  throw Erro(kErroMembroNaoEncontrado, "O objeto não dá suporte para esta propriedade ou método (" +
-                                           std::string(nome) + ").");
+  throw Erro(
+      erro_plataforma::kMembroNaoEncontrado,
+      "O objeto não dá suporte para esta propriedade ou método (" + std::string(nome) + ").");
 }
 
 Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo,
@@ -971,28 +969,28 @@ Variant Invoca(const RefObjeto& objeto, int32_t dispid, TipoMembro tipo,
   if (!objeto.classe || !objeto.objeto) LancaObjetoNaoDefinido();
   const ClasseDespacho& c = *objeto.classe;
   if (!c.invocador)
-    throw Erro(kErroMembroNaoEncontrado,
+    throw Erro(erro_plataforma::kMembroNaoEncontrado,
                "O objeto não dá suporte para esta propriedade ou método.");
   auto it = c.invocador->acoes.find({dispid, tipo});
   // A property put that the class declares as put-by-reference answers a plain put too.
   if (it == c.invocador->acoes.end() && tipo == TipoMembro::PropPut)
     it = c.invocador->acoes.find({dispid, TipoMembro::PropPutRef});
   if (it == c.invocador->acoes.end())
-    throw Erro(kErroMembroNaoEncontrado,
+    throw Erro(erro_plataforma::kMembroNaoEncontrado,
                "O objeto não dá suporte para esta propriedade ou método.");
   const Membro& m = c.membros[it->second.first];
   size_t obrigatorios = 0;
   for (const Parametro& p : m.parametros)
     if (!p.opcional) ++obrigatorios;
   if (args.size() < obrigatorios || args.size() > m.parametros.size())
-    throw Erro(kErroNumeroArgumentos,
+    throw Erro(erro_plataforma::kNumeroDeArgumentos,
                "Número de argumentos incorreto ou atribuição de propriedade inválida.");
   for (size_t i = 0; i < m.parametros.size(); ++i) {
     const Parametro& p = m.parametros[i];
     if (i >= args.size()) args.push_back(Variant::Omitido());
     if (args[i].EhAusente()) {
       if (!p.opcional)
-        throw Erro(kErroNumeroArgumentos,
+        throw Erro(erro_plataforma::kNumeroDeArgumentos,
                    "Número de argumentos incorreto ou atribuição de propriedade inválida.");
       if (!p.padrao.EhAusente()) args[i] = p.padrao;
       continue;

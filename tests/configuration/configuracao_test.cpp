@@ -44,7 +44,7 @@ TEST_F(Configuracao, EmployerOnlyOnRegisterClocks) {
   MockCZKEM& q = Conectado(1);
   teste::ProibeChamadas(q);
   Erro e = Captura([&] { controle->EnviaEmpregadorRelogio(1, "E", CNPJ, "d", "c", "a"); });
-  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_EQ(e.Numero(), erro::kModeloNaoSuportado);
   EXPECT_TRUE(e.Descricao().ends_with("Método: EnviaEmpregadorRelogio"));
 
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
@@ -64,7 +64,7 @@ TEST_F(Configuracao, EmployerOnlyOnRegisterClocks) {
 TEST_F(Configuracao, SirenCodeIsCheckedBeforeAnything) {
   for (int16_t codigo : {0, 51}) {
     Erro e = Captura([&] { controle->SetSireneDiariaRelogio(99, codigo, 8, 0); });
-    EXPECT_EQ(e.Numero(), -46);
+    EXPECT_EQ(e.Numero(), erro::kCodigoSireneInvalido);
     EXPECT_EQ(e.Descricao(), Descricao("Informe um código de sirene compreendido entre 1 e 50!",
                                        "ComunicacaoZK", "SetSireneDiariaRelogio"));
     EXPECT_TRUE(Captura([&] { controle->SetSireneDiariaTodosRelogios(codigo, 8, 0); })
@@ -146,7 +146,7 @@ TEST_F(Configuracao, TarvenixRefusesSirensNamingTheMethod) {
                   .Descricao()
                   .ends_with("Método: SetSireneDiaSemanaRelogio"));
   Erro e = Captura([&] { controle->DelConfigSireneDiaSemanaRelogio(2, Domingo); });
-  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_EQ(e.Numero(), erro::kModeloNaoSuportado);
   EXPECT_TRUE(e.Descricao().ends_with("Método: DelConfigSireneDiaSemanaRelogio"));
 }
 
@@ -226,7 +226,7 @@ TEST(ListaHorario, PositionsAndFailures) {
   for (auto f : {std::function<void()>([&] { lista.Item(0); }),
                  std::function<void()>([&] { lista.Remove(4); })}) {
     Erro e = Captura(f);
-    EXPECT_EQ(e.Numero(), -1);
+    EXPECT_EQ(e.Numero(), erro::kDesconhecido);
     EXPECT_NE(e.Descricao().find("Classe: ListaHorario"), std::string::npos);
   }
   EXPECT_EQ(lista.Count(), 2);
@@ -282,7 +282,8 @@ TEST_F(Configuracao, ClearingDaylightSaving) {
   }
   EXPECT_CALL(t, SdkSetDaylight).Times(0);
   EXPECT_FALSE(controle->DelConfigHorarioVeraoRelogio(2));
-  EXPECT_EQ(Captura([&] { controle->DelConfigHorarioVeraoRelogio(9); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->DelConfigHorarioVeraoRelogio(9); }).Numero(),
+            erro::kRelogioNaoRegistrado);
   for (MockCZKEM* m : {&q, &t}) {
     ::testing::Mock::VerifyAndClearExpectations(m);
     AceitaTudo(*m);
@@ -298,7 +299,7 @@ TEST_F(Configuracao, VerificationModeIsOneWrite) {
   EXPECT_CALL(t, SdkSetDeviceInfo(2, 35, 0)).WillOnce(Return(false));
   EXPECT_FALSE(controle->Set1ParaNRelogio(2));
   ::testing::Mock::VerifyAndClearExpectations(&t);
-  EXPECT_EQ(Captura([&] { controle->Set1ParaNRelogio(8); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->Set1ParaNRelogio(8); }).Numero(), erro::kRelogioNaoRegistrado);
   EXPECT_FALSE(controle->Set1ParaNTodosRelogios());  // the clock refuses by default
 }
 

@@ -133,9 +133,10 @@ TEST_F(Conexao, NothingEscapesTheTick) {
 }
 
 TEST_F(Conexao, UnregisteredCodesFailAtTheCall) {
-  EXPECT_EQ(Captura([&] { controle->ConectarRelogio(3); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->ConectarRelogio(3); }).Numero(), erro::kRelogioNaoRegistrado);
   EXPECT_FALSE(controle->TimerConexao().Habilitado());
-  EXPECT_EQ(Captura([&] { controle->DesconectarRelogio(3); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->DesconectarRelogio(3); }).Numero(),
+            erro::kRelogioNaoRegistrado);
 }
 
 TEST_F(Conexao, DisconnectIsAlwaysSent) {
@@ -159,9 +160,9 @@ TEST_F(Conexao, RefreshAndEnableNeedAConnectedClock) {
   EXPECT_FALSE(controle->HabilitaDesabilitaRelogio(7, true));
 
   Registra(8);
-  EXPECT_EQ(Captura([&] { controle->RefreshRelogio(8); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->RefreshRelogio(8); }).Numero(), erro::kRelogioDesconectado);
   Erro e = Captura([&] { controle->HabilitaDesabilitaRelogio(8, true); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(
       e.Descricao(),
       Descricao(

@@ -24,7 +24,7 @@ TEST(EnvolveErro, EmbedsTheCaughtDescriptionWhole) {
       EnvolveErro("Dentro", "Interno", [] { LancaErro(-41, "Falhou.", "Origem", "Metodo"); });
     });
   });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(e.Descricao(),
             "Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - Falhou."
             "\r\nClasse: Origem\r\nMétodo: Metodo"
@@ -39,15 +39,19 @@ TEST(EnvolveErro, WrapsForeignExceptionsToo) {
 }
 
 TEST(ErrosDaPlataforma, CarryTheCustomaryNumbers) {
-  EXPECT_EQ(Captura([] { LancaEstouro(); }).Numero(), 6);
-  EXPECT_EQ(Captura([] { LancaTiposIncompativeis(); }).Numero(), 13);
-  EXPECT_EQ(Captura([] { LancaArgumentoInvalido(); }).Numero(), 5);
-  EXPECT_EQ(Captura([] { LancaIndiceForaDoIntervalo(); }).Numero(), 9);
-  EXPECT_EQ(Captura([] { LancaObjetoNaoDefinido(); }).Numero(), 91);
+  EXPECT_EQ(Captura([] { LancaEstouro(); }).Numero(), erro_plataforma::kEstouro);
+  EXPECT_EQ(Captura([] { LancaTiposIncompativeis(); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
+  EXPECT_EQ(Captura([] { LancaArgumentoInvalido(); }).Numero(),
+            erro_plataforma::kArgumentoInvalido);
+  EXPECT_EQ(Captura([] { LancaIndiceForaDoIntervalo(); }).Numero(),
+            erro_plataforma::kIndiceForaDoIntervalo);
+  EXPECT_EQ(Captura([] { LancaObjetoNaoDefinido(); }).Numero(),
+            erro_plataforma::kObjetoNaoDefinido);
   EXPECT_EQ(Para16Bits(-32768), -32768);
   EXPECT_EQ(Para16Bits(32767), 32767);
-  EXPECT_EQ(Captura([] { Para16Bits(32768); }).Numero(), 6);
-  EXPECT_EQ(Captura([] { Para16Bits(-32769); }).Numero(), 6);
+  EXPECT_EQ(Captura([] { Para16Bits(32768); }).Numero(), erro_plataforma::kEstouro);
+  EXPECT_EQ(Captura([] { Para16Bits(-32769); }).Numero(), erro_plataforma::kEstouro);
 }
 
 TEST(Colecao, PositionsKeysAndRemoval) {
@@ -122,12 +126,12 @@ TEST(ListaRelogio, ACopyOutlivesTheControlItCameFrom) {
 TEST(Colecao, FailuresUseThePlatformNumbers) {
   Colecao<int> c;
   c.Add(1, "k");
-  EXPECT_EQ(Captura([&] { c.Add(2, "k"); }).Numero(), 457);
+  EXPECT_EQ(Captura([&] { c.Add(2, "k"); }).Numero(), erro_plataforma::kChaveDuplicada);
   EXPECT_EQ(c.Count(), 1);
-  EXPECT_EQ(Captura([&] { c.Item(0); }).Numero(), 9);
-  EXPECT_EQ(Captura([&] { c.Item(2); }).Numero(), 9);
-  EXPECT_EQ(Captura([&] { c.Item("x"); }).Numero(), 5);
-  EXPECT_EQ(Captura([&] { c.Remove("x"); }).Numero(), 5);
+  EXPECT_EQ(Captura([&] { c.Item(0); }).Numero(), erro_plataforma::kIndiceForaDoIntervalo);
+  EXPECT_EQ(Captura([&] { c.Item(2); }).Numero(), erro_plataforma::kIndiceForaDoIntervalo);
+  EXPECT_EQ(Captura([&] { c.Item("x"); }).Numero(), erro_plataforma::kArgumentoInvalido);
+  EXPECT_EQ(Captura([&] { c.Remove("x"); }).Numero(), erro_plataforma::kArgumentoInvalido);
   EXPECT_FALSE(ExisteNaColecao(c, "K"));  // keys are exact
 }
 
@@ -185,7 +189,8 @@ TEST(DataHora, HonoursOtherRegionalOrders) {
   ConfiguracaoRegional eua{OrdemData::MesDiaAno};
   EXPECT_EQ(DataHora::DeTexto("3/5/2024", eua).Partes(), (PartesDataHora{2024, 3, 5, 0, 0, 0}));
   // Never swapped to make a text fit: month 13 is no month, whatever the order.
-  EXPECT_EQ(Captura([&] { DataHora::DeTexto("13/5/2024", eua); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { DataHora::DeTexto("13/5/2024", eua); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
 }
 
 TEST(DataHora, RejectsAnythingThatIsNotARealDateAndTime) {
@@ -210,11 +215,12 @@ TEST(DataHora, RejectsAnythingThatIsNotARealDateAndTime) {
                             "12:",
                             "99999999999999999999/1/1"}) {
     Erro e = Captura([&] { DataHora::DeTexto(texto); });
-    EXPECT_EQ(e.Numero(), 13) << texto;
+    EXPECT_EQ(e.Numero(), erro_plataforma::kTiposIncompativeis) << texto;
   }
   EXPECT_EQ(DataHora::DeTexto("29/2/2024").Partes().dia, 29);  // leap year
   EXPECT_FALSE(DataHora::PartesValidas(0, 0, 0, 0, 0, 0));
-  EXPECT_EQ(Captura([] { DataHora::DePartes(2024, 2, 30); }).Numero(), 13);
+  EXPECT_EQ(Captura([] { DataHora::DePartes(2024, 2, 30); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
 }
 
 TEST(DataHora, RoundTripsThroughDaysAndSeconds) {

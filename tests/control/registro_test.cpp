@@ -25,10 +25,11 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
   auto sdk = std::make_shared<NiceMock<teste::MockCZKEM>>();
 
   Erro e = Captura([&] { lista.Add(NovoRelogio(0, ""), sdk); });  // code checked first
-  EXPECT_EQ(e.Numero(), -31);
+  EXPECT_EQ(e.Numero(), erro::kCodigoRelogioAusente);
   EXPECT_EQ(e.Descricao(),
             Descricao("O código do relógio deve ser informado.", "ListaRelogio", "Add"));
-  EXPECT_EQ(Captura([&] { lista.Add(NovoRelogio(-5), sdk); }).Numero(), -31);
+  EXPECT_EQ(Captura([&] { lista.Add(NovoRelogio(-5), sdk); }).Numero(),
+            erro::kCodigoRelogioAusente);
 
   e = Captura([&] { lista.Add(NovoRelogio(1, ""), sdk); });
   EXPECT_EQ(e.Descricao(),
@@ -37,7 +38,7 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
   auto serial = NovoRelogio(1, "");
   serial->TipoConexao(ConexaoSerial);
   e = Captura([&] { lista.Add(serial, sdk); });
-  EXPECT_EQ(e.Numero(), -32);
+  EXPECT_EQ(e.Numero(), erro::kPortaSerialAusente);
   EXPECT_EQ(e.Descricao(),
             Descricao("A porta serial para comunicação com o relógio deve ser informada.",
                       "ListaRelogio", "Add"));
@@ -47,7 +48,7 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
   auto outro = NovoRelogio(1, "10.9.9.9");
   outro->ModeloRelogio(EModeloRelogio_Tarvenix);
   e = Captura([&] { lista.Add(outro, sdk); });
-  EXPECT_EQ(e.Numero(), -24);
+  EXPECT_EQ(e.Numero(), erro::kRelogioRepetido);
   EXPECT_EQ(e.Descricao(),
             Descricao("Este relógio já foi adicionado a coleção.", "ListaRelogio", "Add"));
   EXPECT_EQ(lista.Count(), 1);
@@ -57,7 +58,8 @@ TEST(ListaRelogio, ChecksInOrderAndLeavesTheRegistryUnchanged) {
   lista.Add(estranho, sdk);
   EXPECT_EQ(lista.Count(), 2);
   EXPECT_FALSE(lista.Item(2)->Conectado());
-  EXPECT_EQ(Captura([&] { lista.Add(nullptr, sdk); }).Numero(), 91);
+  EXPECT_EQ(Captura([&] { lista.Add(nullptr, sdk); }).Numero(),
+            erro_plataforma::kObjetoNaoDefinido);
 }
 
 TEST(ListaRelogio, OrderKeysAndFailures) {
@@ -72,13 +74,13 @@ TEST(ListaRelogio, OrderKeysAndFailures) {
   EXPECT_EQ(lista.ItemByCodRelogio("9"), nullptr);
 
   Erro e = Captura([&] { lista.Remove("99"); });
-  EXPECT_EQ(e.Numero(), -34);
+  EXPECT_EQ(e.Numero(), erro::kRemocaoRelogio);
   EXPECT_EQ(e.Descricao().rfind("Não foi possível remover o relógio. - ", 0), 0u);
   EXPECT_TRUE(e.Descricao().ends_with("\r\nClasse: ListaRelogio\r\nMétodo: Remove"));
 
   for (int32_t p : {0, 3}) {
     e = Captura([&] { lista.Item(p); });
-    EXPECT_EQ(e.Numero(), -1);
+    EXPECT_EQ(e.Numero(), erro::kDesconhecido);
     EXPECT_EQ(e.Descricao().rfind("Ocorreu um erro desconhecido! - ", 0), 0u);
     EXPECT_TRUE(e.Descricao().ends_with("\r\nClasse: ListaRelogio\r\nMétodo: Item"));
   }
@@ -106,15 +108,16 @@ TEST_F(Registro, SerialRegistrationIsAlwaysTheFingerprintModel) {
   EXPECT_EQ(r.PortaSerial(), 3);
   EXPECT_EQ(r.ModeloRelogio(), EModeloRelogio_Quorvel);
   EXPECT_EQ(r.IP(), "");
-  EXPECT_EQ(Captura([&] { controle->AddRelogioSerial(4, 0); }).Numero(), -32);
-  EXPECT_EQ(Captura([&] { controle->AddRelogioIP(4, "", EModeloRelogio_Quorvel); }).Numero(), -32);
+  EXPECT_EQ(Captura([&] { controle->AddRelogioSerial(4, 0); }).Numero(), erro::kPortaSerialAusente);
+  EXPECT_EQ(Captura([&] { controle->AddRelogioIP(4, "", EModeloRelogio_Quorvel); }).Numero(),
+            erro::kEnderecoIpAusente);
   controle->AddRelogioIP(7, "x", static_cast<EModeloRelogio>(99));  // not checked
   EXPECT_EQ(controle->Relogios().Count(), 2);
 }
 
 TEST_F(Registro, ARejectedRegistrationReleasesItsObjectAndTheNextOneWorks) {
   Registra(1);
-  EXPECT_EQ(Captura([&] { Registra(1); }).Numero(), -24);
+  EXPECT_EQ(Captura([&] { Registra(1); }).Numero(), erro::kRelogioRepetido);
   std::weak_ptr<MockCZKEM> rejeitado = sdks.back();
   sdks.pop_back();
   EXPECT_TRUE(rejeitado.expired());
@@ -127,7 +130,8 @@ TEST_F(Registro, TheHostsOwnRecordIsSharedNotCopied) {
   controle->AddRelogio(r);
   r->IP("10.2.2.2");
   EXPECT_EQ(controle->Relogios().Item(1)->Relogio()->IP(), "10.2.2.2");
-  EXPECT_EQ(Captura([&] { controle->AddRelogio(nullptr); }).Numero(), 91);
+  EXPECT_EQ(Captura([&] { controle->AddRelogio(nullptr); }).Numero(),
+            erro_plataforma::kObjetoNaoDefinido);
 }
 
 TEST_F(Registro, RemovalReleasesThatClocksObjectOnly) {
@@ -144,7 +148,7 @@ TEST_F(Registro, RemovalReleasesThatClocksObjectOnly) {
   controle->RefreshRelogio(10);  // the remaining clock still works
 
   Erro e = Captura([&] { controle->RemoverRelogio(55); });
-  EXPECT_EQ(e.Numero(), -41);
+  EXPECT_EQ(e.Numero(), erro::kRelogioNaoRegistrado);
   EXPECT_EQ(controle->Relogios().Count(), 2);
 }
 
@@ -161,18 +165,18 @@ TEST_F(Registro, ChangingTheCodeOfARegisteredRecordBreaksItsRemoval) {
   controle->AddRelogio(r);
   r->Codigo(9);
   // The lookup finds key "8" but the removal rebuilds the key from the record: "9".
-  EXPECT_EQ(Captura([&] { controle->RemoverRelogio(8); }).Numero(), -34);
+  EXPECT_EQ(Captura([&] { controle->RemoverRelogio(8); }).Numero(), erro::kRemocaoRelogio);
 }
 
 TEST_F(Registro, GuardRefusesUnregisteredBeforeDisconnected) {
   Erro e = Captura([&] { controle->RefreshRelogio(5); });
-  EXPECT_EQ(e.Numero(), -41);
+  EXPECT_EQ(e.Numero(), erro::kRelogioNaoRegistrado);
   EXPECT_EQ(e.Descricao(), Descricao("O relógio informado não está incluso na coleção de relógios.",
                                      "ComunicacaoZK", "ObterRelogioCZKEM"));
   MockCZKEM& m = Registra(12);
   teste::ProibeChamadas(m);
   e = Captura([&] { controle->RefreshRelogio(12); });
-  EXPECT_EQ(e.Numero(), -43);
+  EXPECT_EQ(e.Numero(), erro::kRelogioDesconectado);
   EXPECT_EQ(
       e.Descricao(),
       Descricao("O relógio 12 está desconectado. A operação desejada não poderá ser realizada.",
@@ -183,7 +187,7 @@ TEST_F(Registro, NegativeCodesAreLookedUpUnderTheirText) {
   auto r = NovoRelogio(3);
   controle->AddRelogio(r);
   r->Codigo(-3);  // the host may change it afterwards; the key stays "3"
-  EXPECT_EQ(Captura([&] { controle->ConectarRelogio(-3); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->ConectarRelogio(-3); }).Numero(), erro::kRelogioNaoRegistrado);
 }
 
 TEST_F(Registro, KeepsItsFixedSize) {

@@ -50,13 +50,15 @@ class Envio : public ControleTeste {
 
 TEST_F(Envio, EmptyStagingListComesFirst) {
   Erro e = Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(99); });
-  EXPECT_EQ(e.Numero(), -43);
+  EXPECT_EQ(e.Numero(), erro::kNadaParaEnviar);
   EXPECT_EQ(e.Descricao(), Descricao("Não existem cartões de funcionários para serem enviados.",
                                      "ComunicacaoZK", "EnviarListaFuncionarioCartaoRelogio"));
   Estagia(1, "x");
-  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(99); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(99); }).Numero(),
+            erro::kRelogioNaoRegistrado);
   teste::ProibeChamadas(Registra(5));
-  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(5); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(5); }).Numero(),
+            erro::kRelogioDesconectado);
 }
 
 TEST_F(Envio, QuorvelExactCalls) {
@@ -173,7 +175,7 @@ TEST_F(Envio, AnyOtherFailureEndsTheSendWrapped) {
   Estagia(1, "a");
   EXPECT_CALL(m, SdkSetUserInfo).WillOnce(Throw(Erro(-2147467259, "objeto falhou")));
   Erro e = Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(3); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(e.Descricao(), Descricao("Ocorreu um erro desconhecido! - objeto falhou",
                                      "ComunicacaoZK", "EnviarListaFuncionarioCartaoRelogio"));
 }
@@ -186,7 +188,8 @@ TEST_F(Envio, ShorteningTheListDuringAYieldEndsTheSend) {
     host.AoCeder([&] { controle->RemoverTodosFuncionariosCartao(); });
     return true;
   });
-  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(3); }).Numero(), -1);
+  EXPECT_EQ(Captura([&] { controle->EnviarListaFuncionarioCartaoRelogio(3); }).Numero(),
+            erro::kDesconhecido);
 }
 
 TEST_F(Envio, AllClocksMergesNewRecordsInClockOrder) {
@@ -211,7 +214,8 @@ TEST_F(Envio, AllClocksStopsAtADisconnectedClock) {
   Estagia(7, "s");
   EXPECT_CALL(a, SdkSetUserInfo).WillOnce(Return(true));
   EXPECT_CALL(c, SdkSetUserInfo).Times(0);
-  EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); }).Numero(),
+            erro::kRelogioDesconectado);
   controle->RemoverTodosFuncionariosCartao();
   EXPECT_EQ(Captura([&] { controle->EnviaListaFuncionarioCartaoTodosRelogios(); })
                 .Descricao()

@@ -33,13 +33,13 @@ TEST(FuncionarioCartao, DefaultsAndTemplatesByFinger) {
   f.AddTemplate(t);
   EXPECT_EQ(f.Template()->Item("8"), t);
   Erro e = Captura([&] { f.AddTemplate(std::make_shared<Template>()); });
-  EXPECT_EQ(e.Numero(), -61);
+  EXPECT_EQ(e.Numero(), erro::kTemplateRepetido);
   EXPECT_EQ(e.Descricao(), Descricao("Já foi incluído um template para este dedo.",
                                      "FuncionarioCartao", "AddTemplate"));
   f.RemoveTemplate(8);
   f.AddTemplate(std::make_shared<Template>());  // allowed again
-  EXPECT_EQ(Captura([&] { f.RemoveTemplate(3); }).Numero(), 5);
-  EXPECT_EQ(Captura([&] { f.AddTemplate(Digital(70000)); }).Numero(), 6);
+  EXPECT_EQ(Captura([&] { f.RemoveTemplate(3); }).Numero(), erro_plataforma::kArgumentoInvalido);
+  EXPECT_EQ(Captura([&] { f.AddTemplate(Digital(70000)); }).Numero(), erro_plataforma::kEstouro);
   f.AddTemplate(Digital(3, ""));  // an empty template text is accepted
   EXPECT_EQ(f.Template()->Count(), 2);
 }
@@ -48,7 +48,7 @@ TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   ListaFuncionarioCartao lista;
   for (int32_t c : {0, -5}) {
     Erro e = Captura([&] { lista.Add(Funcionario(c)); });
-    EXPECT_EQ(e.Numero(), -11);
+    EXPECT_EQ(e.Numero(), erro::kCodigoFuncionarioInvalido);
     EXPECT_EQ(e.Descricao(), Descricao("Informe um código cujo valor seja maior que zero.",
                                        "ListaFuncionarioCartao", "Add"));
   }
@@ -56,7 +56,7 @@ TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   lista.Add(sete);
   for (auto outro : {sete, Funcionario(7)}) {
     Erro e = Captura([&] { lista.Add(outro); });
-    EXPECT_EQ(e.Numero(), -12);
+    EXPECT_EQ(e.Numero(), erro::kFuncionarioRepetido);
     EXPECT_EQ(e.Descricao(),
               Descricao("Já existe um item adicionado a coleção cujo código do funcionário "
                         "equivale ao código de funcionário que deseja incluir.",
@@ -66,11 +66,11 @@ TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   EXPECT_EQ(lista.ItemByCodCartaoFuncionario(7), sete);
   EXPECT_EQ(lista.ItemByCodCartaoFuncionario(8), nullptr);
   Erro e = Captura([&] { lista.Remove("07"); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioCartao\r\nMétodo: Remove"));
   EXPECT_EQ(lista.Count(), 1);
-  for (int32_t p : {0, 2}) EXPECT_EQ(Captura([&] { lista.Item(p); }).Numero(), -1);
-  EXPECT_EQ(Captura([&] { lista.Add(nullptr); }).Numero(), 91);
+  for (int32_t p : {0, 2}) EXPECT_EQ(Captura([&] { lista.Item(p); }).Numero(), erro::kDesconhecido);
+  EXPECT_EQ(Captura([&] { lista.Add(nullptr); }).Numero(), erro_plataforma::kObjetoNaoDefinido);
   lista.Remove("7");
   EXPECT_EQ(lista.Count(), 0);
   lista.RemoveAll();
@@ -97,7 +97,7 @@ TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
   EXPECT_EQ(lista.Item(1)->MotivoFalha(), RelogioRecusouTemplate);
   EXPECT_EQ(lista.Item(2), colidente);
   EXPECT_EQ(lista.Item(2)->MotivoFalha(), RelogioRecusou);
-  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), -1);
+  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), erro::kDesconhecido);
 
   // A free key is the plain one, whatever was taken before.
   ListaFuncionarioNaoEnviado outra;
@@ -105,7 +105,7 @@ TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
   outra.Add(registro("1", 23, RelogioRecusou));
   EXPECT_EQ(outra.Count(), 2);
   Erro e = Captura([&] { lista.Add(std::make_shared<FuncionarioNaoEnviado>()); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioNaoEnviado\r\nMétodo: Add"));
   FuncionarioNaoEnviado novo;
   EXPECT_EQ(novo.MotivoFalha(), RelogioRecusou);
@@ -119,16 +119,20 @@ TEST_F(Preparacao, StagingListThroughTheControl) {
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("3")->Codigo(), 3);
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao(" 4 ")->Codigo(), 4);
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("99"), nullptr);
-  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("abc"); }).Numero(), 13);
-  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao(""); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("abc"); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
+  EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao(""); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
   EXPECT_EQ(Captura([&] { controle->ObterFuncionarioCartaoByCodCartao("4294967296"); }).Numero(),
             6);
   controle->RemoverFuncionarioCartao("2");
-  EXPECT_EQ(Captura([&] { controle->RemoverFuncionarioCartao("02"); }).Numero(), -1);
+  EXPECT_EQ(Captura([&] { controle->RemoverFuncionarioCartao("02"); }).Numero(),
+            erro::kDesconhecido);
   EXPECT_EQ(controle->FuncionariosCartao().Count(), 4);
   controle->RemoverTodosFuncionariosCartao();
   EXPECT_EQ(controle->FuncionariosCartao().Count(), 0);
-  EXPECT_EQ(Captura([&] { controle->AddFuncionarioCartao(Funcionario(0)); }).Numero(), -11);
+  EXPECT_EQ(Captura([&] { controle->AddFuncionarioCartao(Funcionario(0)); }).Numero(),
+            erro::kCodigoFuncionarioInvalido);
 }
 
 }  // namespace

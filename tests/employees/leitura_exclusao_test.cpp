@@ -112,15 +112,17 @@ TEST_F(Leitura, RefusedListAndBadUsers) {
   ::testing::Mock::VerifyAndClearExpectations(&m);
   Usuarios(m, {{"0", "Zero", 0, {}}});
   Erro e = Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(1); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_NE(e.Descricao().find("Informe um código cujo valor seja maior que zero."),
             std::string::npos);
   EXPECT_TRUE(e.Descricao().ends_with("Método: ObterListaFuncionarioCartaoRelogio"));
 
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
   Usuarios(t, {{"abc", "?", 0, {}}});
-  EXPECT_EQ(Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(2); }).Numero(), -1);
-  EXPECT_EQ(Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(9); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(2); }).Numero(),
+            erro::kDesconhecido);
+  EXPECT_EQ(Captura([&] { controle->ObterListaFuncionarioCartaoRelogio(9); }).Numero(),
+            erro::kRelogioNaoRegistrado);
 }
 
 TEST_F(Leitura, TemplatesOfOneUser) {
@@ -135,7 +137,7 @@ TEST_F(Leitura, TemplatesOfOneUser) {
 
   Registra(3);
   Erro e = Captura([&] { controle->ObterListaTemplatesCartaoRelogio(3, 5); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(
       e.Descricao(),
       Descricao(

@@ -172,7 +172,7 @@ TEST_F(Historia, ALostLinkDuringCollectionIsRetried) {
     controle.ObterMarcacaoRelogio(2, 0, 0);
     ADD_FAILURE() << "a clock gone for good gave a list";
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), -43);
+    EXPECT_EQ(e.Numero(), erro::kRelogioDesconectado);
   }
 }
 
@@ -183,17 +183,17 @@ TEST_F(Historia, ImpossibleDatesAndDisconnectedClocks) {
     controle.ObterMarcacaoRelogio(1);
     ADD_FAILURE();
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), 13);
+    EXPECT_EQ(e.Numero(), erro_plataforma::kTiposIncompativeis);
   }
   controle.IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   d->AdicionaMarcacaoComDataImpossivel();
   host.Avanca(200);
   ASSERT_FALSE(erros.empty());
-  EXPECT_EQ(erros.back(), 13);
+  EXPECT_EQ(erros.back(), erro_plataforma::kTiposIncompativeis);
   controle.DesconectarRelogio(1);
   host.Avanca(200);
-  EXPECT_EQ(erros.back(), -43);
+  EXPECT_EQ(erros.back(), erro::kRelogioDesconectado);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST(Marcacao, DefaultsAndListFailures) {
   EXPECT_EQ(lista.Count(), 0);
   for (int32_t p : {0, 1}) {
     Erro e = Captura([&] { lista.Item(p); });
-    EXPECT_EQ(e.Numero(), -1);
+    EXPECT_EQ(e.Numero(), erro::kDesconhecido);
     EXPECT_EQ(e.Descricao().rfind("Ocorreu um erro desconhecido! - ", 0), 0u);
     EXPECT_TRUE(e.Descricao().ends_with("\r\nClasse: ListaMarcacao\r\nMétodo: Item"));
   }
@@ -45,7 +45,7 @@ TEST(Marcacao, DefaultsAndListFailures) {
   p->CodigoCartao(5);
   EXPECT_EQ(lista.Item(1)->CodigoCartao(), 5);
   EXPECT_EQ(lista.Item(2), lista.Item(1));
-  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), -1);
+  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), erro::kDesconhecido);
 }
 
 // Punches read from clocks are compact records until the host asks for one; what the host
@@ -175,28 +175,35 @@ TEST_F(Coleta, DatesOfTheSameDayAreReadOnceAndStillChecked) {
   EXPECT_EQ(lista->Item(5)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 0, 0, 1));
   for (const char* ruim : {"2024-03-05 24:00:00", "2024-02-30 10:00:00", "2024-03-05 10:60:00"}) {
     teste::FornecePunches(m, {{1, 1, "2024-03-05 07:04:09"}, {2, 1, ruim}});
-    EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), 13) << ruim;
+    EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
+              erro_plataforma::kTiposIncompativeis)
+        << ruim;
   }
   MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
   teste::FornecePunches(
       t, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}, LogTarvenix{"2", "", 2024, 3, 5, 24, 0, 0}});
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
 }
 
 TEST_F(Coleta, ImpossibleDatesEndTheCallWithTypeMismatch) {
   MockCZKEM& m = Conectado(3);
   teste::FornecePunches(m, {{1, 1, "31/04/2024 10:00:00"}});
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
   MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
   teste::FornecePunches(t, {LogTarvenix{"1", "p", 2024, 13, 1, 0, 0, 0}});
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(), 13);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(),
+            erro_plataforma::kTiposIncompativeis);
 }
 
 TEST_F(Coleta, GuardComesBeforeAnyDeviceCall) {
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(5); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(5); }).Numero(),
+            erro::kRelogioNaoRegistrado);
   MockCZKEM& m = Registra(6);
   teste::ProibeChamadas(m);
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(6); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(6); }).Numero(),
+            erro::kRelogioDesconectado);
 }
 
 class ColetaTarvenix : public ControleTeste {
@@ -355,7 +362,7 @@ TEST_F(ColetaTarvenix, AClockThatNeverComesBackRaisesInsteadOfAShortList) {
   ON_CALL(m, SdkDisconnect).WillByDefault([relogio] { relogio->volta = false; });
   EXPECT_CALL(m, SdkConnectNetwork).Times(3);  // the opening one and two reopens
   const Erro e = Captura([&] { controle->ObterMarcacaoRelogio(2); });
-  EXPECT_EQ(e.Numero(), -43);
+  EXPECT_EQ(e.Numero(), erro::kRelogioDesconectado);
   EXPECT_EQ(e.Descricao(), Descricao("O relógio 2 está desconectado. A operação desejada não "
                                      "poderá ser realizada.",
                                      "ComunicacaoZK", "ObterMarcacaoRelogio"));
@@ -377,7 +384,8 @@ TEST_F(ColetaTarvenix, OnlyALostLinkIsRetried) {
   MockCZKEM& m = Prepara("2.1.12");
   ON_CALL(m, SdkGetLastError).WillByDefault(SetArgReferee<0>(-2));
   EXPECT_CALL(m, SdkGetNextNsrLog).Times(3).WillRepeatedly(Return(false));
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(2); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(2); }).Numero(),
+            erro::kRelogioDesconectado);
 }
 
 TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
@@ -422,7 +430,8 @@ TEST_F(Coleta, QuorvelLostLinkOnTheLogReadIsRetriedOtherRefusalsAreNot) {
 
   relogio->volta = false;
   relogio->Cai();
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
+            erro::kRelogioDesconectado);
 }
 
 // The fingerprint log is re-walked from its start after a fall: a link too short to get past
@@ -434,7 +443,8 @@ TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
   relogio->porLink = 15;  // each link carries at most 15 reads
   teste::RelogioQueCai::Instala(m, relogio);
   // 15 on the first link; afterwards every link is spent re-walking what was received.
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
+            erro::kRelogioDesconectado);
 }
 
 TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {
@@ -497,7 +507,8 @@ TEST_F(Coleta, AllClocksFailsAtADisconnectedClock) {
   MockCZKEM& a = Conectado(1);
   teste::FornecePunches(a, {{11, 1, "1/1/2024 10:00:00"}});
   Registra(2);
-  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoTodosRelogios(); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterMarcacaoTodosRelogios(); }).Numero(),
+            erro::kRelogioDesconectado);
   controle->RemoverTodosRelogios();
   EXPECT_EQ(controle->ObterMarcacaoTodosRelogios()->Count(), 0);
 }
@@ -506,7 +517,7 @@ TEST_F(Coleta, PointerNeedsTheRegisterModel) {
   MockCZKEM& q = Conectado(1);
   teste::ProibeChamadas(q);
   Erro e = Captura([&] { controle->ReposicionaPonteiroRelogio(1, 10); });
-  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_EQ(e.Numero(), erro::kModeloNaoSuportado);
   EXPECT_EQ(e.Descricao(), Descricao("Método não suportado pelo modelo de relógio informado.",
                                      "ComunicacaoZK", "ReposicionaPonteiroRelogio"));
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
@@ -517,19 +528,19 @@ TEST_F(Coleta, PointerNeedsTheRegisterModel) {
 TEST_F(Coleta, ErasingWrapsEveryFailure) {
   Conectado(2, EModeloRelogio_Tarvenix);
   Erro e = Captura([&] { controle->ApagarMarcacoesRelogio(2); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(e.Descricao(),
             Descricao("Ocorreu um erro desconhecido! - " +
                           Descricao("Método não suportado pelo modelo de relógio informado.",
                                     "ComunicacaoZK", "ApagarMarcacoesRelogio"),
                       "ComunicacaoZK", "ApagarMarcacoesRelogio"));
   e = Captura([&] { controle->ApagarMarcacoesRelogio(40000); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_NE(e.Descricao().find("Estouro"), std::string::npos);
 
   // All clocks: the Tarvenix clock fails, wrapped twice.
   e = Captura([&] { controle->ApagarMarcacoesTodosRelogios(); });
-  EXPECT_EQ(e.Numero(), -1);
+  EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_EQ(
       e.Descricao().rfind("Ocorreu um erro desconhecido! - Ocorreu um erro desconhecido! - ", 0),
       0u);

@@ -131,7 +131,7 @@ TEST_F(Monitoracao, APunchRaisedBeforeAFailureIsNotRaisedAgain) {
   host.Avanca(200);
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{1, 3}));
   ASSERT_EQ(erros.size(), 1u);
-  EXPECT_EQ(erros[0].first, 13);
+  EXPECT_EQ(erros[0].first, erro_plataforma::kTiposIncompativeis);
 }
 
 // ---- Lost links: reported once, reopened, resumed ----------------------------------------
@@ -162,7 +162,7 @@ TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) 
   host.Avanca(10000);
   ::testing::Mock::VerifyAndClearExpectations(&m);
   ASSERT_EQ(erros.size(), 1u);
-  EXPECT_EQ(erros[0].first, -43);
+  EXPECT_EQ(erros[0].first, erro::kRelogioDesconectado);
   EXPECT_EQ(erros[0].second, teste::Descricao("O relógio 1 está desconectado. A operação desejada "
                                               "não poderá ser realizada.",
                                               "ComunicacaoZK", "tmr_Monitoracao"));
@@ -290,7 +290,7 @@ TEST_F(Monitoracao, OneErrorPerFailingTickAndLaterClocksWait) {
   EXPECT_CALL(a, SdkReadAllLogs).Times(0);
   host.Avanca(400);
   ASSERT_EQ(erros.size(), 2u);
-  EXPECT_EQ(erros[0].first, -43);
+  EXPECT_EQ(erros[0].first, erro::kRelogioDesconectado);
   EXPECT_EQ(erros[0].second.rfind("O relógio 1 está desconectado. ", 0), 0u);
 }
 
@@ -300,7 +300,7 @@ TEST_F(Monitoracao, WideErrorNumbersAreReportedAsMinusOne) {
   controle->IniciaMonitoracaoRelogio(1);
   EXPECT_NO_THROW(host.Avanca(200));
   ASSERT_EQ(erros.size(), 1u);
-  EXPECT_EQ(erros[0].first, -1);
+  EXPECT_EQ(erros[0].first, erro::kDesconhecido);
   EXPECT_EQ(erros[0].second, "-2147467259 - falha do objeto");
 
   controle->Eventos().ErroMonitoracao = [](int16_t, const std::string&) { throw 1; };
@@ -311,7 +311,8 @@ TEST_F(Monitoracao, TimerRules) {
   Conectado(1);
   Conectado(2);
   MockCZKEM& tres = Registra(3);
-  EXPECT_EQ(Captura([&] { controle->IniciaMonitoracaoRelogio(3); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->IniciaMonitoracaoRelogio(3); }).Numero(),
+            erro::kRelogioDesconectado);
   EXPECT_FALSE(controle->Relogios().Item(3)->Relogio()->Monitorado());
   EXPECT_FALSE(controle->TimerMonitoracao().Habilitado());
   (void)tres;
@@ -324,7 +325,8 @@ TEST_F(Monitoracao, TimerRules) {
   EXPECT_FALSE(controle->TimerMonitoracao().Habilitado());
 
   // The all-clocks start stops at the disconnected third clock; earlier ones stay started.
-  EXPECT_EQ(Captura([&] { controle->IniciaMonitoracaoTodosRelogios(); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->IniciaMonitoracaoTodosRelogios(); }).Numero(),
+            erro::kRelogioDesconectado);
   EXPECT_TRUE(controle->Relogios().Item(2)->Relogio()->Monitorado());
   controle->PararMonitoracaoTodosRelogios();
   EXPECT_FALSE(controle->TimerMonitoracao().Habilitado());

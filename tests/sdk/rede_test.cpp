@@ -77,7 +77,8 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   pr.I32();
   EXPECT_EQ(pr.I32(), 2);
   EXPECT_FALSE(s.Push(true).empty()) << "the heartbeat";
-  EXPECT_EQ(Reader(resposta(s.Handle({kSubscribe, 3, "x"})).payload).I32(), kErrorBadRequest);
+  EXPECT_EQ(Reader(resposta(s.Handle({kSubscribe, 3, "x"})).payload).I32(),
+            protocol::codigo::kPedidoMalformado);
 
   // Read-ahead: only template reads, a sane count, arguments of the operation's types.
   Writer certa;
@@ -97,19 +98,19 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   escrita.U8(OpOf("SdkSetUserTemplate"));
   escrita.I32(1);
   EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 5, escrita.Data()})).payload).I32(),
-            kErrorBadRequest);
+            protocol::codigo::kPedidoMalformado);
   Writer demais;
   demais.U8(OpOf("SdkGetUserTemplate"));
   demais.I32(1 << 20);
   EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 6, demais.Data()})).payload).I32(),
-            kErrorBadRequest);
+            protocol::codigo::kPedidoMalformado);
   Writer tipos;
   tipos.U8(OpOf("SdkGetUserTemplate"));
   tipos.I32(1);
   tipos.U8(1);
   tipos.Val(std::string("x"));
   EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 7, tipos.Data()})).payload).I32(),
-            kErrorBadRequest);
+            protocol::codigo::kPedidoMalformado);
 }
 
 TEST(Protocolo, DecoderRejectsMalformedInput) {
@@ -158,7 +159,7 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   };
   Frame r = resposta(s.Handle({OpOf("SdkRefreshData"), 1, args.Data()}));
   ASSERT_EQ(r.op, kError);
-  EXPECT_EQ(Reader(r.payload).I32(), kErrorNeedsProof);
+  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveExigida);
 
   const std::string nonce(16, 'n');
   Writer hello;
@@ -173,7 +174,7 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   r = resposta(s.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
   EXPECT_EQ(r.op, kError);
   r = resposta(s.Handle({kProof, 4, Proof("errada", desafio, nonce)}));
-  EXPECT_EQ(Reader(r.payload).I32(), kErrorBadProof);
+  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveIncorreta);
   EXPECT_TRUE(s.Closing());
 
   ServerSession boa(d, "segredo");
@@ -190,7 +191,7 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   Writer ruim;
   ruim.Val(std::string("x"));
   r = resposta(boa.Handle({OpOf("SdkRefreshData"), 4, ruim.Data()}));
-  EXPECT_EQ(Reader(r.payload).I32(), kErrorBadRequest);
+  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kPedidoMalformado);
 }
 
 class Rede : public ::testing::Test {
@@ -208,7 +209,7 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
            2);
   auto q = sdk::CriaSdkRede();
   EXPECT_FALSE(q->SdkRefreshData(1));
-  EXPECT_EQ(Erro(*q), -2);
+  EXPECT_EQ(Erro(*q), sdk::codigo::kLinkPerdido);
   ASSERT_TRUE(q->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   int32_t v = 0;
   for (int32_t codigo = 1; codigo <= 9; ++codigo) EXPECT_TRUE(q->SdkGetDeviceStatus(1, codigo, v));
@@ -442,7 +443,7 @@ TEST_F(Rede, AnIdleMonitoringVisitIsAnsweredFromThePushedLogSize) {
   // A killed or stopped clock is noticed at the next visit, without waiting for a time-out.
   const auto inicio = std::chrono::steady_clock::now();
   EXPECT_FALSE(digital->SdkGetDeviceStatus(1, 6, tamanho));
-  EXPECT_EQ(Erro(*digital), -2);
+  EXPECT_EQ(Erro(*digital), sdk::codigo::kLinkPerdido);
   EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(1));
 }
 
@@ -537,7 +538,7 @@ TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
   ::close(fd);
   ASSERT_EQ(f->op, kError);
   Reader r(f->payload);
-  EXPECT_EQ(r.I32(), kErrorBadVersion);
+  EXPECT_EQ(r.I32(), protocol::codigo::kVersaoNaoSuportada);
   EXPECT_EQ(r.Str(), "versão 1 do protocolo não suportada; este relógio fala a versão 2");
 }
 
@@ -547,7 +548,7 @@ TEST_F(Rede, LostLinksCorruptionAndKeys) {
   ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));  // frames 1 and 2: hello, subscribe
   EXPECT_TRUE(s->SdkRefreshData(1));                           // 3
   EXPECT_FALSE(s->SdkRefreshData(1));                          // dropped
-  EXPECT_EQ(Erro(*s), -2);
+  EXPECT_EQ(Erro(*s), sdk::codigo::kLinkPerdido);
   EXPECT_FALSE(s->SdkRefreshData(1));  // stays lost until reconnected
   ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   EXPECT_TRUE(s->SdkRefreshData(1));
@@ -556,15 +557,15 @@ TEST_F(Rede, LostLinksCorruptionAndKeys) {
   auto c = sdk::CriaSdkRede();
   ASSERT_TRUE(c->SdkConnectNetwork("127.0.0.1", corrompe.Porta(0)));
   EXPECT_FALSE(c->SdkRefreshData(1));
-  EXPECT_EQ(Erro(*c), -2);
+  EXPECT_EQ(Erro(*c), sdk::codigo::kLinkPerdido);
 
   Daemon chave({"--relogio", "codigo=1,porta=0,chave=segredo"}, 1);
   auto sem = sdk::CriaSdkRede();
   EXPECT_FALSE(sem->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));
-  EXPECT_EQ(Erro(*sem), sdk::kChaveExigida);
+  EXPECT_EQ(Erro(*sem), sdk::codigo::kChaveExigida);
   auto errada = sdk::CriaSdkRede({"outra"});
   EXPECT_FALSE(errada->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));
-  EXPECT_EQ(Erro(*errada), sdk::kChaveIncorreta);
+  EXPECT_EQ(Erro(*errada), sdk::codigo::kChaveIncorreta);
   EXPECT_FALSE(errada->SdkRefreshData(1));
   auto certa = sdk::CriaSdkRede({"segredo"});
   ASSERT_TRUE(certa->SdkConnectNetwork("127.0.0.1", chave.Porta(0)));

@@ -84,7 +84,7 @@ TEST_F(RelogioVirtualTeste, FaultsOnDemand) {
     s->SdkClearLogs(1);
     ADD_FAILURE();
   } catch (const quorvel::Erro& e) {
-    EXPECT_EQ(e.Numero(), kFalhaDeChamada);
+    EXPECT_EQ(e.Numero(), codigo::kFalhaDeChamada);
   }
   EXPECT_TRUE(s->SdkClearLogs(1));
 }

@@ -115,7 +115,7 @@ TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
   };
   const auto r = resposta(sessao.Handle({protocol::kProof, 1, std::string(32, 'x')}));
   EXPECT_EQ(r.op, protocol::kError);
-  EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::kErrorOutOfOrder);
+  EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::codigo::kForaDeOrdem);
   EXPECT_FALSE(sessao.Closing());
   protocol::Writer hello;
   hello.U8(protocol::kProtocolVersion);
@@ -244,7 +244,7 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
     s->SdkRefreshData(1);
     ADD_FAILURE() << "an answer to another request was taken";
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), sdk::kFalhaProtocolo);
+    EXPECT_EQ(e.Numero(), sdk::codigo::kFalhaProtocolo);
     EXPECT_NE(e.Descricao().find("resposta a outro pedido"), std::string::npos);
   }
   par.join();

@@ -37,12 +37,12 @@ TEST_F(DataHoraRelogio, AnUnreadableClockGivesMinus44) {
   MockCZKEM& m = Conectado(1);
   EXPECT_CALL(m, SdkGetDeviceTime).WillOnce(Return(false));  // six zeros stay
   Erro e = Captura([&] { controle->ObterDataHoraRelogio(1); });
-  EXPECT_EQ(e.Numero(), -44);
+  EXPECT_EQ(e.Numero(), erro::kDataHoraInvalida);
   EXPECT_EQ(e.Descricao(), Descricao("A Data e Hora informada pelo relógio é inválida.",
                                      "ComunicacaoZK", "ObterDataHoraRelogio"));
   ::testing::Mock::VerifyAndClearExpectations(&m);
   HoraDoRelogio(m, 2024, 2, 30, 0, 0, 0);
-  EXPECT_EQ(Captura([&] { controle->ObterDataHoraRelogio(1); }).Numero(), -44);
+  EXPECT_EQ(Captura([&] { controle->ObterDataHoraRelogio(1); }).Numero(), erro::kDataHoraInvalida);
 }
 
 TEST_F(DataHoraRelogio, SettingRetriesLostLinks) {
@@ -84,11 +84,12 @@ using Manutencao = ControleTeste;
 
 TEST_F(Manutencao, WipingIsForTheFingerprintModel) {
   Registra(3);
-  EXPECT_EQ(Captura([&] { controle->ApagarTodosRegistrosRelogio(3); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ApagarTodosRegistrosRelogio(3); }).Numero(),
+            erro::kRelogioDesconectado);
   MockCZKEM& t = Conectado(2, EModeloRelogio_Tarvenix);
   teste::ProibeChamadas(t);
   Erro e = Captura([&] { controle->ApagarTodosRegistrosRelogio(2); });
-  EXPECT_EQ(e.Numero(), -47);
+  EXPECT_EQ(e.Numero(), erro::kModeloNaoSuportado);
   EXPECT_TRUE(e.Descricao().ends_with("Método: ApagarTodosRegistrosRelogio"));
   MockCZKEM& q = Conectado(1);
   EXPECT_CALL(q, SdkClearAllData(1)).WillOnce(Return(false));
@@ -96,7 +97,7 @@ TEST_F(Manutencao, WipingIsForTheFingerprintModel) {
 }
 
 TEST_F(Manutencao, TestEntryShowsTheOutcome) {
-  EXPECT_EQ(Captura([&] { controle->Teste(); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->Teste(); }).Numero(), erro::kRelogioNaoRegistrado);
   EXPECT_TRUE(host.Mensagens().empty());
   MockCZKEM& m = Registra(1);  // no guard: not connected is fine
   {
@@ -215,9 +216,10 @@ TEST_F(Status, TheTwoDigitYearFollowsTheHostsCenturySetting) {
 }
 
 TEST_F(Status, GuardFirstAndNewRecordsDefaults) {
-  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(1); }).Numero(), -41);
+  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(1); }).Numero(),
+            erro::kRelogioNaoRegistrado);
   teste::ProibeChamadas(Registra(2));
-  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(2); }).Numero(), -43);
+  EXPECT_EQ(Captura([&] { controle->ObterStatusRelogio(2); }).Numero(), erro::kRelogioDesconectado);
   StatusRelogio novo;
   EXPECT_EQ(novo.NumeroMarcacoes(), 0);
   EXPECT_EQ(novo.DataHora(), DataHora());

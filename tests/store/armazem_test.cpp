@@ -220,14 +220,14 @@ TEST(ArmazemSqlite, ADatabaseFromANewerProgramIsRefusedAndAnUnopenablePathExplai
     Armazem::Abre(caminho, "x");
     FAIL() << "aceitou um esquema mais novo";
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), kErroArmazem);
+    EXPECT_EQ(e.Numero(), erro::kArmazem);
     EXPECT_NE(e.Descricao().find("versão 99"), std::string::npos) << e.Descricao();
   }
   try {
     Armazem::Abre("/nao/existe/ponto.db", "x");
     FAIL();
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), kErroArmazem);
+    EXPECT_EQ(e.Numero(), erro::kArmazem);
     EXPECT_NE(e.Descricao().find("/nao/existe/ponto.db"), std::string::npos);
   }
 }

@@ -307,15 +307,15 @@ TEST(Variant, CoercionsFollowThePlatform) {
     }
     return 0;
   };
-  EXPECT_EQ(numero(Variant(int32_t{-32769})), 6);
-  EXPECT_EQ(numero(Variant(int32_t{32768})), 6);
+  EXPECT_EQ(numero(Variant(int32_t{-32769})), erro_plataforma::kEstouro);
+  EXPECT_EQ(numero(Variant(int32_t{32768})), erro_plataforma::kEstouro);
   // A .5 fraction goes to the even neighbour, as text and as a number.
   EXPECT_EQ(Variant(std::string("2.5")).ParaInteiro32(), 2);
   EXPECT_EQ(Variant(std::string("3.5")).ParaInteiro32(), 4);
   EXPECT_EQ(Variant(std::string("-2.5")).ParaInteiro32(), -2);
   EXPECT_EQ(Variant(2.5).ParaInteiro16(), 2);
   EXPECT_EQ(Variant(3.5).ParaInteiro16(), 4);
-  EXPECT_EQ(numero(Variant(std::string("abc"))), 13);
+  EXPECT_EQ(numero(Variant(std::string("abc"))), erro_plataforma::kTiposIncompativeis);
 }
 
 TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
@@ -360,7 +360,7 @@ TEST(LateBinding, InvokesWithConversionAndThePlatformsErrors) {
     Invoca(l, 0x60030000, TipoMembro::Metodo, {Variant(r), Variant()});
     ADD_FAILURE();
   } catch (const Erro& e) {
-    EXPECT_EQ(e.Numero(), -24);
+    EXPECT_EQ(e.Numero(), erro::kRelogioRepetido);
     EXPECT_EQ(e.Descricao(),
               "Este relógio já foi adicionado a coleção.\r\nClasse: ListaRelogio\r\nMétodo: Add");
   }
@@ -457,14 +457,14 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
   for (int32_t d : {0x6003017F, 0x6003019B, 0x6003019C, 0x6003019D}) {
     EXPECT_EQ(quorvel_invoca(controle, d, QUORVEL_METODO, nullptr, 0, nullptr, &erro),
               QUORVEL_FALHA);
-    EXPECT_EQ(erro.numero, 438);
+    EXPECT_EQ(erro.numero, erro_plataforma::kMembroNaoEncontrado);
   }
   // A component error arrives with its number and full description.
   quorvel_variant noventaENove = Inteiro(99);
   EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO,
                            &noventaENove, 1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, -41);
+  EXPECT_EQ(erro.numero, erro::kRelogioNaoRegistrado);
   EXPECT_STREQ(
       erro.descricao,
       "O relógio informado não está incluso na coleção de relógios.\r\nClasse: ComunicacaoZK\r\n"
@@ -473,7 +473,7 @@ TEST(AbiC, ControlEndToEndWithEventsAndOptionalArguments) {
   EXPECT_EQ(quorvel_invoca(controle, Despacho(controle, "RefreshRelogio"), QUORVEL_METODO, &enorme,
                            1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, 6);
+  EXPECT_EQ(erro.numero, erro_plataforma::kEstouro);
   EXPECT_EQ(quorvel_invoca(nullptr, 1, QUORVEL_METODO, nullptr, 0, nullptr, &erro),
             QUORVEL_PARAMETRO_INVALIDO);
   EXPECT_EQ(quorvel_invoca(controle, 1, 99, nullptr, 0, nullptr, &erro),
@@ -498,19 +498,19 @@ TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
   quorvel_variant grande = Inteiro(40000);
   EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &grande, 1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, 6);
+  EXPECT_EQ(erro.numero, erro_plataforma::kEstouro);
   quorvel_variant real{};
   real.tipo = QUORVEL_DUPLO;
   real.numero = 40000.0;
   EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &real, 1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, 6);
+  EXPECT_EQ(erro.numero, erro_plataforma::kEstouro);
   quorvel_variant texto{};
   texto.tipo = QUORVEL_TEXTO;
   texto.texto = "40000";
   EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &texto, 1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, 6);
+  EXPECT_EQ(erro.numero, erro_plataforma::kEstouro);
   quorvel_variant lido{};
   ASSERT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPGET, nullptr, 0, &lido, &erro), QUORVEL_OK);
   EXPECT_EQ(lido.inteiro, 0);  // nothing stored by the refused puts
@@ -546,7 +546,7 @@ TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
   arg.objeto = relogio;
   EXPECT_EQ(quorvel_invoca(lista, Despacho(lista, "Add"), QUORVEL_METODO, &arg, 1, nullptr, &erro),
             QUORVEL_FALHA);
-  EXPECT_EQ(erro.numero, 91);
+  EXPECT_EQ(erro.numero, erro_plataforma::kObjetoNaoDefinido);
   quorvel_libera(lista);
   quorvel_libera(copia);
   EXPECT_EQ(DllCanUnloadNow(), 0);
@@ -619,7 +619,7 @@ TEST(AbiC, ClassFactoriesAndCreationByClsid) {
   quorvel_objeto* nenhum = nullptr;
   EXPECT_EQ(quorvel_cria("QUORVEL.Inexistente", &nenhum, &erro), QUORVEL_FALHA);
   EXPECT_EQ(nenhum, nullptr);
-  EXPECT_EQ(erro.numero, 429);
+  EXPECT_EQ(erro.numero, erro_plataforma::kNaoCriavel);
   quorvel_libera(r);
   EXPECT_EQ(DllCanUnloadNow(), 1);  // `outro` still lives
   EXPECT_EQ(quorvel_duplica(nullptr), nullptr);

@@ -300,7 +300,7 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
         AtualizaFuncionarios(s.Controle(), rel->Codigo(), *banco, r->pis);
     } catch (const Erro& e) {
       if (isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
-      if (e.Numero() == armazem::kErroArmazem) throw;
+      if (e.Numero() == erro::kArmazem) throw;
       std::cerr << "Relógio " << rel->Codigo() << ": coleta incompleta; o que chegou está gravado "
                 << "e a próxima coleta continua dali (erro " << e.Numero() << ": " << Mensagem(e)
                 << ").\n";

@@ -234,7 +234,7 @@ class Coletor {
         log_->info("relógio {}: monitorando", codigo);
       }
     } catch (const Erro& ex) {
-      if (ex.Numero() == armazem::kErroArmazem) throw;
+      if (ex.Numero() == erro::kArmazem) throw;
       e.ultimoErro = "erro " + std::to_string(ex.Numero()) + ": " + Linha(ex.Descricao());
       e.proximoEstado = {};
       log_->warn("relógio {}: coleta incompleta ({}); o que chegou está gravado", codigo,

@@ -161,10 +161,10 @@ std::vector<std::pair<int16_t, std::string>> Sessao::ConectaAlcancaveis() {
     if (auto entrada = controle_->Relogios().ItemByCodRelogio(std::to_string(pendente)))
       entrada->CZKEM()->SdkGetLastError(motivo);
     const std::string codigo = std::to_string(pendente);
-    if (motivo == sdk::kChaveIncorreta)
+    if (motivo == sdk::codigo::kChaveIncorreta)
       falhas.emplace_back(
           pendente, "relógio " + codigo + " (" + Onde(*r) + "): chave de comunicação recusada.");
-    else if (motivo == sdk::kChaveExigida)
+    else if (motivo == sdk::codigo::kChaveExigida)
       falhas.emplace_back(pendente, "relógio " + codigo + " (" + Onde(*r) +
                                         "): o relógio exige uma chave de comunicação (--chave).");
     else

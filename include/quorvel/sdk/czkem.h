@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "quorvel/codigos.h"
+
 namespace quorvel {
 
 // One SDK object serves one clock. `m` is the machine number (the clock's code). Each

@@ -21,21 +21,6 @@
 
 namespace quorvel::sdk {
 
-// Last-error codes of the virtual clock.
-namespace codigo {
-inline constexpr int32_t kSucesso = 0;
-inline constexpr int32_t kLinkPerdido = -2;  // no live link: reconnect and try again
-inline constexpr int32_t kNaoEncontrado = -3;
-inline constexpr int32_t kMemoriaCheia = -4;
-inline constexpr int32_t kArgumentoInvalido = -5;
-// The clock could not store the change (its storage refused the write): nothing changed.
-inline constexpr int32_t kFalhaGravacao = -6;
-inline constexpr int32_t kNaoSuportado = -100;
-}  // namespace codigo
-
-// Number of the failure thrown by an operation made to fail as a call.
-inline constexpr int32_t kFalhaDeChamada = -2147467259;
-
 struct UsuarioVirtual {
   std::string id;  // user number as text ("25")
   std::string nome, senha;

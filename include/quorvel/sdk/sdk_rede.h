@@ -20,16 +20,12 @@ struct OpcoesRede {
   bool assinar = true;
 };
 
-// Number of the failure thrown when the clock breaks the protocol.
-inline constexpr int32_t kFalhaProtocolo = -2147418113;
-// Last-error codes of a refused connection.
-inline constexpr int32_t kChaveExigida = -9;
-inline constexpr int32_t kChaveIncorreta = -10;
-
 // SdkConnectNetwork opens TCP (with a connection time-out) to the address and port;
 // SdkConnectSerial opens the device of CaminhoSerial(porta) at 115200 8N1, raw. A lost link
 // (reset, end of stream, time-out, bad checksum) answers false with last error -2 until the
-// next connect; a protocol violation by the clock throws an Erro numbered kFalhaProtocolo.
+// next connect; a protocol violation by the clock throws an Erro numbered
+// codigo::kFalhaProtocolo. A refused key answers false with codigo::kChaveExigida or
+// codigo::kChaveIncorreta.
 std::shared_ptr<CZKEM> CriaSdkRede(OpcoesRede opcoes = {});
 FabricaCZKEM FabricaRede(OpcoesRede opcoes = {});
 

@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "quorvel/codigos.h"
+
 namespace quorvel::protocol {
 
 inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
@@ -140,13 +142,5 @@ struct CallSpec {
 // The operations carried over the wire, in opcode order from kFirstCall.
 const std::vector<CallSpec>& Calls();
 uint8_t OpOf(std::string_view name);  // throws std::logic_error for an unknown name
-
-// Error codes of error frames.
-inline constexpr int32_t kErrorNeedsProof = -9;   // the clock has a key and it was not proven
-inline constexpr int32_t kErrorBadProof = -10;    // the proof did not match the key
-inline constexpr int32_t kErrorBadRequest = -11;  // the request was malformed
-inline constexpr int32_t kErrorBadVersion = -12;  // protocol version not spoken
-inline constexpr int32_t kErrorCallFailed = -13;  // the operation failed as a call on the clock
-inline constexpr int32_t kErrorOutOfOrder = -14;  // a handshake step out of its turn
 
 }  // namespace quorvel::protocol

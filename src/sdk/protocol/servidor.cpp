@@ -167,7 +167,7 @@ std::string ServerSession::Handle(const Frame& f) {
       nonce_ = std::string(r.Bytes(16));
       r.ExpectEnd();
       if (versao != kProtocolVersion)
-        return Error(f.id, kErrorBadVersion,
+        return Error(f.id, codigo::kVersaoNaoSuportada,
                      "versão " + std::to_string(versao) +
                          " do protocolo não suportada; este "
                          "relógio fala a versão " +
@@ -185,24 +185,24 @@ std::string ServerSession::Handle(const Frame& f) {
       r.ExpectEnd();
       // Out of turn (before the hello, or once proven): refused on its own, the link stays.
       if (state_ != State::AwaitProof)
-        return Error(f.id, kErrorOutOfOrder, "prova fora de ordem: envie o hello primeiro");
+        return Error(f.id, codigo::kForaDeOrdem, "prova fora de ordem: envie o hello primeiro");
       const std::string esperado = Proof(key_, challenge_, nonce_);
       if (CRYPTO_memcmp(mac.data(), esperado.data(), 32) != 0) {
         closing_ = true;
-        return Error(f.id, kErrorBadProof, "chave de comunicação incorreta");
+        return Error(f.id, codigo::kChaveIncorreta, "chave de comunicação incorreta");
       }
       state_ = State::Ready;
       return Encode({static_cast<uint8_t>(kProof | kResponseBit), f.id, {}});
     }
     if (state_ != State::Ready)
-      return Error(f.id, kErrorNeedsProof, "o relógio exige a chave de comunicação");
+      return Error(f.id, codigo::kChaveExigida, "o relógio exige a chave de comunicação");
     if (f.op == kBatch) {
       const uint8_t op = r.U8();
       const int32_t maximo = r.I32();
       std::vector<Value> args;
       while (!r.AtEnd()) args.push_back(r.Val());
       if (!EhLeituraEmLote(op) || maximo < 1 || maximo > 65536)
-        return Error(f.id, kErrorBadRequest, "lote inválido");
+        return Error(f.id, codigo::kPedidoMalformado, "lote inválido");
       Writer itens;
       int32_t n = 0;
       bool resposta = true;
@@ -224,7 +224,8 @@ std::string ServerSession::Handle(const Frame& f) {
       const int32_t maquina = r.I32();
       const int32_t maximo = r.I32();
       r.ExpectEnd();
-      if (maximo < 1 || maximo > 65536) return Error(f.id, kErrorBadRequest, "lote inválido");
+      if (maximo < 1 || maximo > 65536)
+        return Error(f.id, codigo::kPedidoMalformado, "lote inválido");
       Writer itens;
       itens.Data().reserve(static_cast<size_t>(std::min(maximo, 8192)) * 40);
       int32_t n = 0;
@@ -258,7 +259,7 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint8_t op = r.U8();
       const int32_t n = r.I32();
       if (!EhLeituraAntecipavel(op) || n < 1 || n > 65536)
-        return Error(f.id, kErrorBadRequest, "leitura antecipada inválida");
+        return Error(f.id, codigo::kPedidoMalformado, "leitura antecipada inválida");
       Writer itens;
       int32_t feitas = 0;
       std::vector<Value> a;
@@ -330,12 +331,12 @@ std::string ServerSession::Handle(const Frame& f) {
       for (const Value& v : args) w.Val(v);
       return Encode({static_cast<uint8_t>(f.op | kResponseBit), f.id, std::move(w.Data())});
     }
-    return Error(f.id, kErrorBadRequest, "operação desconhecida");
+    return Error(f.id, codigo::kPedidoMalformado, "operação desconhecida");
   } catch (const ProtocolError& e) {
-    return Error(f.id, kErrorBadRequest, e.what());
+    return Error(f.id, codigo::kPedidoMalformado, e.what());
   } catch (const std::exception& e) {
     // An operation that failed as a call on the clock: reported as such, the link stays.
-    return Error(f.id, kErrorCallFailed, e.what());
+    return Error(f.id, codigo::kFalhaNaChamada, e.what());
   }
 }
 
