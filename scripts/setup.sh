@@ -7,7 +7,7 @@ packages=(
   build-essential g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev libcli11-dev
   libsqlite3-dev libpq-dev postgresql libspdlog-dev
-  python3 clang libclang-rt-14-dev
+  python3 clang libclang-rt-14-dev clang-format
 )
 
 missing=()

@@ -194,8 +194,7 @@ class SdkVirtual final : public CZKEM {
                      std::string& texto) override {
     return Com("SdkGetNextLog", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
-      if (cursorLog_ >= limiteLido_ || geracaoLida_ != d.geracaoLog_ ||
-          cursorLog_ >= d.log_.size())
+      if (cursorLog_ >= limiteLido_ || geracaoLida_ != d.geracaoLog_ || cursorLog_ >= d.log_.size())
         return Falha(codigo::kNaoEncontrado);
       const MarcacaoVirtual& m = d.log_[cursorLog_++];
       cartao = m.cartao;
