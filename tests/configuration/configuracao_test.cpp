@@ -4,15 +4,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::InSequence;
-using ::testing::Return;
-using ::testing::SetArgReferee;
-using ::testing::Throw;
+using namespace teste;
 
 class Configuracao : public ControleTeste {
  protected:

@@ -5,17 +5,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::DoAll;
-using ::testing::InSequence;
-using ::testing::Invoke;
-using ::testing::Return;
-using ::testing::SetArgReferee;
-using ::testing::Throw;
+using namespace teste;
 
 class Conexao : public ControleTeste {
  protected:

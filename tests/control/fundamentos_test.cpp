@@ -11,7 +11,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
+using namespace teste;
 
 TEST(MontaMensagemErro, LayoutByteForByte) {
   EXPECT_EQ(MontaMensagemErro("X", "C", "M"), "X\r\nClasse: C\r\nMétodo: M");

@@ -5,13 +5,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::MockCZKEM;
-using ::testing::NiceMock;
-using ::testing::Return;
-using ::testing::Throw;
+using namespace teste;
 
 std::shared_ptr<Relogio> NovoRelogio(int16_t codigo, std::string ip = "10.1.1.1") {
   auto r = std::make_shared<Relogio>();

@@ -1,39 +1,27 @@
 // Sending the staging list to one clock and to all.
 #include "support/controle_fixture.h"
+#include "support/funcionarios.h"
 
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::DoAll;
-using ::testing::InSequence;
-using ::testing::Return;
-using ::testing::SetArgReferee;
-using ::testing::Throw;
+using namespace teste;
 
 class Envio : public ControleTeste {
  protected:
   std::shared_ptr<FuncionarioCartao> Estagia(int32_t codigo, std::string senha,
                                              std::vector<int32_t> dedos = {},
                                              bool supervisor = false) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(codigo);
-    f->Nome("Func " + std::to_string(codigo));
-    f->Senha(std::move(senha));
-    f->Supervisor(supervisor);
-    f->PIS("PIS" + std::to_string(codigo));
-    f->CPF("CPF" + std::to_string(codigo));
-    f->Cartao("C" + std::to_string(codigo));
-    for (int32_t d : dedos) {
-      auto t = std::make_shared<Template>();
-      t->Dedo(d);
-      t->Texto("tpl" + std::to_string(codigo) + "-" + std::to_string(d));
-      f->AddTemplate(t);
-    }
+    const std::string n = std::to_string(codigo);
+    auto f = NovoFuncionario(
+        codigo, {.nome = "Func " + n,
+                 .senha = std::move(senha),
+                 .pis = "PIS" + n,
+                 .cpf = "CPF" + n,
+                 .cartao = "C" + n,
+                 .supervisor = supervisor,
+                 .dedos = std::move(dedos),
+                 .texto = [n](int32_t d) { return "tpl" + n + "-" + std::to_string(d); }});
     controle->AddFuncionarioCartao(f);
     return f;
   }

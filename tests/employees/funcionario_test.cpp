@@ -1,25 +1,11 @@
 // Employee records and lists, and the control's staging list.
 #include "support/controle_fixture.h"
+#include "support/funcionarios.h"
 
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-
-std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo) {
-  auto f = std::make_shared<FuncionarioCartao>();
-  f->Codigo(codigo);
-  return f;
-}
-
-std::shared_ptr<Template> Digital(int32_t dedo, std::string texto = "T") {
-  auto t = std::make_shared<Template>();
-  t->Dedo(dedo);
-  t->Texto(std::move(texto));
-  return t;
-}
+using namespace teste;
 
 TEST(FuncionarioCartao, DefaultsAndTemplatesByFinger) {
   FuncionarioCartao f;
@@ -39,22 +25,23 @@ TEST(FuncionarioCartao, DefaultsAndTemplatesByFinger) {
   f.RemoveTemplate(8);
   f.AddTemplate(std::make_shared<Template>());  // allowed again
   EXPECT_EQ(Captura([&] { f.RemoveTemplate(3); }).Numero(), erro_plataforma::kArgumentoInvalido);
-  EXPECT_EQ(Captura([&] { f.AddTemplate(Digital(70000)); }).Numero(), erro_plataforma::kEstouro);
-  f.AddTemplate(Digital(3, ""));  // an empty template text is accepted
+  EXPECT_EQ(Captura([&] { f.AddTemplate(NovaDigital(70000, "T")); }).Numero(),
+            erro_plataforma::kEstouro);
+  f.AddTemplate(NovaDigital(3, ""));  // an empty template text is accepted
   EXPECT_EQ(f.Template()->Count(), 2);
 }
 
 TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   ListaFuncionarioCartao lista;
   for (int32_t c : {0, -5}) {
-    Erro e = Captura([&] { lista.Add(Funcionario(c)); });
+    Erro e = Captura([&] { lista.Add(NovoFuncionario(c)); });
     EXPECT_EQ(e.Numero(), erro::kCodigoFuncionarioInvalido);
     EXPECT_EQ(e.Descricao(), Descricao("Informe um código cujo valor seja maior que zero.",
                                        "ListaFuncionarioCartao", "Add"));
   }
-  auto sete = Funcionario(7);
+  auto sete = NovoFuncionario(7);
   lista.Add(sete);
-  for (auto outro : {sete, Funcionario(7)}) {
+  for (auto outro : {sete, NovoFuncionario(7)}) {
     Erro e = Captura([&] { lista.Add(outro); });
     EXPECT_EQ(e.Numero(), erro::kFuncionarioRepetido);
     EXPECT_EQ(e.Descricao(),
@@ -82,7 +69,7 @@ TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
   auto registro = [](std::string relogio, int32_t codigo, EFalhaEnvioFuncionario motivo) {
     auto r = std::make_shared<FuncionarioNaoEnviado>();
     r->CodigoRelogio(std::move(relogio));
-    r->FuncionarioCartao(Funcionario(codigo));
+    r->FuncionarioCartao(NovoFuncionario(codigo));
     r->MotivoFalha(motivo);
     return r;
   };
@@ -115,7 +102,7 @@ TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
 using Preparacao = ControleTeste;
 
 TEST_F(Preparacao, StagingListThroughTheControl) {
-  for (int32_t c : {1, 2, 3, 4, 5}) controle->AddFuncionarioCartao(Funcionario(c));
+  for (int32_t c : {1, 2, 3, 4, 5}) controle->AddFuncionarioCartao(NovoFuncionario(c));
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("3")->Codigo(), 3);
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao(" 4 ")->Codigo(), 4);
   EXPECT_EQ(controle->ObterFuncionarioCartaoByCodCartao("99"), nullptr);
@@ -131,7 +118,7 @@ TEST_F(Preparacao, StagingListThroughTheControl) {
   EXPECT_EQ(controle->FuncionariosCartao().Count(), 4);
   controle->RemoverTodosFuncionariosCartao();
   EXPECT_EQ(controle->FuncionariosCartao().Count(), 0);
-  EXPECT_EQ(Captura([&] { controle->AddFuncionarioCartao(Funcionario(0)); }).Numero(),
+  EXPECT_EQ(Captura([&] { controle->AddFuncionarioCartao(NovoFuncionario(0)); }).Numero(),
             erro::kCodigoFuncionarioInvalido);
 }
 

@@ -1,18 +1,11 @@
 // Reading back employees and templates, and deleting employees.
 #include "support/controle_fixture.h"
+#include "support/funcionarios.h"
 
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::DoAll;
-using ::testing::InSequence;
-using ::testing::Return;
-using ::testing::SetArgReferee;
+using namespace teste;
 
 struct Usuario {
   std::string id;
@@ -162,17 +155,10 @@ class Exclusao : public ControleTeste {
  protected:
   std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo, std::string senha, bool supervisor,
                                                  std::vector<int32_t> dedos) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(codigo);
-    f->Nome("N");
-    f->Senha(std::move(senha));
-    f->Supervisor(supervisor);
-    for (int32_t d : dedos) {
-      auto t = std::make_shared<Template>();
-      t->Dedo(d);
-      f->AddTemplate(t);
-    }
-    return f;
+    return NovoFuncionario(codigo, {.nome = "N",
+                                    .senha = std::move(senha),
+                                    .supervisor = supervisor,
+                                    .dedos = std::move(dedos)});
   }
 };
 

@@ -4,6 +4,7 @@
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/virtual_host.h"
+#include "support/funcionarios.h"
 
 namespace quorvel {
 namespace {
@@ -37,19 +38,15 @@ class Historia : public ::testing::Test {
 
   std::shared_ptr<FuncionarioCartao> Funcionario(int32_t codigo, std::string senha,
                                                  std::vector<int32_t> dedos, std::string pis = "") {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(codigo);
-    f->Nome("Funcionário " + std::to_string(codigo));
-    f->Senha(std::move(senha));
-    f->PIS(std::move(pis));
-    f->Cartao(std::to_string(9000 + codigo));
-    for (int32_t d : dedos) {
-      auto t = std::make_shared<Template>();
-      t->Dedo(d);
-      t->Texto("VEVNUExBVEU" + std::to_string(codigo) + "x" + std::to_string(d));
-      f->AddTemplate(t);
-    }
-    return f;
+    return teste::NovoFuncionario(codigo, {.nome = "Funcionário " + std::to_string(codigo),
+                                           .senha = std::move(senha),
+                                           .pis = std::move(pis),
+                                           .cartao = std::to_string(9000 + codigo),
+                                           .dedos = std::move(dedos),
+                                           .texto = [codigo](int32_t d) {
+                                             return "VEVNUExBVEU" + std::to_string(codigo) + "x" +
+                                                    std::to_string(d);
+                                           }});
   }
 
   VirtualHost host;
@@ -64,10 +61,7 @@ TEST_F(Historia, FingerprintClockFromEmployeesToStatus) {
   controle.AddFuncionarioCartao(Funcionario(11, "", {1}));
   controle.AddFuncionarioCartao(Funcionario(12, "", {}));
   auto ruim = Funcionario(13, "9", {});
-  auto t = std::make_shared<Template>();
-  t->Dedo(2);
-  t->Texto("?!");  // the clock cannot convert it
-  ruim->AddTemplate(t);
+  ruim->AddTemplate(teste::NovaDigital(2, "?!"));  // the clock cannot convert it
   controle.AddFuncionarioCartao(ruim);
 
   const auto recusas = controle.EnviarListaFuncionarioCartaoRelogio(1);

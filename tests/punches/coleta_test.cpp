@@ -7,19 +7,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::Descricao;
-using teste::LogQuorvel;
-using teste::LogTarvenix;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::DoAll;
-using ::testing::InSequence;
-using ::testing::Invoke;
-using ::testing::Return;
-using ::testing::SetArgReferee;
-using ::testing::Throw;
+using namespace teste;
 
 TEST(Marcacao, DefaultsAndListFailures) {
   Marcacao m;

@@ -5,14 +5,7 @@
 namespace quorvel {
 namespace {
 
-using teste::Captura;
-using teste::ControleTeste;
-using teste::LogQuorvel;
-using teste::LogTarvenix;
-using teste::MockCZKEM;
-using ::testing::_;
-using ::testing::Return;
-using ::testing::Throw;
+using namespace teste;
 
 class Monitoracao : public ControleTeste {
  protected:

@@ -17,7 +17,9 @@
 #include "quorvel/sdk/sdk_rede.h"
 #include "sdk/protocol/protocol.h"
 #include "sdk/protocol/servidor.h"
+#include "support/controle_rede.h"
 #include "support/daemon.h"
+#include "support/funcionarios.h"
 
 namespace quorvel {
 namespace {
@@ -640,22 +642,14 @@ TEST_F(Rede, SerialLineOverAPseudoTerminal) {
 TEST_F(Rede, TheControlAgainstTheDaemon) {
   const std::string ip = teste::EnderecoLoopback(1);
   Daemon d({"--endereco", ip, "--relogio", "codigo=5,modelo=tarvenix,exemplo"}, 1);
-  EventLoop loop;
-  ComunicacaoZK controle(loop, sdk::FabricaRede());
-  controle.AddRelogioIP(5, ip, EModeloRelogio_Tarvenix);
-  bool conectado = false;
-  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
-  controle.ConectarRelogio(5);
-  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+  teste::ControleEmRede rede;
+  ASSERT_TRUE(rede.RegistraEConecta(5, ip, EModeloRelogio_Tarvenix));
+  ComunicacaoZK& controle = rede.controle;
   const auto desde = controle.ObterMarcacaoRelogio(5, 0, 70);
   ASSERT_GE(desde->Count(), 10);  // the sample grows with the time of day
   EXPECT_EQ(desde->Item(1)->NSR(), "71");
-  auto f = std::make_shared<FuncionarioCartao>();
-  f->Codigo(40);
-  f->Nome("Rede");
-  f->Senha("1");
-  f->PIS("13098765436");
-  controle.AddFuncionarioCartao(f);
+  controle.AddFuncionarioCartao(
+      teste::NovoFuncionario(40, {.nome = "Rede", .senha = "1", .pis = "13098765436"}));
   EXPECT_EQ(controle.EnviarListaFuncionarioCartaoRelogio(5)->Count(), 0);
   EXPECT_NE(controle.ObterListaFuncionarioCartaoRelogio(5)->ItemByCodCartaoFuncionario(40),
             nullptr);
@@ -675,24 +669,14 @@ TEST(RedeControle, ASendAcrossDroppingLinksLosesNoEmployeeSilently) {
   const std::string ip = teste::EnderecoLoopback(2);
   teste::Daemon d({"--endereco", ip, "--cair-apos", "25", "--relogio", "codigo=6,modelo=tarvenix"},
                   1);
-  EventLoop loop;
-  ComunicacaoZK controle(loop, sdk::FabricaRede());
-  controle.AddRelogioIP(6, ip, EModeloRelogio_Tarvenix);
-  bool conectado = false;
-  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
-  controle.ConectarRelogio(6);
-  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
-  for (int32_t i = 1; i <= 12; ++i) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(i);
-    f->Nome("F" + std::to_string(i));
-    f->Senha("1");
-    auto t = std::make_shared<Template>();
-    t->Dedo(1);
-    t->Texto("QUJDRA==");
-    f->AddTemplate(t);
-    controle.AddFuncionarioCartao(f);
-  }
+  teste::ControleEmRede rede;
+  ASSERT_TRUE(rede.RegistraEConecta(6, ip, EModeloRelogio_Tarvenix));
+  ComunicacaoZK& controle = rede.controle;
+  for (int32_t i = 1; i <= 12; ++i)
+    controle.AddFuncionarioCartao(teste::NovoFuncionario(
+        i, {.nome = "F" + std::to_string(i), .senha = "1", .dedos = {1}, .texto = [](int32_t) {
+              return std::string("QUJDRA==");
+            }}));
   const auto recusas = controle.EnviarListaFuncionarioCartaoRelogio(6);
   std::set<int32_t> reportados;
   for (int32_t i = 1; i <= recusas->Count(); ++i)
@@ -724,20 +708,12 @@ TEST(RedeControle, ADaemonKilledMidSendIsRecoveredByTheRetry) {
   const std::vector<std::string> args = {"--endereco", ip, "--relogio",
                                          "codigo=7,modelo=tarvenix,dados=" + dados.string()};
   auto daemon = std::make_unique<teste::Daemon>(args, 1);
-  EventLoop loop;
-  ComunicacaoZK controle(loop, sdk::FabricaRede());
-  controle.AddRelogioIP(7, ip, EModeloRelogio_Tarvenix);
-  bool conectado = false;
-  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
-  controle.ConectarRelogio(7);
-  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
-  for (int32_t i = 1; i <= 40; ++i) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(i);
-    f->Nome("F" + std::to_string(i));
-    f->Senha("1");
-    controle.AddFuncionarioCartao(f);
-  }
+  teste::ControleEmRede rede;
+  ASSERT_TRUE(rede.RegistraEConecta(7, ip, EModeloRelogio_Tarvenix));
+  ComunicacaoZK& controle = rede.controle;
+  for (int32_t i = 1; i <= 40; ++i)
+    controle.AddFuncionarioCartao(
+        teste::NovoFuncionario(i, {.nome = "F" + std::to_string(i), .senha = "1"}));
   // Kill once ten users are durable, restart right away.
   std::thread assassino([&] {
     for (int espera = 0; espera < 500; ++espera) {
@@ -774,13 +750,9 @@ TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
   const std::string ip = teste::EnderecoLoopback(5);
   teste::Daemon d(
       {"--endereco", ip, "--marcacoes-por-minuto", "1200", "--relogio", "codigo=8,exemplo"}, 1);
-  EventLoop loop;
-  ComunicacaoZK controle(loop, sdk::FabricaRede());
-  controle.AddRelogioIP(8, ip, EModeloRelogio_Quorvel);
-  bool conectado = false;
-  controle.Eventos().RelogioConectado = [&](int16_t) { conectado = true; };
-  controle.ConectarRelogio(8);
-  ASSERT_TRUE(loop.RodaAte([&] { return conectado; }, std::chrono::seconds(5)));
+  teste::ControleEmRede rede;
+  ASSERT_TRUE(rede.RegistraEConecta(8, ip, EModeloRelogio_Quorvel));
+  ComunicacaoZK& controle = rede.controle;
 
   std::vector<std::shared_ptr<Marcacao>> recolhidas;
   std::vector<int16_t> erros;
@@ -789,7 +761,7 @@ TEST(RedeControle, FingerprintClockStoryAcrossProcesses) {
   };
   controle.Eventos().ErroMonitoracao = [&](int16_t n, const std::string&) { erros.push_back(n); };
   controle.IniciaMonitoracaoRelogio(8);
-  loop.RodaAte([&] { return recolhidas.size() >= 3; }, std::chrono::seconds(10));
+  rede.loop.RodaAte([&] { return recolhidas.size() >= 3; }, std::chrono::seconds(10));
   controle.PararMonitoracaoRelogio(8);
   EXPECT_GE(recolhidas.size(), 3u);
   EXPECT_TRUE(erros.empty());

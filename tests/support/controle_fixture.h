@@ -14,6 +14,16 @@
 
 namespace quorvel::teste {
 
+// The GoogleMock names the control's tests use, so a test file says `using namespace teste;`.
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::InSequence;
+using ::testing::Invoke;
+using ::testing::NiceMock;
+using ::testing::Return;
+using ::testing::SetArgReferee;
+using ::testing::Throw;
+
 // The description layout, for expectations.
 inline std::string Descricao(const std::string& mensagem, const std::string& classe,
                              const std::string& metodo) {
@@ -30,6 +40,15 @@ Erro Captura(F&& f) {
   }
   ADD_FAILURE() << "nenhum erro foi lançado";
   return Erro(0, "");
+}
+
+// The clock's date and time as its six numbers, for every read of it.
+inline void HoraDoRelogio(MockCZKEM& m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
+                          int32_t s) {
+  ON_CALL(m, SdkGetDeviceTime)
+      .WillByDefault(DoAll(SetArgReferee<1>(a), SetArgReferee<2>(me), SetArgReferee<3>(d),
+                           SetArgReferee<4>(h), SetArgReferee<5>(mi), SetArgReferee<6>(s),
+                           Return(true)));
 }
 
 class ControleTeste : public ::testing::Test {
