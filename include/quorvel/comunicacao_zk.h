@@ -137,7 +137,8 @@ class ComunicacaoZK {
   // -47 for the register model — is wrapped as erro::kDesconhecido (-1). Monitoring then
   // raises every punch recorded after the erase.
   bool ApagarMarcacoesRelogio(int32_t parCodigoRelogio);
-  // ApagarMarcacoesRelogio for every clock; every failure is wrapped as -1.
+  // ApagarMarcacoesRelogio for every clock: the last clock's answer (false with no clock);
+  // every failure is wrapped as -1.
   bool ApagarMarcacoesTodosRelogios();
   // Marks the clock monitored and starts the 200 ms monitoring timer if it is stopped. Every
   // tick raises MarcacaoRecolhida once for each punch recorded after the clock's first visit,

@@ -10,24 +10,6 @@ namespace quorvel {
 
 namespace {
 
-// Upper-case, every "VER" removed, blanks around stripped: "Ver 2.1.12 " gives "2.1.12".
-std::string NormalizaVersao(std::string versao) {
-  std::transform(versao.begin(), versao.end(), versao.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  });
-  for (size_t pos; (pos = versao.find("VER")) != std::string::npos;) versao.erase(pos, 3);
-  const size_t inicio = versao.find_first_not_of(' ');
-  if (inicio == std::string::npos) return {};
-  const size_t fim = versao.find_last_not_of(' ');
-  return versao.substr(inicio, fim - inicio + 1);
-}
-
-// Firmware from "2.1.12" on takes the pointer as an NSR, earlier firmware as a record index.
-// The comparison is by character code, as text: "2.1.9" counts as later than "2.1.12".
-bool VersaoUsaNsr(const std::string& versaoNormalizada) {
-  return versaoNormalizada.compare("2.1.12") >= 0;
-}
-
 // Punches come in runs of the same day: the day's part of the date is converted once and
 // reused while it repeats, the time of day read straight from its digits. Anything that is
 // not the plain shape goes through the general conversion, which also raises for bad dates.
@@ -143,7 +125,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
     host_.Cede();
     std::string versao;
     sdk.SdkGetSysOption(maquina, "mrpversion", versao);
-    const bool porNsr = VersaoUsaNsr(NormalizaVersao(std::move(versao)));
+    const bool porNsr = PonteiroPorNsr(std::move(versao));
     const int32_t ponteiro = porNsr ? parNSRPonteiro : parIndexPonteiro;
     sdk.SdkSetLogPointer(maquina, ponteiro);
 

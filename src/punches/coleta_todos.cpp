@@ -1,11 +1,9 @@
-// Collection from all clocks, moving the read pointer, erasing punch logs.
+// Collection from all clocks.
 #include <vector>
 
 #include "control/interno.h"
 
 namespace quorvel {
-
-using interno::kClasseControle;
 
 std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(int32_t parIndexPonteiro) {
   const int32_t total = relogios_.Count();
@@ -26,34 +24,6 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoTodosRelogios(int32_t
     resultado->AnexaCopias(*lista);
   }
   return resultado;
-}
-
-void ComunicacaoZK::ReposicionaPonteiroRelogio(int16_t parCodigoRelogio, int32_t parIndex) {
-  const auto entrada = RelogioConectado(parCodigoRelogio);
-  if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Quorvel)
-    interno::LancaModeloNaoSuportado("ReposicionaPonteiroRelogio");
-  entrada->CZKEM()->SdkSetLogPointer(parCodigoRelogio, parIndex);
-}
-
-bool ComunicacaoZK::ApagarMarcacoesRelogio(int32_t parCodigoRelogio) {
-  return EnvolveErro(kClasseControle, "ApagarMarcacoesRelogio", [&] {
-    const auto entrada = RelogioConectado(Para16Bits(parCodigoRelogio));
-    if (entrada->Relogio()->ModeloRelogio() == EModeloRelogio_Tarvenix)
-      interno::LancaModeloNaoSuportado("ApagarMarcacoesRelogio");
-    const bool apagou = entrada->CZKEM()->SdkClearLogs(parCodigoRelogio);
-    if (apagou) LogApagado(entrada->Relogio()->Codigo());
-    return apagou;
-  });
-}
-
-bool ComunicacaoZK::ApagarMarcacoesTodosRelogios() {
-  return EnvolveErro(kClasseControle, "ApagarMarcacoesTodosRelogios", [&] {
-    bool resultado = false;
-    const int32_t total = relogios_.Count();
-    for (int32_t i = 1; i <= total; ++i)
-      resultado = ApagarMarcacoesRelogio(relogios_.Item(i)->Relogio()->Codigo());
-    return resultado;
-  });
 }
 
 }  // namespace quorvel

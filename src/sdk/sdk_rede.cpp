@@ -188,8 +188,10 @@ class SdkRede final : public CZKEM {
   void SdkDisconnect() override { Fecha(); }
   void SdkGetLastError(int32_t& c) override { c = ultimoErro_; }
 
-  bool SdkEnableDevice(int32_t m, bool h) override { return C("SdkEnableDevice", {m, h}); }
-  bool SdkRefreshData(int32_t m) override { return C("SdkRefreshData", {m}); }
+  bool SdkEnableDevice(int32_t m, bool h) override {
+    return ChamaSemSaida("SdkEnableDevice", {m, h});
+  }
+  bool SdkRefreshData(int32_t m) override { return ChamaSemSaida("SdkRefreshData", {m}); }
   bool SdkGetDeviceStatus(int32_t m, int32_t c, int32_t& v) override {
     if (c == kStatusRegistrosDoLog && PushConfiavel()) {
       v = static_cast<int32_t>(tamanhoPush_);
@@ -202,43 +204,44 @@ class SdkRede final : public CZKEM {
     return r;
   }
   bool SdkSetDeviceInfo(int32_t m, int32_t i, int32_t v) override {
-    return C("SdkSetDeviceInfo", {m, i, v});
+    return ChamaSemSaida("SdkSetDeviceInfo", {m, i, v});
   }
   bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
                         int32_t& s) override {
     std::vector<Value> v{m, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
     const bool r = Chama("SdkGetDeviceTime", v);
-    a = I(v, 1), me = I(v, 2), d = I(v, 3), h = I(v, 4), mi = I(v, 5), s = I(v, 6);
+    a = InteiroEm(v, 1), me = InteiroEm(v, 2), d = InteiroEm(v, 3), h = InteiroEm(v, 4),
+    mi = InteiroEm(v, 5), s = InteiroEm(v, 6);
     return r;
   }
   bool SdkSetDeviceTime(int32_t m, int32_t a, int32_t me, int32_t d, int32_t h, int32_t mi,
                         int32_t s) override {
-    return C("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
+    return ChamaSemSaida("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
   }
   bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
     std::vector<Value> a{m, std::string()};
     const bool r = Chama("SdkGetFirmwareVersion", a);
-    v = S(a, 1);
+    v = TextoEm(a, 1);
     return r;
   }
   bool SdkGetSysOption(int32_t m, const std::string& n, std::string& v) override {
     std::vector<Value> a{m, n, std::string()};
     const bool r = Chama("SdkGetSysOption", a);
-    v = S(a, 2);
+    v = TextoEm(a, 2);
     return r;
   }
   bool SdkSetSysOption(int32_t m, const std::string& n, const std::string& v) override {
-    return C("SdkSetSysOption", {m, n, v});
+    return ChamaSemSaida("SdkSetSysOption", {m, n, v});
   }
-  bool SdkRefreshOptions(int32_t m) override { return C("SdkRefreshOptions", {m}); }
+  bool SdkRefreshOptions(int32_t m) override { return ChamaSemSaida("SdkRefreshOptions", {m}); }
   bool SdkSetDaylight(int32_t m, int32_t l, const std::string& i, const std::string& f) override {
-    return C("SdkSetDaylight", {m, l, i, f});
+    return ChamaSemSaida("SdkSetDaylight", {m, l, i, f});
   }
-  bool SdkClearAllData(int32_t m) override { return C("SdkClearAllData", {m}); }
-  bool SdkTestOperation(int32_t a) override { return C("SdkTestOperation", {a}); }
+  bool SdkClearAllData(int32_t m) override { return ChamaSemSaida("SdkClearAllData", {m}); }
+  bool SdkTestOperation(int32_t a) override { return ChamaSemSaida("SdkTestOperation", {a}); }
   bool SdkSetEmployer(int32_t m, const std::string& n, int32_t t, const std::string& d,
                       const std::string& c, const std::string& e) override {
-    return C("SdkSetEmployer", {m, n, t, d, c, e});
+    return ChamaSemSaida("SdkSetEmployer", {m, n, t, d, c, e});
   }
   bool SdkReadAllLogs(int32_t m) override {
     // A register walk that reached the end of the log, and no push since saying it grew: the
@@ -256,7 +259,7 @@ class SdkRede final : public CZKEM {
     cursorLog_ = 0;
     logPendente_ = true;  // checked at the first read: register clocks never read it
     logMais_ = false;
-    return C("SdkReadAllLogs", {m});
+    return ChamaSemSaida("SdkReadAllLogs", {m});
   }
   bool SdkGetNextLog(int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) override {
     // The first read makes sure the copy is still this clock's log; later chunks are fetched
@@ -307,82 +310,85 @@ class SdkRede final : public CZKEM {
   bool SdkSetLogPointer(int32_t m, int32_t p) override {
     Esquece("SdkGetNextNsrLog");
     fimNsr_.reset();
-    const bool r = C("SdkSetLogPointer", {m, p});
+    const bool r = ChamaSemSaida("SdkSetLogPointer", {m, p});
     // A run asked for ahead was read from the old position (its answer was taken off the line
     // before this call's): it is dropped, and the walk starts over from the new one.
     if (adiantado_ && adiantado_->op == kRegisterLog) adiantado_.reset();
     return r;
   }
-  bool SdkClearLogs(int32_t m) override { return C("SdkClearLogs", {m}); }
+  bool SdkClearLogs(int32_t m) override { return ChamaSemSaida("SdkClearLogs", {m}); }
   bool SdkReadAllUserIds(int32_t m) override {
     Esquece("SdkGetNextUserInfo");
     Esquece("SdkGetNextUserInfoWithPis");
     EsqueceUsuarios();
-    return C("SdkReadAllUserIds", {m});
+    return ChamaSemSaida("SdkReadAllUserIds", {m});
   }
   bool SdkSetUserInfo(int32_t m, int32_t u, const std::string& n, const std::string& s, int32_t p,
                       bool h) override {
-    return C("SdkSetUserInfo", {m, u, n, s, p, h});
+    return ChamaSemSaida("SdkSetUserInfo", {m, u, n, s, p, h});
   }
   bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p,
                           bool& h) override {
     std::vector<Value> a{m, int32_t{0}, std::string(), std::string(), int32_t{0}, false};
     if (!Proximo("SdkGetNextUserInfo", a)) return false;
-    u = I(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]);
+    u = InteiroEm(a, 1), n = TextoEm(a, 2), s = TextoEm(a, 3), p = InteiroEm(a, 4),
+    h = std::get<bool>(a[5]);
     return true;
   }
   bool SdkSetUserInfoWithPis(int32_t m, const std::string& u, const std::string& n,
                              const std::string& s, int32_t p, bool h, const std::string& pis,
                              const std::string& cpf) override {
-    return C("SdkSetUserInfoWithPis", {m, u, n, s, p, h, pis, cpf});
+    return ChamaSemSaida("SdkSetUserInfoWithPis", {m, u, n, s, p, h, pis, cpf});
   }
   bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s,
                                  int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
     std::vector<Value> a{m,          std::string(), std::string(), std::string(),
                          int32_t{0}, false,         std::string(), std::string()};
     if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
-    u = S(a, 1), n = S(a, 2), s = S(a, 3), p = I(a, 4), h = std::get<bool>(a[5]), pis = S(a, 6),
-    cpf = S(a, 7);
+    u = TextoEm(a, 1), n = TextoEm(a, 2), s = TextoEm(a, 3), p = InteiroEm(a, 4),
+    h = std::get<bool>(a[5]), pis = TextoEm(a, 6), cpf = TextoEm(a, 7);
     return true;
   }
   bool SdkQueryUserInfo(int32_t m, std::string& n, std::string& t, int32_t& num, bool& f) override {
     std::vector<Value> a{m, n, t, num, f};
     const bool r = Chama("SdkQueryUserInfo", a);
-    n = S(a, 1), t = S(a, 2), num = I(a, 3), f = std::get<bool>(a[4]);
+    n = TextoEm(a, 1), t = TextoEm(a, 2), num = InteiroEm(a, 3), f = std::get<bool>(a[4]);
     return r;
   }
-  bool SdkSetCardNumber(const std::string& c) override { return C("SdkSetCardNumber", {c}); }
+  bool SdkSetCardNumber(const std::string& c) override {
+    return ChamaSemSaida("SdkSetCardNumber", {c});
+  }
   bool SdkDeleteEnrollData(int32_t m, int32_t u, int32_t m2, int32_t d) override {
-    return C("SdkDeleteEnrollData", {m, u, m2, d});
+    return ChamaSemSaida("SdkDeleteEnrollData", {m, u, m2, d});
   }
   bool SdkDeleteEnrollDataByTextId(int32_t m, const std::string& u, int32_t d) override {
-    return C("SdkDeleteEnrollDataByTextId", {m, u, d});
+    return ChamaSemSaida("SdkDeleteEnrollDataByTextId", {m, u, d});
   }
   bool SdkGetUserTemplate(int32_t m, int32_t u, int32_t d, std::string& t, int32_t& n) override {
     std::vector<Value> a{m, u, d, std::string(), int32_t{0}};
     const bool r = LeTemplate("SdkGetUserTemplate", a);
-    t = S(a, 3), n = I(a, 4);
+    t = TextoEm(a, 3), n = InteiroEm(a, 4);
     return r;
   }
   bool SdkSetUserTemplate(int32_t m, int32_t u, int32_t d, const std::string& t) override {
-    return C("SdkSetUserTemplate", {m, u, d, t});
+    return ChamaSemSaida("SdkSetUserTemplate", {m, u, d, t});
   }
   bool SdkDeleteUserTemplate(int32_t m, int32_t u, int32_t d) override {
-    return C("SdkDeleteUserTemplate", {m, u, d});
+    return ChamaSemSaida("SdkDeleteUserTemplate", {m, u, d});
   }
   bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f,
                                   std::string& t, int32_t& n) override {
     std::vector<Value> a{m, u, d, int32_t{0}, std::string(), int32_t{0}};
     const bool r = LeTemplate("SdkGetUserTemplateByTextId", a);
-    f = I(a, 3), t = S(a, 4), n = I(a, 5);
+    f = InteiroEm(a, 3), t = TextoEm(a, 4), n = InteiroEm(a, 5);
     return r;
   }
   bool SdkSetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t f,
                                   const std::string& t) override {
-    return C("SdkSetUserTemplateByTextId", {m, u, d, f, t});
+    return ChamaSemSaida("SdkSetUserTemplateByTextId", {m, u, d, f, t});
   }
   bool SdkDeleteUserTemplateByTextId(int32_t m, const std::string& u, int32_t d) override {
-    return C("SdkDeleteUserTemplateByTextId", {m, u, d});
+    return ChamaSemSaida("SdkDeleteUserTemplateByTextId", {m, u, d});
   }
   bool SdkConvertTemplate(const std::string& e, std::string& s, int32_t& n) override {
     // A computation of the SDK itself, in the template format the clocks share.
@@ -390,12 +396,14 @@ class SdkRede final : public CZKEM {
   }
 
  private:
-  static int32_t I(const std::vector<Value>& a, size_t i) { return std::get<int32_t>(a[i]); }
-  static const std::string& S(const std::vector<Value>& a, size_t i) {
+  static int32_t InteiroEm(const std::vector<Value>& a, size_t i) {
+    return std::get<int32_t>(a[i]);
+  }
+  static const std::string& TextoEm(const std::vector<Value>& a, size_t i) {
     return std::get<std::string>(a[i]);
   }
 
-  bool C(const char* nome, std::vector<Value> a) { return Chama(nome, a); }
+  bool ChamaSemSaida(const char* nome, std::vector<Value> a) { return Chama(nome, a); }
 
   void Fecha() {
     fluxo_.reset();
@@ -819,7 +827,7 @@ class SdkRede final : public CZKEM {
   }
 
   bool LeTemplate(const char* nome, std::vector<Value>& a) {
-    const int32_t dedo = I(a, 2);
+    const int32_t dedo = InteiroEm(a, 2);
     const std::string chave = ChaveLeitura(nome, a[1], dedo);
     auto it = antecipadas_.find(chave);
     if (it == antecipadas_.end()) {

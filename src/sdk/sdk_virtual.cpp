@@ -226,7 +226,7 @@ class SdkVirtual final : public CZKEM {
       // From firmware 2.1.12 on it is an NSR, before that a record count; NSRs start at 1 and
       // are never erased, so both land on the same record here.
       size_t i = 0;
-      if (NormalizaVersao(d.firmware_).compare("2.1.12") >= 0) {
+      if (PonteiroPorNsr(d.firmware_)) {
         while (i < d.log_.size() && std::stoll(d.log_[i].nsr) <= ponteiro) ++i;
       } else {
         i = std::min<size_t>(static_cast<size_t>(ponteiro), d.log_.size());

@@ -19,16 +19,6 @@ inline DataHora AgoraDoSistema() {
                             local.tm_min, local.tm_sec);
 }
 
-// "Ver 2.1.12" and "2.1.12" name the same firmware; compared as text like the component does.
-inline std::string NormalizaVersao(std::string v) {
-  for (auto& c : v)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  for (size_t p; (p = v.find("VER")) != std::string::npos;) v.erase(p, 3);
-  const size_t i = v.find_first_not_of(' ');
-  if (i == std::string::npos) return {};
-  return v.substr(i, v.find_last_not_of(' ') - i + 1);
-}
-
 inline bool PisValido(const std::string& pis) {
   if (pis.empty()) return true;
   if (pis.size() != 11 ||

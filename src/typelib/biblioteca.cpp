@@ -22,10 +22,10 @@ class InvocadorClasse {
 
 namespace {
 
-Guid G(const char* texto) { return *Guid::DeTexto(texto); }
+Guid GuidDe(const char* texto) { return *Guid::DeTexto(texto); }
 
-Parametro P(const char* nome, TipoDado tipo, const char* tipoNome = "",
-            bool porReferencia = false) {
+Parametro Param(const char* nome, TipoDado tipo, const char* tipoNome = "",
+                bool porReferencia = false) {
   return Parametro{nome, tipo, tipoNome, porReferencia, false, {}};
 }
 Parametro Opcional(const char* nome, TipoDado tipo, Variant padrao) {
@@ -59,13 +59,16 @@ class Construtor {
                    const char* nomeParametro = nullptr) {
     const TipoMembro tipoPut = tipo == OBJ ? TipoMembro::PropPutRef : TipoMembro::PropPut;
     std::string nomeParam = nomeParametro ? nomeParametro : std::string("par") + nome;
-    Adiciona(
-        Membro{
-            nome, dispid, tipoPut, {P(nomeParam.c_str(), tipo, tipoNome, tipo == OBJ)}, NADA, ""},
-        [put](void* s, Argumentos& a) {
-          put(*static_cast<C*>(s), a[0]);
-          return Variant();
-        });
+    Adiciona(Membro{nome,
+                    dispid,
+                    tipoPut,
+                    {Param(nomeParam.c_str(), tipo, tipoNome, tipo == OBJ)},
+                    NADA,
+                    ""},
+             [put](void* s, Argumentos& a) {
+               put(*static_cast<C*>(s), a[0]);
+               return Variant();
+             });
     return SoLeitura(nome, dispid, tipo, tipoNome, get);
   }
   Construtor& SoLeitura(const char* nome, int32_t dispid, TipoDado tipo, const char* tipoNome,
@@ -117,7 +120,7 @@ struct Tabelas {
   Tabelas();
 };
 
-const Tabelas& T();
+const Tabelas& TabelasDaBiblioteca();
 
 template <class X>
 Variant Ref(const ClasseDespacho& c, std::shared_ptr<X> p) {
@@ -130,8 +133,8 @@ Tabelas::Tabelas() {
   auto classe = [](ClasseDespacho& c, const char* nome, const char* clsid, const char* iid,
                    bool criavel) {
     c.nome = nome;
-    c.clsid = G(clsid);
-    c.iid = G(iid);
+    c.clsid = GuidDe(clsid);
+    c.iid = GuidDe(iid);
     c.progid = std::string("QUORVEL.") + nome;
     c.criavel = criavel;
   };
@@ -166,9 +169,9 @@ Tabelas::Tabelas() {
          "{C9429F67-8F53-4334-A4A8-D4051A302C7E}", true);
   // Outside definitions: the platform's keyed collection and the device SDK object.
   colecao.nome = "Collection";
-  colecao.iid = G("{A4C46780-499F-101B-BB78-00AA00383CBB}");
+  colecao.iid = GuidDe("{A4C46780-499F-101B-BB78-00AA00383CBB}");
   czkem.nome = "CZKEM";
-  czkem.iid = G("{102F4206-E43D-4FC9-BAB0-331CFFE4D25B}");
+  czkem.iid = GuidDe("{102F4206-E43D-4FC9-BAB0-331CFFE4D25B}");
 
   // ---- Relogio, RelogioCZKEM, ListaRelogio ----------------------------------------------
   Construtor<Relogio>(relogio)
@@ -206,11 +209,11 @@ Tabelas::Tabelas() {
   Construtor<RelogioCZKEM>(relogioCZKEM)
       .Prop(
           "Relogio", 0x68030002, OBJ, "Relogio",
-          [](RelogioCZKEM& e) { return Ref(T().relogio, e.Relogio()); },
+          [](RelogioCZKEM& e) { return Ref(TabelasDaBiblioteca().relogio, e.Relogio()); },
           [](RelogioCZKEM& e, const Variant& v) { e.Relogio(Obj<Relogio>(v)); })
       .Prop(
           "CZKEM", 0x68030001, OBJ, "CZKEM",
-          [](RelogioCZKEM& e) { return Ref(T().czkem, e.CZKEM()); },
+          [](RelogioCZKEM& e) { return Ref(TabelasDaBiblioteca().czkem, e.CZKEM()); },
           [](RelogioCZKEM& e, const Variant& v) { e.CZKEM(Obj<CZKEM>(v)); })
       .Prop(
           "Conectado", 0x68030000, BOOL, "", [](RelogioCZKEM& e) { return Variant(e.Conectado()); },
@@ -218,22 +221,24 @@ Tabelas::Tabelas() {
 
   Construtor<ListaRelogio>(listaRelogio)
       .Metodo("Add", 0x60030000,
-              {P("parRelogio", OBJ, "Relogio", true), P("parCZKEM", OBJ, "CZKEM", true)}, NADA, "",
+              {Param("parRelogio", OBJ, "Relogio", true), Param("parCZKEM", OBJ, "CZKEM", true)},
+              NADA, "",
               [](ListaRelogio& l, Argumentos& a) {
                 l.Add(Obj<Relogio>(a[0]), Obj<CZKEM>(a[1]));
                 return Variant();
               })
       .Metodo("Count", 0x60030001, {}, I4, "",
               [](ListaRelogio& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "RelogioCZKEM",
+      .Metodo("Item", 0x60030002, {Param("parIndex", I4)}, OBJ, "RelogioCZKEM",
               [](ListaRelogio& l, Argumentos& a) {
-                return Ref(T().relogioCZKEM, l.Item(a[0].Como<int32_t>()));
+                return Ref(TabelasDaBiblioteca().relogioCZKEM, l.Item(a[0].Como<int32_t>()));
               })
-      .Metodo("ItemByCodRelogio", 0x60030003, {P("parCodigoRelogio", TXT)}, OBJ, "RelogioCZKEM",
+      .Metodo("ItemByCodRelogio", 0x60030003, {Param("parCodigoRelogio", TXT)}, OBJ, "RelogioCZKEM",
               [](ListaRelogio& l, Argumentos& a) {
-                return Ref(T().relogioCZKEM, l.ItemByCodRelogio(a[0].Como<std::string>()));
+                return Ref(TabelasDaBiblioteca().relogioCZKEM,
+                           l.ItemByCodRelogio(a[0].Como<std::string>()));
               })
-      .Metodo("Remove", 0x60030004, {P("parCodigoRelogio", TXT)}, NADA, "",
+      .Metodo("Remove", 0x60030004, {Param("parCodigoRelogio", TXT)}, NADA, "",
               [](ListaRelogio& l, Argumentos& a) {
                 l.Remove(a[0].Como<std::string>());
                 return Variant();
@@ -264,16 +269,16 @@ Tabelas::Tabelas() {
           [](Marcacao& m, const Variant& v) { m.NSR(v.Como<std::string>()); });
 
   Construtor<ListaMarcacao>(listaMarcacao)
-      .Metodo("Add", 0x60030000, {P("parMarcacao", OBJ, "Marcacao", true)}, NADA, "",
+      .Metodo("Add", 0x60030000, {Param("parMarcacao", OBJ, "Marcacao", true)}, NADA, "",
               [](ListaMarcacao& l, Argumentos& a) {
                 l.Add(Obj<Marcacao>(a[0]));
                 return Variant();
               })
       .Metodo("Count", 0x60030001, {}, I4, "",
               [](ListaMarcacao& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "Marcacao",
+      .Metodo("Item", 0x60030002, {Param("parIndex", I4)}, OBJ, "Marcacao",
               [](ListaMarcacao& l, Argumentos& a) {
-                return Ref(T().marcacao, l.Item(a[0].Como<int32_t>()));
+                return Ref(TabelasDaBiblioteca().marcacao, l.Item(a[0].Como<int32_t>()));
               });
 
   // ---- Template, FuncionarioCartao, FuncionarioNaoEnviado and their lists ---------------
@@ -297,8 +302,9 @@ Tabelas::Tabelas() {
           [](FuncionarioCartao& f) { return Variant(f.Supervisor()); },
           [](FuncionarioCartao& f, const Variant& v) { f.Supervisor(v.Como<bool>()); },
           "parFuncionarioSupervisor")
-      .SoLeitura("Template", 0x68030003, OBJ, "Collection",
-                 [](FuncionarioCartao& f) { return Ref(T().colecao, f.Template()); })
+      .SoLeitura(
+          "Template", 0x68030003, OBJ, "Collection",
+          [](FuncionarioCartao& f) { return Ref(TabelasDaBiblioteca().colecao, f.Template()); })
       .Prop(
           "Senha", 0x68030002, TXT, "", [](FuncionarioCartao& f) { return Variant(f.Senha()); },
           [](FuncionarioCartao& f, const Variant& v) { f.Senha(v.Como<std::string>()); })
@@ -308,12 +314,12 @@ Tabelas::Tabelas() {
       .Prop(
           "CPF", 0x68030000, TXT, "", [](FuncionarioCartao& f) { return Variant(f.CPF()); },
           [](FuncionarioCartao& f, const Variant& v) { f.CPF(v.Como<std::string>()); })
-      .Metodo("AddTemplate", 0x60030008, {P("parTemplate", OBJ, "Template")}, NADA, "",
+      .Metodo("AddTemplate", 0x60030008, {Param("parTemplate", OBJ, "Template")}, NADA, "",
               [](FuncionarioCartao& f, Argumentos& a) {
                 f.AddTemplate(Obj<Template>(a[0]));
                 return Variant();
               })
-      .Metodo("RemoveTemplate", 0x60030009, {P("parDedo", I4, "EDedoDigital")}, NADA, "",
+      .Metodo("RemoveTemplate", 0x60030009, {Param("parDedo", I4, "EDedoDigital")}, NADA, "",
               [](FuncionarioCartao& f, Argumentos& a) {
                 f.RemoveTemplate(a[0].Como<int32_t>());
                 return Variant();
@@ -332,7 +338,7 @@ Tabelas::Tabelas() {
       .Prop(
           "FuncionarioCartao", 0x68030001, OBJ, "FuncionarioCartao",
           [](FuncionarioNaoEnviado& f) {
-            return Ref(T().funcionarioCartao, f.FuncionarioCartao());
+            return Ref(TabelasDaBiblioteca().funcionarioCartao, f.FuncionarioCartao());
           },
           [](FuncionarioNaoEnviado& f, const Variant& v) {
             f.FuncionarioCartao(Obj<FuncionarioCartao>(v));
@@ -343,25 +349,25 @@ Tabelas::Tabelas() {
           [](FuncionarioNaoEnviado& f, const Variant& v) { f.MotivoFalha(v.Como<int32_t>()); });
 
   Construtor<ListaFuncionarioCartao>(listaFuncionarioCartao)
-      .Metodo("Add", 0x60030000, {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA,
-              "",
+      .Metodo("Add", 0x60030000, {Param("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)},
+              NADA, "",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
                 l.Add(Obj<FuncionarioCartao>(a[0]));
                 return Variant();
               })
       .Metodo("Count", 0x60030001, {}, I4, "",
               [](ListaFuncionarioCartao& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "FuncionarioCartao",
+      .Metodo("Item", 0x60030002, {Param("parIndex", I4)}, OBJ, "FuncionarioCartao",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
-                return Ref(T().funcionarioCartao, l.Item(a[0].Como<int32_t>()));
+                return Ref(TabelasDaBiblioteca().funcionarioCartao, l.Item(a[0].Como<int32_t>()));
               })
-      .Metodo("ItemByCodCartaoFuncionario", 0x60030003, {P("parCodigoCartaoFuncionario", I4)}, OBJ,
-              "FuncionarioCartao",
+      .Metodo("ItemByCodCartaoFuncionario", 0x60030003, {Param("parCodigoCartaoFuncionario", I4)},
+              OBJ, "FuncionarioCartao",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
-                return Ref(T().funcionarioCartao,
+                return Ref(TabelasDaBiblioteca().funcionarioCartao,
                            l.ItemByCodCartaoFuncionario(a[0].Como<int32_t>()));
               })
-      .Metodo("Remove", 0x60030004, {P("parCodigoFuncionarioCartao", TXT)}, NADA, "",
+      .Metodo("Remove", 0x60030004, {Param("parCodigoFuncionarioCartao", TXT)}, NADA, "",
               [](ListaFuncionarioCartao& l, Argumentos& a) {
                 l.Remove(a[0].Como<std::string>());
                 return Variant();
@@ -373,16 +379,17 @@ Tabelas::Tabelas() {
 
   Construtor<ListaFuncionarioNaoEnviado>(listaFuncionarioNaoEnviado)
       .Metodo("Add", 0x60030000,
-              {P("parFuncionarioNaoEnviado", OBJ, "FuncionarioNaoEnviado", true)}, NADA, "",
+              {Param("parFuncionarioNaoEnviado", OBJ, "FuncionarioNaoEnviado", true)}, NADA, "",
               [](ListaFuncionarioNaoEnviado& l, Argumentos& a) {
                 l.Add(Obj<FuncionarioNaoEnviado>(a[0]));
                 return Variant();
               })
       .Metodo("Count", 0x60030001, {}, I4, "",
               [](ListaFuncionarioNaoEnviado& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "FuncionarioNaoEnviado",
+      .Metodo("Item", 0x60030002, {Param("parIndex", I4)}, OBJ, "FuncionarioNaoEnviado",
               [](ListaFuncionarioNaoEnviado& l, Argumentos& a) {
-                return Ref(T().funcionarioNaoEnviado, l.Item(a[0].Como<int32_t>()));
+                return Ref(TabelasDaBiblioteca().funcionarioNaoEnviado,
+                           l.Item(a[0].Como<int32_t>()));
               });
 
   // ---- StatusRelogio, Horario, ListaHorario ----------------------------------------------
@@ -443,18 +450,18 @@ Tabelas::Tabelas() {
           [](Horario& h, const Variant& v) { h.Minuto(v.Como<int16_t>()); });
 
   Construtor<ListaHorario>(listaHorario)
-      .Metodo("Add", 0x60030000, {P("parHorario", OBJ, "Horario", true)}, NADA, "",
+      .Metodo("Add", 0x60030000, {Param("parHorario", OBJ, "Horario", true)}, NADA, "",
               [](ListaHorario& l, Argumentos& a) {
                 l.Add(Obj<Horario>(a[0]));
                 return Variant();
               })
       .Metodo("Count", 0x60030001, {}, I4, "",
               [](ListaHorario& l, Argumentos&) { return Variant(l.Count()); })
-      .Metodo("Item", 0x60030002, {P("parIndex", I4)}, OBJ, "Horario",
+      .Metodo("Item", 0x60030002, {Param("parIndex", I4)}, OBJ, "Horario",
               [](ListaHorario& l, Argumentos& a) {
-                return Ref(T().horario, l.Item(a[0].Como<int32_t>()));
+                return Ref(TabelasDaBiblioteca().horario, l.Item(a[0].Como<int32_t>()));
               })
-      .Metodo("Remove", 0x60030003, {P("parIndex", I4)}, NADA, "",
+      .Metodo("Remove", 0x60030003, {Param("parIndex", I4)}, NADA, "",
               [](ListaHorario& l, Argumentos& a) {
                 l.Remove(a[0].Como<int32_t>());
                 return Variant();
@@ -462,24 +469,26 @@ Tabelas::Tabelas() {
 
   // ---- The platform's keyed collection, as the library hands out templates -------------
   Construtor<ColecaoTemplates>(colecao)
-      .Metodo("Item", 0, {P("Index", TipoDado::Qualquer)}, OBJ, "Template",
+      .Metodo("Item", 0, {Param("Index", TipoDado::Qualquer)}, OBJ, "Template",
               [](ColecaoTemplates& c, Argumentos& a) {
                 if (a[0].Eh<std::string>())
-                  return Ref(T().modelo, c.Item(std::string_view(a[0].Como<std::string>())));
-                return Ref(T().modelo, c.Item(a[0].ParaInteiro32()));
+                  return Ref(TabelasDaBiblioteca().modelo,
+                             c.Item(std::string_view(a[0].Como<std::string>())));
+                return Ref(TabelasDaBiblioteca().modelo, c.Item(a[0].ParaInteiro32()));
               })
-      .Metodo("Add", 1,
-              {P("Item", OBJ, "Template"), Opcional("Key", TipoDado::Qualquer, Variant::Omitido())},
-              NADA, "",
-              [](ColecaoTemplates& c, Argumentos& a) {
-                std::optional<std::string> chave;
-                if (!a[1].EhAusente() && !a[1].EhVazio()) chave = a[1].ParaTexto();
-                c.Add(Obj<Template>(a[0]), chave);
-                return Variant();
-              })
+      .Metodo(
+          "Add", 1,
+          {Param("Item", OBJ, "Template"), Opcional("Key", TipoDado::Qualquer, Variant::Omitido())},
+          NADA, "",
+          [](ColecaoTemplates& c, Argumentos& a) {
+            std::optional<std::string> chave;
+            if (!a[1].EhAusente() && !a[1].EhVazio()) chave = a[1].ParaTexto();
+            c.Add(Obj<Template>(a[0]), chave);
+            return Variant();
+          })
       .Metodo("Count", 2, {}, I4, "",
               [](ColecaoTemplates& c, Argumentos&) { return Variant(c.Count()); })
-      .Metodo("Remove", 3, {P("Index", TipoDado::Qualquer)}, NADA, "",
+      .Metodo("Remove", 3, {Param("Index", TipoDado::Qualquer)}, NADA, "",
               [](ColecaoTemplates& c, Argumentos& a) {
                 if (a[0].Eh<std::string>())
                   c.Remove(std::string_view(a[0].Como<std::string>()));
@@ -492,246 +501,257 @@ Tabelas::Tabelas() {
   // ---- The control -----------------------------------------------------------------------
   {
     Construtor<ControleLateBound> b(comunicacao);
-    int32_t p = 0;
-    // Slot p answers to 0x60030164 + p up to ObterListaTemplatesCartaoRelogio, to
-    // 0x60030165 + p from EnviarListaFuncionarioCartaoRelogio on (0x6003017F is skipped).
-    auto numero = [&p] {
-      const int32_t n = p <= 26 ? 0x60030164 + p : 0x60030165 + p;
-      ++p;
-      return n;
-    };
-    using A = Argumentos;
-    using L = ControleLateBound;
+    // Each slot's dispatch number, in slot order from 0x60030164. 0x6003017F is not used:
+    // ObterListaTemplatesCartaoRelogio answers to 0x6003017E, the next slot to 0x60030180.
     auto nada = [](auto&& f) {
-      return [f](L& c, A& a) {
+      return [f](ControleLateBound& c, Argumentos& a) {
         f(*c.controle, a);
         return Variant();
       };
     };
-    auto valor = [](auto&& f) { return [f](L& c, A& a) { return Variant(f(*c.controle, a)); }; };
-    const Parametro cod = P("parCodigoRelogio", I2);
-    const Parametro dia = P("parDiaDaSemana", I4, "EDiaDaSemana");
-    const Parametro sirene = P("parCodigoSirene", I2);
-    const Parametro func = P("parFuncionarioCartao", OBJ, "FuncionarioCartao");
-    const Parametro horarios = P("parColecaoHorarioSirene", OBJ, "ListaHorario");
+    auto valor = [](auto&& f) {
+      return [f](ControleLateBound& c, Argumentos& a) { return Variant(f(*c.controle, a)); };
+    };
+    const Parametro cod = Param("parCodigoRelogio", I2);
+    const Parametro dia = Param("parDiaDaSemana", I4, "EDiaDaSemana");
+    const Parametro sirene = Param("parCodigoSirene", I2);
+    const Parametro func = Param("parFuncionarioCartao", OBJ, "FuncionarioCartao");
+    const Parametro horarios = Param("parColecaoHorarioSirene", OBJ, "ListaHorario");
 
-    b.Metodo("AddRelogio", numero(), {P("parRelogio", OBJ, "Relogio", true)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.AddRelogio(Obj<Relogio>(a[0])); }));
-    b.Metodo("AddRelogioIP", numero(),
-             {P("parCodigo", I2), P("parIP", TXT), P("parModeloRelogio", I4, "EModeloRelogio")},
-             NADA, "", nada([](ComunicacaoZK& c, A& a) {
+    b.Metodo("AddRelogio", 0x60030164, {Param("parRelogio", OBJ, "Relogio", true)}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) { c.AddRelogio(Obj<Relogio>(a[0])); }));
+    b.Metodo("AddRelogioIP", 0x60030165,
+             {Param("parCodigo", I2), Param("parIP", TXT),
+              Param("parModeloRelogio", I4, "EModeloRelogio")},
+             NADA, "", nada([](ComunicacaoZK& c, Argumentos& a) {
                c.AddRelogioIP(a[0].Como<int16_t>(), a[1].Como<std::string>(),
                               static_cast<EModeloRelogio>(a[2].Como<int32_t>()));
              }));
-    b.Metodo("AddRelogioSerial", numero(), {P("parCodigo", I2), P("parPortaSerial", I2)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) {
+    b.Metodo("AddRelogioSerial", 0x60030166, {Param("parCodigo", I2), Param("parPortaSerial", I2)},
+             NADA, "", nada([](ComunicacaoZK& c, Argumentos& a) {
                c.AddRelogioSerial(a[0].Como<int16_t>(), a[1].Como<int16_t>());
              }));
-    b.Metodo("RemoverRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.RemoverRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("RemoverTodosRelogios", numero(), {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.RemoverTodosRelogios(); }));
-    b.Metodo(
-        "RemoverFuncionarioCartao", numero(), {P("parCodigo", TXT)}, NADA, "",
-        nada([](ComunicacaoZK& c, A& a) { c.RemoverFuncionarioCartao(a[0].Como<std::string>()); }));
-    b.Metodo("RemoverTodosFuncionariosCartao", numero(), {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.RemoverTodosFuncionariosCartao(); }));
-    b.Metodo("DelConfigHorarioVeraoRelogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("RemoverRelogio", 0x60030167, {cod}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) { c.RemoverRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo("RemoverTodosRelogios", 0x60030168, {}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.RemoverTodosRelogios(); }));
+    b.Metodo("RemoverFuncionarioCartao", 0x60030169, {Param("parCodigo", TXT)}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) {
+               c.RemoverFuncionarioCartao(a[0].Como<std::string>());
+             }));
+    b.Metodo("RemoverTodosFuncionariosCartao", 0x6003016A, {}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.RemoverTodosFuncionariosCartao(); }));
+    b.Metodo("DelConfigHorarioVeraoRelogio", 0x6003016B, {cod}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.DelConfigHorarioVeraoRelogio(a[0].Como<int16_t>());
              }));
-    b.Metodo("DelConfigHorarioVeraoTodosRelogios", numero(), {}, BOOL, "",
-             valor([](ComunicacaoZK& c, A&) { return c.DelConfigHorarioVeraoTodosRelogios(); }));
-    b.Metodo("DelConfigSireneDiaSemanaRelogio", numero(), {cod, dia}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("DelConfigHorarioVeraoTodosRelogios", 0x6003016C, {}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos&) {
+               return c.DelConfigHorarioVeraoTodosRelogios();
+             }));
+    b.Metodo("DelConfigSireneDiaSemanaRelogio", 0x6003016D, {cod, dia}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.DelConfigSireneDiaSemanaRelogio(
                    a[0].Como<int16_t>(), static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
              }));
-    b.Metodo("DelConfigSireneDiaSemanaTodosRelogios", numero(), {dia}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("DelConfigSireneDiaSemanaTodosRelogios", 0x6003016E, {dia}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.DelConfigSireneDiaSemanaTodosRelogios(
                    static_cast<EDiaDaSemana>(a[0].Como<int32_t>()));
              }));
-    b.Metodo("DelConfigSireneDiariaRelogio", numero(), {cod, sirene}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("DelConfigSireneDiariaRelogio", 0x6003016F, {cod, sirene}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.DelConfigSireneDiariaRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>());
              }));
-    b.Metodo("DelConfigSireneDiariaTodosRelogios", numero(), {sirene}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("DelConfigSireneDiariaTodosRelogios", 0x60030170, {sirene}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.DelConfigSireneDiariaTodosRelogios(a[0].Como<int16_t>());
              }));
-    b.Metodo(
-        "AddFuncionarioCartao", numero(),
-        {P("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA, "",
-        nada([](ComunicacaoZK& c, A& a) { c.AddFuncionarioCartao(Obj<FuncionarioCartao>(a[0])); }));
-    b.Metodo("EnviaEmpregadorRelogio", numero(),
-             {cod, P("parNome", TXT), P("parTipoDocumento", I4, "ETipoDocumento"),
-              P("parDocumento", TXT), P("parCEI", TXT), P("parEndereco", TXT)},
-             BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("AddFuncionarioCartao", 0x60030171,
+             {Param("parFuncionarioCartao", OBJ, "FuncionarioCartao", true)}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) {
+               c.AddFuncionarioCartao(Obj<FuncionarioCartao>(a[0]));
+             }));
+    b.Metodo("EnviaEmpregadorRelogio", 0x60030172,
+             {cod, Param("parNome", TXT), Param("parTipoDocumento", I4, "ETipoDocumento"),
+              Param("parDocumento", TXT), Param("parCEI", TXT), Param("parEndereco", TXT)},
+             BOOL, "", valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.EnviaEmpregadorRelogio(a[0].Como<int16_t>(), a[1].Como<std::string>(),
                                                static_cast<ETipoDocumento>(a[2].Como<int32_t>()),
                                                a[3].Como<std::string>(), a[4].Como<std::string>(),
                                                a[5].Como<std::string>());
              }));
-    b.Metodo("EnviaDataHoraRelogio", numero(), {cod, P("parDataHora", DATA)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("EnviaDataHoraRelogio", 0x60030173, {cod, Param("parDataHora", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.EnviaDataHoraRelogio(a[0].Como<int16_t>(), a[1].Como<DataHora>());
              }));
-    b.Metodo("EnviaDataHoraTodosRelogios", numero(), {P("parDataHora", DATA)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("EnviaDataHoraTodosRelogios", 0x60030174, {Param("parDataHora", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.EnviaDataHoraTodosRelogios(a[0].Como<DataHora>());
              }));
-    b.Metodo("ConectarRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.ConectarRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("DesconectarRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.DesconectarRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("DesconectarTodosRelogios", numero(), {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.DesconectarTodosRelogios(); }));
-    b.Metodo("ObterDataHoraRelogio", numero(), {cod}, DATA, "", valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo(
+        "ConectarRelogio", 0x60030175, {cod}, NADA, "",
+        nada([](ComunicacaoZK& c, Argumentos& a) { c.ConectarRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo(
+        "DesconectarRelogio", 0x60030176, {cod}, NADA, "",
+        nada([](ComunicacaoZK& c, Argumentos& a) { c.DesconectarRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo("DesconectarTodosRelogios", 0x60030177, {}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.DesconectarTodosRelogios(); }));
+    b.Metodo("ObterDataHoraRelogio", 0x60030178, {cod}, DATA, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.ObterDataHoraRelogio(a[0].Como<int16_t>());
              }));
-    b.Metodo("ObterMarcacaoRelogio", numero(),
+    b.Metodo("ObterMarcacaoRelogio", 0x60030179,
              {cod, Opcional("parIndexPonteiro", I4, Variant(int32_t{0})),
               Opcional("parNSRPonteiro", I4, Variant(int32_t{0}))},
-             OBJ, "ListaMarcacao", [](L& c, A& a) {
-               return Ref(T().listaMarcacao,
+             OBJ, "ListaMarcacao", [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().listaMarcacao,
                           c.controle->ObterMarcacaoRelogio(
                               a[0].Como<int16_t>(), a[1].Como<int32_t>(), a[2].Como<int32_t>()));
              });
-    b.Metodo("ObterMarcacaoTodosRelogios", numero(),
+    b.Metodo("ObterMarcacaoTodosRelogios", 0x6003017A,
              {Opcional("parIndexPonteiro", I4, Variant(int32_t{0}))}, OBJ, "ListaMarcacao",
-             [](L& c, A& a) {
-               return Ref(T().listaMarcacao,
+             [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().listaMarcacao,
                           c.controle->ObterMarcacaoTodosRelogios(a[0].Como<int32_t>()));
              });
-    b.Metodo("ObterStatusRelogio", numero(), {cod}, OBJ, "StatusRelogio", [](L& c, A& a) {
-      return Ref(T().statusRelogio, c.controle->ObterStatusRelogio(a[0].Como<int16_t>()));
-    });
-    b.Metodo("ObterFuncionarioCartaoByCodCartao", numero(), {P("parCodigoCartao", TXT)}, OBJ,
-             "FuncionarioCartao", [](L& c, A& a) {
-               return Ref(T().funcionarioCartao,
+    b.Metodo("ObterStatusRelogio", 0x6003017B, {cod}, OBJ, "StatusRelogio",
+             [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().statusRelogio,
+                          c.controle->ObterStatusRelogio(a[0].Como<int16_t>()));
+             });
+    b.Metodo("ObterFuncionarioCartaoByCodCartao", 0x6003017C, {Param("parCodigoCartao", TXT)}, OBJ,
+             "FuncionarioCartao", [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().funcionarioCartao,
                           c.controle->ObterFuncionarioCartaoByCodCartao(a[0].Como<std::string>()));
              });
-    b.Metodo("ObterListaFuncionarioCartaoRelogio", numero(), {cod}, OBJ, "ListaFuncionarioCartao",
-             [](L& c, A& a) {
-               return Ref(T().listaFuncionarioCartao,
+    b.Metodo("ObterListaFuncionarioCartaoRelogio", 0x6003017D, {cod}, OBJ, "ListaFuncionarioCartao",
+             [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().listaFuncionarioCartao,
                           c.controle->ObterListaFuncionarioCartaoRelogio(a[0].Como<int16_t>()));
              });
-    b.Metodo("ObterListaTemplatesCartaoRelogio", numero(),
-             {cod, P("parCodigoFuncionarioCartao", I4)}, OBJ, "Collection", [](L& c, A& a) {
-               return Ref(T().colecao, c.controle->ObterListaTemplatesCartaoRelogio(
-                                           a[0].Como<int16_t>(), a[1].Como<int32_t>()));
+    b.Metodo("ObterListaTemplatesCartaoRelogio", 0x6003017E,
+             {cod, Param("parCodigoFuncionarioCartao", I4)}, OBJ, "Collection",
+             [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().colecao,
+                          c.controle->ObterListaTemplatesCartaoRelogio(a[0].Como<int16_t>(),
+                                                                       a[1].Como<int32_t>()));
              });
-    b.Metodo("EnviarListaFuncionarioCartaoRelogio", numero(), {P("parCodigoRelogio", I4)}, OBJ,
-             "ListaFuncionarioNaoEnviado", [](L& c, A& a) {
-               return Ref(T().listaFuncionarioNaoEnviado,
+    b.Metodo("EnviarListaFuncionarioCartaoRelogio", 0x60030180, {Param("parCodigoRelogio", I4)},
+             OBJ, "ListaFuncionarioNaoEnviado", [](ControleLateBound& c, Argumentos& a) {
+               return Ref(TabelasDaBiblioteca().listaFuncionarioNaoEnviado,
                           c.controle->EnviarListaFuncionarioCartaoRelogio(a[0].Como<int32_t>()));
              });
-    b.Metodo("EnviaListaFuncionarioCartaoTodosRelogios", numero(), {}, OBJ,
-             "ListaFuncionarioNaoEnviado", [](L& c, A&) {
-               return Ref(T().listaFuncionarioNaoEnviado,
+    b.Metodo("EnviaListaFuncionarioCartaoTodosRelogios", 0x60030181, {}, OBJ,
+             "ListaFuncionarioNaoEnviado", [](ControleLateBound& c, Argumentos&) {
+               return Ref(TabelasDaBiblioteca().listaFuncionarioNaoEnviado,
                           c.controle->EnviaListaFuncionarioCartaoTodosRelogios());
              });
-    b.Metodo("ExcluiFuncionarioCartaoRelogio", numero(), {cod, func}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("ExcluiFuncionarioCartaoRelogio", 0x60030182, {cod, func}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.ExcluiFuncionarioCartaoRelogio(a[0].Como<int16_t>(),
                                                        Obj<FuncionarioCartao>(a[1]));
              }));
-    b.Metodo("ExcluirFuncionarioCartaoTodosRelogios", numero(), {func}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("ExcluirFuncionarioCartaoTodosRelogios", 0x60030183, {func}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.ExcluirFuncionarioCartaoTodosRelogios(Obj<FuncionarioCartao>(a[0]));
              }));
-    b.Metodo("ApagarTodosRegistrosRelogio", numero(), {cod}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("ApagarTodosRegistrosRelogio", 0x60030184, {cod}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.ApagarTodosRegistrosRelogio(a[0].Como<int16_t>());
              }));
-    b.Metodo("Teste", numero(), {}, TipoDado::Qualquer, "",
-             nada([](ComunicacaoZK& c, A&) { c.Teste(); }));
-    b.Metodo("Set1Para1Relogio", numero(), {cod}, BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("Teste", 0x60030185, {}, TipoDado::Qualquer, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.Teste(); }));
+    b.Metodo("Set1Para1Relogio", 0x60030186, {cod}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.Set1Para1Relogio(a[0].Como<int16_t>());
              }));
-    b.Metodo("Set1Para1TodosRelogios", numero(), {}, BOOL, "",
-             valor([](ComunicacaoZK& c, A&) { return c.Set1Para1TodosRelogios(); }));
-    b.Metodo("Set1ParaNRelogio", numero(), {cod}, BOOL, "", valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("Set1Para1TodosRelogios", 0x60030187, {}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos&) { return c.Set1Para1TodosRelogios(); }));
+    b.Metodo("Set1ParaNRelogio", 0x60030188, {cod}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.Set1ParaNRelogio(a[0].Como<int16_t>());
              }));
-    b.Metodo("Set1ParaNTodosRelogios", numero(), {}, BOOL, "",
-             valor([](ComunicacaoZK& c, A&) { return c.Set1ParaNTodosRelogios(); }));
-    b.Metodo("SetSireneDiaSemanaRelogio", numero(), {cod, horarios, dia}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("Set1ParaNTodosRelogios", 0x60030189, {}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos&) { return c.Set1ParaNTodosRelogios(); }));
+    b.Metodo("SetSireneDiaSemanaRelogio", 0x6003018A, {cod, horarios, dia}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetSireneDiaSemanaRelogio(a[0].Como<int16_t>(), Obj<ListaHorario>(a[1]),
                                                   static_cast<EDiaDaSemana>(a[2].Como<int32_t>()));
              }));
-    b.Metodo("SetSireneDiaSemanaTodosRelogios", numero(), {horarios, dia}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetSireneDiaSemanaTodosRelogios", 0x6003018B, {horarios, dia}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetSireneDiaSemanaTodosRelogios(
                    Obj<ListaHorario>(a[0]), static_cast<EDiaDaSemana>(a[1].Como<int32_t>()));
              }));
-    b.Metodo("SetSireneDiariaRelogio", numero(),
-             {cod, sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetSireneDiariaRelogio", 0x6003018C,
+             {cod, sirene, Param("parHora", I2), Param("parMinuto", I2)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetSireneDiariaRelogio(a[0].Como<int16_t>(), a[1].Como<int16_t>(),
                                                a[2].Como<int16_t>(), a[3].Como<int16_t>());
              }));
-    b.Metodo("SetSireneDiariaTodosRelogios", numero(),
-             {sirene, P("parHora", I2), P("parMinuto", I2)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetSireneDiariaTodosRelogios", 0x6003018D,
+             {sirene, Param("parHora", I2), Param("parMinuto", I2)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetSireneDiariaTodosRelogios(a[0].Como<int16_t>(), a[1].Como<int16_t>(),
                                                      a[2].Como<int16_t>());
              }));
-    b.Metodo("SetTempoDuracaoToqueSireneRelogio", numero(), {cod, P("parDuracao", I2)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetTempoDuracaoToqueSireneRelogio", 0x6003018E, {cod, Param("parDuracao", I2)}, BOOL,
+             "", valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetTempoDuracaoToqueSireneRelogio(a[0].Como<int16_t>(),
                                                           a[1].Como<int16_t>());
              }));
-    b.Metodo("SetTempoDuracaoToqueSireneTodosRelogios", numero(), {P("parDuracao", I2)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetTempoDuracaoToqueSireneTodosRelogios", 0x6003018F, {Param("parDuracao", I2)}, BOOL,
+             "", valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetTempoDuracaoToqueSireneTodosRelogios(a[0].Como<int16_t>());
              }));
-    b.Metodo("SetHorarioVeraoRelogio", numero(),
-             {cod, P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetHorarioVeraoRelogio", 0x60030190,
+             {cod, Param("parDataHoraInicio", DATA), Param("parDataHoraFim", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetHorarioVeraoRelogio(a[0].Como<int16_t>(), a[1].Como<DataHora>(),
                                                a[2].Como<DataHora>());
              }));
-    b.Metodo("SetHorarioVeraoTodosRelogios", numero(),
-             {P("parDataHoraInicio", DATA), P("parDataHoraFim", DATA)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("SetHorarioVeraoTodosRelogios", 0x60030191,
+             {Param("parDataHoraInicio", DATA), Param("parDataHoraFim", DATA)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.SetHorarioVeraoTodosRelogios(a[0].Como<DataHora>(), a[1].Como<DataHora>());
              }));
-    b.Metodo(
-        "IniciaMonitoracaoRelogio", numero(), {cod}, NADA, "",
-        nada([](ComunicacaoZK& c, A& a) { c.IniciaMonitoracaoRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("IniciaMonitoracaoTodosRelogios", numero(), {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.IniciaMonitoracaoTodosRelogios(); }));
-    b.Metodo("PararMonitoracaoRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.PararMonitoracaoRelogio(a[0].Como<int16_t>()); }));
-    b.Metodo("PararMonitoracaoTodosRelogios", numero(), {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.PararMonitoracaoTodosRelogios(); }));
-    b.Metodo("HabilitaDesabilitaRelogio", numero(), {cod, P("parHabilita", BOOL)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("IniciaMonitoracaoRelogio", 0x60030192, {cod}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) {
+               c.IniciaMonitoracaoRelogio(a[0].Como<int16_t>());
+             }));
+    b.Metodo("IniciaMonitoracaoTodosRelogios", 0x60030193, {}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.IniciaMonitoracaoTodosRelogios(); }));
+    b.Metodo("PararMonitoracaoRelogio", 0x60030194, {cod}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) {
+               c.PararMonitoracaoRelogio(a[0].Como<int16_t>());
+             }));
+    b.Metodo("PararMonitoracaoTodosRelogios", 0x60030195, {}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos&) { c.PararMonitoracaoTodosRelogios(); }));
+    b.Metodo("HabilitaDesabilitaRelogio", 0x60030196, {cod, Param("parHabilita", BOOL)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.HabilitaDesabilitaRelogio(a[0].Como<int16_t>(), a[1].Como<bool>());
              }));
-    b.Metodo("ApagarMarcacoesRelogio", numero(), {P("parCodigoRelogio", I4)}, BOOL, "",
-             valor([](ComunicacaoZK& c, A& a) {
+    b.Metodo("ApagarMarcacoesRelogio", 0x60030197, {Param("parCodigoRelogio", I4)}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos& a) {
                return c.ApagarMarcacoesRelogio(a[0].Como<int32_t>());
              }));
-    b.Metodo("ApagarMarcacoesTodosRelogios", numero(), {}, BOOL, "",
-             valor([](ComunicacaoZK& c, A&) { return c.ApagarMarcacoesTodosRelogios(); }));
-    b.Metodo("ReposicionaPonteiroRelogio", numero(), {cod, P("parIndex", I4)}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) {
+    b.Metodo("ApagarMarcacoesTodosRelogios", 0x60030198, {}, BOOL, "",
+             valor([](ComunicacaoZK& c, Argumentos&) { return c.ApagarMarcacoesTodosRelogios(); }));
+    b.Metodo("ReposicionaPonteiroRelogio", 0x60030199, {cod, Param("parIndex", I4)}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) {
                c.ReposicionaPonteiroRelogio(a[0].Como<int16_t>(), a[1].Como<int32_t>());
              }));
-    b.Metodo("RefreshRelogio", numero(), {cod}, NADA, "",
-             nada([](ComunicacaoZK& c, A& a) { c.RefreshRelogio(a[0].Como<int16_t>()); }));
+    b.Metodo("RefreshRelogio", 0x6003019A, {cod}, NADA, "",
+             nada([](ComunicacaoZK& c, Argumentos& a) { c.RefreshRelogio(a[0].Como<int16_t>()); }));
     b.Metodo("CancelaColeta", 0x6003019E, {}, NADA, "",
-             nada([](ComunicacaoZK& c, A&) { c.CancelaColeta(); }));
+             nada([](ComunicacaoZK& c, Argumentos&) { c.CancelaColeta(); }));
   }
 
   // ---- Library, events, enumerations ------------------------------------------------------
   Biblioteca& l = biblioteca;
   l.nome = l.textoAjuda = "QUORVEL";
-  l.libid = G("{0AB59F17-E8EF-4C7D-8C67-3F092B762EBB}");
+  l.libid = GuidDe("{0AB59F17-E8EF-4C7D-8C67-3F092B762EBB}");
   l.classes = {&comunicacao,
                &funcionarioCartao,
                &funcionarioNaoEnviado,
@@ -747,26 +767,27 @@ Tabelas::Tabelas() {
                &horario,
                &listaHorario};
   l.nomeInterfaceEventos = "__ComunicacaoZK";
-  l.iidEventos = G("{6E65072B-FF76-45FC-A1D9-F8C5D4FAD107}");
+  l.iidEventos = GuidDe("{6E65072B-FF76-45FC-A1D9-F8C5D4FAD107}");
   l.eventos = {
       Membro{"ErroMonitoracao",
              1,
              TipoMembro::Metodo,
-             {P("parNumeroErro", I2), P("parDescricaoErro", TXT)},
+             {Param("parNumeroErro", I2), Param("parDescricaoErro", TXT)},
              NADA,
              ""},
       Membro{"MarcacaoRecolhida",
              2,
              TipoMembro::Metodo,
-             {P("parMarcacao", OBJ, "Marcacao")},
+             {Param("parMarcacao", OBJ, "Marcacao")},
              NADA,
              ""},
-      Membro{"RelogioConectado", 3, TipoMembro::Metodo, {P("parCodigoRelogio", I2)}, NADA, ""},
-      Membro{"ErroConexaoRelogio", 4, TipoMembro::Metodo, {P("parCodigoRelogio", I2)}, NADA, ""},
+      Membro{"RelogioConectado", 3, TipoMembro::Metodo, {Param("parCodigoRelogio", I2)}, NADA, ""},
+      Membro{
+          "ErroConexaoRelogio", 4, TipoMembro::Metodo, {Param("parCodigoRelogio", I2)}, NADA, ""},
   };
   l.enumeracoes = {
       {"EDiaDaSemana",
-       G("{AED3B0D8-D1DD-4FF2-B5A9-D7923443C413}"),
+       GuidDe("{AED3B0D8-D1DD-4FF2-B5A9-D7923443C413}"),
        {{"Domingo", 0},
         {"Segunda", 1},
         {"Terca", 2},
@@ -774,18 +795,20 @@ Tabelas::Tabelas() {
         {"Quinta", 4},
         {"Sexta", 5},
         {"Sabado", 6}}},
-      {"ETipoDocumento", G("{0A482562-5974-46FF-A7A6-57C6CD71F3A2}"), {{"CNPJ", 0}, {"CPF", 1}}},
+      {"ETipoDocumento",
+       GuidDe("{0A482562-5974-46FF-A7A6-57C6CD71F3A2}"),
+       {{"CNPJ", 0}, {"CPF", 1}}},
       {"EFalhaEnvioFuncionario",
-       G("{AE503433-3346-4396-984A-94DC6A1786D2}"),
+       GuidDe("{AE503433-3346-4396-984A-94DC6A1786D2}"),
        {{"RelogioRecusou", 0}, {"RelogioRecusouTemplate", 1}, {"NaoPossuiSenhaOuTemplate", 2}}},
       {"ETipoConexao",
-       G("{9DFDC536-24D8-4DCC-8750-78BDF73E6155}"),
+       GuidDe("{9DFDC536-24D8-4DCC-8750-78BDF73E6155}"),
        {{"ConexaoIP", 0}, {"ConexaoSerial", 1}}},
       {"EModeloRelogio",
-       G("{8E929CC0-B77F-4180-B9F0-922F1B1E42B4}"),
+       GuidDe("{8E929CC0-B77F-4180-B9F0-922F1B1E42B4}"),
        {{"EModeloRelogio_Quorvel", 0}, {"EModeloRelogio_Tarvenix", 1}}},
       {"EDedoDigital",
-       G("{76A68FF7-A740-46C1-9130-99677A48B196}"),
+       GuidDe("{76A68FF7-A740-46C1-9130-99677A48B196}"),
        {{"MinimoEsquerdo", 0},
         {"AnularEsquerdo", 1},
         {"MedioEsquerdo", 2},
@@ -799,10 +822,10 @@ Tabelas::Tabelas() {
   };
   l.iidColecaoPlataforma = colecao.iid;
   l.iidCZKEM = czkem.iid;
-  l.libidSdk = G("{FE9DED34-E159-408E-8490-B720A5E632C7}");
+  l.libidSdk = GuidDe("{FE9DED34-E159-408E-8490-B720A5E632C7}");
 }
 
-const Tabelas& T() {
+const Tabelas& TabelasDaBiblioteca() {
   static const Tabelas tabelas;
   return tabelas;
 }
@@ -885,19 +908,19 @@ std::optional<Guid> Guid::DeTexto(std::string_view t) {
   return g;
 }
 
-const Biblioteca& BibliotecaQuorvel() { return T().biblioteca; }
+const Biblioteca& BibliotecaQuorvel() { return TabelasDaBiblioteca().biblioteca; }
 
-const ClasseDespacho& ClasseColecao() { return T().colecao; }
+const ClasseDespacho& ClasseColecao() { return TabelasDaBiblioteca().colecao; }
 
 const ClasseDespacho* ProcuraClasse(std::string_view nome) {
   const std::string alvo = Minusculas(nome);
-  for (const ClasseDespacho* c : T().biblioteca.classes)
+  for (const ClasseDespacho* c : TabelasDaBiblioteca().biblioteca.classes)
     if (Minusculas(c->progid) == alvo || Minusculas(c->nome) == alvo) return c;
   return nullptr;
 }
 
 const ClasseDespacho* ProcuraClasse(const Guid& clsid) {
-  for (const ClasseDespacho* c : T().biblioteca.classes)
+  for (const ClasseDespacho* c : TabelasDaBiblioteca().biblioteca.classes)
     if (c->clsid == clsid) return c;
   return nullptr;
 }
@@ -910,7 +933,7 @@ void DefineAmbienteControles(Host* host, FabricaCZKEM fabrica) {
 }
 
 RefObjeto CriaObjeto(const ClasseDespacho& c) {
-  const Tabelas& t = T();
+  const Tabelas& t = TabelasDaBiblioteca();
   auto objeto = [&]() -> std::shared_ptr<void> {
     if (&c == &t.comunicacao) {
       Ambiente& a = AmbienteControles();
@@ -927,7 +950,7 @@ RefObjeto CriaObjeto(const ClasseDespacho& c) {
         if (bruto->sink) bruto->sink(1, {Variant(n), Variant(d)});
       };
       e.MarcacaoRecolhida = [bruto](const std::shared_ptr<Marcacao>& m) {
-        if (bruto->sink) bruto->sink(2, {Ref(T().marcacao, m)});
+        if (bruto->sink) bruto->sink(2, {Ref(TabelasDaBiblioteca().marcacao, m)});
       };
       e.RelogioConectado = [bruto](int16_t c) {
         if (bruto->sink) bruto->sink(3, {Variant(c)});

@@ -10,24 +10,24 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   using namespace quorvel;
   static auto dispositivo = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Tarvenix);
-  protocol::ServerSession sessao(dispositivo, tamanho % 2 ? "chave" : "");
+  protocol::SessaoServidor sessao(dispositivo, tamanho % 2 ? "chave" : "");
   protocol::Decoder decodificador;
   try {
     decodificador.Feed(reinterpret_cast<const char*>(dados), tamanho);
-    while (auto f = decodificador.Next()) sessao.Handle(*f);
+    while (auto f = decodificador.Next()) sessao.Responde(*f);
   } catch (const protocol::ProtocolError&) {
   }
   // The payload alone, as a request of every kind.
   for (uint8_t op : {uint8_t{protocol::kHello}, uint8_t{protocol::kBatch},
                      uint8_t{protocol::kReadAhead}, uint8_t{protocol::kSubscribe},
                      uint8_t{protocol::kLogSince}, uint8_t{0x10}, uint8_t{0x26}}) {
-    protocol::ServerSession s(dispositivo, "");
+    protocol::SessaoServidor s(dispositivo, "");
     protocol::Writer hello;
     hello.U8(protocol::kProtocolVersion);
     hello.Bytes(std::string(16, 'n'));
-    s.Handle({protocol::kHello, 1, hello.Data()});
-    s.Handle({op, 2, std::string(reinterpret_cast<const char*>(dados), tamanho)});
-    s.Push(tamanho % 3 == 0);
+    s.Responde({protocol::kHello, 1, hello.Data()});
+    s.Responde({op, 2, std::string(reinterpret_cast<const char*>(dados), tamanho)});
+    s.Aviso(tamanho % 3 == 0);
   }
   return 0;
 }

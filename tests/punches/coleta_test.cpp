@@ -118,9 +118,9 @@ using Coleta = ControleTeste;
 
 TEST_F(Coleta, QuorvelReadsTheWholeLog) {
   MockCZKEM& m = Conectado(3);
-  teste::FornecePunches(m, {{101, 1, "05/03/2024 07:04:09"},
-                            {102, 0, "2024-03-05 08:00:00"},
-                            {103, 15, "5/3/2024 9:00"}});
+  teste::ForneceMarcacoes(m, {{101, 1, "05/03/2024 07:04:09"},
+                              {102, 0, "2024-03-05 08:00:00"},
+                              {103, 15, "5/3/2024 9:00"}});
   EXPECT_CALL(m, SdkReadAllLogs(3));
   EXPECT_CALL(m, SdkSetLogPointer).Times(0);
   const auto lista = controle->ObterMarcacaoRelogio(3, 50, 60);
@@ -149,11 +149,11 @@ TEST_F(Coleta, QuorvelRefusedLogGivesAnEmptyList) {
 
 TEST_F(Coleta, DatesOfTheSameDayAreReadOnceAndStillChecked) {
   MockCZKEM& m = Conectado(3);
-  teste::FornecePunches(m, {{1, 1, "2024-03-05 07:04:09"},
-                            {2, 1, "2024-03-05 23:59:59"},
-                            {3, 1, "2024-03-06 00:00:00"},
-                            {4, 1, "05/03/2024 08:00:00"},
-                            {5, 1, "2024-03-05 00:00:01"}});
+  teste::ForneceMarcacoes(m, {{1, 1, "2024-03-05 07:04:09"},
+                              {2, 1, "2024-03-05 23:59:59"},
+                              {3, 1, "2024-03-06 00:00:00"},
+                              {4, 1, "05/03/2024 08:00:00"},
+                              {5, 1, "2024-03-05 00:00:01"}});
   const auto lista = controle->ObterMarcacaoRelogio(3);
   ASSERT_EQ(lista->Count(), 5);
   EXPECT_EQ(lista->Item(1)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 7, 4, 9));
@@ -162,13 +162,13 @@ TEST_F(Coleta, DatesOfTheSameDayAreReadOnceAndStillChecked) {
   EXPECT_EQ(lista->Item(4)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 8, 0, 0));
   EXPECT_EQ(lista->Item(5)->DataHoraMarcacao(), DataHora::DePartes(2024, 3, 5, 0, 0, 1));
   for (const char* ruim : {"2024-03-05 24:00:00", "2024-02-30 10:00:00", "2024-03-05 10:60:00"}) {
-    teste::FornecePunches(m, {{1, 1, "2024-03-05 07:04:09"}, {2, 1, ruim}});
+    teste::ForneceMarcacoes(m, {{1, 1, "2024-03-05 07:04:09"}, {2, 1, ruim}});
     EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
               erro_plataforma::kTiposIncompativeis)
         << ruim;
   }
   MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
-  teste::FornecePunches(
+  teste::ForneceMarcacoes(
       t, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}, LogTarvenix{"2", "", 2024, 3, 5, 24, 0, 0}});
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(),
             erro_plataforma::kTiposIncompativeis);
@@ -176,11 +176,11 @@ TEST_F(Coleta, DatesOfTheSameDayAreReadOnceAndStillChecked) {
 
 TEST_F(Coleta, ImpossibleDatesEndTheCallWithTypeMismatch) {
   MockCZKEM& m = Conectado(3);
-  teste::FornecePunches(m, {{1, 1, "31/04/2024 10:00:00"}});
+  teste::ForneceMarcacoes(m, {{1, 1, "31/04/2024 10:00:00"}});
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
             erro_plataforma::kTiposIncompativeis);
   MockCZKEM& t = Conectado(4, EModeloRelogio_Tarvenix);
-  teste::FornecePunches(t, {LogTarvenix{"1", "p", 2024, 13, 1, 0, 0, 0}});
+  teste::ForneceMarcacoes(t, {LogTarvenix{"1", "p", 2024, 13, 1, 0, 0, 0}});
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(4); }).Numero(),
             erro_plataforma::kTiposIncompativeis);
 }
@@ -214,8 +214,8 @@ TEST_F(ColetaTarvenix, ExactCallSequenceAndRecords) {
     EXPECT_CALL(m, SdkSetLogPointer(2, 60));
     EXPECT_CALL(m, SdkGetNextNsrLog).Times(3);
   }
-  teste::FornecePunches(m, {LogTarvenix{"7", "12345678901", 2024, 3, 5, 7, 4, 9},
-                            LogTarvenix{"8", "10987654321", 2024, 3, 5, 7, 5, 0}});
+  teste::ForneceMarcacoes(m, {LogTarvenix{"7", "12345678901", 2024, 3, 5, 7, 4, 9},
+                              LogTarvenix{"8", "10987654321", 2024, 3, 5, 7, 5, 0}});
   const auto lista = controle->ObterMarcacaoRelogio(2, 50, 60);
   ASSERT_EQ(lista->Count(), 2);
   const auto& a = *lista->Item(1);
@@ -243,7 +243,7 @@ TEST_F(ColetaTarvenix, FirmwareVersionChoosesThePointerAsText) {
 TEST_F(ColetaTarvenix, ReadsDayFirstWhateverTheHostsSettings) {
   host.RegionalDefine({OrdemData::MesDiaAno});
   MockCZKEM& m = Prepara("2.1.12");
-  teste::FornecePunches(m, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}});
+  teste::ForneceMarcacoes(m, {LogTarvenix{"1", "", 2024, 3, 5, 7, 4, 9}});
   EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Item(1)->DataHoraMarcacao(),
             DataHora::DePartes(2024, 3, 5, 7, 4, 9));
 }
@@ -252,7 +252,7 @@ TEST_F(ColetaTarvenix, TwoDigitYearsFollowTheHostsCenturySetting) {
   for (int32_t limite : {49, 29}) {
     host.RegionalDefine({OrdemData::DiaMesAno, limite});
     MockCZKEM& m = Prepara("2.1.12");
-    teste::FornecePunches(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
+    teste::ForneceMarcacoes(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
     EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Item(1)->DataHoraMarcacao(),
               DataHora::DePartes(limite == 49 ? 2035 : 1935, 3, 5, 7, 4, 9));
     controle->RemoverRelogio(2);
@@ -263,7 +263,7 @@ TEST_F(ColetaTarvenix, YieldsEveryTenPunches) {
   MockCZKEM& m = Prepara("2.1.12");
   std::vector<LogTarvenix> logs;
   for (int i = 0; i < 25; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   EXPECT_EQ(controle->ObterMarcacaoRelogio(2)->Count(), 25);
   // Two around the reconnection, two for punches 10 and 20, one at the end.
   EXPECT_EQ(host.Cedencias(), 5);
@@ -441,7 +441,7 @@ TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {
   for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
   int lidas = 0;
   // Before the tenth read the host arranges to cancel from the yield that follows it.
-  teste::FornecePunches(m, logs, [&] {
+  teste::ForneceMarcacoes(m, logs, [&] {
     if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
   });
   EXPECT_EQ(controle->ObterMarcacaoRelogio(2), nullptr);
@@ -468,7 +468,7 @@ TEST_F(ColetaTarvenix, SerialClocksAreReopenedOnTheirOwnLine) {
 
 TEST_F(Coleta, CancelBeforeARunHasNoEffect) {
   MockCZKEM& m = Conectado(3);
-  teste::FornecePunches(m, {{1, 1, "1/1/2024 10:00:00"}});
+  teste::ForneceMarcacoes(m, {{1, 1, "1/1/2024 10:00:00"}});
   controle->CancelaColeta();
   const auto lista = controle->ObterMarcacaoRelogio(3);
   ASSERT_TRUE(lista);
@@ -478,9 +478,9 @@ TEST_F(Coleta, CancelBeforeARunHasNoEffect) {
 TEST_F(Coleta, AllClocksGivesCopiesGroupedByClockWithEveryField) {
   MockCZKEM& a = Conectado(1);
   MockCZKEM& b = Conectado(2, EModeloRelogio_Tarvenix);
-  teste::FornecePunches(a, {{11, 1, "1/1/2024 10:00:00"}, {12, 0, "1/1/2024 10:01:00"}});
+  teste::ForneceMarcacoes(a, {{11, 1, "1/1/2024 10:00:00"}, {12, 0, "1/1/2024 10:01:00"}});
   ON_CALL(b, SdkGetSysOption).WillByDefault(DoAll(SetArgReferee<2>("2.1.12"), Return(true)));
-  teste::FornecePunches(b, {LogTarvenix{"40", "999", 2024, 1, 1, 11, 0, 0}});
+  teste::ForneceMarcacoes(b, {LogTarvenix{"40", "999", 2024, 1, 1, 11, 0, 0}});
   EXPECT_CALL(b, SdkSetLogPointer(2, 0));  // NSR pointer is always 0 here
   const auto todas = controle->ObterMarcacaoTodosRelogios(5);
   ASSERT_EQ(todas->Count(), 3);
@@ -493,7 +493,7 @@ TEST_F(Coleta, AllClocksGivesCopiesGroupedByClockWithEveryField) {
 
 TEST_F(Coleta, AllClocksFailsAtADisconnectedClock) {
   MockCZKEM& a = Conectado(1);
-  teste::FornecePunches(a, {{11, 1, "1/1/2024 10:00:00"}});
+  teste::ForneceMarcacoes(a, {{11, 1, "1/1/2024 10:00:00"}});
   Registra(2);
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoTodosRelogios(); }).Numero(),
             erro::kRelogioDesconectado);

@@ -34,7 +34,7 @@ std::vector<int32_t> Cartoes(const std::vector<std::shared_ptr<Marcacao>>& v) {
 TEST_F(Monitoracao, EveryNewLogEntryIsRaisedOnceWhateverItsTime) {
   MockCZKEM& m = Conectado(1);
   std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:59:59"}, {2, 1, "05/03/2024 08:00:00"}};
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   controle->IniciaMonitoracaoRelogio(1);
   EXPECT_TRUE(controle->TimerMonitoracao().Habilitado());
   EXPECT_EQ(controle->TimerMonitoracao().Intervalo(), 200);
@@ -46,7 +46,7 @@ TEST_F(Monitoracao, EveryNewLogEntryIsRaisedOnceWhateverItsTime) {
   logs.push_back({5, 1, "05/03/2024 08:00:03"});  // older than the one before it
   logs.push_back({6, 1, "05/03/2024 07:10:00"});  // a clock behind the computer
   logs.push_back({7, 1, "05/03/2024 08:00:03"});  // a second punch in the same second
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5, 6, 7}));
   EXPECT_FALSE(recolhidas[1]->MarcacaoPorDigital());
@@ -61,11 +61,11 @@ TEST_F(Monitoracao, EveryNewLogEntryIsRaisedOnceWhateverItsTime) {
 TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
   MockCZKEM& m = Conectado(1);
   std::vector<LogQuorvel> logs;
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   for (int i = 0; i < 10; ++i) logs.push_back({i, 1, "05/03/2024 07:50:0" + std::to_string(i)});
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);
   EXPECT_EQ(recolhidas.size(), 10u);
 }
@@ -73,22 +73,22 @@ TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
 TEST_F(Monitoracao, AnErasedLogStartsOverFromItsNewEnd) {
   MockCZKEM& m = Conectado(1);
   std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   logs = {{3, 1, "05/03/2024 08:00:00"}};  // erased by hand, one punch since
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);
   EXPECT_TRUE(recolhidas.empty());
   logs.push_back({4, 1, "05/03/2024 08:00:01"});
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);
   EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{4});
 
   // Erased through the control: everything the clock records afterwards is new.
   ON_CALL(m, SdkClearLogs).WillByDefault(Return(true));
   EXPECT_TRUE(controle->ApagarMarcacoesRelogio(1));
-  teste::FornecePunches(m, {{5, 1, "05/03/2024 08:00:02"}, {6, 1, "05/03/2024 08:00:02"}});
+  teste::ForneceMarcacoes(m, {{5, 1, "05/03/2024 08:00:02"}, {6, 1, "05/03/2024 08:00:02"}});
   host.Avanca(200);
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{4, 5, 6}));
 }
@@ -113,12 +113,12 @@ TEST_F(Monitoracao, ATickWithNothingNewCostsOneStatusRead) {
 TEST_F(Monitoracao, APunchRaisedBeforeAFailureIsNotRaisedAgain) {
   MockCZKEM& m = Conectado(1);
   std::vector<LogQuorvel> logs;
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   logs = {
       {1, 1, "05/03/2024 08:10:00"}, {2, 1, "05/03/2024 25:00:00"}, {3, 1, "05/03/2024 08:11:00"}};
-  teste::FornecePunches(m, logs);
+  teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);  // raises 1, then fails on the impossible date
   host.Avanca(200);  // goes on after it
   host.Avanca(200);
@@ -237,8 +237,8 @@ TEST_F(MonitoracaoComQuedas, AClockThatIsDownDoesNotStopTheOthers) {
 
 TEST_F(Monitoracao, RegisterClocksHandOutEverythingDelivered) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
-  teste::FornecePunches(m, {LogTarvenix{"1", "111", 2020, 1, 1, 0, 0, 0},
-                            LogTarvenix{"2", "222", 2024, 3, 5, 9, 30, 15}});
+  teste::ForneceMarcacoes(m, {LogTarvenix{"1", "111", 2020, 1, 1, 0, 0, 0},
+                              LogTarvenix{"2", "222", 2024, 3, 5, 9, 30, 15}});
   controle->IniciaMonitoracaoRelogio(2);
   host.Avanca(200);
   ASSERT_EQ(recolhidas.size(), 2u);
@@ -252,13 +252,13 @@ TEST_F(Monitoracao, RegisterClocksHandOutEverythingDelivered) {
 TEST_F(Monitoracao, TwoDigitYearsFollowTheHostsCenturySetting) {
   host.RegionalDefine({OrdemData::DiaMesAno, 49});
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
-  teste::FornecePunches(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
+  teste::ForneceMarcacoes(m, {LogTarvenix{"1", "", 35, 3, 5, 7, 4, 9}});
   controle->IniciaMonitoracaoRelogio(2);
   host.Avanca(200);
   ASSERT_EQ(recolhidas.size(), 1u);
   EXPECT_EQ(recolhidas[0]->DataHoraMarcacao(), DataHora::DePartes(2035, 3, 5, 7, 4, 9));
   host.RegionalDefine({OrdemData::DiaMesAno, 29});
-  teste::FornecePunches(m, {LogTarvenix{"2", "", 35, 3, 5, 7, 4, 9}});
+  teste::ForneceMarcacoes(m, {LogTarvenix{"2", "", 35, 3, 5, 7, 4, 9}});
   host.Avanca(200);
   ASSERT_EQ(recolhidas.size(), 2u);
   EXPECT_EQ(recolhidas[1]->DataHoraMarcacao(), DataHora::DePartes(1935, 3, 5, 7, 4, 9));
@@ -350,12 +350,12 @@ TEST_F(Monitoracao, EmptyRegistryStopLeavesTheTimerAlone) {
 
 TEST_F(Monitoracao, RestartResumesFromTheLastReportedPunch) {
   MockCZKEM& m = Conectado(1);
-  teste::FornecePunches(m, std::vector<LogQuorvel>{});
+  teste::ForneceMarcacoes(m, std::vector<LogQuorvel>{});
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   controle->PararMonitoracaoRelogio(1);
   host.Avanca(60000);
-  teste::FornecePunches(m, {{7, 1, "05/03/2024 08:00:30"}});
+  teste::ForneceMarcacoes(m, {{7, 1, "05/03/2024 08:00:30"}});
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
   EXPECT_EQ(recolhidas.size(), 1u);  // recorded while stopped, before the restart

@@ -51,7 +51,7 @@ TEST(Protocolo, FramesRoundTripInAnyChunking) {
 TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
   ASSERT_TRUE(d->AdicionaMarcacao(1, 1));
-  ServerSession s(d, "");
+  SessaoServidor s(d, "");
   auto resposta = [](const std::string& bytes) {
     Decoder dec;
     dec.Feed(bytes.data(), bytes.size());
@@ -60,26 +60,26 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   Writer hello;
   hello.U8(kProtocolVersion);
   hello.Bytes(std::string(16, 'n'));
-  ASSERT_EQ(resposta(s.Handle({kHello, 1, hello.Data()})).op, kHello | kResponseBit);
-  EXPECT_TRUE(s.Push(true).empty()) << "no push before a subscription";
+  ASSERT_EQ(resposta(s.Responde({kHello, 1, hello.Data()})).op, kHello | kResponseBit);
+  EXPECT_TRUE(s.Aviso(true).empty()) << "no push before a subscription";
 
-  Frame r = resposta(s.Handle({kSubscribe, 2, {}}));
+  Frame r = resposta(s.Responde({kSubscribe, 2, {}}));
   ASSERT_EQ(r.op, kSubscribe | kResponseBit);
   EXPECT_EQ(r.id, 2u);
   Reader sr(r.payload);
   sr.I32();
   sr.I32();
   EXPECT_EQ(sr.I32(), 1);  // one punch in the log
-  EXPECT_TRUE(s.Push(false).empty()) << "nothing changed";
+  EXPECT_TRUE(s.Aviso(false).empty()) << "nothing changed";
   ASSERT_TRUE(d->AdicionaMarcacao(2, 1));
-  Frame p = resposta(s.Push(false));
+  Frame p = resposta(s.Aviso(false));
   EXPECT_EQ(p.id, 0u);
   Reader pr(p.payload);
   pr.I32();
   pr.I32();
   EXPECT_EQ(pr.I32(), 2);
-  EXPECT_FALSE(s.Push(true).empty()) << "the heartbeat";
-  EXPECT_EQ(Reader(resposta(s.Handle({kSubscribe, 3, "x"})).payload).I32(),
+  EXPECT_FALSE(s.Aviso(true).empty()) << "the heartbeat";
+  EXPECT_EQ(Reader(resposta(s.Responde({kSubscribe, 3, "x"})).payload).I32(),
             protocol::codigo::kPedidoMalformado);
 
   // Read-ahead: only template reads, a sane count, arguments of the operation's types.
@@ -90,7 +90,7 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
     certa.U8(5);
     for (const Value& v : std::vector<Value>{1, 1, dedo, std::string(), 0}) certa.Val(v);
   }
-  r = resposta(s.Handle({kReadAhead, 4, certa.Data()}));
+  r = resposta(s.Responde({kReadAhead, 4, certa.Data()}));
   ASSERT_EQ(r.op, kReadAhead | kResponseBit);
   Reader rr(r.payload);
   EXPECT_EQ(rr.I32(), 2);
@@ -99,19 +99,19 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   Writer escrita;
   escrita.U8(OpOf("SdkSetUserTemplate"));
   escrita.I32(1);
-  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 5, escrita.Data()})).payload).I32(),
+  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 5, escrita.Data()})).payload).I32(),
             protocol::codigo::kPedidoMalformado);
   Writer demais;
   demais.U8(OpOf("SdkGetUserTemplate"));
   demais.I32(1 << 20);
-  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 6, demais.Data()})).payload).I32(),
+  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 6, demais.Data()})).payload).I32(),
             protocol::codigo::kPedidoMalformado);
   Writer tipos;
   tipos.U8(OpOf("SdkGetUserTemplate"));
   tipos.I32(1);
   tipos.U8(1);
   tipos.Val(std::string("x"));
-  EXPECT_EQ(Reader(resposta(s.Handle({kReadAhead, 7, tipos.Data()})).payload).I32(),
+  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 7, tipos.Data()})).payload).I32(),
             protocol::codigo::kPedidoMalformado);
 }
 
@@ -151,7 +151,7 @@ TEST(Protocolo, DecoderRejectsMalformedInput) {
 
 TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
-  ServerSession s(d, "segredo");
+  SessaoServidor s(d, "segredo");
   Writer args;
   args.Val(int32_t{1});
   auto resposta = [](const std::string& bytes) {
@@ -159,7 +159,7 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
     dec.Feed(bytes.data(), bytes.size());
     return *dec.Next();
   };
-  Frame r = resposta(s.Handle({OpOf("SdkRefreshData"), 1, args.Data()}));
+  Frame r = resposta(s.Responde({OpOf("SdkRefreshData"), 1, args.Data()}));
   ASSERT_EQ(r.op, kError);
   EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveExigida);
 
@@ -167,32 +167,32 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   Writer hello;
   hello.U8(kProtocolVersion);
   hello.Bytes(nonce);
-  r = resposta(s.Handle({kHello, 2, hello.Data()}));
+  r = resposta(s.Responde({kHello, 2, hello.Data()}));
   ASSERT_EQ(r.op, kHello | kResponseBit);
   Reader hr(r.payload);
   EXPECT_EQ(hr.U8(), kProtocolVersion);
   EXPECT_EQ(hr.U8(), 1);  // a key is asked for
   const std::string desafio(hr.Bytes(16));
-  r = resposta(s.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
+  r = resposta(s.Responde({OpOf("SdkRefreshData"), 3, args.Data()}));
   EXPECT_EQ(r.op, kError);
-  r = resposta(s.Handle({kProof, 4, Proof("errada", desafio, nonce)}));
+  r = resposta(s.Responde({kProof, 4, Proof("errada", desafio, nonce)}));
   EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveIncorreta);
-  EXPECT_TRUE(s.Closing());
+  EXPECT_TRUE(s.Encerrando());
 
-  ServerSession boa(d, "segredo");
-  r = resposta(boa.Handle({kHello, 1, hello.Data()}));
+  SessaoServidor boa(d, "segredo");
+  r = resposta(boa.Responde({kHello, 1, hello.Data()}));
   Reader hr2(r.payload);
   hr2.U8();
   hr2.U8();
   const std::string desafio2(hr2.Bytes(16));
-  r = resposta(boa.Handle({kProof, 2, Proof("segredo", desafio2, nonce)}));
+  r = resposta(boa.Responde({kProof, 2, Proof("segredo", desafio2, nonce)}));
   EXPECT_EQ(r.op, kProof | kResponseBit);
-  r = resposta(boa.Handle({OpOf("SdkRefreshData"), 3, args.Data()}));
+  r = resposta(boa.Responde({OpOf("SdkRefreshData"), 3, args.Data()}));
   EXPECT_EQ(r.op, OpOf("SdkRefreshData") | kResponseBit);
   // Wrong argument types are a bad request, not a crash.
   Writer ruim;
   ruim.Val(std::string("x"));
-  r = resposta(boa.Handle({OpOf("SdkRefreshData"), 4, ruim.Data()}));
+  r = resposta(boa.Responde({OpOf("SdkRefreshData"), 4, ruim.Data()}));
   EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kPedidoMalformado);
 }
 

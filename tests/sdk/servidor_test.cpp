@@ -106,21 +106,21 @@ TEST(Protocolo, TheCrcInstructionAndTheTableGiveTheSameBytes) {
 }
 
 TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
-  protocol::ServerSession sessao(std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel),
-                                 "chave");
+  protocol::SessaoServidor sessao(std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel),
+                                  "chave");
   auto resposta = [](const std::string& bytes) {
     protocol::Decoder dec;
     dec.Feed(bytes.data(), bytes.size());
     return *dec.Next();
   };
-  const auto r = resposta(sessao.Handle({protocol::kProof, 1, std::string(32, 'x')}));
+  const auto r = resposta(sessao.Responde({protocol::kProof, 1, std::string(32, 'x')}));
   EXPECT_EQ(r.op, protocol::kError);
   EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::codigo::kForaDeOrdem);
-  EXPECT_FALSE(sessao.Closing());
+  EXPECT_FALSE(sessao.Encerrando());
   protocol::Writer hello;
   hello.U8(protocol::kProtocolVersion);
   hello.Bytes(std::string(16, 'n'));
-  EXPECT_EQ(resposta(sessao.Handle({protocol::kHello, 2, hello.Data()})).op,
+  EXPECT_EQ(resposta(sessao.Responde({protocol::kHello, 2, hello.Data()})).op,
             protocol::kHello | protocol::kResponseBit);
 }
 
@@ -142,7 +142,7 @@ class SessaoServida {
     porta_ = ntohs(a.sin_port);
     thread_ = std::thread([this, d] {
       const int fd = ::accept(escuta_, nullptr, nullptr);
-      protocol::ServerSession sessao(d, "");
+      protocol::SessaoServidor sessao(d, "");
       protocol::Decoder dec;
       std::vector<char> b(1 << 16);
       for (;;) {
@@ -150,7 +150,7 @@ class SessaoServida {
         if (n <= 0) break;
         dec.Feed(b.data(), static_cast<size_t>(n));
         while (auto f = dec.Next()) {
-          const std::string q = sessao.Handle(*f);
+          const std::string q = sessao.Responde(*f);
           ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
         }
       }

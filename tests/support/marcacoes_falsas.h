@@ -21,8 +21,8 @@ struct LogTarvenix {
 };
 
 // Every SdkReadAllLogs reloads `logs`; SdkGetNextLog walks them. `antes` runs before each read.
-inline void FornecePunches(MockCZKEM& m, std::vector<LogQuorvel> logs,
-                           std::function<void()> antes = {}) {
+inline void ForneceMarcacoes(MockCZKEM& m, std::vector<LogQuorvel> logs,
+                             std::function<void()> antes = {}) {
   auto estado = std::make_shared<std::pair<std::vector<LogQuorvel>, size_t>>(std::move(logs), 0);
   ON_CALL(m, SdkReadAllLogs).WillByDefault([estado](int32_t) {
     estado->second = 0;
@@ -43,8 +43,8 @@ inline void FornecePunches(MockCZKEM& m, std::vector<LogQuorvel> logs,
 }
 
 // SdkGetNextNsrLog walks `logs` once (a register clock hands each record out once).
-inline void FornecePunches(MockCZKEM& m, std::vector<LogTarvenix> logs,
-                           std::function<void()> antes = {}) {
+inline void ForneceMarcacoes(MockCZKEM& m, std::vector<LogTarvenix> logs,
+                             std::function<void()> antes = {}) {
   auto estado = std::make_shared<std::pair<std::vector<LogTarvenix>, size_t>>(std::move(logs), 0);
   ON_CALL(m, SdkReadAllLogs).WillByDefault([](int32_t) { return true; });
   ON_CALL(m, SdkGetNextNsrLog)

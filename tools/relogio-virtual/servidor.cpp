@@ -72,7 +72,7 @@ struct Conexao {
   bool serial = false;
   std::string nome, ip;
   protocol::Decoder decodificador;
-  std::unique_ptr<protocol::ServerSession> sessao;
+  std::unique_ptr<protocol::SessaoServidor> sessao;
   int64_t recebidos = 0, enviados = 0;
   // Idle counts from the last whole frame: a peer trickling bytes is idle all the same.
   Relogio::time_point ultimoQuadro = Relogio::now();
@@ -123,7 +123,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     c->relogio = &r;
     c->serial = true;
     c->nome = r.caminhoSerial;
-    c->sessao = std::make_unique<protocol::ServerSession>(r.dispositivo, r.chave);
+    c->sessao = std::make_unique<protocol::SessaoServidor>(r.dispositivo, r.chave);
     conexoes.push_back(std::move(c));
   }
 
@@ -141,7 +141,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       // A serial line never goes away: it starts over with a fresh session.
       c.decodificador = protocol::Decoder();
       c.sessao =
-          std::make_unique<protocol::ServerSession>(c.relogio->dispositivo, c.relogio->chave);
+          std::make_unique<protocol::SessaoServidor>(c.relogio->dispositivo, c.relogio->chave);
       c.recebidos = c.enviados = 0;
       c.saida.clear();
       c.enviadoDaSaida = 0;
@@ -219,7 +219,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         c->relogio = &r;
         c->nome = nome;
         c->ip = ip;
-        c->sessao = std::make_unique<protocol::ServerSession>(r.dispositivo, r.chave);
+        c->sessao = std::make_unique<protocol::SessaoServidor>(r.dispositivo, r.chave);
         std::cerr << "conexão de " << nome << " ao relógio " << r.codigo << "\n";
         conexoes.push_back(std::move(c));
       }
@@ -251,12 +251,12 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             aFechar.emplace_back(&c, "queda simulada");
             break;
           }
-          std::string resposta = c.sessao->Handle(*f);
+          std::string resposta = c.sessao->Responde(*f);
           if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
           if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
             resposta[12] ^= 0x5A;
           c.saida += resposta;
-          if (c.sessao->Closing()) {
+          if (c.sessao->Encerrando()) {
             // A wrong key: the answer waits longer at each failure from the same address.
             Tentativas& t = tentativas[c.ip];
             if (Relogio::now() - t.ultima > std::chrono::minutes(10)) t.falhas = 0;
@@ -293,7 +293,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     const bool pulso = Relogio::now() >= proximoPulso;
     if (pulso) proximoPulso = Relogio::now() + std::chrono::seconds(1);
     for (auto& c : conexoes)
-      if (!c->fechaAposEnviar) c->saida += c->sessao->Push(pulso);
+      if (!c->fechaAposEnviar) c->saida += c->sessao->Aviso(pulso);
 
     const auto depois = Relogio::now();
     for (auto& [c, motivo] : aFechar)

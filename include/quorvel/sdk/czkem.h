@@ -154,6 +154,12 @@ class CZKEM {
                                   int32_t& tamanho) = 0;
 };
 
+// Whether a register clock's firmware takes SdkSetLogPointer's pointer as an NSR (version
+// "2.1.12" on) or as a record count (earlier). Versions compare as text, after upper-casing,
+// removing every "VER" and trimming blanks: "Ver 2.1.12 " is "2.1.12", and "2.1.9" counts as
+// later than "2.1.12".
+bool PonteiroPorNsr(std::string versaoFirmware);
+
 // Makes one SDK object for each clock the control registers.
 using FabricaCZKEM = std::function<std::shared_ptr<CZKEM>()>;
 

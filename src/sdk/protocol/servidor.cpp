@@ -120,20 +120,20 @@ std::string RandomBytes(size_t n) {
   return r;
 }
 
-ServerSession::ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)
-    : device_(device),
+SessaoServidor::SessaoServidor(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)
+    : dispositivo_(device),
       sdk_(sdk::CriaSdkVirtualConectado(std::move(device))),
-      key_(std::move(key)) {}
+      chave_(std::move(key)) {}
 
-std::string ServerSession::Error(uint32_t id, int32_t code, const std::string& message) {
+std::string SessaoServidor::QuadroDeErro(uint32_t id, int32_t code, const std::string& message) {
   Writer w;
   w.I32(code);
   w.Str(message);
   return Encode({kError, id, std::move(w.Data())});
 }
 
-std::string ServerSession::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
-                                          std::string_view itens) {
+std::string SessaoServidor::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
+                                           std::string_view itens) {
   int32_t erro = 0;
   sdk_->SdkGetLastError(erro);
   Writer w;
@@ -142,16 +142,16 @@ std::string ServerSession::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bo
   w.I32(erro);
   // The log's size as the run ends: a walk that reached it knows nothing is left unless a push
   // says the log grew.
-  w.I32(static_cast<int32_t>(device_->Versao().tamanho));
+  w.I32(static_cast<int32_t>(dispositivo_->Versao().tamanho));
   w.Bytes(itens);
   return Encode({static_cast<uint8_t>(op | kResponseBit), id, std::move(w.Data())});
 }
 
-std::string ServerSession::Push(bool pulso) {
-  if (!subscribed_) return {};
-  const auto agora = device_->Versao();
-  if (!pulso && agora.geracao == pushed_.geracao && agora.tamanho == pushed_.tamanho) return {};
-  pushed_ = agora;
+std::string SessaoServidor::Aviso(bool pulso) {
+  if (!assinado_) return {};
+  const auto agora = dispositivo_->Versao();
+  if (!pulso && agora.geracao == avisado_.geracao && agora.tamanho == avisado_.tamanho) return {};
+  avisado_ = agora;
   Writer w;
   w.I32(static_cast<int32_t>(agora.geracao & 0xFFFFFFFFu));
   w.I32(static_cast<int32_t>(agora.geracao >> 32));
@@ -159,7 +159,7 @@ std::string ServerSession::Push(bool pulso) {
   return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), 0, std::move(w.Data())});
 }
 
-std::string ServerSession::Handle(const Frame& f) {
+std::string SessaoServidor::Responde(const Frame& f) {
   try {
     Reader r(f.payload);
     if (f.op == kHello) {
@@ -167,17 +167,17 @@ std::string ServerSession::Handle(const Frame& f) {
       nonce_ = std::string(r.Bytes(16));
       r.ExpectEnd();
       if (versao != kProtocolVersion)
-        return Error(f.id, codigo::kVersaoNaoSuportada,
-                     "versão " + std::to_string(versao) +
-                         " do protocolo não suportada; este "
-                         "relógio fala a versão " +
-                         std::to_string(kProtocolVersion));
-      challenge_ = RandomBytes(16);
-      state_ = key_.empty() ? State::Ready : State::AwaitProof;
+        return QuadroDeErro(f.id, codigo::kVersaoNaoSuportada,
+                            "versão " + std::to_string(versao) +
+                                " do protocolo não suportada; este "
+                                "relógio fala a versão " +
+                                std::to_string(kProtocolVersion));
+      desafio_ = RandomBytes(16);
+      state_ = chave_.empty() ? State::Ready : State::AwaitProof;
       Writer w;
       w.U8(kProtocolVersion);
-      w.U8(key_.empty() ? 0 : 1);
-      w.Bytes(challenge_);
+      w.U8(chave_.empty() ? 0 : 1);
+      w.Bytes(desafio_);
       return Encode({static_cast<uint8_t>(kHello | kResponseBit), f.id, std::move(w.Data())});
     }
     if (f.op == kProof) {
@@ -185,24 +185,25 @@ std::string ServerSession::Handle(const Frame& f) {
       r.ExpectEnd();
       // Out of turn (before the hello, or once proven): refused on its own, the link stays.
       if (state_ != State::AwaitProof)
-        return Error(f.id, codigo::kForaDeOrdem, "prova fora de ordem: envie o hello primeiro");
-      const std::string esperado = Proof(key_, challenge_, nonce_);
+        return QuadroDeErro(f.id, codigo::kForaDeOrdem,
+                            "prova fora de ordem: envie o hello primeiro");
+      const std::string esperado = Proof(chave_, desafio_, nonce_);
       if (CRYPTO_memcmp(mac.data(), esperado.data(), 32) != 0) {
-        closing_ = true;
-        return Error(f.id, codigo::kChaveIncorreta, "chave de comunicação incorreta");
+        encerrando_ = true;
+        return QuadroDeErro(f.id, codigo::kChaveIncorreta, "chave de comunicação incorreta");
       }
       state_ = State::Ready;
       return Encode({static_cast<uint8_t>(kProof | kResponseBit), f.id, {}});
     }
     if (state_ != State::Ready)
-      return Error(f.id, codigo::kChaveExigida, "o relógio exige a chave de comunicação");
+      return QuadroDeErro(f.id, codigo::kChaveExigida, "o relógio exige a chave de comunicação");
     if (f.op == kBatch) {
       const uint8_t op = r.U8();
       const int32_t maximo = r.I32();
       std::vector<Value> args;
       while (!r.AtEnd()) args.push_back(r.Val());
       if (!EhLeituraEmLote(op) || maximo < 1 || maximo > 65536)
-        return Error(f.id, codigo::kPedidoMalformado, "lote inválido");
+        return QuadroDeErro(f.id, codigo::kPedidoMalformado, "lote inválido");
       Writer itens;
       int32_t n = 0;
       bool resposta = true;
@@ -225,7 +226,7 @@ std::string ServerSession::Handle(const Frame& f) {
       const int32_t maximo = r.I32();
       r.ExpectEnd();
       if (maximo < 1 || maximo > 65536)
-        return Error(f.id, codigo::kPedidoMalformado, "lote inválido");
+        return QuadroDeErro(f.id, codigo::kPedidoMalformado, "lote inválido");
       Writer itens;
       itens.Data().reserve(static_cast<size_t>(std::min(maximo, 8192)) * 40);
       int32_t n = 0;
@@ -245,12 +246,12 @@ std::string ServerSession::Handle(const Frame& f) {
     }
     if (f.op == kSubscribe) {
       r.ExpectEnd();
-      subscribed_ = true;
-      pushed_ = device_->Versao();
+      assinado_ = true;
+      avisado_ = dispositivo_->Versao();
       Writer w;
-      w.I32(static_cast<int32_t>(pushed_.geracao & 0xFFFFFFFFu));
-      w.I32(static_cast<int32_t>(pushed_.geracao >> 32));
-      w.I32(static_cast<int32_t>(pushed_.tamanho));
+      w.I32(static_cast<int32_t>(avisado_.geracao & 0xFFFFFFFFu));
+      w.I32(static_cast<int32_t>(avisado_.geracao >> 32));
+      w.I32(static_cast<int32_t>(avisado_.tamanho));
       return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), f.id, std::move(w.Data())});
     }
     if (f.op == kReadAhead) {
@@ -259,7 +260,7 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint8_t op = r.U8();
       const int32_t n = r.I32();
       if (!EhLeituraAntecipavel(op) || n < 1 || n > 65536)
-        return Error(f.id, codigo::kPedidoMalformado, "leitura antecipada inválida");
+        return QuadroDeErro(f.id, codigo::kPedidoMalformado, "leitura antecipada inválida");
       Writer itens;
       int32_t feitas = 0;
       std::vector<Value> a;
@@ -287,14 +288,14 @@ std::string ServerSession::Handle(const Frame& f) {
       const uint32_t baixo = static_cast<uint32_t>(r.I32()), alto = static_cast<uint32_t>(r.I32());
       const int32_t desde = r.I32();
       r.ExpectEnd();
-      if (device_->Modelo() != EModeloRelogio_Quorvel)
-        return Error(f.id, sdk::codigo::kNaoSuportado, "sem log");
-      const auto versao = device_->Versao();
+      if (dispositivo_->Modelo() != EModeloRelogio_Quorvel)
+        return QuadroDeErro(f.id, sdk::codigo::kNaoSuportado, "sem log");
+      const auto versao = dispositivo_->Versao();
       const uint64_t conhecida = (static_cast<uint64_t>(alto) << 32) | baixo;
       // Another log (erased since, another clock or another run): the copy starts over.
       const size_t inicio =
           conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
-      const auto registros = device_->MarcacoesDesde(inicio, 65536);
+      const auto registros = dispositivo_->MarcacoesDesde(inicio, 65536);
       Writer w;
       w.I32(static_cast<int32_t>(versao.geracao & 0xFFFFFFFFu));
       w.I32(static_cast<int32_t>(versao.geracao >> 32));
@@ -331,12 +332,12 @@ std::string ServerSession::Handle(const Frame& f) {
       for (const Value& v : args) w.Val(v);
       return Encode({static_cast<uint8_t>(f.op | kResponseBit), f.id, std::move(w.Data())});
     }
-    return Error(f.id, codigo::kPedidoMalformado, "operação desconhecida");
+    return QuadroDeErro(f.id, codigo::kPedidoMalformado, "operação desconhecida");
   } catch (const ProtocolError& e) {
-    return Error(f.id, codigo::kPedidoMalformado, e.what());
+    return QuadroDeErro(f.id, codigo::kPedidoMalformado, e.what());
   } catch (const std::exception& e) {
     // An operation that failed as a call on the clock: reported as such, the link stays.
-    return Error(f.id, codigo::kFalhaNaChamada, e.what());
+    return QuadroDeErro(f.id, codigo::kFalhaNaChamada, e.what());
   }
 }
 

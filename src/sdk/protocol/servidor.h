@@ -19,32 +19,32 @@ bool ExecuteCall(CZKEM& sdk, uint8_t op, std::vector<Value>& args);
 std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce);
 std::string RandomBytes(size_t n);
 
-class ServerSession {
+class SessaoServidor {
  public:
   // `key` empty: no proof is asked for.
-  ServerSession(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key);
+  SessaoServidor(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key);
   // The encoded response to one request frame (an error frame for a bad request).
-  std::string Handle(const Frame& request);
+  std::string Responde(const Frame& pedido);
   // True after a failed proof: the connection is to be closed once the answer is sent.
-  bool Closing() const { return closing_; }
+  bool Encerrando() const { return encerrando_; }
   // For a link that subscribed: the push frame telling the log's size when it changed since
   // the last one, or when `pulso` (a heartbeat the client times its trust by); else nothing.
   // Called only once what changed is durable.
-  std::string Push(bool pulso);
+  std::string Aviso(bool pulso);
 
  private:
-  std::string Error(uint32_t id, int32_t code, const std::string& message);
+  std::string QuadroDeErro(uint32_t id, int32_t code, const std::string& message);
   // The answer to a run of next-item reads (kBatch, kRegisterLog): count, more, the last error
   // after the run, the log's size as it ends, then the items.
   std::string RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
                              std::string_view itens);
   enum class State { AwaitHello, AwaitProof, Ready } state_ = State::AwaitHello;
-  std::shared_ptr<sdk::DispositivoVirtual> device_;
+  std::shared_ptr<sdk::DispositivoVirtual> dispositivo_;
   std::shared_ptr<CZKEM> sdk_;
-  std::string key_, challenge_, nonce_;
-  bool closing_ = false;
-  bool subscribed_ = false;
-  sdk::DispositivoVirtual::VersaoLog pushed_{0, 0};
+  std::string chave_, desafio_, nonce_;
+  bool encerrando_ = false;
+  bool assinado_ = false;
+  sdk::DispositivoVirtual::VersaoLog avisado_{0, 0};
 };
 
 }  // namespace quorvel::protocol

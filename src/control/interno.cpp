@@ -1,7 +1,9 @@
+// The private services of control/interno.h: clock addresses, reopening a link and the
+// waits after a lost one, the errors they raise, numeric text and clock date conversions.
+#include "control/interno.h"
+
 #include <cmath>
 #include <limits>
-
-#include "control/interno.h"
 
 namespace quorvel::interno {
 
