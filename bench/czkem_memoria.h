@@ -1,15 +1,16 @@
-// A trivial in-memory device: answers at once, so a benchmark measures the component.
+// A trivial in-memory device: answers at once, so a benchmark measures the component. It
+// supports what collection and the employee transfers use; the rest answers -100.
 #pragma once
 
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "quorvel/sdk/czkem.h"
+#include "quorvel/sdk/dispositivo_nulo.h"
 
 namespace quorvel::bench {
 
-class CZKEMMemoria : public CZKEM {
+class CZKEMMemoria : public sdk::DispositivoNulo {
  public:
   explicit CZKEMMemoria(int64_t marcacoes = 0) : marcacoes_(marcacoes) {}
 
@@ -24,34 +25,9 @@ class CZKEMMemoria : public CZKEM {
   size_t cursorUsuario_ = 0;
 
   bool SdkConnectNetwork(const std::string&, int32_t) override { return true; }
-  bool SdkConnectSerial(int32_t, int32_t, int32_t) override { return true; }
   void SdkDisconnect() override {}
-  void SdkGetLastError(int32_t& c) override { c = 0; }
-  bool SdkEnableDevice(int32_t, bool) override { return true; }
-  bool SdkRefreshData(int32_t) override { return true; }
-  bool SdkGetDeviceStatus(int32_t, int32_t, int32_t& v) override { return v = 0, true; }
-  bool SdkSetDeviceInfo(int32_t, int32_t, int32_t) override { return true; }
-  bool SdkGetDeviceTime(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&,
-                        int32_t&) override {
-    return false;
-  }
-  bool SdkSetDeviceTime(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) override {
-    return true;
-  }
-  bool SdkGetFirmwareVersion(int32_t, std::string&) override { return true; }
   bool SdkGetSysOption(int32_t, const std::string&, std::string& v) override {
     return v = "2.1.12", true;
-  }
-  bool SdkSetSysOption(int32_t, const std::string&, const std::string&) override { return true; }
-  bool SdkRefreshOptions(int32_t) override { return true; }
-  bool SdkSetDaylight(int32_t, int32_t, const std::string&, const std::string&) override {
-    return true;
-  }
-  bool SdkClearAllData(int32_t) override { return true; }
-  bool SdkTestOperation(int32_t) override { return true; }
-  bool SdkSetEmployer(int32_t, const std::string&, int32_t, const std::string&, const std::string&,
-                      const std::string&) override {
-    return true;
   }
   bool SdkReadAllLogs(int32_t) override { return lidas_ = 0, true; }
   bool SdkGetNextLog(int32_t, int32_t& cartao, int32_t& valor, int32_t& modo,
@@ -72,7 +48,6 @@ class CZKEMMemoria : public CZKEM {
     return true;
   }
   bool SdkSetLogPointer(int32_t, int32_t) override { return lidas_ = 0, true; }
-  bool SdkClearLogs(int32_t) override { return true; }
   bool SdkReadAllUserIds(int32_t) override { return cursorUsuario_ = 0, true; }
   bool SdkSetUserInfo(int32_t, int32_t u, const std::string& n, const std::string& s, int32_t p,
                       bool) override {
@@ -99,12 +74,7 @@ class CZKEMMemoria : public CZKEM {
     u = x.id, n = x.nome, s = x.senha, p = x.privilegio, h = true, pis = x.pis, cpf = x.cpf;
     return true;
   }
-  bool SdkQueryUserInfo(int32_t, std::string&, std::string&, int32_t&, bool&) override {
-    return false;
-  }
   bool SdkSetCardNumber(const std::string&) override { return true; }
-  bool SdkDeleteEnrollData(int32_t, int32_t, int32_t, int32_t) override { return true; }
-  bool SdkDeleteEnrollDataByTextId(int32_t, const std::string&, int32_t) override { return true; }
   bool SdkGetUserTemplate(int32_t, int32_t u, int32_t d, std::string& t, int32_t& n) override {
     return Le(std::to_string(u), d, t, n);
   }

@@ -16,6 +16,7 @@
 #include "quorvel/erro.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/quorvel.h"
+#include "quorvel/sdk/backends.h"
 #include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/typelib.h"
@@ -141,16 +142,6 @@ Ambiente& A() {
   return a;
 }
 
-FabricaCZKEM FabricaDe(const std::string& nome) {
-  if (nome == "virtual") return sdk::FabricaVirtual();
-  if (nome == "rede") {
-    sdk::OpcoesRede opcoes;
-    if (const char* chave = std::getenv("QUORVEL_CHAVE")) opcoes.chave = chave;
-    return sdk::FabricaRede(opcoes);
-  }
-  return nullptr;
-}
-
 // Ensures the controls created through the boundary have a host and a backend.
 void PreparaAmbiente() {
   Ambiente& a = A();
@@ -161,7 +152,7 @@ void PreparaAmbiente() {
     const char* env = std::getenv("QUORVEL_SDK");
     a.sdk = env && *env ? env : "rede";
   }
-  DefineAmbienteControles(a.loop.get(), FabricaDe(a.sdk));
+  DefineAmbienteControles(a.loop.get(), sdk::FabricaDoBackend(a.sdk));
 }
 
 void Limpa(quorvel_erro* erro) {
@@ -453,7 +444,7 @@ int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro) {
   if (!nome) return QUORVEL_PARAMETRO_INVALIDO;
   if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
   return Protegido(erro, [&] {
-    FabricaCZKEM f = FabricaDe(nome);
+    FabricaCZKEM f = sdk::FabricaDoBackend(nome);
     if (!f) LancaArgumentoInvalido(std::string("backend de SDK desconhecido: ") + nome);
     Ambiente& a = A();
     std::lock_guard l(a.mutex);

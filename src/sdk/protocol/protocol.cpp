@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sdk/protocol/operacoes.h"
+
 namespace quorvel::protocol {
 
 namespace {
@@ -187,44 +189,10 @@ Value Reader::Val() {
 }
 
 const std::vector<CallSpec>& Calls() {
-  using K = Kind;
   static const std::vector<CallSpec> calls = {
-      {"SdkEnableDevice", {K::Int, K::Bool}},
-      {"SdkRefreshData", {K::Int}},
-      {"SdkGetDeviceStatus", {K::Int, K::Int, K::Int}},
-      {"SdkSetDeviceInfo", {K::Int, K::Int, K::Int}},
-      {"SdkGetDeviceTime", {K::Int, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
-      {"SdkSetDeviceTime", {K::Int, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
-      {"SdkGetFirmwareVersion", {K::Int, K::Str}},
-      {"SdkGetSysOption", {K::Int, K::Str, K::Str}},
-      {"SdkSetSysOption", {K::Int, K::Str, K::Str}},
-      {"SdkRefreshOptions", {K::Int}},
-      {"SdkSetDaylight", {K::Int, K::Int, K::Str, K::Str}},
-      {"SdkClearAllData", {K::Int}},
-      {"SdkTestOperation", {K::Int}},
-      {"SdkSetEmployer", {K::Int, K::Str, K::Int, K::Str, K::Str, K::Str}},
-      {"SdkReadAllLogs", {K::Int}},
-      {"SdkGetNextLog", {K::Int, K::Int, K::Int, K::Int, K::Str}},
-      {"SdkGetNextNsrLog",
-       {K::Int, K::Str, K::Str, K::Int, K::Int, K::Int, K::Int, K::Int, K::Int}},
-      {"SdkSetLogPointer", {K::Int, K::Int}},
-      {"SdkClearLogs", {K::Int}},
-      {"SdkReadAllUserIds", {K::Int}},
-      {"SdkSetUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
-      {"SdkGetNextUserInfo", {K::Int, K::Int, K::Str, K::Str, K::Int, K::Bool}},
-      {"SdkSetUserInfoWithPis", {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
-      {"SdkGetNextUserInfoWithPis",
-       {K::Int, K::Str, K::Str, K::Str, K::Int, K::Bool, K::Str, K::Str}},
-      {"SdkQueryUserInfo", {K::Int, K::Str, K::Str, K::Int, K::Bool}},
-      {"SdkSetCardNumber", {K::Str}},
-      {"SdkDeleteEnrollData", {K::Int, K::Int, K::Int, K::Int}},
-      {"SdkDeleteEnrollDataByTextId", {K::Int, K::Str, K::Int}},
-      {"SdkGetUserTemplate", {K::Int, K::Int, K::Int, K::Str, K::Int}},
-      {"SdkSetUserTemplate", {K::Int, K::Int, K::Int, K::Str}},
-      {"SdkDeleteUserTemplate", {K::Int, K::Int, K::Int}},
-      {"SdkGetUserTemplateByTextId", {K::Int, K::Str, K::Int, K::Int, K::Str, K::Int}},
-      {"SdkSetUserTemplateByTextId", {K::Int, K::Str, K::Int, K::Int, K::Str}},
-      {"SdkDeleteUserTemplateByTextId", {K::Int, K::Str, K::Int}},
+#define QUORVEL_ESPECIFICACAO(nome) operacoes::Operacao<&CZKEM::nome>::Especificacao(#nome),
+      QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_ESPECIFICACAO)
+#undef QUORVEL_ESPECIFICACAO
   };
   return calls;
 }

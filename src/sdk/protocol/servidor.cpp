@@ -8,13 +8,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "sdk/protocol/operacoes.h"
+
 namespace quorvel::protocol {
 
 namespace {
-
-int32_t& I(std::vector<Value>& a, size_t i) { return std::get<int32_t>(a[i]); }
-bool& B(std::vector<Value>& a, size_t i) { return std::get<bool>(a[i]); }
-std::string& S(std::vector<Value>& a, size_t i) { return std::get<std::string>(a[i]); }
 
 void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
   const auto& calls = Calls();
@@ -45,62 +43,14 @@ bool EhLeituraEmLote(uint8_t op) {
 }  // namespace
 
 bool ExecuteCall(CZKEM& s, uint8_t op, std::vector<Value>& a) {
+  using Executor = bool (*)(CZKEM&, std::vector<Value>&);
+  static constexpr Executor kExecutores[] = {
+#define QUORVEL_EXECUTOR(nome) &operacoes::Operacao<&CZKEM::nome>::Executa,
+      QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_EXECUTOR)
+#undef QUORVEL_EXECUTOR
+  };
   ConfereArgumentos(op, a);
-  const std::string nome = Calls()[op - kFirstCall].name;
-  // One line per operation: the order of kCalls.
-  if (nome == "SdkEnableDevice") return s.SdkEnableDevice(I(a, 0), B(a, 1));
-  if (nome == "SdkRefreshData") return s.SdkRefreshData(I(a, 0));
-  if (nome == "SdkGetDeviceStatus") return s.SdkGetDeviceStatus(I(a, 0), I(a, 1), I(a, 2));
-  if (nome == "SdkSetDeviceInfo") return s.SdkSetDeviceInfo(I(a, 0), I(a, 1), I(a, 2));
-  if (nome == "SdkGetDeviceTime")
-    return s.SdkGetDeviceTime(I(a, 0), I(a, 1), I(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6));
-  if (nome == "SdkSetDeviceTime")
-    return s.SdkSetDeviceTime(I(a, 0), I(a, 1), I(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6));
-  if (nome == "SdkGetFirmwareVersion") return s.SdkGetFirmwareVersion(I(a, 0), S(a, 1));
-  if (nome == "SdkGetSysOption") return s.SdkGetSysOption(I(a, 0), S(a, 1), S(a, 2));
-  if (nome == "SdkSetSysOption") return s.SdkSetSysOption(I(a, 0), S(a, 1), S(a, 2));
-  if (nome == "SdkRefreshOptions") return s.SdkRefreshOptions(I(a, 0));
-  if (nome == "SdkSetDaylight") return s.SdkSetDaylight(I(a, 0), I(a, 1), S(a, 2), S(a, 3));
-  if (nome == "SdkClearAllData") return s.SdkClearAllData(I(a, 0));
-  if (nome == "SdkTestOperation") return s.SdkTestOperation(I(a, 0));
-  if (nome == "SdkSetEmployer")
-    return s.SdkSetEmployer(I(a, 0), S(a, 1), I(a, 2), S(a, 3), S(a, 4), S(a, 5));
-  if (nome == "SdkReadAllLogs") return s.SdkReadAllLogs(I(a, 0));
-  if (nome == "SdkGetNextLog") return s.SdkGetNextLog(I(a, 0), I(a, 1), I(a, 2), I(a, 3), S(a, 4));
-  if (nome == "SdkGetNextNsrLog")
-    return s.SdkGetNextNsrLog(I(a, 0), S(a, 1), S(a, 2), I(a, 3), I(a, 4), I(a, 5), I(a, 6),
-                              I(a, 7), I(a, 8));
-  if (nome == "SdkSetLogPointer") return s.SdkSetLogPointer(I(a, 0), I(a, 1));
-  if (nome == "SdkClearLogs") return s.SdkClearLogs(I(a, 0));
-  if (nome == "SdkReadAllUserIds") return s.SdkReadAllUserIds(I(a, 0));
-  if (nome == "SdkSetUserInfo")
-    return s.SdkSetUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
-  if (nome == "SdkGetNextUserInfo")
-    return s.SdkGetNextUserInfo(I(a, 0), I(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5));
-  if (nome == "SdkSetUserInfoWithPis")
-    return s.SdkSetUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5), S(a, 6),
-                                   S(a, 7));
-  if (nome == "SdkGetNextUserInfoWithPis")
-    return s.SdkGetNextUserInfoWithPis(I(a, 0), S(a, 1), S(a, 2), S(a, 3), I(a, 4), B(a, 5),
-                                       S(a, 6), S(a, 7));
-  if (nome == "SdkQueryUserInfo")
-    return s.SdkQueryUserInfo(I(a, 0), S(a, 1), S(a, 2), I(a, 3), B(a, 4));
-  if (nome == "SdkSetCardNumber") return s.SdkSetCardNumber(S(a, 0));
-  if (nome == "SdkDeleteEnrollData")
-    return s.SdkDeleteEnrollData(I(a, 0), I(a, 1), I(a, 2), I(a, 3));
-  if (nome == "SdkDeleteEnrollDataByTextId")
-    return s.SdkDeleteEnrollDataByTextId(I(a, 0), S(a, 1), I(a, 2));
-  if (nome == "SdkGetUserTemplate")
-    return s.SdkGetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3), I(a, 4));
-  if (nome == "SdkSetUserTemplate") return s.SdkSetUserTemplate(I(a, 0), I(a, 1), I(a, 2), S(a, 3));
-  if (nome == "SdkDeleteUserTemplate") return s.SdkDeleteUserTemplate(I(a, 0), I(a, 1), I(a, 2));
-  if (nome == "SdkGetUserTemplateByTextId")
-    return s.SdkGetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4), I(a, 5));
-  if (nome == "SdkSetUserTemplateByTextId")
-    return s.SdkSetUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2), I(a, 3), S(a, 4));
-  if (nome == "SdkDeleteUserTemplateByTextId")
-    return s.SdkDeleteUserTemplateByTextId(I(a, 0), S(a, 1), I(a, 2));
-  throw ProtocolError("operação sem execução: " + nome);
+  return kExecutores[op - kFirstCall](s, a);
 }
 
 std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce) {
