@@ -205,10 +205,8 @@ class Rede : public ::testing::Test {
   }
 };
 
-TEST_F(Rede, EveryOperationAcrossProcesses) {
-  Daemon d({"--relogio", "codigo=1,modelo=quorvel,porta=0,exemplo", "--relogio",
-            "codigo=2,modelo=tarvenix,porta=0,exemplo"},
-           2);
+TEST_F(Rede, DeviceOperationsCrossTheLinkWithTheirAnswersAndCodes) {
+  Daemon d({"--relogio", "codigo=1,modelo=quorvel,porta=0,exemplo"}, 1);
   auto q = sdk::CriaSdkRede();
   EXPECT_FALSE(q->SdkRefreshData(1));
   EXPECT_EQ(Erro(*q), sdk::codigo::kLinkPerdido);
@@ -234,8 +232,12 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_TRUE(q->SdkRefreshOptions(1));
   EXPECT_TRUE(q->SdkEnableDevice(1, true));
   EXPECT_TRUE(q->SdkTestOperation(1));
+}
 
-  // Users, templates and the whole log, the next-item reads walking batches.
+TEST_F(Rede, FingerprintUsersTemplatesAndLogCrossTheLinkInBatches) {
+  Daemon d({"--relogio", "codigo=1,modelo=quorvel,porta=0,exemplo"}, 1);
+  auto q = sdk::CriaSdkRede();
+  ASSERT_TRUE(q->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   std::string convertido;
   int32_t n = 0;
   ASSERT_TRUE(q->SdkConvertTemplate("QUJDRA==", convertido, n));
@@ -267,14 +269,17 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_TRUE(q->SdkClearLogs(1));
   EXPECT_TRUE(q->SdkReadAllLogs(1));
   EXPECT_FALSE(q->SdkGetNextLog(1, cartao, valor, modo, quando));
+}
 
-  // The register model.
+TEST_F(Rede, RegisterOperationsCrossTheLink) {
+  Daemon d({"--relogio", "codigo=2,modelo=tarvenix,porta=0,exemplo"}, 1);
   auto r = sdk::CriaSdkRede();
-  ASSERT_TRUE(r->SdkConnectNetwork("127.0.0.1", d.Porta(1)));
+  ASSERT_TRUE(r->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
   EXPECT_TRUE(r->SdkSetCardNumber("77"));
   EXPECT_TRUE(r->SdkSetUserInfoWithPis(2, "9", "N", "", 0, true, "12034567899", "1"));
   EXPECT_TRUE(r->SdkSetUserTemplateByTextId(2, "9", 1, 1, "QUJDRA=="));
-  int32_t flag = 0;
+  int32_t flag = 0, n = 0;
+  std::string t;
   EXPECT_TRUE(r->SdkGetUserTemplateByTextId(2, "9", 1, flag, t, n));
   EXPECT_EQ(t, "QUJDRA==");
   EXPECT_TRUE(r->SdkDeleteUserTemplateByTextId(2, "9", 1));
@@ -282,12 +287,15 @@ TEST_F(Rede, EveryOperationAcrossProcesses) {
   EXPECT_TRUE(r->SdkSetLogPointer(2, 75));
   std::string nsr, pis;
   std::vector<std::string> nsrs;
+  int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, s = 0;
   while (r->SdkGetNextNsrLog(2, nsr, pis, a, me, di, h, mi, s)) nsrs.push_back(nsr);
   // Five earlier days of sample punches, plus today's so far.
   ASSERT_GE(nsrs.size(), 5u);
   for (size_t i = 0; i < nsrs.size(); ++i) EXPECT_EQ(nsrs[i], std::to_string(76 + i));
   EXPECT_TRUE(r->SdkReadAllUserIds(2));
-  std::string id, cpf;
+  std::string id, nome, senha, cpf;
+  int32_t p = 0;
+  bool hab = false;
   EXPECT_TRUE(r->SdkGetNextUserInfoWithPis(2, id, nome, senha, p, hab, pis, cpf));
   EXPECT_TRUE(r->SdkDeleteEnrollDataByTextId(2, "9", 12));
   EXPECT_FALSE(r->SdkClearAllData(2));

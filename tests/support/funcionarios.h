@@ -12,12 +12,13 @@
 namespace quorvel::teste {
 
 // What an employee is made of; what is left out stays as a new record has it.
+// Every member has its own initializer, so a test names only the ones it cares about.
 struct DadosFuncionario {
-  std::string nome, senha, pis, cpf, cartao;
+  std::string nome{}, senha{}, pis{}, cpf{}, cartao{};
   bool supervisor = false;
-  std::vector<int32_t> dedos;  // a template for each, in this order
+  std::vector<int32_t> dedos{};  // a template for each, in this order
   // The text of finger `dedo`'s template; none: templates without text.
-  std::function<std::string(int32_t dedo)> texto;
+  std::function<std::string(int32_t dedo)> texto{};
 };
 
 inline std::shared_ptr<Template> NovaDigital(int32_t dedo, std::string texto = {}) {
