@@ -32,7 +32,7 @@ namespace {
 using namespace protocol;
 
 std::atomic<uint64_t> g_enviados{0}, g_recebidos{0}, g_trocas{0};
-constexpr int32_t kLote = 4096;
+constexpr int32_t kItensPorLote = 4096;  // next-item reads asked for in one kLote frame
 constexpr std::chrono::microseconds kEsperaAtiva{50};
 
 // A byte stream over a file descriptor: a TCP socket or a serial line alike.
@@ -198,7 +198,7 @@ class SdkRede final : public CZKEM {
       ultimoErro_ = 0;
       return true;
     }
-    std::vector<Value> a{m, c, int32_t{0}};
+    std::vector<Valor> a{m, c, int32_t{0}};
     const bool r = Chama("SdkGetDeviceStatus", a);
     v = std::get<int32_t>(a[2]);
     return r;
@@ -208,7 +208,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetDeviceTime(int32_t m, int32_t& a, int32_t& me, int32_t& d, int32_t& h, int32_t& mi,
                         int32_t& s) override {
-    std::vector<Value> v{m, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
+    std::vector<Valor> v{m, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}, int32_t{0}};
     const bool r = Chama("SdkGetDeviceTime", v);
     a = InteiroEm(v, 1), me = InteiroEm(v, 2), d = InteiroEm(v, 3), h = InteiroEm(v, 4),
     mi = InteiroEm(v, 5), s = InteiroEm(v, 6);
@@ -219,13 +219,13 @@ class SdkRede final : public CZKEM {
     return ChamaSemSaida("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
   }
   bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
-    std::vector<Value> a{m, std::string()};
+    std::vector<Valor> a{m, std::string()};
     const bool r = Chama("SdkGetFirmwareVersion", a);
     v = TextoEm(a, 1);
     return r;
   }
   bool SdkGetSysOption(int32_t m, const std::string& n, std::string& v) override {
-    std::vector<Value> a{m, n, std::string()};
+    std::vector<Valor> a{m, n, std::string()};
     const bool r = Chama("SdkGetSysOption", a);
     v = TextoEm(a, 2);
     return r;
@@ -293,13 +293,13 @@ class SdkRede final : public CZKEM {
       return false;
     }
     try {
-      Reader r(std::string_view(loteNsr_.dados).substr(loteNsr_.posicao));
-      nsr.assign(r.StrView());
-      pis.assign(r.StrView());
+      Leitor r(std::string_view(loteNsr_.dados).substr(loteNsr_.posicao));
+      nsr.assign(r.TextoSemCopia());
+      pis.assign(r.TextoSemCopia());
       a = r.I32();
       me = r.U8(), d = r.U8(), h = r.U8(), mi = r.U8(), s = r.U8();
-      loteNsr_.posicao += r.Position();
-    } catch (const ProtocolError& e) {
+      loteNsr_.posicao += r.Posicao();
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
     if (--loteNsr_.restantes == 0 && loteNsr_.posicao != loteNsr_.dados.size())
@@ -313,7 +313,7 @@ class SdkRede final : public CZKEM {
     const bool r = ChamaSemSaida("SdkSetLogPointer", {m, p});
     // A run asked for ahead was read from the old position (its answer was taken off the line
     // before this call's): it is dropped, and the walk starts over from the new one.
-    if (adiantado_ && adiantado_->op == kRegisterLog) adiantado_.reset();
+    if (adiantado_ && adiantado_->op == kLogDeRegistros) adiantado_.reset();
     return r;
   }
   bool SdkClearLogs(int32_t m) override { return ChamaSemSaida("SdkClearLogs", {m}); }
@@ -329,7 +329,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextUserInfo(int32_t m, int32_t& u, std::string& n, std::string& s, int32_t& p,
                           bool& h) override {
-    std::vector<Value> a{m, int32_t{0}, std::string(), std::string(), int32_t{0}, false};
+    std::vector<Valor> a{m, int32_t{0}, std::string(), std::string(), int32_t{0}, false};
     if (!Proximo("SdkGetNextUserInfo", a)) return false;
     u = InteiroEm(a, 1), n = TextoEm(a, 2), s = TextoEm(a, 3), p = InteiroEm(a, 4),
     h = std::get<bool>(a[5]);
@@ -342,7 +342,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetNextUserInfoWithPis(int32_t m, std::string& u, std::string& n, std::string& s,
                                  int32_t& p, bool& h, std::string& pis, std::string& cpf) override {
-    std::vector<Value> a{m,          std::string(), std::string(), std::string(),
+    std::vector<Valor> a{m,          std::string(), std::string(), std::string(),
                          int32_t{0}, false,         std::string(), std::string()};
     if (!Proximo("SdkGetNextUserInfoWithPis", a)) return false;
     u = TextoEm(a, 1), n = TextoEm(a, 2), s = TextoEm(a, 3), p = InteiroEm(a, 4),
@@ -350,7 +350,7 @@ class SdkRede final : public CZKEM {
     return true;
   }
   bool SdkQueryUserInfo(int32_t m, std::string& n, std::string& t, int32_t& num, bool& f) override {
-    std::vector<Value> a{m, n, t, num, f};
+    std::vector<Valor> a{m, n, t, num, f};
     const bool r = Chama("SdkQueryUserInfo", a);
     n = TextoEm(a, 1), t = TextoEm(a, 2), num = InteiroEm(a, 3), f = std::get<bool>(a[4]);
     return r;
@@ -365,7 +365,7 @@ class SdkRede final : public CZKEM {
     return ChamaSemSaida("SdkDeleteEnrollDataByTextId", {m, u, d});
   }
   bool SdkGetUserTemplate(int32_t m, int32_t u, int32_t d, std::string& t, int32_t& n) override {
-    std::vector<Value> a{m, u, d, std::string(), int32_t{0}};
+    std::vector<Valor> a{m, u, d, std::string(), int32_t{0}};
     const bool r = LeTemplate("SdkGetUserTemplate", a);
     t = TextoEm(a, 3), n = InteiroEm(a, 4);
     return r;
@@ -378,7 +378,7 @@ class SdkRede final : public CZKEM {
   }
   bool SdkGetUserTemplateByTextId(int32_t m, const std::string& u, int32_t d, int32_t& f,
                                   std::string& t, int32_t& n) override {
-    std::vector<Value> a{m, u, d, int32_t{0}, std::string(), int32_t{0}};
+    std::vector<Valor> a{m, u, d, int32_t{0}, std::string(), int32_t{0}};
     const bool r = LeTemplate("SdkGetUserTemplateByTextId", a);
     f = InteiroEm(a, 3), t = TextoEm(a, 4), n = InteiroEm(a, 5);
     return r;
@@ -396,19 +396,19 @@ class SdkRede final : public CZKEM {
   }
 
  private:
-  static int32_t InteiroEm(const std::vector<Value>& a, size_t i) {
+  static int32_t InteiroEm(const std::vector<Valor>& a, size_t i) {
     return std::get<int32_t>(a[i]);
   }
-  static const std::string& TextoEm(const std::vector<Value>& a, size_t i) {
+  static const std::string& TextoEm(const std::vector<Valor>& a, size_t i) {
     return std::get<std::string>(a[i]);
   }
 
-  bool ChamaSemSaida(const char* nome, std::vector<Value> a) { return Chama(nome, a); }
+  bool ChamaSemSaida(const char* nome, std::vector<Valor> a) { return Chama(nome, a); }
 
   void Fecha() {
     fluxo_.reset();
     adiantado_.reset();
-    decodificador_ = Decoder();
+    decodificador_ = Decodificador();
     lotes_.clear();
     loteNsr_ = LoteNsr{};
     EsqueceUsuarios();
@@ -430,7 +430,7 @@ class SdkRede final : public CZKEM {
   }
 
   // Sends one frame and waits for its answer. Nothing: the link was lost (and is closed).
-  std::optional<Frame> Troca(uint8_t op, std::string payload) {
+  std::optional<Quadro> Troca(uint8_t op, std::string payload) {
     if (!fluxo_) return std::nullopt;
     // A run asked for ahead is answered first: its answer is taken off the line and kept.
     if (adiantado_ && !adiantado_->resposta) {
@@ -442,7 +442,7 @@ class SdkRede final : public CZKEM {
     }
     const uint32_t id = ++sequencia_;
     ++g_trocas;
-    if (!fluxo_->Envia(Encode({op, id, std::move(payload)}), opcoes_.tempoRespostaMs))
+    if (!fluxo_->Envia(Codifica({op, id, std::move(payload)}), opcoes_.tempoRespostaMs))
       return std::nullopt;
     return Aguarda(op, id);
   }
@@ -455,19 +455,19 @@ class SdkRede final : public CZKEM {
     uint8_t op;
     uint32_t id;
     std::string pedido;  // the request's payload: what it asked for
-    std::optional<Frame> resposta;
+    std::optional<Quadro> resposta;
   };
 
   void PedeAdiantado(uint8_t op, std::string pedido) {
     if (!fluxo_ || adiantado_) return;
     const uint32_t id = ++sequencia_;
     ++g_trocas;
-    if (!fluxo_->Envia(Encode({op, id, pedido}), opcoes_.tempoRespostaMs)) return;
+    if (!fluxo_->Envia(Codifica({op, id, pedido}), opcoes_.tempoRespostaMs)) return;
     adiantado_ = Adiantado{op, id, std::move(pedido), std::nullopt};
   }
 
   // The answer to `pedido`: the one asked for ahead when it is that request, else a new exchange.
-  std::optional<Frame> TrocaAdiantada(uint8_t op, std::string pedido) {
+  std::optional<Quadro> TrocaAdiantada(uint8_t op, std::string pedido) {
     if (adiantado_ && adiantado_->op == op && adiantado_->pedido == pedido) {
       Adiantado a = std::move(*adiantado_);
       adiantado_.reset();
@@ -478,15 +478,15 @@ class SdkRede final : public CZKEM {
   }
 
   // Waits for the answer to request `id`; pushes met on the way are taken in.
-  std::optional<Frame> Aguarda(uint8_t op, uint32_t id) {
+  std::optional<Quadro> Aguarda(uint8_t op, uint32_t id) {
     const auto prazo =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(opcoes_.tempoRespostaMs);
     char buffer[65536];
     for (;;) {
-      std::optional<Frame> f;
+      std::optional<Quadro> f;
       try {
-        f = decodificador_.Next();
-      } catch (const ProtocolError&) {
+        f = decodificador_.Proximo();
+      } catch (const ErroDeProtocolo&) {
         return std::nullopt;  // a corrupted frame: the line is not to be trusted any more
       }
       if (f) {
@@ -495,7 +495,7 @@ class SdkRede final : public CZKEM {
           continue;
         }
         if (f->id != id) Violacao("resposta a outro pedido");
-        if (f->op != (op | kResponseBit) && f->op != kError) Violacao("resposta de outro tipo");
+        if (f->op != (op | kBitDeResposta) && f->op != kErro) Violacao("resposta de outro tipo");
         ultimaTroca_ = std::chrono::steady_clock::now();
         return f;
       }
@@ -504,19 +504,19 @@ class SdkRede final : public CZKEM {
       if (resta.count() <= 0) return std::nullopt;
       const ssize_t n = fluxo_->Recebe(buffer, sizeof buffer, static_cast<int>(resta.count()));
       if (n <= 0) return std::nullopt;
-      decodificador_.Feed(buffer, static_cast<size_t>(n));
+      decodificador_.Alimenta(buffer, static_cast<size_t>(n));
     }
   }
 
   // An error frame: the clock refused; a failure as a call is thrown on.
-  bool Recusa(const Frame& f) {
-    Reader r(f.payload);
+  bool Recusa(const Quadro& f) {
+    Leitor r(f.carga);
     int32_t codigo = 0;
     std::string mensagem;
     try {
       codigo = r.I32();
-      mensagem = r.Str();
-    } catch (const ProtocolError&) {
+      mensagem = r.Texto();
+    } catch (const ErroDeProtocolo&) {
       Violacao("quadro de erro malformado");
     }
     if (codigo == protocol::codigo::kFalhaNaChamada) throw Erro(codigo::kFalhaDeChamada, mensagem);
@@ -531,13 +531,13 @@ class SdkRede final : public CZKEM {
       return false;
     }
     fluxo_ = std::move(fluxo);
-    const std::string nonce = RandomBytes(16);
-    Writer w;
-    w.U8(kProtocolVersion);
+    const std::string nonce = BytesAleatorios(16);
+    Escritor w;
+    w.U8(kVersaoDoProtocolo);
     w.Bytes(nonce);
-    auto f = Troca(kHello, std::move(w.Data()));
+    auto f = Troca(kOla, std::move(w.Dados()));
     if (!f) return LinkPerdido();
-    if (f->op == kError) {
+    if (f->op == kErro) {
       Recusa(*f);
       Fecha();
       return false;
@@ -545,12 +545,12 @@ class SdkRede final : public CZKEM {
     bool exigeChave = false;
     std::string desafio;
     try {
-      Reader r(f->payload);
-      if (r.U8() != kProtocolVersion) Violacao("versão diferente");
+      Leitor r(f->carga);
+      if (r.U8() != kVersaoDoProtocolo) Violacao("versão diferente");
       exigeChave = r.U8() == 1;
       desafio = std::string(r.Bytes(16));
-      r.ExpectEnd();
-    } catch (const ProtocolError& e) {
+      r.ExigeFim();
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
     if (exigeChave) {
@@ -559,9 +559,9 @@ class SdkRede final : public CZKEM {
         ultimoErro_ = codigo::kChaveExigida;
         return false;
       }
-      auto p = Troca(kProof, Proof(opcoes_.chave, desafio, nonce));
+      auto p = Troca(kProva, Prova(opcoes_.chave, desafio, nonce));
       if (!p) return LinkPerdido();
-      if (p->op == kError) {
+      if (p->op == kErro) {
         Recusa(*p);
         Fecha();
         return false;
@@ -572,26 +572,26 @@ class SdkRede final : public CZKEM {
     return true;
   }
 
-  bool Chama(const char* nome, std::vector<Value>& args) {
+  bool Chama(const char* nome, std::vector<Valor>& args) {
     // Anything but a read may change templates: what was read ahead is no longer known.
     if (std::strncmp(nome, "SdkGet", 6) != 0) antecipadas_.clear();
-    Writer w;
-    for (const Value& v : args) w.Val(v);
-    auto f = Troca(OpOf(nome), std::move(w.Data()));
+    Escritor w;
+    for (const Valor& v : args) w.ValorTipado(v);
+    auto f = Troca(CodigoDe(nome), std::move(w.Dados()));
     if (!f) return LinkPerdido();
-    if (f->op == kError) return Recusa(*f);
+    if (f->op == kErro) return Recusa(*f);
     try {
-      Reader r(f->payload);
+      Leitor r(f->carga);
       const uint8_t resposta = r.U8();
       ultimoErro_ = r.I32();
-      std::vector<Value> volta;
-      while (!r.AtEnd()) volta.push_back(r.Val());
+      std::vector<Valor> volta;
+      while (!r.NoFim()) volta.push_back(r.ValorTipado());
       if (resposta > 1 || volta.size() != args.size()) Violacao("resposta com argumentos errados");
       for (size_t i = 0; i < args.size(); ++i)
         if (volta[i].index() != args[i].index()) Violacao("resposta com tipos errados");
       args = std::move(volta);
       return resposta == 1;
-    } catch (const ProtocolError& e) {
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
   }
@@ -629,15 +629,15 @@ class SdkRede final : public CZKEM {
   // Fetches the next chunk of the log after the copy; another log (erased, another clock,
   // another run) replaces the copy from its start.
   bool BuscaLog() {
-    Writer w;
+    Escritor w;
     w.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
     w.I32(static_cast<int32_t>(geracaoLog_ >> 32));
     w.I32(static_cast<int32_t>(copiaLog_.size()));
-    auto f = TrocaAdiantada(kLogSince, std::move(w.Data()));
+    auto f = TrocaAdiantada(kLogDesde, std::move(w.Dados()));
     if (!f) return LinkPerdido();
-    if (f->op == kError) return Recusa(*f);
+    if (f->op == kErro) return Recusa(*f);
     try {
-      Reader r(f->payload);
+      Leitor r(f->carga);
       const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
                                (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
       const int32_t inicio = r.I32();
@@ -664,7 +664,7 @@ class SdkRede final : public CZKEM {
           static const int64_t kMaior = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
           if (reg.segundos < kMenor || reg.segundos > kMaior) Violacao("data fora do calendário");
         } else if (tipo == 1) {
-          reg.texto = r.Str();
+          reg.texto = r.Texto();
           if (reg.texto.empty()) Violacao("data vazia");
         } else {
           Violacao("tipo de data desconhecido");
@@ -672,17 +672,17 @@ class SdkRede final : public CZKEM {
         copiaLog_.push_back(std::move(reg));
       }
       const uint8_t mais = r.U8();
-      r.ExpectEnd();
+      r.ExigeFim();
       if (mais != 0 && n == 0) Violacao("log sem progresso");
       logMais_ = mais != 0;
       if (logMais_) {
-        Writer proximo;
+        Escritor proximo;
         proximo.I32(static_cast<int32_t>(geracaoLog_ & 0xFFFFFFFFu));
         proximo.I32(static_cast<int32_t>(geracaoLog_ >> 32));
         proximo.I32(static_cast<int32_t>(copiaLog_.size()));
-        PedeAdiantado(kLogSince, std::move(proximo.Data()));
+        PedeAdiantado(kLogDesde, std::move(proximo.Dados()));
       }
-    } catch (const ProtocolError& e) {
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
     return true;
@@ -690,7 +690,7 @@ class SdkRede final : public CZKEM {
 
   // Next-item reads walk a local buffer filled a batch at a time.
   struct Lote {
-    std::deque<std::vector<Value>> itens;
+    std::deque<std::vector<Valor>> itens;
     bool terminou = false;
     int32_t erroFinal = 0;
   };
@@ -709,68 +709,68 @@ class SdkRede final : public CZKEM {
   };
   LoteNsr loteNsr_;
 
-  // The head of a run's answer (kBatch, kRegisterLog).
+  // The head of a run's answer (kLote, kLogDeRegistros).
   struct CabecalhoDeLote {
     int32_t itens;
     bool mais;
     int32_t erro;        // the last error after the run
     int32_t tamanhoLog;  // the log's size as the run ended
   };
-  CabecalhoDeLote LeCabecalhoDeLote(Reader& r) {
+  CabecalhoDeLote LeCabecalhoDeLote(Leitor& r) {
     CabecalhoDeLote c{};
     c.itens = r.I32();
     const uint8_t mais = r.U8();
     c.erro = r.I32();
     c.tamanhoLog = r.I32();
-    if (c.itens < 0 || c.itens > kLote || mais > 1) Violacao("lote malformado");
+    if (c.itens < 0 || c.itens > kItensPorLote || mais > 1) Violacao("lote malformado");
     c.mais = mais == 1;
     return c;
   }
 
   bool BuscaRegistros(int32_t maquina) {
-    Writer w;
+    Escritor w;
     w.I32(maquina);
-    w.I32(kLote);
-    const std::string pedido = w.Data();
-    auto f = TrocaAdiantada(kRegisterLog, std::move(w.Data()));
+    w.I32(kItensPorLote);
+    const std::string pedido = w.Dados();
+    auto f = TrocaAdiantada(kLogDeRegistros, std::move(w.Dados()));
     if (!f) return LinkPerdido();
-    if (f->op == kError) return Recusa(*f);
+    if (f->op == kErro) return Recusa(*f);
     try {
-      Reader r(f->payload);
+      Leitor r(f->carga);
       const CabecalhoDeLote c = LeCabecalhoDeLote(r);
-      if (c.itens == 0 && r.Position() != f->payload.size()) Violacao("registros a mais no lote");
-      loteNsr_.posicao = r.Position();
-      loteNsr_.dados = std::move(f->payload);
+      if (c.itens == 0 && r.Posicao() != f->carga.size()) Violacao("registros a mais no lote");
+      loteNsr_.posicao = r.Posicao();
+      loteNsr_.dados = std::move(f->carga);
       loteNsr_.restantes = c.itens;
       loteNsr_.terminou = !c.mais;
       loteNsr_.erroFinal = c.erro;
       if (loteNsr_.terminou) fimNsr_ = FimDoLog{geracaoPush_, c.tamanhoLog};
       // The clock's read position moves past what a run carries: the next run is asked for
       // now, and dropped (with the position set again) only by a pointer change or a new link.
-      if (!loteNsr_.terminou) PedeAdiantado(kRegisterLog, pedido);
-    } catch (const ProtocolError& e) {
+      if (!loteNsr_.terminou) PedeAdiantado(kLogDeRegistros, pedido);
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
     return true;
   }
 
-  bool Proximo(const char* nome, std::vector<Value>& args) {
+  bool Proximo(const char* nome, std::vector<Valor>& args) {
     Lote& lote = lotes_[nome];
     if (lote.itens.empty() && !lote.terminou) {
-      Writer w;
-      w.U8(OpOf(nome));
-      w.I32(kLote);
-      for (const Value& v : args) w.Val(v);
-      auto f = Troca(kBatch, std::move(w.Data()));
+      Escritor w;
+      w.U8(CodigoDe(nome));
+      w.I32(kItensPorLote);
+      for (const Valor& v : args) w.ValorTipado(v);
+      auto f = Troca(kLote, std::move(w.Dados()));
       if (!f) return LinkPerdido();
-      if (f->op == kError) return Recusa(*f);
+      if (f->op == kErro) return Recusa(*f);
       try {
-        Reader r(f->payload);
+        Leitor r(f->carga);
         const CabecalhoDeLote c = LeCabecalhoDeLote(r);
         lote.erroFinal = c.erro;
         for (int32_t i = 0; i < c.itens; ++i) {
-          std::vector<Value> item;
-          for (size_t k = 0; k < args.size(); ++k) item.push_back(r.Val());
+          std::vector<Valor> item;
+          for (size_t k = 0; k < args.size(); ++k) item.push_back(r.ValorTipado());
           for (size_t k = 0; k < args.size(); ++k)
             if (item[k].index() != args[k].index()) Violacao("lote com tipos errados");
           // The users a walk delivers, in order: their templates are what a reader asks for
@@ -780,9 +780,9 @@ class SdkRede final : public CZKEM {
             AnotaUsuario(item[1]);
           lote.itens.push_back(std::move(item));
         }
-        r.ExpectEnd();
+        r.ExigeFim();
         lote.terminou = !c.mais;
-      } catch (const ProtocolError& e) {
+      } catch (const ErroDeProtocolo& e) {
         Violacao(e.what());
       }
     }
@@ -804,19 +804,19 @@ class SdkRede final : public CZKEM {
   struct Antecipada {
     bool resposta;
     int32_t erro;
-    std::vector<Value> args;
+    std::vector<Valor> args;
   };
   static constexpr size_t kUsuariosAntecipados = 256;
   static constexpr int32_t kDedosAntecipados = 10;
 
-  static std::string ChaveId(const Value& id) {
+  static std::string ChaveId(const Valor& id) {
     return std::holds_alternative<int32_t>(id) ? std::to_string(std::get<int32_t>(id))
                                                : std::get<std::string>(id);
   }
-  static std::string ChaveLeitura(const char* nome, const Value& id, int32_t dedo) {
+  static std::string ChaveLeitura(const char* nome, const Valor& id, int32_t dedo) {
     return std::string(nome) + '\x1f' + ChaveId(id) + '\x1f' + std::to_string(dedo);
   }
-  void AnotaUsuario(const Value& id) {
+  void AnotaUsuario(const Valor& id) {
     if (posicaoUsuario_.emplace(ChaveId(id), usuariosLidos_.size()).second)
       usuariosLidos_.push_back(id);
   }
@@ -826,7 +826,7 @@ class SdkRede final : public CZKEM {
     antecipadas_.clear();
   }
 
-  bool LeTemplate(const char* nome, std::vector<Value>& a) {
+  bool LeTemplate(const char* nome, std::vector<Valor>& a) {
     const int32_t dedo = InteiroEm(a, 2);
     const std::string chave = ChaveLeitura(nome, a[1], dedo);
     auto it = antecipadas_.find(chave);
@@ -850,29 +850,29 @@ class SdkRede final : public CZKEM {
 
   // Reads the fingers of the users from `inicio` on; false when the link failed (the caller
   // then makes the single call, which reports it).
-  bool Antecipa(const char* nome, const std::vector<Value>& modelo, size_t inicio) {
+  bool Antecipa(const char* nome, const std::vector<Valor>& modelo, size_t inicio) {
     const size_t fim = std::min(usuariosLidos_.size(), inicio + kUsuariosAntecipados);
     std::vector<std::string> chaves;
-    Writer w;
-    w.U8(OpOf(nome));
+    Escritor w;
+    w.U8(CodigoDe(nome));
     w.I32(static_cast<int32_t>((fim - inicio) * kDedosAntecipados));
-    std::vector<Value> a = modelo;
+    std::vector<Valor> a = modelo;
     for (size_t u = inicio; u < fim; ++u)
       for (int32_t dedo = 0; dedo < kDedosAntecipados; ++dedo) {
         a[1] = usuariosLidos_[u];
         a[2] = dedo;
         w.U8(static_cast<uint8_t>(a.size()));
-        for (const Value& v : a) w.Val(v);
+        for (const Valor& v : a) w.ValorTipado(v);
         chaves.push_back(ChaveLeitura(nome, a[1], dedo));
       }
-    auto f = Troca(kReadAhead, std::move(w.Data()));
+    auto f = Troca(kLeituraAntecipada, std::move(w.Dados()));
     if (!f) {
       LinkPerdido();
       return false;
     }
-    if (f->op == kError) return false;
+    if (f->op == kErro) return false;
     try {
-      Reader r(f->payload);
+      Leitor r(f->carga);
       const int32_t n = r.I32();
       if (n < 0 || static_cast<size_t>(n) > chaves.size())
         Violacao("leitura antecipada malformada");
@@ -884,11 +884,11 @@ class SdkRede final : public CZKEM {
         if (resposta > 1 || argumentos != modelo.size())
           Violacao("leitura antecipada com argumentos errados");
         x.resposta = resposta == 1;
-        for (uint8_t k = 0; k < argumentos; ++k) x.args.push_back(r.Val());
+        for (uint8_t k = 0; k < argumentos; ++k) x.args.push_back(r.ValorTipado());
         antecipadas_.insert_or_assign(chaves[static_cast<size_t>(i)], std::move(x));
       }
-      r.ExpectEnd();
-    } catch (const ProtocolError& e) {
+      r.ExigeFim();
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
     return true;
@@ -906,20 +906,22 @@ class SdkRede final : public CZKEM {
     int64_t tamanho;
   };
 
-  static bool EhPush(const Frame& f) { return f.id == 0 && f.op == (kSubscribe | kResponseBit); }
+  static bool EhPush(const Quadro& f) {
+    return f.id == 0 && f.op == (kAssinatura | kBitDeResposta);
+  }
 
-  void RecebePush(const Frame& f) {
+  void RecebePush(const Quadro& f) {
     try {
-      Reader r(f.payload);
+      Leitor r(f.carga);
       const uint64_t geracao = static_cast<uint32_t>(r.I32()) |
                                (static_cast<uint64_t>(static_cast<uint32_t>(r.I32())) << 32);
       const int32_t tamanho = r.I32();
-      r.ExpectEnd();
+      r.ExigeFim();
       if (tamanho < 0) Violacao("tamanho de log negativo");
       geracaoPush_ = geracao;
       tamanhoPush_ = tamanho;
       ultimoPush_ = std::chrono::steady_clock::now();
-    } catch (const ProtocolError& e) {
+    } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
   }
@@ -927,10 +929,10 @@ class SdkRede final : public CZKEM {
   // False when the link was lost on the way.
   bool Assina() {
     if (!opcoes_.assinar) return true;
-    auto f = Troca(kSubscribe, {});
+    auto f = Troca(kAssinatura, {});
     if (!f) return false;
-    if (f->op == kError) return true;  // then every visit asks the clock, as before
-    Frame inicial = *f;
+    if (f->op == kErro) return true;  // then every visit asks the clock, as before
+    Quadro inicial = *f;
     inicial.id = 0;
     RecebePush(inicial);
     assinado_ = true;
@@ -941,15 +943,15 @@ class SdkRede final : public CZKEM {
   bool Drena() {
     char buffer[4096];
     for (;;) {
-      std::optional<Frame> f;
+      std::optional<Quadro> f;
       try {
-        f = decodificador_.Next();
-      } catch (const ProtocolError&) {
+        f = decodificador_.Proximo();
+      } catch (const ErroDeProtocolo&) {
         return false;
       }
       if (f) {
         if (adiantado_ && !adiantado_->resposta && f->id == adiantado_->id) {
-          if (f->op != (adiantado_->op | kResponseBit) && f->op != kError)
+          if (f->op != (adiantado_->op | kBitDeResposta) && f->op != kErro)
             Violacao("resposta de outro tipo");
           adiantado_->resposta = std::move(f);
           continue;
@@ -961,7 +963,7 @@ class SdkRede final : public CZKEM {
       const ssize_t n = fluxo_->LeSemEsperar(buffer, sizeof buffer);
       if (n < 0) return false;
       if (n == 0) return true;
-      decodificador_.Feed(buffer, static_cast<size_t>(n));
+      decodificador_.Alimenta(buffer, static_cast<size_t>(n));
     }
   }
 
@@ -983,13 +985,13 @@ class SdkRede final : public CZKEM {
   std::optional<FimDoLog> fimNsr_;
   std::optional<Adiantado> adiantado_;
 
-  std::vector<Value> usuariosLidos_;
+  std::vector<Valor> usuariosLidos_;
   std::unordered_map<std::string, size_t> posicaoUsuario_;
   std::unordered_map<std::string, Antecipada> antecipadas_;
 
   OpcoesRede opcoes_;
   std::unique_ptr<Fluxo> fluxo_;
-  Decoder decodificador_;
+  Decodificador decodificador_;
   uint32_t sequencia_ = 0;
   int32_t ultimoErro_ = 0;
   std::map<std::string, Lote> lotes_;

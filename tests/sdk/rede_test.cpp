@@ -28,22 +28,22 @@ using namespace protocol;
 using teste::Daemon;
 
 TEST(Protocolo, FramesRoundTripInAnyChunking) {
-  const std::string a = Encode({0x21, 7, std::string("abc\0def", 7)});
-  const std::string b = Encode({kHello, 8, std::string()});
+  const std::string a = Codifica({0x21, 7, std::string("abc\0def", 7)});
+  const std::string b = Codifica({kOla, 8, std::string()});
   const std::string fluxo = a + b;
   for (size_t passo : {size_t{1}, size_t{3}, fluxo.size()}) {
-    Decoder d;
-    std::vector<Frame> quadros;
+    Decodificador d;
+    std::vector<Quadro> quadros;
     for (size_t i = 0; i < fluxo.size(); i += passo) {
-      d.Feed(fluxo.data() + i, std::min(passo, fluxo.size() - i));
-      while (auto f = d.Next()) quadros.push_back(*f);
+      d.Alimenta(fluxo.data() + i, std::min(passo, fluxo.size() - i));
+      while (auto f = d.Proximo()) quadros.push_back(*f);
     }
     ASSERT_EQ(quadros.size(), 2u);
     EXPECT_EQ(quadros[0].op, 0x21);
     EXPECT_EQ(quadros[0].id, 7u);
-    EXPECT_EQ(quadros[0].payload, std::string("abc\0def", 7));
-    EXPECT_EQ(quadros[1].payload, "");
-    EXPECT_EQ(d.Buffered(), 0u);
+    EXPECT_EQ(quadros[0].carga, std::string("abc\0def", 7));
+    EXPECT_EQ(quadros[1].carga, "");
+    EXPECT_EQ(d.Acumulados(), 0u);
   }
   EXPECT_EQ(Crc32c("123456789", 9), 0xE3069283u);  // the standard check value
 }
@@ -53,74 +53,74 @@ TEST(Protocolo, ReadAheadAndSubscriptionFramesAnswerOrRefuseCleanly) {
   ASSERT_TRUE(d->AdicionaMarcacao(1, 1));
   SessaoServidor s(d, "");
   auto resposta = [](const std::string& bytes) {
-    Decoder dec;
-    dec.Feed(bytes.data(), bytes.size());
-    return *dec.Next();
+    Decodificador dec;
+    dec.Alimenta(bytes.data(), bytes.size());
+    return *dec.Proximo();
   };
-  Writer hello;
-  hello.U8(kProtocolVersion);
+  Escritor hello;
+  hello.U8(kVersaoDoProtocolo);
   hello.Bytes(std::string(16, 'n'));
-  ASSERT_EQ(resposta(s.Responde({kHello, 1, hello.Data()})).op, kHello | kResponseBit);
+  ASSERT_EQ(resposta(s.Responde({kOla, 1, hello.Dados()})).op, kOla | kBitDeResposta);
   EXPECT_TRUE(s.Aviso(true).empty()) << "no push before a subscription";
 
-  Frame r = resposta(s.Responde({kSubscribe, 2, {}}));
-  ASSERT_EQ(r.op, kSubscribe | kResponseBit);
+  Quadro r = resposta(s.Responde({kAssinatura, 2, {}}));
+  ASSERT_EQ(r.op, kAssinatura | kBitDeResposta);
   EXPECT_EQ(r.id, 2u);
-  Reader sr(r.payload);
+  Leitor sr(r.carga);
   sr.I32();
   sr.I32();
   EXPECT_EQ(sr.I32(), 1);  // one punch in the log
   EXPECT_TRUE(s.Aviso(false).empty()) << "nothing changed";
   ASSERT_TRUE(d->AdicionaMarcacao(2, 1));
-  Frame p = resposta(s.Aviso(false));
+  Quadro p = resposta(s.Aviso(false));
   EXPECT_EQ(p.id, 0u);
-  Reader pr(p.payload);
+  Leitor pr(p.carga);
   pr.I32();
   pr.I32();
   EXPECT_EQ(pr.I32(), 2);
   EXPECT_FALSE(s.Aviso(true).empty()) << "the heartbeat";
-  EXPECT_EQ(Reader(resposta(s.Responde({kSubscribe, 3, "x"})).payload).I32(),
+  EXPECT_EQ(Leitor(resposta(s.Responde({kAssinatura, 3, "x"})).carga).I32(),
             protocol::codigo::kPedidoMalformado);
 
   // Read-ahead: only template reads, a sane count, arguments of the operation's types.
-  Writer certa;
-  certa.U8(OpOf("SdkGetUserTemplate"));
+  Escritor certa;
+  certa.U8(CodigoDe("SdkGetUserTemplate"));
   certa.I32(2);
   for (int32_t dedo : {0, 1}) {
     certa.U8(5);
-    for (const Value& v : std::vector<Value>{1, 1, dedo, std::string(), 0}) certa.Val(v);
+    for (const Valor& v : std::vector<Valor>{1, 1, dedo, std::string(), 0}) certa.ValorTipado(v);
   }
-  r = resposta(s.Responde({kReadAhead, 4, certa.Data()}));
-  ASSERT_EQ(r.op, kReadAhead | kResponseBit);
-  Reader rr(r.payload);
+  r = resposta(s.Responde({kLeituraAntecipada, 4, certa.Dados()}));
+  ASSERT_EQ(r.op, kLeituraAntecipada | kBitDeResposta);
+  Leitor rr(r.carga);
   EXPECT_EQ(rr.I32(), 2);
   EXPECT_EQ(rr.U8(), 0);  // no such user: false, with the clock's last error
   EXPECT_NE(rr.I32(), 0);
-  Writer escrita;
-  escrita.U8(OpOf("SdkSetUserTemplate"));
+  Escritor escrita;
+  escrita.U8(CodigoDe("SdkSetUserTemplate"));
   escrita.I32(1);
-  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 5, escrita.Data()})).payload).I32(),
+  EXPECT_EQ(Leitor(resposta(s.Responde({kLeituraAntecipada, 5, escrita.Dados()})).carga).I32(),
             protocol::codigo::kPedidoMalformado);
-  Writer demais;
-  demais.U8(OpOf("SdkGetUserTemplate"));
+  Escritor demais;
+  demais.U8(CodigoDe("SdkGetUserTemplate"));
   demais.I32(1 << 20);
-  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 6, demais.Data()})).payload).I32(),
+  EXPECT_EQ(Leitor(resposta(s.Responde({kLeituraAntecipada, 6, demais.Dados()})).carga).I32(),
             protocol::codigo::kPedidoMalformado);
-  Writer tipos;
-  tipos.U8(OpOf("SdkGetUserTemplate"));
+  Escritor tipos;
+  tipos.U8(CodigoDe("SdkGetUserTemplate"));
   tipos.I32(1);
   tipos.U8(1);
-  tipos.Val(std::string("x"));
-  EXPECT_EQ(Reader(resposta(s.Responde({kReadAhead, 7, tipos.Data()})).payload).I32(),
+  tipos.ValorTipado(std::string("x"));
+  EXPECT_EQ(Leitor(resposta(s.Responde({kLeituraAntecipada, 7, tipos.Dados()})).carga).I32(),
             protocol::codigo::kPedidoMalformado);
 }
 
 TEST(Protocolo, DecoderRejectsMalformedInput) {
-  const std::string bom = Encode({0x20, 1, "payload"});
+  const std::string bom = Codifica({0x20, 1, "payload"});
   auto rejeita = [](std::string dados) {
-    Decoder d;
-    d.Feed(dados.data(), dados.size());
-    EXPECT_THROW(d.Next(), ProtocolError);
+    Decodificador d;
+    d.Alimenta(dados.data(), dados.size());
+    EXPECT_THROW(d.Proximo(), ErroDeProtocolo);
   };
   std::string x = bom;
   x[0] = 'X';
@@ -135,65 +135,65 @@ TEST(Protocolo, DecoderRejectsMalformedInput) {
   rejeita(x);  // oversized: refused from the header, before any allocation
   rejeita("Z");
   // Truncated: nothing yet, no error.
-  Decoder d;
-  d.Feed(bom.data(), bom.size() - 1);
-  EXPECT_FALSE(d.Next());
+  Decodificador d;
+  d.Alimenta(bom.data(), bom.size() - 1);
+  EXPECT_FALSE(d.Proximo());
 
   const std::string longo(std::string("\x05\x00\x00\x00", 4) + "ab"), booleano("b\x02", 2),
       tipo("q", 1);
-  Reader r(longo);  // a Reader views its bytes: they must outlive it
-  EXPECT_THROW(r.Str(), ProtocolError);
-  Reader v(booleano);
-  EXPECT_THROW(v.Val(), ProtocolError);
-  Reader t(tipo);
-  EXPECT_THROW(t.Val(), ProtocolError);
+  Leitor r(longo);  // a Leitor views its bytes: they must outlive it
+  EXPECT_THROW(r.Texto(), ErroDeProtocolo);
+  Leitor v(booleano);
+  EXPECT_THROW(v.ValorTipado(), ErroDeProtocolo);
+  Leitor t(tipo);
+  EXPECT_THROW(t.ValorTipado(), ErroDeProtocolo);
 }
 
 TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
   SessaoServidor s(d, "segredo");
-  Writer args;
-  args.Val(int32_t{1});
+  Escritor args;
+  args.ValorTipado(int32_t{1});
   auto resposta = [](const std::string& bytes) {
-    Decoder dec;
-    dec.Feed(bytes.data(), bytes.size());
-    return *dec.Next();
+    Decodificador dec;
+    dec.Alimenta(bytes.data(), bytes.size());
+    return *dec.Proximo();
   };
-  Frame r = resposta(s.Responde({OpOf("SdkRefreshData"), 1, args.Data()}));
-  ASSERT_EQ(r.op, kError);
-  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveExigida);
+  Quadro r = resposta(s.Responde({CodigoDe("SdkRefreshData"), 1, args.Dados()}));
+  ASSERT_EQ(r.op, kErro);
+  EXPECT_EQ(Leitor(r.carga).I32(), protocol::codigo::kChaveExigida);
 
   const std::string nonce(16, 'n');
-  Writer hello;
-  hello.U8(kProtocolVersion);
+  Escritor hello;
+  hello.U8(kVersaoDoProtocolo);
   hello.Bytes(nonce);
-  r = resposta(s.Responde({kHello, 2, hello.Data()}));
-  ASSERT_EQ(r.op, kHello | kResponseBit);
-  Reader hr(r.payload);
-  EXPECT_EQ(hr.U8(), kProtocolVersion);
+  r = resposta(s.Responde({kOla, 2, hello.Dados()}));
+  ASSERT_EQ(r.op, kOla | kBitDeResposta);
+  Leitor hr(r.carga);
+  EXPECT_EQ(hr.U8(), kVersaoDoProtocolo);
   EXPECT_EQ(hr.U8(), 1);  // a key is asked for
   const std::string desafio(hr.Bytes(16));
-  r = resposta(s.Responde({OpOf("SdkRefreshData"), 3, args.Data()}));
-  EXPECT_EQ(r.op, kError);
-  r = resposta(s.Responde({kProof, 4, Proof("errada", desafio, nonce)}));
-  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kChaveIncorreta);
+  r = resposta(s.Responde({CodigoDe("SdkRefreshData"), 3, args.Dados()}));
+  EXPECT_EQ(r.op, kErro);
+  r = resposta(s.Responde({kProva, 4, Prova("errada", desafio, nonce)}));
+  EXPECT_EQ(Leitor(r.carga).I32(), protocol::codigo::kChaveIncorreta);
   EXPECT_TRUE(s.Encerrando());
 
   SessaoServidor boa(d, "segredo");
-  r = resposta(boa.Responde({kHello, 1, hello.Data()}));
-  Reader hr2(r.payload);
+  r = resposta(boa.Responde({kOla, 1, hello.Dados()}));
+  Leitor hr2(r.carga);
   hr2.U8();
   hr2.U8();
   const std::string desafio2(hr2.Bytes(16));
-  r = resposta(boa.Responde({kProof, 2, Proof("segredo", desafio2, nonce)}));
-  EXPECT_EQ(r.op, kProof | kResponseBit);
-  r = resposta(boa.Responde({OpOf("SdkRefreshData"), 3, args.Data()}));
-  EXPECT_EQ(r.op, OpOf("SdkRefreshData") | kResponseBit);
+  r = resposta(boa.Responde({kProva, 2, Prova("segredo", desafio2, nonce)}));
+  EXPECT_EQ(r.op, kProva | kBitDeResposta);
+  r = resposta(boa.Responde({CodigoDe("SdkRefreshData"), 3, args.Dados()}));
+  EXPECT_EQ(r.op, CodigoDe("SdkRefreshData") | kBitDeResposta);
   // Wrong argument types are a bad request, not a crash.
-  Writer ruim;
-  ruim.Val(std::string("x"));
-  r = resposta(boa.Responde({OpOf("SdkRefreshData"), 4, ruim.Data()}));
-  EXPECT_EQ(Reader(r.payload).I32(), protocol::codigo::kPedidoMalformado);
+  Escritor ruim;
+  ruim.ValorTipado(std::string("x"));
+  r = resposta(boa.Responde({CodigoDe("SdkRefreshData"), 4, ruim.Dados()}));
+  EXPECT_EQ(Leitor(r.carga).I32(), protocol::codigo::kPedidoMalformado);
 }
 
 class Rede : public ::testing::Test {
@@ -531,25 +531,25 @@ TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
   a.sin_port = htons(static_cast<uint16_t>(d.Porta(0)));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  Writer hello;
+  Escritor hello;
   hello.U8(1);  // the first protocol
   hello.Bytes(std::string(16, 'n'));
-  const std::string quadro = Encode({kHello, 1, hello.Data()});
+  const std::string quadro = Codifica({kOla, 1, hello.Dados()});
   ASSERT_EQ(::write(fd, quadro.data(), quadro.size()), static_cast<ssize_t>(quadro.size()));
-  Decoder dec;
-  std::optional<Frame> f;
+  Decodificador dec;
+  std::optional<Quadro> f;
   char b[4096];
   while (!f) {
     const ssize_t n = ::read(fd, b, sizeof b);
     ASSERT_GT(n, 0);
-    dec.Feed(b, static_cast<size_t>(n));
-    f = dec.Next();
+    dec.Alimenta(b, static_cast<size_t>(n));
+    f = dec.Proximo();
   }
   ::close(fd);
-  ASSERT_EQ(f->op, kError);
-  Reader r(f->payload);
+  ASSERT_EQ(f->op, kErro);
+  Leitor r(f->carga);
   EXPECT_EQ(r.I32(), protocol::codigo::kVersaoNaoSuportada);
-  EXPECT_EQ(r.Str(), "versão 1 do protocolo não suportada; este relógio fala a versão 2");
+  EXPECT_EQ(r.Texto(), "versão 1 do protocolo não suportada; este relógio fala a versão 2");
 }
 
 TEST_F(Rede, LostLinksCorruptionAndKeys) {

@@ -109,19 +109,19 @@ TEST(Protocolo, AProofBeforeTheHelloIsRefusedOnItsOwnAndTheLinkStays) {
   protocol::SessaoServidor sessao(std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel),
                                   "chave");
   auto resposta = [](const std::string& bytes) {
-    protocol::Decoder dec;
-    dec.Feed(bytes.data(), bytes.size());
-    return *dec.Next();
+    protocol::Decodificador dec;
+    dec.Alimenta(bytes.data(), bytes.size());
+    return *dec.Proximo();
   };
-  const auto r = resposta(sessao.Responde({protocol::kProof, 1, std::string(32, 'x')}));
-  EXPECT_EQ(r.op, protocol::kError);
-  EXPECT_EQ(protocol::Reader(r.payload).I32(), protocol::codigo::kForaDeOrdem);
+  const auto r = resposta(sessao.Responde({protocol::kProva, 1, std::string(32, 'x')}));
+  EXPECT_EQ(r.op, protocol::kErro);
+  EXPECT_EQ(protocol::Leitor(r.carga).I32(), protocol::codigo::kForaDeOrdem);
   EXPECT_FALSE(sessao.Encerrando());
-  protocol::Writer hello;
-  hello.U8(protocol::kProtocolVersion);
+  protocol::Escritor hello;
+  hello.U8(protocol::kVersaoDoProtocolo);
   hello.Bytes(std::string(16, 'n'));
-  EXPECT_EQ(resposta(sessao.Responde({protocol::kHello, 2, hello.Data()})).op,
-            protocol::kHello | protocol::kResponseBit);
+  EXPECT_EQ(resposta(sessao.Responde({protocol::kOla, 2, hello.Dados()})).op,
+            protocol::kOla | protocol::kBitDeResposta);
 }
 
 // A scripted peer that answers the hello properly and then answers a request with another
@@ -143,13 +143,13 @@ class SessaoServida {
     thread_ = std::thread([this, d] {
       const int fd = ::accept(escuta_, nullptr, nullptr);
       protocol::SessaoServidor sessao(d, "");
-      protocol::Decoder dec;
+      protocol::Decodificador dec;
       std::vector<char> b(1 << 16);
       for (;;) {
         const ssize_t n = ::recv(fd, b.data(), b.size(), 0);
         if (n <= 0) break;
-        dec.Feed(b.data(), static_cast<size_t>(n));
-        while (auto f = dec.Next()) {
+        dec.Alimenta(b.data(), static_cast<size_t>(n));
+        while (auto f = dec.Proximo()) {
           const std::string q = sessao.Responde(*f);
           ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
         }
@@ -209,29 +209,29 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
   ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
   std::thread par([&] {
     const int fd = ::accept(escuta, nullptr, nullptr);
-    protocol::Decoder dec;
+    protocol::Decodificador dec;
     char b[4096];
     for (int respondidos = 0; respondidos < 3;) {
       const ssize_t n = ::recv(fd, b, sizeof b, 0);
       if (n <= 0) break;
-      dec.Feed(b, static_cast<size_t>(n));
-      while (auto f = dec.Next()) {
-        protocol::Writer w;
-        if (f->op == protocol::kHello) {
-          w.U8(protocol::kProtocolVersion);
+      dec.Alimenta(b, static_cast<size_t>(n));
+      while (auto f = dec.Proximo()) {
+        protocol::Escritor w;
+        if (f->op == protocol::kOla) {
+          w.U8(protocol::kVersaoDoProtocolo);
           w.U8(0);
           w.Bytes(std::string(16, 'c'));
-        } else if (f->op == protocol::kSubscribe) {
+        } else if (f->op == protocol::kAssinatura) {
           for (int32_t v : {1, 0, 0}) w.I32(v);  // generation, size: told truthfully
         } else {
           w.U8(1);
           w.I32(0);
-          w.Val(int32_t{1});
+          w.ValorTipado(int32_t{1});
         }
-        const bool verdade = f->op == protocol::kHello || f->op == protocol::kSubscribe;
+        const bool verdade = f->op == protocol::kOla || f->op == protocol::kAssinatura;
         const uint32_t id = verdade ? f->id : f->id + 1;  // the lie
-        const std::string q =
-            protocol::Encode({static_cast<uint8_t>(f->op | protocol::kResponseBit), id, w.Data()});
+        const std::string q = protocol::Codifica(
+            {static_cast<uint8_t>(f->op | protocol::kBitDeResposta), id, w.Dados()});
         ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
         ++respondidos;
       }
@@ -320,7 +320,7 @@ TEST(Servidor, SilentAndTricklingPeersNeverHoldUpTheOthers) {
   ASSERT_GE(silencioso, 0);
   std::string pedidos;
   for (uint32_t i = 1; i <= 20000; ++i)
-    pedidos += protocol::Encode({protocol::OpOf("SdkRefreshData"), i, std::string(200, 'x')});
+    pedidos += protocol::Codifica({protocol::CodigoDe("SdkRefreshData"), i, std::string(200, 'x')});
   std::atomic<bool> fim{false};
   std::thread mudo([&] {
     size_t feito = 0;
@@ -337,7 +337,7 @@ TEST(Servidor, SilentAndTricklingPeersNeverHoldUpTheOthers) {
   const int gotejador = ConectaBruto(porta);
   ASSERT_GE(gotejador, 0);
   const std::string longo =
-      protocol::Encode({protocol::OpOf("SdkRefreshData"), 1, std::string(100000, 'x')});
+      protocol::Codifica({protocol::CodigoDe("SdkRefreshData"), 1, std::string(100000, 'x')});
   std::thread gota([&] {
     for (size_t i = 0; !fim && i < longo.size(); ++i) {
       ::send(gotejador, longo.data() + i, 1, MSG_NOSIGNAL);

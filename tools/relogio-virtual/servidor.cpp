@@ -71,7 +71,7 @@ struct Conexao {
   RelogioServido* relogio = nullptr;
   bool serial = false;
   std::string nome, ip;
-  protocol::Decoder decodificador;
+  protocol::Decodificador decodificador;
   std::unique_ptr<protocol::SessaoServidor> sessao;
   int64_t recebidos = 0, enviados = 0;
   // Idle counts from the last whole frame: a peer trickling bytes is idle all the same.
@@ -139,7 +139,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     Conexao& c = *conexoes[i];
     if (c.serial) {
       // A serial line never goes away: it starts over with a fresh session.
-      c.decodificador = protocol::Decoder();
+      c.decodificador = protocol::Decodificador();
       c.sessao =
           std::make_unique<protocol::SessaoServidor>(c.relogio->dispositivo, c.relogio->chave);
       c.recebidos = c.enviados = 0;
@@ -242,9 +242,9 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         if (!c.serial) aFechar.emplace_back(&c, "fim da conexão");
         continue;
       }
-      c.decodificador.Feed(buffer.data(), static_cast<size_t>(n));
+      c.decodificador.Alimenta(buffer.data(), static_cast<size_t>(n));
       try {
-        while (auto f = c.decodificador.Next()) {
+        while (auto f = c.decodificador.Proximo()) {
           ++c.recebidos;
           c.ultimoQuadro = ultimaAtividade = Relogio::now();
           if (o.cairApos > 0 && c.recebidos > o.cairApos) {
@@ -270,7 +270,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             break;
           }
         }
-      } catch (const protocol::ProtocolError& e) {
+      } catch (const protocol::ErroDeProtocolo& e) {
         aFechar.emplace_back(&c, std::string("quadro inválido: ") + e.what());
       }
     }

@@ -12,7 +12,7 @@
 #include "quorvel/sdk/czkem.h"
 #include "sdk/protocol/protocol.h"
 
-// X(operation) for every call, in opcode order from kFirstCall. New operations go at the end:
+// X(operation) for every call, in opcode order from kPrimeiraChamada. New operations go at the end:
 // an operation's place is its opcode, which peers of the same protocol version share.
 #define QUORVEL_OPERACOES_DE_CHAMADA(X) \
   X(SdkEnableDevice)                    \
@@ -55,17 +55,17 @@ namespace quorvel::protocol::operacoes {
 // The wire kind of one parameter type; by value or by reference alike (a reference parameter
 // travels in the request and comes back in the answer).
 template <class Parametro>
-constexpr Kind TipoNoFio() {
+constexpr Tipo TipoDe() {
   using T = std::remove_cvref_t<Parametro>;
   static_assert(
       std::is_same_v<T, int32_t> || std::is_same_v<T, bool> || std::is_same_v<T, std::string>,
       "the protocol carries int32_t, bool and std::string only");
   if constexpr (std::is_same_v<T, int32_t>)
-    return Kind::Int;
+    return Tipo::Inteiro;
   else if constexpr (std::is_same_v<T, bool>)
-    return Kind::Bool;
+    return Tipo::Booleano;
   else
-    return Kind::Str;
+    return Tipo::Texto;
 }
 
 template <auto Membro>
@@ -73,11 +73,11 @@ struct Operacao;
 
 template <class... Parametros, bool (CZKEM::*Membro)(Parametros...)>
 struct Operacao<Membro> {
-  static CallSpec Especificacao(const char* nome) { return {nome, {TipoNoFio<Parametros>()...}}; }
+  static Assinatura Especificacao(const char* nome) { return {nome, {TipoDe<Parametros>()...}}; }
 
-  // Calls the operation with the decoded arguments, which ConfereArgumentos has checked
+  // Chamadas the operation with the decoded arguments, which ConfereArgumentos has checked
   // against the specification; reference parameters write back into `argumentos`.
-  static bool Executa(CZKEM& sdk, std::vector<Value>& argumentos) {
+  static bool Executa(CZKEM& sdk, std::vector<Valor>& argumentos) {
     return [&]<size_t... I>(std::index_sequence<I...>) {
       return (sdk.*Membro)(std::get<std::remove_cvref_t<Parametros>>(argumentos[I])...);
     }

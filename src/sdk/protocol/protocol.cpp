@@ -69,22 +69,22 @@ uint32_t Crc32c(const void* data, size_t size, uint32_t crc) {
   return TemInstrucaoCrc() ? Crc32cInstrucao(data, size, crc) : Crc32cTabela(data, size, crc);
 }
 
-std::string Encode(const Frame& f) {
-  if (f.payload.size() > kMaxPayload) throw std::length_error("quadro grande demais");
+std::string Codifica(const Quadro& f) {
+  if (f.carga.size() > kCargaMaxima) throw std::length_error("quadro grande demais");
   std::string out;
-  out.reserve(kHeaderSize + f.payload.size() + kCrcSize);
-  out.push_back(static_cast<char>(kMagic0));
-  out.push_back(static_cast<char>(kMagic1));
-  out.push_back(static_cast<char>(kVersion));
+  out.reserve(kTamanhoCabecalho + f.carga.size() + kTamanhoCrc);
+  out.push_back(static_cast<char>(kMarca0));
+  out.push_back(static_cast<char>(kMarca1));
+  out.push_back(static_cast<char>(kVersaoDoQuadro));
   out.push_back(static_cast<char>(f.op));
   PutU32(out, f.id);
-  PutU32(out, static_cast<uint32_t>(f.payload.size()));
-  out.append(f.payload);
+  PutU32(out, static_cast<uint32_t>(f.carga.size()));
+  out.append(f.carga);
   PutU32(out, Crc32c(out.data(), out.size()));
   return out;
 }
 
-void Decoder::Feed(const char* data, size_t size) {
+void Decodificador::Alimenta(const char* data, size_t size) {
   if (start_ > 0 && start_ >= buffer_.size() / 2) {
     buffer_.erase(0, start_);
     start_ = 0;
@@ -92,31 +92,32 @@ void Decoder::Feed(const char* data, size_t size) {
   buffer_.append(data, size);
 }
 
-std::optional<Frame> Decoder::Next() {
+std::optional<Quadro> Decodificador::Proximo() {
   const size_t disponivel = buffer_.size() - start_;
-  if (disponivel < kHeaderSize) {
+  if (disponivel < kTamanhoCabecalho) {
     // Reject a wrong start as early as it shows: a stray byte must not wait for a header.
-    if (disponivel >= 1 && static_cast<uint8_t>(buffer_[start_]) != kMagic0)
-      throw ProtocolError("marcador inválido");
-    if (disponivel >= 2 && static_cast<uint8_t>(buffer_[start_ + 1]) != kMagic1)
-      throw ProtocolError("marcador inválido");
+    if (disponivel >= 1 && static_cast<uint8_t>(buffer_[start_]) != kMarca0)
+      throw ErroDeProtocolo("marcador inválido");
+    if (disponivel >= 2 && static_cast<uint8_t>(buffer_[start_ + 1]) != kMarca1)
+      throw ErroDeProtocolo("marcador inválido");
     return std::nullopt;
   }
   const char* h = buffer_.data() + start_;
-  if (static_cast<uint8_t>(h[0]) != kMagic0 || static_cast<uint8_t>(h[1]) != kMagic1)
-    throw ProtocolError("marcador inválido");
-  if (static_cast<uint8_t>(h[2]) != kVersion)
-    throw ProtocolError("versão de protocolo desconhecida");
+  if (static_cast<uint8_t>(h[0]) != kMarca0 || static_cast<uint8_t>(h[1]) != kMarca1)
+    throw ErroDeProtocolo("marcador inválido");
+  if (static_cast<uint8_t>(h[2]) != kVersaoDoQuadro)
+    throw ErroDeProtocolo("versão de protocolo desconhecida");
   const uint32_t tamanho = GetU32(h + 8);
-  if (tamanho > kMaxPayload) throw ProtocolError("quadro grande demais");
-  const size_t total = kHeaderSize + tamanho + kCrcSize;
+  if (tamanho > kCargaMaxima) throw ErroDeProtocolo("quadro grande demais");
+  const size_t total = kTamanhoCabecalho + tamanho + kTamanhoCrc;
   if (disponivel < total) return std::nullopt;
-  const uint32_t crc = GetU32(h + kHeaderSize + tamanho);
-  if (crc != Crc32c(h, kHeaderSize + tamanho)) throw ProtocolError("soma de verificação inválida");
-  Frame f;
+  const uint32_t crc = GetU32(h + kTamanhoCabecalho + tamanho);
+  if (crc != Crc32c(h, kTamanhoCabecalho + tamanho))
+    throw ErroDeProtocolo("soma de verificação inválida");
+  Quadro f;
   f.op = static_cast<uint8_t>(h[3]);
   f.id = GetU32(h + 4);
-  f.payload.assign(h + kHeaderSize, tamanho);
+  f.carga.assign(h + kTamanhoCabecalho, tamanho);
   start_ += total;
   if (start_ == buffer_.size()) {
     buffer_.clear();
@@ -125,13 +126,13 @@ std::optional<Frame> Decoder::Next() {
   return f;
 }
 
-void Writer::Str(std::string_view s) {
-  if (s.size() > kMaxPayload) throw std::length_error("texto grande demais");
+void Escritor::Texto(std::string_view s) {
+  if (s.size() > kCargaMaxima) throw std::length_error("texto grande demais");
   PutU32(data_, static_cast<uint32_t>(s.size()));
   data_.append(s);
 }
 
-void Writer::Val(const Value& v) {
+void Escritor::ValorTipado(const Valor& v) {
   if (auto* i = std::get_if<int32_t>(&v)) {
     U8('i');
     I32(*i);
@@ -140,56 +141,56 @@ void Writer::Val(const Value& v) {
     U8(*b ? 1 : 0);
   } else {
     U8('s');
-    Str(std::get<std::string>(v));
+    Texto(std::get<std::string>(v));
   }
 }
 
-uint8_t Reader::U8() {
-  if (pos_ + 1 > data_.size()) throw ProtocolError("mensagem truncada");
+uint8_t Leitor::U8() {
+  if (pos_ + 1 > data_.size()) throw ErroDeProtocolo("mensagem truncada");
   return static_cast<uint8_t>(data_[pos_++]);
 }
 
-std::string Reader::Str() {
+std::string Leitor::Texto() {
   const uint32_t n = static_cast<uint32_t>(I32());
-  if (n > data_.size() - pos_) throw ProtocolError("texto além do fim da mensagem");
+  if (n > data_.size() - pos_) throw ErroDeProtocolo("texto além do fim da mensagem");
   std::string s(data_.substr(pos_, n));
   pos_ += n;
   return s;
 }
 
-std::string_view Reader::StrView() {
+std::string_view Leitor::TextoSemCopia() {
   const uint32_t n = static_cast<uint32_t>(I32());
-  if (n > data_.size() - pos_) throw ProtocolError("texto além do fim da mensagem");
+  if (n > data_.size() - pos_) throw ErroDeProtocolo("texto além do fim da mensagem");
   const std::string_view s = data_.substr(pos_, n);
   pos_ += n;
   return s;
 }
 
-std::string_view Reader::Bytes(size_t n) {
-  if (n > data_.size() - pos_) throw ProtocolError("mensagem truncada");
+std::string_view Leitor::Bytes(size_t n) {
+  if (n > data_.size() - pos_) throw ErroDeProtocolo("mensagem truncada");
   auto r = data_.substr(pos_, n);
   pos_ += n;
   return r;
 }
 
-Value Reader::Val() {
+Valor Leitor::ValorTipado() {
   switch (U8()) {
     case 'i':
       return I32();
     case 'b': {
       const uint8_t b = U8();
-      if (b > 1) throw ProtocolError("booleano inválido");
+      if (b > 1) throw ErroDeProtocolo("booleano inválido");
       return b == 1;
     }
     case 's':
-      return Str();
+      return Texto();
     default:
-      throw ProtocolError("tipo de valor desconhecido");
+      throw ErroDeProtocolo("tipo de valor desconhecido");
   }
 }
 
-const std::vector<CallSpec>& Calls() {
-  static const std::vector<CallSpec> calls = {
+const std::vector<Assinatura>& Chamadas() {
+  static const std::vector<Assinatura> calls = {
 #define QUORVEL_ESPECIFICACAO(nome) operacoes::Operacao<&CZKEM::nome>::Especificacao(#nome),
       QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_ESPECIFICACAO)
 #undef QUORVEL_ESPECIFICACAO
@@ -197,11 +198,11 @@ const std::vector<CallSpec>& Calls() {
   return calls;
 }
 
-uint8_t OpOf(std::string_view name) {
-  const auto& c = Calls();
+uint8_t CodigoDe(std::string_view nome) {
+  const auto& c = Chamadas();
   for (size_t i = 0; i < c.size(); ++i)
-    if (name == c[i].name) return static_cast<uint8_t>(kFirstCall + i);
-  throw std::logic_error("operação sem código: " + std::string(name));
+    if (nome == c[i].nome) return static_cast<uint8_t>(kPrimeiraChamada + i);
+  throw std::logic_error("operação sem código: " + std::string(nome));
 }
 
 }  // namespace quorvel::protocol

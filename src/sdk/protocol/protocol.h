@@ -15,35 +15,36 @@
 
 namespace quorvel::protocol {
 
-inline constexpr uint8_t kMagic0 = 'Q', kMagic1 = 'V';
+inline constexpr uint8_t kMarca0 = 'Q', kMarca1 = 'V';
 // The frame layout's version, in every frame header. It has not changed since the first
 // protocol, so peers of any protocol version can read each other's hello and its answer.
-inline constexpr uint8_t kVersion = 1;
-// The protocol's version, agreed in the hello: 2 added the read-ahead frame (kReadAhead), the
-// pushed log size (kSubscribe), the log size at the end of a batch, the compact register run
-// (kRegisterLog) and fingerprint punches dated by number in kLogSince.
+inline constexpr uint8_t kVersaoDoQuadro = 1;
+// The protocol's version, agreed in the hello: 2 added the read-ahead frame (kLeituraAntecipada),
+// the pushed log size (kAssinatura), the log size at the end of a batch, the compact register run
+// (kLogDeRegistros) and fingerprint punches dated by number in kLogDesde.
 // A peer of another version gets error frame -12 naming both versions.
-inline constexpr uint8_t kProtocolVersion = 2;
-inline constexpr size_t kHeaderSize = 12;  // magic(2) version(1) op(1) id(4) length(4)
-inline constexpr size_t kCrcSize = 4;
-inline constexpr uint32_t kMaxPayload = 4u << 20;  // no legitimate frame comes near this
+inline constexpr uint8_t kVersaoDoProtocolo = 2;
+inline constexpr size_t kTamanhoCabecalho = 12;  // magic(2) version(1) op(1) id(4) length(4)
+inline constexpr size_t kTamanhoCrc = 4;
+inline constexpr uint32_t kCargaMaxima = 4u << 20;  // no legitimate frame comes near this
 
 // Frame types. A response carries the request's op with the high bit set.
-enum Op : uint8_t {
-  kHello = 0x01,
-  kProof = 0x02,
-  kBatch = 0x03,        // several next-item reads in one round trip
-  kLogSince = 0x04,     // the fingerprint clock's log from a position, for a reader's copy
-  kReadAhead = 0x05,    // several template reads in one round trip, answered one by one
-  kSubscribe = 0x06,    // the clock pushes its log's size to this link (frames with id 0)
-  kRegisterLog = 0x07,  // register records in a compact run: no tags, no per-item dispatch
-  kError = 0x7F,
-  kFirstCall = 0x10,  // one op per device SDK operation, in the order of kCalls
-  kResponseBit = 0x80,
+enum TipoDeQuadro : uint8_t {
+  kOla = 0x01,
+  kProva = 0x02,
+  kLote = 0x03,               // several next-item reads in one round trip
+  kLogDesde = 0x04,           // the fingerprint clock's log from a position, for a reader's copy
+  kLeituraAntecipada = 0x05,  // several template reads in one round trip, answered one by one
+  kAssinatura = 0x06,         // the clock pushes its log's size to this link (frames with id 0)
+  kLogDeRegistros = 0x07,     // register records in a compact run: no tags, no per-item dispatch
+  kErro = 0x7F,
+  // One op per device SDK operation from here, in the order of QUORVEL_OPERACOES_DE_CHAMADA.
+  kPrimeiraChamada = 0x10,
+  kBitDeResposta = 0x80,
 };
 
 // Malformed, oversized, truncated or out-of-order input: the peer broke the protocol.
-struct ProtocolError : std::runtime_error {
+struct ErroDeProtocolo : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
@@ -55,22 +56,22 @@ uint32_t Crc32cTabela(const void* data, size_t size, uint32_t crc = 0);
 uint32_t Crc32cInstrucao(const void* data, size_t size, uint32_t crc = 0);
 bool TemInstrucaoCrc();
 
-struct Frame {
+struct Quadro {
   uint8_t op = 0;
   uint32_t id = 0;
-  std::string payload;
+  std::string carga;
 };
 
-std::string Encode(const Frame& frame);
+std::string Codifica(const Quadro& quadro);
 
 // Accumulates bytes and hands out whole frames. Never holds more than one maximal frame.
-class Decoder {
+class Decodificador {
  public:
-  void Feed(const char* data, size_t size);
-  // The next complete frame, or nothing yet. Throws ProtocolError (bad magic, version,
+  void Alimenta(const char* dados, size_t tamanho);
+  // The next complete frame, or nothing yet. Throws ErroDeProtocolo (bad magic, version,
   // length or checksum); the decoder is then unusable.
-  std::optional<Frame> Next();
-  size_t Buffered() const { return buffer_.size() - start_; }
+  std::optional<Quadro> Proximo();
+  size_t Acumulados() const { return buffer_.size() - start_; }
 
  private:
   std::string buffer_;
@@ -78,7 +79,7 @@ class Decoder {
 };
 
 // Typed values of a call, in the order of the operation's parameters.
-using Value = std::variant<int32_t, bool, std::string>;
+using Valor = std::variant<int32_t, bool, std::string>;
 
 // Integers travel little-endian whatever the host's order; written and read a word at a
 // time, since a punch run is mostly integers.
@@ -93,38 +94,38 @@ inline uint32_t LeU32(const char* p) {
          static_cast<uint32_t>(static_cast<uint8_t>(p[3])) << 24;
 }
 
-class Writer {
+class Escritor {
  public:
   void U8(uint8_t v) { data_.push_back(static_cast<char>(v)); }
   void I32(int32_t v) { data_.append(PoeU32(static_cast<uint32_t>(v)).data(), 4); }
-  void Str(std::string_view s);
-  void Val(const Value& v);
+  void Texto(std::string_view s);
+  void ValorTipado(const Valor& v);
   void Bytes(std::string_view b) { data_.append(b); }
-  std::string& Data() { return data_; }
+  std::string& Dados() { return data_; }
 
  private:
   std::string data_;
 };
 
-class Reader {
+class Leitor {
  public:
-  explicit Reader(std::string_view data) : data_(data) {}
+  explicit Leitor(std::string_view data) : data_(data) {}
   uint8_t U8();
   int32_t I32() {
-    if (data_.size() - pos_ < 4) throw ProtocolError("mensagem truncada");
+    if (data_.size() - pos_ < 4) throw ErroDeProtocolo("mensagem truncada");
     const uint32_t v = LeU32(data_.data() + pos_);
     pos_ += 4;
     return static_cast<int32_t>(v);
   }
-  std::string Str();
+  std::string Texto();
   // The same text without a copy (valid while the message is).
-  std::string_view StrView();
-  Value Val();
+  std::string_view TextoSemCopia();
+  Valor ValorTipado();
   std::string_view Bytes(size_t n);
-  bool AtEnd() const { return pos_ == data_.size(); }
-  size_t Position() const { return pos_; }
-  void ExpectEnd() const {
-    if (!AtEnd()) throw ProtocolError("bytes a mais no fim da mensagem");
+  bool NoFim() const { return pos_ == data_.size(); }
+  size_t Posicao() const { return pos_; }
+  void ExigeFim() const {
+    if (!NoFim()) throw ErroDeProtocolo("bytes a mais no fim da mensagem");
   }
 
  private:
@@ -134,13 +135,13 @@ class Reader {
 
 // Signature of a device SDK operation as it travels: every parameter in order; the
 // reference ones come back in the response.
-enum class Kind : uint8_t { Int, Bool, Str };
-struct CallSpec {
-  const char* name;
-  std::vector<Kind> params;
+enum class Tipo : uint8_t { Inteiro, Booleano, Texto };
+struct Assinatura {
+  const char* nome;
+  std::vector<Tipo> parametros;
 };
-// The operations carried over the wire, in opcode order from kFirstCall.
-const std::vector<CallSpec>& Calls();
-uint8_t OpOf(std::string_view name);  // throws std::logic_error for an unknown name
+// The operations carried over the wire, in opcode order from kPrimeiraChamada.
+const std::vector<Assinatura>& Chamadas();
+uint8_t CodigoDe(std::string_view nome);  // throws std::logic_error for an unknown name
 
 }  // namespace quorvel::protocol

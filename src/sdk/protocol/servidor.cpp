@@ -14,46 +14,46 @@ namespace quorvel::protocol {
 
 namespace {
 
-void ConfereArgumentos(uint8_t op, const std::vector<Value>& args) {
-  const auto& calls = Calls();
-  if (op < kFirstCall || op >= kFirstCall + calls.size())
-    throw ProtocolError("operação desconhecida");
-  const CallSpec& spec = calls[op - kFirstCall];
-  if (args.size() != spec.params.size())
-    throw ProtocolError(std::string("argumentos errados para ") + spec.name);
+void ConfereArgumentos(uint8_t op, const std::vector<Valor>& args) {
+  const auto& calls = Chamadas();
+  if (op < kPrimeiraChamada || op >= kPrimeiraChamada + calls.size())
+    throw ErroDeProtocolo("operação desconhecida");
+  const Assinatura& spec = calls[op - kPrimeiraChamada];
+  if (args.size() != spec.parametros.size())
+    throw ErroDeProtocolo(std::string("argumentos errados para ") + spec.nome);
   for (size_t i = 0; i < args.size(); ++i) {
-    const Kind k = spec.params[i];
-    const bool ok = (k == Kind::Int && std::holds_alternative<int32_t>(args[i])) ||
-                    (k == Kind::Bool && std::holds_alternative<bool>(args[i])) ||
-                    (k == Kind::Str && std::holds_alternative<std::string>(args[i]));
-    if (!ok) throw ProtocolError(std::string("tipo de argumento errado para ") + spec.name);
+    const Tipo k = spec.parametros[i];
+    const bool ok = (k == Tipo::Inteiro && std::holds_alternative<int32_t>(args[i])) ||
+                    (k == Tipo::Booleano && std::holds_alternative<bool>(args[i])) ||
+                    (k == Tipo::Texto && std::holds_alternative<std::string>(args[i]));
+    if (!ok) throw ErroDeProtocolo(std::string("tipo de argumento errado para ") + spec.nome);
   }
 }
 
 // Reads a client may ask for ahead of need: they change nothing on the clock.
 bool EhLeituraAntecipavel(uint8_t op) {
-  return op == OpOf("SdkGetUserTemplate") || op == OpOf("SdkGetUserTemplateByTextId");
+  return op == CodigoDe("SdkGetUserTemplate") || op == CodigoDe("SdkGetUserTemplateByTextId");
 }
 
 bool EhLeituraEmLote(uint8_t op) {
-  return op == OpOf("SdkGetNextLog") || op == OpOf("SdkGetNextNsrLog") ||
-         op == OpOf("SdkGetNextUserInfo") || op == OpOf("SdkGetNextUserInfoWithPis");
+  return op == CodigoDe("SdkGetNextLog") || op == CodigoDe("SdkGetNextNsrLog") ||
+         op == CodigoDe("SdkGetNextUserInfo") || op == CodigoDe("SdkGetNextUserInfoWithPis");
 }
 
 }  // namespace
 
-bool ExecuteCall(CZKEM& s, uint8_t op, std::vector<Value>& a) {
-  using Executor = bool (*)(CZKEM&, std::vector<Value>&);
+bool ExecutaChamada(CZKEM& s, uint8_t op, std::vector<Valor>& a) {
+  using Executor = bool (*)(CZKEM&, std::vector<Valor>&);
   static constexpr Executor kExecutores[] = {
 #define QUORVEL_EXECUTOR(nome) &operacoes::Operacao<&CZKEM::nome>::Executa,
       QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_EXECUTOR)
 #undef QUORVEL_EXECUTOR
   };
   ConfereArgumentos(op, a);
-  return kExecutores[op - kFirstCall](s, a);
+  return kExecutores[op - kPrimeiraChamada](s, a);
 }
 
-std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce) {
+std::string Prova(const std::string& key, const std::string& challenge, const std::string& nonce) {
   const std::string dados = challenge + nonce;
   unsigned char mac[EVP_MAX_MD_SIZE];
   unsigned int tamanho = 0;
@@ -63,7 +63,7 @@ std::string Proof(const std::string& key, const std::string& challenge, const st
   return std::string(reinterpret_cast<char*>(mac), tamanho);
 }
 
-std::string RandomBytes(size_t n) {
+std::string BytesAleatorios(size_t n) {
   std::string r(n, '\0');
   if (RAND_bytes(reinterpret_cast<unsigned char*>(r.data()), static_cast<int>(n)) != 1)
     throw std::runtime_error("sem bytes aleatórios");
@@ -76,17 +76,17 @@ SessaoServidor::SessaoServidor(std::shared_ptr<sdk::DispositivoVirtual> device, 
       chave_(std::move(key)) {}
 
 std::string SessaoServidor::QuadroDeErro(uint32_t id, int32_t code, const std::string& message) {
-  Writer w;
+  Escritor w;
   w.I32(code);
-  w.Str(message);
-  return Encode({kError, id, std::move(w.Data())});
+  w.Texto(message);
+  return Codifica({kErro, id, std::move(w.Dados())});
 }
 
 std::string SessaoServidor::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
                                            std::string_view itens) {
   int32_t erro = 0;
   sdk_->SdkGetLastError(erro);
-  Writer w;
+  Escritor w;
   w.I32(n);
   w.U8(resposta ? 1 : 0);
   w.I32(erro);
@@ -94,7 +94,7 @@ std::string SessaoServidor::RespostaDeLote(uint32_t id, uint8_t op, int32_t n, b
   // says the log grew.
   w.I32(static_cast<int32_t>(dispositivo_->Versao().tamanho));
   w.Bytes(itens);
-  return Encode({static_cast<uint8_t>(op | kResponseBit), id, std::move(w.Data())});
+  return Codifica({static_cast<uint8_t>(op | kBitDeResposta), id, std::move(w.Dados())});
 }
 
 std::string SessaoServidor::Aviso(bool pulso) {
@@ -102,142 +102,144 @@ std::string SessaoServidor::Aviso(bool pulso) {
   const auto agora = dispositivo_->Versao();
   if (!pulso && agora.geracao == avisado_.geracao && agora.tamanho == avisado_.tamanho) return {};
   avisado_ = agora;
-  Writer w;
+  Escritor w;
   w.I32(static_cast<int32_t>(agora.geracao & 0xFFFFFFFFu));
   w.I32(static_cast<int32_t>(agora.geracao >> 32));
   w.I32(static_cast<int32_t>(agora.tamanho));
-  return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), 0, std::move(w.Data())});
+  return Codifica({static_cast<uint8_t>(kAssinatura | kBitDeResposta), 0, std::move(w.Dados())});
 }
 
-std::string SessaoServidor::Responde(const Frame& f) {
+std::string SessaoServidor::Responde(const Quadro& f) {
   try {
-    Reader r(f.payload);
-    if (f.op == kHello) {
+    Leitor r(f.carga);
+    if (f.op == kOla) {
       const uint8_t versao = r.U8();
       nonce_ = std::string(r.Bytes(16));
-      r.ExpectEnd();
-      if (versao != kProtocolVersion)
+      r.ExigeFim();
+      if (versao != kVersaoDoProtocolo)
         return QuadroDeErro(f.id, codigo::kVersaoNaoSuportada,
                             "versão " + std::to_string(versao) +
                                 " do protocolo não suportada; este "
                                 "relógio fala a versão " +
-                                std::to_string(kProtocolVersion));
-      desafio_ = RandomBytes(16);
+                                std::to_string(kVersaoDoProtocolo));
+      desafio_ = BytesAleatorios(16);
       state_ = chave_.empty() ? State::Ready : State::AwaitProof;
-      Writer w;
-      w.U8(kProtocolVersion);
+      Escritor w;
+      w.U8(kVersaoDoProtocolo);
       w.U8(chave_.empty() ? 0 : 1);
       w.Bytes(desafio_);
-      return Encode({static_cast<uint8_t>(kHello | kResponseBit), f.id, std::move(w.Data())});
+      return Codifica({static_cast<uint8_t>(kOla | kBitDeResposta), f.id, std::move(w.Dados())});
     }
-    if (f.op == kProof) {
+    if (f.op == kProva) {
       const std::string mac(r.Bytes(32));
-      r.ExpectEnd();
+      r.ExigeFim();
       // Out of turn (before the hello, or once proven): refused on its own, the link stays.
       if (state_ != State::AwaitProof)
         return QuadroDeErro(f.id, codigo::kForaDeOrdem,
                             "prova fora de ordem: envie o hello primeiro");
-      const std::string esperado = Proof(chave_, desafio_, nonce_);
+      const std::string esperado = Prova(chave_, desafio_, nonce_);
       if (CRYPTO_memcmp(mac.data(), esperado.data(), 32) != 0) {
         encerrando_ = true;
         return QuadroDeErro(f.id, codigo::kChaveIncorreta, "chave de comunicação incorreta");
       }
       state_ = State::Ready;
-      return Encode({static_cast<uint8_t>(kProof | kResponseBit), f.id, {}});
+      return Codifica({static_cast<uint8_t>(kProva | kBitDeResposta), f.id, {}});
     }
     if (state_ != State::Ready)
       return QuadroDeErro(f.id, codigo::kChaveExigida, "o relógio exige a chave de comunicação");
-    if (f.op == kBatch) {
+    if (f.op == kLote) {
       const uint8_t op = r.U8();
       const int32_t maximo = r.I32();
-      std::vector<Value> args;
-      while (!r.AtEnd()) args.push_back(r.Val());
+      std::vector<Valor> args;
+      while (!r.NoFim()) args.push_back(r.ValorTipado());
       if (!EhLeituraEmLote(op) || maximo < 1 || maximo > 65536)
         return QuadroDeErro(f.id, codigo::kPedidoMalformado, "lote inválido");
-      Writer itens;
+      Escritor itens;
       int32_t n = 0;
       bool resposta = true;
       // The arguments of a next-item read are outputs after the machine number: one copy
       // serves every item, however large a value the client sent in them.
-      std::vector<Value> a = std::move(args);
-      while (n < maximo && itens.Data().size() < kMaxPayload / 2) {
-        resposta = ExecuteCall(*sdk_, op, a);
+      std::vector<Valor> a = std::move(args);
+      while (n < maximo && itens.Dados().size() < kCargaMaxima / 2) {
+        resposta = ExecutaChamada(*sdk_, op, a);
         if (!resposta) break;
-        for (const Value& v : a) itens.Val(v);
+        for (const Valor& v : a) itens.ValorTipado(v);
         ++n;
       }
-      return RespostaDeLote(f.id, kBatch, n, resposta, itens.Data());
+      return RespostaDeLote(f.id, kLote, n, resposta, itens.Dados());
     }
-    if (f.op == kRegisterLog) {
+    if (f.op == kLogDeRegistros) {
       // request: int32 machine, int32 maximum; answer: int32 count, u8 more, int32 last error,
       // int32 log size, then per record: string NSR, string PIS, int32 year, u8 month, day,
       // hour, minute, second.
       const int32_t maquina = r.I32();
       const int32_t maximo = r.I32();
-      r.ExpectEnd();
+      r.ExigeFim();
       if (maximo < 1 || maximo > 65536)
         return QuadroDeErro(f.id, codigo::kPedidoMalformado, "lote inválido");
-      Writer itens;
-      itens.Data().reserve(static_cast<size_t>(std::min(maximo, 8192)) * 40);
+      Escritor itens;
+      itens.Dados().reserve(static_cast<size_t>(std::min(maximo, 8192)) * 40);
       int32_t n = 0;
       bool resposta = true;
       std::string nsr, pis;
       int32_t ano = 0, mes = 0, dia = 0, hora = 0, minuto = 0, segundo = 0;
-      while (n < maximo && itens.Data().size() < kMaxPayload / 2) {
+      while (n < maximo && itens.Dados().size() < kCargaMaxima / 2) {
         resposta = sdk_->SdkGetNextNsrLog(maquina, nsr, pis, ano, mes, dia, hora, minuto, segundo);
         if (!resposta) break;
-        itens.Str(nsr);
-        itens.Str(pis);
+        itens.Texto(nsr);
+        itens.Texto(pis);
         itens.I32(ano);
         for (int32_t v : {mes, dia, hora, minuto, segundo}) itens.U8(static_cast<uint8_t>(v));
         ++n;
       }
-      return RespostaDeLote(f.id, kRegisterLog, n, resposta, itens.Data());
+      return RespostaDeLote(f.id, kLogDeRegistros, n, resposta, itens.Dados());
     }
-    if (f.op == kSubscribe) {
-      r.ExpectEnd();
+    if (f.op == kAssinatura) {
+      r.ExigeFim();
       assinado_ = true;
       avisado_ = dispositivo_->Versao();
-      Writer w;
+      Escritor w;
       w.I32(static_cast<int32_t>(avisado_.geracao & 0xFFFFFFFFu));
       w.I32(static_cast<int32_t>(avisado_.geracao >> 32));
       w.I32(static_cast<int32_t>(avisado_.tamanho));
-      return Encode({static_cast<uint8_t>(kSubscribe | kResponseBit), f.id, std::move(w.Data())});
+      return Codifica(
+          {static_cast<uint8_t>(kAssinatura | kBitDeResposta), f.id, std::move(w.Dados())});
     }
-    if (f.op == kReadAhead) {
+    if (f.op == kLeituraAntecipada) {
       // request: u8 op, int32 count, then each call's u8 argument count and arguments;
       // answer: int32 count done, then each call's u8 answer, int32 last error, arguments.
       const uint8_t op = r.U8();
       const int32_t n = r.I32();
       if (!EhLeituraAntecipavel(op) || n < 1 || n > 65536)
         return QuadroDeErro(f.id, codigo::kPedidoMalformado, "leitura antecipada inválida");
-      Writer itens;
+      Escritor itens;
       int32_t feitas = 0;
-      std::vector<Value> a;
+      std::vector<Valor> a;
       // A large answer stops early: the client asks again for what it still needs.
-      for (; feitas < n && itens.Data().size() < kMaxPayload / 2; ++feitas) {
+      for (; feitas < n && itens.Dados().size() < kCargaMaxima / 2; ++feitas) {
         const uint8_t argumentos = r.U8();
         a.clear();
-        for (uint8_t k = 0; k < argumentos; ++k) a.push_back(r.Val());
-        const bool resposta = ExecuteCall(*sdk_, op, a);
+        for (uint8_t k = 0; k < argumentos; ++k) a.push_back(r.ValorTipado());
+        const bool resposta = ExecutaChamada(*sdk_, op, a);
         int32_t erro = 0;
         sdk_->SdkGetLastError(erro);
         itens.U8(resposta ? 1 : 0);
         itens.I32(erro);
         itens.U8(static_cast<uint8_t>(a.size()));
-        for (const Value& v : a) itens.Val(v);
+        for (const Valor& v : a) itens.ValorTipado(v);
       }
-      Writer w;
+      Escritor w;
       w.I32(feitas);
-      w.Bytes(itens.Data());
-      return Encode({static_cast<uint8_t>(kReadAhead | kResponseBit), f.id, std::move(w.Data())});
+      w.Bytes(itens.Dados());
+      return Codifica(
+          {static_cast<uint8_t>(kLeituraAntecipada | kBitDeResposta), f.id, std::move(w.Dados())});
     }
-    if (f.op == kLogSince) {
+    if (f.op == kLogDesde) {
       // request: int32 known generation (low, high), int32 from; answer: generation, total,
       // count, the records, more.
       const uint32_t baixo = static_cast<uint32_t>(r.I32()), alto = static_cast<uint32_t>(r.I32());
       const int32_t desde = r.I32();
-      r.ExpectEnd();
+      r.ExigeFim();
       if (dispositivo_->Modelo() != EModeloRelogio_Quorvel)
         return QuadroDeErro(f.id, sdk::codigo::kNaoSuportado, "sem log");
       const auto versao = dispositivo_->Versao();
@@ -246,7 +248,7 @@ std::string SessaoServidor::Responde(const Frame& f) {
       const size_t inicio =
           conhecida == versao.geracao && desde >= 0 ? static_cast<size_t>(desde) : 0;
       const auto registros = dispositivo_->MarcacoesDesde(inicio, 65536);
-      Writer w;
+      Escritor w;
       w.I32(static_cast<int32_t>(versao.geracao & 0xFFFFFFFFu));
       w.I32(static_cast<int32_t>(versao.geracao >> 32));
       w.I32(static_cast<int32_t>(inicio));
@@ -259,7 +261,7 @@ std::string SessaoServidor::Responde(const Frame& f) {
         // clock holds but no calendar has travels as its text.
         if (m.dataImpossivel) {
           w.U8(1);
-          w.Str(sdk::TextoMarcacao(m));
+          w.Texto(sdk::TextoMarcacao(m));
         } else {
           w.U8(0);
           const int64_t s = m.momento.Segundos();
@@ -268,22 +270,23 @@ std::string SessaoServidor::Responde(const Frame& f) {
         }
       }
       w.U8(inicio + registros.size() < versao.tamanho ? 1 : 0);
-      return Encode({static_cast<uint8_t>(kLogSince | kResponseBit), f.id, std::move(w.Data())});
+      return Codifica(
+          {static_cast<uint8_t>(kLogDesde | kBitDeResposta), f.id, std::move(w.Dados())});
     }
-    if (f.op >= kFirstCall && f.op < kFirstCall + Calls().size()) {
-      std::vector<Value> args;
-      while (!r.AtEnd()) args.push_back(r.Val());
-      const bool resposta = ExecuteCall(*sdk_, f.op, args);
+    if (f.op >= kPrimeiraChamada && f.op < kPrimeiraChamada + Chamadas().size()) {
+      std::vector<Valor> args;
+      while (!r.NoFim()) args.push_back(r.ValorTipado());
+      const bool resposta = ExecutaChamada(*sdk_, f.op, args);
       int32_t erro = 0;
       sdk_->SdkGetLastError(erro);
-      Writer w;
+      Escritor w;
       w.U8(resposta ? 1 : 0);
       w.I32(erro);
-      for (const Value& v : args) w.Val(v);
-      return Encode({static_cast<uint8_t>(f.op | kResponseBit), f.id, std::move(w.Data())});
+      for (const Valor& v : args) w.ValorTipado(v);
+      return Codifica({static_cast<uint8_t>(f.op | kBitDeResposta), f.id, std::move(w.Dados())});
     }
     return QuadroDeErro(f.id, codigo::kPedidoMalformado, "operação desconhecida");
-  } catch (const ProtocolError& e) {
+  } catch (const ErroDeProtocolo& e) {
     return QuadroDeErro(f.id, codigo::kPedidoMalformado, e.what());
   } catch (const std::exception& e) {
     // An operation that failed as a call on the clock: reported as such, the link stays.

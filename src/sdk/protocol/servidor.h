@@ -10,21 +10,21 @@
 
 namespace quorvel::protocol {
 
-// Executes a call (`op` from kFirstCall) with its arguments; reference arguments are
-// updated in place. Throws ProtocolError when the arguments do not fit the operation.
-bool ExecuteCall(CZKEM& sdk, uint8_t op, std::vector<Value>& args);
+// Executes a call (`op` from kPrimeiraChamada) with its arguments; reference arguments are
+// updated in place. Throws ErroDeProtocolo when the arguments do not fit the operation.
+bool ExecutaChamada(CZKEM& sdk, uint8_t op, std::vector<Valor>& args);
 
 // HMAC-SHA256 of the clock's challenge followed by the client's nonce, keyed by the
 // communication key: what proves the key without sending it.
-std::string Proof(const std::string& key, const std::string& challenge, const std::string& nonce);
-std::string RandomBytes(size_t n);
+std::string Prova(const std::string& key, const std::string& challenge, const std::string& nonce);
+std::string BytesAleatorios(size_t n);
 
 class SessaoServidor {
  public:
   // `key` empty: no proof is asked for.
   SessaoServidor(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key);
   // The encoded response to one request frame (an error frame for a bad request).
-  std::string Responde(const Frame& pedido);
+  std::string Responde(const Quadro& pedido);
   // True after a failed proof: the connection is to be closed once the answer is sent.
   bool Encerrando() const { return encerrando_; }
   // For a link that subscribed: the push frame telling the log's size when it changed since
@@ -34,7 +34,7 @@ class SessaoServidor {
 
  private:
   std::string QuadroDeErro(uint32_t id, int32_t code, const std::string& message);
-  // The answer to a run of next-item reads (kBatch, kRegisterLog): count, more, the last error
+  // The answer to a run of next-item reads (kLote, kLogDeRegistros): count, more, the last error
   // after the run, the log's size as it ends, then the items.
   std::string RespostaDeLote(uint32_t id, uint8_t op, int32_t n, bool resposta,
                              std::string_view itens);
