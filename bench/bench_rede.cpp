@@ -3,9 +3,11 @@
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <optional>
 #include <thread>
 
@@ -100,6 +102,58 @@ void TransferenciaPura(benchmark::State& state) {
   ::close(escuta);
   state.counters["bytes/s"] =
       benchmark::Counter(static_cast<double>(total) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
+// The floor of a send: 50,000 request/answer exchanges of a send's frame sizes (60 bytes out,
+// 20 back) over loopback between two threads that both read without sleeping — what the
+// protocol's exchanges cost with nothing but the TCP stack in between.
+void TrocasPuras(benchmark::State& state) {
+  constexpr int kTrocas = 50'000;
+  constexpr size_t kPedido = 60, kResposta = 20;
+  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(escuta, 1);
+  socklen_t tam = sizeof a;
+  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
+  const auto le = [](int fd, char* destino, size_t n) {
+    for (size_t lido = 0; lido < n;) {
+      const ssize_t r = ::recv(fd, destino + lido, n - lido, MSG_DONTWAIT);
+      if (r > 0) lido += static_cast<size_t>(r);
+      if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    }
+    return true;
+  };
+  const auto semAtraso = [](int fd) {
+    int um = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
+  };
+  for (auto _ : state) {
+    std::thread servidor([&] {
+      const int fd = ::accept(escuta, nullptr, nullptr);
+      semAtraso(fd);
+      char b[kPedido] = {};
+      for (int i = 0; i < kTrocas && le(fd, b, kPedido); ++i)
+        ::send(fd, b, kResposta, MSG_NOSIGNAL);
+      ::close(fd);
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    semAtraso(fd);
+    char b[kPedido] = {};
+    for (int i = 0; i < kTrocas; ++i) {
+      ::send(fd, b, kPedido, MSG_NOSIGNAL);
+      if (!le(fd, b, kResposta)) break;
+    }
+    ::close(fd);
+    servidor.join();
+  }
+  ::close(escuta);
+  state.counters["trocas/s"] =
+      benchmark::Counter(static_cast<double>(kTrocas) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate);
 }
 
@@ -231,6 +285,7 @@ BENCHMARK(TransferenciaPura)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
+BENCHMARK(TrocasPuras)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
