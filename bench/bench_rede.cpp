@@ -67,16 +67,22 @@ void Coleta(benchmark::State& state, EModeloRelogio modelo, bool primeira) {
 }
 
 // The same number of bytes through a plain loopback TCP connection.
+// A listening socket on a free loopback port, whose address goes into `endereco`.
+int EscutaLoopback(sockaddr_in& endereco) {
+  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
+  endereco.sin_family = AF_INET;
+  endereco.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(escuta, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco);
+  ::listen(escuta, 1);
+  socklen_t tamanho = sizeof endereco;
+  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&endereco), &tamanho);
+  return escuta;
+}
+
 void TransferenciaPura(benchmark::State& state) {
   const size_t total = static_cast<size_t>(state.range(0));
-  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(escuta, 1);
-  socklen_t tam = sizeof a;
-  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
+  const int escuta = EscutaLoopback(a);
   for (auto _ : state) {
     std::thread servidor([&] {
       const int fd = ::accept(escuta, nullptr, nullptr);
@@ -111,14 +117,8 @@ void TransferenciaPura(benchmark::State& state) {
 void TrocasPuras(benchmark::State& state) {
   constexpr int kTrocas = 50'000;
   constexpr size_t kPedido = 60, kResposta = 20;
-  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(escuta, 1);
-  socklen_t tam = sizeof a;
-  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tam);
+  const int escuta = EscutaLoopback(a);
   const auto le = [](int fd, char* destino, size_t n) {
     for (size_t lido = 0; lido < n;) {
       const ssize_t r = ::recv(fd, destino + lido, n - lido, MSG_DONTWAIT);

@@ -100,8 +100,11 @@ class ListaMarcacao {
    public:
     static constexpr size_t kBloco = size_t{1} << 16;
     Registros() = default;
-    Registros(const Registros&) = delete;
-    Registros& operator=(const Registros&) = delete;
+    // A list copies and moves as it always did; the write pointers follow the blocks.
+    Registros(const Registros& outra);
+    Registros& operator=(const Registros& outra);
+    Registros(Registros&& outra) noexcept;
+    Registros& operator=(Registros&& outra) noexcept;
     size_t size() const { return tamanho_; }
     const Registro& operator[](size_t i) const { return blocos_[i / kBloco][i % kBloco]; }
     // The common case is one store and two increments; a full block takes the slow path.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "quorvel/erro.h"
 
@@ -28,6 +29,30 @@ std::string ComZeros(uint64_t valor, unsigned digitos) {
 }
 
 }  // namespace
+
+ListaMarcacao::Registros::Registros(const Registros& outra) {
+  reserve(outra.size());
+  for (size_t i = 0; i < outra.size(); ++i) push_back(outra[i]);
+}
+
+ListaMarcacao::Registros& ListaMarcacao::Registros::operator=(const Registros& outra) {
+  if (this != &outra) *this = Registros(outra);
+  return *this;
+}
+
+ListaMarcacao::Registros::Registros(Registros&& outra) noexcept { *this = std::move(outra); }
+
+ListaMarcacao::Registros& ListaMarcacao::Registros::operator=(Registros&& outra) noexcept {
+  if (this == &outra) return *this;
+  // The blocks change owner without moving in memory, so the write pointers stay valid.
+  blocos_ = std::move(outra.blocos_);
+  capacidadePrimeiro_ = std::exchange(outra.capacidadePrimeiro_, 0);
+  livre_ = std::exchange(outra.livre_, nullptr);
+  fimDoBloco_ = std::exchange(outra.fimDoBloco_, nullptr);
+  tamanho_ = std::exchange(outra.tamanho_, 0);
+  outra.blocos_.clear();
+  return *this;
+}
 
 void ListaMarcacao::Registros::Cresce() {
   if (blocos_.size() <= 1 && capacidadePrimeiro_ < kBloco) {

@@ -112,6 +112,18 @@ TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
   EXPECT_EQ(copias.Item(65537)->CodigoCartao(), -5);
   EXPECT_EQ(copias.Item(kTotal)->NSR(), std::to_string(kTotal));
   EXPECT_LE(lista.BytesOcupados(), static_cast<size_t>(kTotal) * 48);
+  // A copy holds the same punches and grows on its own; a moved list keeps them all.
+  ListaMarcacao copia = lista;
+  copia.AdicionaLida(7, 1, DataHora::DeSegundos(60), false);
+  EXPECT_EQ(copia.Count(), kTotal + 1);
+  EXPECT_EQ(lista.Count(), kTotal);
+  EXPECT_EQ(copia.Item(131073)->NSR(), "131073");
+  EXPECT_EQ(copia.Item(kTotal + 1)->CodigoCartao(), 7);
+  ListaMarcacao movida = std::move(copia);
+  EXPECT_EQ(movida.Count(), kTotal + 1);
+  EXPECT_EQ(movida.Item(kTotal)->NSR(), std::to_string(kTotal));
+  movida.AdicionaLida(8, 1, DataHora::DeSegundos(60), false);
+  EXPECT_EQ(movida.Item(kTotal + 2)->CodigoCartao(), 8);
 }
 
 using Coleta = ControleTeste;

@@ -75,8 +75,8 @@ template <class... Parametros, bool (CZKEM::*Membro)(Parametros...)>
 struct Operacao<Membro> {
   static Assinatura Especificacao(const char* nome) { return {nome, {TipoDe<Parametros>()...}}; }
 
-  // Chamadas the operation with the decoded arguments, which ConfereArgumentos has checked
-  // against the specification; reference parameters write back into `argumentos`.
+  // Calls the operation with the decoded arguments, whose kinds ConfereArgumentos has checked
+  // against Especificacao; reference parameters write back into `argumentos`.
   static bool Executa(CZKEM& sdk, std::vector<Valor>& argumentos) {
     return [&]<size_t... I>(std::index_sequence<I...>) {
       return (sdk.*Membro)(std::get<std::remove_cvref_t<Parametros>>(argumentos[I])...);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "sdk/protocol/operacoes.h"
 
@@ -24,8 +25,6 @@ const std::array<uint32_t, 256>& TabelaCrc() {
 }
 
 void PutU32(std::string& out, uint32_t v) { out.append(PoeU32(v).data(), 4); }
-
-uint32_t GetU32(const char* p) { return LeU32(p); }
 
 }  // namespace
 
@@ -107,16 +106,16 @@ std::optional<Quadro> Decodificador::Proximo() {
     throw ErroDeProtocolo("marcador inválido");
   if (static_cast<uint8_t>(h[2]) != kVersaoDoQuadro)
     throw ErroDeProtocolo("versão de protocolo desconhecida");
-  const uint32_t tamanho = GetU32(h + 8);
+  const uint32_t tamanho = LeU32(h + 8);
   if (tamanho > kCargaMaxima) throw ErroDeProtocolo("quadro grande demais");
   const size_t total = kTamanhoCabecalho + tamanho + kTamanhoCrc;
   if (disponivel < total) return std::nullopt;
-  const uint32_t crc = GetU32(h + kTamanhoCabecalho + tamanho);
+  const uint32_t crc = LeU32(h + kTamanhoCabecalho + tamanho);
   if (crc != Crc32c(h, kTamanhoCabecalho + tamanho))
     throw ErroDeProtocolo("soma de verificação inválida");
   Quadro f;
   f.op = static_cast<uint8_t>(h[3]);
-  f.id = GetU32(h + 4);
+  f.id = LeU32(h + 4);
   f.carga.assign(h + kTamanhoCabecalho, tamanho);
   start_ += total;
   if (start_ == buffer_.size()) {
@@ -199,10 +198,18 @@ const std::vector<Assinatura>& Chamadas() {
 }
 
 uint8_t CodigoDe(std::string_view nome) {
-  const auto& c = Chamadas();
-  for (size_t i = 0; i < c.size(); ++i)
-    if (nome == c[i].nome) return static_cast<uint8_t>(kPrimeiraChamada + i);
-  throw std::logic_error("operação sem código: " + std::string(nome));
+  // Asked on every call a client makes: one hashed lookup, built once. The names are the
+  // list's string literals, so the views stay valid.
+  static const auto codigos = [] {
+    std::unordered_map<std::string_view, uint8_t> m;
+    const auto& c = Chamadas();
+    for (size_t i = 0; i < c.size(); ++i)
+      m.emplace(c[i].nome, static_cast<uint8_t>(kPrimeiraChamada + i));
+    return m;
+  }();
+  const auto it = codigos.find(nome);
+  if (it == codigos.end()) throw std::logic_error("operação sem código: " + std::string(nome));
+  return it->second;
 }
 
 }  // namespace quorvel::protocol

@@ -18,15 +18,15 @@ void ConfereArgumentos(uint8_t op, const std::vector<Valor>& args) {
   const auto& calls = Chamadas();
   if (op < kPrimeiraChamada || op >= kPrimeiraChamada + calls.size())
     throw ErroDeProtocolo("operação desconhecida");
-  const Assinatura& spec = calls[op - kPrimeiraChamada];
-  if (args.size() != spec.parametros.size())
-    throw ErroDeProtocolo(std::string("argumentos errados para ") + spec.nome);
+  const Assinatura& assinatura = calls[op - kPrimeiraChamada];
+  if (args.size() != assinatura.parametros.size())
+    throw ErroDeProtocolo(std::string("argumentos errados para ") + assinatura.nome);
   for (size_t i = 0; i < args.size(); ++i) {
-    const Tipo k = spec.parametros[i];
+    const Tipo k = assinatura.parametros[i];
     const bool ok = (k == Tipo::Inteiro && std::holds_alternative<int32_t>(args[i])) ||
                     (k == Tipo::Booleano && std::holds_alternative<bool>(args[i])) ||
                     (k == Tipo::Texto && std::holds_alternative<std::string>(args[i]));
-    if (!ok) throw ErroDeProtocolo(std::string("tipo de argumento errado para ") + spec.nome);
+    if (!ok) throw ErroDeProtocolo(std::string("tipo de argumento errado para ") + assinatura.nome);
   }
 }
 
