@@ -94,7 +94,8 @@ class ComunicacaoZK {
   // A new serial clock on port `parPortaSerial` (model EModeloRelogio_Quorvel). Raises as
   // AddRelogio.
   void AddRelogioSerial(int16_t parCodigo, int16_t parPortaSerial);
-  // Removes one clock from the registry. Raises -41 for an unregistered code.
+  // Removes one clock from the registry, with what monitoring knew of it: a clock registered
+  // later under the code starts with first-visit rules. Raises -41 for an unregistered code.
   void RemoverRelogio(int16_t parCodigoRelogio);
   // Removes every clock, first to last.
   void RemoverTodosRelogios();
@@ -119,16 +120,20 @@ class ComunicacaoZK {
   // pointer `parNSRPonteiro`, or `parIndexPonteiro` on firmware below "2.1.12"), in the order
   // the clock gives them. Yields to the host (register model: around its reconnection and
   // every ten records). Returns an empty list when there is nothing, nullptr when the run was
-  // cancelled with CancelaColeta. A read cut by a lost link (last error -2) is resumed on a
-  // reopened link after what was already received; when three attempts in a row bring
-  // nothing, raises erro::kRelogioDesconectado (-43, method "ObterMarcacaoRelogio") and no
-  // partial list is returned. A date that does not convert raises
+  // cancelled with CancelaColeta (also while a resume yields). A read cut by a lost link
+  // (last error -2) is resumed on a reopened link after what was already received — the
+  // clock reopened the way it is registered, a serial clock over its serial port — the
+  // register model with its own steps (1000 ms, yield, reconnect, pointer); when three
+  // attempts in a row bring nothing, or the log cannot be read again after a cut, raises
+  // erro::kRelogioDesconectado (-43, method "ObterMarcacaoRelogio"): a partial list is never
+  // returned. A date that does not convert raises
   // erro_plataforma::kTiposIncompativeis (13). Nothing is caught.
   std::shared_ptr<ListaMarcacao> ObterMarcacaoRelogio(int16_t parCodigoRelogio,
                                                       int32_t parIndexPonteiro = 0,
                                                       int32_t parNSRPonteiro = 0);
-  // ObterMarcacaoRelogio of every clock into one list (always a list); the first error ends
-  // it and the punches of earlier clocks are lost with it.
+  // ObterMarcacaoRelogio of every clock into one list (always a list) of copies carrying every
+  // field, the register clock's PIS and NSR included; the first error ends it and the punches
+  // of earlier clocks are lost with it.
   std::shared_ptr<ListaMarcacao> ObterMarcacaoTodosRelogios(int32_t parIndexPonteiro = 0);
   // Moves the register log's read pointer to `parIndex`. Model EModeloRelogio_Tarvenix only:
   // raises erro::kModeloNaoSuportado (-47) for the fingerprint model. Nothing is caught.
@@ -144,7 +149,9 @@ class ComunicacaoZK {
   // tick raises MarcacaoRecolhida once for each punch recorded after the clock's first visit,
   // whatever its time; a link lost is reported once per outage through ErroMonitoracao (-43,
   // method "tmr_Monitoracao"), reopened at most every 3 s and announced by RelogioConectado.
-  // Raises -41 / -43 at the call.
+  // The first visit after a start or a reopen checks that the last entry passed is still where
+  // it was; a log erased, wiped or replaced meanwhile has its entries dated at or after that
+  // entry raised (all of it after an erase through this control). Raises -41 / -43 at the call.
   void IniciaMonitoracaoRelogio(int16_t parCodigoRelogio);
   // IniciaMonitoracaoRelogio for every clock; the first that raises ends it (earlier clocks
   // stay started).
@@ -258,10 +265,10 @@ class ComunicacaoZK {
   bool Set1ParaNTodosRelogios();
 
   // ---- Status (src/status/) --------------------------------------------------------------
-  // A new record with the clock's counts, capacities, occupation, date and firmware. Raises
-  // erro_plataforma::kEstouro for a punch count whose percentage leaves 32 bits and the errors
-  // of ObterDataHoraRelogio (-44). A count the clock refuses reads 0 (never the value of the
-  // read before it).
+  // A new record with the clock's counts, capacities, occupation, date and firmware. The
+  // occupation (punches x 100 / capacity) is computed in 64 bits, so no count overflows it.
+  // Raises the errors of ObterDataHoraRelogio (-44). A count the clock refuses reads 0 (never
+  // the value of the read before it).
   std::shared_ptr<StatusRelogio> ObterStatusRelogio(int16_t parCodigoRelogio);
 
   // Timers, exposed read-only so hosts and tests can see their state.
@@ -269,15 +276,27 @@ class ComunicacaoZK {
   const Timer& TimerMonitoracao() const { return *tmrMonitoracao_; }
 
  private:
-  // What monitoring has handed out of each clock (by code). Kept for the control's whole
-  // life, so a clock stopped and started again resumes where it was.
+  // What monitoring has passed of each clock (by code), with the identity of the last entry
+  // passed, so that a log erased, wiped, cut and refilled or a clock replaced is told from the
+  // log it was. Kept while the clock stays registered: a clock stopped and started again
+  // resumes where it was; RemoverRelogio drops it.
   struct CursorMonitoracao {
-    bool visitado = false;   // the first visit took what the clock held as already seen
-    int64_t posicao = 0;     // fingerprint log: entries already seen, from its start
-    int64_t ultimoNsr = -1;  // register log: the last NSR handed out (-1: none yet)
-    int64_t registrosNaPrimeiraVisita = -1;  // register log: its size at the first visit
-    bool caido = false;                      // the link fell; reopened on later ticks
-    int64_t proximaReabertura = 0;           // host time, in seconds, of the next attempt
+    bool visitado = false;  // the first visit took what the clock held as already seen
+    // Check, before trusting the position, that the last entry passed is still where it was:
+    // set at a start on a clock already visited and at every reopen.
+    bool conferir = false;
+    // Fingerprint log: entries passed from its start, and the last of them.
+    int64_t posicao = 0;
+    bool temUltima = false;
+    int32_t cartaoUltima = 0, modoUltima = 0;
+    std::string textoUltima;
+    // Register log: the last record passed (-1: none yet), its moment, and the records passed
+    // from the log's start (-1: unknown), for firmware whose pointer counts records.
+    int64_t ultimoNsr = -1;
+    int64_t segundosUltimo = 0;
+    int64_t registros = -1;
+    bool caido = false;             // the link fell; reopened on later ticks
+    int64_t proximaReabertura = 0;  // host time, in seconds, of the next attempt
   };
   // The entry of a registered clock; -41 when the code is not registered.
   std::shared_ptr<RelogioCZKEM> ObterRelogioCZKEM(int16_t codigo) const;
@@ -292,6 +311,8 @@ class ComunicacaoZK {
   // One monitored clock's share of a tick; false when its link fell during it.
   bool MonitoraDigital(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);
   bool MonitoraRegistro(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);
+  // Raises MarcacaoRecolhida for one punch of a monitored clock.
+  void EntregaMonitorada(std::shared_ptr<Marcacao> marcacao);
   // A monitored clock whose link fell: reported once, then reopened on later ticks.
   void MarcaQuedaMonitorada(int16_t codigo, CursorMonitoracao& cursor);
   bool ReabreMonitorado(const RelogioCZKEM& entrada, CursorMonitoracao& cursor);

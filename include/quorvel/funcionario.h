@@ -111,8 +111,11 @@ class ListaFuncionarioCartao {
   Colecao<std::shared_ptr<FuncionarioCartao>> itens_;
 };
 
+class ComunicacaoZK;
+
 // Refusals keyed by clock text immediately followed by the employee code (no separator); a
-// second record under a present key is silently not added.
+// second record under a present key is silently not added. A record without an employee is
+// erro::kDesconhecido (-1) wrapping erro_plataforma::kObjetoNaoDefinido.
 class ListaFuncionarioNaoEnviado {
  public:
   void Add(const std::shared_ptr<FuncionarioNaoEnviado>& parFuncionarioNaoEnviado);
@@ -120,6 +123,12 @@ class ListaFuncionarioNaoEnviado {
   std::shared_ptr<FuncionarioNaoEnviado> Item(int32_t parIndex) const;
 
  private:
+  friend class ComunicacaoZK;
+  // How a send files its refusals: clock "1" with employee 23 and clock "12" with employee 3
+  // share the key "123", so the second pair goes under clock + "/" + code, which no plain key
+  // can take, and no refusal is lost. The same pair filed twice keeps its first record.
+  void Anota(const std::shared_ptr<FuncionarioNaoEnviado>& registro);
+
   Colecao<std::shared_ptr<FuncionarioNaoEnviado>> itens_;
 };
 

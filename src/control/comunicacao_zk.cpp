@@ -89,13 +89,16 @@ void ComunicacaoZK::AddRelogioSerial(int16_t parCodigo, int16_t parPortaSerial) 
 void ComunicacaoZK::RemoverRelogio(int16_t parCodigoRelogio) {
   const auto entrada = ObterRelogioCZKEM(parCodigoRelogio);
   relogios_.Remove(std::to_string(entrada->Relogio()->Codigo()));
+  // A clock registered later under this code may be another one: it starts afresh.
+  cursores_.erase(parCodigoRelogio);
 }
 
 void ComunicacaoZK::RemoverTodosRelogios() {
-  const int16_t total = Para16Bits(relogios_.Count());
-  for (int16_t i = 0; i < total; ++i) {
+  const int32_t total = relogios_.Count();
+  for (int32_t i = 0; i < total; ++i) {
     const auto entrada = relogios_.Item(1);
     relogios_.Remove(std::to_string(entrada->Relogio()->Codigo()));
+    cursores_.erase(entrada->Relogio()->Codigo());
   }
 }
 

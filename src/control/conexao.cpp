@@ -64,8 +64,8 @@ void ComunicacaoZK::DesconectarRelogio(int16_t parCodigoRelogio) {
 }
 
 void ComunicacaoZK::DesconectarTodosRelogios() {
-  const int16_t total = Para16Bits(relogios_.Count());
-  for (int16_t i = 1; i <= total; ++i) DesconectarRelogio(relogios_.Item(i)->Relogio()->Codigo());
+  const int32_t total = relogios_.Count();
+  for (int32_t i = 1; i <= total; ++i) DesconectarRelogio(relogios_.Item(i)->Relogio()->Codigo());
 }
 
 void ComunicacaoZK::RefreshRelogio(int16_t parCodigoRelogio) {

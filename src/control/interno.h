@@ -91,8 +91,8 @@ namespace quorvel {
 template <class F>
 bool ComunicacaoZK::ParaTodosRelogios(F&& umRelogio) {
   bool resultado = true;
-  const int16_t total = Para16Bits(relogios_.Count());
-  for (int16_t i = 1; i <= total; ++i) {
+  const int32_t total = relogios_.Count();
+  for (int32_t i = 1; i <= total; ++i) {
     const int16_t codigo = relogios_.Item(i)->Relogio()->Codigo();
     if (!umRelogio(codigo)) resultado = false;
   }

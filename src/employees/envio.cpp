@@ -27,13 +27,13 @@ std::shared_ptr<ListaFuncionarioNaoEnviado> ComunicacaoZK::EnviarListaFuncionari
       registro->CodigoRelogio(codigoRelogio);
       registro->FuncionarioCartao(funcionario);
       registro->MotivoFalha(motivo);
-      naoEnviados->Add(registro);
+      naoEnviados->Anota(registro);
     };
 
     std::string convertido;
     std::string usuario;
-    const int16_t total = Para16Bits(funcionarios_.Count());
-    for (int16_t i = 1; i <= total; ++i) {
+    const int32_t total = funcionarios_.Count();
+    for (int32_t i = 1; i <= total; ++i) {
       host_.Cede();
       const std::shared_ptr<FuncionarioCartao> funcionario = funcionarios_.Item(i);
       const ColecaoTemplates& templates = *funcionario->Template();
@@ -91,10 +91,10 @@ std::shared_ptr<ListaFuncionarioNaoEnviado> ComunicacaoZK::EnviarListaFuncionari
 
 std::shared_ptr<ListaFuncionarioNaoEnviado>
 ComunicacaoZK::EnviaListaFuncionarioCartaoTodosRelogios() {
-  const int16_t total = Para16Bits(relogios_.Count());
+  const int32_t total = relogios_.Count();
   std::vector<std::shared_ptr<ListaFuncionarioNaoEnviado>> porRelogio;
   porRelogio.reserve(static_cast<size_t>(total));
-  for (int16_t i = 1; i <= total; ++i)
+  for (int32_t i = 1; i <= total; ++i)
     porRelogio.push_back(
         EnviarListaFuncionarioCartaoRelogio(relogios_.Item(i)->Relogio()->Codigo()));
 
@@ -106,7 +106,7 @@ ComunicacaoZK::EnviaListaFuncionarioCartaoTodosRelogios() {
       copia->CodigoRelogio(origem->CodigoRelogio());
       copia->FuncionarioCartao(origem->FuncionarioCartao());
       copia->MotivoFalha(origem->MotivoFalha());
-      resultado->Add(copia);
+      resultado->Anota(copia);
     }
   }
   return resultado;

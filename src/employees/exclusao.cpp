@@ -21,8 +21,8 @@ bool ComunicacaoZK::ExcluiFuncionarioCartaoRelogio(
   }
 
   const ColecaoTemplates& templates = *funcionario.Template();
-  const int16_t quantos = Para16Bits(templates.Count());
-  for (int16_t t = 1; t <= quantos; ++t)
+  const int32_t quantos = templates.Count();
+  for (int32_t t = 1; t <= quantos; ++t)
     if (ehQuorvel())
       sdk.SdkDeleteUserTemplate(maquina, funcionario.Codigo(), templates.Item(t)->Dedo());
 
@@ -53,8 +53,8 @@ bool ComunicacaoZK::ExcluiFuncionarioCartaoRelogio(
 
 bool ComunicacaoZK::ExcluirFuncionarioCartaoTodosRelogios(
     const std::shared_ptr<FuncionarioCartao>& parFuncionarioCartao) {
-  const int16_t total = Para16Bits(relogios_.Count());
-  for (int16_t i = 1; i <= total; ++i)
+  const int32_t total = relogios_.Count();
+  for (int32_t i = 1; i <= total; ++i)
     if (!ExcluiFuncionarioCartaoRelogio(relogios_.Item(i)->Relogio()->Codigo(),
                                         parFuncionarioCartao))
       return false;

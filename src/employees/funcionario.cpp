@@ -49,13 +49,18 @@ void ListaFuncionarioNaoEnviado::Add(
   EnvolveErro("ListaFuncionarioNaoEnviado", "Add", [&] {
     if (!parFuncionarioNaoEnviado || !parFuncionarioNaoEnviado->FuncionarioCartao())
       LancaObjetoNaoDefinido();
-    const std::string& relogio = parFuncionarioNaoEnviado->CodigoRelogio();
-    const int32_t codigo = parFuncionarioNaoEnviado->FuncionarioCartao()->Codigo();
+    std::string chave = parFuncionarioNaoEnviado->CodigoRelogio() +
+                        std::to_string(parFuncionarioNaoEnviado->FuncionarioCartao()->Codigo());
+    if (!itens_.Procura(chave)) itens_.Add(parFuncionarioNaoEnviado, std::move(chave));
+  });
+}
+
+void ListaFuncionarioNaoEnviado::Anota(const std::shared_ptr<FuncionarioNaoEnviado>& registro) {
+  EnvolveErro("ListaFuncionarioNaoEnviado", "Add", [&] {
+    if (!registro || !registro->FuncionarioCartao()) LancaObjetoNaoDefinido();
+    const std::string& relogio = registro->CodigoRelogio();
+    const int32_t codigo = registro->FuncionarioCartao()->Codigo();
     const std::string codigoTexto = std::to_string(codigo);
-    // Clock + code, no separator, is the key hosts look records up by; clock "1" with
-    // employee 23 and clock "12" with employee 3 both make "123". The second pair then goes
-    // under clock + "/" + code, which no such key can take, so no refusal is lost. The same
-    // pair noted twice keeps its first record and reason.
     const auto mesmoPar = [&](const std::shared_ptr<FuncionarioNaoEnviado>& r) {
       return r->CodigoRelogio() == relogio && r->FuncionarioCartao() &&
              r->FuncionarioCartao()->Codigo() == codigo;
@@ -63,7 +68,7 @@ void ListaFuncionarioNaoEnviado::Add(
     for (std::string chave : {relogio + codigoTexto, relogio + "/" + codigoTexto}) {
       const auto* existente = itens_.Procura(chave);
       if (!existente) {
-        itens_.Add(parFuncionarioNaoEnviado, std::move(chave));
+        itens_.Add(registro, std::move(chave));
         return;
       }
       if (mesmoPar(*existente)) return;

@@ -88,7 +88,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
   int16_t semProgresso = 0;
   // Counts an attempt cut by a lost link; raises once the clock stopped giving anything.
   auto contaQueda = [&](bool progrediu) {
-    semProgresso = progrediu ? 1 : static_cast<int16_t>(semProgresso + 1);
+    semProgresso = progrediu ? 0 : static_cast<int16_t>(semProgresso + 1);
     if (semProgresso >= interno::kTentativasSemProgresso)
       interno::LancaRelogioInacessivel(codigo, "ObterMarcacaoRelogio");
   };
@@ -99,6 +99,7 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
     DatasDoDia datas;
     int32_t cartao = 0, valor = 0, modo = 0;
     std::string texto;
+    bool retomada = false;
     for (;;) {
       bool progrediu = false;
       if (sdk.SdkReadAllLogs(maquina)) {
@@ -112,11 +113,16 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
           progrediu = true;
         }
         if (cancelaColeta_) break;
+      } else if (retomada && interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) {
+        // The log that was being read cannot be read again: what was received is not whole.
+        interno::LancaRelogioInacessivel(codigo, "ObterMarcacaoRelogio");
       }
       // A refused log read or the end of the walk: only a lost link is not the end.
       if (interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) break;
       contaQueda(progrediu);
       interno::ReabreAposQueda(host_, *entrada);
+      if (cancelaColeta_) break;  // asked for while the reopen yielded
+      retomada = true;
     }
   } else {
     sdk.SdkDisconnect();
@@ -153,7 +159,12 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
       if (cancelaColeta_) break;
       if (interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) break;
       contaQueda(progrediu);
-      interno::ReabreAposQueda(host_, *entrada);
+      // The register read's own retry steps: a second, a yield, a fresh link, the pointer.
+      host_.Espera(1000);
+      host_.Cede();
+      if (cancelaColeta_) break;
+      sdk.SdkDisconnect();
+      interno::ReabreConexao(*entrada);
       // Resume after the last record received: by its NSR, or by the count read so far.
       int64_t retoma = ponteiro;
       if (porNsr && ultimoNsr)

@@ -195,6 +195,42 @@ TEST_F(Envio, AllClocksMergesNewRecordsInClockOrder) {
   EXPECT_EQ(r->Item(1)->FuncionarioCartao(), sete);
 }
 
+// Clock 1 with employee 23 and clock 12 with employee 3 share the key "123": the send files
+// both refusals, each once, in clock order.
+TEST_F(Envio, NoRefusalIsLostToAKeyCollision) {
+  MockCZKEM& um = Conectado(1);
+  MockCZKEM& doze = Conectado(12);
+  const auto tres = Estagia(3, "s");
+  const auto vinteETres = Estagia(23, "s");
+  EXPECT_CALL(um, SdkSetUserInfo(1, 3, _, _, _, _)).WillOnce(Return(true));
+  EXPECT_CALL(um, SdkSetUserInfo(1, 23, _, _, _, _)).WillOnce(Return(false));
+  EXPECT_CALL(doze, SdkSetUserInfo(12, 3, _, _, _, _)).WillOnce(Return(false));
+  EXPECT_CALL(doze, SdkSetUserInfo(12, 23, _, _, _, _)).WillOnce(Return(true));
+  const auto r = controle->EnviaListaFuncionarioCartaoTodosRelogios();
+  ASSERT_EQ(r->Count(), 2);
+  EXPECT_EQ(r->Item(1)->CodigoRelogio(), "1");
+  EXPECT_EQ(r->Item(1)->FuncionarioCartao(), vinteETres);
+  EXPECT_EQ(r->Item(2)->CodigoRelogio(), "12");
+  EXPECT_EQ(r->Item(2)->FuncionarioCartao(), tres);
+}
+
+// The documented maximum of a staging list goes whole: the loop counts past 16 bits' reach.
+TEST_F(Envio, ThirtyTwoThousandSevenHundredSixtySevenEmployeesAreSentWhole) {
+  MockCZKEM& m = Conectado(1);
+  for (int32_t codigo = 1; codigo <= 32767; ++codigo) Estagia(codigo, "s");
+  int gravados = 0;
+  ON_CALL(m, SdkSetUserInfo)
+      .WillByDefault(
+          [&](int32_t, int32_t codigo, const std::string&, const std::string&, int32_t, bool) {
+            ++gravados;
+            return codigo % 1000 != 0;  // every thousandth refused
+          });
+  const auto r = controle->EnviarListaFuncionarioCartaoRelogio(1);
+  EXPECT_EQ(gravados, 32767);
+  ASSERT_EQ(r->Count(), 32);
+  EXPECT_EQ(r->Item(32)->FuncionarioCartao()->Codigo(), 32000);
+}
+
 TEST_F(Envio, AllClocksStopsAtADisconnectedClock) {
   MockCZKEM& a = Conectado(1);
   Registra(2);

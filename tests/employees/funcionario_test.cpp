@@ -64,7 +64,8 @@ TEST(ListaFuncionarioCartao, KeyRulesAndFailures) {
   EXPECT_EQ(lista.Count(), 0);
 }
 
-TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
+// A host's own list keeps one record per key: clock text followed by the employee code.
+TEST(ListaFuncionarioNaoEnviado, AHostsAddKeepsOneRecordPerKey) {
   ListaFuncionarioNaoEnviado lista;
   auto registro = [](std::string relogio, int32_t codigo, EFalhaEnvioFuncionario motivo) {
     auto r = std::make_shared<FuncionarioNaoEnviado>();
@@ -74,23 +75,15 @@ TEST(ListaFuncionarioNaoEnviado, NoRefusalIsLostToAKeyCollision) {
     return r;
   };
   const auto primeiro = registro("1", 23, RelogioRecusouTemplate);
-  const auto colidente = registro("12", 3, RelogioRecusou);  // "123" too
   lista.Add(primeiro);
-  lista.Add(colidente);
-  lista.Add(registro("1", 23, RelogioRecusou));            // the same pair: the first record stays
-  lista.Add(registro("12", 3, NaoPossuiSenhaOuTemplate));  // the same pair again
-  ASSERT_EQ(lista.Count(), 2);
+  lista.Add(registro("12", 3, RelogioRecusou));  // "123" too: silently not added
+  lista.Add(registro("1", 23, RelogioRecusou));  // the same key again
+  ASSERT_EQ(lista.Count(), 1);
   EXPECT_EQ(lista.Item(1), primeiro);
   EXPECT_EQ(lista.Item(1)->MotivoFalha(), RelogioRecusouTemplate);
-  EXPECT_EQ(lista.Item(2), colidente);
-  EXPECT_EQ(lista.Item(2)->MotivoFalha(), RelogioRecusou);
-  EXPECT_EQ(Captura([&] { lista.Item(3); }).Numero(), erro::kDesconhecido);
-
-  // A free key is the plain one, whatever was taken before.
-  ListaFuncionarioNaoEnviado outra;
-  outra.Add(registro("12", 3, RelogioRecusou));
-  outra.Add(registro("1", 23, RelogioRecusou));
-  EXPECT_EQ(outra.Count(), 2);
+  EXPECT_EQ(Captura([&] { lista.Item(2); }).Numero(), erro::kDesconhecido);
+  lista.Add(registro("2", 3, RelogioRecusou));
+  EXPECT_EQ(lista.Count(), 2);
   Erro e = Captura([&] { lista.Add(std::make_shared<FuncionarioNaoEnviado>()); });
   EXPECT_EQ(e.Numero(), erro::kDesconhecido);
   EXPECT_TRUE(e.Descricao().ends_with("Classe: ListaFuncionarioNaoEnviado\r\nMétodo: Add"));

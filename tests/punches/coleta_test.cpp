@@ -317,10 +317,10 @@ TEST_F(ColetaTarvenix, ACutReadResumesAfterTheLastNsrReceived) {
   const auto lista = controle->ObterMarcacaoRelogio(2);
   ASSERT_TRUE(lista);
   EXPECT_EQ(Nsrs(*lista), Esperados(25));
-  // The waits of the retry procedure around each reopened link.
+  // The register read's own retry steps: a second before each reopened link, no 250 ms waits.
   const auto& d = host.Diario();
   EXPECT_EQ(std::count(d.begin(), d.end(), "espera 1000"), 2);
-  EXPECT_EQ(std::count(d.begin(), d.end(), "espera 250"), 4);
+  EXPECT_EQ(std::count(d.begin(), d.end(), "espera 250"), 0);
 }
 
 TEST_F(ColetaTarvenix, ARecordDeliveredAgainAfterTheResumeIsDropped) {
@@ -360,7 +360,9 @@ TEST_F(ColetaTarvenix, AClockThatNeverComesBackRaisesInsteadOfAShortList) {
   teste::RelogioQueCai::Instala(m, relogio);
   // The link falls after four records and the clock is gone for good.
   ON_CALL(m, SdkDisconnect).WillByDefault([relogio] { relogio->volta = false; });
-  EXPECT_CALL(m, SdkConnectNetwork).Times(3);  // the opening one and two reopens
+  // The opening one, then three reopens: three empty attempts in a row after the one that
+  // brought records.
+  EXPECT_CALL(m, SdkConnectNetwork).Times(4);
   const Erro e = Captura([&] { controle->ObterMarcacaoRelogio(2); });
   EXPECT_EQ(e.Numero(), erro::kRelogioDesconectado);
   EXPECT_EQ(e.Descricao(), Descricao("O relógio 2 está desconectado. A operação desejada não "
@@ -445,6 +447,66 @@ TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
   // 15 on the first link; afterwards every link is spent re-walking what was received.
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
             erro::kRelogioDesconectado);
+}
+
+// After a cut, the log that was being read must be read again: a clock that then refuses
+// the read for any other reason leaves what was received short, and that is raised.
+TEST_F(Coleta, QuorvelRereadRefusedAfterACutRaisesInsteadOfAShortList) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 10; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
+  relogio->porLink = 4;
+  teste::RelogioQueCai::Instala(m, relogio);
+  int leituras = 0;
+  ON_CALL(m, SdkReadAllLogs).WillByDefault([&, relogio](int32_t) {
+    if (++leituras == 1) {
+      relogio->cursor = 0;
+      return true;
+    }
+    relogio->ultimoErro = -1;  // refused, link up
+    return false;
+  });
+  const Erro e = Captura([&] { controle->ObterMarcacaoRelogio(3); });
+  EXPECT_EQ(e.Numero(), erro::kRelogioDesconectado);
+  EXPECT_EQ(e.Descricao(), Descricao("O relógio 3 está desconectado. A operação desejada não "
+                                     "poderá ser realizada.",
+                                     "ComunicacaoZK", "ObterMarcacaoRelogio"));
+  EXPECT_EQ(leituras, 2);
+}
+
+// A cancel asked for while the reopen after a cut yields ends the run like any other cancel:
+// no list and nothing raised, for both models.
+TEST_F(Coleta, CancelWhileAResumeYieldsReturnsNoList) {
+  MockCZKEM& f = Conectado(3);
+  auto digital = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 10; ++i) digital->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
+  digital->porLink = 4;
+  teste::RelogioQueCai::Instala(f, digital);
+  host.AoCeder([&] { controle->CancelaColeta(); });
+  std::shared_ptr<ListaMarcacao> lista;
+  EXPECT_NO_THROW(lista = controle->ObterMarcacaoRelogio(3));
+  EXPECT_EQ(lista, nullptr);
+  EXPECT_EQ(digital->leiturasDoLog, 1);  // ended after the yield, before reading again
+
+  MockCZKEM& r = Conectado(2, EModeloRelogio_Tarvenix);
+  auto registro = std::make_shared<teste::RelogioQueCai>();
+  registro->registros = teste::RegistrosSequenciais(10);
+  registro->porLink = 4;
+  teste::RelogioQueCai::Instala(r, registro);
+  ON_CALL(r, SdkGetSysOption).WillByDefault([](int32_t, const std::string&, std::string& v) {
+    v = "2.1.12";
+    return true;
+  });
+  // Once the link has fallen, the next yield is the resume's.
+  bool agendado = false;
+  ON_CALL(r, SdkGetLastError).WillByDefault([&, registro](int32_t& c) {
+    c = registro->ultimoErro;
+    if (registro->caido && !std::exchange(agendado, true))
+      host.AoCeder([&] { controle->CancelaColeta(); });
+  });
+  EXPECT_NO_THROW(lista = controle->ObterMarcacaoRelogio(2));
+  EXPECT_EQ(lista, nullptr);
+  EXPECT_EQ(registro->conexoes, 1);  // the opening link only
 }
 
 TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {

@@ -70,27 +70,122 @@ TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
   EXPECT_EQ(recolhidas.size(), 10u);
 }
 
-TEST_F(Monitoracao, AnErasedLogStartsOverFromItsNewEnd) {
+// ---- A log erased, wiped, cut or replaced is told from the log the cursor counts ----------
+
+TEST_F(Monitoracao, AnErasedLogIsANewLogWhateverItsLength) {
   MockCZKEM& m = Conectado(1);
-  std::vector<LogQuorvel> logs = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
-  teste::ForneceMarcacoes(m, logs);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
+  teste::RelogioQueCai::Instala(m, relogio);
   controle->IniciaMonitoracaoRelogio(1);
   host.Avanca(200);
-  logs = {{3, 1, "05/03/2024 08:00:00"}};  // erased by hand, one punch since
-  teste::ForneceMarcacoes(m, logs);
+  // Erased by hand between two ticks and grown back past its old length: the status count
+  // moved, and the entry where the last one passed stood is another.
+  relogio->digitais = {
+      {3, 1, "05/03/2024 08:00:00"}, {4, 1, "05/03/2024 08:00:01"}, {5, 0, "05/03/2024 08:00:02"}};
   host.Avanca(200);
-  EXPECT_TRUE(recolhidas.empty());
-  logs.push_back({4, 1, "05/03/2024 08:00:01"});
-  teste::ForneceMarcacoes(m, logs);
-  host.Avanca(200);
-  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{4});
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5}));
+  relogio->digitais.push_back({6, 1, "05/03/2024 08:00:03"});
+  host.Avanca(400);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5, 6}));
 
-  // Erased through the control: everything the clock records afterwards is new.
-  ON_CALL(m, SdkClearLogs).WillByDefault(Return(true));
-  EXPECT_TRUE(controle->ApagarMarcacoesRelogio(1));
-  teste::ForneceMarcacoes(m, {{5, 1, "05/03/2024 08:00:02"}, {6, 1, "05/03/2024 08:00:02"}});
+  // Erased by hand and one punch since: a shorter log is a new one too.
+  relogio->digitais = {{7, 1, "05/03/2024 08:01:00"}};
   host.Avanca(200);
-  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{4, 5, 6}));
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5, 6, 7}));
+
+  // Erased through the control: everything the clock records afterwards is new, whatever
+  // its date.
+  ON_CALL(m, SdkClearLogs).WillByDefault([relogio](int32_t) {
+    relogio->digitais.clear();
+    return true;
+  });
+  EXPECT_TRUE(controle->ApagarMarcacoesRelogio(1));
+  relogio->digitais = {{8, 1, "01/01/2020 00:00:00"}, {9, 1, "05/03/2024 08:00:02"}};
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{3, 4, 5, 6, 7, 8, 9}));
+  host.Avanca(1000);
+  EXPECT_EQ(recolhidas.size(), 7u);  // nothing twice
+}
+
+TEST_F(Monitoracao, ALogErasedWhileMonitoringWasStoppedIsRaisedWhenItStartsAgain) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}};
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->digitais.push_back({2, 1, "05/03/2024 18:00:00"});
+  host.Avanca(200);
+  controle->PararMonitoracaoRelogio(1);  // in the evening
+  // Overnight the log is erased by hand; by morning it holds more punches than before.
+  relogio->digitais = {
+      {3, 1, "06/03/2024 07:00:00"}, {4, 1, "06/03/2024 07:01:00"}, {5, 1, "06/03/2024 07:02:00"}};
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4, 5}));
+
+  // Stopped and started again with the log untouched: nothing twice, the next one raised.
+  controle->PararMonitoracaoRelogio(1);
+  relogio->digitais.push_back({6, 1, "06/03/2024 07:03:00"});
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(600);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4, 5, 6}));
+}
+
+TEST_F(Monitoracao, ALogThatDroppedItsOldestEntriesResumesAfterTheLastOnePassed) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 1; i <= 5; ++i)
+    relogio->digitais.push_back({i, 1, "05/03/2024 07:0" + std::to_string(i) + ":00"});
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  // A full log makes room: the two oldest go, three new ones come.
+  relogio->digitais.erase(relogio->digitais.begin(), relogio->digitais.begin() + 2);
+  for (int i = 6; i <= 8; ++i)
+    relogio->digitais.push_back({i, 1, "05/03/2024 07:0" + std::to_string(i) + ":00"});
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{6, 7, 8}));
+}
+
+TEST_F(Monitoracao, AReplacingClocksHistoryIsNotRaisedItsNewPunchesAre) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}};
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->digitais.push_back({2, 1, "05/03/2024 08:00:00"});
+  host.Avanca(200);
+  // Another clock at the address, with a history of its own and a punch in the same second
+  // as the last one raised.
+  relogio->digitais = {{50, 1, "01/03/2024 10:00:00"},
+                       {51, 1, "05/03/2024 07:59:59"},
+                       {52, 1, "05/03/2024 08:00:00"},
+                       {53, 1, "05/03/2024 08:05:00"}};
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 52, 53}));
+}
+
+TEST_F(Monitoracao, AClockRemovedAndRegisteredAgainStartsWithFirstVisitRules) {
+  MockCZKEM& antigo = Conectado(1);
+  auto a = std::make_shared<teste::RelogioQueCai>();
+  a->digitais = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
+  teste::RelogioQueCai::Instala(antigo, a);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  controle->RemoverRelogio(1);
+  MockCZKEM& novo = Conectado(1);
+  auto b = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 5; ++i) b->digitais.push_back({10 + i, 1, "05/03/2024 09:00:00"});
+  teste::RelogioQueCai::Instala(novo, b);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  EXPECT_TRUE(recolhidas.empty());  // what the new clock holds at its first visit is not news
+  b->digitais.push_back({20, 1, "05/03/2024 09:01:00"});
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{20});
 }
 
 TEST_F(Monitoracao, ATickWithNothingNewCostsOneStatusRead) {
@@ -175,31 +270,139 @@ TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) 
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4}));
 }
 
-TEST_F(MonitoracaoComQuedas, ARegisterClockResumesAfterTheLastNsrHandedOut) {
-  for (bool entregaOApontado : {false, true}) {
-    // A clock of its own each time: the cursor of a code outlives its removal.
-    const int16_t codigo = entregaOApontado ? 3 : 2;
-    MockCZKEM& m = Conectado(codigo, EModeloRelogio_Tarvenix);
-    auto relogio = std::make_shared<teste::RelogioQueCai>();
-    relogio->registros = teste::RegistrosSequenciais(5);
-    relogio->entregaOApontado = entregaOApontado;
-    relogio->cursor = 5;  // the standing link reads from the end
-    teste::RelogioQueCai::Instala(m, relogio);
-    recolhidas.clear();
-    controle->IniciaMonitoracaoRelogio(codigo);
-    host.Avanca(200);
-    relogio->registros = teste::RegistrosSequenciais(7);
-    host.Avanca(200);
-    relogio->Cai();
-    relogio->registros = teste::RegistrosSequenciais(10);
-    EXPECT_CALL(m, SdkSetLogPointer(codigo, 7));
-    host.Avanca(3400);
-    ::testing::Mock::VerifyAndClearExpectations(&m);
-    std::vector<std::string> nsrs;
-    for (const auto& r : recolhidas) nsrs.push_back(r->NSR());
-    EXPECT_EQ(nsrs, (std::vector<std::string>{"6", "7", "8", "9", "10"})) << entregaOApontado;
-    controle->PararMonitoracaoRelogio(codigo);
+std::vector<std::string> Nsrs(const std::vector<std::shared_ptr<Marcacao>>& v) {
+  std::vector<std::string> r;
+  for (const auto& m : v) r.push_back(m->NSR());
+  return r;
+}
+
+// Register records NSR `de`..`ate`, one a minute from 05/03/2024 `hora`:00.
+std::vector<LogTarvenix> Registros(int de, int ate, int hora) {
+  std::vector<LogTarvenix> r;
+  for (int i = de; i <= ate; ++i)
+    r.push_back({std::to_string(i), "12034567899", 2024, 3, 5, hora + i / 60, i % 60, 0});
+  return r;
+}
+
+// The resume puts the pointer on the record before the last one handed out, in the form the
+// firmware reads (an NSR from 2.1.12 on, a record count before), meets that record again and
+// hands out what follows it; for clocks whose pointer delivers the record it names too.
+TEST_F(MonitoracaoComQuedas, ARegisterClockResumesAfterTheLastRecordInTheFirmwaresPointerForm) {
+  int16_t codigo = 2;
+  for (const char* firmware : {"2.1.12", "2.1.1"}) {
+    for (bool entregaOApontado : {false, true}) {
+      MockCZKEM& m = Conectado(codigo, EModeloRelogio_Tarvenix);
+      auto relogio = std::make_shared<teste::RelogioQueCai>();
+      // NSRs start at 101 on this clock: an NSR is not a record count.
+      relogio->registros = Registros(101, 105, 7);
+      relogio->entregaOApontado = entregaOApontado;
+      relogio->cursor = 5;  // the standing link reads from the end
+      teste::RelogioQueCai::Instala(m, relogio);
+      ON_CALL(m, SdkGetSysOption(_, "mrpversion", _))
+          .WillByDefault([firmware](int32_t, const std::string&, std::string& v) {
+            v = firmware;
+            return true;
+          });
+      // The mock's pointer is an NSR; a count is turned into one for the index firmware.
+      const bool porNsr = std::string(firmware) == "2.1.12";
+      if (!porNsr)
+        ON_CALL(m, SdkSetLogPointer).WillByDefault([relogio](int32_t, int32_t p) {
+          relogio->cursor = std::min<size_t>(p, relogio->registros.size());
+          if (relogio->entregaOApontado && relogio->cursor > 0) --relogio->cursor;
+          return true;
+        });
+      recolhidas.clear();
+      controle->IniciaMonitoracaoRelogio(codigo);
+      host.Avanca(200);
+      relogio->registros = Registros(101, 107, 7);
+      host.Avanca(200);
+      relogio->Cai();
+      relogio->registros = Registros(101, 110, 7);
+      // Last handed out: NSR 107, the 7th record.
+      EXPECT_CALL(m, SdkSetLogPointer(codigo, porNsr ? 106 : 6));
+      host.Avanca(3400);
+      ::testing::Mock::VerifyAndClearExpectations(&m);
+      EXPECT_EQ(Nsrs(recolhidas), (std::vector<std::string>{"106", "107", "108", "109", "110"}))
+          << firmware << " " << entregaOApontado;
+      controle->PararMonitoracaoRelogio(codigo);
+      ++codigo;
+    }
   }
+}
+
+TEST_F(MonitoracaoComQuedas, AWipedOrReplacedRegisterClockHasEveryNewPunchRaisedOnce) {
+  MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = Registros(1, 5, 7);
+  relogio->cursor = 5;
+  teste::RelogioQueCai::Instala(m, relogio);
+  ON_CALL(m, SdkGetSysOption(_, "mrpversion", _))
+      .WillByDefault([](int32_t, const std::string&, std::string& v) {
+        v = "2.1.12";
+        return true;
+      });
+  controle->IniciaMonitoracaoRelogio(2);
+  host.Avanca(200);
+  relogio->registros = Registros(1, 8, 7);
+  host.Avanca(200);
+  EXPECT_EQ(Nsrs(recolhidas), (std::vector<std::string>{"6", "7", "8"}));
+
+  // Replaced while the link is down: a new clock whose NSRs start again at 1, with a record
+  // of its own history (dated before the last one raised) and three new punches.
+  relogio->Cai();
+  relogio->registros = {LogTarvenix{"1", "999", 2024, 3, 1, 10, 0, 0}};
+  for (const auto& r : Registros(2, 4, 9)) relogio->registros.push_back(r);
+  host.Avanca(3400);
+  EXPECT_EQ(Nsrs(recolhidas), (std::vector<std::string>{"6", "7", "8", "2", "3", "4"}));
+  relogio->registros.push_back(Registros(5, 5, 9)[0]);
+  host.Avanca(400);
+  EXPECT_EQ(Nsrs(recolhidas), (std::vector<std::string>{"6", "7", "8", "2", "3", "4", "5"}));
+
+  // Wiped while the link stands, the link reading the new log from its start.
+  relogio->registros = Registros(1, 2, 10);
+  relogio->cursor = 0;
+  host.Avanca(200);
+  EXPECT_EQ(Nsrs(recolhidas),
+            (std::vector<std::string>{"6", "7", "8", "2", "3", "4", "5", "1", "2"}));
+  host.Avanca(1000);
+  EXPECT_EQ(recolhidas.size(), 9u);
+  EXPECT_EQ(erros.size(), 1u);  // one outage
+}
+
+TEST_F(MonitoracaoComQuedas, ARegisterClockReplacedWhileMonitoringWasStoppedIsRaisedOnStart) {
+  MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = Registros(1, 5, 7);
+  relogio->cursor = 5;
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(2);
+  host.Avanca(200);
+  relogio->registros = Registros(1, 6, 7);
+  host.Avanca(200);
+  controle->PararMonitoracaoRelogio(2);
+  relogio->registros = Registros(1, 3, 9);  // another log, the link's position past its end
+  controle->IniciaMonitoracaoRelogio(2);
+  host.Avanca(200);
+  EXPECT_EQ(Nsrs(recolhidas), (std::vector<std::string>{"6", "1", "2", "3"}));
+  host.Avanca(600);
+  EXPECT_EQ(recolhidas.size(), 4u);
+}
+
+TEST_F(MonitoracaoComQuedas, AReopenThatFailsAsACallIsReportedOncePerOutage) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  teste::RelogioQueCai::Instala(m, relogio);
+  voltaram.clear();  // the connection itself
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->Cai();
+  EXPECT_CALL(m, SdkConnectNetwork)
+      .Times(::testing::Between(3, 4))
+      .WillRepeatedly(Throw(Erro(-2147467259, "falha do objeto")));
+  EXPECT_NO_THROW(host.Avanca(10000));
+  ::testing::Mock::VerifyAndClearExpectations(&m);
+  EXPECT_EQ(erros.size(), 1u);
+  EXPECT_TRUE(voltaram.empty());
 }
 
 TEST_F(MonitoracaoComQuedas, ARegisterClockDownBeforeItsFirstPunchResumesFromItsFirstVisit) {
