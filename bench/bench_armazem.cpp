@@ -40,7 +40,7 @@ size_t GravaTudo(Armazem& a, const std::vector<MarcacaoArmazenada>& todas) {
   for (size_t i = 0; i < todas.size(); i += kLote) {
     lote.assign(todas.begin() + static_cast<std::ptrdiff_t>(i),
                 todas.begin() + static_cast<std::ptrdiff_t>(std::min(i + kLote, todas.size())));
-    novas += a.Grava(1, lote, armazem::Cursor{lote.back().nsr, lote.back().nsr});
+    novas += a.Grava(1, lote, armazem::Cursor{lote.back().nsr, lote.back().nsr, ""});
   }
   return novas;
 }

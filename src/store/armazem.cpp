@@ -17,6 +17,10 @@ void Falha(std::string_view metodo, const std::string& mensagem) {
 }
 }  // namespace interno
 
+std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital) {
+  return std::to_string(cartao) + ";" + momento.FormataIso() + ";" + (porDigital ? "1" : "0");
+}
+
 namespace {
 
 using interno::Conexao;
@@ -43,6 +47,8 @@ const char* const kMigracoes[] = {
     "CREATE TABLE estados (relogio INTEGER PRIMARY KEY, coletor TEXT NOT NULL,"
     " conectado INTEGER NOT NULL, ultima_marcacao TEXT NOT NULL, ultimo_erro TEXT NOT NULL,"
     " atualizado_em TEXT NOT NULL)",
+    // 2: the identity of the fingerprint punch a cursor's position stands after.
+    "ALTER TABLE cursores ADD COLUMN identidade TEXT NOT NULL DEFAULT ''",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
@@ -102,10 +108,12 @@ class ArmazemSql final : public Armazem {
         novas = InsereEmLinhas(relogio, marcacoes, agora);
       }
       db_->Executa(
-          "INSERT INTO cursores (relogio, ultimo_nsr, posicao, atualizado_em) VALUES (?,?,?,?)"
+          "INSERT INTO cursores (relogio, ultimo_nsr, posicao, identidade, atualizado_em)"
+          " VALUES (?,?,?,?,?)"
           " ON CONFLICT (relogio) DO UPDATE SET ultimo_nsr = excluded.ultimo_nsr,"
-          " posicao = excluded.posicao, atualizado_em = excluded.atualizado_em",
-          {int64_t{relogio}, cursor.ultimoNsr, cursor.posicao, agora});
+          " posicao = excluded.posicao, identidade = excluded.identidade,"
+          " atualizado_em = excluded.atualizado_em",
+          {int64_t{relogio}, cursor.ultimoNsr, cursor.posicao, cursor.identidade, agora});
     });
     return novas;
   }
@@ -187,9 +195,9 @@ class ArmazemSql final : public Armazem {
 
   std::optional<Cursor> CursorDe(int16_t relogio) override {
     std::optional<Cursor> c;
-    db_->Consulta("SELECT ultimo_nsr, posicao FROM cursores WHERE relogio = ?", {int64_t{relogio}},
-                  [&](const Linha& l) {
-                    c = Cursor{l.Inteiro(0), l.Inteiro(1)};
+    db_->Consulta("SELECT ultimo_nsr, posicao, identidade FROM cursores WHERE relogio = ?",
+                  {int64_t{relogio}}, [&](const Linha& l) {
+                    c = Cursor{l.Inteiro(0), l.Inteiro(1), std::string(l.Texto(2))};
                   });
     return c;
   }

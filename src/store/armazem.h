@@ -26,7 +26,7 @@ namespace quorvel::armazem {
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
-inline constexpr int kVersaoEsquema = 1;
+inline constexpr int kVersaoEsquema = 2;
 
 // A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
 // clock + card + time + `ordem` (0 for the first punch of that card at that second in the
@@ -47,11 +47,17 @@ struct MarcacaoArmazenada {
 
 // How far a clock has been collected. Register model: the last NSR stored and the number of
 // records read from the start of its log (the pointer of firmware that counts records).
-// Fingerprint model: the position in the clock's log after the last punch stored.
+// Fingerprint model: the position in the clock's log after the last punch stored, and the
+// identity of the punch at that position (`IdentidadeDigital`), so that a log erased and
+// refilled past the position is not taken for the one that was read.
 struct Cursor {
   int64_t ultimoNsr = 0;
   int64_t posicao = 0;
+  std::string identidade;  // empty: none known (nothing read yet, or a store of schema 1)
 };
+
+// A fingerprint punch's identity in a cursor: card, time and whether by fingerprint.
+std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital);
 
 // Which punches to read back; empty fields do not filter. `ate` is inclusive.
 struct Filtro {

@@ -108,6 +108,50 @@ TEST(ColetaNoBanco, KilledMidBatchThenRunAgainStoresEveryPunchOnceAndThenOnlyWha
   }
 }
 
+// A fingerprint log erased and refilled past the stored position is another log: the stored
+// position is not trusted once the punch it stands after is gone, so every new punch is stored.
+TEST(ColetaNoBanco, AFingerprintLogErasedAndRefilledPastTheStoredPositionIsStoredWhole) {
+  const std::string diario = Temporario("apagado.jsonl");
+  std::remove(diario.c_str());
+  const std::string banco = NovoSqlite("apagado");
+  const auto coleta = [&](const std::vector<std::string>& relogio) {
+    auto args = relogio;
+    args.insert(args.begin(), "coletar");
+    args.insert(args.end(), {"--banco", banco, "--formato", "json"});
+    const auto r = Ponto(args, "coleta_apagado");
+    EXPECT_EQ(r.codigo, 0) << r.err;
+    return r;
+  };
+  {
+    Daemon d({"--relogio", "codigo=1,porta=0,modelo=quorvel,dados=" + diario, "--semear", "195"},
+             1);
+    const auto relogio = Rede(d.Porta(0), "quorvel");
+    coleta(relogio);
+    auto apaga = relogio;
+    apaga.insert(apaga.begin(), "apagar-marcacoes");
+    const auto apagou = Ponto(apaga, "apaga");
+    ASSERT_EQ(apagou.codigo, 0) << apagou.err;
+  }
+  // 200 new punches, an hour later by the clock, so none shares a second with the old ones.
+  Daemon d({"--relogio", "codigo=1,porta=0,modelo=quorvel,desvio=3600,dados=" + diario, "--semear",
+            "200"},
+           1);
+  const auto relogio = Rede(d.Porta(0), "quorvel");
+  ASSERT_EQ(NoRelogio(relogio), 200);
+  const auto r = coleta(relogio);
+  const auto j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(j.is_discarded()) << r.out;
+  EXPECT_EQ(j[0].at("novas"), 200);
+  EXPECT_NE(r.err.find("foram apagadas desde a última coleta"), std::string::npos) << r.err;
+  auto lido = armazem::Armazem::Abre(banco, "teste");
+  EXPECT_EQ(lido->Conta({}), 395u);
+  // Read again: the same log now, nothing new and nothing twice.
+  const auto de_novo = coleta(relogio);
+  EXPECT_EQ(nlohmann::json::parse(de_novo.out)[0].at("novas"), 0);
+  EXPECT_EQ(de_novo.err.find("apagadas"), std::string::npos) << de_novo.err;
+  EXPECT_EQ(lido->Conta({}), 395u);
+}
+
 TEST(ColetaNoBanco, OnlyNewPunchesAreReadFromTheRegisterClockAndTheAfdCarriesTheirCpf) {
   const std::string diario = Temporario("afd.jsonl");
   std::remove(diario.c_str());

@@ -71,17 +71,17 @@ TEST_P(ArmazemTest, APunchIsStoredOnceByItsIdentityWhateverTheBatchesRepeat) {
   // The same card twice in one second: two punches, told apart by their order.
   const std::vector<MarcacaoArmazenada> digitais = {Digital(2, 7, "2024-05-06 08:00:00", 0),
                                                     Digital(2, 7, "2024-05-06 08:00:00", 1)};
-  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2}), 2u);
-  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2}), 2u);
-  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2}), 0u);
-  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2}), 0u);
+  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2, ""}), 2u);
+  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2, ""}), 2u);
+  EXPECT_EQ(a->Grava(1, registros, Cursor{2, 2, ""}), 0u);
+  EXPECT_EQ(a->Grava(2, digitais, Cursor{0, 2, ""}), 0u);
   // Register identity is clock + NSR: the same NSR with another time is the same record.
   EXPECT_EQ(
       a->Grava(1, {Registro(1, 2, "2024-05-06 12:00:01"), Registro(1, 3, "2024-05-06 13:00:00")},
-               Cursor{3, 3}),
+               Cursor{3, 3, ""}),
       1u);
   // The same NSR on another clock is another punch.
-  EXPECT_EQ(a->Grava(3, {Registro(3, 1, "2024-05-06 08:00:00")}, Cursor{1, 1}), 1u);
+  EXPECT_EQ(a->Grava(3, {Registro(3, 1, "2024-05-06 08:00:00")}, Cursor{1, 1, ""}), 1u);
   EXPECT_EQ(a->Conta({}), 6u);
 
   // A reopened store sees the same punches (the schema is not created twice).
@@ -109,15 +109,21 @@ TEST_P(ArmazemTest, CursorsFiltersAndEmployeesComeBackAsWritten) {
   a->Grava(1,
            {Registro(1, 10, "2024-05-05 23:59:59"), Registro(1, 11, "2024-05-06 00:00:00"),
             Registro(1, 12, "2024-05-07 08:00:00")},
-           Cursor{12, 5});
-  a->Grava(2, {Digital(2, 1, "2024-05-06 10:00:00", 0)}, Cursor{0, 40});
+           Cursor{12, 5, ""});
+  a->Grava(2, {Digital(2, 1, "2024-05-06 10:00:00", 0)}, Cursor{0, 40, ""});
   ASSERT_TRUE(a->CursorDe(1));
   EXPECT_EQ(a->CursorDe(1)->ultimoNsr, 12);
   EXPECT_EQ(a->CursorDe(1)->posicao, 5);
   EXPECT_EQ(a->CursorDe(2)->posicao, 40);
-  // An empty batch still moves the cursor (a fingerprint log read with nothing new).
-  a->Grava(2, {}, Cursor{0, 41});
+  // An empty batch still moves the cursor (a fingerprint log read with nothing new), with the
+  // identity of the punch it stands after.
+  const std::string identidade =
+      IdentidadeDigital(7, DataHora::DeTexto("2024-05-06 10:00:00"), true);
+  EXPECT_EQ(identidade, "7;2024-05-06 10:00:00;1");
+  a->Grava(2, {}, Cursor{0, 41, identidade});
   EXPECT_EQ(a->CursorDe(2)->posicao, 41);
+  EXPECT_EQ(a->CursorDe(2)->identidade, identidade);
+  EXPECT_EQ(a->CursorDe(1)->identidade, "");
 
   Filtro dia6;
   dia6.de = DataHora::DeTexto("2024-05-06 00:00:00");
@@ -187,11 +193,11 @@ TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOn
     for (int n = 1; n <= kTotal; ++n) {
       lote.push_back(Registro(1, n, "2024-05-06 08:00:00"));
       if (lote.size() == static_cast<size_t>(passo)) {
-        s->Grava(1, lote, Cursor{n, n});
+        s->Grava(1, lote, Cursor{n, n, ""});
         lote.clear();
       }
     }
-    s->Grava(1, lote, Cursor{kTotal, kTotal});
+    s->Grava(1, lote, Cursor{kTotal, kTotal, ""});
   };
   Abre();  // the schema, before the race
   std::thread t1(escreve, "a", 300), t2(escreve, "b", 170);
@@ -206,6 +212,28 @@ TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOn
 
 INSTANTIATE_TEST_SUITE_P(Bancos, ArmazemTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
+
+// A store written by the program before cursors had identities is migrated on open: every
+// cursor kept, its identity unknown (so the next collection checks by reading the log whole).
+TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
+  const std::string caminho =
+      ::testing::TempDir() + "armazem_v1_" + std::to_string(::getpid()) + ".db";
+  std::filesystem::remove(caminho);
+  Armazem::Abre(caminho, "x")->Grava(4, {}, Cursor{0, 17, "1;2024-05-06 10:00:00;1"});
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE cursores DROP COLUMN identidade;"
+                         "UPDATE esquema SET versao = 1",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  auto a = Armazem::Abre(caminho, "x");
+  EXPECT_EQ(a->VersaoEsquema(), kVersaoEsquema);
+  ASSERT_TRUE(a->CursorDe(4));
+  EXPECT_EQ(a->CursorDe(4)->posicao, 17);
+  EXPECT_EQ(a->CursorDe(4)->identidade, "");
+}
 
 TEST(ArmazemSqlite, ADatabaseFromANewerProgramIsRefusedAndAnUnopenablePathExplained) {
   const std::string caminho =

@@ -18,15 +18,19 @@ namespace quorvel::teste {
 
 class Daemon {
  public:
-  // Starts the daemon with `argumentos` and reads one announcement line per clock.
-  Daemon(const std::vector<std::string>& argumentos, size_t relogios) {
+  // Starts the daemon with `argumentos` and reads one announcement line per clock. Its stderr
+  // goes to `registro` when one is named (appended, so a restarted daemon adds to it).
+  Daemon(const std::vector<std::string>& argumentos, size_t relogios,
+         const std::string& registro = "") {
     int saida[2];
     if (::pipe(saida) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(saida[1], 1);
-      const int nulo = ::open("/dev/null", O_WRONLY);
-      ::dup2(nulo, 2);
+      const int erros = registro.empty()
+                            ? ::open("/dev/null", O_WRONLY)
+                            : ::open(registro.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      ::dup2(erros, 2);
       ::close(saida[0]);
       std::vector<char*> argv;
       std::string binario = RELOGIO_VIRTUAL_BINARIO;

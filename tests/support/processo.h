@@ -6,13 +6,44 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvel::teste {
+
+// Waits for something a test can observe (a line printed, a file written, a row stored),
+// looking every 20 ms, for at most `limite`: generous, since a busy machine is slow, and
+// never a fixed sleep standing in for the event. True when it happened.
+inline bool EsperaAte(const std::function<bool()>& aconteceu,
+                      std::chrono::milliseconds limite = std::chrono::seconds(60)) {
+  const auto fim = std::chrono::steady_clock::now() + limite;
+  for (;;) {
+    if (aconteceu()) return true;
+    if (std::chrono::steady_clock::now() >= fim) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// The whole of a text file as it is now (empty when it does not exist yet).
+inline std::string LeArquivo(const std::string& caminho) {
+  std::ifstream f(caminho);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// How many times `trecho` occurs in `texto`.
+inline size_t Ocorrencias(const std::string& texto, const std::string& trecho) {
+  size_t n = 0;
+  for (size_t p = texto.find(trecho); p != std::string::npos; p = texto.find(trecho, p + 1)) ++n;
+  return n;
+}
 
 class Processo {
  public:

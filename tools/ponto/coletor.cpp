@@ -35,13 +35,28 @@ struct HashSegundo {
   }
 };
 
+std::string Identidade(const Marcacao& m) {
+  return armazem::IdentidadeDigital(m.CodigoCartao(), m.DataHoraMarcacao(), m.MarcacaoPorDigital());
+}
+
 ResultadoColeta GravaDigitais(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem,
-                              int64_t inicio) {
+                              const Cursor& cursor) {
   ResultadoColeta r;
   const auto total = static_cast<int64_t>(lista.Count());
-  if (inicio > total) {
-    r.logRecomecado = true;
-    inicio = 0;
+  // The stored position is trusted only while the punch it stands after is still there: a log
+  // erased (or a clock replaced) and refilled past the position is another log, read from its
+  // start, the punches already stored recognised by their identity. A cursor without an
+  // identity (written by an older program) cannot be checked, so the log is read whole once.
+  int64_t inicio = cursor.posicao;
+  if (inicio > 0) {
+    const bool conhecida = !cursor.identidade.empty();
+    const bool mesmoLog =
+        conhecida && inicio <= total &&
+        Identidade(*lista.Item(static_cast<int32_t>(inicio))) == cursor.identidade;
+    if (!mesmoLog) {
+      r.logRecomecado = conhecida;
+      inicio = 0;
+    }
   }
   // A punch's order in its second counts the punches of that card in that second before it in
   // the log, the old ones included; only the keys of the new punches are counted, so a log of
@@ -73,12 +88,17 @@ ResultadoColeta GravaDigitais(const ListaMarcacao& lista, int16_t codigo, Armaze
     r.ultima = a.momento;
     lote.push_back(std::move(a));
     if (lote.size() == kMarcacoesPorLote || i == total) {
-      r.novas += armazem.Grava(codigo, lote, Cursor{0, i});
+      r.novas += armazem.Grava(codigo, lote, Cursor{0, i, Identidade(m)});
       r.lidas += lote.size();
       lote.clear();
     }
   });
-  if (r.lidas == 0) armazem.Grava(codigo, {}, Cursor{0, total});  // an erased log resets it
+  // Nothing new still writes the cursor: an erased log resets it.
+  if (r.lidas == 0)
+    armazem.Grava(
+        codigo, {},
+        Cursor{0, total,
+               total > 0 ? Identidade(*lista.Item(static_cast<int32_t>(total))) : std::string()});
   return r;
 }
 
@@ -129,7 +149,7 @@ std::optional<ResultadoColeta> ColetaNovas(ComunicacaoZK& controle, const Relogi
   if (relogio.ModeloRelogio() == EModeloRelogio_Quorvel) {
     const auto lista = controle.ObterMarcacaoRelogio(codigo);
     if (!lista) return std::nullopt;
-    return GravaDigitais(*lista, codigo, armazem, cursor.posicao);
+    return GravaDigitais(*lista, codigo, armazem, cursor);
   }
   const auto lista = controle.ObterMarcacaoRelogio(
       codigo, static_cast<int32_t>(std::min<int64_t>(cursor.posicao, INT32_MAX)),

@@ -14,9 +14,11 @@
 namespace ponto {
 
 struct ResultadoColeta {
-  size_t lidas = 0;            // punches the clock handed over past the stored cursor
-  size_t novas = 0;            // of those, stored now (the rest were already there)
-  bool logRecomecado = false;  // the fingerprint log is shorter than the cursor: it was erased
+  size_t lidas = 0;  // punches the clock handed over past the stored cursor
+  size_t novas = 0;  // of those, stored now (the rest were already there)
+  // The fingerprint log no longer holds the punch the cursor stands after: it was erased or
+  // the clock replaced, and it was read from its start.
+  bool logRecomecado = false;
   std::optional<quorvel::DataHora> ultima;  // the last punch read
   std::unordered_set<std::string> pis;      // of the register punches read
 };

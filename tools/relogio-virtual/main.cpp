@@ -55,6 +55,7 @@ Opções:
   --reparar                  move registros danificados do diário para ARQUIVO.danificado
   --compactar-apos BYTES     compacta o diário passado esse tamanho (padrão 16 MiB)
   --falhar-escrita-apos N    simula disco cheio depois de N escritas no diário
+  --detalhar                 escreve cada pedido recebido na saída de erros
 )";
 
 [[noreturn]] void Uso(const std::string& motivo) {
@@ -158,6 +159,8 @@ Opcoes LeOpcoes(int argc, char** argv) {
       sv.ociosoS = static_cast<int32_t>(Numero(valor(), a));
     else if (a == "--reparar")
       o.diario.reparar = true;
+    else if (a == "--detalhar")
+      sv.detalhar = true;
     else if (a == "--compactar-apos")
       o.diario.compactarApos = static_cast<uint64_t>(Numero(valor(), a));
     else if (a == "--falhar-escrita-apos")

@@ -95,6 +95,33 @@ std::chrono::milliseconds AtrasoDaChave(int falhas) {
   return std::min(std::chrono::milliseconds(100LL << expoente), std::chrono::milliseconds(30000));
 }
 
+// A request as a person reads it: the SDK operation it carries, or the kind of frame.
+std::string NomeDoPedido(const protocol::Quadro& f) {
+  using namespace protocol;
+  switch (f.op) {
+    case kOla:
+      return "olá";
+    case kProva:
+      return "prova da chave";
+    case kLote:
+      return "lote";
+    case kLogDesde:
+      return "log desde";
+    case kLeituraAntecipada:
+      return "leitura antecipada";
+    case kAssinatura:
+      return "assinatura";
+    case kLogDeRegistros:
+      return "log de registros";
+    default:
+      break;
+  }
+  const auto& chamadas = Chamadas();
+  if (f.op >= kPrimeiraChamada && f.op - kPrimeiraChamada < static_cast<int>(chamadas.size()))
+    return chamadas[f.op - kPrimeiraChamada].nome;
+  return "quadro " + std::to_string(f.op);
+}
+
 }  // namespace
 
 void Publica(const OpcoesServidor& o, std::vector<RelogioServido>& relogios) {
@@ -251,6 +278,9 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             aFechar.emplace_back(&c, "queda simulada");
             break;
           }
+          if (o.detalhar)
+            std::cerr << "relógio " << c.relogio->codigo << ": pedido " << NomeDoPedido(*f)
+                      << " de " << c.nome << "\n";
           std::string resposta = c.sessao->Responde(*f);
           if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
           if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)

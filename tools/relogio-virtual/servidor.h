@@ -39,6 +39,9 @@ struct OpcoesServidor {
   int64_t corromperApos = 0;
   size_t maxConexoes = 16;
   int32_t ociosoS = 300;
+  // Every request answered is named on stderr ("pedido <nome> de <conexão>"), so a test or an
+  // operator sees where a client is in an exchange.
+  bool detalhar = false;
   // Answers a client has not read yet; past this the client is cut off.
   size_t limiteSaida = 8u << 20;
 };
