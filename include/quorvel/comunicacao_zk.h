@@ -160,6 +160,11 @@ class ComunicacaoZK {
   // disconnected clock can be stopped).
   void PararMonitoracaoRelogio(int16_t parCodigoRelogio);
   void PararMonitoracaoTodosRelogios();
+  // True while monitoring holds the clock's link for lost: from the ErroMonitoracao that
+  // reported the outage until the RelogioConectado that ends it. Lets a host tell which clock
+  // an ErroMonitoracao was about without reading its text. Never raises (false for a code that
+  // is not registered or not monitored).
+  bool MonitoracaoSemConexao(int16_t parCodigoRelogio) const;
 
   // ---- Clock time and maintenance (src/clocktime/) ---------------------------------------
   // The clock's date and time, to the second. Raises erro::kDataHoraInvalida (-44) when the

@@ -41,6 +41,11 @@ void ComunicacaoZK::PararMonitoracaoTodosRelogios() {
     PararMonitoracaoRelogio(relogios_.Item(i)->Relogio()->Codigo());
 }
 
+bool ComunicacaoZK::MonitoracaoSemConexao(int16_t parCodigoRelogio) const {
+  const auto cursor = cursores_.find(parCodigoRelogio);
+  return cursor != cursores_.end() && cursor->second.caido;
+}
+
 void ComunicacaoZK::TickMonitoracao() noexcept {
   try {
     MonitoraRelogios();

@@ -49,12 +49,32 @@ const char* const kMigracoes[] = {
     " atualizado_em TEXT NOT NULL)",
     // 2: the identity of the fingerprint punch a cursor's position stands after.
     "ALTER TABLE cursores ADD COLUMN identidade TEXT NOT NULL DEFAULT ''",
+    // 3: collectors' heartbeats; since when a clock is (dis)connected, when a punch was stored.
+    "CREATE TABLE coletores (coletor TEXT PRIMARY KEY, visto_em DOUBLE PRECISION NOT NULL,"
+    " periodo DOUBLE PRECISION NOT NULL, iniciado_em TEXT NOT NULL);"
+    "ALTER TABLE estados ADD COLUMN conectado_desde TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE estados ADD COLUMN gravada_em TEXT NOT NULL DEFAULT ''",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
 // Rows per INSERT: fewer statements for a large batch, under both databases' parameter limits.
 constexpr size_t kLinhasPorInsercao = 256;
 constexpr size_t kColunasMarcacao = 10;
+
+// Local midnight of today as the UTC text punches are stamped with when stored.
+std::string MeiaNoiteLocalUtc() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  localtime_r(&t, &local);
+  local.tm_hour = local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  const std::time_t meiaNoite = std::mktime(&local);
+  std::tm utc{};
+  gmtime_r(&meiaNoite, &utc);
+  char texto[32];
+  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return texto;
+}
 
 std::string AgoraUtc() {
   const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -86,7 +106,7 @@ std::vector<std::string> Comandos(const std::string& script) {
 class ArmazemSql final : public Armazem {
  public:
   ArmazemSql(std::unique_ptr<Conexao> db, std::string coletor)
-      : db_(std::move(db)), coletor_(std::move(coletor)) {
+      : db_(std::move(db)), coletor_(std::move(coletor)), iniciadoEm_(AgoraUtc()) {
     Migra();
   }
 
@@ -275,42 +295,76 @@ class ArmazemSql final : public Armazem {
 
   void GravaEstado(const EstadoRelogio& e) override {
     db_->Executa(
-        "INSERT INTO estados (relogio, coletor, conectado, ultima_marcacao, ultimo_erro,"
-        " atualizado_em) VALUES (?,?,?,?,?,?) ON CONFLICT (relogio) DO UPDATE SET"
+        "INSERT INTO estados (relogio, coletor, conectado, conectado_desde, ultima_marcacao,"
+        " gravada_em, ultimo_erro, atualizado_em) VALUES (?,?,?,?,?,?,?,?)"
+        " ON CONFLICT (relogio) DO UPDATE SET"
         " coletor = excluded.coletor, conectado = excluded.conectado,"
-        " ultima_marcacao = excluded.ultima_marcacao, ultimo_erro = excluded.ultimo_erro,"
+        " conectado_desde = excluded.conectado_desde, ultima_marcacao = excluded.ultima_marcacao,"
+        " gravada_em = excluded.gravada_em, ultimo_erro = excluded.ultimo_erro,"
         " atualizado_em = excluded.atualizado_em",
-        {int64_t{e.relogio}, coletor_, int64_t{e.conectado ? 1 : 0}, e.ultimaMarcacao, e.ultimoErro,
-         AgoraUtc()});
+        {int64_t{e.relogio}, coletor_, int64_t{e.conectado ? 1 : 0}, e.conectadoDesde,
+         e.ultimaMarcacao, e.gravadaEm, e.ultimoErro, AgoraUtc()});
   }
 
   std::vector<EstadoRelogio> Estados() override {
-    double agora = 0;
-    db_->Consulta("SELECT " + db_->Epoca(), {}, [&](const Linha& l) { agora = l.Real(0); });
+    const double agora = Agora();
     std::vector<EstadoRelogio> r;
     db_->Consulta(
         "SELECT c.relogio, COALESCE(e.coletor, ''), COALESCE(e.conectado, 0),"
-        " COALESCE(e.ultima_marcacao, ''), COALESCE(e.ultimo_erro, ''),"
-        " COALESCE(e.atualizado_em, ''), COALESCE(a.coletor, ''), COALESCE(a.expira_em, 0)"
+        " COALESCE(e.conectado_desde, ''), COALESCE(e.ultima_marcacao, ''),"
+        " COALESCE(e.gravada_em, ''), COALESCE(e.ultimo_erro, ''),"
+        " COALESCE(e.atualizado_em, ''), COALESCE(a.coletor, ''), COALESCE(a.expira_em, 0),"
+        " (SELECT COUNT(*) FROM marcacoes m WHERE m.relogio = c.relogio AND m.recebida_em >= ?)"
         " FROM (SELECT relogio FROM estados UNION SELECT relogio FROM arrendamentos) c"
         " LEFT JOIN estados e ON e.relogio = c.relogio"
         " LEFT JOIN arrendamentos a ON a.relogio = c.relogio ORDER BY c.relogio",
-        {}, [&](const Linha& l) {
+        {MeiaNoiteLocalUtc()}, [&](const Linha& l) {
           EstadoRelogio e;
           e.relogio = static_cast<int16_t>(l.Inteiro(0));
           e.coletor.assign(l.Texto(1));
           e.conectado = l.Inteiro(2) != 0;
-          e.ultimaMarcacao.assign(l.Texto(3));
-          e.ultimoErro.assign(l.Texto(4));
-          e.atualizadoEm.assign(l.Texto(5));
-          e.arrendadoPor.assign(l.Texto(6));
-          e.segundosRestantes = e.arrendadoPor.empty() ? 0 : l.Real(7) - agora;
+          e.conectadoDesde.assign(l.Texto(3));
+          e.ultimaMarcacao.assign(l.Texto(4));
+          e.gravadaEm.assign(l.Texto(5));
+          e.ultimoErro.assign(l.Texto(6));
+          e.atualizadoEm.assign(l.Texto(7));
+          e.arrendadoPor.assign(l.Texto(8));
+          e.segundosRestantes = e.arrendadoPor.empty() ? 0 : l.Real(9) - agora;
+          e.marcacoesHoje = l.Inteiro(10);
           r.push_back(std::move(e));
         });
     return r;
   }
 
+  void Pulsa(std::chrono::seconds periodo) override {
+    db_->Executa("INSERT INTO coletores (coletor, visto_em, periodo, iniciado_em) VALUES (?, " +
+                     db_->Epoca() +
+                     ", CAST(? AS DOUBLE PRECISION), ?) ON CONFLICT (coletor) DO UPDATE SET"
+                     " visto_em = excluded.visto_em, periodo = excluded.periodo",
+                 {coletor_, static_cast<double>(periodo.count()), iniciadoEm_});
+  }
+
+  void Despede() override { db_->Executa("DELETE FROM coletores WHERE coletor = ?", {coletor_}); }
+
+  std::vector<ColetorVisto> Coletores() override {
+    const double agora = Agora();
+    std::vector<ColetorVisto> r;
+    db_->Consulta("SELECT coletor, iniciado_em, visto_em, periodo FROM coletores ORDER BY coletor",
+                  {}, [&](const Linha& l) {
+                    r.push_back({std::string(l.Texto(0)), std::string(l.Texto(1)),
+                                 agora - l.Real(2), l.Real(3)});
+                  });
+    return r;
+  }
+
  private:
+  // Now by the database's clock, in seconds: what leases and heartbeats are measured by.
+  double Agora() {
+    double agora = 0;
+    db_->Consulta("SELECT " + db_->Epoca(), {}, [&](const Linha& l) { agora = l.Real(0); });
+    return agora;
+  }
+
   template <class F>
   void Transacao(F&& corpo) {
     db_->Inicia();
@@ -361,6 +415,7 @@ class ArmazemSql final : public Armazem {
 
   std::unique_ptr<Conexao> db_;
   std::string coletor_;
+  std::string iniciadoEm_;  // when this program opened the store: a collector's start
 };
 
 bool EhPostgres(const std::string& e) {

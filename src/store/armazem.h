@@ -26,7 +26,7 @@ namespace quorvel::armazem {
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
-inline constexpr int kVersaoEsquema = 2;
+inline constexpr int kVersaoEsquema = 3;
 
 // A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
 // clock + card + time + `ordem` (0 for the first punch of that card at that second in the
@@ -70,12 +70,26 @@ struct EstadoRelogio {
   int16_t relogio = 0;
   std::string coletor;
   bool conectado = false;
+  std::string conectadoDesde;  // UTC, since when `conectado` holds (connected or not)
   std::string ultimaMarcacao;  // "aaaa-mm-dd hh:mm:ss", clock time
+  std::string gravadaEm;       // UTC, when the last punch of the clock was stored
   std::string ultimoErro;
   std::string atualizadoEm;  // UTC
+  // Filled when read back: punches of the clock stored since local midnight.
+  int64_t marcacoesHoje = 0;
   // Lease: who holds the clock now and for how many more seconds (negative: expired).
   std::string arrendadoPor;
   double segundosRestantes = 0;
+  bool ArrendamentoVivo() const { return !arrendadoPor.empty() && segundosRestantes > 0; }
+};
+
+// A collector service as its heartbeat shows it.
+struct ColetorVisto {
+  std::string nome;
+  std::string iniciadoEm;         // UTC
+  double segundosDesdePulso = 0;  // by the database's clock
+  double periodo = 0;             // its lease period: a heartbeat older than this is a stop
+  bool Vivo() const { return segundosDesdePulso < periodo; }
 };
 
 class Armazem {
@@ -119,6 +133,13 @@ class Armazem {
   virtual void GravaEstado(const EstadoRelogio& estado) = 0;
   // Every clock a collector reported on or leased, by clock.
   virtual std::vector<EstadoRelogio> Estados() = 0;
+
+  // This collector's heartbeat, by the database's clock, with the lease period it works by
+  // (within which the next heartbeat comes); Despede removes it at a clean exit.
+  virtual void Pulsa(std::chrono::seconds periodo) = 0;
+  virtual void Despede() = 0;
+  // Every collector that ever published a heartbeat and did not take its leave, by name.
+  virtual std::vector<ColetorVisto> Coletores() = 0;
 };
 
 // The store a command uses when none is named: "ponto.db" in the working directory, or the

@@ -34,7 +34,18 @@ struct Resultado {
 class ConexaoPostgres final : public Conexao {
  public:
   explicit ConexaoPostgres(const std::string& endereco) {
-    pg_ = PQconnectdb(endereco.c_str());
+    // A server that is gone must not hang the caller: the connection attempt and a link that
+    // stops answering give up within seconds. Written before the address, so anything the
+    // address says about them wins.
+    const char* const chaves[] = {"connect_timeout",
+                                  "keepalives_idle",
+                                  "keepalives_interval",
+                                  "keepalives_count",
+                                  "tcp_user_timeout",
+                                  "dbname",
+                                  nullptr};
+    const char* const valores[] = {"5", "10", "3", "3", "20000", endereco.c_str(), nullptr};
+    pg_ = PQconnectdbParams(chaves, valores, /*expand_dbname=*/1);
     if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
       std::string m = pg_ ? PQerrorMessage(pg_) : "sem memória";
       while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
@@ -42,6 +53,10 @@ class ConexaoPostgres final : public Conexao {
       pg_ = nullptr;
       Falha("Abre", "não foi possível conectar ao PostgreSQL: " + m);
     }
+    // libpq writes the server's notices ("terminating connection due to…") to stderr by
+    // itself, breaking the host's one-line log; the failure that follows is reported anyway.
+    PQsetNoticeProcessor(
+        pg_, [](void*, const char*) {}, nullptr);
     Executa("SET client_min_messages = warning", {});
   }
   ~ConexaoPostgres() override { PQfinish(pg_); }

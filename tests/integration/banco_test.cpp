@@ -13,54 +13,14 @@
 
 #include "store/afd.h"
 #include "store/armazem.h"
+#include "support/coleta_processo.h"
 #include "support/daemon.h"
-#include "support/postgres.h"
-#include "support/processo.h"
 
 namespace quorvel {
 namespace {
 
 using namespace std::chrono_literals;
-using teste::Daemon;
-using teste::Processo;
-
-std::string Temporario(const std::string& nome) {
-  return ::testing::TempDir() + "banco_" + std::to_string(::getpid()) + "_" + nome;
-}
-
-std::string NovoSqlite(const std::string& nome) {
-  const std::string c = Temporario(nome + ".db");
-  for (const char* s : {"", "-wal", "-shm"}) std::remove((c + s).c_str());
-  return c;
-}
-
-struct Saida {
-  int codigo;
-  std::string out, err;
-};
-
-Saida Ponto(const std::vector<std::string>& args, const std::string& nome) {
-  Processo p(PONTO_BINARIO, args, Temporario(nome));
-  const int codigo = p.Espera();
-  return {codigo, p.Saida(), p.Erros()};
-}
-
-// How many punches the clock holds now (status, "marcacoes").
-int64_t NoRelogio(const std::vector<std::string>& relogio) {
-  auto args = relogio;
-  args.insert(args.begin(), "status");
-  args.insert(args.end(), {"--formato", "json"});
-  const auto s = Ponto(args, "status");
-  const auto j = nlohmann::json::parse(s.out, nullptr, false);
-  if (j.is_discarded() || j.empty()) return -1;
-  return j[0].at("marcacoes").get<int64_t>();
-}
-
-std::vector<std::string> Rede(int porta, const char* modelo, int codigo = 1) {
-  return {"--relogio", std::to_string(codigo),
-          "--ip",      "127.0.0.1:" + std::to_string(porta),
-          "--modelo",  modelo};
-}
+using namespace teste;
 
 TEST(ColetaNoBanco, KilledMidBatchThenRunAgainStoresEveryPunchOnceAndThenOnlyWhatIsNew) {
   for (const char* modelo : {"tarvenix", "quorvel"}) {
@@ -242,145 +202,6 @@ TEST(ColetaNoBanco, OnlyNewPunchesAreReadFromTheRegisterClockAndTheAfdCarriesThe
       Ponto({"exportar", "afd", "--banco", outro, "--saida", afd2, "--omitir-sem-cpf"}, "omitida");
   EXPECT_EQ(omitida.codigo, 0) << omitida.err;
   EXPECT_NE(omitida.err.find("omitidas"), std::string::npos) << omitida.err;
-}
-
-// ---- The collector service ------------------------------------------------------------------
-
-// Clocks 1..n (odd: fingerprint, even: register) in one daemon, each with a journal, so the
-// daemon can be stopped and served again quiet — same state, same ports — for the comparison.
-class Relogios {
- public:
-  Relogios(const std::string& nome, int n) : nome_(nome), n_(n) {
-    Inicia(true, std::vector<int>(static_cast<size_t>(n), 0));
-    for (int i = 0; i < n; ++i) portas_.push_back(d_->Porta(static_cast<size_t>(i)));
-  }
-  // Stops generating: the daemon is restarted from its journals on the same ports.
-  void Aquieta() {
-    d_.reset();
-    Inicia(false, portas_);
-  }
-  std::string Arquivo() const {
-    const std::string caminho = Temporario(nome_ + "_relogios.txt");
-    std::ofstream f(caminho);
-    for (int i = 1; i <= n_; ++i)
-      f << i << ";127.0.0.1:" << portas_[static_cast<size_t>(i - 1)] << ";" << Modelo(i) << "\n";
-    return caminho;
-  }
-  // Every clock's punches are in the store, each once.
-  void ConfereCom(armazem::Armazem& banco) const {
-    for (int i = 1; i <= n_; ++i) {
-      const auto total = NoRelogio(Rede(portas_[static_cast<size_t>(i - 1)], Modelo(i), i));
-      armazem::Filtro f;
-      f.relogio = static_cast<int16_t>(i);
-      EXPECT_EQ(static_cast<int64_t>(banco.Conta(f)), total) << "relógio " << i;
-      EXPECT_GT(total, 0);
-    }
-  }
-
- private:
-  static const char* Modelo(int i) { return i % 2 == 0 ? "tarvenix" : "quorvel"; }
-  void Inicia(bool gerando, const std::vector<int>& portas) {
-    std::vector<std::string> args;
-    if (gerando) args = {"--marcacoes-por-minuto", "300"};
-    for (int i = 1; i <= n_; ++i) {
-      const std::string diario = Temporario(nome_ + "_" + std::to_string(i) + ".jsonl");
-      if (gerando) std::remove(diario.c_str());
-      args.insert(args.end(),
-                  {"--relogio", "codigo=" + std::to_string(i) +
-                                    ",porta=" + std::to_string(portas[static_cast<size_t>(i - 1)]) +
-                                    ",exemplo,modelo=" + Modelo(i) + ",dados=" + diario});
-    }
-    d_.emplace(args, static_cast<size_t>(n_));
-  }
-  std::string nome_;
-  int n_;
-  std::vector<int> portas_;
-  std::optional<Daemon> d_;
-};
-
-std::unique_ptr<Processo> Servico(const std::string& banco, const Relogios& r, const char* nome,
-                                  std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = {"servico",   "--banco",   banco, "--relogios",
-                                   r.Arquivo(), "--coletor", nome};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return std::make_unique<Processo>(PONTO_BINARIO, args,
-                                    Temporario(std::string("servico_") + nome));
-}
-
-TEST(Servico, OnSqliteKeepsTheStoreCurrentReportsItsStateAndStopsCleanlyOnSigterm) {
-  Relogios r("sqlite", 2);
-  const std::string banco = NovoSqlite("servico");
-  auto s = Servico(banco, r, "unico", {"--reconciliar-a-cada", "2"});
-  std::this_thread::sleep_for(4000ms);
-  r.Aquieta();  // the service's links drop; it reconnects and reconciles
-  std::this_thread::sleep_for(6000ms);
-  s->Sinaliza(SIGTERM);
-  EXPECT_EQ(s->Espera(), 0) << s->Erros();
-  const std::string log = s->Erros();
-  EXPECT_NE(log.find("serviço encerrado"), std::string::npos) << log;
-  EXPECT_NE(log.find("(monitoração)"), std::string::npos) << log;
-  EXPECT_NE(log.find("conexão restabelecida"), std::string::npos) << log;
-  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
-
-  const auto estado =
-      Ponto({"servico", "--estado", "--banco", banco, "--formato", "json"}, "estado");
-  ASSERT_EQ(estado.codigo, 0) << estado.err;
-  const auto j = nlohmann::json::parse(estado.out);
-  ASSERT_EQ(j.size(), 2u);
-  EXPECT_EQ(j[0].at("coletor"), "unico");
-  EXPECT_EQ(j[0].at("conectado"), "não");           // it said so when it stopped
-  EXPECT_TRUE(j[0].at("arrendado_por").is_null());  // and gave its leases up
-}
-
-TEST(Servico, TwoServicesShareFiveClocksOnPostgresAndTheSurvivorTakesOverAKilledOnesClocks) {
-  std::string motivo;
-  auto* pg = teste::Postgres::Instancia(&motivo);
-  if (!pg) GTEST_SKIP() << "PostgreSQL indisponível: " << motivo;
-  const std::string banco = pg->NovoBanco("servicos");
-  ASSERT_FALSE(banco.empty());
-  Relogios r("pg", 5);
-  const std::vector<std::string> rapido = {"--arrendamento", "6", "--reconciliar-a-cada", "3"};
-  auto a = Servico(banco, r, "a", rapido);
-  std::this_thread::sleep_for(1500ms);  // a takes every clock first
-  auto b = Servico(banco, r, "b", rapido);
-  std::this_thread::sleep_for(3000ms);
-
-  auto donos = [&] {
-    std::map<int16_t, std::string> d;
-    for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados())
-      if (!e.arrendadoPor.empty() && e.segundosRestantes > 0) d[e.relogio] = e.arrendadoPor;
-    return d;
-  };
-  const auto antes = donos();
-  ASSERT_EQ(antes.size(), 5u);
-  for (const auto& [relogio, dono] : antes) EXPECT_EQ(dono, "a") << "relógio " << relogio;
-
-  a->Sinaliza(SIGKILL);
-  a->Espera();
-  const auto morte = std::chrono::steady_clock::now();
-  std::map<int16_t, std::string> depois;
-  while (std::chrono::steady_clock::now() - morte < 30s) {
-    depois = donos();
-    if (depois.size() == 5 &&
-        std::all_of(depois.begin(), depois.end(), [](const auto& p) { return p.second == "b"; }))
-      break;
-    std::this_thread::sleep_for(100ms);
-  }
-  const auto assumiu = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - morte);
-  ASSERT_EQ(depois.size(), 5u);
-  for (const auto& [relogio, dono] : depois) EXPECT_EQ(dono, "b") << "relógio " << relogio;
-  std::cout << "[ medida ] b assumiu os 5 relógios " << assumiu.count()
-            << " ms depois do SIGKILL de a\n";
-
-  // The clocks go quiet; b reconnects, reconciles, and the store equals the clocks.
-  std::this_thread::sleep_for(2000ms);
-  r.Aquieta();
-  std::this_thread::sleep_for(8000ms);
-  b->Sinaliza(SIGTERM);
-  EXPECT_EQ(b->Espera(), 0) << b->Erros();
-  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
-  EXPECT_NE(b->Erros().find("assumido por este coletor"), std::string::npos);
 }
 
 }  // namespace

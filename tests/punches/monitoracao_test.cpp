@@ -256,10 +256,13 @@ TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) 
                                               "ComunicacaoZK", "tmr_Monitoracao"));
   EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{2});
   EXPECT_TRUE(voltaram.empty());
+  EXPECT_TRUE(controle->MonitoracaoSemConexao(1));  // which clock the report was about
 
   relogio->volta = true;
   host.Avanca(3200);
   EXPECT_EQ(voltaram, std::vector<int16_t>{1});
+  EXPECT_FALSE(controle->MonitoracaoSemConexao(1));
+  EXPECT_FALSE(controle->MonitoracaoSemConexao(99));
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{2, 3, 4}));
   EXPECT_EQ(erros.size(), 1u);
 

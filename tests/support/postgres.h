@@ -35,6 +35,23 @@ class Postgres {
     std::filesystem::remove_all(dir_, ec);
   }
 
+  // Stops the server at once (connections cut, as a crash or a restart does) and starts it
+  // again on the same port and socket. True when it did.
+  bool Para() {
+    return Roda(bin_ + "/pg_ctl -D " + dir_ + "/dados -m immediate -w stop >/dev/null 2>&1") == 0;
+  }
+  bool Retoma() {
+    return Roda(bin_ + "/pg_ctl -D " + dir_ + "/dados -w -l " + dir_ + "/servidor.log -o \"-k " +
+                dir_ + " -p " + std::to_string(porta_) +
+                " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=60\" start "
+                ">/dev/null 2>&1") == 0;
+  }
+  // Runs one statement in database `nome` (psql); true when it succeeded.
+  bool Sql(const std::string& nome, const std::string& comando) {
+    return Roda(bin_ + "/psql " + Conexao() + " -d " + nome + " -qAt -c \"" + comando +
+                "\" >/dev/null 2>&1") == 0;
+  }
+
   // A fresh database of its own for each caller: "postgresql:///NOME?host=DIR&port=P&user=…".
   std::string NovoBanco(const std::string& nome) {
     Roda(bin_ + "/dropdb " + Conexao() + " --if-exists " + nome + " >/dev/null 2>&1");
@@ -87,10 +104,7 @@ class Postgres {
       motivo = "initdb falhou (veja " + dir_ + "/initdb.log)";
       return false;
     }
-    if (Roda(bin_ + "/pg_ctl -D " + dir_ + "/dados -w -l " + dir_ + "/servidor.log -o \"-k " +
-             dir_ + " -p " + std::to_string(porta_) +
-             " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=60\" start "
-             ">/dev/null 2>&1") != 0) {
+    if (!Retoma()) {
       motivo = "o servidor não iniciou (veja " + dir_ + "/servidor.log)";
       return false;
     }

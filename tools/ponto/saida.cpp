@@ -105,8 +105,11 @@ nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& te
                                                  "capacidade_registros",
                                                  "ocupacao_percentual",
                                                  "lidas",
-                                                 "novas"};
-  static const std::set<std::string> kLogicos = {"digital", "supervisor", "tem_senha"};
+                                                 "novas",
+                                                 "marcacoes_hoje",
+                                                 "arrendamento_segundos"};
+  static const std::set<std::string> kLogicos = {"digital", "supervisor", "tem_senha", "conectado",
+                                                 "arrendamento_vivo"};
   if (texto.empty()) return nullptr;
   if (kLogicos.count(chave)) {
     if (texto == "sim") return true;

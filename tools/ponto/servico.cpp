@@ -1,21 +1,25 @@
-// ponto servico: the collector service. It runs until SIGTERM or Ctrl-C: takes the lease of
-// every clock it can (the database decides who holds which clock, so several services on one
-// PostgreSQL share the clocks and take over those of a service that died), connects the
-// clocks it holds, reconciles each one by an incremental collection (at start, on reconnect,
-// and every few minutes, so punches made while nobody was collecting are fetched), then keeps
-// the store current from monitoring. One log line per event.
+// ponto servico: the collector service. It runs until SIGTERM or Ctrl-C: publishes a heartbeat,
+// takes the lease of its share of the clocks (the database decides who holds which clock, so
+// several services on one PostgreSQL divide the clocks and take over those of a service that
+// died), connects the clocks it holds, reconciles each one by an incremental collection (at
+// start, on reconnect, and every few minutes, so punches made while nobody was collecting are
+// fetched), then keeps the store current from monitoring. The store may go away and come back:
+// the service reopens it and resumes, and stops talking to its clocks before leases it cannot
+// renew run out. One log line per event.
+#include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <chrono>
-#include <deque>
+#include <ctime>
 #include <iostream>
 #include <map>
-#include <regex>
 
 #include "banco.h"
 #include "coletor.h"
+#include "partilha.h"
 #include "saida.h"
+#include "systemd.h"
 
 namespace ponto {
 
@@ -25,46 +29,146 @@ using Cronometro = std::chrono::steady_clock;
 
 namespace {
 
-struct EstadoLocal {
-  std::shared_ptr<Relogio> relogio;
-  bool arrendado = false, conectado = false, monitorando = false;
-  bool reconciliar = false;  // at once: just connected, or a fingerprint punch seen
-  Cronometro::time_point ultimaReconciliacao{}, proximaConexao{}, proximoEstado{};
-  std::vector<std::shared_ptr<Marcacao>> pendentes;  // register punches raised, not yet stored
-  std::optional<DataHora> ultima;
-  std::string ultimoErro;
+// Monitored punches kept per clock while the store is away; past this the service relies on the
+// reconciliation that follows the store's return (the clock keeps every punch meanwhile).
+constexpr size_t kPendentesMaximo = 100000;
+// How long before a lease that cannot be renewed runs out the service stops using its clock.
+constexpr auto kFolgaArrendamento = std::chrono::milliseconds(1500);
+constexpr auto kEsperaBancoMaxima = std::chrono::seconds(4);
+
+std::string AgoraUtc() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char texto[32];
+  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return texto;
+}
+
+// Seconds from a UTC text the store wrote ("aaaa-mm-ddThh:mm:ssZ") to now; nothing for another.
+std::optional<double> SegundosDesde(const std::string& utc) {
+  std::tm tm{};
+  const char* fim = strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
+  if (!fim || *fim) return std::nullopt;
+  const std::time_t quando = timegm(&tm);
+  return std::difftime(std::time(nullptr), quando);
+}
+
+// One event, one line: the component's descriptions end their message at CR LF (class and
+// method follow), and a database's messages span lines of their own.
+std::string Linha(const std::string& texto) {
+  std::string r;
+  for (char c : texto.substr(0, texto.find("\r\n"))) {
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    if (c == ' ' && (r.empty() || r.back() == ' ')) continue;
+    r.push_back(c);
+  }
+  while (!r.empty() && r.back() == ' ') r.pop_back();
+  return r;
+}
+
+// The "<N>" priority journald reads at the start of a line of a service's stderr.
+class PrioridadeDoJournal final : public spdlog::custom_flag_formatter {
+ public:
+  void format(const spdlog::details::log_msg& msg, const std::tm&,
+              spdlog::memory_buf_t& dest) override {
+    static constexpr const char* kPrioridades[] = {"<7>", "<7>", "<6>", "<4>", "<3>", "<2>", "<6>"};
+    const char* p = kPrioridades[std::min<int>(msg.level, 6)];
+    dest.append(p, p + 3);
+  }
+  std::unique_ptr<custom_flag_formatter> clone() const override {
+    return std::make_unique<PrioridadeDoJournal>();
+  }
 };
+
+std::shared_ptr<spdlog::logger> CriaLog(const std::string& nome) {
+  auto log = spdlog::stderr_logger_st("ponto-servico-" + nome);
+  if (systemd::NoJournal()) {
+    // The journal stamps the time itself and files each line under its priority.
+    auto formato = std::make_unique<spdlog::pattern_formatter>();
+    formato->add_flag<PrioridadeDoJournal>('*').set_pattern("%*%l %v");
+    log->set_formatter(std::move(formato));
+  } else {
+    log->set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
+  }
+  log->flush_on(spdlog::level::trace);
+  return log;
+}
 
 int MostraEstado(const Opcoes& o) {
   auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
-  Tabela t{{"Relógio", "Conectado", "Última marcação", "Último erro", "Coletor", "Atualizado em",
-            "Arrendado por", "Arrendamento (s)"},
-           {"relogio", "conectado", "ultima_marcacao", "ultimo_erro", "coletor", "atualizado_em",
-            "arrendado_por", "arrendamento_segundos"},
+  // 0: no alert for a disconnected clock (a clock with no live collector always alerts).
+  const long long alerta = o.Tem("--alerta") ? o.Numero("--alerta", 1, 86400 * 365) : 0;
+  Tabela t{{"Relógio", "Conectado", "Desde", "Última marcação", "Gravada em", "Hoje", "Último erro",
+            "Coletor", "Arrendamento", "Restante (s)", "Atualizado em"},
+           {"relogio", "conectado", "conectado_desde", "ultima_marcacao", "gravada_em",
+            "marcacoes_hoje", "ultimo_erro", "arrendado_por", "arrendamento_vivo",
+            "arrendamento_segundos", "atualizado_em"},
            {}};
+  int codigo = kOk;
+  std::vector<std::string> alertas;
   for (const auto& e : banco->Estados()) {
+    const bool vivo = e.ArrendamentoVivo();
     char restante[32] = "";
-    if (!e.arrendadoPor.empty())
-      std::snprintf(restante, sizeof restante, "%.0f", e.segundosRestantes);
-    t.linhas.push_back({std::to_string(e.relogio), e.conectado ? "sim" : "não", e.ultimaMarcacao,
-                        e.ultimoErro, e.coletor, e.atualizadoEm, e.arrendadoPor, restante});
+    if (vivo) std::snprintf(restante, sizeof restante, "%.0f", e.segundosRestantes);
+    // What a collector that is gone said about a clock is no longer known to be true.
+    const std::string conectado = vivo ? (e.conectado ? "sim" : "não") : "";
+    const bool paraPessoas = f == Formato::Tabela;
+    t.linhas.push_back(
+        {std::to_string(e.relogio), paraPessoas && !vivo ? "?" : conectado,
+         vivo ? e.conectadoDesde : "", e.ultimaMarcacao, e.gravadaEm,
+         std::to_string(e.marcacoesHoje), e.ultimoErro, vivo ? e.arrendadoPor : "",
+         paraPessoas ? (vivo ? "ativo" : "nenhum coletor ativo") : (vivo ? "sim" : "não"), restante,
+         e.atualizadoEm});
+    if (!vivo) {
+      alertas.push_back("relógio " + std::to_string(e.relogio) + ": nenhum coletor ativo");
+    } else if (!e.conectado && alerta > 0) {
+      const auto desde = SegundosDesde(e.conectadoDesde);
+      if (desde && *desde > static_cast<double>(alerta))
+        alertas.push_back("relógio " + std::to_string(e.relogio) + ": desconectado há " +
+                          std::to_string(static_cast<long long>(*desde)) + " s");
+    }
   }
   Imprime(std::cout, t, f, o.Tem("--bom"));
-  return kOk;
+  for (const auto& c : banco->Coletores()) {
+    // A heartbeat comes several times per lease period: one older than that is a stop.
+    if (!c.Vivo())
+      std::cerr << "Coletor " << c.nome << " parado: sem sinal há "
+                << static_cast<long long>(c.segundosDesdePulso) << " s.\n";
+  }
+  for (const auto& a : alertas) std::cerr << "Alerta: " << a << ".\n";
+  if (!alertas.empty()) codigo = kInacessivel;
+  return codigo;
 }
+
+struct EstadoLocal {
+  std::shared_ptr<Relogio> relogio;
+  bool arrendado = false, conectado = false, monitorando = false;
+  bool reconciliar = false;  // at once: just connected, or a fingerprint punch seen
+  bool resolvido = false;    // reconciled once, or found unreachable: counts for readiness
+  Cronometro::time_point ultimaReconciliacao{}, proximaConexao{}, proximoEstado{};
+  // Until when the lease is surely ours: measured from before the call that renewed it.
+  Cronometro::time_point arrendadoAte{};
+  std::optional<Cronometro::time_point> livreDesde;  // seen with no live lease since
+  std::vector<std::shared_ptr<Marcacao>> pendentes;  // register punches raised, not yet stored
+  std::optional<DataHora> ultima;
+  std::string conectadoDesde, gravadaEm;  // UTC
+  std::string ultimoErro;
+};
 
 class Coletor {
  public:
   Coletor(const Opcoes& o, Sessao& s)
       : s_(s),
-        banco_(Armazem::Abre(EnderecoBanco(o), NomeColetor(o))),
+        endereco_(EnderecoBanco(o)),
+        nome_(NomeColetor(o)),
+        banco_(Armazem::Abre(endereco_, nome_)),
         validade_(o.Tem("--arrendamento") ? o.Numero("--arrendamento", 3, 3600) : 15),
         reconciliacao_(o.Tem("--reconciliar-a-cada") ? o.Numero("--reconciliar-a-cada", 1, 86400)
-                                                     : 300) {
-    log_ = spdlog::stderr_logger_st("ponto-servico-" + banco_->Coletor());
-    log_->set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
-    log_->flush_on(spdlog::level::trace);
+                                                     : 300),
+        watchdog_(systemd::IntervaloWatchdog()) {
+    log_ = CriaLog(banco_->Coletor());
     for (const auto& r : s_.Relogios()) estados_[r->Codigo()].relogio = r;
     auto& ev = s_.Controle().Eventos();
     ev.RelogioConectado = [this](int16_t c) { AoConectar(c); };
@@ -89,53 +193,203 @@ class Coletor {
   }
 
  private:
+  std::chrono::seconds Validade() const { return std::chrono::seconds(validade_); }
+
   void Trabalha() noexcept {
-    if (ocupado_) return;  // a collection yields to the loop, which ticks this timer again
-    ocupado_ = true;
-    try {
-      const auto agora = Cronometro::now();
-      if (agora >= proximaRenovacao_) {
-        Renova();
-        proximaRenovacao_ = agora + std::chrono::seconds(std::max<long long>(1, validade_ / 3));
-      }
-      Conecta(agora);
-      for (auto& [codigo, e] : estados_) {
-        if (Sessao::Interrompido()) break;
-        GravaPendentes(codigo, e);
-        if (e.conectado && e.arrendado &&
-            (e.reconciliar ||
-             agora - e.ultimaReconciliacao >= std::chrono::seconds(reconciliacao_)))
-          Reconcilia(codigo, e);
-        if (e.arrendado && agora >= e.proximoEstado) PublicaEstado(codigo, e);
-      }
-    } catch (const std::exception& ex) {
-      log_->error("{}", Linha(ex.what()));
+    const auto agora = Cronometro::now();
+    // The watchdog is fed from the tick: a service whose loop hangs is restarted by systemd.
+    if (watchdog_.count() > 0 && agora >= proximoWatchdog_) {
+      systemd::Notifica("WATCHDOG=1");
+      proximoWatchdog_ = agora + watchdog_ / 2;
     }
+    if (ocupado_) {
+      // A collection yields to the loop, which ticks this timer again: only the leases of the
+      // clocks held are kept alive meanwhile, so a long collection never outlives its lease.
+      if (!bancoFora_ && agora >= proximaRodada_) Protege([&] { RenovaMantidos(agora); });
+      return;
+    }
+    ocupado_ = true;
+    if (bancoFora_ && agora >= proximaTentativaBanco_) ReabreBanco(agora);
+    if (!bancoFora_) {
+      Protege([&] {
+        if (agora >= proximaRodada_) Rodada(agora);
+        Conecta(agora);
+        for (auto& [codigo, e] : estados_) {
+          if (Sessao::Interrompido() || bancoFora_) break;
+          GravaPendentes(codigo, e);
+          if (e.conectado && e.arrendado &&
+              (e.reconciliar ||
+               agora - e.ultimaReconciliacao >= std::chrono::seconds(reconciliacao_)))
+            Reconcilia(codigo, e);
+          if (e.arrendado && agora >= e.proximoEstado) PublicaEstado(codigo, e);
+        }
+        AnunciaProntidao();
+      });
+    }
+    if (bancoFora_) SoltaVencidos(Cronometro::now());
     ocupado_ = false;
   }
 
-  // Leases: taken, renewed, or found lost (this service stalled past its lease and another
-  // took the clock: it lets the clock go).
-  void Renova() {
+  // Runs a step of the tick; a failure of the store starts an outage, any other is logged.
+  template <class F>
+  void Protege(F&& passo) noexcept {
+    try {
+      passo();
+    } catch (const Erro& ex) {
+      if (ex.Numero() == erro::kArmazem)
+        PerdeBanco(ex);
+      else
+        log_->error("{}", Linha(ex.Descricao()));
+    } catch (const std::exception& ex) {
+      log_->error("{}", Linha(ex.what()));
+    }
+  }
+
+  // ---- The store comes and goes ----------------------------------------------------------
+
+  void PerdeBanco(const Erro& ex) {
+    if (!bancoFora_) {
+      log_->error("banco de dados inacessível ({}); reconectando", Linha(ex.Descricao()));
+      foraDesde_ = Cronometro::now();
+      esperaBanco_ = std::chrono::milliseconds(250);
+    }
+    bancoFora_ = true;
+    banco_.reset();  // a broken connection is not used again
+    proximaTentativaBanco_ = Cronometro::now() + esperaBanco_;
+  }
+
+  void ReabreBanco(Cronometro::time_point agora) {
+    try {
+      banco_ = Armazem::Abre(endereco_, nome_);
+    } catch (const Erro&) {
+      esperaBanco_ = std::min<std::chrono::milliseconds>(esperaBanco_ * 2, kEsperaBancoMaxima);
+      proximaTentativaBanco_ = agora + esperaBanco_;
+      return;
+    }
+    bancoFora_ = false;
+    const double segundos = std::chrono::duration<double>(agora - foraDesde_).count();
+    log_->info("banco de dados de volta após {:.1f} s; retomando", segundos);
+    // Leases again at once; every clock reconciled from its stored cursor, so what arrived
+    // while the store was away is stored, once.
+    proximaRodada_ = {};
     for (auto& [codigo, e] : estados_) {
-      bool nosso = false;
-      try {
-        nosso = banco_->Arrenda(codigo, std::chrono::seconds(validade_));
-      } catch (const Erro& ex) {
-        log_->error("relógio {}: arrendamento não renovado: {}", codigo, Linha(ex.Descricao()));
-        continue;
-      }
-      if (nosso && !e.arrendado) {
-        log_->info("relógio {}: assumido por este coletor", codigo);
-        e.arrendado = true;
-        e.proximaConexao = {};
-        e.proximoEstado = {};
-      } else if (!nosso && e.arrendado) {
+      e.reconciliar = true;
+      e.proximoEstado = {};
+    }
+  }
+
+  // Leases that cannot be renewed: the clock is let go before its lease runs out, so another
+  // collector that takes it never shares it with this one. Punches raised and not stored stay.
+  void SoltaVencidos(Cronometro::time_point agora) {
+    for (auto& [codigo, e] : estados_) {
+      if (!e.arrendado || agora + kFolgaArrendamento < e.arrendadoAte) continue;
+      log_->warn("relógio {}: arrendamento não renovado (sem banco de dados); coleta suspensa",
+                 codigo);
+      Solta(codigo, e, /*manterPendentes=*/true);
+    }
+  }
+
+  // ---- Heartbeat, leases and the sharing of the clocks -----------------------------------
+
+  void RenovaMantidos(Cronometro::time_point agora) {
+    banco_->Pulsa(Validade());
+    for (auto& [codigo, e] : estados_) {
+      if (!e.arrendado) continue;
+      if (banco_->Arrenda(codigo, Validade())) {
+        e.arrendadoAte = agora + Validade();
+      } else {
         log_->warn("relógio {}: arrendado por outro coletor; deixando o relógio", codigo);
         Solta(codigo, e);
       }
     }
+    proximaRodada_ = agora + ProximaRodadaEm();
   }
+
+  std::chrono::milliseconds ProximaRodadaEm() const {
+    return std::chrono::milliseconds(std::max<long long>(1000, validade_ * 1000 / 3));
+  }
+
+  void Rodada(Cronometro::time_point agora) {
+    RenovaMantidos(agora);
+    // Who is alive, who holds what.
+    size_t vivos = 0;
+    std::map<std::string, size_t> porColetor;
+    for (const auto& c : banco_->Coletores())
+      if (c.Vivo()) {
+        ++vivos;
+        porColetor[c.nome];
+      }
+    std::map<int16_t, armazem::EstadoRelogio> estados;
+    auto proxima = agora + ProximaRodadaEm();
+    for (auto& e : banco_->Estados()) {
+      if (e.ArrendamentoVivo()) {
+        if (porColetor.count(e.arrendadoPor)) ++porColetor[e.arrendadoPor];
+        // A lease of another collector is looked at again right after it runs out.
+        if (e.arrendadoPor != nome_)
+          proxima = std::min(proxima, agora + std::chrono::milliseconds(static_cast<long long>(
+                                                  e.segundosRestantes * 1000 + 200)));
+      }
+      estados[e.relogio] = std::move(e);
+    }
+    partilha::Visao v;
+    v.relogios = estados_.size();
+    v.servicosVivos = std::max<size_t>(vivos, 1);
+    const size_t cota = partilha::Cota(v.relogios, v.servicosVivos);
+    for (const auto& [nome, quantos] : porColetor)
+      if (nome != nome_ && quantos < cota) v.espacoDosOutros += cota - quantos;
+    for (const auto& [codigo, e] : estados_) v.mantidos += e.arrendado ? 1 : 0;
+
+    // Past the share while others have room: the clocks with the highest codes go first.
+    size_t deixar = partilha::QuantosDeixar(v);
+    for (auto it = estados_.rbegin(); it != estados_.rend() && deixar > 0; ++it) {
+      auto& [codigo, e] = *it;
+      if (!e.arrendado) continue;
+      log_->info("relógio {}: deixado para outro coletor (cota de {} com {} coletores)", codigo,
+                 cota, v.servicosVivos);
+      e.conectado = false;
+      PublicaEstado(codigo, e);
+      Solta(codigo, e);
+      banco_->Libera(codigo);
+      --v.mantidos;
+      --deixar;
+    }
+
+    for (auto& [codigo, e] : estados_) {
+      if (e.arrendado) continue;
+      const auto estado = estados.find(codigo);
+      if (estado != estados.end() && estado->second.ArrendamentoVivo()) {
+        e.livreDesde.reset();
+        continue;
+      }
+      if (!e.livreDesde) e.livreDesde = agora;
+      const double livre = std::chrono::duration<double>(agora - *e.livreDesde).count();
+      if (!partilha::Toma(v, livre, static_cast<double>(validade_))) continue;
+      if (!banco_->Arrenda(codigo, Validade())) continue;
+      log_->info("relógio {}: assumido por este coletor", codigo);
+      e.arrendado = true;
+      e.arrendadoAte = agora + Validade();
+      e.livreDesde.reset();
+      e.proximaConexao = {};
+      e.proximoEstado = {};
+      e.conectadoDesde = AgoraUtc();
+      e.resolvido = false;
+      ++v.mantidos;
+    }
+    proximaRodada_ = std::max(proxima, agora + std::chrono::milliseconds(200));
+    primeiraRodada_ = true;
+  }
+
+  // READY=1 once every clock this service took has been reconciled (or found unreachable).
+  void AnunciaProntidao() {
+    if (pronto_ || !primeiraRodada_) return;
+    for (const auto& [codigo, e] : estados_)
+      if (e.arrendado && !e.resolvido) return;
+    pronto_ = true;
+    systemd::Notifica("READY=1");
+    log_->info("pronto: primeira reconciliação concluída");
+  }
+
+  // ---- Clocks -----------------------------------------------------------------------------
 
   // One connection request at a time: the control makes only the last request of a tick.
   void Conecta(Cronometro::time_point agora) {
@@ -154,16 +408,26 @@ class Coletor {
     }
   }
 
+  void MudaConexao(EstadoLocal& e, bool conectado) {
+    if (e.conectado != conectado) e.conectadoDesde = AgoraUtc();
+    e.conectado = conectado;
+    e.proximoEstado = {};
+  }
+
   void AoConectar(int16_t c) {
     if (c == conectando_) conectando_ = 0;
     auto it = estados_.find(c);
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
+    if (!e.arrendado) {
+      // Asked for before the clock was let go: no link to a clock this service does not hold.
+      Protege([&] { s_.Controle().DesconectarRelogio(c); });
+      return;
+    }
     const bool voltou = e.monitorando;  // monitoring reopened a lost link
-    e.conectado = true;
+    MudaConexao(e, true);
     e.reconciliar = true;
     e.ultimoErro.clear();
-    e.proximoEstado = {};
     log_->info("relógio {} ({}): {}", c, Sessao::Onde(*e.relogio),
                voltou ? "conexão restabelecida" : "conectado");
   }
@@ -172,10 +436,12 @@ class Coletor {
     if (c == conectando_) conectando_ = 0;
     auto it = estados_.find(c);
     if (it == estados_.end()) return;
-    it->second.ultimoErro = "não foi possível conectar";
-    it->second.proximoEstado = {};
+    EstadoLocal& e = it->second;
+    MudaConexao(e, false);
+    e.ultimoErro = "não foi possível conectar";
+    e.resolvido = true;
     log_->warn("relógio {} ({}): não foi possível conectar; nova tentativa em 10 s", c,
-               Sessao::Onde(*it->second.relogio));
+               Sessao::Onde(*e.relogio));
   }
 
   void AoReceber(const std::shared_ptr<Marcacao>& m) {
@@ -183,7 +449,10 @@ class Coletor {
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
     if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix) {
-      e.pendentes.push_back(m);
+      if (e.pendentes.size() < kPendentesMaximo) e.pendentes.push_back(m);
+      // Past the bound the next reconciliation fetches them from the clock.
+      else
+        e.reconciliar = true;
     } else {
       // A fingerprint punch's identity needs its place in the log: an incremental collection
       // stores it.
@@ -191,26 +460,33 @@ class Coletor {
     }
   }
 
+  // Which clock an error was about comes from the control, never from the error's text.
   void AoErroMonitoracao(int16_t numero, const std::string& descricao) {
-    static const std::regex kRelogio("rel[oó]gio (-?[0-9]+)");
-    std::smatch m;
-    const std::string linha = Linha(descricao);
-    if (std::regex_search(linha, m, kRelogio)) {
-      auto it = estados_.find(static_cast<int16_t>(std::stoi(m[1])));
-      if (it != estados_.end() && numero == -43) {
-        it->second.conectado = false;
-        it->second.ultimoErro = "conexão perdida";
-        it->second.proximoEstado = {};
-      }
+    bool deUmRelogio = false;
+    for (auto& [codigo, e] : estados_) {
+      if (!e.monitorando || !e.conectado || !s_.Controle().MonitoracaoSemConexao(codigo)) continue;
+      deUmRelogio = true;
+      MudaConexao(e, false);
+      e.ultimoErro = "conexão perdida";
+      log_->warn("relógio {} ({}): conexão perdida; reconectando", codigo,
+                 Sessao::Onde(*e.relogio));
     }
-    log_->warn("monitoração: erro {}: {}{}", numero, linha, numero == -43 ? " Reconectando…" : "");
+    if (!deUmRelogio) log_->warn("monitoração: erro {}: {}", numero, Linha(descricao));
   }
 
   void GravaPendentes(int16_t codigo, EstadoLocal& e) {
     if (e.pendentes.empty()) return;
-    const auto pendentes = std::move(e.pendentes);
+    auto pendentes = std::move(e.pendentes);
     e.pendentes.clear();
-    const auto r = GravaMonitoradas(*banco_, codigo, pendentes);
+    ResultadoColeta r;
+    try {
+      r = GravaMonitoradas(*banco_, codigo, pendentes);
+    } catch (...) {
+      // Kept for the store's return, ahead of what arrives meanwhile.
+      pendentes.insert(pendentes.end(), e.pendentes.begin(), e.pendentes.end());
+      e.pendentes = std::move(pendentes);
+      throw;
+    }
     Registra(codigo, e, r, "monitoração");
     AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r.pis);
   }
@@ -225,22 +501,27 @@ class Coletor {
         log_->warn("relógio {}: as marcações foram apagadas no relógio; lendo desde o início",
                    codigo);
       Registra(codigo, e, *r, "coleta incremental");
+      e.resolvido = true;
       if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
         if (const size_t n = AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r->pis))
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
-      if (!e.monitorando && e.conectado) {
+      if (!e.monitorando && e.conectado && e.arrendado) {
         s_.Controle().IniciaMonitoracaoRelogio(codigo);
         e.monitorando = true;
         log_->info("relógio {}: monitorando", codigo);
       }
     } catch (const Erro& ex) {
-      if (ex.Numero() == erro::kArmazem) throw;
+      if (ex.Numero() == erro::kArmazem) {
+        e.reconciliar = true;  // again once the store is back
+        throw;
+      }
       e.ultimoErro = "erro " + std::to_string(ex.Numero()) + ": " + Linha(ex.Descricao());
       e.proximoEstado = {};
+      e.resolvido = true;
       log_->warn("relógio {}: coleta incompleta ({}); o que chegou está gravado", codigo,
                  e.ultimoErro);
-      if (ex.Numero() == -43 && !e.monitorando) {
-        e.conectado = false;
+      if (ex.Numero() == erro::kRelogioDesconectado && !e.monitorando) {
+        MudaConexao(e, false);
         e.proximaConexao = Cronometro::now() + std::chrono::seconds(3);
       }
     }
@@ -249,6 +530,7 @@ class Coletor {
   void Registra(int16_t codigo, EstadoLocal& e, const ResultadoColeta& r, const char* como) {
     if (r.ultima) e.ultima = r.ultima;
     if (r.novas > 0) {
+      e.gravadaEm = AgoraUtc();
       log_->info("relógio {}: {} ({})", codigo,
                  r.novas == 1 ? std::string("1 marcação nova gravada")
                               : std::to_string(r.novas) + " marcações novas gravadas",
@@ -261,54 +543,68 @@ class Coletor {
     armazem::EstadoRelogio estado;
     estado.relogio = codigo;
     estado.conectado = e.conectado;
+    estado.conectadoDesde = e.conectadoDesde;
     estado.ultimaMarcacao = e.ultima ? e.ultima->FormataIso() : "";
+    estado.gravadaEm = e.gravadaEm;
     estado.ultimoErro = e.ultimoErro;
-    try {
-      banco_->GravaEstado(estado);
-    } catch (const Erro& ex) {
-      log_->error("estado do relógio {} não gravado: {}", codigo, Linha(ex.Descricao()));
-    }
+    banco_->GravaEstado(estado);
     e.proximoEstado = Cronometro::now() + std::chrono::seconds(30);
   }
 
-  void Solta(int16_t codigo, EstadoLocal& e) {
+  void Solta(int16_t codigo, EstadoLocal& e, bool manterPendentes = false) {
     try {
       if (e.monitorando) s_.Controle().PararMonitoracaoRelogio(codigo);
-      if (e.conectado) s_.Controle().DesconectarRelogio(codigo);
+      // Also a clock whose monitored link fell: the control still holds it as connected.
+      s_.Controle().DesconectarRelogio(codigo);
     } catch (const Erro& ex) {
       log_->warn("relógio {}: {}", codigo, Linha(ex.Descricao()));
     }
-    e.arrendado = e.conectado = e.monitorando = false;
-    e.pendentes.clear();
+    e.arrendado = e.monitorando = false;
+    MudaConexao(e, false);
+    e.livreDesde.reset();
+    if (!manterPendentes) e.pendentes.clear();
   }
 
   void Encerra() noexcept {
     log_->info("encerrando");
+    systemd::Notifica("STOPPING=1");
     for (auto& [codigo, e] : estados_) {
       try {
-        GravaPendentes(codigo, e);
+        if (!bancoFora_) GravaPendentes(codigo, e);
         if (!e.arrendado) continue;
-        e.conectado = false;
-        PublicaEstado(codigo, e);
         Solta(codigo, e);
+        if (bancoFora_) continue;
+        PublicaEstado(codigo, e);
         banco_->Libera(codigo);
       } catch (const std::exception& ex) {
         log_->error("relógio {}: {}", codigo, Linha(ex.what()));
       }
     }
+    try {
+      if (!bancoFora_) banco_->Despede();
+    } catch (const std::exception& ex) {
+      log_->error("{}", Linha(ex.what()));
+    }
     log_->info("serviço encerrado");
   }
 
-  static std::string Linha(const std::string& d) { return d.substr(0, d.find("\r\n")); }
-
   Sessao& s_;
+  const std::string endereco_, nome_;
   std::unique_ptr<Armazem> banco_;
   long long validade_, reconciliacao_;
   std::shared_ptr<spdlog::logger> log_;
   std::map<int16_t, EstadoLocal> estados_;
   int16_t conectando_ = 0;
-  Cronometro::time_point prazoConexao_{}, proximaRenovacao_{};
+  Cronometro::time_point prazoConexao_{}, proximaRodada_{};
   bool ocupado_ = false;
+  bool primeiraRodada_ = false, pronto_ = false;
+  // The store's outages.
+  bool bancoFora_ = false;
+  Cronometro::time_point foraDesde_{}, proximaTentativaBanco_{};
+  std::chrono::milliseconds esperaBanco_{250};
+  // systemd's watchdog.
+  std::chrono::microseconds watchdog_;
+  Cronometro::time_point proximoWatchdog_{};
 };
 
 }  // namespace

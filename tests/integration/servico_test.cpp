@@ -1,0 +1,283 @@
+// The collector service at process level: ponto servico against relogio-virtual on SQLite and on
+// a real PostgreSQL server that the tests stop, restart and cut. What the services report is
+// compared with what is true, and the store with what the clocks' journals hold.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <set>
+
+#include "support/coleta_processo.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace teste;
+
+std::unique_ptr<Processo> Servico(const std::string& banco, const Relogios& r, const char* nome,
+                                  std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"servico",   "--banco",   banco, "--relogios",
+                                   r.Arquivo(), "--coletor", nome};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return std::make_unique<Processo>(PONTO_BINARIO, args,
+                                    Temporario(std::string("servico_") + nome));
+}
+
+// Fast leases and reconciliations: what a lease period bounds is seen in seconds.
+const std::vector<std::string> kRapido = {"--arrendamento", "6", "--reconciliar-a-cada", "3"};
+
+bool NoLog(const Processo& p, const std::string& trecho, size_t vezes = 1) {
+  return Ocorrencias(p.Erros(), trecho) >= vezes;
+}
+
+// `ponto servico --estado --formato json`, parsed; its exit code and stderr beside it.
+struct Estado {
+  int codigo = -1;
+  nlohmann::json relogios;
+  std::string erros;
+};
+Estado LeEstado(const std::string& banco, std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = {"servico", "--estado", "--banco", banco, "--formato", "json"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  const auto s = Ponto(args, "estado");
+  Estado e;
+  e.codigo = s.codigo;
+  e.erros = s.err;
+  e.relogios = nlohmann::json::parse(s.out, nullptr, false);
+  return e;
+}
+
+// Who holds each clock by a live lease.
+std::map<int16_t, std::string> Donos(const std::string& banco) {
+  std::map<int16_t, std::string> d;
+  for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados())
+    if (e.ArrendamentoVivo()) d[e.relogio] = e.arrendadoPor;
+  return d;
+}
+std::map<std::string, size_t> PorColetor(const std::map<int16_t, std::string>& donos) {
+  std::map<std::string, size_t> n;
+  for (const auto& [relogio, dono] : donos) ++n[dono];
+  return n;
+}
+
+// Watches that no clock ever has two links while a test waits: every wait below samples it.
+class Vigia {
+ public:
+  explicit Vigia(const Relogios& r) : r_(r) {}
+  bool Espera(const std::function<bool()>& condicao, std::chrono::milliseconds limite = 90s) {
+    return EsperaAte(
+        [&] {
+          Amostra();
+          return condicao();
+        },
+        limite);
+  }
+  void Amostra() {
+    for (int i = 1; i <= r_.Quantos(); ++i) maximo_ = std::max(maximo_, LinksNaPorta(r_.Porta(i)));
+  }
+  int MaisLinksNumRelogio() const { return maximo_; }
+
+ private:
+  const Relogios& r_;
+  int maximo_ = 0;
+};
+
+double Segundos(std::chrono::steady_clock::time_point desde) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - desde).count();
+}
+
+// ---- What the service says is true ------------------------------------------------------------
+
+TEST(Servico, OnSqliteTellsTheTruthAboutEveryClockKeepsTheStoreCurrentAndStopsCleanly) {
+  Relogios r("sqlite", 2);
+  const std::string banco = NovoSqlite("servico");
+  auto s = Servico(banco, r, "unico", kRapido);
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "pronto: primeira reconciliação concluída"); }))
+      << s->Erros();
+  // Punches raised by monitoring reach the store as they come.
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "(monitoração)"); })) << s->Erros();
+
+  Estado e = LeEstado(banco);
+  ASSERT_EQ(e.codigo, 0) << e.erros;
+  ASSERT_EQ(e.relogios.size(), 2u);
+  for (const auto& j : e.relogios) {
+    EXPECT_EQ(j.at("conectado"), true) << j;
+    EXPECT_EQ(j.at("arrendamento_vivo"), true) << j;
+    EXPECT_EQ(j.at("arrendado_por"), "unico") << j;
+    EXPECT_GT(j.at("marcacoes_hoje").get<int64_t>(), 0) << j;  // the sample punches, stored now
+    EXPECT_TRUE(j.at("arrendamento_segundos").is_number()) << j;
+    EXPECT_FALSE(j.at("conectado_desde").is_null()) << j;
+  }
+
+  // The clocks' daemon dies: the service learns it from monitoring and says so.
+  r.Derruba();
+  const auto desconectados = [&] {
+    const Estado agora = LeEstado(banco);
+    return agora.relogios.is_array() && agora.relogios.size() == 2 &&
+           std::all_of(agora.relogios.begin(), agora.relogios.end(),
+                       [](const auto& j) { return j.at("conectado") == false; });
+  };
+  ASSERT_TRUE(EsperaAte(desconectados)) << LeEstado(banco).relogios << s->Erros();
+  // Disconnected for longer than the alert: a non-zero exit for a monitoring system.
+  ASSERT_TRUE(EsperaAte([&] { return LeEstado(banco, {"--alerta", "1"}).codigo == 4; }));
+  EXPECT_NE(LeEstado(banco, {"--alerta", "1"}).erros.find("desconectado há"), std::string::npos);
+  EXPECT_EQ(LeEstado(banco, {"--alerta", "3600"}).codigo, 0);
+  EXPECT_NE(LeEstado(banco).relogios[0].at("ultimo_erro"), nullptr);
+
+  r.Volta();
+  ASSERT_TRUE(EsperaAte([&] {
+    const Estado agora = LeEstado(banco);
+    return agora.codigo == 0 && agora.relogios.size() == 2 &&
+           std::all_of(agora.relogios.begin(), agora.relogios.end(),
+                       [](const auto& j) { return j.at("conectado") == true; });
+  })) << s->Erros();
+
+  r.Aquieta();
+  ASSERT_TRUE(EsperaAte([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }))
+      << s->Erros();
+  s->Sinaliza(SIGTERM);
+  EXPECT_EQ(s->Espera(), 0) << s->Erros();
+  const std::string log = s->Erros();
+  EXPECT_NE(log.find("serviço encerrado"), std::string::npos) << log;
+  EXPECT_NE(log.find("conexão perdida; reconectando"), std::string::npos) << log;
+  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
+
+  // Nobody collects now: nothing claims the clocks are connected, and the exit code says so.
+  e = LeEstado(banco);
+  EXPECT_EQ(e.codigo, 4);
+  EXPECT_NE(e.erros.find("relógio 1: nenhum coletor ativo"), std::string::npos) << e.erros;
+  for (const auto& j : e.relogios) {
+    EXPECT_TRUE(j.at("conectado").is_null()) << j;
+    EXPECT_EQ(j.at("arrendamento_vivo"), false) << j;
+    EXPECT_TRUE(j.at("arrendado_por").is_null()) << j;
+  }
+  const auto tabela = Ponto({"servico", "--estado", "--banco", banco}, "estado_tabela");
+  EXPECT_NE(tabela.out.find("nenhum coletor ativo"), std::string::npos) << tabela.out;
+}
+
+// ---- Clocks shared among services -------------------------------------------------------------
+
+TEST(Servico, ThreeServicesShareNineClocksEvenlyOnPostgresAndTheRestTakeOverAKilledOne) {
+  std::string motivo;
+  auto* pg = Postgres::Instancia(&motivo);
+  if (!pg) GTEST_SKIP() << "PostgreSQL indisponível: " << motivo;
+  const std::string banco = pg->NovoBanco("partilha");
+  ASSERT_FALSE(banco.empty());
+  Relogios r("partilha", 9);
+  Vigia vigia(r);
+  std::map<std::string, std::unique_ptr<Processo>> servicos;
+  servicos["a"] = Servico(banco, r, "a", kRapido);
+  ASSERT_TRUE(vigia.Espera([&] { return Donos(banco).size() == 9; })) << servicos["a"]->Erros();
+
+  const auto iguais = [&](std::set<std::string> nomes, size_t cada) {
+    const auto n = PorColetor(Donos(banco));
+    if (n.size() != nomes.size()) return false;
+    for (const auto& [nome, quantos] : n)
+      if (!nomes.count(nome) || quantos != cada) return false;
+    return true;
+  };
+  auto inicio = std::chrono::steady_clock::now();
+  servicos["b"] = Servico(banco, r, "b", kRapido);
+  servicos["c"] = Servico(banco, r, "c", kRapido);
+  ASSERT_TRUE(vigia.Espera([&] { return iguais({"a", "b", "c"}, 3); })) << Donos(banco).size();
+  std::cout << "[ medida ] 9 relógios divididos 3/3/3 " << Segundos(inicio)
+            << " s depois de b e c iniciarem (arrendamento de 6 s)\n";
+
+  servicos["b"]->Sinaliza(SIGKILL);
+  servicos["b"]->Espera();
+  inicio = std::chrono::steady_clock::now();
+  ASSERT_TRUE(vigia.Espera([&] {
+    const auto d = Donos(banco);
+    const auto n = PorColetor(d);
+    return d.size() == 9 && n.size() == 2 && n.count("a") && n.count("c") && n.at("a") <= 5 &&
+           n.at("c") <= 5;
+  }));
+  std::cout << "[ medida ] os relógios de b assumidos por a e c " << Segundos(inicio)
+            << " s depois do SIGKILL\n";
+
+  inicio = std::chrono::steady_clock::now();
+  servicos["d"] = Servico(banco, r, "d", kRapido);
+  ASSERT_TRUE(vigia.Espera([&] { return iguais({"a", "c", "d"}, 3); }));
+  std::cout << "[ medida ] d recebeu sua parte " << Segundos(inicio) << " s depois de iniciar\n";
+
+  r.Aquieta();
+  ASSERT_TRUE(vigia.Espera([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }));
+  for (const char* nome : {"a", "c", "d"}) {
+    servicos[nome]->Sinaliza(SIGTERM);
+    EXPECT_EQ(servicos[nome]->Espera(), 0) << servicos[nome]->Erros();
+  }
+  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
+  EXPECT_LE(vigia.MaisLinksNumRelogio(), 1) << "um relógio teve dois links ao mesmo tempo";
+  // The services saw each other and the store kept their names until each took its leave.
+  EXPECT_NE(servicos["a"]->Erros().find("deixado para outro coletor"), std::string::npos);
+  const auto estado = LeEstado(banco);
+  EXPECT_NE(estado.erros.find("Coletor b parado"), std::string::npos) << estado.erros;
+}
+
+// ---- The store comes and goes -----------------------------------------------------------------
+
+TEST(Servico, APostgresRestartUnderTwoServicesLosesNothingAndStoresNothingTwice) {
+  std::string motivo;
+  auto* pg = Postgres::Instancia(&motivo);
+  if (!pg) GTEST_SKIP() << "PostgreSQL indisponível: " << motivo;
+  const std::string banco = pg->NovoBanco("reinicio");
+  ASSERT_FALSE(banco.empty());
+  Relogios r("reinicio", 4);
+  Vigia vigia(r);
+  auto a = Servico(banco, r, "a", kRapido);
+  auto b = Servico(banco, r, "b", kRapido);
+  ASSERT_TRUE(vigia.Espera([&] {
+    return NoLog(*a, "pronto: primeira") && NoLog(*b, "pronto: primeira") &&
+           PorColetor(Donos(banco)) == std::map<std::string, size_t>{{"a", 2}, {"b", 2}};
+  })) << a->Erros() << b->Erros();
+
+  ASSERT_TRUE(pg->Para());
+  // Each service notices, once, and stops using its clocks before its leases could run out.
+  ASSERT_TRUE(vigia.Espera([&] {
+    return NoLog(*a, "coleta suspensa", 2) && NoLog(*b, "coleta suspensa", 2);
+  })) << a->Erros() << b->Erros();
+  EXPECT_EQ(Ocorrencias(a->Erros(), "banco de dados inacessível"), 1u) << a->Erros();
+  // The clocks go on recording meanwhile; the services fetch it all once the store is back.
+  ASSERT_TRUE(pg->Retoma());
+  const auto volta = std::chrono::steady_clock::now();
+  const auto gravadas = [&] { return armazem::Armazem::Abre(banco, "teste")->Conta({}); };
+  const size_t naVolta = gravadas();
+  ASSERT_TRUE(vigia.Espera([&] { return gravadas() > naVolta; }));
+  std::cout << "[ medida ] primeira marcação gravada " << Segundos(volta)
+            << " s depois de o PostgreSQL voltar\n";
+  ASSERT_TRUE(vigia.Espera([&] { return Donos(banco).size() == 4; }));
+  std::cout << "[ medida ] arrendamentos de volta " << Segundos(volta) << " s depois\n";
+  ASSERT_TRUE(vigia.Espera([&] {
+    return NoLog(*a, "banco de dados de volta") && NoLog(*b, "banco de dados de volta");
+  })) << a->Erros();
+
+  // A connection cut by the server itself is reopened the same way.
+  ASSERT_TRUE(pg->Sql("reinicio",
+                      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                      "'reinicio' AND pid <> pg_backend_pid()"));
+  ASSERT_TRUE(vigia.Espera([&] {
+    return NoLog(*a, "banco de dados de volta", 2) && NoLog(*b, "banco de dados de volta", 2);
+  })) << a->Erros() << b->Erros();
+
+  r.Aquieta();
+  ASSERT_TRUE(vigia.Espera([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }))
+      << a->Erros() << b->Erros();
+  a->Sinaliza(SIGTERM);
+  b->Sinaliza(SIGTERM);
+  EXPECT_EQ(a->Espera(), 0) << a->Erros();
+  EXPECT_EQ(b->Espera(), 0) << b->Erros();
+  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
+  EXPECT_LE(vigia.MaisLinksNumRelogio(), 1) << "um relógio teve dois links ao mesmo tempo";
+  // One line per event: libpq's multi-line messages are folded.
+  for (const auto* p : {a.get(), b.get()}) {
+    std::istringstream linhas(p->Erros());
+    for (std::string linha; std::getline(linhas, linha);)
+      EXPECT_TRUE(linha.rfind("20", 0) == 0) << "linha sem data: " << linha;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
