@@ -25,6 +25,9 @@ if nm -D --defined-only "$LIBDIR/libquorvel.so" | awk '{print $3}' | grep -v -E 
 fi
 readelf -d "$LIBDIR/libquorvel.so" | grep -q 'SONAME.*libquorvel.so.11'
 test -f "$TMP/pfx/share/man/man1/ponto.1"
+# The service's unit, Type=notify, pointing at the ponto installed beside it.
+grep -q "^ExecStart=$TMP/pfx/bin/ponto servico" "$TMP/pfx/lib/systemd/system/ponto-servico.service"
+grep -q '^Type=notify$' "$TMP/pfx/lib/systemd/system/ponto-servico.service"
 test -f "$TMP/pfx/share/man/man1/relogio-virtual.1"
 "$TMP/pfx/bin/ponto" --version | grep -q '^ponto 11\.1\.0$'
 "$TMP/pfx/bin/relogio-virtual" --version | grep -q '^relogio-virtual 11\.1\.0$'

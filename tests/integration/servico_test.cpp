@@ -2,6 +2,8 @@
 // a real PostgreSQL server that the tests stop, restart and cut. What the services report is
 // compared with what is true, and the store with what the clocks' journals hold.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <algorithm>
 #include <chrono>
@@ -156,6 +158,52 @@ TEST(Servico, OnSqliteTellsTheTruthAboutEveryClockKeepsTheStoreCurrentAndStopsCl
   }
   const auto tabela = Ponto({"servico", "--estado", "--banco", banco}, "estado_tabela");
   EXPECT_NE(tabela.out.find("nenhum coletor ativo"), std::string::npos) << tabela.out;
+}
+
+// Under systemd: READY=1 once the first reconciliation is done, WATCHDOG=1 from the tick, and
+// each log line with the priority journald files it under. The test is the notify socket.
+TEST(Servico, UnderSystemdItSaysWhenItIsReadyFeedsTheWatchdogAndLogsWithPriorities) {
+  Relogios r("systemd", 2);
+  const std::string banco = NovoSqlite("systemd");
+  const std::string caminho = Temporario("notify.sock");
+  std::remove(caminho.c_str());
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  sockaddr_un endereco{};
+  endereco.sun_family = AF_UNIX;
+  std::snprintf(endereco.sun_path, sizeof endereco.sun_path, "%s", caminho.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco), 0);
+  std::vector<std::string> recebidas;
+  const auto recebe = [&] {
+    char buffer[256];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+      recebidas.emplace_back(buffer, static_cast<size_t>(n));
+    return recebidas;
+  };
+  const auto conta = [&](const std::string& m) {
+    const auto v = recebe();
+    return static_cast<size_t>(std::count(v.begin(), v.end(), m));
+  };
+  Processo s(PONTO_BINARIO,
+             {"servico", "--banco", banco, "--relogios", r.Arquivo(), "--coletor", "unidade"},
+             Temporario("servico_systemd"),
+             {{"NOTIFY_SOCKET", caminho}, {"WATCHDOG_USEC", "1000000"}, {"JOURNAL_STREAM", "8:1"}});
+  ASSERT_TRUE(EsperaAte([&] { return conta("READY=1") == 1; })) << s.Erros();
+  // Ready only after the clocks it took were reconciled.
+  EXPECT_NE(s.Erros().find("coleta incremental"), std::string::npos) << s.Erros();
+  ASSERT_TRUE(EsperaAte([&] { return conta("WATCHDOG=1") >= 3; })) << s.Erros();
+  s.Sinaliza(SIGTERM);
+  EXPECT_EQ(s.Espera(), 0) << s.Erros();
+  EXPECT_EQ(conta("STOPPING=1"), 1u);
+  EXPECT_EQ(conta("READY=1"), 1u);
+  ::close(fd);
+  // journald's "<N>" at the start of every line, no timestamp of our own.
+  std::istringstream linhas(s.Erros());
+  size_t informativas = 0;
+  for (std::string linha; std::getline(linhas, linha);) {
+    ASSERT_TRUE(linha.size() > 3 && linha[0] == '<' && linha[2] == '>') << linha;
+    informativas += linha.rfind("<6>info ", 0) == 0;
+  }
+  EXPECT_GT(informativas, 0u);
 }
 
 // ---- Clocks shared among services -------------------------------------------------------------

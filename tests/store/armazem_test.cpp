@@ -213,8 +213,9 @@ TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOn
 INSTANTIATE_TEST_SUITE_P(Bancos, ArmazemTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
-// A store written by the program before cursors had identities is migrated on open: every
-// cursor kept, its identity unknown (so the next collection checks by reading the log whole).
+// A store written by the program of schema 1 (before cursors had identities and collectors
+// heartbeats) is migrated on open: every cursor kept, its identity unknown (so the next
+// collection checks by reading the log whole).
 TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   const std::string caminho =
       ::testing::TempDir() + "armazem_v1_" + std::to_string(::getpid()) + ".db";
@@ -224,6 +225,9 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
                          "ALTER TABLE cursores DROP COLUMN identidade;"
+                         "DROP TABLE coletores;"
+                         "ALTER TABLE estados DROP COLUMN conectado_desde;"
+                         "ALTER TABLE estados DROP COLUMN gravada_em;"
                          "UPDATE esquema SET versao = 1",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);

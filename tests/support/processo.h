@@ -47,8 +47,10 @@ inline size_t Ocorrencias(const std::string& texto, const std::string& trecho) {
 
 class Processo {
  public:
+  // `ambiente`: variables set for the child on top of this process's environment.
   Processo(const std::string& binario, const std::vector<std::string>& argumentos,
-           const std::string& base)
+           const std::string& base,
+           const std::vector<std::pair<std::string, std::string>>& ambiente = {})
       : saida_(base + ".out"), erros_(base + ".err") {
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
@@ -59,6 +61,7 @@ class Processo {
       ::dup2(out, 1);
       ::dup2(err, 2);
       ::dup2(nulo, 0);
+      for (const auto& [nome, valor] : ambiente) ::setenv(nome.c_str(), valor.c_str(), 1);
       std::vector<std::string> copia = argumentos;
       std::string b = binario;
       std::vector<char*> argv{b.data()};

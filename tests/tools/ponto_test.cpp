@@ -10,6 +10,7 @@
 
 #include "arquivos.h"
 #include "opcoes.h"
+#include "partilha.h"
 #include "saida.h"
 #include "support/daemon.h"
 
@@ -503,3 +504,38 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
 }
 
 }  // namespace
+
+// ---- How services divide the clocks ------------------------------------------------------------
+
+namespace partilha_teste {
+
+using namespace ponto::partilha;
+
+TEST(Partilha, TheShareIsTheClocksDividedEvenlyRoundedUp) {
+  EXPECT_EQ(Cota(9, 3), 3u);
+  EXPECT_EQ(Cota(9, 2), 5u);
+  EXPECT_EQ(Cota(6, 4), 2u);
+  EXPECT_EQ(Cota(1, 3), 1u);
+  EXPECT_EQ(Cota(0, 3), 0u);
+  EXPECT_EQ(Cota(5, 0), 5u);  // a service always counts itself
+}
+
+TEST(Partilha, ClocksPastTheShareGoOnlyWhereOthersHaveRoom) {
+  // The first of three services holds all nine: six go, as far as the others have room.
+  EXPECT_EQ(QuantosDeixar({9, 3, 9, 6}), 6u);
+  EXPECT_EQ(QuantosDeixar({9, 3, 9, 2}), 2u);
+  EXPECT_EQ(QuantosDeixar({9, 3, 9, 0}), 0u);  // nobody would take them: kept
+  EXPECT_EQ(QuantosDeixar({9, 3, 3, 6}), 0u);  // at its share
+  EXPECT_EQ(QuantosDeixar({9, 2, 5, 4}), 0u);  // five is the share of two
+}
+
+TEST(Partilha, AFreeClockIsTakenBelowTheShareOrWhenNobodyTookItForALeasePeriod) {
+  const Visao abaixo{9, 3, 2, 0};
+  const Visao naCota{9, 3, 3, 0};
+  EXPECT_TRUE(Toma(abaixo, 0, 15));
+  EXPECT_FALSE(Toma(naCota, 0, 15));
+  EXPECT_FALSE(Toma(naCota, 14.9, 15));
+  EXPECT_TRUE(Toma(naCota, 15, 15));  // no clock stays uncollected
+}
+
+}  // namespace partilha_teste
