@@ -280,13 +280,15 @@ TEST(Servico, APostgresRestartUnderTwoServicesLosesNothingAndStoresNothingTwice)
   ASSERT_TRUE(vigia.Espera([&] {
     return NoLog(*a, "pronto: primeira") && NoLog(*b, "pronto: primeira") &&
            PorColetor(Donos(banco)) == std::map<std::string, size_t>{{"a", 2}, {"b", 2}};
-  })) << a->Erros() << b->Erros();
+  })) << a->Erros()
+      << b->Erros();
 
   ASSERT_TRUE(pg->Para());
   // Each service notices, once, and stops using its clocks before its leases could run out.
   ASSERT_TRUE(vigia.Espera([&] {
     return NoLog(*a, "coleta suspensa", 2) && NoLog(*b, "coleta suspensa", 2);
-  })) << a->Erros() << b->Erros();
+  })) << a->Erros()
+      << b->Erros();
   EXPECT_EQ(Ocorrencias(a->Erros(), "banco de dados inacessível"), 1u) << a->Erros();
   // The clocks go on recording meanwhile; the services fetch it all once the store is back.
   ASSERT_TRUE(pg->Retoma());
@@ -308,7 +310,8 @@ TEST(Servico, APostgresRestartUnderTwoServicesLosesNothingAndStoresNothingTwice)
                       "'reinicio' AND pid <> pg_backend_pid()"));
   ASSERT_TRUE(vigia.Espera([&] {
     return NoLog(*a, "banco de dados de volta", 2) && NoLog(*b, "banco de dados de volta", 2);
-  })) << a->Erros() << b->Erros();
+  })) << a->Erros()
+      << b->Erros();
 
   r.Aquieta();
   ASSERT_TRUE(vigia.Espera([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }))

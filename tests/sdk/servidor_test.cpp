@@ -379,5 +379,22 @@ TEST(Servidor, AFullServerMakesRoomByClosingItsMostIdleConnection) {
   ::close(antiga);
 }
 
+// Both slots hold links in use: the newcomer is refused, and neither link is cut for it.
+TEST(Servidor, AFullServerNeverCutsALinkInUseForANewcomer) {
+  Daemon d({"--relogio", "codigo=1,porta=0", "--max-conexoes", "2"}, 1);
+  const int porta = d.Porta(0);
+  auto primeira = Cliente(porta);
+  auto segunda = Cliente(porta);
+  ASSERT_TRUE(primeira && segunda);
+  int32_t valor = 0;
+  ASSERT_TRUE(primeira->SdkGetDeviceStatus(1, 9, valor));
+  ASSERT_TRUE(segunda->SdkGetDeviceStatus(1, 9, valor));
+  const int terceira = ConectaBruto(porta);
+  EXPECT_TRUE(FoiFechado(terceira, 2000ms));
+  EXPECT_TRUE(primeira->SdkGetDeviceStatus(1, 9, valor));
+  EXPECT_TRUE(segunda->SdkGetDeviceStatus(1, 9, valor));
+  ::close(terceira);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -50,7 +50,8 @@ Opções:
   --atraso MS                atrasa cada resposta
   --recusar OP=CODIGO        a operação OP responde falso com esse código
   --corromper-apos N         corrompe o N-ésimo quadro enviado em cada conexão
-  --max-conexoes N           conexões simultâneas (padrão 16)
+  --max-conexoes N           conexões TCP simultâneas (padrão 256); cheio, uma nova conexão
+                             só toma o lugar de uma sem quadro há mais de --ocioso
   --ocioso SEGUNDOS          encerra conexões sem quadro completo há tanto tempo (padrão 300)
   --reparar                  move registros danificados do diário para ARQUIVO.danificado
   --compactar-apos BYTES     compacta o diário passado esse tamanho (padrão 16 MiB)

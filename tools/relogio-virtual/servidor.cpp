@@ -75,8 +75,9 @@ struct Conexao {
   std::unique_ptr<protocol::SessaoServidor> sessao;
   int64_t recebidos = 0, enviados = 0;
   // Idle counts from the last whole frame: a peer trickling bytes is idle all the same.
-  Relogio::time_point ultimoQuadro = Relogio::now();
-  std::string saida;  // answers not yet taken by the peer
+  Relogio::time_point ultimoQuadro = Relogio::now();  // last whole frame received
+  Relogio::time_point ultimaTroca = Relogio::now();   // last frame either way
+  std::string saida;                                  // answers not yet taken by the peer
   size_t enviadoDaSaida = 0;
   Relogio::time_point liberaEm{};  // a refused key's answer waits until then
   bool fechaAposEnviar = false;
@@ -229,13 +230,20 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         size_t tcp = 0;
         for (const auto& c : conexoes) tcp += c->serial ? 0 : 1;
         if (tcp >= o.maxConexoes) {
+          // Room is made only from a link in no use: one that never completed a frame, or
+          // whose last frame either way (pushes included) is older than the idle window. A
+          // client collecting or monitoring is never cut for a newcomer; the newcomer is.
+          const auto limite = Relogio::now() - std::chrono::seconds(o.ociosoS);
           size_t maisOciosa = conexoes.size();
-          for (size_t i = 0; i < conexoes.size(); ++i)
-            if (!conexoes[i]->serial &&
-                (maisOciosa == conexoes.size() ||
-                 conexoes[i]->ultimoQuadro < conexoes[maisOciosa]->ultimoQuadro))
+          for (size_t i = 0; i < conexoes.size(); ++i) {
+            const Conexao& c = *conexoes[i];
+            if (c.serial || (c.recebidos > 0 && c.ultimaTroca >= limite)) continue;
+            if (maisOciosa == conexoes.size() || c.ultimaTroca < conexoes[maisOciosa]->ultimaTroca)
               maisOciosa = i;
+          }
           if (maisOciosa == conexoes.size()) {
+            std::cerr << "conexão de " << nome << " recusada: as " << o.maxConexoes
+                      << " conexões estão em uso\n";
             ::close(fd);
             continue;
           }
@@ -273,7 +281,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       try {
         while (auto f = c.decodificador.Proximo()) {
           ++c.recebidos;
-          c.ultimoQuadro = ultimaAtividade = Relogio::now();
+          c.ultimoQuadro = c.ultimaTroca = ultimaAtividade = Relogio::now();
           if (o.cairApos > 0 && c.recebidos > o.cairApos) {
             aFechar.emplace_back(&c, "queda simulada");
             break;
@@ -322,8 +330,13 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     // every second lets a client trust its copy of the log's size.
     const bool pulso = Relogio::now() >= proximoPulso;
     if (pulso) proximoPulso = Relogio::now() + std::chrono::seconds(1);
-    for (auto& c : conexoes)
-      if (!c->fechaAposEnviar) c->saida += c->sessao->Aviso(pulso);
+    for (auto& c : conexoes) {
+      if (c->fechaAposEnviar) continue;
+      const std::string aviso = c->sessao->Aviso(pulso);
+      if (aviso.empty()) continue;
+      c->saida += aviso;
+      c->ultimaTroca = Relogio::now();  // a subscribed link is in use while it is told things
+    }
 
     const auto depois = Relogio::now();
     for (auto& [c, motivo] : aFechar)

@@ -37,7 +37,8 @@ struct OpcoesServidor {
   int32_t atrasoMs = 0;
   std::vector<std::pair<std::string, int32_t>> recusas;
   int64_t corromperApos = 0;
-  size_t maxConexoes = 16;
+  // Sites run hundreds of clocks per machine, one link each from the collector.
+  size_t maxConexoes = 256;
   int32_t ociosoS = 300;
   // Every request answered is named on stderr ("pedido <nome> de <conexão>"), so a test or an
   // operator sees where a client is in an exchange.
