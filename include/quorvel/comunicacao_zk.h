@@ -103,7 +103,9 @@ class ComunicacaoZK {
   // ---- Connection (src/control/) ---------------------------------------------------------
   // Stores the request; about 100 ms later the connection timer connects the clock and raises
   // RelogioConectado or ErroConexaoRelogio. Only the last request before the tick is made.
-  // Raises -41 for an unregistered code; a failed connection is an event, not an error.
+  // Raises -41 for an unregistered code; a failed connection is an event, not an error. A
+  // clock whose SDK object says it is the other model (SdkGetDeviceModel) is not connected:
+  // ErroConexaoRelogio, the link closed.
   void ConectarRelogio(int16_t parCodigoRelogio);
   // Closes the clock's link and marks it not connected. Raises -41 only (no connected guard).
   void DesconectarRelogio(int16_t parCodigoRelogio);

@@ -37,6 +37,15 @@ void ComunicacaoZK::TickConexao() noexcept {
       default:
         return;  // neither network nor serial: nothing to attempt, no event
     }
+    // A clock that says it is the other model would be read the wrong way (a register clock
+    // read as a fingerprint one gives nothing, and nothing would say why): not connected.
+    // The host learns the model the clock announced from its SDK object (SdkGetDeviceModel).
+    int32_t anunciado = 0;
+    if (conectado && entrada->CZKEM()->SdkGetDeviceModel(r.Codigo(), anunciado) &&
+        anunciado != static_cast<int32_t>(r.ModeloRelogio())) {
+      entrada->CZKEM()->SdkDisconnect();
+      conectado = false;
+    }
     entrada->Conectado(conectado);
   } catch (...) {
     conectado = false;

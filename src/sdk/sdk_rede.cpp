@@ -218,6 +218,16 @@ class SdkRede final : public CZKEM {
                         int32_t s) override {
     return ChamaSemSaida("SdkSetDeviceTime", {m, a, me, d, h, mi, s});
   }
+  // Announced in the hello: no round trip.
+  bool SdkGetDeviceModel(int32_t, int32_t& modelo) override {
+    if (!modeloAnunciado_) {
+      ultimoErro_ = codigo::kLinkPerdido;
+      return false;
+    }
+    modelo = static_cast<int32_t>(*modeloAnunciado_);
+    ultimoErro_ = 0;
+    return true;
+  }
   bool SdkGetFirmwareVersion(int32_t m, std::string& v) override {
     std::vector<Valor> a{m, std::string()};
     const bool r = Chama("SdkGetFirmwareVersion", a);
@@ -531,6 +541,7 @@ class SdkRede final : public CZKEM {
       return false;
     }
     fluxo_ = std::move(fluxo);
+    modeloAnunciado_.reset();  // the clock at the other end says anew
     const std::string nonce = BytesAleatorios(16);
     Escritor w;
     w.U8(kVersaoDoProtocolo);
@@ -549,6 +560,11 @@ class SdkRede final : public CZKEM {
       if (r.U8() != kVersaoDoProtocolo) Violacao("versão diferente");
       exigeChave = r.U8() == 1;
       desafio = std::string(r.Bytes(16));
+      const uint8_t modelo = r.U8();
+      if (modelo != EModeloRelogio_Quorvel && modelo != EModeloRelogio_Tarvenix)
+        Violacao("modelo " + std::to_string(modelo) + " desconhecido");
+      modeloAnunciado_ = static_cast<EModeloRelogio>(modelo);
+      r.Texto();  // the firmware, for people reading the exchange
       r.ExigeFim();
     } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
@@ -994,6 +1010,8 @@ class SdkRede final : public CZKEM {
   Decodificador decodificador_;
   uint32_t sequencia_ = 0;
   int32_t ultimoErro_ = 0;
+  // The model the clock announced on the last link opened (kept after it closes).
+  std::optional<EModeloRelogio> modeloAnunciado_;
   std::map<std::string, Lote> lotes_;
   std::vector<RegistroLog> copiaLog_;
   uint64_t geracaoLog_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <thread>
 #include <utility>
@@ -115,6 +116,13 @@ class SdkVirtual final : public CZKEM {
       versao = d.modelo_ == EModeloRelogio_Tarvenix ? "Ver " + d.firmware_ : d.firmware_;
       return true;
     });
+  }
+  bool SdkGetDeviceModel(int32_t, int32_t& modelo) override {
+    // What the clock said on the last link opened, closed or not.
+    if (!modeloDoLink_) return Falha(codigo::kLinkPerdido);
+    modelo = static_cast<int32_t>(*modeloDoLink_);
+    ultimoErro_ = codigo::kSucesso;
+    return true;
   }
   bool SdkGetSysOption(int32_t, const std::string& nome, std::string& valor) override {
     return Com("SdkGetSysOption", [&](DispositivoVirtual& d) {
@@ -393,6 +401,7 @@ class SdkVirtual final : public CZKEM {
       // a pointer is set.
       cursorNsr_ = d->log_.size();
     }
+    modeloDoLink_ = d->Modelo();
     dispositivo_ = std::move(d);
     ultimoErro_ = codigo::kSucesso;
     return true;
@@ -516,6 +525,7 @@ class SdkVirtual final : public CZKEM {
 
   std::shared_ptr<DispositivoVirtual> dispositivo_;
   uint64_t geracao_ = 0;
+  std::optional<EModeloRelogio> modeloDoLink_;  // as the clock of the last link opened says
   int32_t ultimoErro_ = codigo::kSucesso;
   size_t limiteLido_ = 0;
   uint64_t geracaoLida_ = 0;

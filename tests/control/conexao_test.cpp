@@ -66,6 +66,28 @@ TEST_F(Conexao, AFailedAttemptRaisesTheErrorEvent) {
   EXPECT_FALSE(controle->Relogios().Item(1)->Conectado());
 }
 
+// A clock that says it is the other model is not taken as connected: read the wrong way it
+// would give nothing. One that says nothing, or says the registered model, connects.
+TEST_F(Conexao, AClockThatSaysItIsTheOtherModelIsNotConnected) {
+  MockCZKEM& m = Registra(4);  // registered as the fingerprint model
+  ON_CALL(m, SdkConnectNetwork).WillByDefault(Return(true));
+  EXPECT_CALL(m, SdkGetDeviceModel(4, _))
+      .WillOnce(DoAll(SetArgReferee<1>(EModeloRelogio_Tarvenix), Return(true)))
+      .WillOnce(DoAll(SetArgReferee<1>(EModeloRelogio_Quorvel), Return(true)))
+      .WillOnce(Return(false));
+  EXPECT_CALL(m, SdkDisconnect()).Times(1);
+  controle->ConectarRelogio(4);
+  host.Avanca(100);
+  EXPECT_EQ(eventos, (std::vector<std::string>{"erro 4"}));
+  EXPECT_FALSE(controle->Relogios().Item(1)->Conectado());
+  controle->ConectarRelogio(4);
+  host.Avanca(100);
+  controle->ConectarRelogio(4);
+  host.Avanca(100);
+  EXPECT_EQ(eventos, (std::vector<std::string>{"erro 4", "conectado 4", "conectado 4"}));
+  EXPECT_TRUE(controle->Relogios().Item(1)->Conectado());
+}
+
 TEST_F(Conexao, OnlyTheLastRequestBeforeTheTickIsAttempted) {
   MockCZKEM& um = Registra(1);
   MockCZKEM& dois = Registra(2);

@@ -173,6 +173,9 @@ TEST(Protocolo, SessionRequiresTheKeyBeforeAnyOperation) {
   EXPECT_EQ(hr.U8(), kVersaoDoProtocolo);
   EXPECT_EQ(hr.U8(), 1);  // a key is asked for
   const std::string desafio(hr.Bytes(16));
+  EXPECT_EQ(hr.U8(), d->Modelo());  // who the clock is, before any key is proven
+  EXPECT_EQ(hr.Texto(), d->Firmware());
+  hr.ExigeFim();
   r = resposta(s.Responde({CodigoDe("SdkRefreshData"), 3, args.Dados()}));
   EXPECT_EQ(r.op, kErro);
   r = resposta(s.Responde({kProva, 4, Prova("errada", desafio, nonce)}));
@@ -549,7 +552,7 @@ TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
   ASSERT_EQ(f->op, kErro);
   Leitor r(f->carga);
   EXPECT_EQ(r.I32(), protocol::codigo::kVersaoNaoSuportada);
-  EXPECT_EQ(r.Texto(), "versão 1 do protocolo não suportada; este relógio fala a versão 2");
+  EXPECT_EQ(r.Texto(), "versão 1 do protocolo não suportada; este relógio fala a versão 3");
 }
 
 TEST_F(Rede, LostLinksCorruptionAndKeys) {

@@ -221,6 +221,8 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
           w.U8(protocol::kVersaoDoProtocolo);
           w.U8(0);
           w.Bytes(std::string(16, 'c'));
+          w.U8(EModeloRelogio_Quorvel);
+          w.Texto("6.60");
         } else if (f->op == protocol::kAssinatura) {
           for (int32_t v : {1, 0, 0}) w.I32(v);  // generation, size: told truthfully
         } else {

@@ -22,6 +22,7 @@ class MockCZKEM : public CZKEM {
   MOCK_METHOD(bool, SdkSetDeviceTime,
               (int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t), (override));
   MOCK_METHOD(bool, SdkGetFirmwareVersion, (int32_t, std::string&), (override));
+  MOCK_METHOD(bool, SdkGetDeviceModel, (int32_t, int32_t&), (override));
   MOCK_METHOD(bool, SdkGetSysOption, (int32_t, const std::string&, std::string&), (override));
   MOCK_METHOD(bool, SdkSetSysOption, (int32_t, const std::string&, const std::string&), (override));
   MOCK_METHOD(bool, SdkRefreshOptions, (int32_t), (override));

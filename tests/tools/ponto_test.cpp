@@ -151,7 +151,9 @@ TEST(Ponto, StatusConfigurationAndConnectionFailures) {
   EXPECT_EQ(excluir.codigo, 3);
   EXPECT_NE(excluir.erros.find("não está gravado"), std::string::npos);
 
-  Resultado semRelogio = Roda("coletar --relogio 7 --ip 10.255.255.1");
+  // A loopback address nothing listens on: refused at once, and no traffic leaves the machine.
+  Resultado semRelogio =
+      Roda("coletar --relogio 7 --ip " + quorvel::teste::EnderecoLoopback(8) + ":4370");
   EXPECT_EQ(semRelogio.codigo, 4);
   EXPECT_NE(semRelogio.erros.find("não foi possível conectar ao relógio 7"), std::string::npos);
 }
@@ -200,6 +202,35 @@ TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
   EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 1" + relogio).codigo, 0);
   Resultado chave = Roda("status --relogio 1 --ip " + ip + " --chave errada");
   EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
+}
+
+// The model of a clock on the network is the one it announces: left out, it is taken; given
+// wrong, the connection is refused saying so, instead of collecting nothing.
+TEST(Ponto, AClocksModelIsTheOneItAnnounces) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(5);
+  quorvel::teste::Daemon d(
+      {"--endereco", ip, "--relogio", "codigo=2,modelo=tarvenix,exemplo,chave=segredo"}, 1);
+  const std::string relogio = " --relogio 2 --ip " + ip + " --chave segredo";
+  Resultado r = Roda("coletar --formato csv" + relogio);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  EXPECT_NE(r.saida.find(";;;80;"), std::string::npos) << r.saida;  // register records
+  Resultado status = Roda("status --formato json" + relogio);
+  ASSERT_EQ(status.codigo, 0) << status.erros;
+  EXPECT_EQ(nlohmann::json::parse(status.saida)[0]["modelo"], "tarvenix");
+
+  Resultado errado = Roda("coletar --modelo quorvel" + relogio);
+  EXPECT_EQ(errado.codigo, 4);
+  EXPECT_NE(errado.erros.find("o relógio 2 é do modelo tarvenix; foi registrado como quorvel"),
+            std::string::npos)
+      << errado.erros;
+  EXPECT_NE(errado.saida.find("0 marcações de 0 relógios (1 não coletado)"), std::string::npos)
+      << errado.saida;
+
+  // A clocks file may leave the model to the clock too.
+  const std::string arquivo = Arquivo("anunciado.txt", "2;" + ip + ";;segredo\n");
+  Resultado doArquivo = Roda("coletar --formato csv --relogios " + arquivo);
+  ASSERT_EQ(doArquivo.codigo, 0) << doArquivo.erros;
+  EXPECT_NE(doArquivo.saida.find(";;;80;"), std::string::npos);
 }
 
 TEST(Ponto, OutputsForSpreadsheetsAndProgramsFollowTheirConventions) {

@@ -423,7 +423,8 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
     for (const auto& outro : r)
       if (outro.relogio->Codigo() == rel->Codigo())
         falha("o relógio " + campos[0] + " aparece mais de uma vez.");
-    RelogioDoArquivo item{std::move(rel), std::nullopt, {}};
+    const bool modeloInformado = campos.size() >= 3 && !campos[2].empty();
+    RelogioDoArquivo item{std::move(rel), std::nullopt, {}, modeloInformado};
     for (size_t i = 3; i < campos.size(); ++i) {
       const auto igual = campos[i].find('=');
       if (igual == std::string::npos) {

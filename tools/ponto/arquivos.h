@@ -39,9 +39,9 @@ std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(
     const std::string& texto, const std::string& nome);
 
 // One clock per line: "codigo;endereço[:porta];modelo[;chave]" or
-// "codigo;serial:PORTA;modelo[;chave]" (modelo is quorvel or tarvenix, the port 4370 when not
-// written, the key the clock's own communication key); blank lines and lines starting with
-// '#' are skipped.
+// "codigo;serial:PORTA;modelo[;chave]" (modelo is quorvel or tarvenix, or empty for the model
+// the clock announces when it connects; the port 4370 when not written, the key the clock's
+// own communication key); blank lines and lines starting with '#' are skipped.
 //
 // After the key, "campo=valor" fields give what the fiscal export's header needs and the
 // clock cannot tell (kCamposAfd): "1;10.0.0.5;tarvenix;;fabricacao=00004000010000123".
@@ -52,6 +52,7 @@ struct RelogioDoArquivo {
   std::shared_ptr<quorvel::Relogio> relogio;
   std::optional<std::string> chave;
   std::map<std::string, std::string> campos;
+  bool modeloInformado = true;  // false: the clock's own announcement decides
 };
 std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho);
 

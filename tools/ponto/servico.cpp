@@ -437,11 +437,18 @@ class Coletor {
     auto it = estados_.find(c);
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
+    bool tentarDeNovo = false;
+    const std::string motivo = s_.MotivoDaFalha(c, tentarDeNovo);
+    if (tentarDeNovo) {
+      log_->info("relógio {}: modelo {} anunciado pelo relógio", c,
+                 NomeModelo(e.relogio->ModeloRelogio()));
+      e.proximaConexao = {};
+      return;
+    }
     MudaConexao(e, false);
-    e.ultimoErro = "não foi possível conectar";
+    e.ultimoErro = motivo;
     e.resolvido = true;
-    log_->warn("relógio {} ({}): não foi possível conectar; nova tentativa em 10 s", c,
-               Sessao::Onde(*e.relogio));
+    log_->warn("{}; nova tentativa em 10 s", motivo.substr(0, motivo.size() - 1));
   }
 
   void AoReceber(const std::shared_ptr<Marcacao>& m) {

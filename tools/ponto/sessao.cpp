@@ -58,6 +58,7 @@ Sessao::Sessao(const Opcoes& o) {
   std::vector<std::string> chaves;  // one per clock in relogios_
   if (o.Tem("--relogios")) {
     for (auto& item : LeRelogios(*o.Valor("--relogios"))) {
+      if (!item.modeloInformado) modeloDoRelogio_.insert(item.relogio->Codigo());
       relogios_.push_back(item.relogio);
       chaves.push_back(item.chave.value_or(chavePadrao));
     }
@@ -72,7 +73,9 @@ Sessao::Sessao(const Opcoes& o) {
       ConfereEndereco(ip, "--ip");
       r->IP(ip);
     }
+    // Left out, the clock's own announcement decides when it connects.
     r->ModeloRelogio(o.Tem("--modelo") ? ModeloDe(*o.Valor("--modelo")) : EModeloRelogio_Quorvel);
+    if (!o.Tem("--modelo")) modeloDoRelogio_.insert(r->Codigo());
     relogios_.push_back(r);
   } else {
     if (o.Tem("--modelo")) ModeloDe(*o.Valor("--modelo"));  // still reject a bad model
@@ -151,29 +154,54 @@ std::vector<std::pair<int16_t, std::string>> Sessao::ConectaAlcancaveis() {
   };
   for (const auto& r : relogios_) {
     pendente = r->Codigo();
-    respondeu = conectou = false;
-    controle_->ConectarRelogio(pendente);
-    loop_.RodaAte([&] { return respondeu; }, std::chrono::seconds(30));
-    if (Interrompido()) throw ErroDeConexao("interrompido pelo usuário.");
-    if (conectou) continue;
-    // The SDK object says why: a key refused is not an unreachable clock.
-    int32_t motivo = 0;
-    if (auto entrada = controle_->Relogios().ItemByCodRelogio(std::to_string(pendente)))
-      entrada->CZKEM()->SdkGetLastError(motivo);
-    const std::string codigo = std::to_string(pendente);
-    if (motivo == sdk::codigo::kChaveIncorreta)
-      falhas.emplace_back(
-          pendente, "relógio " + codigo + " (" + Onde(*r) + "): chave de comunicação recusada.");
-    else if (motivo == sdk::codigo::kChaveExigida)
-      falhas.emplace_back(pendente, "relógio " + codigo + " (" + Onde(*r) +
-                                        "): o relógio exige uma chave de comunicação (--chave).");
-    else
-      falhas.emplace_back(
-          pendente, "não foi possível conectar ao relógio " + codigo + " (" + Onde(*r) + ").");
+    for (;;) {
+      respondeu = conectou = false;
+      controle_->ConectarRelogio(pendente);
+      loop_.RodaAte([&] { return respondeu; }, std::chrono::seconds(30));
+      if (Interrompido()) throw ErroDeConexao("interrompido pelo usuário.");
+      if (conectou) break;
+      bool tentarDeNovo = false;
+      const std::string motivo = MotivoDaFalha(pendente, tentarDeNovo);
+      if (tentarDeNovo) continue;  // now with the model the clock announced
+      falhas.emplace_back(pendente, motivo);
+      break;
+    }
   }
   controle_->Eventos().RelogioConectado = nullptr;
   controle_->Eventos().ErroConexaoRelogio = nullptr;
   return falhas;
+}
+
+std::string Sessao::MotivoDaFalha(int16_t codigo, bool& tentarDeNovo) {
+  tentarDeNovo = false;
+  const auto entrada = controle_->Relogios().ItemByCodRelogio(std::to_string(codigo));
+  const std::string texto = std::to_string(codigo);
+  if (!entrada) return "o relógio " + texto + " não está registrado.";
+  const Relogio& r = *entrada->Relogio();
+  CZKEM& sdk = *entrada->CZKEM();
+  // The SDK object says why: a key refused is not an unreachable clock, nor is a clock that
+  // answered as the other model. The refusal's code first: asking anything else clears it.
+  int32_t motivo = 0;
+  sdk.SdkGetLastError(motivo);
+  if (motivo == sdk::codigo::kChaveIncorreta)
+    return "relógio " + texto + " (" + Onde(r) + "): chave de comunicação recusada.";
+  if (motivo == sdk::codigo::kChaveExigida)
+    return "relógio " + texto + " (" + Onde(r) +
+           "): o relógio exige uma chave de comunicação (--chave).";
+  int32_t anunciado = 0;
+  if (sdk.SdkGetDeviceModel(codigo, anunciado) &&
+      anunciado != static_cast<int32_t>(r.ModeloRelogio()) &&
+      (anunciado == EModeloRelogio_Quorvel || anunciado == EModeloRelogio_Tarvenix)) {
+    const auto modelo = static_cast<EModeloRelogio>(anunciado);
+    if (modeloDoRelogio_.erase(codigo) > 0) {
+      entrada->Relogio()->ModeloRelogio(modelo);
+      tentarDeNovo = true;
+      return {};
+    }
+    return "o relógio " + texto + " é do modelo " + NomeModelo(modelo) + "; foi registrado como " +
+           NomeModelo(r.ModeloRelogio()) + ".";
+  }
+  return "não foi possível conectar ao relógio " + texto + " (" + Onde(r) + ").";
 }
 
 void Sessao::Conecta() {

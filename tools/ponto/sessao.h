@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,10 @@ class Sessao {
   // Connects every clock it can; returns, for each one it could not, a sentence saying why.
   // ErroDeConexao only when interrupted.
   std::vector<std::pair<int16_t, std::string>> ConectaAlcancaveis();
+  // After a failed connection of clock `codigo`: why, as a sentence for people (a key
+  // refused, a clock of the other model, unreachable). A clock whose model was left to the
+  // clock and that announced one now has that model, and `tentarDeNovo` is set.
+  std::string MotivoDaFalha(int16_t codigo, bool& tentarDeNovo);
   // Where a clock is, for messages: "10.0.0.1:4370", "porta serial 3".
   static std::string Onde(const quorvel::Relogio& r);
 
@@ -54,6 +59,8 @@ class Sessao {
   // Each network clock may have a key of its own: the SDK object made for the next clock
   // registered takes `chaveDoProximo_`.
   std::string chaveDoProximo_;
+  // Clocks registered without a model: the model the clock announces is taken.
+  std::set<int16_t> modeloDoRelogio_;
   std::unique_ptr<quorvel::Timer> vigia_;
   Formato formato_ = Formato::Tabela;
   bool bom_ = false;

@@ -62,6 +62,10 @@ class CZKEM {
                                 int32_t minuto, int32_t segundo) = 0;
   // The firmware's version text.
   virtual bool SdkGetFirmwareVersion(int32_t m, std::string& versao) = 0;
+  // The model the clock says it is (an EModeloRelogio value), as it announced itself when the
+  // link was opened; still answered after the link closed, until another one opens. False with
+  // -100 from a device that does not say (then only the host knows the model).
+  virtual bool SdkGetDeviceModel(int32_t m, int32_t& modelo) = 0;
   // A named option's text ("mrpversion": the register model's firmware, which decides whether
   // the log pointer is an NSR or a count). Unknown name: false with -3.
   virtual bool SdkGetSysOption(int32_t m, const std::string& nome, std::string& valor) = 0;

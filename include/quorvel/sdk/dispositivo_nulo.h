@@ -32,6 +32,7 @@ class DispositivoNulo : public CZKEM {
     return NaoSuporta();
   }
   bool SdkGetFirmwareVersion(int32_t, std::string&) override { return NaoSuporta(); }
+  bool SdkGetDeviceModel(int32_t, int32_t&) override { return NaoSuporta(); }
   bool SdkGetSysOption(int32_t, const std::string&, std::string&) override { return NaoSuporta(); }
   bool SdkSetSysOption(int32_t, const std::string&, const std::string&) override {
     return NaoSuporta();

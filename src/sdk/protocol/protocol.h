@@ -22,8 +22,9 @@ inline constexpr uint8_t kVersaoDoQuadro = 1;
 // The protocol's version, agreed in the hello: 2 added the read-ahead frame (kLeituraAntecipada),
 // the pushed log size (kAssinatura), the log size at the end of a batch, the compact register run
 // (kLogDeRegistros) and fingerprint punches dated by number in kLogDesde.
+// 3 added the clock's model and firmware to the hello's answer.
 // A peer of another version gets error frame -12 naming both versions.
-inline constexpr uint8_t kVersaoDoProtocolo = 2;
+inline constexpr uint8_t kVersaoDoProtocolo = 3;
 inline constexpr size_t kTamanhoCabecalho = 12;  // magic(2) version(1) op(1) id(4) length(4)
 inline constexpr size_t kTamanhoCrc = 4;
 inline constexpr uint32_t kCargaMaxima = 4u << 20;  // no legitimate frame comes near this

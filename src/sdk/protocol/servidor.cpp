@@ -128,6 +128,9 @@ std::string SessaoServidor::Responde(const Quadro& f) {
       w.U8(kVersaoDoProtocolo);
       w.U8(chave_.empty() ? 0 : 1);
       w.Bytes(desafio_);
+      // Who the clock is: a host that registered the other model learns it at once.
+      w.U8(static_cast<uint8_t>(dispositivo_->Modelo()));
+      w.Texto(dispositivo_->Firmware());
       return Codifica({static_cast<uint8_t>(kOla | kBitDeResposta), f.id, std::move(w.Dados())});
     }
     if (f.op == kProva) {
