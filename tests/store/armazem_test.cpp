@@ -182,6 +182,44 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   EXPECT_EQ(estados[1].relogio, 2);
   EXPECT_EQ(estados[3].ultimoErro, "sem conexão");
   EXPECT_TRUE(estados[3].arrendadoPor.empty());
+  EXPECT_FALSE(estados[3].ArrendamentoVivo());
+  EXPECT_TRUE(estados[0].ArrendamentoVivo());
+}
+
+TEST_P(ArmazemTest, HeartbeatsTellLiveCollectorsFromStoppedOnesAndStatesKeepWhatWasSaid) {
+  auto a = Abre("a"), b = Abre("b");
+  a->Pulsa(30s);
+  b->Pulsa(0s);  // a period already over: stopped as soon as it is looked at
+  std::this_thread::sleep_for(20ms);
+  auto coletores = a->Coletores();
+  ASSERT_EQ(coletores.size(), 2u);
+  EXPECT_EQ(coletores[0].nome, "a");
+  EXPECT_TRUE(coletores[0].Vivo());
+  EXPECT_LT(coletores[0].segundosDesdePulso, 20);
+  EXPECT_FALSE(coletores[0].iniciadoEm.empty());
+  EXPECT_EQ(coletores[1].nome, "b");
+  EXPECT_FALSE(coletores[1].Vivo());
+  a->Pulsa(30s);  // a second beat updates, never adds
+  b->Despede();
+  coletores = b->Coletores();
+  ASSERT_EQ(coletores.size(), 1u);
+  EXPECT_EQ(coletores[0].nome, "a");
+
+  // What a service says about a clock comes back whole, with the punches stored today.
+  EstadoRelogio e;
+  e.relogio = 7;
+  e.conectado = false;
+  e.conectadoDesde = "2026-12-08T10:00:00Z";
+  e.gravadaEm = "2026-12-08T10:05:00Z";
+  e.ultimaMarcacao = "2026-12-08 07:04:00";
+  a->GravaEstado(e);
+  MarcacaoArmazenada hoje = Registro(7, 1, "2024-05-06 08:00:00");
+  a->Grava(7, {hoje}, Cursor{1, 1, ""});
+  const auto estados = a->Estados();
+  ASSERT_EQ(estados.size(), 1u);
+  EXPECT_EQ(estados[0].conectadoDesde, e.conectadoDesde);
+  EXPECT_EQ(estados[0].gravadaEm, e.gravadaEm);
+  EXPECT_EQ(estados[0].marcacoesHoje, 1);  // stored now, whatever the punch's own date
 }
 
 TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOnce) {
