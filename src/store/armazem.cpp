@@ -17,6 +17,15 @@ void Falha(std::string_view metodo, const std::string& mensagem) {
 }
 }  // namespace interno
 
+std::string AgoraUtc() {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char texto[32];
+  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return texto;
+}
+
 std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital) {
   return std::to_string(cartao) + ";" + momento.FormataIso() + ";" + (porDigital ? "1" : "0");
 }
@@ -73,15 +82,6 @@ std::string MeiaNoiteLocalUtc() {
   gmtime_r(&meiaNoite, &utc);
   char texto[32];
   std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return texto;
-}
-
-std::string AgoraUtc() {
-  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char texto[32];
-  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return texto;
 }
 

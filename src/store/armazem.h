@@ -142,6 +142,9 @@ class Armazem {
   virtual std::vector<ColetorVisto> Coletores() = 0;
 };
 
+// Now as the UTC text the store stamps ("aaaa-mm-ddThh:mm:ssZ"), for what a collector reports.
+std::string AgoraUtc();
+
 // The store a command uses when none is named: "ponto.db" in the working directory, or the
 // file named by the environment variable PONTO_BANCO.
 std::string BancoPadrao();

@@ -24,6 +24,7 @@
 namespace ponto {
 
 using namespace quorvel;
+using armazem::AgoraUtc;
 using armazem::Armazem;
 using Cronometro = std::chrono::steady_clock;
 
@@ -35,15 +36,6 @@ constexpr size_t kPendentesMaximo = 100000;
 // How long before a lease that cannot be renewed runs out the service stops using its clock.
 constexpr auto kFolgaArrendamento = std::chrono::milliseconds(1500);
 constexpr auto kEsperaBancoMaxima = std::chrono::seconds(4);
-
-std::string AgoraUtc() {
-  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char texto[32];
-  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return texto;
-}
 
 // Seconds from a UTC text the store wrote ("aaaa-mm-ddThh:mm:ssZ") to now; nothing for another.
 std::optional<double> SegundosDesde(const std::string& utc) {
