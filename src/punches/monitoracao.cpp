@@ -207,6 +207,10 @@ bool ComunicacaoZK::MonitoraDigital(const RelogioCZKEM& entrada, CursorMonitorac
     cursor.posicao = indice;  // what the clock holds at the first visit is not news
     return true;
   }
+  // Only a log at least as long as the position can be the old one with its oldest entries
+  // dropped; in a shorter one an entry like the last passed (same card, second and mode) is a
+  // new punch, not the old one.
+  if (indice < cursor.posicao) achada.reset();
   if (log != Log::Mesmo) {
     // Another log: walked again from where the old one ends in it, or from its start.
     const int64_t inicio = achada ? *achada + 1 : 0;

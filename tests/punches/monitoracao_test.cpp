@@ -108,6 +108,23 @@ TEST_F(Monitoracao, AnErasedLogIsANewLogWhateverItsLength) {
   EXPECT_EQ(recolhidas.size(), 7u);  // nothing twice
 }
 
+// Found at process level: the punch right after an erase was the same card in the same second
+// as the last one passed, and was taken for it.
+TEST_F(Monitoracao, AfterAnEraseAPunchLikeTheLastOnePassedIsANewPunch) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->digitais = {{4, 1, "05/03/2024 08:00:35"}, {5, 1, "05/03/2024 08:00:36"}};
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->digitais = {{5, 1, "05/03/2024 08:00:36"}};  // erased, then card 5 again
+  host.Avanca(200);
+  EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{5});
+  relogio->digitais.push_back({2, 1, "05/03/2024 08:00:37"});
+  host.Avanca(400);
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{5, 2}));
+}
+
 TEST_F(Monitoracao, ALogErasedWhileMonitoringWasStoppedIsRaisedWhenItStartsAgain) {
   MockCZKEM& m = Conectado(1);
   auto relogio = std::make_shared<teste::RelogioQueCai>();

@@ -245,8 +245,9 @@ class Coletor {
       foraDesde_ = Cronometro::now();
       esperaBanco_ = std::chrono::milliseconds(250);
     }
+    // The broken connection is not used again; it is replaced when the store is back, not
+    // destroyed now: a collection that yielded to this tick may still hold it.
     bancoFora_ = true;
-    banco_.reset();  // a broken connection is not used again
     proximaTentativaBanco_ = Cronometro::now() + esperaBanco_;
   }
 
