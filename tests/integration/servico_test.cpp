@@ -2,6 +2,7 @@
 // a real PostgreSQL server that the tests stop, restart and cut. What the services report is
 // compared with what is true, and the store with what the clocks' journals hold.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -204,6 +205,29 @@ TEST(Servico, UnderSystemdItSaysWhenItIsReadyFeedsTheWatchdogAndLogsWithPrioriti
     informativas += linha.rfind("<6>info ", 0) == 0;
   }
   EXPECT_GT(informativas, 0u);
+}
+
+// SQLite held by another program past the service's busy timeout is an outage like any other:
+// logged once, waited out, and nothing lost.
+TEST(Servico, ASqliteStoreLockedByAnotherProgramIsWaitedOutAndNothingIsLost) {
+  Relogios r("travado", 2);
+  const std::string banco = NovoSqlite("travado");
+  auto s = Servico(banco, r, "unico", kRapido);
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "pronto: primeira"); })) << s->Erros();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(banco.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "banco de dados inacessível"); })) << s->Erros();
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "banco de dados de volta"); })) << s->Erros();
+  r.Aquieta();
+  ASSERT_TRUE(EsperaAte([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }))
+      << s->Erros();
+  s->Sinaliza(SIGTERM);
+  EXPECT_EQ(s->Espera(), 0) << s->Erros();
+  r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
+  EXPECT_EQ(Ocorrencias(s->Erros(), "banco de dados inacessível"), 1u) << s->Erros();
 }
 
 // ---- Clocks shared among services -------------------------------------------------------------
