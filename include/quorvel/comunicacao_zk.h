@@ -338,7 +338,9 @@ class ComunicacaoZK {
   ListaFuncionarioCartao funcionarios_;
   std::string codigoConexaoPendente_;
   bool cancelaColeta_ = false;
-  std::unordered_map<int16_t, CursorMonitoracao> cursores_;
+  // Shared: a visit keeps its clock's cursor alive even when a host's handler removes the
+  // clock in the middle of it (the visit then ends on a cursor nobody will look up again).
+  std::unordered_map<int16_t, std::shared_ptr<CursorMonitoracao>> cursores_;
   std::unique_ptr<Timer> tmrConexao_;
   std::unique_ptr<Timer> tmrMonitoracao_;
   int32_t largura_ = 685;

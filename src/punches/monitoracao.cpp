@@ -14,7 +14,7 @@ void ComunicacaoZK::IniciaMonitoracaoRelogio(int16_t parCodigoRelogio) {
   entrada->Relogio()->Monitorado(true);
   // The log may have been erased, wiped or replaced while nobody watched.
   const auto cursor = cursores_.find(parCodigoRelogio);
-  if (cursor != cursores_.end() && cursor->second.visitado) cursor->second.conferir = true;
+  if (cursor != cursores_.end() && cursor->second->visitado) cursor->second->conferir = true;
   if (!tmrMonitoracao_->Habilitado()) {
     tmrMonitoracao_->Intervalo(200);
     tmrMonitoracao_->Habilitado(true);
@@ -43,7 +43,7 @@ void ComunicacaoZK::PararMonitoracaoTodosRelogios() {
 
 bool ComunicacaoZK::MonitoracaoSemConexao(int16_t parCodigoRelogio) const {
   const auto cursor = cursores_.find(parCodigoRelogio);
-  return cursor != cursores_.end() && cursor->second.caido;
+  return cursor != cursores_.end() && cursor->second->caido;
 }
 
 void ComunicacaoZK::TickMonitoracao() noexcept {
@@ -113,7 +113,10 @@ void ComunicacaoZK::MonitoraRelogios() {
     if (!relogio->Monitorado()) continue;
     const int16_t codigo = relogio->Codigo();
     GeraExcessaoSeRelogioDesconectado(codigo);
-    CursorMonitoracao& cursor = cursores_[codigo];
+    std::shared_ptr<CursorMonitoracao>& lugar = cursores_[codigo];
+    if (!lugar) lugar = std::make_shared<CursorMonitoracao>();
+    const std::shared_ptr<CursorMonitoracao> guarda = lugar;
+    CursorMonitoracao& cursor = *guarda;
     if (cursor.caido) {
       if (reabriu || host_.Agora().Segundos() < cursor.proximaReabertura) continue;
       reabriu = true;
@@ -384,10 +387,10 @@ bool ComunicacaoZK::ReabreMonitorado(const RelogioCZKEM& entrada, CursorMonitora
 
 void ComunicacaoZK::LogApagado(int16_t codigo) {
   auto it = cursores_.find(codigo);
-  if (it == cursores_.end() || !it->second.visitado) return;
-  it->second.posicao = 0;
-  it->second.temUltima = false;
-  it->second.conferir = false;
+  if (it == cursores_.end() || !it->second->visitado) return;
+  it->second->posicao = 0;
+  it->second->temUltima = false;
+  it->second->conferir = false;
 }
 
 }  // namespace quorvel

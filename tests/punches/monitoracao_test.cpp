@@ -125,6 +125,24 @@ TEST_F(Monitoracao, AfterAnEraseAPunchLikeTheLastOnePassedIsANewPunch) {
   EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{5, 2}));
 }
 
+// A host's handler may remove the clock while its punches are being raised: the visit ends
+// safely, and a clock registered later under the code starts afresh.
+TEST_F(Monitoracao, AClockRemovedByAHandlerInTheMiddleOfAVisit) {
+  MockCZKEM& m = Conectado(1);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  teste::RelogioQueCai::Instala(m, relogio);
+  controle->IniciaMonitoracaoRelogio(1);
+  host.Avanca(200);
+  relogio->digitais = {{1, 1, "05/03/2024 08:00:00"}, {2, 1, "05/03/2024 08:00:01"}};
+  controle->Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& p) {
+    recolhidas.push_back(p);
+    if (controle->Relogios().Count() > 0) controle->RemoverRelogio(1);
+  };
+  EXPECT_NO_THROW(host.Avanca(200));
+  EXPECT_EQ(Cartoes(recolhidas), (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(controle->Relogios().Count(), 0);
+}
+
 TEST_F(Monitoracao, ALogErasedWhileMonitoringWasStoppedIsRaisedWhenItStartsAgain) {
   MockCZKEM& m = Conectado(1);
   auto relogio = std::make_shared<teste::RelogioQueCai>();
