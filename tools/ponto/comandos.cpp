@@ -109,13 +109,16 @@ const std::map<std::string, std::string> kAjuda = {
     {"servico",
      "Uso: ponto servico [--banco B] [relógios] [--coletor NOME] [--arrendamento S]\n"
      "                   [--reconciliar-a-cada S]\n"
-     "     ponto servico --estado [--banco B] [--formato ...]\n"
+     "     ponto servico --estado [--banco B] [--alerta S] [--formato ...]\n"
      "Coleta continuamente: conecta os relógios, faz uma coleta incremental ao iniciar, ao\n"
      "reconectar e a cada S segundos (padrão 300), grava cada marcação monitorada e registra\n"
-     "um evento por linha. Encerra com SIGTERM ou Ctrl-C. Vários serviços no mesmo PostgreSQL\n"
-     "dividem os relógios: cada relógio é coletado por um só serviço, que o arrenda por S\n"
-     "segundos (--arrendamento, padrão 15) e renova; se ele parar, outro assume o relógio.\n"
-     "--estado mostra, por relógio, conexão, última marcação, último erro e quem o coleta.\n"},
+     "um evento por linha. Encerra com SIGTERM ou Ctrl-C. Se o banco cair, reconecta sozinho\n"
+     "e nada se perde. Vários serviços no mesmo PostgreSQL dividem os relógios por igual: cada\n"
+     "relógio é coletado por um só serviço, que o arrenda por S segundos (--arrendamento,\n"
+     "padrão 15) e renova; se ele parar, outro assume o relógio.\n"
+     "--estado mostra, por relógio, conexão e desde quando, última marcação e quando foi\n"
+     "gravada, marcações de hoje, último erro e quem o coleta; sai com 4 se algum relógio não\n"
+     "tem coletor ativo ou está desconectado há mais de --alerta segundos.\n"},
     {"monitorar",
      "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
      "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
