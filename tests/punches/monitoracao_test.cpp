@@ -17,6 +17,16 @@ class Monitoracao : public ControleTeste {
       erros.emplace_back(n, d);
     };
   }
+  // Clock 1, of the fingerprint model, behind a scripted device holding `digitais`, monitored
+  // and visited once (what it holds then is not news).
+  std::shared_ptr<teste::RelogioQueCai> DigitalVisitado(std::vector<LogQuorvel> digitais) {
+    auto relogio = std::make_shared<teste::RelogioQueCai>();
+    relogio->digitais = std::move(digitais);
+    teste::RelogioQueCai::Instala(Conectado(1), relogio);
+    controle->IniciaMonitoracaoRelogio(1);
+    host.Avanca(200);
+    return relogio;
+  }
   std::vector<std::shared_ptr<Marcacao>> recolhidas;
   std::vector<std::pair<int16_t, std::string>> erros;
 };
@@ -111,12 +121,7 @@ TEST_F(Monitoracao, AnErasedLogIsANewLogWhateverItsLength) {
 // Found at process level: the punch right after an erase was the same card in the same second
 // as the last one passed, and was taken for it.
 TEST_F(Monitoracao, AfterAnEraseAPunchLikeTheLastOnePassedIsANewPunch) {
-  MockCZKEM& m = Conectado(1);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->digitais = {{4, 1, "05/03/2024 08:00:35"}, {5, 1, "05/03/2024 08:00:36"}};
-  teste::RelogioQueCai::Instala(m, relogio);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto relogio = DigitalVisitado({{4, 1, "05/03/2024 08:00:35"}, {5, 1, "05/03/2024 08:00:36"}});
   relogio->digitais = {{5, 1, "05/03/2024 08:00:36"}};  // erased, then card 5 again
   host.Avanca(200);
   EXPECT_EQ(Cartoes(recolhidas), std::vector<int32_t>{5});
@@ -144,12 +149,7 @@ TEST_F(Monitoracao, AClockRemovedByAHandlerInTheMiddleOfAVisit) {
 }
 
 TEST_F(Monitoracao, ALogErasedWhileMonitoringWasStoppedIsRaisedWhenItStartsAgain) {
-  MockCZKEM& m = Conectado(1);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}};
-  teste::RelogioQueCai::Instala(m, relogio);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto relogio = DigitalVisitado({{1, 1, "05/03/2024 07:00:00"}});
   relogio->digitais.push_back({2, 1, "05/03/2024 18:00:00"});
   host.Avanca(200);
   controle->PararMonitoracaoRelogio(1);  // in the evening
@@ -185,12 +185,7 @@ TEST_F(Monitoracao, ALogThatDroppedItsOldestEntriesResumesAfterTheLastOnePassed)
 }
 
 TEST_F(Monitoracao, AReplacingClocksHistoryIsNotRaisedItsNewPunchesAre) {
-  MockCZKEM& m = Conectado(1);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}};
-  teste::RelogioQueCai::Instala(m, relogio);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto relogio = DigitalVisitado({{1, 1, "05/03/2024 07:00:00"}});
   relogio->digitais.push_back({2, 1, "05/03/2024 08:00:00"});
   host.Avanca(200);
   // Another clock at the address, with a history of its own and a punch in the same second
