@@ -300,10 +300,11 @@ bool ComunicacaoZK::MonitoraRegistro(const RelogioCZKEM& entrada, CursorMonitora
       const std::optional<int64_t> numero = interno::NsrNumerico(nsr);
       const bool valida =
           interno::DataHoraDoRelogioValida(ano, mes, dia, hora, minuto, segundo, regional);
-      const int64_t segundos =
+      // Converted once: the check, the date filter and the punch all use it.
+      const DataHora momento =
           valida ? interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, regional)
-                       .Segundos()
-                 : 0;
+                 : DataHora();
+      const int64_t segundos = momento.Segundos();
       const bool eraPrimeiro = std::exchange(primeiro, false);
       if (conferindo && numero) {
         if (*numero == cursor.ultimoNsr && segundos == cursor.segundosUltimo) {
@@ -333,9 +334,10 @@ bool ComunicacaoZK::MonitoraRegistro(const RelogioCZKEM& entrada, CursorMonitora
       marcacao->NSR(nsr);
       marcacao->PIS(pis);
       marcacao->CodigoRelogio(codigo);
-      // Raises for an impossible date, after the cursor moved past it.
+      // An impossible date raises, after the cursor moved past it.
       marcacao->DataHoraMarcacao(
-          interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, regional));
+          valida ? momento
+                 : interno::DataHoraDoRelogio(ano, mes, dia, hora, minuto, segundo, regional));
       marcacao->MarcacaoPorDigital(false);
       EntregaMonitorada(std::move(marcacao));
     }
