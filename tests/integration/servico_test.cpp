@@ -274,6 +274,9 @@ TEST(Servico, ThreeServicesShareNineClocksEvenlyOnPostgresAndTheRestTakeOverAKil
   servicos["d"] = Servico(banco, r, "d", kRapido);
   ASSERT_TRUE(vigia.Espera([&] { return iguais({"a", "c", "d"}, 3); }));
   std::cout << "[ medida ] d recebeu sua parte " << Segundos(inicio) << " s depois de iniciar\n";
+  // Links counted while the clocks were shared out and taken over; the quiet restart below
+  // and its status probes are not part of it.
+  const int maisLinks = vigia.MaisLinksNumRelogio();
 
   r.Aquieta();
   ASSERT_TRUE(vigia.Espera([&] { return r.Iguais(*armazem::Armazem::Abre(banco, "teste")); }));
@@ -282,7 +285,7 @@ TEST(Servico, ThreeServicesShareNineClocksEvenlyOnPostgresAndTheRestTakeOverAKil
     EXPECT_EQ(servicos[nome]->Espera(), 0) << servicos[nome]->Erros();
   }
   r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
-  EXPECT_LE(vigia.MaisLinksNumRelogio(), 1) << "um relógio teve dois links ao mesmo tempo";
+  EXPECT_LE(maisLinks, 1) << "um relógio teve dois links ao mesmo tempo";
   // The services saw each other and the store kept their names until each took its leave.
   EXPECT_NE(servicos["a"]->Erros().find("deixado para outro coletor"), std::string::npos);
   const auto estado = LeEstado(banco);
