@@ -171,7 +171,9 @@ class SessaoServida {
 TEST(Protocolo, PunchDatesCrossAsNumbersAndComeOutAsTheClocksOwnText) {
   auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Quorvel);
   for (const char* quando : {"2024-05-06 00:00:00", "2024-05-06 23:59:59", "2024-05-07 08:00:01",
-                             "1999-12-31 23:59:59", "2100-02-28 12:34:56", "0100-01-01 00:00:00"})
+                             "1999-12-31 23:59:59", "2100-02-28 12:34:56", "0100-01-01 00:00:00",
+                             // Before the day count's origin: the day is rounded down.
+                             "1899-12-29 10:00:00", "1899-12-30 00:00:01"})
     ASSERT_TRUE(d->AdicionaMarcacao(1, 1, DataHora::DeTexto(quando)));
   d->AdicionaMarcacaoComDataImpossivel();
   auto local = sdk::FabricaVirtual()();
@@ -186,7 +188,8 @@ TEST(Protocolo, PunchDatesCrossAsNumbersAndComeOutAsTheClocksOwnText) {
     return r;
   };
   const auto esperado = textos(*local);
-  ASSERT_EQ(esperado.size(), 7u);
+  ASSERT_EQ(esperado.size(), 9u);
+  EXPECT_EQ(esperado[6], "1899-12-29 10:00:00");
   EXPECT_EQ(esperado.back(), "2024-02-31 10:00:00");
   {
     SessaoServida servida(d);
@@ -196,6 +199,94 @@ TEST(Protocolo, PunchDatesCrossAsNumbersAndComeOutAsTheClocksOwnText) {
     rede->SdkDisconnect();
   }
   sdk::RedeVirtual::Instancia().Retira("datas-locais", 4370);
+}
+
+TEST(Protocolo, RegisterRecordsCrossWithEveryFieldAsTheClockHoldsIt) {
+  auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Tarvenix);
+  // Days above 12, so a day and a month swapped cannot pass for a date.
+  for (const char* quando : {"2024-05-13 08:01:02", "2023-11-25 17:45:30", "2025-01-31 23:59:59",
+                             "2024-02-29 00:00:00"})
+    ASSERT_TRUE(d->AdicionaRegistro("12034567899", DataHora::DeTexto(quando)));
+  auto registros = [](CZKEM& s) {
+    std::vector<std::string> r;
+    EXPECT_TRUE(s.SdkSetLogPointer(1, 0));
+    std::string nsr, pis;
+    int32_t a = 0, me = 0, di = 0, h = 0, mi = 0, se = 0;
+    while (s.SdkGetNextNsrLog(1, nsr, pis, a, me, di, h, mi, se))
+      r.push_back(nsr + " " + pis + " " + DataHora::DePartes(a, me, di, h, mi, se).FormataIso());
+    return r;
+  };
+  auto local = sdk::FabricaVirtual()();
+  sdk::RedeVirtual::Instancia().Publica("registros-locais", 4370, d);
+  ASSERT_TRUE(local->SdkConnectNetwork("registros-locais", 4370));
+  const auto esperado = registros(*local);
+  ASSERT_EQ(esperado.size(), 4u);
+  EXPECT_EQ(esperado[1], "2 12034567899 2023-11-25 17:45:30");
+  {
+    SessaoServida servida(d);
+    auto rede = Cliente(servida.Porta());
+    ASSERT_TRUE(rede);
+    EXPECT_EQ(registros(*rede), esperado);
+    rede->SdkDisconnect();
+  }
+  sdk::RedeVirtual::Instancia().Retira("registros-locais", 4370);
+}
+
+TEST(Protocolo, ARunAnswersAtMostTheItemsAskedForAndTheNextRunTheRest) {
+  for (const bool registro : {false, true}) {
+    SCOPED_TRACE(registro ? "registros" : "usuários");
+    auto d = std::make_shared<sdk::DispositivoVirtual>(registro ? EModeloRelogio_Tarvenix
+                                                                : EModeloRelogio_Quorvel);
+    for (int i = 1; i <= 3; ++i) {
+      if (registro)
+        ASSERT_TRUE(d->AdicionaRegistro("12034567899"));
+      else
+      {
+        sdk::UsuarioVirtual u;
+        u.id = std::to_string(i);
+        d->AdicionaUsuario(u);
+      }
+    }
+    protocol::SessaoServidor s(d, "");
+    auto resposta = [&s](const protocol::Quadro& q) {
+      const std::string bytes = s.Responde(q);
+      protocol::Decodificador dec;
+      dec.Alimenta(bytes.data(), bytes.size());
+      return *dec.Proximo();
+    };
+    protocol::Escritor hello;
+    hello.U8(protocol::kVersaoDoProtocolo);
+    hello.Bytes(std::string(16, 'n'));
+    ASSERT_EQ(resposta({protocol::kOla, 1, hello.Dados()}).op,
+              protocol::kOla | protocol::kBitDeResposta);
+    protocol::Escritor inicio;
+    inicio.ValorTipado(int32_t{1});
+    if (registro) inicio.ValorTipado(int32_t{0});
+    resposta({protocol::CodigoDe(registro ? "SdkSetLogPointer" : "SdkReadAllUserIds"), 2,
+              inicio.Dados()});
+    auto corrida = [&](uint32_t id) {
+      protocol::Escritor w;
+      if (registro) {
+        w.I32(1);
+        w.I32(2);
+        return resposta({protocol::kLogDeRegistros, id, w.Dados()});
+      }
+      w.U8(protocol::CodigoDe("SdkGetNextUserInfo"));
+      w.I32(2);
+      for (const protocol::Valor& v : std::vector<protocol::Valor>{
+               int32_t{1}, int32_t{0}, std::string(), std::string(), int32_t{0}, false})
+        w.ValorTipado(v);
+      return resposta({protocol::kLote, id, w.Dados()});
+    };
+    // The reader borrows the frame's bytes: the frames are kept.
+    const protocol::Quadro q1 = corrida(3), q2 = corrida(4);
+    protocol::Leitor primeira(q1.carga);
+    EXPECT_EQ(primeira.I32(), 2);
+    EXPECT_EQ(primeira.U8(), 1) << "more to come";
+    protocol::Leitor segunda(q2.carga);
+    EXPECT_EQ(segunda.I32(), 1);
+    EXPECT_EQ(segunda.U8(), 0);
+  }
 }
 
 TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
