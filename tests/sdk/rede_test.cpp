@@ -460,6 +460,31 @@ TEST_F(Rede, AnIdleMonitoringVisitIsAnsweredFromThePushedLogSize) {
   EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(1));
 }
 
+TEST_F(Rede, APushedLogSizeIsTrustedOnlyWhileThePushesKeepComing) {
+  Daemon d({"--relogio", "codigo=1,porta=0,exemplo"}, 1);
+  sdk::OpcoesRede o;
+  o.tempoRespostaMs = 300;
+  auto s = sdk::CriaSdkRede(o);
+  ASSERT_TRUE(s->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  int32_t tamanho = 0;
+  ASSERT_TRUE(s->SdkGetDeviceStatus(1, 6, tamanho));
+  // A daemon that stops answering (a hung clock) sends no more pushes: once the last one is
+  // a few seconds old, the size is asked on the wire again, and the silence is seen.
+  d.Sinal(SIGSTOP);
+  const auto parado = std::chrono::steady_clock::now();
+  bool notado = false;
+  while (!notado && std::chrono::steady_clock::now() - parado < std::chrono::seconds(25)) {
+    notado = !s->SdkGetDeviceStatus(1, 6, tamanho);
+    if (!notado) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const auto depois = std::chrono::steady_clock::now() - parado;
+  d.Sinal(SIGCONT);
+  EXPECT_TRUE(notado);
+  // Pushes come every second; a size older than three is not the clock's any more (the bound
+  // leaves room for a busy machine, and is far below a trust of tens of seconds).
+  EXPECT_LT(depois, std::chrono::seconds(10));
+}
+
 TEST_F(Rede, APushSaysTheLogGrewWithinASecond) {
   Daemon d({"--relogio", "codigo=1,porta=0", "--relogio", "codigo=2,porta=0,modelo=tarvenix",
             "--marcacoes-por-minuto", "600"},

@@ -64,6 +64,11 @@ class Daemon {
   }
   std::string Serial(size_t i) const { return linhas_.at(i).substr(linhas_.at(i).rfind(' ') + 1); }
 
+  // A signal that does not end it (SIGSTOP, SIGCONT): nothing is waited for.
+  void Sinal(int sinal) const {
+    if (pid_ > 0) ::kill(pid_, sinal);
+  }
+
   void Para(int sinal) {
     if (pid_ <= 0) return;
     ::kill(pid_, sinal);
