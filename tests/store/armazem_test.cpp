@@ -155,7 +155,13 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   EXPECT_FALSE(b->Arrenda(1, 30s));
   EXPECT_TRUE(a->Arrenda(1, 30s));  // renewed by its holder
   EXPECT_TRUE(b->Arrenda(2, 30s));
+  // Giving up is for the holder, one clock at a time: a release by another collector leaves
+  // the holder's lease, and the holder's release of clock 1 leaves its lease on clock 5.
+  EXPECT_TRUE(a->Arrenda(5, 30s));
+  b->Libera(1);
+  EXPECT_FALSE(b->Arrenda(1, 30s));
   a->Libera(1);
+  EXPECT_FALSE(b->Arrenda(5, 30s));
   EXPECT_TRUE(b->Arrenda(1, 30s));
   EXPECT_FALSE(a->Arrenda(1, 30s));
   // A lease that was not renewed in time is taken over.
@@ -173,7 +179,7 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   e.ultimoErro = "sem conexão";
   a->GravaEstado(e);
   const auto estados = a->Estados();
-  ASSERT_EQ(estados.size(), 4u);
+  ASSERT_EQ(estados.size(), 5u);
   EXPECT_EQ(estados[0].relogio, 1);
   EXPECT_TRUE(estados[0].conectado);
   EXPECT_EQ(estados[0].coletor, "b");
@@ -184,6 +190,44 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   EXPECT_TRUE(estados[3].arrendadoPor.empty());
   EXPECT_FALSE(estados[3].ArrendamentoVivo());
   EXPECT_TRUE(estados[0].ArrendamentoVivo());
+}
+
+TEST_P(ArmazemTest, TextsWithQuotesAndBackslashesComeBackAsWritten) {
+  const std::string coletor = "sala \"A\" \\ portaria", pis = "1\\2\"3,{4}";
+  auto a = Abre(coletor);
+  EXPECT_EQ(a->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00", pis.c_str())}, Cursor{1, 1, ""}),
+            1u);
+  std::vector<MarcacaoArmazenada> lidas;
+  a->Percorre({}, [&](const MarcacaoArmazenada& m) { lidas.push_back(m); });
+  ASSERT_EQ(lidas.size(), 1u);
+  EXPECT_EQ(lidas[0].pis, pis);
+  EXPECT_EQ(lidas[0].coletor, coletor);
+}
+
+TEST_P(ArmazemTest, ABatchThatFailsPartWayKeepsNothingAndTheStoreStaysUsable) {
+  auto a = Abre();
+  std::string identidade;
+  if (GetParam() == "sqlite") {
+    // The cursor's write, after the punches', is refused by the database.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(endereco_.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER recusa BEFORE INSERT ON cursores WHEN NEW.relogio = 9"
+                           " BEGIN SELECT RAISE(ABORT, 'recusado'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  } else {
+    identidade = "\xff\xfe";  // not UTF-8: the server refuses the cursor's write
+  }
+  EXPECT_ANY_THROW(a->Grava(
+      9, {Registro(9, 1, "2024-05-06 08:00:00"), Registro(9, 2, "2024-05-06 09:00:00")},
+      Cursor{2, 2, identidade}));
+  EXPECT_EQ(a->Conta({}), 0u);
+  EXPECT_FALSE(a->CursorDe(9));
+  EXPECT_EQ(a->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00")}, Cursor{1, 1, ""}), 1u);
+  EXPECT_EQ(a->Conta({}), 1u);
+  EXPECT_EQ(a->CursorDe(1)->ultimoNsr, 1);
 }
 
 TEST_P(ArmazemTest, HeartbeatsTellLiveCollectorsFromStoppedOnesAndStatesKeepWhatWasSaid) {
