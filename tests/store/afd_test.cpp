@@ -151,6 +151,15 @@ TEST(Leiaute1510, PisDayFirstDatesAndNoCrc) {
             "000000000"
             "000000000"
             "9");
+  // The older layout has no signature record: asked for one, the file still ends at the trailer.
+  o.assinatura = true;
+  std::ostringstream arquivo;
+  Escreve(arquivo, c, {p}, o);
+  const std::string t = arquivo.str();
+  const std::string fim = RegistroTrailer(1, o) + "\r\n";
+  ASSERT_GT(t.size(), fim.size());
+  EXPECT_EQ(t.substr(t.size() - fim.size()), fim);
+  EXPECT_EQ(t.find("ASSINATURA"), std::string::npos);
 }
 
 TEST(Fuso, ReadAndWrittenAsSignAndFourDigits) {
