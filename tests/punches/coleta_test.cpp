@@ -565,6 +565,27 @@ TEST_F(Coleta, AllClocksGivesCopiesGroupedByClockWithEveryField) {
   EXPECT_EQ(todas->Item(3)->CodigoRelogio(), 2);
 }
 
+// A cancel during the first clock's run ends that clock's part only: the list holds the next
+// clock's punches, which were read with the cancel cleared.
+TEST_F(Coleta, AllClocksWithTheFirstClocksRunCancelledHoldsTheOthers) {
+  MockCZKEM& a = Conectado(1, EModeloRelogio_Tarvenix);
+  MockCZKEM& b = Conectado(2);
+  ON_CALL(a, SdkGetSysOption).WillByDefault(DoAll(SetArgReferee<2>("2.1.12"), Return(true)));
+  std::vector<LogTarvenix> muitas;
+  for (int i = 0; i < 30; ++i) muitas.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
+  int lidas = 0;
+  teste::ForneceMarcacoes(a, muitas, [&] {
+    if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
+  });
+  teste::ForneceMarcacoes(b, {{21, 1, "1/1/2024 11:00:00"}, {22, 1, "1/1/2024 11:01:00"}});
+  std::shared_ptr<ListaMarcacao> todas;
+  ASSERT_NO_THROW(todas = controle->ObterMarcacaoTodosRelogios());
+  ASSERT_TRUE(todas);
+  ASSERT_EQ(todas->Count(), 2);
+  EXPECT_EQ(todas->Item(1)->CodigoCartao(), 21);
+  EXPECT_EQ(todas->Item(2)->CodigoRelogio(), 2);
+}
+
 TEST_F(Coleta, AllClocksFailsAtADisconnectedClock) {
   MockCZKEM& a = Conectado(1);
   teste::ForneceMarcacoes(a, {{11, 1, "1/1/2024 10:00:00"}});

@@ -438,6 +438,39 @@ TEST_F(MonitoracaoComQuedas, AReopenThatFailsAsACallIsReportedOncePerOutage) {
   EXPECT_TRUE(voltaram.empty());
 }
 
+// Two clocks down and due for a reopen at once: a tick tries one of them, so no tick waits on
+// two connects, and both are still tried.
+TEST_F(MonitoracaoComQuedas, TwoClocksDueForAReopenAreTriedInDifferentTicks) {
+  MockCZKEM& a = Conectado(1);
+  MockCZKEM& b = Conectado(2);
+  auto ra = std::make_shared<teste::RelogioQueCai>(), rb = std::make_shared<teste::RelogioQueCai>();
+  teste::RelogioQueCai::Instala(a, ra);
+  teste::RelogioQueCai::Instala(b, rb);
+  controle->IniciaMonitoracaoTodosRelogios();
+  host.Avanca(200);
+  ra->volta = rb->volta = false;
+  ra->Cai();
+  rb->Cai();
+  int noTick = 0, deA = 0, deB = 0;
+  EXPECT_CALL(a, SdkConnectNetwork).WillRepeatedly([&](const std::string&, int32_t) {
+    ++noTick;
+    ++deA;
+    return false;
+  });
+  EXPECT_CALL(b, SdkConnectNetwork).WillRepeatedly([&](const std::string&, int32_t) {
+    ++noTick;
+    ++deB;
+    return false;
+  });
+  for (int tick = 0; tick < 50; ++tick) {
+    noTick = 0;
+    host.Avanca(200);
+    EXPECT_LE(noTick, 1) << "tick " << tick;
+  }
+  EXPECT_GE(deA, 2);
+  EXPECT_GE(deB, 2);
+}
+
 TEST_F(MonitoracaoComQuedas, ARegisterClockDownBeforeItsFirstPunchResumesFromItsFirstVisit) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
   auto relogio = std::make_shared<teste::RelogioQueCai>();
