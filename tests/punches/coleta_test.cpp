@@ -44,6 +44,12 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
   lista.AdicionaLida(12, 3, quando, true);
   lista.AdicionaLida(0, 4, quando, false, "000123", "01234567890");
   lista.AdicionaLida(0, 4, quando, false, "12345678901", "PIS-x");  // texts, not numbers
+  // Ten digits do not fit the record's number: kept whole, not cut to 32 bits.
+  ListaMarcacao longos;
+  longos.AdicionaLida(0, 4, quando, false, "9999999999", "");
+  longos.AdicionaLida(0, 4, quando, false, "4294967296", "");
+  EXPECT_EQ(longos.Item(1)->NSR(), "9999999999");
+  EXPECT_EQ(longos.Item(2)->NSR(), "4294967296");
   auto doHost = std::make_shared<Marcacao>();
   doHost->CodigoCartao(99);
   lista.Add(doHost);
@@ -124,6 +130,11 @@ TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
   EXPECT_EQ(movida.Item(kTotal)->NSR(), std::to_string(kTotal));
   movida.AdicionaLida(8, 1, DataHora::DeSegundos(60), false);
   EXPECT_EQ(movida.Item(kTotal + 2)->CodigoCartao(), 8);
+  // The list moved from is empty and usable.
+  EXPECT_EQ(copia.Count(), 0);  // NOLINT(bugprone-use-after-move): what is tested
+  copia.AdicionaLida(9, 1, DataHora::DeSegundos(60), false);
+  ASSERT_EQ(copia.Count(), 1);
+  EXPECT_EQ(copia.Item(1)->CodigoCartao(), 9);
 }
 
 using Coleta = ControleTeste;
