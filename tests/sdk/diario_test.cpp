@@ -1,6 +1,8 @@
 // The virtual clock's journal and snapshot: what was acknowledged comes back, what is damaged
 // is never served silently, a refused write changes nothing.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,6 +11,31 @@
 
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/diario_virtual.h"
+
+// What reaches the disk, in order, while a test watches: each fsync with the file it synced,
+// each rename. The journal's calls come here before the C library's.
+namespace {
+bool g_observando = false;
+std::vector<std::string> g_operacoes;
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  if (g_observando) {
+    char alvo[PATH_MAX] = "";
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(link.c_str(), alvo, sizeof alvo - 1);
+    g_operacoes.push_back("fsync " + std::string(alvo, n > 0 ? static_cast<size_t>(n) : 0));
+  }
+  static auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+  return real(fd);
+}
+
+extern "C" int rename(const char* de, const char* para) noexcept {
+  if (g_observando) g_operacoes.push_back(std::string("rename ") + de);
+  static auto real =
+      reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"));
+  return real(de, para);
+}
 
 namespace quorvel::sdk {
 namespace {
@@ -199,6 +226,29 @@ TEST(Diario, SnapshotAndTailLoadTheSameStateAsTheWholeHistory) {
   EXPECT_EQ(Estado(*r.dispositivo), antes);
   EXPECT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
   EXPECT_EQ(r.dispositivo->Marcacoes().back().nsr, "61");
+}
+
+// A file replaced by a rename is on the disk before the rename makes it the file: otherwise a
+// power cut can leave the new name on an empty or partial file.
+TEST(Diario, EveryReplacementIsSyncedBeforeItIsRenamedIn) {
+  const std::string c = Caminho("sincronia");
+  Relogio r(c, EModeloRelogio_Quorvel);
+  for (int i = 0; i < 10; ++i) r.dispositivo->AdicionaMarcacao(i);
+  r.diario->Sincroniza();
+  g_operacoes.clear();
+  g_observando = true;
+  r.diario->Compacta();
+  g_observando = false;
+  int renomeados = 0;
+  for (size_t i = 0; i < g_operacoes.size(); ++i) {
+    if (!g_operacoes[i].starts_with("rename ")) continue;
+    ++renomeados;
+    const std::string arquivo = g_operacoes[i].substr(7);
+    bool sincronizado = false;
+    for (size_t j = 0; j < i; ++j) sincronizado = sincronizado || g_operacoes[j] == "fsync " + arquivo;
+    EXPECT_TRUE(sincronizado) << arquivo << " renomeado sem fsync antes";
+  }
+  EXPECT_GE(renomeados, 1);
 }
 
 TEST(Diario, ACrashBetweenTheSnapshotAndTheNewJournalDoublesNothing) {
