@@ -23,6 +23,7 @@
 #include "sdk/protocol/protocol.h"
 #include "support/daemon.h"
 #include "support/processo.h"
+#include "relogio-virtual/servidor.h"
 
 namespace quorvel {
 namespace {
@@ -342,6 +343,16 @@ TEST(Protocolo, AnAnswerToAnotherRequestIsAViolation) {
   }
   par.join();
   ::close(escuta);
+}
+
+TEST(Servidor, WrongKeysWaitLongerEachTimeUpToHalfAMinute) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(1), milliseconds(100));
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(2), milliseconds(200));
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(3), milliseconds(400));
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(9), milliseconds(25600));
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(10), milliseconds(30000));
+  EXPECT_EQ(relogio_virtual::AtrasoDaChave(1000), milliseconds(30000));
 }
 
 TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {

@@ -91,10 +91,14 @@ struct Tentativas {
   Relogio::time_point ultima{};
 };
 
+}  // namespace
+
 std::chrono::milliseconds AtrasoDaChave(int falhas) {
-  const int expoente = std::min(falhas - 1, 9);
+  const int expoente = std::clamp(falhas - 1, 0, 9);
   return std::min(std::chrono::milliseconds(100LL << expoente), std::chrono::milliseconds(30000));
 }
+
+namespace {
 
 // A request as a person reads it: the SDK operation it carries, or the kind of frame.
 std::string NomeDoPedido(const protocol::Quadro& f) {

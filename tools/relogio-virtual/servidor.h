@@ -47,6 +47,10 @@ struct OpcoesServidor {
   size_t limiteSaida = 8u << 20;
 };
 
+// How long the answer to a wrong key proof waits, after `falhas` wrong proofs in a row from
+// one address (1 or more): 100 ms, doubled at each one, never more than 30 s.
+std::chrono::milliseconds AtrasoDaChave(int falhas);
+
 // Serves until `parar` is set. Returns the exit code: 0, or 1 when a journal could not be
 // made durable (nothing more is acknowledged then).
 int Serve(const OpcoesServidor& opcoes, std::vector<RelogioServido>& relogios,
