@@ -499,6 +499,14 @@ TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
   EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &grande, 1, nullptr, &erro),
             QUORVEL_FALHA);
   EXPECT_EQ(erro.numero, erro_plataforma::kEstouro);
+  // A variant that says 16 bits but holds more, on either side.
+  for (int32_t fora : {-40000, 40000}) {
+    quorvel_variant curto = Inteiro(fora);
+    curto.tipo = QUORVEL_INTEIRO16;
+    EXPECT_EQ(quorvel_invoca(relogio, codigo, QUORVEL_PROPPUT, &curto, 1, nullptr, &erro),
+              QUORVEL_FALHA);
+    EXPECT_EQ(erro.numero, erro_plataforma::kEstouro) << fora;
+  }
   quorvel_variant real{};
   real.tipo = QUORVEL_DUPLO;
   real.numero = 40000.0;
@@ -593,6 +601,56 @@ TEST(AbiC, AControlReleasedInsideItsOwnCallbackGoesAfterTheCallback) {
   for (int i = 0; i < 50 && estado.controle; ++i) quorvel_processa_eventos(20);
   EXPECT_EQ(estado.controle, nullptr);
   quorvel_processa_eventos(50);  // the control goes here, outside its own tick
+  EXPECT_EQ(DllCanUnloadNow(), 0);
+  quorvel_virtual_limpa();
+}
+
+// An event's object argument is lent for the callback: a host that releases it anyway changes
+// nothing, neither the argument during the callback nor the count of objects the host holds.
+TEST(AbiC, AnEventsBorrowedArgumentCannotBeReleasedByTheHost) {
+  quorvel_erro erro;
+  ASSERT_EQ(quorvel_define_sdk("virtual", &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_virtual_publica("192.0.2.52", 4370, 0, 0), QUORVEL_OK);
+  struct Estado {
+    int marcacoes = 0;
+    bool conectou = false;
+    bool argumentoValido = true;
+  } estado;
+  quorvel_objeto* controle = nullptr;
+  ASSERT_EQ(quorvel_cria("QUORVEL.ComunicacaoZK", &controle, &erro), QUORVEL_OK);
+  auto sink = [](void* ctx, int32_t dispid, const quorvel_variant* a, int32_t n) {
+    auto* e = static_cast<Estado*>(ctx);
+    if (dispid == 3) e->conectou = true;
+    if (dispid == 2 && n > 0 && a[0].tipo == QUORVEL_OBJETO) {
+      ++e->marcacoes;
+      quorvel_libera(a[0].objeto);
+      e->argumentoValido =
+          e->argumentoValido && std::string(quorvel_classe(a[0].objeto)) == "Marcacao";
+    }
+  };
+  ASSERT_EQ(quorvel_define_sink(controle, sink, &estado, &erro), QUORVEL_OK);
+  quorvel_variant args[3] = {Inteiro(52), {}, Inteiro(0)};
+  args[1].tipo = QUORVEL_TEXTO;
+  args[1].texto = "192.0.2.52";
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
+                           nullptr, &erro),
+            QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args,
+                           1, nullptr, &erro),
+            QUORVEL_OK);
+  for (int i = 0; i < 100 && !estado.conectou; ++i) quorvel_processa_eventos(10);
+  ASSERT_TRUE(estado.conectou);
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "IniciaMonitoracaoRelogio"),
+                           QUORVEL_METODO, args, 1, nullptr, &erro),
+            QUORVEL_OK);
+  quorvel_processa_eventos(300);  // the first visit
+  for (int i = 0; i < 3; ++i) quorvel_virtual_marcacao("192.0.2.52", 4370, 1);
+  for (int i = 0; i < 100 && estado.marcacoes < 3; ++i) quorvel_processa_eventos(20);
+  EXPECT_EQ(estado.marcacoes, 3);
+  EXPECT_TRUE(estado.argumentoValido);
+  EXPECT_EQ(DllCanUnloadNow(), 1) << "the control is still held";
+  quorvel_libera(controle);
+  quorvel_processa_eventos(50);
   EXPECT_EQ(DllCanUnloadNow(), 0);
   quorvel_virtual_limpa();
 }
