@@ -44,7 +44,10 @@ TEST_F(Conexao, AnAddressMayNameItsPort) {
       {"[::1]", "::1", 4370},
       {"fe80::1", "fe80::1", 4370},
       {"host:abc", "host:abc", 4370},
-      {"host:70000", "host:70000", 4370}};
+      {"host:70000", "host:70000", 4370},
+      {"10.0.0.1:0", "10.0.0.1:0", 4370},
+      {"10.0.0.1:65535", "10.0.0.1", 65535},
+      {"10.0.0.1:1", "10.0.0.1", 1}};
   int16_t codigo = 1;
   for (const auto& [ip, endereco, porta] : casos) {
     controle->AddRelogioIP(codigo, ip, EModeloRelogio_Quorvel);

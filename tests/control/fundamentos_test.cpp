@@ -209,6 +209,9 @@ TEST(DataHora, RejectsAnythingThatIsNotARealDateAndTime) {
                             "1/1/2024x",
                             "1//2024",
                             "1/1/20245",
+                            "02024-03-05",
+                            "29/2/1900",  // a century year is not a leap year...
+                            "29/2/2100",
                             "1/1/2024 07:04:09:01",
                             "1-1/2024",
                             "-1/1/2024",
@@ -218,6 +221,7 @@ TEST(DataHora, RejectsAnythingThatIsNotARealDateAndTime) {
     EXPECT_EQ(e.Numero(), erro_plataforma::kTiposIncompativeis) << texto;
   }
   EXPECT_EQ(DataHora::DeTexto("29/2/2024").Partes().dia, 29);  // leap year
+  EXPECT_EQ(DataHora::DeTexto("29/2/2000").Partes().dia, 29);  // ...unless it divides by 400
   EXPECT_FALSE(DataHora::PartesValidas(0, 0, 0, 0, 0, 0));
   EXPECT_EQ(Captura([] { DataHora::DePartes(2024, 2, 30); }).Numero(),
             erro_plataforma::kTiposIncompativeis);
