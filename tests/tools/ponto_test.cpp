@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 #include <sstream>
 
 #include "arquivos.h"
 #include "opcoes.h"
 #include "partilha.h"
 #include "saida.h"
+#include "store/armazem.h"
 #include "support/daemon.h"
 
 namespace {
@@ -469,6 +471,63 @@ TEST(ComandosDoBanco, ReportTableAndSvgFromWhatWasCollected) {
   ASSERT_FALSE(a.empty());
   EXPECT_TRUE(a[0].at("cartao").is_number());
   EXPECT_TRUE(a[0].at("digital").is_boolean());
+}
+
+// A store written directly: punches on both sides of midnight, on a day above 12.
+std::string BancoDaMeiaNoite(const std::string& nome) {
+  const std::string caminho =
+      ::testing::TempDir() + "ponto_" + nome + "_" + std::to_string(::getpid()) + ".db";
+  for (const char* s : {"", "-wal", "-shm"}) std::remove((caminho + s).c_str());
+  auto banco = quorvel::armazem::Armazem::Abre(caminho, "teste");
+  std::vector<quorvel::armazem::MarcacaoArmazenada> v;
+  int64_t nsr = 0;
+  for (const char* quando : {"2024-05-13 08:00:00", "2024-05-13 23:59:59", "2024-05-14 00:00:00"}) {
+    quorvel::armazem::MarcacaoArmazenada m;
+    m.relogio = 2;
+    m.modelo = quorvel::EModeloRelogio_Tarvenix;
+    m.nsr = ++nsr;
+    m.pis = "12034567899";
+    m.momento = quorvel::DataHora::DeTexto(quando);
+    v.push_back(m);
+  }
+  banco->Grava(2, v, quorvel::armazem::Cursor{nsr, nsr, ""});
+  return caminho;
+}
+
+TEST(ComandosDoBanco, ADayAloneEndsAtItsLastSecondAndTablesWriteTheDayFirst) {
+  const std::string banco = BancoDaMeiaNoite("meia_noite");
+  Resultado ate = Roda("exportar --banco " + banco + " --ate 13/05/2024 --formato csv");
+  ASSERT_EQ(ate.codigo, 0) << ate.erros;
+  EXPECT_NE(ate.saida.find("2024-05-13 23:59:59"), std::string::npos) << ate.saida;
+  EXPECT_EQ(ate.saida.find("2024-05-14"), std::string::npos) << ate.saida;
+  Resultado de = Roda("exportar --banco " + banco + " --de 14/05/2024 --formato csv");
+  ASSERT_EQ(de.codigo, 0) << de.erros;
+  EXPECT_NE(de.saida.find("2024-05-14 00:00:00"), std::string::npos) << de.saida;
+  EXPECT_EQ(de.saida.find("2024-05-13"), std::string::npos) << de.saida;
+  Resultado tabela = Roda("relatorio --banco " + banco);
+  ASSERT_EQ(tabela.codigo, 0) << tabela.erros;
+  EXPECT_NE(tabela.saida.find("13/05/2024"), std::string::npos) << tabela.saida;
+  EXPECT_NE(tabela.saida.find("14/05/2024"), std::string::npos) << tabela.saida;
+  Resultado csv = Roda("relatorio --banco " + banco + " --formato csv");
+  EXPECT_NE(csv.saida.find("2024-05-13;"), std::string::npos) << csv.saida;
+}
+
+// A store that refuses a write ends the collection with the store's error, not as a clock
+// that could not be read.
+TEST(ComandosDoBanco, AStoreThatRefusesWritesEndsTheCollectionWithItsError) {
+  const std::string banco = BancoDaMeiaNoite("recusa");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(banco.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER recusa BEFORE INSERT ON marcacoes"
+                         " BEGIN SELECT RAISE(ABORT, 'gravação recusada pelo teste'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Resultado r = Roda("coletar --banco " + banco + " --relogio 1");
+  EXPECT_EQ(r.codigo, 1) << r.erros;
+  EXPECT_NE(r.erros.find("erro -80"), std::string::npos) << r.erros;
+  EXPECT_EQ(r.erros.find("coleta incompleta"), std::string::npos) << r.erros;
 }
 
 TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
