@@ -586,6 +586,30 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
       EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
     }
   }
+  // Overlong forms of ASCII characters are not UTF-8 (a way to smuggle a '/' or a quote past a
+  // check); the line is named.
+  for (const char* longo : {"\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF"}) {
+    const std::string caminho =
+        Arquivo("ponto_longo.csv", std::string("codigo;nome\n1;Ana\n2;B") + longo + "\n");
+    try {
+      ponto::LeFuncionarios(caminho, false);
+      ADD_FAILURE() << "aceitou a forma longa";
+    } catch (const ponto::ErroDeUso& e) {
+      EXPECT_NE(std::string(e.what()).find("linha 3: texto que não é UTF-8"), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(ponto::LeFuncionarios(Arquivo("ponto_curto.csv", "codigo;nome\n1;Jos\xC3\xA9\n"),
+                                  false)
+                .at(0)
+                ->Nome(),
+            "José");
+  // Fingers 0 and 9 are the ends of the range, both taken.
+  const auto dedos = ponto::LeFuncionariosCsv("codigo;nome;digitais\n1;A;0:QQ|9:RR\n", "f.csv");
+  ASSERT_EQ(dedos.size(), 1u);
+  ASSERT_EQ(dedos[0]->Template()->Count(), 2);
+  EXPECT_EQ(dedos[0]->Template()->Item(1)->Dedo(), 0);
+  EXPECT_EQ(dedos[0]->Template()->Item(2)->Dedo(), 9);
   for (const std::string& json :
        {std::string("{"), std::string("{}"), std::string(R"([{"codigo": "1"}])"),
         std::string(R"([{"codigo": 1, "nome": "A", "idade": 3}])")}) {
