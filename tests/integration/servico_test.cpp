@@ -292,6 +292,49 @@ TEST(Servico, ThreeServicesShareNineClocksEvenlyOnPostgresAndTheRestTakeOverAKil
   EXPECT_NE(estado.erros.find("Coletor b parado"), std::string::npos) << estado.erros;
 }
 
+// Leases are renewed every third of their period, so a holder's lease never runs low: a
+// service below its share, which looks at a lease again the moment it runs out, never finds
+// its neighbour's lapsed while both live.
+TEST(Servico, LeasesOfLiveServicesAreRenewedLongBeforeTheyRunOut) {
+  Relogios r("renovacao", 3);
+  const std::string banco = NovoSqlite("renovacao");
+  auto a = Servico(banco, r, "a", kRapido);
+  ASSERT_TRUE(EsperaAte([&] { return Donos(banco).size() == 3; })) << a->Erros();
+  auto b = Servico(banco, r, "b", kRapido);
+  // Three clocks, two services: two and one, and it stays so.
+  ASSERT_TRUE(EsperaAte([&] {
+    const auto n = PorColetor(Donos(banco));
+    return n.size() == 2 && n.count("a") && n.count("b");
+  })) << b->Erros();
+  const auto donos = Donos(banco);
+  const size_t assumidos = Ocorrencias(a->Erros() + b->Erros(), "assumido por este coletor");
+  // Two lease periods with both alive: every sample sees the same holders, each lease with
+  // more than a third of its 6 s left (renewed every 2 s, with 2 s to spare for a busy machine).
+  const auto fim = std::chrono::steady_clock::now() + 12s;
+  int amostras = 0, mudancas = 0;
+  double menor = 6;
+  while (std::chrono::steady_clock::now() < fim) {
+    std::map<int16_t, std::string> agora;
+    for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados())
+      if (e.ArrendamentoVivo()) {
+        agora[e.relogio] = e.arrendadoPor;
+        menor = std::min(menor, e.segundosRestantes);
+      }
+    mudancas += agora != donos ? 1 : 0;
+    ++amostras;
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_GT(amostras, 10);
+  EXPECT_EQ(mudancas, 0) << a->Erros() << b->Erros();
+  EXPECT_GT(menor, 2.0);
+  EXPECT_EQ(Ocorrencias(a->Erros() + b->Erros(), "assumido por este coletor"), assumidos);
+  EXPECT_EQ(Ocorrencias(a->Erros() + b->Erros(), "arrendado por outro coletor"), 0u);
+  for (auto* s : {a.get(), b.get()}) {
+    s->Sinaliza(SIGTERM);
+    EXPECT_EQ(s->Espera(), 0) << s->Erros();
+  }
+}
+
 // ---- The store comes and goes -----------------------------------------------------------------
 
 TEST(Servico, APostgresRestartUnderTwoServicesLosesNothingAndStoresNothingTwice) {
