@@ -530,6 +530,37 @@ TEST(ComandosDoBanco, AStoreThatRefusesWritesEndsTheCollectionWithItsError) {
   EXPECT_EQ(r.erros.find("coleta incompleta"), std::string::npos) << r.erros;
 }
 
+// Every store operation a command relies on, failing: the command ends with the store's numbered
+// error and exit 1, never a short result called whole, and leaves no file half written.
+TEST(ComandosDoBanco, EveryCommandEndsWithTheStoresErrorWhenATableItReadsIsGone) {
+  struct Caso {
+    std::string tabela, comando;
+  };
+  const std::string afd = ::testing::TempDir() + "ponto_falha_" + std::to_string(::getpid());
+  for (const Caso& c : std::vector<Caso>{
+           {"marcacoes", "exportar --formato csv"},
+           {"marcacoes", "exportar afd --saida " + afd + " --razao-social X"},
+           {"marcacoes", "relatorio"},
+           {"estados", "servico --estado"},
+           {"cursores", "coletar --relogio 1"},
+           {"funcionarios", "coletar --relogio 2"},
+       }) {
+    const std::string banco = BancoDaMeiaNoite("falha_" + c.tabela);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(banco.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, ("ALTER TABLE " + c.tabela + " RENAME TO sumida").c_str(), nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    std::remove(afd.c_str());
+    Resultado r = Roda(c.comando + " --banco " + banco);
+    EXPECT_EQ(r.codigo, 1) << c.comando << "\n" << r.erros;
+    EXPECT_NE(r.erros.find("erro -80"), std::string::npos) << c.comando << "\n" << r.erros;
+    EXPECT_FALSE(std::ifstream(afd).good()) << c.comando;
+    EXPECT_FALSE(std::ifstream(afd + ".tmp").good()) << c.comando;
+  }
+}
+
 TEST(ArquivosDeFuncionarios, CsvAndJsonAgree) {
   const auto csv = ponto::LeFuncionariosCsv(
       "codigo,nome,senha,supervisor,cartao,pis,cpf,digitais\n"
