@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -51,6 +52,42 @@ inline int64_t NoRelogio(const std::vector<std::string>& relogio) {
   const auto j = nlohmann::json::parse(s.out, nullptr, false);
   if (j.is_discarded() || j.empty()) return -1;
   return j[0].at("marcacoes").get<int64_t>();
+}
+
+// Every punch the clock holds, each as one comparable line (register: NSR, PIS and time;
+// fingerprint: card, time and how it was made), sorted.
+inline std::vector<std::string> PunchesDoRelogio(const std::vector<std::string>& relogio) {
+  auto args = relogio;
+  args.insert(args.begin(), "coletar");
+  args.insert(args.end(), {"--formato", "json"});
+  const auto s = Ponto(args, "coletar_tudo");
+  std::vector<std::string> r;
+  const auto j = nlohmann::json::parse(s.out, nullptr, false);
+  if (j.is_discarded() || !j.is_array()) return {"falha: " + s.err};
+  for (const auto& m : j)
+    r.push_back(m.at("nsr").is_null()
+                    ? std::to_string(m.at("cartao").get<int64_t>()) + " " +
+                          m.at("data_hora").get<std::string>() + " " +
+                          (m.at("digital").get<bool>() ? "digital" : "outro")
+                    : m.at("nsr").get<std::string>() + " " + m.at("pis").get<std::string>() + " " +
+                          m.at("data_hora").get<std::string>());
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+// The same lines from what the store holds for one clock.
+inline std::vector<std::string> PunchesNoBanco(armazem::Armazem& banco, int16_t relogio) {
+  armazem::Filtro f;
+  f.relogio = relogio;
+  std::vector<std::string> r;
+  banco.Percorre(f, [&](const armazem::MarcacaoArmazenada& m) {
+    r.push_back(m.modelo == EModeloRelogio_Tarvenix
+                    ? std::to_string(m.nsr) + " " + m.pis + " " + m.momento.FormataIso()
+                    : std::to_string(m.cartao) + " " + m.momento.FormataIso() + " " +
+                          (m.porDigital ? "digital" : "outro"));
+  });
+  std::sort(r.begin(), r.end());
+  return r;
 }
 
 inline std::vector<std::string> Rede(int porta, const char* modelo, int codigo = 1) {
@@ -98,14 +135,15 @@ class Relogios {
     }
     return true;
   }
-  // Every clock's punches are in the store, each once.
+  // Every clock's punches are in the store, each once, with the values the clock holds: NSR,
+  // PIS, card, date and time, how it was made.
   void ConfereCom(armazem::Armazem& banco) const {
     for (int i = 1; i <= n_; ++i) {
-      const auto total = NoRelogio(Rede(portas_[static_cast<size_t>(i - 1)], Modelo(i), i));
-      armazem::Filtro f;
-      f.relogio = static_cast<int16_t>(i);
-      EXPECT_EQ(static_cast<int64_t>(banco.Conta(f)), total) << "relógio " << i;
-      EXPECT_GT(total, 0);
+      const auto relogio = PunchesDoRelogio(Rede(portas_[static_cast<size_t>(i - 1)], Modelo(i), i));
+      const auto noBanco = PunchesNoBanco(banco, static_cast<int16_t>(i));
+      EXPECT_GT(relogio.size(), 0u) << "relógio " << i;
+      EXPECT_EQ(noBanco.size(), relogio.size()) << "relógio " << i;
+      EXPECT_TRUE(noBanco == relogio) << "relógio " << i << ": o banco difere do relógio";
     }
   }
 

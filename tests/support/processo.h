@@ -52,6 +52,12 @@ class Processo {
            const std::string& base,
            const std::vector<std::pair<std::string, std::string>>& ambiente = {})
       : saida_(base + ".out"), erros_(base + ".err") {
+    // Emptied before the child exists: a test that reads the output at once must never see an
+    // earlier run's (a service of the same name in a previous test said "pronto").
+    for (const std::string* arquivo : {&saida_, &erros_}) {
+      const int fd = ::open(arquivo->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) ::close(fd);
+    }
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
