@@ -24,7 +24,8 @@ using teste::Daemon;
 using teste::Processo;
 using namespace std::chrono_literals;
 
-// A punch as both sides can name it: NSR for the register model, card and time otherwise.
+// A punch as both sides can name it, with every value both sides carry: NSR, PIS and time for
+// the register model; card, time and whether it was a fingerprint otherwise.
 using Chave = std::string;
 
 std::string Temporario(const std::string& nome) {
@@ -40,11 +41,13 @@ std::vector<Chave> PunchesDoDiario(const std::string& caminho, bool tarvenix) {
     if (!linha.empty() && linha[0] != '{') linha = linha.substr(linha.find(' ', 9) + 1);
     const auto j = nlohmann::json::parse(linha, nullptr, false);
     if (j.is_discarded() || j.value("t", "") != "m") continue;
+    const std::string quando = DataHora::DeSegundos(j.at("s").get<int64_t>()).FormataIso();
     if (tarvenix) {
-      r.push_back(j.at("n").get<std::string>());
+      r.push_back(j.at("n").get<std::string>() + " " + j.at("p").get<std::string>() + "@" +
+                  quando);
     } else {
-      r.push_back(std::to_string(j.at("c").get<int>()) + "@" +
-                  DataHora::DeSegundos(j.at("s").get<int64_t>()).FormataIso());
+      r.push_back(std::to_string(j.at("c").get<int>()) + "@" + quando +
+                  (j.at("o").get<int>() == 1 ? " digital" : " outro"));
     }
   }
   return r;
@@ -57,9 +60,13 @@ std::vector<Chave> PunchesImpressos(const std::string& saida, bool tarvenix) {
   for (std::string linha; std::getline(in, linha);) {
     const auto j = nlohmann::json::parse(linha, nullptr, false);
     if (j.is_discarded()) continue;
-    r.push_back(tarvenix ? j.at("nsr").get<std::string>()
+    // An empty PIS is printed as null.
+    const std::string pis = j.at("pis").is_null() ? "" : j.at("pis").get<std::string>();
+    r.push_back(tarvenix ? j.at("nsr").get<std::string>() + " " + pis +
+                               "@" + j.at("data_hora").get<std::string>()
                          : std::to_string(j.at("cartao").get<int>()) + "@" +
-                               j.at("data_hora").get<std::string>());
+                               j.at("data_hora").get<std::string>() +
+                               (j.at("digital").get<bool>() ? " digital" : " outro"));
   }
   return r;
 }
@@ -152,7 +159,7 @@ TEST(Entrega, MonitoringAcrossTwoKillsOfTheDaemonLosesNothingAndRepeatsNothing) 
     if (!m.tarvenix) {
       // 120 a minute: punches share seconds, and each of them still came out.
       std::set<std::string> segundos;
-      for (const auto& c : impressas) segundos.insert(c.substr(c.find('@')));
+      for (const auto& c : impressas) segundos.insert(c.substr(c.find('@'), 20));
       EXPECT_LT(segundos.size(), impressas.size());
     }
   }
@@ -258,8 +265,8 @@ TEST(Entrega, MonitoringAClockBehindTheComputerAndSetBackAnHour) {
   // Some printed punches are stamped before the ones printed just before them.
   bool voltouNoTempo = false;
   for (size_t i = 1; i < impressas.size(); ++i)
-    if (impressas[i].substr(impressas[i].find('@')) <
-        impressas[i - 1].substr(impressas[i - 1].find('@')))
+    if (impressas[i].substr(impressas[i].find('@'), 20) <
+        impressas[i - 1].substr(impressas[i - 1].find('@'), 20))
       voltouNoTempo = true;
   EXPECT_TRUE(voltouNoTempo);
 }

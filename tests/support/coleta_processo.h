@@ -69,7 +69,8 @@ inline std::vector<std::string> PunchesDoRelogio(const std::vector<std::string>&
                     ? std::to_string(m.at("cartao").get<int64_t>()) + " " +
                           m.at("data_hora").get<std::string>() + " " +
                           (m.at("digital").get<bool>() ? "digital" : "outro")
-                    : m.at("nsr").get<std::string>() + " " + m.at("pis").get<std::string>() + " " +
+                    : m.at("nsr").get<std::string>() + " " +
+                          (m.at("pis").is_null() ? "" : m.at("pis").get<std::string>()) + " " +
                           m.at("data_hora").get<std::string>());
   std::sort(r.begin(), r.end());
   return r;
