@@ -43,8 +43,7 @@ std::vector<Chave> PunchesDoDiario(const std::string& caminho, bool tarvenix) {
     if (j.is_discarded() || j.value("t", "") != "m") continue;
     const std::string quando = DataHora::DeSegundos(j.at("s").get<int64_t>()).FormataIso();
     if (tarvenix) {
-      r.push_back(j.at("n").get<std::string>() + " " + j.at("p").get<std::string>() + "@" +
-                  quando);
+      r.push_back(j.at("n").get<std::string>() + " " + j.at("p").get<std::string>() + "@" + quando);
     } else {
       r.push_back(std::to_string(j.at("c").get<int>()) + "@" + quando +
                   (j.at("o").get<int>() == 1 ? " digital" : " outro"));
@@ -62,8 +61,8 @@ std::vector<Chave> PunchesImpressos(const std::string& saida, bool tarvenix) {
     if (j.is_discarded()) continue;
     // An empty PIS is printed as null.
     const std::string pis = j.at("pis").is_null() ? "" : j.at("pis").get<std::string>();
-    r.push_back(tarvenix ? j.at("nsr").get<std::string>() + " " + pis +
-                               "@" + j.at("data_hora").get<std::string>()
+    r.push_back(tarvenix ? j.at("nsr").get<std::string>() + " " + pis + "@" +
+                               j.at("data_hora").get<std::string>()
                          : std::to_string(j.at("cartao").get<int>()) + "@" +
                                j.at("data_hora").get<std::string>() +
                                (j.at("digital").get<bool>() ? " digital" : " outro"));

@@ -245,7 +245,8 @@ TEST(Diario, EveryReplacementIsSyncedBeforeItIsRenamedIn) {
     ++renomeados;
     const std::string arquivo = g_operacoes[i].substr(7);
     bool sincronizado = false;
-    for (size_t j = 0; j < i; ++j) sincronizado = sincronizado || g_operacoes[j] == "fsync " + arquivo;
+    for (size_t j = 0; j < i; ++j)
+      sincronizado = sincronizado || g_operacoes[j] == "fsync " + arquivo;
     EXPECT_TRUE(sincronizado) << arquivo << " renomeado sem fsync antes";
   }
   EXPECT_GE(renomeados, 1);

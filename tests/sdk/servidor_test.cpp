@@ -20,10 +20,10 @@
 
 #include "quorvel/erro.h"
 #include "quorvel/sdk/sdk_rede.h"
+#include "relogio-virtual/servidor.h"
 #include "sdk/protocol/protocol.h"
 #include "support/daemon.h"
 #include "support/processo.h"
-#include "relogio-virtual/servidor.h"
 
 namespace quorvel {
 namespace {
@@ -205,8 +205,8 @@ TEST(Protocolo, PunchDatesCrossAsNumbersAndComeOutAsTheClocksOwnText) {
 TEST(Protocolo, RegisterRecordsCrossWithEveryFieldAsTheClockHoldsIt) {
   auto d = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Tarvenix);
   // Days above 12, so a day and a month swapped cannot pass for a date.
-  for (const char* quando : {"2024-05-13 08:01:02", "2023-11-25 17:45:30", "2025-01-31 23:59:59",
-                             "2024-02-29 00:00:00"})
+  for (const char* quando :
+       {"2024-05-13 08:01:02", "2023-11-25 17:45:30", "2025-01-31 23:59:59", "2024-02-29 00:00:00"})
     ASSERT_TRUE(d->AdicionaRegistro("12034567899", DataHora::DeTexto(quando)));
   auto registros = [](CZKEM& s) {
     std::vector<std::string> r;
@@ -241,8 +241,7 @@ TEST(Protocolo, ARunAnswersAtMostTheItemsAskedForAndTheNextRunTheRest) {
     for (int i = 1; i <= 3; ++i) {
       if (registro)
         ASSERT_TRUE(d->AdicionaRegistro("12034567899"));
-      else
-      {
+      else {
         sdk::UsuarioVirtual u;
         u.id = std::to_string(i);
         d->AdicionaUsuario(u);

@@ -220,9 +220,9 @@ TEST_P(ArmazemTest, ABatchThatFailsPartWayKeepsNothingAndTheStoreStaysUsable) {
   } else {
     identidade = "\xff\xfe";  // not UTF-8: the server refuses the cursor's write
   }
-  EXPECT_ANY_THROW(a->Grava(
-      9, {Registro(9, 1, "2024-05-06 08:00:00"), Registro(9, 2, "2024-05-06 09:00:00")},
-      Cursor{2, 2, identidade}));
+  EXPECT_ANY_THROW(
+      a->Grava(9, {Registro(9, 1, "2024-05-06 08:00:00"), Registro(9, 2, "2024-05-06 09:00:00")},
+               Cursor{2, 2, identidade}));
   EXPECT_EQ(a->Conta({}), 0u);
   EXPECT_FALSE(a->CursorDe(9));
   EXPECT_EQ(a->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00")}, Cursor{1, 1, ""}), 1u);

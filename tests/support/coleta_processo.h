@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -140,7 +140,8 @@ class Relogios {
   // PIS, card, date and time, how it was made.
   void ConfereCom(armazem::Armazem& banco) const {
     for (int i = 1; i <= n_; ++i) {
-      const auto relogio = PunchesDoRelogio(Rede(portas_[static_cast<size_t>(i - 1)], Modelo(i), i));
+      const auto relogio =
+          PunchesDoRelogio(Rede(portas_[static_cast<size_t>(i - 1)], Modelo(i), i));
       const auto noBanco = PunchesNoBanco(banco, static_cast<int16_t>(i));
       EXPECT_GT(relogio.size(), 0u) << "relógio " << i;
       EXPECT_EQ(noBanco.size(), relogio.size()) << "relógio " << i;

@@ -1,12 +1,12 @@
 // ponto end to end: the built binary on its embedded virtual clocks, and its file readers.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sqlite3.h>
 #include <sstream>
 
 #include "arquivos.h"
@@ -630,8 +630,7 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
           << e.what();
     }
   }
-  EXPECT_EQ(ponto::LeFuncionarios(Arquivo("ponto_curto.csv", "codigo;nome\n1;Jos\xC3\xA9\n"),
-                                  false)
+  EXPECT_EQ(ponto::LeFuncionarios(Arquivo("ponto_curto.csv", "codigo;nome\n1;Jos\xC3\xA9\n"), false)
                 .at(0)
                 ->Nome(),
             "José");

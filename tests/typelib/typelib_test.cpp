@@ -635,13 +635,13 @@ TEST(AbiC, AnEventsBorrowedArgumentCannotBeReleasedByTheHost) {
   ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
                            nullptr, &erro),
             QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args,
-                           1, nullptr, &erro),
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args, 1,
+                           nullptr, &erro),
             QUORVEL_OK);
   for (int i = 0; i < 100 && !estado.conectou; ++i) quorvel_processa_eventos(10);
   ASSERT_TRUE(estado.conectou);
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "IniciaMonitoracaoRelogio"),
-                           QUORVEL_METODO, args, 1, nullptr, &erro),
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "IniciaMonitoracaoRelogio"), QUORVEL_METODO,
+                           args, 1, nullptr, &erro),
             QUORVEL_OK);
   quorvel_processa_eventos(300);  // the first visit
   for (int i = 0; i < 3; ++i) quorvel_virtual_marcacao("192.0.2.52", 4370, 1);
