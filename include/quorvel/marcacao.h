@@ -1,6 +1,7 @@
 // A punch read from a clock, and the ordered list the collection operations return.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -61,8 +62,15 @@ class ListaMarcacao {
   // Item would keep: for readers of large lists (a store, an export).
   template <class F>
   void ParaCada(F&& visita) const {
+    ParaCadaEntre(1, Count(), visita);
+  }
+  // The same for positions `de`..`ate` (1-based, both included; what lies outside the list is
+  // skipped): a reader that takes a long list in pieces.
+  template <class F>
+  void ParaCadaEntre(int32_t de, int32_t ate, F&& visita) const {
     Marcacao temporaria;
-    for (uint32_t i = 0; i < registros_.size(); ++i) {
+    const auto fim = static_cast<uint32_t>(std::clamp<int64_t>(ate, 0, Count()));
+    for (auto i = static_cast<uint32_t>(std::max(de, 1) - 1); i < fim; ++i) {
       if (auto it = objetos_.find(i); it != objetos_.end()) {
         visita(static_cast<const Marcacao&>(*it->second));
       } else {

@@ -96,7 +96,9 @@ typedef void (*quorvel_sink)(void* contexto, int32_t dispid, const quorvel_varia
 int32_t quorvel_define_sink(quorvel_objeto* controle, quorvel_sink sink, void* contexto,
                             quorvel_erro* erro);
 
-/* Runs the library's event loop (timers: connection, monitoring) for this many milliseconds. */
+/* Runs the library's event loop (timers: connection, monitoring) for this many milliseconds;
+ * 0 (or less) runs what is due now and returns at once, for a host that pumps from its own
+ * loop. */
 void quorvel_processa_eventos(int32_t milissegundos);
 
 /* The device SDK backend of controls created from now on: "rede" (the clock protocol over TCP
@@ -104,6 +106,34 @@ void quorvel_processa_eventos(int32_t milissegundos);
  * "virtual" (the in-process virtual clocks). The default is the environment variable
  * QUORVEL_SDK, or "rede". */
 int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro);
+
+/* The communication key of the network clocks registered from now on, on any control
+ * (AddRelogio, AddRelogioIP, AddRelogioSerial): each clock keeps the key in force when it was
+ * registered, so two clocks may have two keys. NULL: back to the environment variable
+ * QUORVEL_CHAVE (none when it is not set); "": no key. */
+int32_t quorvel_define_chave(const char* chave, quorvel_erro* erro);
+
+/* One punch of a ListaMarcacao as a fixed-size record, for reading long lists in one call.
+ * `segundos`: the punch's date and time as the clock wrote it (no time zone), in seconds since
+ * 1970-01-01 00:00:00 (negative before it). `nsr` and `pis` are UTF-8 and NUL-terminated,
+ * empty when the punch has none (fingerprint model); a longer text than fits is cut at a
+ * character boundary. */
+typedef struct quorvel_marcacao {
+  int64_t segundos;
+  int32_t cartao;
+  int16_t relogio;
+  uint8_t digital; /* 1: made by fingerprint */
+  uint8_t reservado;
+  char nsr[24];
+  char pis[24];
+} quorvel_marcacao;
+
+/* Copies the punches at positions inicio..inicio+quantidade-1 (1-based) of a ListaMarcacao
+ * into `saida` (room for `quantidade` records) without making one object per punch; *lidas
+ * says how many were copied (fewer at the end of the list, 0 past it). A handle of another
+ * class: QUORVEL_FALHA with the platform's type mismatch (13). */
+int32_t quorvel_marcacoes_le(quorvel_objeto* lista, int32_t inicio, int32_t quantidade,
+                             quorvel_marcacao* saida, int32_t* lidas, quorvel_erro* erro);
 
 /* Virtual clocks for demos and tests: publish one at ip:porta (modelo 0 quorvel,
  * 1 tarvenix), optionally with the sample employees and punches; add a punch; remove all. */

@@ -14,16 +14,32 @@ namespace {
 struct Registro {
   std::mutex mutex;
   std::map<std::string, CriadorDeFabrica> criadores;
+  std::optional<std::string> chave;  // set by DefineChaveDaRede
 };
+
+Registro& Backends();
+
+// The key a network clock made now gets: the one set last, else QUORVEL_CHAVE's.
+std::string ChaveDaRede() {
+  Registro& r = Backends();
+  {
+    std::lock_guard l(r.mutex);
+    if (r.chave) return *r.chave;
+  }
+  const char* chave = std::getenv("QUORVEL_CHAVE");
+  return chave ? chave : "";
+}
 
 Registro& Backends() {
   static Registro* registro = [] {
     auto* r = new Registro;  // never destroyed: a backend may be chosen during exit
     r->criadores["virtual"] = [] { return FabricaVirtual(); };
     r->criadores["rede"] = [] {
-      OpcoesRede opcoes;
-      if (const char* chave = std::getenv("QUORVEL_CHAVE")) opcoes.chave = chave;
-      return FabricaRede(opcoes);
+      return FabricaCZKEM([] {
+        OpcoesRede opcoes;
+        opcoes.chave = ChaveDaRede();
+        return CriaSdkRede(std::move(opcoes));
+      });
     };
     return r;
   }();
@@ -48,6 +64,12 @@ FabricaCZKEM FabricaDoBackend(const std::string& nome) {
     criador = it->second;
   }
   return criador ? criador() : FabricaCZKEM{};
+}
+
+void DefineChaveDaRede(std::optional<std::string> chave) {
+  Registro& r = Backends();
+  std::lock_guard l(r.mutex);
+  r.chave = std::move(chave);
 }
 
 std::vector<std::string> NomesDosBackends() {

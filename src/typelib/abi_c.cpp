@@ -2,6 +2,7 @@
 // registration store and class factories. No exception crosses it.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "quorvel/erro.h"
+#include "quorvel/marcacao.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/quorvel.h"
 #include "quorvel/sdk/backends.h"
@@ -113,6 +115,15 @@ std::optional<RefObjeto> Retira(const quorvel_objeto* h, bool soEmprestado = fal
   t.livres.push_back(static_cast<uint32_t>(slot - t.slots.data()));
   if (!soEmprestado) --g_vivos;
   return ref;
+}
+
+// `texto` into a fixed field, NUL-terminated, cut at a UTF-8 character boundary.
+template <size_t N>
+void CopiaCampo(char (&campo)[N], std::string_view texto) {
+  size_t n = std::min(texto.size(), N - 1);
+  while (n > 0 && n < texto.size() && (static_cast<unsigned char>(texto[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(campo, texto.data(), n);
+  campo[n] = '\0';
 }
 
 // ---- Threads ----------------------------------------------------------------------------
@@ -435,7 +446,11 @@ void quorvel_processa_eventos(int32_t milissegundos) {
   if (!NaThreadDona()) return;
   try {
     PreparaAmbiente();
-    A().loop->RodaPor(std::chrono::milliseconds(milissegundos < 0 ? 0 : milissegundos));
+    // Zero runs what is due now: a host that pumps from its own loop never waits here.
+    if (milissegundos <= 0)
+      A().loop->Cede();
+    else
+      A().loop->RodaPor(std::chrono::milliseconds(milissegundos));
   } catch (...) {
   }
 }
@@ -450,6 +465,42 @@ int32_t quorvel_define_sdk(const char* nome, quorvel_erro* erro) {
     std::lock_guard l(a.mutex);
     a.sdk = nome;
     if (a.loop) DefineAmbienteControles(a.loop.get(), std::move(f));
+  });
+}
+
+int32_t quorvel_define_chave(const char* chave, quorvel_erro* erro) {
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
+  return Protegido(erro, [&] {
+    sdk::DefineChaveDaRede(chave ? std::optional<std::string>(chave) : std::nullopt);
+  });
+}
+
+int32_t quorvel_marcacoes_le(quorvel_objeto* lista, int32_t inicio, int32_t quantidade,
+                             quorvel_marcacao* saida, int32_t* lidas, quorvel_erro* erro) {
+  if (!lista || !lidas || quantidade < 0 || (quantidade > 0 && !saida))
+    return QUORVEL_PARAMETRO_INVALIDO;
+  if (!NaThreadDona()) return QUORVEL_OUTRA_THREAD;
+  *lidas = 0;
+  const auto ref = Resolve(lista);
+  if (!ref) return QUORVEL_HANDLE_INVALIDO;
+  return Protegido(erro, [&] {
+    if (!ref->classe || ref->classe->nome != "ListaMarcacao" || !ref->objeto)
+      LancaTiposIncompativeis("quorvel_marcacoes_le espera uma ListaMarcacao");
+    const auto& l = *static_cast<const ListaMarcacao*>(ref->objeto.get());
+    static const int64_t kUnix = DataHora::DePartes(1970, 1, 1).Segundos();
+    const int64_t ate = std::min<int64_t>(int64_t{inicio} + quantidade - 1, l.Count());
+    int32_t n = 0;
+    l.ParaCadaEntre(inicio, static_cast<int32_t>(ate), [&](const Marcacao& m) {
+      quorvel_marcacao& r = saida[n++];
+      r.segundos = m.DataHoraMarcacao().Segundos() - kUnix;
+      r.cartao = m.CodigoCartao();
+      r.relogio = m.CodigoRelogio();
+      r.digital = m.MarcacaoPorDigital() ? 1 : 0;
+      r.reservado = 0;
+      CopiaCampo(r.nsr, m.NSR());
+      CopiaCampo(r.pis, m.PIS());
+    });
+    *lidas = n;
   });
 }
 

@@ -655,6 +655,87 @@ TEST(AbiC, AnEventsBorrowedArgumentCannotBeReleasedByTheHost) {
   quorvel_virtual_limpa();
 }
 
+// A collection read in blocks of fixed records gives what Item gives, position by position;
+// a pump of zero milliseconds runs what is due without waiting.
+TEST(AbiC, PunchesReadInBlocksAsItemGivesThemAndAZeroPumpRunsWhatIsDue) {
+  quorvel_erro erro;
+  ASSERT_EQ(quorvel_define_sdk("virtual", &erro), QUORVEL_OK);
+  ASSERT_EQ(quorvel_virtual_publica("192.0.2.53", 4370, 1, 1), QUORVEL_OK);
+  quorvel_objeto* controle = nullptr;
+  ASSERT_EQ(quorvel_cria("QUORVEL.ComunicacaoZK", &controle, &erro), QUORVEL_OK);
+  bool conectou = false;
+  auto sink = [](void* ctx, int32_t dispid, const quorvel_variant*, int32_t) {
+    if (dispid == 3) *static_cast<bool*>(ctx) = true;
+  };
+  ASSERT_EQ(quorvel_define_sink(controle, sink, &conectou, &erro), QUORVEL_OK);
+  quorvel_variant args[3] = {Inteiro(53), {}, Inteiro(1)};
+  args[1].tipo = QUORVEL_TEXTO;
+  args[1].texto = "192.0.2.53";
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
+                           nullptr, &erro),
+            QUORVEL_OK);
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args,
+                           1, nullptr, &erro),
+            QUORVEL_OK);
+  for (int i = 0; i < 500 && !conectou; ++i) {
+    quorvel_processa_eventos(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(conectou);
+  quorvel_variant lista{};
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ObterMarcacaoRelogio"), QUORVEL_METODO,
+                           args, 1, &lista, &erro),
+            QUORVEL_OK);
+  quorvel_variant total{};
+  ASSERT_EQ(quorvel_invoca(lista.objeto, Despacho(lista.objeto, "Count"), QUORVEL_METODO, nullptr,
+                           0, &total, &erro),
+            QUORVEL_OK);
+  ASSERT_GT(total.inteiro, 3);
+  std::vector<quorvel_marcacao> registros(static_cast<size_t>(total.inteiro) + 5);
+  int32_t lidas = -1;
+  // In blocks of 3, past the end: each position once, the last block short, then nothing.
+  for (int32_t inicio = 1; inicio <= total.inteiro + 3; inicio += 3) {
+    ASSERT_EQ(quorvel_marcacoes_le(lista.objeto, inicio, 3,
+                                   &registros[static_cast<size_t>(inicio - 1)], &lidas, &erro),
+              QUORVEL_OK);
+    EXPECT_EQ(lidas, std::max(0, std::min(3, total.inteiro - inicio + 1)));
+  }
+  const int64_t unix = DataHora::DePartes(1970, 1, 1).Segundos();
+  for (int32_t p = 1; p <= total.inteiro; ++p) {
+    quorvel_variant pos = Inteiro(p), item{}, quando{}, nsr{};
+    ASSERT_EQ(quorvel_invoca(lista.objeto, 0x60030002, QUORVEL_METODO, &pos, 1, &item, &erro),
+              QUORVEL_OK);
+    ASSERT_EQ(quorvel_invoca(item.objeto, Despacho(item.objeto, "DataHoraMarcacao"),
+                             QUORVEL_PROPGET, nullptr, 0, &quando, &erro),
+              QUORVEL_OK);
+    ASSERT_EQ(quorvel_invoca(item.objeto, Despacho(item.objeto, "NSR"), QUORVEL_PROPGET, nullptr,
+                             0, &nsr, &erro),
+              QUORVEL_OK);
+    const quorvel_marcacao& r = registros[static_cast<size_t>(p - 1)];
+    EXPECT_EQ(r.segundos + unix, DataHora::DeDias(quando.numero).Segundos()) << p;
+    EXPECT_STREQ(r.nsr, nsr.texto) << p;
+    EXPECT_EQ(std::string(r.pis).size(), 11u) << p;
+    EXPECT_EQ(r.relogio, 53);
+    for (auto* v : {&item, &quando, &nsr}) quorvel_variant_limpa(v);
+  }
+  // Another class is a type mismatch; bad arguments are codes.
+  EXPECT_EQ(quorvel_marcacoes_le(controle, 1, 1, registros.data(), &lidas, &erro), QUORVEL_FALHA);
+  EXPECT_EQ(erro.numero, erro_plataforma::kTiposIncompativeis);
+  EXPECT_EQ(quorvel_marcacoes_le(lista.objeto, 1, 1, nullptr, &lidas, &erro),
+            QUORVEL_PARAMETRO_INVALIDO);
+  EXPECT_EQ(quorvel_marcacoes_le(lista.objeto, 1, -1, registros.data(), &lidas, &erro),
+            QUORVEL_PARAMETRO_INVALIDO);
+  int32_t deOutra = -1;
+  std::thread([&] {
+    deOutra = quorvel_marcacoes_le(lista.objeto, 1, 1, registros.data(), &lidas, nullptr);
+  }).join();
+  EXPECT_EQ(deOutra, QUORVEL_OUTRA_THREAD);
+  quorvel_variant_limpa(&lista);
+  quorvel_libera(controle);
+  quorvel_processa_eventos(0);
+  quorvel_virtual_limpa();
+}
+
 TEST(AbiC, ClassFactoriesAndCreationByClsid) {
   quorvel_guid relogio{
       0xBB9DDB53, 0x9C49, 0x4737, {0x84, 0xF7, 0xE1, 0x6D, 0xFB, 0xF1, 0xF2, 0x27}};

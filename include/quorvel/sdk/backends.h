@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,5 +25,10 @@ FabricaCZKEM FabricaDoBackend(const std::string& nome);
 
 // The names registered, in order.
 std::vector<std::string> NomesDosBackends();
+
+// The communication key of the network clocks created from now on by the "rede" backend's
+// factory (each clock takes the key in force when its SDK object is made, that is, when it is
+// registered with a control). Nothing: back to QUORVEL_CHAVE. Thread-safe.
+void DefineChaveDaRede(std::optional<std::string> chave);
 
 }  // namespace quorvel::sdk
