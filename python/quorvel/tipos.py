@@ -36,7 +36,7 @@ class Relogio:
     chave: Optional[str] = None
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, slots=True)
 class Marcacao:
     """A punch. Fingerprint model: `cartao` (the employee's number) and `digital` (made by
     fingerprint); register model: `nsr` and `pis` instead. What a model lacks is None."""
