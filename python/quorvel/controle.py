@@ -244,6 +244,7 @@ class ListaDeMarcacoes(Sequence[Marcacao]):
         self._total = int(lista.chama("Count"))
 
     def __len__(self) -> int:
+        """How many punches the collection brought."""
         return self._total
 
     # One record of quorvel_marcacao as its bytes: segundos, cartao, relogio, digital, reservado,
@@ -280,6 +281,7 @@ class ListaDeMarcacoes(Sequence[Marcacao]):
                 gc.enable()
 
     def __iter__(self) -> Iterator[Marcacao]:
+        """Every punch in the clock's order, a block at a time."""
         posicao = 1
         while posicao <= self._total:
             bloco = self._bloco(posicao, min(self._BLOCO, self._total - posicao + 1))
@@ -295,6 +297,7 @@ class ListaDeMarcacoes(Sequence[Marcacao]):
     def __getitem__(self, i: slice) -> List[Marcacao]: ...
 
     def __getitem__(self, i: Union[int, slice]) -> Union[Marcacao, List[Marcacao]]:
+        """The punch at a position (0-based, negative from the end), or a slice as a list."""
         if isinstance(i, slice):
             return [self[k] for k in range(*i.indices(self._total))]
         if i < 0:
@@ -425,6 +428,7 @@ class Controle:
         self._conexoes[relogio.codigo] = None
 
     def remover(self, codigo: int) -> None:
+        """Takes the clock out of the control (disconnecting it)."""
         self._o.chama("RemoverRelogio", codigo)
         self._relogios.pop(codigo, None)
         self._conexoes.pop(codigo, None)
@@ -442,10 +446,12 @@ class Controle:
             )
 
     def desconectar(self, codigo: int) -> None:
+        """Closes the clock's link; it stays registered."""
         self._o.chama("DesconectarRelogio", codigo)
         self._conexoes[codigo] = None
 
     def conectado(self, codigo: int) -> bool:
+        """Whether the last news of the clock's link was that it is up."""
         return self._conexoes.get(codigo) is True
 
     # -- punches --
@@ -458,6 +464,7 @@ class Controle:
         return ListaDeMarcacoes(lista)
 
     def apagar_marcacoes(self, codigo: int) -> bool:
+        """Erases the clock's punches (collect them first)."""
         return bool(self._o.chama("ApagarMarcacoesRelogio", codigo))
 
     def _inicia(self, codigos: Iterable[int]) -> List[int]:
@@ -504,9 +511,11 @@ class Controle:
     # -- the clock's time --
 
     def data_hora(self, codigo: int) -> datetime:
+        """The clock's own date and time."""
         return self._o.chama("ObterDataHoraRelogio", codigo)  # type: ignore[no-any-return]
 
     def definir_data_hora(self, codigo: int, quando: datetime) -> bool:
+        """Sets the clock's date and time (to the second); False when the clock refused."""
         return bool(self._o.chama("EnviaDataHoraRelogio", codigo, quando))
 
     # -- employees --
@@ -576,6 +585,7 @@ class Controle:
         return r
 
     def excluir_funcionario(self, codigo: int, funcionario: int) -> bool:
+        """Deletes an employee from the clock; True when the clock no longer has them."""
         return bool(self._o.chama("ExcluiFuncionarioCartaoRelogio", codigo, funcionario))
 
 

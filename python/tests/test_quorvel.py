@@ -7,6 +7,10 @@ from __future__ import annotations
 
 import asyncio
 import json
+import os
+import signal
+import subprocess
+import sys
 import threading
 import time
 import tracemalloc
@@ -231,3 +235,28 @@ def test_um_milhao_de_marcacoes_com_memoria_limitada(daemons: List[Daemon]) -> N
     assert vistos == 1_000_000 and fora_de_ordem == 0
     # One block of records and its objects at a time, never the million.
     assert pico < 32 * 1024 * 1024, f"pico de {pico} bytes"
+
+
+def test_ctrl_c_para_a_monitoracao(daemons: List[Daemon]) -> None:
+    d = Daemon(["--marcacoes-por-minuto", "600", "--relogio", "codigo=1,porta=0,exemplo"], 1)
+    daemons.append(d)
+    programa = f"""
+import quorvel, sys
+with quorvel.Controle() as c:
+    c.adicionar(quorvel.Relogio(1, ip="127.0.0.1", porta={d.portas[0]}))
+    c.conectar(1)
+    try:
+        for ev in c.monitorar([1]):
+            print("marcação", flush=True)
+    except KeyboardInterrupt:
+        print("interrompido", flush=True)
+    print("fechado" if c.conectado(1) else "desconectado", flush=True)
+"""
+    p = subprocess.Popen([sys.executable, "-c", programa], stdout=subprocess.PIPE, text=True,
+                         env=dict(os.environ))
+    assert p.stdout is not None
+    assert p.stdout.readline().strip() == "marcação"
+    p.send_signal(signal.SIGINT)
+    resto = p.communicate(timeout=60)[0].splitlines()
+    assert p.returncode == 0
+    assert "interrompido" in resto and resto[-1] in ("fechado", "desconectado")

@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "quorvel/erro.h"
-#include "quorvel/marcacao.h"
 #include "quorvel/event_loop.h"
+#include "quorvel/marcacao.h"
 #include "quorvel/quorvel.h"
 #include "quorvel/sdk/backends.h"
 #include "quorvel/sdk/relogio_virtual.h"

@@ -674,8 +674,8 @@ TEST(AbiC, PunchesReadInBlocksAsItemGivesThemAndAZeroPumpRunsWhatIsDue) {
   ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
                            nullptr, &erro),
             QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args,
-                           1, nullptr, &erro),
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args, 1,
+                           nullptr, &erro),
             QUORVEL_OK);
   for (int i = 0; i < 500 && !conectou; ++i) {
     quorvel_processa_eventos(0);
@@ -708,8 +708,8 @@ TEST(AbiC, PunchesReadInBlocksAsItemGivesThemAndAZeroPumpRunsWhatIsDue) {
     ASSERT_EQ(quorvel_invoca(item.objeto, Despacho(item.objeto, "DataHoraMarcacao"),
                              QUORVEL_PROPGET, nullptr, 0, &quando, &erro),
               QUORVEL_OK);
-    ASSERT_EQ(quorvel_invoca(item.objeto, Despacho(item.objeto, "NSR"), QUORVEL_PROPGET, nullptr,
-                             0, &nsr, &erro),
+    ASSERT_EQ(quorvel_invoca(item.objeto, Despacho(item.objeto, "NSR"), QUORVEL_PROPGET, nullptr, 0,
+                             &nsr, &erro),
               QUORVEL_OK);
     const quorvel_marcacao& r = registros[static_cast<size_t>(p - 1)];
     EXPECT_EQ(r.segundos + unix, DataHora::DeDias(quando.numero).Segundos()) << p;
