@@ -560,6 +560,23 @@ TEST(AbiC, BadHandlesAndOtherThreadsGetCodesNeverACrash) {
   EXPECT_EQ(DllCanUnloadNow(), 0);
 }
 
+// Registers virtual clock `codigo` at `ip` (model 0 or 1) with the control and asks for its
+// connection; the RelogioConectado event follows while the loop runs.
+void RegistraEConecta(quorvel_objeto* controle, int32_t codigo, const char* ip, int32_t modelo) {
+  quorvel_erro erro;
+  quorvel_variant args[3] = {Inteiro(codigo), {}, Inteiro(modelo)};
+  args[1].tipo = QUORVEL_TEXTO;
+  args[1].texto = ip;
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
+                           nullptr, &erro),
+            QUORVEL_OK)
+      << erro.descricao;
+  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args, 1,
+                           nullptr, &erro),
+            QUORVEL_OK)
+      << erro.descricao;
+}
+
 // The host releases the control from inside the control's own monitoring event: it goes after
 // the tick, not under it (run under the sanitizers in the ASan build).
 TEST(AbiC, AControlReleasedInsideItsOwnCallbackGoesAfterTheCallback) {
@@ -582,15 +599,8 @@ TEST(AbiC, AControlReleasedInsideItsOwnCallbackGoesAfterTheCallback) {
     }
   };
   ASSERT_EQ(quorvel_define_sink(estado.controle, sink, &estado, &erro), QUORVEL_OK);
-  quorvel_variant args[3] = {Inteiro(51), {}, Inteiro(0)};
-  args[1].tipo = QUORVEL_TEXTO;
-  args[1].texto = "192.0.2.51";
-  ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "AddRelogioIP"),
-                           QUORVEL_METODO, args, 3, nullptr, &erro),
-            QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "ConectarRelogio"),
-                           QUORVEL_METODO, args, 1, nullptr, &erro),
-            QUORVEL_OK);
+  RegistraEConecta(estado.controle, 51, "192.0.2.51", 0);
+  quorvel_variant args[1] = {Inteiro(51)};
   for (int i = 0; i < 100 && !estado.conectou; ++i) quorvel_processa_eventos(10);
   ASSERT_TRUE(estado.conectou);
   ASSERT_EQ(quorvel_invoca(estado.controle, Despacho(estado.controle, "IniciaMonitoracaoRelogio"),
@@ -629,15 +639,8 @@ TEST(AbiC, AnEventsBorrowedArgumentCannotBeReleasedByTheHost) {
     }
   };
   ASSERT_EQ(quorvel_define_sink(controle, sink, &estado, &erro), QUORVEL_OK);
-  quorvel_variant args[3] = {Inteiro(52), {}, Inteiro(0)};
-  args[1].tipo = QUORVEL_TEXTO;
-  args[1].texto = "192.0.2.52";
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
-                           nullptr, &erro),
-            QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args, 1,
-                           nullptr, &erro),
-            QUORVEL_OK);
+  RegistraEConecta(controle, 52, "192.0.2.52", 0);
+  quorvel_variant args[1] = {Inteiro(52)};
   for (int i = 0; i < 100 && !estado.conectou; ++i) quorvel_processa_eventos(10);
   ASSERT_TRUE(estado.conectou);
   ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "IniciaMonitoracaoRelogio"), QUORVEL_METODO,
@@ -668,15 +671,8 @@ TEST(AbiC, PunchesReadInBlocksAsItemGivesThemAndAZeroPumpRunsWhatIsDue) {
     if (dispid == 3) *static_cast<bool*>(ctx) = true;
   };
   ASSERT_EQ(quorvel_define_sink(controle, sink, &conectou, &erro), QUORVEL_OK);
-  quorvel_variant args[3] = {Inteiro(53), {}, Inteiro(1)};
-  args[1].tipo = QUORVEL_TEXTO;
-  args[1].texto = "192.0.2.53";
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "AddRelogioIP"), QUORVEL_METODO, args, 3,
-                           nullptr, &erro),
-            QUORVEL_OK);
-  ASSERT_EQ(quorvel_invoca(controle, Despacho(controle, "ConectarRelogio"), QUORVEL_METODO, args, 1,
-                           nullptr, &erro),
-            QUORVEL_OK);
+  RegistraEConecta(controle, 53, "192.0.2.53", 1);
+  quorvel_variant args[1] = {Inteiro(53)};
   for (int i = 0; i < 500 && !conectou; ++i) {
     quorvel_processa_eventos(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
