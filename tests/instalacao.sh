@@ -25,10 +25,24 @@ if nm -D --defined-only "$LIBDIR/libquorvel.so" | awk '{print $3}' | grep -v -E 
 fi
 readelf -d "$LIBDIR/libquorvel.so" | grep -q 'SONAME.*libquorvel.so.11'
 test -f "$TMP/pfx/share/man/man1/ponto.1"
+test -f "$TMP/pfx/share/doc/quorvel/LICENSE"
+test -f "$TMP/pfx/share/doc/quorvel/CHANGELOG.md"
 # The service's unit, Type=notify, pointing at the ponto installed beside it.
 grep -q "^ExecStart=$TMP/pfx/bin/ponto servico" "$TMP/pfx/lib/systemd/system/ponto-servico.service"
 grep -q '^Type=notify$' "$TMP/pfx/lib/systemd/system/ponto-servico.service"
 test -f "$TMP/pfx/share/man/man1/relogio-virtual.1"
 "$TMP/pfx/bin/ponto" --version | grep -q '^ponto 11\.1\.0$'
 "$TMP/pfx/bin/relogio-virtual" --version | grep -q '^relogio-virtual 11\.1\.0$'
+# A distribution's layout: prefix /usr, a multiarch libdir. The .pc files, staged where a
+# package puts them, name the staged libdir and includedir.
+cmake -S "$SRC" -B "$TMP/multiarch" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_INSTALL_LIBDIR=lib/x86_64-linux-gnu -DQUORVEL_BUILD_BENCHMARKS=OFF > "$TMP/multiarch.log"
+mkdir -p "$TMP/stage/usr/lib/x86_64-linux-gnu/pkgconfig"
+cp "$TMP/multiarch/quorvel.pc" "$TMP/multiarch/quorvel-c.pc" "$TMP/stage/usr/lib/x86_64-linux-gnu/pkgconfig/"
+for pc in quorvel quorvel-c; do
+  libdir=$(PKG_CONFIG_PATH="$TMP/stage/usr/lib/x86_64-linux-gnu/pkgconfig" pkg-config --variable=libdir $pc)
+  includedir=$(PKG_CONFIG_PATH="$TMP/stage/usr/lib/x86_64-linux-gnu/pkgconfig" pkg-config --variable=includedir $pc)
+  test "$(realpath -m "$libdir")" = "$TMP/stage/usr/lib/x86_64-linux-gnu" || { echo "$pc: libdir $libdir" >&2; exit 1; }
+  test "$(realpath -m "$includedir")" = "$TMP/stage/usr/include" || { echo "$pc: includedir $includedir" >&2; exit 1; }
+done
 echo "instalação conferida"

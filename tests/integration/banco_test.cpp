@@ -89,6 +89,7 @@ TEST(ColetaNoBanco, AFingerprintLogErasedAndRefilledPastTheStoredPositionIsStore
     coleta(relogio);
     auto apaga = relogio;
     apaga.insert(apaga.begin(), "apagar-marcacoes");
+    apaga.push_back("--sim");
     const auto apagou = Ponto(apaga, "apaga");
     ASSERT_EQ(apagou.codigo, 0) << apagou.err;
   }

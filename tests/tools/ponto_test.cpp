@@ -1,7 +1,10 @@
 // ponto end to end: the built binary on its embedded virtual clocks, and its file readers.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -170,6 +173,80 @@ TEST(Ponto, MonitorsUntilCtrlC) {
   Resultado csv = Roda("monitorar --segundos 1 --gerar-a-cada 100 --relogio 1 --formato csv");
   EXPECT_EQ(csv.codigo, 0);
   EXPECT_EQ(csv.saida.rfind("relogio;data_hora;cartao;digital;nsr;pis\n", 0), 0u);
+}
+
+// ponto on a terminal of its own (a pseudo-terminal): waits for `pergunta` on it, answers
+// `resposta`, and returns the exit code with everything the terminal showed.
+std::pair<int, std::string> NoTerminal(const std::vector<std::string>& argumentos,
+                                       const std::string& pergunta, const std::string& resposta) {
+  int mestre = -1;
+  const pid_t pid = ::forkpty(&mestre, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<std::string> copia = argumentos;
+    std::string binario = PONTO_BINARIO;
+    std::vector<char*> argv{binario.data()};
+    for (auto& a : copia) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(binario.c_str(), argv.data());
+    ::_exit(127);
+  }
+  std::string tela;
+  bool respondeu = false;
+  for (;;) {
+    pollfd p{mestre, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) break;
+    char b[512];
+    const ssize_t n = ::read(mestre, b, sizeof b);
+    if (n <= 0) break;  // EIO once the child closed the terminal
+    tela.append(b, static_cast<size_t>(n));
+    if (!respondeu && tela.find(pergunta) != std::string::npos) {
+      respondeu = true;
+      const std::string linha = resposta + "\n";
+      if (::write(mestre, linha.data(), linha.size()) < 0) break;
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(mestre);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, tela};
+}
+
+int64_t MarcacoesNoRelogio(const std::string& relogio) {
+  Resultado r = Roda("status " + relogio + " --formato json");
+  const auto j = nlohmann::json::parse(r.saida, nullptr, false);
+  return j.is_array() && !j.empty() ? j[0].at("marcacoes").get<int64_t>() : -1;
+}
+
+// What cannot be undone is confirmed: at the terminal, or by --sim; a script without --sim
+// changes nothing.
+TEST(Ponto, DestructiveCommandsAskFirst) {
+  quorvel::teste::Daemon d({"--relogio", "codigo=1,porta=0,exemplo"}, 1);
+  const std::string relogio = "--relogio 1 --ip 127.0.0.1:" + std::to_string(d.Porta(0));
+  const int64_t antes = MarcacoesNoRelogio(relogio);
+  ASSERT_GT(antes, 0);
+
+  Resultado semTerminal = Roda("apagar-marcacoes " + relogio);
+  EXPECT_EQ(semTerminal.codigo, 2);
+  EXPECT_NE(semTerminal.erros.find("use --sim"), std::string::npos) << semTerminal.erros;
+  EXPECT_EQ(Roda("limpar " + relogio).codigo, 2);
+  EXPECT_EQ(Roda("funcionarios excluir --todos " + relogio).codigo, 2);
+  EXPECT_EQ(MarcacoesNoRelogio(relogio), antes);
+
+  const std::vector<std::string> args = {"apagar-marcacoes", "--relogio", "1", "--ip",
+                                         "127.0.0.1:" + std::to_string(d.Porta(0))};
+  const auto [naoCodigo, naoTela] = NoTerminal(args, "Confirma? [s/N]", "n");
+  EXPECT_EQ(naoCodigo, 1) << naoTela;
+  EXPECT_NE(naoTela.find("Nada foi apagado"), std::string::npos) << naoTela;
+  EXPECT_EQ(MarcacoesNoRelogio(relogio), antes);
+  const auto [simCodigo, simTela] = NoTerminal(args, "Confirma? [s/N]", "s");
+  EXPECT_EQ(simCodigo, 0) << simTela;
+  EXPECT_EQ(MarcacoesNoRelogio(relogio), 0);
+
+  EXPECT_EQ(Roda("funcionarios excluir --todos --sim " + relogio).codigo, 0);
+  Resultado lista = Roda("funcionarios listar --formato json " + relogio);
+  EXPECT_EQ(nlohmann::json::parse(lista.saida, nullptr, false), nlohmann::json::array())
+      << lista.saida;
+  EXPECT_EQ(Roda("limpar --sim " + relogio).codigo, 0);
 }
 
 TEST(Ponto, EveryCommandHasHelp) {

@@ -43,13 +43,13 @@ Comandos:
   data-hora               lê ou acerta a data e hora dos relógios
   funcionarios enviar ARQ envia funcionários de um arquivo CSV ou JSON
   funcionarios listar     lista os funcionários gravados nos relógios
-  funcionarios excluir    exclui um funcionário (--codigo N)
+  funcionarios excluir    exclui um funcionário (--codigo N) ou todos (--todos)
   empregador              grava os dados do empregador (relógios tarvenix)
   sirene                  programa, apaga ou ajusta as sirenes (relógios quorvel)
   horario-verao           define ou apaga o horário de verão
   verificacao 1para1|1paran   modo de verificação da digital
-  apagar-marcacoes        apaga as marcações (relógios quorvel)
-  limpar                  apaga todos os dados (relógios quorvel)
+  apagar-marcacoes        apaga as marcações (relógios quorvel; pede confirmação)
+  limpar                  apaga todos os dados (relógios quorvel; pede confirmação)
   habilitar | desabilitar habilita ou desabilita os relógios
 
 Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarvenix):
@@ -131,6 +131,7 @@ const std::map<std::string, std::string> kAjuda = {
      "Uso: ponto funcionarios enviar ARQUIVO.csv|ARQUIVO.json\n"
      "     ponto funcionarios listar\n"
      "     ponto funcionarios excluir --codigo N\n"
+     "     ponto funcionarios excluir --todos [--sim]   (pede confirmação; --sim em scripts)\n"
      "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
      "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
      "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do "
@@ -151,13 +152,39 @@ const std::map<std::string, std::string> kAjuda = {
      "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
      "     ponto horario-verao --apagar\n"},
     {"verificacao", "Uso: ponto verificacao 1para1|1paran\n"},
-    {"apagar-marcacoes", "Uso: ponto apagar-marcacoes [relógios]\n"},
-    {"limpar", "Uso: ponto limpar [relógios]   apaga usuários, digitais e marcações\n"},
+    {"apagar-marcacoes",
+     "Uso: ponto apagar-marcacoes [relógios] [--sim]\n"
+     "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
+     "--sim, nada é apagado (código 2).\n"},
+    {"limpar",
+     "Uso: ponto limpar [relógios] [--sim]   apaga usuários, digitais e marcações\n"
+     "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
+     "--sim, nada é apagado (código 2).\n"},
     {"habilitar", "Uso: ponto habilitar [relógios]\n"},
     {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
 };
 
 bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
+
+// What cannot be undone is confirmed: by the person at the terminal, or by --sim in a script.
+// Without a terminal to ask and without --sim nothing is done. False: the person said no.
+bool Confirma(const Opcoes& o, const Sessao& s, const std::string& oQue) {
+  if (o.Tem("--sim")) return true;
+  std::string relogios;
+  for (const auto& r : s.Relogios())
+    relogios += (relogios.empty() ? "" : ", ") + std::to_string(r->Codigo());
+  const std::string pergunta = oQue + " (relógios " + relogios + ")";
+  if (!isatty(STDIN_FILENO))
+    throw ErroDeUso(pergunta +
+                    " não pode ser desfeito e não há terminal para confirmar; use "
+                    "--sim para confirmar de antemão.");
+  std::cerr << pergunta << ": não pode ser desfeito. Confirma? [s/N] " << std::flush;
+  std::string resposta;
+  std::getline(std::cin, resposta);
+  if (resposta == "s" || resposta == "S" || resposta == "sim" || resposta == "SIM") return true;
+  std::cerr << "Nada foi apagado.\n";
+  return false;
+}
 
 void Progresso(const std::string& texto) {
   if (ProgressoVisivel()) std::cerr << "\r\033[K" << texto << std::flush;
@@ -479,6 +506,18 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
     Imprime(std::cout, t, s.Saida(), s.Bom());
     return kOk;
   }
+  if (acao == "excluir" && o.Tem("--todos")) {
+    if (o.Tem("--codigo")) throw ErroDeUso("use --codigo ou --todos, não os dois.");
+    if (!Confirma(o, s, "Excluir todos os funcionários")) return kErroComponente;
+    s.Conecta();
+    return PorRelogio(s, Todos, [&](int16_t c) {
+      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(c);
+      bool todos = true;
+      for (int32_t i = 1; i <= lista->Count(); ++i)
+        todos = s.Controle().ExcluiFuncionarioCartaoRelogio(c, lista->Item(i)) && todos;
+      return todos;
+    });
+  }
   if (acao == "excluir") {
     const auto codigo = static_cast<int32_t>(o.Numero("--codigo", 1, INT32_MAX));
     s.Conecta();
@@ -632,6 +671,10 @@ int Executa(const Opcoes& o) {
   if (comando == "sirene") return Sirene(o, s);
   if (comando == "horario-verao") return HorarioVerao(o, s);
   if (comando == "verificacao") return Verificacao(o, s);
+  if (comando == "apagar-marcacoes" && !Confirma(o, s, "Apagar as marcações"))
+    return kErroComponente;
+  if (comando == "limpar" && !Confirma(o, s, "Apagar usuários, digitais e marcações"))
+    return kErroComponente;
   s.Conecta();
   if (comando == "apagar-marcacoes")
     return PorRelogio(s, SoQuorvel,
