@@ -85,6 +85,16 @@ TEST(Ponto, CollectsFromTheEmbeddedClocksInEveryFormat) {
   EXPECT_EQ(tabela.saida.find(" 70 "), std::string::npos);
 }
 
+TEST(Opcoes, ANearMissIsNamedAndAFarOneIsNot) {
+  const std::vector<std::string> nomes = {"coletar", "exportar", "status", "limpar"};
+  EXPECT_EQ(ponto::Parecido("coletra", nomes), "coletar");
+  EXPECT_EQ(ponto::Parecido("stats", nomes), "status");
+  EXPECT_EQ(ponto::Parecido("limpra", nomes), "limpar");
+  EXPECT_FALSE(ponto::Parecido("voar", nomes));
+  EXPECT_FALSE(ponto::Parecido("xy", {"ab"}));  // two edits of two letters is anything
+  EXPECT_EQ(ponto::QuisDizer("voar", nomes), "");
+}
+
 TEST(Ponto, ExplainsBadInputWithExitCode2) {
   struct Caso {
     std::string argumentos, mensagem;
@@ -103,6 +113,10 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
            {"status --hora 08:00", "a opção --hora não vale para o comando status"},
            {"coletar --apagar", "a opção --apagar não vale para o comando coletar"},
            {"verificacao 1para1 --nsr 5", "a opção --nsr não vale para o comando verificacao"},
+           // A near miss is named.
+           {"coltear", "comando desconhecido \"coltear\". Você quis dizer coletar?"},
+           {"coletar --fromato csv", "opção desconhecida: --fromato. Você quis dizer --formato?"},
+           {"exportar --banco x.db --saidaa y", "Você quis dizer --saida?"},
        }) {
     Resultado r = Roda(c.argumentos);
     EXPECT_EQ(r.codigo, 2) << c.argumentos;

@@ -645,7 +645,10 @@ int Executa(const Opcoes& o) {
   const std::string comando = o.posicionais[0];
   auto ajuda = kAjuda.find(comando);
   if (ajuda == kAjuda.end()) {
-    std::cerr << "ponto: comando desconhecido \"" << comando << "\". Veja \"ponto --ajuda\".\n";
+    std::vector<std::string> nomes;
+    for (const auto& [nome, texto] : kAjuda) nomes.push_back(nome);
+    std::cerr << "ponto: comando desconhecido \"" << comando << "\"." << QuisDizer(comando, nomes)
+              << " Veja \"ponto --ajuda\".\n";
     return kErroUso;
   }
   if (o.Tem("--ajuda")) {

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -78,6 +79,38 @@ bool OpcaoDeAlgumComando(const std::string& nome) {
 }
 
 }  // namespace
+
+std::optional<std::string> Parecido(const std::string& digitado,
+                                    const std::vector<std::string>& conhecidos) {
+  std::optional<std::string> melhor;
+  size_t menor = std::numeric_limits<size_t>::max();
+  for (const auto& c : conhecidos) {
+    // Edit distance, one row at a time.
+    std::vector<size_t> linha(c.size() + 1);
+    for (size_t j = 0; j <= c.size(); ++j) linha[j] = j;
+    for (size_t i = 1; i <= digitado.size(); ++i) {
+      size_t diagonal = linha[0];
+      linha[0] = i;
+      for (size_t j = 1; j <= c.size(); ++j) {
+        const size_t acima = linha[j];
+        linha[j] = std::min(
+            {linha[j] + 1, linha[j - 1] + 1, diagonal + (digitado[i - 1] == c[j - 1] ? 0 : 1)});
+        diagonal = acima;
+      }
+    }
+    const size_t d = linha[c.size()];
+    if (d < menor && d <= 2 && d * 3 < std::max(digitado.size(), c.size())) {
+      menor = d;
+      melhor = c;
+    }
+  }
+  return melhor;
+}
+
+std::string QuisDizer(const std::string& digitado, const std::vector<std::string>& conhecidos) {
+  const auto p = Parecido(digitado, conhecidos);
+  return p ? " Você quis dizer " + *p + "?" : "";
+}
 
 std::optional<long long> NumeroDe(const std::string& texto) {
   long long v = 0;
@@ -163,7 +196,12 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
         if (OpcaoDeAlgumComando(opcao))
           throw ErroDeUso("a opção " + opcao + " não vale para o comando " + nome +
                           ". Veja \"ponto " + nome + " --ajuda\".");
-        throw ErroDeUso("opção desconhecida: " + opcao + ". Veja \"ponto --ajuda\".");
+        auto doComando = kComunsComValor;
+        const auto& d = Comandos().at(nome);
+        for (const auto* lista : {&kComunsMarcadores, &d.comValor, &d.marcadores})
+          doComando.insert(doComando.end(), lista->begin(), lista->end());
+        throw ErroDeUso("opção desconhecida: " + opcao + "." + QuisDizer(opcao, doComando) +
+                        " Veja \"ponto " + nome + " --ajuda\".");
       }
       throw ErroDeUso("argumento inesperado \"" + extra + "\" para " + nome + ".");
     }

@@ -31,6 +31,13 @@ struct Opcoes {
 Opcoes LeOpcoes(int argc, const char* const* argv);
 
 // A whole number from text, or nothing.
+// The known name closest to a mistyped one (at most two edits, and fewer than a third of its
+// letters), for "você quis dizer …?"; nothing when none is that close.
+std::optional<std::string> Parecido(const std::string& digitado,
+                                    const std::vector<std::string>& conhecidos);
+// " Você quis dizer X?" or nothing.
+std::string QuisDizer(const std::string& digitado, const std::vector<std::string>& conhecidos);
+
 std::optional<long long> NumeroDe(const std::string& texto);
 
 }  // namespace ponto
