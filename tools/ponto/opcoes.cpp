@@ -99,7 +99,7 @@ std::optional<std::string> Parecido(const std::string& digitado,
       }
     }
     const size_t d = linha[c.size()];
-    if (d < menor && d <= 2 && d * 3 < std::max(digitado.size(), c.size())) {
+    if (d < menor && d <= 2 && d * 3 <= std::max(digitado.size(), c.size())) {
       menor = d;
       melhor = c;
     }

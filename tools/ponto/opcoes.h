@@ -31,7 +31,7 @@ struct Opcoes {
 Opcoes LeOpcoes(int argc, const char* const* argv);
 
 // A whole number from text, or nothing.
-// The known name closest to a mistyped one (at most two edits, and fewer than a third of its
+// The known name closest to a mistyped one (at most two edits, and at most a third of its
 // letters), for "você quis dizer …?"; nothing when none is that close.
 std::optional<std::string> Parecido(const std::string& digitado,
                                     const std::vector<std::string>& conhecidos);
