@@ -263,6 +263,28 @@ TEST(Ponto, DestructiveCommandsAskFirst) {
   EXPECT_EQ(Roda("limpar --sim " + relogio).codigo, 0);
 }
 
+// A serial clock named by its device, on the command line and in a clocks file.
+TEST(Ponto, ASerialClockIsNamedByItsDevice) {
+  quorvel::teste::Daemon d({"--relogio", "codigo=3,serial,exemplo"}, 1);
+  const std::string dispositivo = d.Serial(0);
+  Resultado r = Roda("status --relogio 3 --serial " + dispositivo + " --formato json");
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  const auto j = nlohmann::json::parse(r.saida, nullptr, false);
+  ASSERT_TRUE(j.is_array() && j.size() == 1u) << r.saida;
+  EXPECT_EQ(j[0].at("usuarios"), 5);
+  const std::string arquivo =
+      Arquivo("ponto_seriais.txt", "3;serial:" + dispositivo + ";quorvel\n");
+  Resultado doArquivo = Roda("status --relogios " + arquivo + " --formato json");
+  ASSERT_EQ(doArquivo.codigo, 0) << doArquivo.erros;
+  EXPECT_EQ(nlohmann::json::parse(doArquivo.saida)[0].at("usuarios"), 5);
+  // A device that is not there is named in the failure.
+  Resultado ausente = Roda("status --relogio 4 --serial /dev/nao-existe-quorvel");
+  EXPECT_EQ(ausente.codigo, 4) << ausente.erros;
+  EXPECT_NE(ausente.erros.find("/dev/nao-existe-quorvel"), std::string::npos) << ausente.erros;
+  EXPECT_EQ(Roda("status --relogio 4 --serial 0").codigo, 2);
+  EXPECT_EQ(Roda("status --relogio 4 --serial ttyUSB0").codigo, 2);
+}
+
 TEST(Ponto, EveryCommandHasHelp) {
   for (const char* c :
        {"coletar", "monitorar", "status", "data-hora", "funcionarios", "empregador", "sirene",

@@ -1,7 +1,9 @@
 #include "arquivos.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -404,11 +406,14 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
     auto rel = std::make_shared<quorvel::Relogio>();
     rel->Codigo(static_cast<int16_t>(*codigo));
     if (campos[1].rfind("serial:", 0) == 0) {
-      auto porta = NumeroDe(campos[1].substr(7));
-      if (!porta || *porta < 1 || *porta > 32767)
-        falha("porta serial inválida \"" + campos[1] + "\".");
+      int16_t porta = 0;
+      try {
+        porta = PortaSerialDe(campos[1].substr(7), "a porta serial");
+      } catch (const ErroDeUso& e) {
+        falha(e.what());
+      }
       rel->TipoConexao(quorvel::ConexaoSerial);
-      rel->PortaSerial(static_cast<int16_t>(*porta));
+      rel->PortaSerial(porta);
     } else {
       ConfereEndereco(campos[1], onde);
       rel->IP(campos[1]);
@@ -445,6 +450,41 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho) {
   }
   if (r.empty()) throw ErroDeUso(caminho + ": nenhum relógio no arquivo.");
   return r;
+}
+
+namespace {
+constexpr int16_t kPrimeiraPortaDeDispositivo = 32000;
+std::map<std::string, int16_t>& Dispositivos() {
+  static std::map<std::string, int16_t> d;
+  return d;
+}
+}  // namespace
+
+int16_t PortaSerialDe(const std::string& texto, const std::string& onde) {
+  if (!texto.empty() && texto.front() == '/') {
+    if (texto.find_first_of(std::string("\0\n\r", 3)) != std::string::npos)
+      throw ErroDeUso(onde + ": dispositivo inválido \"" + texto + "\".");
+    auto& d = Dispositivos();
+    if (auto it = d.find(texto); it != d.end()) return it->second;
+    if (d.size() >= static_cast<size_t>(32767 - kPrimeiraPortaDeDispositivo + 1))
+      throw ErroDeUso(onde + ": dispositivos seriais demais.");
+    const auto porta = static_cast<int16_t>(kPrimeiraPortaDeDispositivo + d.size());
+    ::setenv(("QUORVEL_SERIAL_" + std::to_string(porta)).c_str(), texto.c_str(), 1);
+    d.emplace(texto, porta);
+    return porta;
+  }
+  const auto n = NumeroDe(texto);
+  if (!n || *n < 1 || *n >= kPrimeiraPortaDeDispositivo)
+    throw ErroDeUso(onde + ": porta serial inválida \"" + texto + "\" (use um número de 1 a " +
+                    std::to_string(kPrimeiraPortaDeDispositivo - 1) +
+                    " ou o caminho do dispositivo, como /dev/ttyUSB0).");
+  return static_cast<int16_t>(*n);
+}
+
+std::optional<std::string> DispositivoSerial(int16_t porta) {
+  for (const auto& [caminho, numero] : Dispositivos())
+    if (numero == porta) return caminho;
+  return std::nullopt;
 }
 
 }  // namespace ponto

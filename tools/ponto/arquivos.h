@@ -62,4 +62,12 @@ void ConfereEndereco(const std::string& endereco, const std::string& onde);
 
 quorvel::EModeloRelogio ModeloDe(const std::string& texto);  // ErroDeUso for anything else
 
+// A serial line as people name it: a port number ("3") or a device ("/dev/ttyUSB0"). A device
+// gets a port number of its own past the ones people use (32000 on), which the network backend
+// resolves to it through QUORVEL_SERIAL_<n>, set for this process; the same device, the same
+// number. ErroDeUso naming `onde` for anything else.
+int16_t PortaSerialDe(const std::string& texto, const std::string& onde);
+// The device behind a number PortaSerialDe gave, or nothing for a plain port number.
+std::optional<std::string> DispositivoSerial(int16_t porta);
+
 }  // namespace ponto

@@ -55,9 +55,10 @@ Comandos:
 Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarvenix):
   --relogio CÓD --ip ENDEREÇO[:PORTA] [--modelo quorvel|tarvenix]
                           relógio em rede (porta 4370 se nenhuma for dada)
-  --relogio CÓD --serial PORTA [--modelo ...]               relógio na porta serial
+  --relogio CÓD --serial PORTA|DISPOSITIVO [--modelo ...]   relógio na porta serial (3, ou
+                          o dispositivo, como /dev/ttyUSB0)
   --relogios ARQUIVO      um relógio por linha:
-                          código;endereço[:porta]|serial:PORTA;modelo[;chave]
+                          código;endereço[:porta]|serial:PORTA|serial:/dev/...;modelo[;chave]
   --relogio CÓD           sozinho, escolhe um dos relógios embutidos
   --chave CHAVE           chave de comunicação (a do arquivo vale para o seu relógio)
 

@@ -67,7 +67,7 @@ Sessao::Sessao(const Opcoes& o) {
     r->Codigo(static_cast<int16_t>(o.Numero("--relogio", 1, 32767)));
     if (o.Tem("--serial")) {
       r->TipoConexao(ConexaoSerial);
-      r->PortaSerial(static_cast<int16_t>(o.Numero("--serial", 1, 32767)));
+      r->PortaSerial(PortaSerialDe(o.Obrigatorio("--serial"), "--serial"));
     } else {
       const std::string ip = o.Obrigatorio("--ip");
       ConfereEndereco(ip, "--ip");
@@ -133,7 +133,10 @@ Sessao::~Sessao() {
 }
 
 std::string Sessao::Onde(const Relogio& r) {
-  if (r.TipoConexao() == ConexaoSerial) return "porta serial " + std::to_string(r.PortaSerial());
+  if (r.TipoConexao() == ConexaoSerial) {
+    if (auto dispositivo = DispositivoSerial(r.PortaSerial())) return "serial " + *dispositivo;
+    return "porta serial " + std::to_string(r.PortaSerial());
+  }
   const std::string& ip = r.IP();
   if (!ip.empty() && ip.front() == '[')
     return ip.find("]:") != std::string::npos ? ip : ip + ":4370";
