@@ -83,11 +83,16 @@ class FuncionarioNaoEnviado {
   void FuncionarioCartao(std::shared_ptr<quorvel::FuncionarioCartao> v) { func_ = std::move(v); }
   int32_t MotivoFalha() const { return motivo_; }
   void MotivoFalha(int32_t v) { motivo_ = v; }
+  // The clock's own reason: its last error when it refused (sdk::codigo: -4 memory full, -5 a
+  // value it does not take, ...); 0 when no clock call was refused (NaoPossuiSenhaOuTemplate).
+  int32_t ErroRelogio() const { return erroRelogio_; }
+  void ErroRelogio(int32_t v) { erroRelogio_ = v; }
 
  private:
   std::string codigoRelogio_;
   std::shared_ptr<quorvel::FuncionarioCartao> func_;
   int32_t motivo_ = RelogioRecusou;
+  int32_t erroRelogio_ = 0;
 };
 
 // Employees keyed by the decimal text of their code.

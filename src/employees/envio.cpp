@@ -21,12 +21,14 @@ std::shared_ptr<ListaFuncionarioNaoEnviado> ComunicacaoZK::EnviarListaFuncionari
     const std::shared_ptr<Relogio> relogio = entrada->Relogio();
     CZKEM& sdk = *czkem;
 
+    // A refusal by the clock carries the clock's own reason, read right after the refused call.
     const auto anota = [&](const std::shared_ptr<FuncionarioCartao>& funcionario,
                            EFalhaEnvioFuncionario motivo) {
       auto registro = std::make_shared<FuncionarioNaoEnviado>();
       registro->CodigoRelogio(codigoRelogio);
       registro->FuncionarioCartao(funcionario);
       registro->MotivoFalha(motivo);
+      if (motivo != NaoPossuiSenhaOuTemplate) registro->ErroRelogio(interno::UltimoErro(sdk));
       naoEnviados->Anota(registro);
     };
 
@@ -106,6 +108,7 @@ ComunicacaoZK::EnviaListaFuncionarioCartaoTodosRelogios() {
       copia->CodigoRelogio(origem->CodigoRelogio());
       copia->FuncionarioCartao(origem->FuncionarioCartao());
       copia->MotivoFalha(origem->MotivoFalha());
+      copia->ErroRelogio(origem->ErroRelogio());
       resultado->Anota(copia);
     }
   }

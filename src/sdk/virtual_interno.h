@@ -2,12 +2,14 @@
 // the registry of addresses, the sample data). Not part of the public interface.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
 
 #include "quorvel/data_hora.h"
+#include "quorvel/documentos.h"
 
 namespace quorvel::sdk::virtual_interno {
 
@@ -19,26 +21,18 @@ inline DataHora AgoraDoSistema() {
                             local.tm_min, local.tm_sec);
 }
 
+// The clock checks only the check digit (a run of one digit passes, as on the clocks); an empty
+// PIS is no PIS (a fingerprint-only employee).
 inline bool PisValido(const std::string& pis) {
   if (pis.empty()) return true;
   if (pis.size() != 11 ||
       !std::all_of(pis.begin(), pis.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return false;
-  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-  int soma = 0;
-  for (int i = 0; i < 10; ++i) soma += (pis[static_cast<size_t>(i)] - '0') * kPesos[i];
-  int dv = 11 - soma % 11;
-  if (dv >= 10) dv = 0;
-  return dv == pis[10] - '0';
+  return documentos::ComDigitoPis(std::string_view(pis).substr(0, 10)) == pis;
 }
 
 inline std::string ComDigitoPis(const std::string& base10) {
-  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-  int soma = 0;
-  for (int i = 0; i < 10; ++i) soma += (base10[static_cast<size_t>(i)] - '0') * kPesos[i];
-  int dv = 11 - soma % 11;
-  if (dv >= 10) dv = 0;
-  return base10 + static_cast<char>('0' + dv);
+  return documentos::ComDigitoPis(base10);
 }
 
 inline bool TextoPeriodoValido(const std::string& t) {

@@ -3,6 +3,7 @@
 
 #include "quorvel/colecao.h"
 #include "quorvel/data_hora.h"
+#include "quorvel/documentos.h"
 #include "quorvel/erro.h"
 #include "quorvel/global.h"
 #include "quorvel/sdk/relogio_virtual.h"
@@ -235,6 +236,47 @@ TEST(DataHora, RoundTripsThroughDaysAndSeconds) {
   EXPECT_EQ(DataHora::DeDias(-1.25), DataHora::DePartes(1899, 12, 29, 6, 0, 0));
   EXPECT_LT(DataHora::DePartes(2024, 1, 1), DataHora::DePartes(2024, 1, 1, 0, 0, 1));
   EXPECT_EQ(d.FormataBrasileiro(), "06/12/2026 18:30:15");
+}
+
+TEST(Documentos, CheckDigitsOfPisCpfAndCnpj) {
+  using namespace documentos;
+  for (const char* valido : {"12034567899", "13098765436", "14012345679"}) {
+    EXPECT_TRUE(PisValido(valido)) << valido;
+    // Each digit changed makes it invalid.
+    for (size_t i = 0; i < 11; ++i) {
+      std::string errado = valido;
+      errado[i] = static_cast<char>('0' + (errado[i] - '0' + 1) % 10);
+      EXPECT_FALSE(PisValido(errado)) << errado;
+    }
+  }
+  for (const char* valido : {"52998224725", "11144477735"}) {
+    EXPECT_TRUE(CpfValido(valido)) << valido;
+    for (size_t i = 0; i < 11; ++i) {
+      std::string errado = valido;
+      errado[i] = static_cast<char>('0' + (errado[i] - '0' + 1) % 10);
+      EXPECT_FALSE(CpfValido(errado)) << errado;
+    }
+  }
+  EXPECT_TRUE(CnpjValido("11222333000181"));
+  for (size_t i = 0; i < 14; ++i) {
+    std::string errado = "11222333000181";
+    errado[i] = static_cast<char>('0' + (errado[i] - '0' + 1) % 10);
+    EXPECT_FALSE(CnpjValido(errado)) << errado;
+  }
+  // Runs of one digit pass every check-digit rule and are still no one's number.
+  EXPECT_FALSE(PisValido("00000000000"));
+  EXPECT_FALSE(CpfValido("11111111111"));
+  EXPECT_FALSE(CnpjValido("00000000000000"));
+  // Lengths and letters.
+  EXPECT_FALSE(PisValido("1203456789"));
+  EXPECT_FALSE(CpfValido("5299822472a"));
+  EXPECT_FALSE(CnpjValido("123"));
+  // Formatted input, once reduced to its digits.
+  EXPECT_EQ(SoDigitos("529.982.247-25"), "52998224725");
+  EXPECT_EQ(SoDigitos("11.222.333/0001-81"), "11222333000181");
+  EXPECT_EQ(SoDigitos("12a"), "12a");
+  EXPECT_TRUE(CpfValido(SoDigitos("529.982.247-25")));
+  EXPECT_EQ(ComDigitoPis("1203456789"), "12034567899");
 }
 
 }  // namespace

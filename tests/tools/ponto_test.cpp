@@ -139,12 +139,40 @@ TEST(Ponto, SendsEmployeesAndPrintsRefusals) {
                                       "codigo;nome;senha;supervisor;pis;digitais\n"
                                       "40;Ana;12;sim;12034567899;3:QUJDRA==\n"
                                       "41;Bia;;não;;\n"
-                                      "42;Caio;;não;123;8:QUJDRA==\n");
+                                      "42;Caio;;não;;8:*\n");
   Resultado r = Roda("funcionarios enviar " + arquivo + " --formato csv");
   EXPECT_EQ(r.codigo, 3) << r.erros;
   EXPECT_NE(r.saida.find("1;41;Bia;sem senha nem digital"), std::string::npos) << r.saida;
-  EXPECT_NE(r.saida.find("2;42;Caio;relógio recusou o funcionário"), std::string::npos) << r.saida;
+  // The clock's own reason, with its number.
+  EXPECT_NE(r.saida.find("1;42;Caio;relógio recusou uma digital: valor que o relógio não aceita "
+                         "(PIS, CPF, cartão ou template) (erro -5)"),
+            std::string::npos)
+      << r.saida;
   EXPECT_EQ(r.saida.find(";40;"), std::string::npos);
+  // The summary tells the stored from the stored without a finger and the not stored.
+  Resultado tabela = Roda("funcionarios enviar " + arquivo + " --relogio 1");
+  EXPECT_NE(tabela.erros.find("Relógio 1: 1 de 3 funcionários gravados, 1 gravado sem alguma "
+                              "digital, 1 não gravado."),
+            std::string::npos)
+      << tabela.erros;
+  EXPECT_NE(tabela.erros.find("1 recusa do relógio: valor que o relógio não aceita"),
+            std::string::npos)
+      << tabela.erros;
+}
+
+// A clock whose memory is full says so in every refusal.
+TEST(Ponto, ARefusalForAFullClockSaysSo) {
+  quorvel::teste::Daemon d({"--relogio", "codigo=1,porta=0", "--recusar", "SdkSetUserInfo=-4"}, 1);
+  const std::string arquivo = Arquivo("cheio.csv",
+                                      "codigo;nome;senha\n"
+                                      "1;Ana;1\n2;Bia;2\n3;Caio;3\n");
+  Resultado r = Roda("funcionarios enviar " + arquivo + " --relogio 1 --ip 127.0.0.1:" +
+                     std::to_string(d.Porta(0)) + " --formato csv");
+  EXPECT_EQ(r.codigo, 3) << r.erros;
+  EXPECT_NE(
+      r.saida.find(";3;Caio;relógio recusou o funcionário: memória do relógio cheia (erro -4)"),
+      std::string::npos)
+      << r.saida << r.erros;
 }
 
 TEST(Ponto, StatusConfigurationAndConnectionFailures) {
@@ -720,6 +748,12 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
            {"nome\nA\n", "não tem a coluna \"codigo\""},
            {"codigo;nome\n1;\"A\n", "aspas sem fechamento"},
            {"codigo;nome\n0;A\n", "código inválido"},
+           // Check digits, formatted or not.
+           {"codigo;nome;pis\n1;A;12034567890\n", "linha 2: PIS \"12034567890\" inválido"},
+           {"codigo;nome;pis\n1;A;123\n", "PIS \"123\" inválido"},
+           {"codigo;nome;pis\n1;A;00000000000\n", "PIS \"00000000000\" inválido"},
+           {"codigo;nome;cpf\n1;A;529.982.247-24\n", "CPF \"529.982.247-24\" inválido"},
+           {"codigo;nome;cpf\n1;A;11111111111\n", "CPF \"11111111111\" inválido"},
            {"codigo;nome\n99999999999;A\n", "código inválido"},
            {"", "vazio"},
        }) {

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "opcoes.h"
+#include "quorvel/documentos.h"
 
 namespace ponto {
 
@@ -120,6 +121,11 @@ void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos,
       falha(std::string("o campo \"") + campo + "\" tem " + std::to_string(Caracteres(*valor)) +
             " caracteres; o relógio aceita até " + std::to_string(limite->maximo) + ".");
   }
+  // Check digits, by the same rule as the fiscal export (formatted numbers allowed).
+  if (!f.PIS().empty() && !quorvel::documentos::PisValido(quorvel::documentos::SoDigitos(f.PIS())))
+    falha("PIS \"" + f.PIS() + "\" inválido: 11 dígitos com o dígito verificador certo.");
+  if (!f.CPF().empty() && !quorvel::documentos::CpfValido(quorvel::documentos::SoDigitos(f.CPF())))
+    falha("CPF \"" + f.CPF() + "\" inválido: 11 dígitos com os dígitos verificadores certos.");
   for (const auto& t : *f.Template())
     if (t->Texto().size() > kMaximoTemplate)
       falha("o template do dedo " + std::to_string(t->Dedo()) + " tem " +

@@ -12,6 +12,7 @@
 
 #include "arquivos.h"
 #include "banco.h"
+#include "quorvel/codigos.h"
 #include "saida.h"
 #include "sessao.h"
 
@@ -428,16 +429,40 @@ int DataHoraCmd(const Opcoes& o, Sessao& s) {
 
 // ---- funcionarios ----------------------------------------------------------------------
 
-std::string Motivo(int32_t m) {
-  switch (m) {
+// What the clock's last error means to the person reading the refusal.
+std::string MotivoDoRelogio(int32_t erro) {
+  switch (erro) {
+    case sdk::codigo::kMemoriaCheia:
+      return "memória do relógio cheia";
+    case sdk::codigo::kArgumentoInvalido:
+      return "valor que o relógio não aceita (PIS, CPF, cartão ou template)";
+    case sdk::codigo::kFalhaGravacao:
+      return "falha de gravação no relógio";
+    case sdk::codigo::kNaoEncontrado:
+      return "funcionário não encontrado no relógio";
+    case sdk::codigo::kLinkPerdido:
+      return "conexão perdida";
+    case sdk::codigo::kNaoSuportado:
+      return "operação que o relógio não tem";
+    case sdk::codigo::kChaveExigida:
+    case sdk::codigo::kChaveIncorreta:
+      return "chave de comunicação recusada";
+  }
+  return "motivo não informado pelo relógio";
+}
+
+std::string Motivo(const FuncionarioNaoEnviado& r) {
+  const std::string erro =
+      ": " + MotivoDoRelogio(r.ErroRelogio()) + " (erro " + std::to_string(r.ErroRelogio()) + ")";
+  switch (r.MotivoFalha()) {
     case RelogioRecusou:
-      return "relógio recusou o funcionário";
+      return "relógio recusou o funcionário" + erro;
     case RelogioRecusouTemplate:
-      return "relógio recusou uma digital";
+      return "relógio recusou uma digital" + erro;
     case NaoPossuiSenhaOuTemplate:
       return "sem senha nem digital";
   }
-  return std::to_string(m);
+  return std::to_string(r.MotivoFalha());
 }
 
 int Funcionarios(const Opcoes& o, Sessao& s) {
@@ -459,15 +484,32 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
                 Codigo(*rel) + "…");
       const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
       FimProgresso();
+      // An employee whose record the clock took and one of whose fingers it refused is on the
+      // clock, without that finger: counted apart from the ones not stored at all.
+      size_t semDigital = 0, naoGravados = 0;
+      std::map<int32_t, int32_t> errosVistos;
       for (int32_t i = 1; i <= recusas->Count(); ++i) {
         const auto& r = *recusas->Item(i);
+        (r.MotivoFalha() == RelogioRecusouTemplate ? semDigital : naoGravados)++;
+        if (r.MotivoFalha() != NaoPossuiSenhaOuTemplate) ++errosVistos[r.ErroRelogio()];
         t.linhas.push_back({r.CodigoRelogio(), std::to_string(r.FuncionarioCartao()->Codigo()),
-                            r.FuncionarioCartao()->Nome(), Motivo(r.MotivoFalha())});
+                            r.FuncionarioCartao()->Nome(), Motivo(r)});
       }
-      if (s.Saida() == Formato::Tabela)
+      if (s.Saida() == Formato::Tabela) {
         std::cerr << "Relógio " << rel->Codigo() << ": "
-                  << funcionarios.size() - static_cast<size_t>(recusas->Count()) << " de "
-                  << funcionarios.size() << " funcionários gravados.\n";
+                  << funcionarios.size() - semDigital - naoGravados << " de " << funcionarios.size()
+                  << " funcionários gravados";
+        if (semDigital > 0)
+          std::cerr << ", " << semDigital
+                    << (semDigital == 1 ? " gravado sem alguma digital"
+                                        : " gravados sem alguma digital");
+        if (naoGravados > 0)
+          std::cerr << ", " << naoGravados << (naoGravados == 1 ? " não gravado" : " não gravados");
+        std::cerr << ".\n";
+        for (const auto& [erro, vezes] : errosVistos)
+          std::cerr << "  " << vezes << (vezes == 1 ? " recusa" : " recusas")
+                    << " do relógio: " << MotivoDoRelogio(erro) << " (erro " << erro << ").\n";
+      }
     }
     if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
       if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";

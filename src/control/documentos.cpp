@@ -1,0 +1,64 @@
+#include "quorvel/documentos.h"
+
+#include <algorithm>
+
+namespace quorvel::documentos {
+
+namespace {
+
+bool SoAlgarismos(std::string_view t, size_t tamanho) {
+  return t.size() == tamanho &&
+         std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool UmSoAlgarismo(std::string_view t) {
+  return std::all_of(t.begin(), t.end(), [&](char c) { return c == t.front(); });
+}
+
+// Check digit by weights, modulus 11: 11 - rest, with 10 and 11 written as 0.
+int Digito(std::string_view t, const int* pesos, size_t n) {
+  int soma = 0;
+  for (size_t i = 0; i < n; ++i) soma += (t[i] - '0') * pesos[i];
+  const int dv = 11 - soma % 11;
+  return dv >= 10 ? 0 : dv;
+}
+
+}  // namespace
+
+bool PisValido(std::string_view pis) {
+  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  return SoAlgarismos(pis, 11) && !UmSoAlgarismo(pis) && Digito(pis, kPesos, 10) == pis[10] - '0';
+}
+
+bool CpfValido(std::string_view cpf) {
+  static constexpr int kPrimeiro[9] = {10, 9, 8, 7, 6, 5, 4, 3, 2};
+  static constexpr int kSegundo[10] = {11, 10, 9, 8, 7, 6, 5, 4, 3, 2};
+  return SoAlgarismos(cpf, 11) && !UmSoAlgarismo(cpf) &&
+         Digito(cpf, kPrimeiro, 9) == cpf[9] - '0' && Digito(cpf, kSegundo, 10) == cpf[10] - '0';
+}
+
+bool CnpjValido(std::string_view cnpj) {
+  static constexpr int kPrimeiro[12] = {5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  static constexpr int kSegundo[13] = {6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  return SoAlgarismos(cnpj, 14) && !UmSoAlgarismo(cnpj) &&
+         Digito(cnpj, kPrimeiro, 12) == cnpj[12] - '0' &&
+         Digito(cnpj, kSegundo, 13) == cnpj[13] - '0';
+}
+
+std::string SoDigitos(std::string_view texto) {
+  std::string r;
+  for (char c : texto) {
+    if (c >= '0' && c <= '9')
+      r += c;
+    else if (c != '.' && c != '-' && c != '/' && c != ' ')
+      return std::string(texto);
+  }
+  return r;
+}
+
+std::string ComDigitoPis(std::string_view dezDigitos) {
+  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+  return std::string(dezDigitos) + static_cast<char>('0' + Digito(dezDigitos, kPesos, 10));
+}
+
+}  // namespace quorvel::documentos
