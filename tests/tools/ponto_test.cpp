@@ -18,6 +18,7 @@
 #include "saida.h"
 #include "store/armazem.h"
 #include "support/daemon.h"
+#include "support/processo.h"
 
 namespace {
 
@@ -311,6 +312,42 @@ TEST(Ponto, ASerialClockIsNamedByItsDevice) {
   EXPECT_NE(ausente.erros.find("/dev/nao-existe-quorvel"), std::string::npos) << ausente.erros;
   EXPECT_EQ(Roda("status --relogio 4 --serial 0").codigo, 2);
   EXPECT_EQ(Roda("status --relogio 4 --serial ttyUSB0").codigo, 2);
+}
+
+// Ctrl-C during a long send stops between two employees: exit 130, and the summary counts
+// exactly what the clock holds.
+TEST(Ponto, CtrlCDuringASendStopsCleanlyAndSaysWhatWasWritten) {
+  const std::string registro =
+      ::testing::TempDir() + "ponto_envio_" + std::to_string(::getpid()) + ".log";
+  std::remove(registro.c_str());
+  quorvel::teste::Daemon d({"--relogio", "codigo=1,porta=0", "--atraso", "5", "--detalhar"}, 1,
+                           registro);
+  std::string csv = "codigo;nome;senha\n";
+  for (int i = 1; i <= 400; ++i) csv += std::to_string(i) + ";F" + std::to_string(i) + ";1\n";
+  const std::string arquivo = Arquivo("ponto_muitos.csv", csv);
+  const std::string ip = "127.0.0.1:" + std::to_string(d.Porta(0));
+  quorvel::teste::Processo ponto(
+      PONTO_BINARIO, {"funcionarios", "enviar", arquivo, "--relogio", "1", "--ip", ip},
+      ::testing::TempDir() + "ponto_envio_" + std::to_string(::getpid()));
+  ASSERT_TRUE(quorvel::teste::EsperaAte([&] {
+    return quorvel::teste::Ocorrencias(quorvel::teste::LeArquivo(registro),
+                                       "pedido SdkSetUserInfo") >= 5;
+  }));
+  ponto.Sinaliza(SIGINT);
+  EXPECT_EQ(ponto.Espera(), 130) << ponto.Erros();
+  EXPECT_NE(ponto.Erros().find("Envio interrompido pelo usuário"), std::string::npos)
+      << ponto.Erros();
+  // "Relógio 1: N de 400 funcionários gravados, M não enviados." and the clock holds N.
+  const std::string erros = ponto.Erros();
+  const size_t p = erros.find("Relógio 1: ");
+  ASSERT_NE(p, std::string::npos) << erros;
+  const int gravados = std::stoi(erros.substr(p + 11));
+  EXPECT_GT(gravados, 0);
+  EXPECT_LT(gravados, 400);
+  EXPECT_NE(erros.find(std::to_string(400 - gravados) + " não enviados"), std::string::npos)
+      << erros;
+  Resultado lista = Roda("funcionarios listar --formato json --relogio 1 --ip " + ip);
+  EXPECT_EQ(static_cast<int>(nlohmann::json::parse(lista.saida).size()), gravados);
 }
 
 TEST(Ponto, EveryCommandHasHelp) {

@@ -477,46 +477,67 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
     // Everything is checked first: nothing is sent from a file with any problem.
     const auto funcionarios = LeFuncionarios(o.posicionais[2], codificacao == "latin1");
     s.Conecta();
-    for (const auto& f : funcionarios) s.Controle().AddFuncionarioCartao(f);
     Tabela t{{"Relógio", "Código", "Nome", "Motivo"}, {"relogio", "codigo", "nome", "motivo"}, {}};
+    const size_t total = funcionarios.size();
+    bool interrompido = false;
     for (const auto& rel : s.Relogios()) {
-      Progresso("Enviando " + std::to_string(funcionarios.size()) + " funcionários ao relógio " +
-                Codigo(*rel) + "…");
-      const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
-      FimProgresso();
-      // An employee whose record the clock took and one of whose fingers it refused is on the
-      // clock, without that finger: counted apart from the ones not stored at all.
-      size_t semDigital = 0, naoGravados = 0;
+      // One employee at a time: progress after each, and Ctrl-C stops between two of them,
+      // with every employee written so far accounted for.
+      size_t enviados = 0, semDigital = 0, naoGravados = 0;
       std::map<int32_t, int32_t> errosVistos;
-      for (int32_t i = 1; i <= recusas->Count(); ++i) {
-        const auto& r = *recusas->Item(i);
-        (r.MotivoFalha() == RelogioRecusouTemplate ? semDigital : naoGravados)++;
-        if (r.MotivoFalha() != NaoPossuiSenhaOuTemplate) ++errosVistos[r.ErroRelogio()];
-        t.linhas.push_back({r.CodigoRelogio(), std::to_string(r.FuncionarioCartao()->Codigo()),
-                            r.FuncionarioCartao()->Nome(), Motivo(r)});
+      for (const auto& f : funcionarios) {
+        if (Sessao::Interrompido()) {
+          interrompido = true;
+          break;
+        }
+        Progresso("Enviando ao relógio " + Codigo(*rel) + ": " + std::to_string(enviados + 1) +
+                  " de " + std::to_string(total));
+        s.Controle().RemoverTodosFuncionariosCartao();
+        s.Controle().AddFuncionarioCartao(f);
+        const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
+        ++enviados;
+        // An employee whose record the clock took and one of whose fingers it refused is on
+        // the clock, without that finger: counted apart from the ones not stored at all.
+        for (int32_t i = 1; i <= recusas->Count(); ++i) {
+          const auto& r = *recusas->Item(i);
+          (r.MotivoFalha() == RelogioRecusouTemplate ? semDigital : naoGravados)++;
+          if (r.MotivoFalha() != NaoPossuiSenhaOuTemplate) ++errosVistos[r.ErroRelogio()];
+          t.linhas.push_back({r.CodigoRelogio(), std::to_string(r.FuncionarioCartao()->Codigo()),
+                              r.FuncionarioCartao()->Nome(), Motivo(r)});
+        }
       }
-      if (s.Saida() == Formato::Tabela) {
-        std::cerr << "Relógio " << rel->Codigo() << ": "
-                  << funcionarios.size() - semDigital - naoGravados << " de " << funcionarios.size()
-                  << " funcionários gravados";
+      s.Controle().RemoverTodosFuncionariosCartao();
+      FimProgresso();
+      if (s.Saida() == Formato::Tabela || interrompido) {
+        std::cerr << "Relógio " << rel->Codigo() << ": " << enviados - semDigital - naoGravados
+                  << " de " << total << " funcionários gravados";
         if (semDigital > 0)
           std::cerr << ", " << semDigital
                     << (semDigital == 1 ? " gravado sem alguma digital"
                                         : " gravados sem alguma digital");
         if (naoGravados > 0)
           std::cerr << ", " << naoGravados << (naoGravados == 1 ? " não gravado" : " não gravados");
+        if (enviados < total) std::cerr << ", " << total - enviados << " não enviados";
         std::cerr << ".\n";
         for (const auto& [erro, vezes] : errosVistos)
           std::cerr << "  " << vezes << (vezes == 1 ? " recusa" : " recusas")
                     << " do relógio: " << MotivoDoRelogio(erro) << " (erro " << erro << ").\n";
       }
+      if (interrompido) break;
+    }
+    if (interrompido) {
+      std::cerr << "Envio interrompido pelo usuário; o que foi gravado fica no relógio.\n";
+      if (!t.linhas.empty()) {
+        if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
+        Imprime(std::cout, t, s.Saida(), s.Bom());
+      }
+      return kCancelado;
     }
     if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
       if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
       Imprime(std::cout, t, s.Saida(), s.Bom());
     } else {
-      std::cout << "Todos os " << funcionarios.size() << " funcionários foram gravados em "
-                << s.Relogios().size()
+      std::cout << "Todos os " << total << " funcionários foram gravados em " << s.Relogios().size()
                 << (s.Relogios().size() == 1 ? " relógio.\n" : " relógios.\n");
     }
     return t.linhas.empty() ? kOk : kRecusado;
