@@ -358,7 +358,11 @@ TEST(Ponto, EveryCommandHasHelp) {
     EXPECT_EQ(r.codigo, 0) << c;
     EXPECT_EQ(r.saida.rfind("Uso: ponto ", 0), 0u) << c;
   }
-  EXPECT_EQ(Roda("--ajuda").codigo, 0);
+  Resultado geral = Roda("--ajuda");
+  EXPECT_EQ(geral.codigo, 0);
+  // The documentation where it is installed, never a path of the source tree.
+  EXPECT_NE(geral.saida.find("/share/doc/quorvel/formatos.md"), std::string::npos) << geral.saida;
+  EXPECT_EQ(geral.saida.find(" docs/"), std::string::npos) << geral.saida;
   EXPECT_EQ(Roda("").codigo, 2);
   for (const char* versao : {"--version", "coletar --version"}) {
     Resultado r = Roda(versao);

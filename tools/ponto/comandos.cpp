@@ -69,10 +69,11 @@ Banco de marcações:
 
 Saída:
   --formato tabela|csv|json   tabela para pessoas (padrão), csv ou json para programas
-                              (formatos descritos em docs/formatos.md)
+                              (formatos descritos em )" QUORVEL_DOCDIR R"(/formatos.md)
   --bom                       CSV com a marca de ordem de bytes (para planilhas)
 
-Use "ponto COMANDO --ajuda" para as opções de cada comando.
+Use "ponto COMANDO --ajuda" para as opções de cada comando; "man ponto" e a documentação em
+)" QUORVEL_DOCDIR R"( têm o resto.
 )";
 
 const std::map<std::string, std::string> kAjuda = {
