@@ -10,6 +10,7 @@
 #include <chrono>
 #include <iostream>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "support/coleta_processo.h"
@@ -159,6 +160,11 @@ TEST(Servico, OnSqliteTellsTheTruthAboutEveryClockKeepsTheStoreCurrentAndStopsCl
   }
   const auto tabela = Ponto({"servico", "--estado", "--banco", banco}, "estado_tabela");
   EXPECT_NE(tabela.out.find("nenhum coletor ativo"), std::string::npos) << tabela.out;
+  // A table for people writes its dates one way: dd/mm/aaaa hh:mm:ss, the store's UTC stamps
+  // in local time.
+  EXPECT_TRUE(std::regex_search(tabela.out, std::regex(R"(\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2})")))
+      << tabela.out;
+  EXPECT_FALSE(std::regex_search(tabela.out, std::regex(R"(\d{4}-\d{2}-\d{2})"))) << tabela.out;
 }
 
 // Under systemd: READY=1 once the first reconciliation is done, WATCHDOG=1 from the tick, and

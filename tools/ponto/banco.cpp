@@ -44,10 +44,6 @@ armazem::Filtro FiltroDe(const Opcoes& o) {
   return f;
 }
 
-std::string DataTexto(DataHora d, Formato f) {
-  return f == Formato::Tabela ? d.FormataBrasileiro() : d.FormataIso();
-}
-
 // The system's UTC offset now, in minutes.
 int FusoDoSistema() {
   const std::time_t agora = std::time(nullptr);
@@ -318,7 +314,7 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
     totalNovas += r->novas;
     t.linhas.push_back({std::to_string(rel->Codigo()), std::to_string(r->lidas),
                         std::to_string(r->novas),
-                        r->ultima ? DataTexto(*r->ultima, s.Saida()) : ""});
+                        r->ultima ? FormataData(*r->ultima, s.Saida()) : ""});
   }
   Imprime(std::cout, t, s.Saida(), s.Bom());
   if (s.Saida() == Formato::Tabela)
@@ -343,7 +339,7 @@ int Exportar(const Opcoes& o) {
     char nsr[16] = "";
     if (registro) std::snprintf(nsr, sizeof nsr, "%09lld", static_cast<long long>(m.nsr));
     return std::vector<std::string>{std::to_string(m.relogio),
-                                    DataTexto(m.momento, f),
+                                    FormataData(m.momento, f),
                                     registro ? "" : std::to_string(m.cartao),
                                     registro ? "" : (m.porDigital ? "sim" : "não"),
                                     nsr,

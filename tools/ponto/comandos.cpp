@@ -197,10 +197,6 @@ void FimProgresso() {
   if (ProgressoVisivel()) std::cerr << "\r\033[K" << std::flush;
 }
 
-std::string FormataData(DataHora d, Formato f) {
-  return f == Formato::Tabela ? d.FormataBrasileiro() : d.FormataIso();
-}
-
 std::string SimNao(bool b) { return b ? "sim" : "não"; }
 
 std::string Codigo(const Relogio& r) { return std::to_string(r.Codigo()); }

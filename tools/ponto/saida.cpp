@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -168,6 +169,28 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom) {
   for (size_t w : larguras) tracos.emplace_back(w, '-');
   linha(tracos);
   for (const auto& l : t.linhas) linha(l);
+}
+
+std::string FormataData(quorvel::DataHora d, Formato f) {
+  return f == Formato::Tabela ? d.FormataBrasileiro() : d.FormataIso();
+}
+
+std::string DataDoBanco(const std::string& texto, Formato f) {
+  if (f != Formato::Tabela || texto.empty()) return texto;
+  std::tm tm{};
+  if (const char* fim = strptime(texto.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm); fim && !*fim) {
+    const std::time_t quando = timegm(&tm);
+    std::tm local{};
+    localtime_r(&quando, &local);
+    return quorvel::DataHora::DePartes(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                       local.tm_hour, local.tm_min, local.tm_sec)
+        .FormataBrasileiro();
+  }
+  quorvel::DataHora d;
+  if (texto.size() == 19 && texto[4] == '-' &&
+      quorvel::DataHora::TentaDeTexto(texto, quorvel::ConfiguracaoRegional{}, d))
+    return d.FormataBrasileiro();
+  return texto;
 }
 
 }  // namespace ponto

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "quorvel/data_hora.h"
+
 namespace ponto {
 
 enum class Formato { Tabela, Csv, Json };
@@ -36,5 +38,13 @@ void ImprimeFluxo(std::ostream& out, const std::vector<std::string>& colunas,
 void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos);
 // One row as the JSON object Imprime writes for it (what monitorar prints one per line).
 nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha);
+
+// Dates in one form per kind of output: dd/mm/aaaa hh:mm:ss in tables, ISO (aaaa-mm-dd
+// hh:mm:ss) in CSV and JSON.
+std::string FormataData(quorvel::DataHora d, Formato f);
+// A date the store wrote (ISO "aaaa-mm-dd hh:mm:ss", the clock's time; or UTC
+// "aaaa-mm-ddThh:mm:ssZ", the computer's, shown in local time) for a table; anything else, and
+// every date for CSV and JSON, unchanged.
+std::string DataDoBanco(const std::string& texto, Formato f);
 
 }  // namespace ponto

@@ -109,10 +109,11 @@ int MostraEstado(const Opcoes& o) {
     const bool paraPessoas = f == Formato::Tabela;
     t.linhas.push_back(
         {std::to_string(e.relogio), paraPessoas && !vivo ? "?" : conectado,
-         vivo ? e.conectadoDesde : "", e.ultimaMarcacao, e.gravadaEm,
-         std::to_string(e.marcacoesHoje), e.ultimoErro, vivo ? e.arrendadoPor : "",
+         vivo ? DataDoBanco(e.conectadoDesde, f) : "", DataDoBanco(e.ultimaMarcacao, f),
+         DataDoBanco(e.gravadaEm, f), std::to_string(e.marcacoesHoje), e.ultimoErro,
+         vivo ? e.arrendadoPor : "",
          paraPessoas ? (vivo ? "ativo" : "nenhum coletor ativo") : (vivo ? "sim" : "não"), restante,
-         e.atualizadoEm});
+         DataDoBanco(e.atualizadoEm, f)});
     if (!vivo) {
       alertas.push_back("relógio " + std::to_string(e.relogio) + ": nenhum coletor ativo");
     } else if (!e.conectado && alerta > 0) {
