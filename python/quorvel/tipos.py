@@ -84,7 +84,6 @@ class EventoConexao:
 
 # The platform's dates: days since 30/12/1899, the time as the fraction.
 _ZERO = datetime(1899, 12, 30)
-_UNIX = datetime(1970, 1, 1)
 
 
 def de_dias(dias: float) -> datetime:
@@ -94,7 +93,3 @@ def de_dias(dias: float) -> datetime:
 def para_dias(quando: datetime) -> float:
     delta = quando.replace(tzinfo=None, microsecond=0) - _ZERO
     return delta.days + delta.seconds / 86400
-
-
-def de_segundos_unix(segundos: int) -> datetime:
-    return _UNIX + timedelta(seconds=segundos)

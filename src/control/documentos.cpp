@@ -23,11 +23,13 @@ int Digito(std::string_view t, const int* pesos, size_t n) {
   return dv >= 10 ? 0 : dv;
 }
 
+constexpr int kPesosPis[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+
 }  // namespace
 
 bool PisValido(std::string_view pis) {
-  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-  return SoAlgarismos(pis, 11) && !UmSoAlgarismo(pis) && Digito(pis, kPesos, 10) == pis[10] - '0';
+  return SoAlgarismos(pis, 11) && !UmSoAlgarismo(pis) &&
+         Digito(pis, kPesosPis, 10) == pis[10] - '0';
 }
 
 bool CpfValido(std::string_view cpf) {
@@ -57,8 +59,7 @@ std::string SoDigitos(std::string_view texto) {
 }
 
 std::string ComDigitoPis(std::string_view dezDigitos) {
-  static constexpr int kPesos[10] = {3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
-  return std::string(dezDigitos) + static_cast<char>('0' + Digito(dezDigitos, kPesos, 10));
+  return std::string(dezDigitos) + static_cast<char>('0' + Digito(dezDigitos, kPesosPis, 10));
 }
 
 }  // namespace quorvel::documentos
