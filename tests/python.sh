@@ -13,6 +13,9 @@ rm -rf "$venv" "$copia"
 cp -r "$fonte/python" "$copia"
 QUORVEL_BIBLIOTECA_CONSTRUIDA="$biblioteca" "$venv/bin/pip" install -q --no-build-isolation "$copia"
 cd "$build"
+# The embedded clocks of the ponto the tests run keep their state here, not in the home folder.
+export XDG_STATE_HOME="$build/python-estado"
+rm -rf "$XDG_STATE_HOME"
 "$venv/bin/python" -c "import quorvel; print('quorvel', quorvel.__version__)"
 RELOGIO_VIRTUAL=$4 PONTO=$5 "$venv/bin/python" -m pytest -q -p no:cacheprovider "$fonte/python/tests"
 if "$venv/bin/python" -m mypy --version >/dev/null 2>&1; then

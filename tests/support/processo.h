@@ -2,6 +2,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,5 +111,43 @@ class Processo {
   pid_t pid_ = -1;
   std::string saida_, erros_;
 };
+
+// A program on a terminal of its own (a pseudo-terminal): waits for `pergunta` on it, answers
+// `resposta`, and returns the exit code with everything the terminal showed.
+inline std::pair<int, std::string> NoTerminal(const std::string& binario,
+                                              const std::vector<std::string>& argumentos,
+                                              const std::string& pergunta,
+                                              const std::string& resposta) {
+  int mestre = -1;
+  const pid_t pid = ::forkpty(&mestre, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    std::vector<std::string> copia = argumentos;
+    std::string b = binario;
+    std::vector<char*> argv{b.data()};
+    for (auto& a : copia) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(b.c_str(), argv.data());
+    ::_exit(127);
+  }
+  std::string tela;
+  bool respondeu = false;
+  for (;;) {
+    pollfd p{mestre, POLLIN, 0};
+    if (::poll(&p, 1, 60000) <= 0) break;
+    char b[512];
+    const ssize_t n = ::read(mestre, b, sizeof b);
+    if (n <= 0) break;  // EIO once the child closed the terminal
+    tela.append(b, static_cast<size_t>(n));
+    if (!respondeu && tela.find(pergunta) != std::string::npos) {
+      respondeu = true;
+      const std::string linha = resposta + "\n";
+      if (::write(mestre, linha.data(), linha.size()) < 0) break;
+    }
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(mestre);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, tela};
+}
 
 }  // namespace quorvel::teste

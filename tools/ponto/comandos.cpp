@@ -52,8 +52,10 @@ Comandos:
   apagar-marcacoes        apaga as marcações (relógios quorvel; pede confirmação)
   limpar                  apaga todos os dados (relógios quorvel; pede confirmação)
   habilitar | desabilitar habilita ou desabilita os relógios
+  embutidos               onde estão os relógios embutidos; --recriar os recomeça do exemplo
 
-Relógios (sem nenhum, usa dois relógios virtuais embutidos: 1 quorvel, 2 tarvenix):
+Relógios (sem nenhum, usa dois relógios virtuais embutidos, 1 quorvel e 2 tarvenix, que
+guardam o que se faz neles de um comando para o outro):
   --relogio CÓD --ip ENDEREÇO[:PORTA] [--modelo quorvel|tarvenix]
                           relógio em rede (porta 4370 se nenhuma for dada)
   --relogio CÓD --serial PORTA|DISPOSITIVO [--modelo ...]   relógio na porta serial (3, ou
@@ -163,6 +165,12 @@ const std::map<std::string, std::string> kAjuda = {
      "Uso: ponto limpar [relógios] [--sim]   apaga usuários, digitais e marcações\n"
      "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
      "--sim, nada é apagado (código 2).\n"},
+    {"embutidos",
+     "Uso: ponto embutidos [--recriar] [--formato ...]\n"
+     "Os relógios virtuais embutidos (usados quando nenhum relógio é dado) guardam seu estado\n"
+     "entre um comando e outro em $XDG_STATE_HOME/quorvel (padrão ~/.local/state/quorvel):\n"
+     "funcionários, digitais, marcações, configuração e data e hora. Mostra a pasta e o que\n"
+     "cada relógio guarda; --recriar apaga esse estado e recomeça do exemplo.\n"},
     {"habilitar", "Uso: ponto habilitar [relógios]\n"},
     {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
 };
@@ -382,6 +390,38 @@ int Monitorar(const Opcoes& o, Sessao& s) {
 }
 
 // ---- status, data-hora -----------------------------------------------------------------
+
+int EmbutidosCmd(const Opcoes& o) {
+  for (const char* opcao : {"--relogio", "--ip", "--serial", "--relogios", "--modelo", "--chave"})
+    if (o.Tem(opcao))
+      throw ErroDeUso(std::string("embutidos não recebe ") + opcao +
+                      ": trata só dos relógios "
+                      "embutidos.");
+  const auto pasta = PastaDosEmbutidos();
+  if (!pasta) throw ErroDeUso("HOME não definido: não há onde guardar os relógios embutidos.");
+  if (o.Tem("--recriar")) {
+    try {
+      EstadoDosEmbutidos::Recria(*pasta, &Sessao::Interrompido);
+    } catch (const std::runtime_error& e) {
+      throw ErroDeConexao(e.what());
+    }
+  }
+  Sessao s(o);
+  Tabela t{{"Relógio", "Modelo", "Funcionários", "Marcações", "Estado em"},
+           {"relogio", "modelo", "usuarios", "marcacoes", "arquivo"},
+           {}};
+  for (size_t i = 0; i < s.Relogios().size(); ++i) {
+    const auto& rel = *s.Relogios()[i];
+    const auto& d = *s.Embutidos()[i];
+    t.linhas.push_back({Codigo(rel), NomeModelo(rel.ModeloRelogio()),
+                        std::to_string(d.Usuarios().size()), std::to_string(d.Versao().tamanho),
+                        DiarioDoEmbutido(*pasta, rel.Codigo())});
+  }
+  if (s.Saida() == Formato::Tabela && o.Tem("--recriar"))
+    std::cout << "Relógios embutidos recomeçados com os dados de exemplo.\n";
+  Imprime(std::cout, t, s.Saida(), s.Bom());
+  return kOk;
+}
 
 int Status(Sessao& s) {
   s.Conecta();
@@ -720,10 +760,11 @@ int Executa(const Opcoes& o) {
   if (comando == "relatorio") return Relatorio(o);
   if (comando == "servico") return Servico(o);
   const std::set<std::string> semArgumentos = {
-      "coletar",       "monitorar",        "status", "data-hora", "empregador", "sirene",
-      "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar"};
+      "coletar",       "monitorar",        "status", "data-hora", "empregador",  "sirene",
+      "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar", "embutidos"};
   if (semArgumentos.count(comando) && o.posicionais.size() > 1)
     throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
+  if (comando == "embutidos") return EmbutidosCmd(o);
 
   Sessao s(o);
   if (comando == "coletar") return o.Tem("--banco") ? ColetarParaBanco(o, s) : Coletar(o, s);

@@ -46,6 +46,7 @@ const std::map<std::string, DefinicaoComando>& Comandos() {
       {"verificacao", {{}, {}, true}},
       {"apagar-marcacoes", {{}, {"--sim"}, false}},
       {"limpar", {{}, {"--sim"}, false}},
+      {"embutidos", {{}, {"--recriar"}, false}},
       {"habilitar", {{}, {}, false}},
       {"desabilitar", {{}, {}, false}},
   };

@@ -45,6 +45,9 @@ DataHora DataHoraDe(const std::string& texto, const std::string& opcao) {
 bool Sessao::Interrompido() { return g_interrompido != 0; }
 
 Sessao::Sessao(const Opcoes& o) {
+  // First: Ctrl-C also ends a wait for the embedded clocks' lock.
+  std::signal(SIGINT, AoInterromper);
+  std::signal(SIGTERM, AoInterromper);
   if (auto f = o.Valor("--formato")) formato_ = FormatoDe(*f);
   bom_ = o.Tem("--bom");
   const bool temEndereco = o.Tem("--ip") || o.Tem("--serial");
@@ -83,8 +86,6 @@ Sessao::Sessao(const Opcoes& o) {
     const EModeloRelogio modelos[] = {EModeloRelogio_Quorvel, EModeloRelogio_Tarvenix};
     for (int i = 0; i < 2; ++i) {
       auto d = std::make_shared<sdk::DispositivoVirtual>(modelos[i]);
-      sdk::SemeiaExemplo(*d);
-      sdk::RedeVirtual::Instancia().Publica(kEnderecoEmbutido[i], 4370, d);
       auto r = std::make_shared<Relogio>();
       r->Codigo(static_cast<int16_t>(i + 1));
       r->IP(kEnderecoEmbutido[i]);
@@ -97,6 +98,17 @@ Sessao::Sessao(const Opcoes& o) {
       relogios_ = {relogios_[static_cast<size_t>(codigo - 1)]};
       embutidos_ = {embutidos_[static_cast<size_t>(codigo - 1)]};
     }
+    // Their state from the last run (the sample data the first time), before anyone sees them.
+    std::vector<std::pair<int, std::shared_ptr<sdk::DispositivoVirtual>>> abertos;
+    for (size_t i = 0; i < relogios_.size(); ++i)
+      abertos.emplace_back(relogios_[i]->Codigo(), embutidos_[i]);
+    try {
+      estado_ = std::make_unique<EstadoDosEmbutidos>(abertos, &Sessao::Interrompido);
+    } catch (const std::runtime_error& e) {
+      throw ErroDeConexao(e.what());
+    }
+    for (size_t i = 0; i < relogios_.size(); ++i)
+      sdk::RedeVirtual::Instancia().Publica(relogios_[i]->IP(), 4370, embutidos_[i]);
   }
 
   // Embedded clocks live in this process; any other clock is reached over the network.
@@ -114,8 +126,6 @@ Sessao::Sessao(const Opcoes& o) {
   }
 
   g_loop = &loop_;
-  std::signal(SIGINT, AoInterromper);
-  std::signal(SIGTERM, AoInterromper);
   // Ctrl-C during a collection reaches the control at its next yield.
   vigia_ = loop_.CriaTimer([this] {
     if (g_interrompido) controle_->CancelaColeta();
@@ -127,6 +137,7 @@ Sessao::Sessao(const Opcoes& o) {
 Sessao::~Sessao() {
   vigia_.reset();
   controle_.reset();
+  estado_.reset();  // what the embedded clocks hold now is on disk before the lock is let go
   for (const auto& r : relogios_)
     if (r->IP().rfind("embutido-", 0) == 0) sdk::RedeVirtual::Instancia().Retira(r->IP(), 4370);
   g_loop = nullptr;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "embutidos.h"
 #include "opcoes.h"
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/event_loop.h"
@@ -22,7 +23,8 @@ struct ErroDeConexao : std::runtime_error {
 class Sessao {
  public:
   // Reads the clock options (--relogio/--ip/--modelo, --serial, --relogios); with none, the
-  // embedded virtual clocks (1: quorvel, 2: tarvenix) seeded with sample data.
+  // embedded virtual clocks (1: quorvel, 2: tarvenix) as the last run left them, seeded with
+  // sample data the first time (their state: embutidos.h).
   explicit Sessao(const Opcoes& opcoes);
   ~Sessao();
 
@@ -56,6 +58,7 @@ class Sessao {
   std::unique_ptr<quorvel::ComunicacaoZK> controle_;
   std::vector<std::shared_ptr<quorvel::Relogio>> relogios_;
   std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>> embutidos_;
+  std::unique_ptr<EstadoDosEmbutidos> estado_;
   // Each network clock may have a key of its own: the SDK object made for the next clock
   // registered takes `chaveDoProximo_`.
   std::string chaveDoProximo_;
