@@ -23,6 +23,15 @@ if nm -D --defined-only "$LIBDIR/libquorvel.so" | awk '{print $3}' | grep -v -E 
   echo "símbolos além da fronteira C exportados" >&2
   exit 1
 fi
+# Exactly what the installed header declares, and nothing of the tests' (their hooks live in
+# libquorvel-teste.so, which is not installed).
+grep -o -E '\bquorvel_[a-z0-9_]+\(' "$TMP/pfx/include/quorvel/quorvel.h" | tr -d '(' | sort -u > "$TMP/declarados"
+nm -D --defined-only "$LIBDIR/libquorvel.so" | awk '{print $3}' | sed 's/@.*//' | grep '^quorvel_' | sort -u > "$TMP/exportados"
+if ! diff -u "$TMP/declarados" "$TMP/exportados"; then
+  echo "o que libquorvel.so exporta difere do que quorvel.h declara" >&2
+  exit 1
+fi
+! ls "$LIBDIR" | grep -q teste
 readelf -d "$LIBDIR/libquorvel.so" | grep -q 'SONAME.*libquorvel.so.11'
 test -f "$TMP/pfx/share/man/man1/ponto.1"
 test -f "$TMP/pfx/share/doc/quorvel/LICENSE"

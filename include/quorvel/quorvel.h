@@ -135,11 +135,10 @@ typedef struct quorvel_marcacao {
 int32_t quorvel_marcacoes_le(quorvel_objeto* lista, int32_t inicio, int32_t quantidade,
                              quorvel_marcacao* saida, int32_t* lidas, quorvel_erro* erro);
 
-/* Virtual clocks for demos and tests: publish one at ip:porta (modelo 0 quorvel,
- * 1 tarvenix), optionally with the sample employees and punches; add a punch; remove all. */
+/* A virtual clock for demos, in this process: published at ip:porta (modelo 0 quorvel,
+ * 1 tarvenix), optionally with the sample employees and punches; a control whose SDK is
+ * "virtual" connects to it there. */
 int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo, int32_t com_exemplo);
-int32_t quorvel_virtual_marcacao(const char* ip, int32_t porta, int32_t usuario);
-void quorvel_virtual_limpa(void);
 
 /* Self-registration entry points. The registration store is a JSON file: the path in the
  * environment variable QUORVEL_REGISTRO, else $XDG_CONFIG_HOME/quorvel/registro.json, else

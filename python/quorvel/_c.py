@@ -110,10 +110,6 @@ def _declara(lib: ctypes.CDLL) -> None:
     lib.quorvel_marcacoes_le.restype = i32
     lib.quorvel_virtual_publica.argtypes = [cp, i32, i32, i32]
     lib.quorvel_virtual_publica.restype = i32
-    lib.quorvel_virtual_marcacao.argtypes = [cp, i32, i32]
-    lib.quorvel_virtual_marcacao.restype = i32
-    lib.quorvel_virtual_limpa.argtypes = []
-    lib.quorvel_virtual_limpa.restype = None
 
 
 _lib: Optional[ctypes.CDLL] = None

@@ -1,5 +1,5 @@
-"""Clocks inside this process, for demos and tests: published at an address a control of the
-"virtual" backend connects to."""
+"""Clocks inside this process, for demos: published at an address a control of the "virtual"
+backend connects to. They live as long as the process."""
 
 from __future__ import annotations
 
@@ -15,16 +15,3 @@ def publicar(ip: str, porta: int = 4370, modelo: Modelo = Modelo.QUORVEL,
     _confere_thread()
     if _c.lib().quorvel_virtual_publica(ip.encode(), porta, int(modelo), int(exemplo)) != 0:
         raise Erro(-1, f"não foi possível publicar o relógio virtual {ip}:{porta}")
-
-
-def marcar(ip: str, porta: int, usuario: int) -> None:
-    """A punch of `usuario` now on that clock."""
-    _confere_thread()
-    if _c.lib().quorvel_virtual_marcacao(ip.encode(), porta, usuario) != 0:
-        raise Erro(-1, f"o relógio virtual {ip}:{porta} não aceitou a marcação")
-
-
-def limpar() -> None:
-    """Removes every virtual clock of this process."""
-    _confere_thread()
-    _c.lib().quorvel_virtual_limpa()

@@ -21,7 +21,7 @@ from typing import Any, List, Set, Tuple
 import pytest
 
 import quorvel
-from quorvel import Modelo
+from quorvel import Modelo, _c
 
 from conftest import Daemon, ponto
 
@@ -35,25 +35,26 @@ def test_o_pacote_traz_a_biblioteca_e_a_versao_dela() -> None:
 def test_relogios_embutidos_de_ambos_os_modelos() -> None:
     quorvel.virtual.publicar("192.0.2.61", 4370, Modelo.QUORVEL)
     quorvel.virtual.publicar("192.0.2.62", 4370, Modelo.TARVENIX)
-    try:
-        with quorvel.Controle("virtual") as c:
-            c.adicionar(quorvel.Relogio(1, Modelo.QUORVEL, ip="192.0.2.61"))
-            c.adicionar(quorvel.Relogio(2, Modelo.TARVENIX, ip="192.0.2.62"))
-            c.conectar(1)
-            c.conectar(2)
-            digitais = list(c.coletar(1))
-            registros = c.coletar(2)
-            assert len(digitais) > 0 and len(registros) > 0
-            assert all(m.relogio == 1 and m.nsr is None and m.pis is None for m in digitais)
-            assert all(isinstance(m.data_hora, datetime) for m in digitais)
-            nsrs = [int(m.nsr or "0") for m in registros]
-            assert nsrs == list(range(1, len(registros) + 1))
-            assert registros[0].pis == "12034567899"
-            assert registros[-1] == list(registros)[-1]
-            # The clock's time is the computer's (no drift on a virtual clock).
-            assert abs((c.data_hora(1) - datetime.now()).total_seconds()) < 120
-    finally:
-        quorvel.virtual.limpar()
+    with quorvel.Controle("virtual") as c:
+        c.adicionar(quorvel.Relogio(1, Modelo.QUORVEL, ip="192.0.2.61"))
+        c.adicionar(quorvel.Relogio(2, Modelo.TARVENIX, ip="192.0.2.62"))
+        c.conectar(1)
+        c.conectar(2)
+        digitais = list(c.coletar(1))
+        registros = c.coletar(2)
+        assert len(digitais) > 0 and len(registros) > 0
+        assert all(m.relogio == 1 and m.nsr is None and m.pis is None for m in digitais)
+        assert all(isinstance(m.data_hora, datetime) for m in digitais)
+        nsrs = [int(m.nsr or "0") for m in registros]
+        assert nsrs == list(range(1, len(registros) + 1))
+        assert registros[0].pis == "12034567899"
+        assert registros[-1] == list(registros)[-1]
+        # The clock's time is the computer's (no drift on a virtual clock).
+        assert abs((c.data_hora(1) - datetime.now()).total_seconds()) < 120
+    # The package carries the library as installed: no test hooks in it.
+    assert not hasattr(quorvel.virtual, "limpar")
+    with pytest.raises(AttributeError):
+        _c.lib().quorvel_virtual_limpa
 
 
 def _linhas(marcacoes: Any) -> List[Tuple[Any, ...]]:

@@ -517,30 +517,6 @@ int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo,
   }
 }
 
-int32_t quorvel_virtual_marcacao(const char* ip, int32_t porta, int32_t usuario) {
-  if (!ip) return QUORVEL_PARAMETRO_INVALIDO;
-  try {
-    auto d = sdk::RedeVirtual::Instancia().Procura(ip, porta);
-    if (!d) return QUORVEL_FALHA;
-    if (d->Modelo() == EModeloRelogio_Tarvenix) {
-      std::string pis;
-      for (const auto& u : d->Usuarios())
-        if (u.id == std::to_string(usuario)) pis = u.pis;
-      return d->AdicionaRegistro(pis) ? QUORVEL_OK : QUORVEL_FALHA;
-    }
-    return d->AdicionaMarcacao(usuario, 1) ? QUORVEL_OK : QUORVEL_FALHA;
-  } catch (...) {
-    return QUORVEL_FALHA;
-  }
-}
-
-void quorvel_virtual_limpa(void) {
-  try {
-    sdk::RedeVirtual::Instancia().Limpa();
-  } catch (...) {
-  }
-}
-
 int32_t DllRegisterServer(void) {
   try {
     const Biblioteca& b = BibliotecaQuorvel();

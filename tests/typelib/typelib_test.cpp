@@ -13,6 +13,7 @@
 
 #include "quorvel/erro.h"
 #include "quorvel/quorvel.h"
+#include "typelib/ganchos_teste.h"
 
 namespace quorvel {
 namespace {
