@@ -368,6 +368,12 @@ class SdkRede final : public CZKEM {
   bool SdkSetCardNumber(const std::string& c) override {
     return ChamaSemSaida("SdkSetCardNumber", {c});
   }
+  bool SdkGetUserCardByTextId(int32_t m, const std::string& u, std::string& c) override {
+    std::vector<Valor> a{m, u, std::string()};
+    const bool r = Chama("SdkGetUserCardByTextId", a);
+    if (r) c = TextoEm(a, 2);
+    return r;
+  }
   bool SdkDeleteEnrollData(int32_t m, int32_t u, int32_t m2, int32_t d) override {
     return ChamaSemSaida("SdkDeleteEnrollData", {m, u, m2, d});
   }
@@ -530,6 +536,12 @@ class SdkRede final : public CZKEM {
       Violacao("quadro de erro malformado");
     }
     if (codigo == protocol::codigo::kFalhaNaChamada) throw Erro(codigo::kFalhaDeChamada, mensagem);
+    // A clock of this protocol version made before an operation was added does not know it:
+    // that operation is not supported there, and the link is as good as before.
+    if (codigo == protocol::codigo::kPedidoMalformado && mensagem == "operação desconhecida") {
+      ultimoErro_ = codigo::kNaoSuportado;
+      return false;
+    }
     if (codigo == protocol::codigo::kPedidoMalformado) Violacao("pedido recusado: " + mensagem);
     ultimoErro_ = codigo;
     return false;

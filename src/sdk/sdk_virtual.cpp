@@ -325,6 +325,15 @@ class SdkVirtual final : public CZKEM {
       return true;
     });
   }
+  bool SdkGetUserCardByTextId(int32_t, const std::string& usuario, std::string& cartao) override {
+    return Com("SdkGetUserCardByTextId", [&](DispositivoVirtual& d) {
+      if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
+      const auto u = d.usuarios_.find(usuario);
+      if (u == d.usuarios_.end()) return Falha(codigo::kNaoEncontrado);
+      cartao = u->second.cartao;
+      return true;
+    });
+  }
   bool SdkDeleteEnrollData(int32_t, int32_t usuario, int32_t, int32_t dado) override {
     return Com("SdkDeleteEnrollData",
                [&](DispositivoVirtual& d) { return Apaga(d, std::to_string(usuario), dado); });

@@ -580,6 +580,60 @@ TEST_F(Rede, APeerOfAnotherProtocolVersionIsToldBothVersions) {
   EXPECT_EQ(r.Texto(), "versão 1 do protocolo não suportada; este relógio fala a versão 3");
 }
 
+// A clock of this protocol version built before an operation was added answers it with
+// "operação desconhecida": the client says the operation is not supported there (-100) and the
+// link goes on serving everything else.
+TEST_F(Rede, AnOperationAnOlderClockDoesNotKnowIsNotSupportedAndTheLinkStays) {
+  auto dispositivo = std::make_shared<sdk::DispositivoVirtual>(EModeloRelogio_Tarvenix);
+  const int escuta = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(escuta, 1), 0);
+  socklen_t tamanho = sizeof a;
+  ::getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &tamanho);
+  std::thread antigo([&] {
+    const int fd = ::accept(escuta, nullptr, nullptr);
+    SessaoServidor sessao(dispositivo, "");
+    Decodificador dec;
+    char b[4096];
+    for (ssize_t n; (n = ::read(fd, b, sizeof b)) > 0;) {
+      dec.Alimenta(b, static_cast<size_t>(n));
+      while (auto f = dec.Proximo()) {
+        std::string resposta;
+        if (f->op == CodigoDe("SdkGetUserCardByTextId")) {
+          Escritor erro;  // what a daemon whose call list ends before this operation answers
+          erro.I32(protocol::codigo::kPedidoMalformado);
+          erro.Texto("operação desconhecida");
+          resposta = Codifica({kErro, f->id, erro.Dados()});
+        } else {
+          resposta = sessao.Responde(*f);
+        }
+        if (::write(fd, resposta.data(), resposta.size()) < 0) break;
+      }
+    }
+    ::close(fd);
+  });
+  struct Junta {  // also when a call throws: the client's link closes first, ending the server
+    std::thread& t;
+    ~Junta() { t.join(); }
+  } junta{antigo};
+  {
+    auto q = sdk::CriaSdkRede();
+    ASSERT_TRUE(q->SdkConnectNetwork("127.0.0.1", ntohs(a.sin_port)));
+    std::string cartao = "antes";
+    EXPECT_FALSE(q->SdkGetUserCardByTextId(1, "1", cartao));
+    EXPECT_EQ(Erro(*q), sdk::codigo::kNaoSuportado);
+    EXPECT_EQ(cartao, "antes");
+    EXPECT_TRUE(q->SdkSetCardNumber("77"));
+    EXPECT_TRUE(q->SdkSetUserInfoWithPis(1, "9", "Nove", "", 0, true, "", ""));
+    EXPECT_EQ(dispositivo->Usuarios().at(0).cartao, "77");
+    q->SdkDisconnect();
+  }
+  ::close(escuta);
+}
+
 TEST_F(Rede, LostLinksCorruptionAndKeys) {
   Daemon d({"--relogio", "codigo=1,porta=0", "--cair-apos", "3"}, 1);
   auto s = sdk::CriaSdkRede();

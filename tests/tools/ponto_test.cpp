@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -357,6 +358,45 @@ TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
   EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
 }
 
+// What was sent is what listar shows, field by field, the card included (kept as text with
+// its zeros on the register clock; the fingerprint clock keeps none), over the network as on
+// the embedded clocks.
+TEST(Ponto, ListarShowsEveryFieldAClockKeepsTheCardIncluded) {
+  const std::string ip = quorvel::teste::EnderecoLoopback(9);
+  quorvel::teste::Daemon d({"--endereco", ip, "--relogio", "codigo=1,modelo=tarvenix", "--relogio",
+                            "codigo=2,modelo=quorvel,porta=4371"},
+                           2);
+  const std::string arquivo =
+      Arquivo("cartoes.csv",
+              "codigo;nome;senha;supervisor;cartao;pis;cpf;digitais\n"
+              "40;Rita Campos;12;sim;00420;13098765436;52998224725;2:UklUQS0y|7:UklUQS03\n"
+              "41;Saulo Reis;;não;5010;12034567899;11144477735;0:U0FVTE8=\n");
+  const std::string rede =
+      " --relogios " +
+      Arquivo("cartoes-relogios.txt", "1;" + ip + ";tarvenix\n2;" + ip + ":4371;quorvel\n");
+  for (const std::string& onde : {rede, std::string()}) {
+    SCOPED_TRACE(onde.empty() ? "embutidos" : "rede");
+    ASSERT_EQ(Roda("funcionarios enviar " + arquivo + onde).codigo, 0);
+    Resultado lista = Roda("funcionarios listar --formato json" + onde);
+    ASSERT_EQ(lista.codigo, 0) << lista.erros;
+    const auto j = nlohmann::ordered_json::parse(lista.saida);
+    std::map<std::pair<int, int>, nlohmann::ordered_json> porChave;
+    for (const auto& o : j) porChave[{o["relogio"].get<int>(), o["codigo"].get<int>()}] = o;
+    const int registro = onde.empty() ? 2 : 1, digital = onde.empty() ? 1 : 2;
+    const auto& rita = porChave[std::make_pair(registro, 40)];
+    EXPECT_EQ(rita.dump(),
+              R"({"relogio":)" + std::to_string(registro) +
+                  R"(,"codigo":40,"nome":"Rita Campos","supervisor":true,"tem_senha":true,)"
+                  R"("cartao":"00420","pis":"13098765436","cpf":"52998224725","dedos":[2,7]})");
+    const auto& saulo = porChave[std::make_pair(registro, 41)];
+    EXPECT_EQ(saulo["cartao"], "5010");
+    EXPECT_EQ(saulo["dedos"].dump(), "[0]");
+    const auto& ritaDigital = porChave[std::make_pair(digital, 40)];
+    EXPECT_TRUE(ritaDigital["cartao"].is_null()) << ritaDigital.dump();
+    EXPECT_EQ(ritaDigital["nome"], "Rita Campos");
+  }
+}
+
 // The model of a clock on the network is the one it announces: left out, it is taken; given
 // wrong, the connection is refused saying so, instead of collecting nothing.
 TEST(Ponto, AClocksModelIsTheOneItAnnounces) {
@@ -607,8 +647,8 @@ TEST(ComandosDoBanco, ReportTableAndSvgFromWhatWasCollected) {
       Roda("relatorio --banco " + base + ".db --relogio 2 --formato csv --svg " + base + ".svg");
   ASSERT_EQ(r.codigo, 0) << r.erros;
   // The embedded register clock: five employees, four punches each on the first day.
-  EXPECT_NE(r.saida.find("dia;funcionario;nome;marcacoes;horarios"), std::string::npos);
-  EXPECT_NE(r.saida.find(";PIS 12034567899;Ana Souza;4;08:00 12:00 13:00 17:30"), std::string::npos)
+  EXPECT_NE(r.saida.find("dia;pis;cartao;nome;marcacoes;horarios"), std::string::npos);
+  EXPECT_NE(r.saida.find(";12034567899;;Ana Souza;4;08:00 12:00 13:00 17:30"), std::string::npos)
       << r.saida;
   std::ifstream svg(base + ".svg");
   std::stringstream conteudo;

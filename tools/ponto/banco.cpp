@@ -11,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "arquivos.h"
 #include "coletor.h"
@@ -365,33 +366,39 @@ int Relatorio(const Opcoes& o) {
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
   const armazem::Filtro filtro = FiltroDe(o);
   const auto funcionarios = banco->Funcionarios();
-  // (day, employee) -> the times of the day, in order.
-  std::map<std::pair<std::string, std::string>, std::vector<std::string>> dias;
-  std::map<std::string, std::string> nomes;
+  // (day, employee) -> the times of the day, in order. An employee is a PIS on register
+  // clocks and a card code on fingerprint clocks, each in a field of its own.
+  struct Quem {
+    std::string pis, cartao;
+    bool operator<(const Quem& o) const {
+      return std::tie(pis, cartao) < std::tie(o.pis, o.cartao);
+    }
+  };
+  std::map<std::pair<std::string, Quem>, std::vector<std::string>> dias;
   std::array<size_t, 24> porHora{};
   banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) {
     const std::string iso = m.momento.FormataIso();  // aaaa-mm-dd hh:mm:ss
     const bool registro = m.modelo == EModeloRelogio_Tarvenix;
-    const std::string quem = registro ? "PIS " + m.pis : "cartão " + std::to_string(m.cartao);
-    if (registro)
-      if (auto it = funcionarios.find(m.pis); it != funcionarios.end())
-        nomes[quem] = it->second.nome;
+    const Quem quem = registro ? Quem{m.pis, ""} : Quem{"", std::to_string(m.cartao)};
     dias[{iso.substr(0, 10), quem}].push_back(iso.substr(11, 5));
     ++porHora[static_cast<size_t>(m.momento.Partes().hora)];
   });
-  Tabela t{{"Dia", "Funcionário", "Nome", "Marcações", "Horários"},
-           {"dia", "funcionario", "nome", "marcacoes", "horarios"},
+  Tabela t{{"Dia", "PIS", "Cartão", "Nome", "Marcações", "Horários"},
+           {"dia", "pis", "cartao", "nome", "marcacoes", "horarios"},
            {}};
   size_t total = 0;
   for (auto& [chave, horas] : dias) {
     std::sort(horas.begin(), horas.end());
     std::string lista;
     for (const auto& h : horas) lista += (lista.empty() ? "" : " ") + h;
-    std::string dia = chave.first;
-    if (f == Formato::Tabela)
-      dia = dia.substr(8, 2) + "/" + dia.substr(5, 2) + "/" + dia.substr(0, 4);
+    const std::string& dia = chave.first;
+    const auto funcionario = funcionarios.find(chave.second.pis);
+    const std::string nome = chave.second.pis.empty() || funcionario == funcionarios.end()
+                                 ? ""
+                                 : funcionario->second.nome;
     t.linhas.push_back(
-        {dia, chave.second, nomes[chave.second], std::to_string(horas.size()), lista});
+        {f == Formato::Tabela ? DataDoBanco(dia + " 00:00:00", f).substr(0, 10) : dia,
+         chave.second.pis, chave.second.cartao, nome, std::to_string(horas.size()), lista});
     total += horas.size();
   }
   Imprime(std::cout, t, f, o.Tem("--bom"));

@@ -581,19 +581,33 @@ int Funcionarios(const Opcoes& o, Sessao& s) {
   }
   if (acao == "listar") {
     s.Conecta();
-    Tabela t{{"Relógio", "Código", "Nome", "Supervisor", "Senha", "PIS", "CPF", "Digitais"},
-             {"relogio", "codigo", "nome", "supervisor", "tem_senha", "pis", "cpf", "dedos"},
-             {}};
+    Tabela t{
+        {"Relógio", "Código", "Nome", "Supervisor", "Senha", "Cartão", "PIS", "CPF", "Digitais"},
+        {"relogio", "codigo", "nome", "supervisor", "tem_senha", "cartao", "pis", "cpf", "dedos"},
+        {}};
+    t.textos = {"cartao"};  // the card as the clock keeps it: up to 20 characters, zeros kept
     for (const auto& rel : s.Relogios()) {
       const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(rel->Codigo());
+      // The register model keeps a card per user, read one user at a time from the clock's
+      // own SDK object (the control's read leaves the card out).
+      const auto entrada = s.Controle().Relogios().ItemByCodRelogio(std::to_string(rel->Codigo()));
+      const bool temCartao = rel->ModeloRelogio() == EModeloRelogio_Tarvenix && entrada;
       for (int32_t i = 1; i <= lista->Count(); ++i) {
         const auto& f = *lista->Item(i);
         std::string dedos;
         for (const auto& tpl : *f.Template())
           dedos += (dedos.empty() ? "" : ",") + std::to_string(tpl->Dedo());
+        std::string cartao;
+        if (temCartao && !entrada->CZKEM()->SdkGetUserCardByTextId(
+                             rel->Codigo(), std::to_string(f.Codigo()), cartao))
+          cartao.clear();
         t.linhas.push_back({Codigo(*rel), std::to_string(f.Codigo()), f.Nome(),
-                            SimNao(f.Supervisor()), SimNao(!f.Senha().empty()), f.PIS(), f.CPF(),
-                            dedos});
+                            SimNao(f.Supervisor()), SimNao(!f.Senha().empty()), cartao, f.PIS(),
+                            f.CPF(), dedos});
+        if (ProgressoVisivel() && s.Saida() == Formato::Tabela && lista->Count() > 200 &&
+            (i % 100 == 0 || i == lista->Count()))
+          std::cerr << "\rRelógio " << rel->Codigo() << ": " << i << " de " << lista->Count()
+                    << " funcionários" << (i == lista->Count() ? "\n" : "") << std::flush;
       }
     }
     // The clock hands its users out in text order (1, 10, 11, 2); people and programs expect

@@ -111,6 +111,24 @@ nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& te
                                                  "arrendamento_segundos"};
   static const std::set<std::string> kLogicos = {"digital", "supervisor", "tem_senha", "conectado",
                                                  "arrendamento_vivo"};
+  // Lists are one cell in a table or CSV (times separated by spaces, fingers by commas);
+  // JSON gives them as arrays (empty for none): texts of hh:mm, finger numbers.
+  if (chave == "horarios" || chave == "dedos") {
+    const char separador = chave == "horarios" ? ' ' : ',';
+    nlohmann::ordered_json lista = nlohmann::ordered_json::array();
+    for (size_t i = 0; i < texto.size();) {
+      const size_t fim = std::min(texto.find(separador, i), texto.size());
+      const std::string item = texto.substr(i, fim - i);
+      if (!item.empty()) {
+        if (chave == "dedos" && NumeroDe(item))
+          lista.push_back(*NumeroDe(item));
+        else
+          lista.push_back(item);
+      }
+      i = fim + 1;
+    }
+    return lista;
+  }
   if (texto.empty()) return nullptr;
   if (kLogicos.count(chave)) {
     if (texto == "sim") return true;
@@ -127,8 +145,14 @@ nlohmann::ordered_json ValorJson(const std::string& chave, const std::string& te
 
 nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha) {
   nlohmann::ordered_json o = nlohmann::ordered_json::object();
-  for (size_t i = 0; i < t.chaves.size(); ++i)
-    o[t.chaves[i]] = ValorJson(t.chaves[i], i < t.linhas[linha].size() ? t.linhas[linha][i] : "");
+  for (size_t i = 0; i < t.chaves.size(); ++i) {
+    const std::string& texto = i < t.linhas[linha].size() ? t.linhas[linha][i] : "";
+    if (t.textos.count(t.chaves[i]))
+      o[t.chaves[i]] =
+          texto.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(texto);
+    else
+      o[t.chaves[i]] = ValorJson(t.chaves[i], texto);
+  }
   return o;
 }
 

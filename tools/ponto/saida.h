@@ -4,6 +4,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct Tabela {
   std::vector<std::string> colunas;  // headings shown to people
   std::vector<std::string> chaves;   // field names for CSV and JSON
   std::vector<std::vector<std::string>> linhas;
+  // Fields that stay text in JSON in this table although the same name is a number elsewhere
+  // (an employee's card, up to 20 characters, against a punch's card code).
+  std::set<std::string> textos = {};
 };
 
 // Table: aligned columns (by characters, accents included). CSV: ';'-separated with quoting,

@@ -131,6 +131,13 @@ class CZKEM {
                                 bool& flag) = 0;
   // The card number the next SdkSetUserInfoWithPis stores (a setting of this object).
   virtual bool SdkSetCardNumber(const std::string& cartao) = 0;
+  // The card number a register-model user was written with (empty when none): false with -3
+  // for no such user, -100 on the fingerprint model. Backends that cannot read a card back
+  // keep this default, which answers false (their last error is theirs to tell).
+  virtual bool SdkGetUserCardByTextId(int32_t m, const std::string& usuario, std::string& cartao) {
+    (void)m, (void)usuario, (void)cartao;
+    return false;
+  }
   // Removes enrolled data of a user: `dado` 0 or 12 the whole user with its templates, 1–9
   // one finger, 10 the password, 11 every fingerprint. `m2` repeats the machine number.
   virtual bool SdkDeleteEnrollData(int32_t m, int32_t usuario, int32_t m2, int32_t dado) = 0;

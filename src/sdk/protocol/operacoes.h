@@ -48,7 +48,8 @@
   X(SdkDeleteUserTemplate)              \
   X(SdkGetUserTemplateByTextId)         \
   X(SdkSetUserTemplateByTextId)         \
-  X(SdkDeleteUserTemplateByTextId)
+  X(SdkDeleteUserTemplateByTextId)      \
+  X(SdkGetUserCardByTextId)
 
 namespace quorvel::protocol::operacoes {
 
