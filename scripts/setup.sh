@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev libpq-dev postgresql libspdlog-dev
   python3 clang libclang-rt-14-dev clang-format
   python3-venv python3-pip python3-setuptools python3-wheel python3-pytest python3-mypy
+  groff-base
 )
 
 missing=()

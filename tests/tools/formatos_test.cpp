@@ -26,7 +26,8 @@ std::vector<Exemplo> ExemplosDoDocumento() {
   const std::string doc =
       quorvel::teste::LeArquivo(std::string(QUORVEL_FONTE) + "/docs/formatos.md");
   std::vector<Exemplo> r;
-  const std::regex bloco(R"(`ponto ([^`]+--formato json)`[^\n]*\n(?:[^\n]+\n)*?\n```json\n([\s\S]*?)\n```)");
+  const std::regex bloco(
+      R"(`ponto ([^`]+--formato json)`[^\n]*\n(?:[^\n]+\n)*?\n```json\n([\s\S]*?)\n```)");
   for (std::sregex_iterator i(doc.begin(), doc.end(), bloco), fim; i != fim; ++i)
     r.push_back({(*i)[1], json::parse((*i)[2].str(), nullptr, false)});
   return r;
@@ -72,20 +73,20 @@ std::vector<std::string> Palavras(const std::string& linha) {
 
 TEST(Formatos, EveryCommandsJsonHasTheFieldsAndTypesOfItsDocumentedExample) {
   ASSERT_EQ(::chdir(QUORVEL_FONTE), 0);  // the examples name docs/exemplos/ from there
-  const std::string banco =
-      ::testing::TempDir() + "formatos_" + std::to_string(::getpid()) + ".db";
+  const std::string banco = ::testing::TempDir() + "formatos_" + std::to_string(::getpid()) + ".db";
   std::remove(banco.c_str());
   const auto exemplos = ExemplosDoDocumento();
   std::set<std::string> vistos;
   for (const auto& e : exemplos) vistos.insert(Palavras(e.comando).front());
   // Every command that prints JSON has its example.
-  EXPECT_EQ(vistos, (std::set<std::string>{"coletar", "monitorar", "status", "data-hora",
-                                           "funcionarios", "sirene", "embutidos", "exportar",
-                                           "relatorio", "servico"}));
+  EXPECT_EQ(vistos,
+            (std::set<std::string>{"coletar", "monitorar", "status", "data-hora", "funcionarios",
+                                   "sirene", "embutidos", "exportar", "relatorio", "servico"}));
   // The store commands need a store and the register clock's employees in it.
-  ASSERT_EQ(std::system((std::string(PONTO_BINARIO) + " coletar --banco " + banco +
-                         " >/dev/null 2>&1").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          (std::string(PONTO_BINARIO) + " coletar --banco " + banco + " >/dev/null 2>&1").c_str()),
+      0);
 
   int n = 0;
   for (const auto& e : exemplos) {
@@ -99,7 +100,8 @@ TEST(Formatos, EveryCommandsJsonHasTheFieldsAndTypesOfItsDocumentedExample) {
         const std::string s = m.Saida();
         return s.find("\"relogio\":1") != std::string::npos &&
                s.find("\"relogio\":2") != std::string::npos;
-      })) << m.Saida() << m.Erros();
+      })) << m.Saida()
+          << m.Erros();
       m.Sinaliza(SIGINT);
       EXPECT_EQ(m.Espera(), 0) << m.Erros();
       json objetos = json::array();

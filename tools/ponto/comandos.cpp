@@ -81,12 +81,14 @@ Use "ponto COMANDO --ajuda" para as opções de cada comando; "man ponto" e a do
 const std::map<std::string, std::string> kAjuda = {
     {"coletar",
      "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
+     "     ponto coletar --banco B [--coletor NOME] [relógios] [--formato ...]\n"
      "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
      "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"
      "Uma coleta interrompida por queda da conexão é retomada de onde parou; um relógio\n"
      "que não volta é informado e nada dele é impresso (código de saída 4).\n"
      "Com --banco B (arquivo SQLite ou postgresql://…) só as marcações novas são lidas e\n"
-     "gravadas, em lotes; uma coleta interrompida é completada pela próxima.\n"},
+     "gravadas, em lotes; uma coleta interrompida é completada pela próxima. --coletor NOME\n"
+     "é o nome com que a coleta arrenda cada relógio no banco (padrão: máquina:processo).\n"},
     {"exportar",
      "Uso: ponto exportar [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--formato ...]\n"
      "     ponto exportar afd [--banco B] --saida ARQUIVO [--relogio N] [--de DATA] [--ate DATA]\n"
@@ -174,6 +176,13 @@ const std::map<std::string, std::string> kAjuda = {
     {"habilitar", "Uso: ponto habilitar [relógios]\n"},
     {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
 };
+
+}  // namespace
+
+const char* AjudaGeral() { return kAjudaGeral; }
+const std::map<std::string, std::string>& AjudaDosComandos() { return kAjuda; }
+
+namespace {
 
 bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
 

@@ -3,10 +3,18 @@
 // 130 cancelled with Ctrl-C.
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "opcoes.h"
 
 namespace ponto {
 
 int Executa(const Opcoes& opcoes);
+
+// "ponto --ajuda": the commands in a line each, the clock, store and output options.
+const char* AjudaGeral();
+// "ponto COMANDO --ajuda", by command.
+const std::map<std::string, std::string>& AjudaDosComandos();
 
 }  // namespace ponto

@@ -9,19 +9,12 @@
 
 namespace ponto {
 
-namespace {
+namespace {}  // namespace
 
-// Options every command takes: which clocks, how to print.
 const std::vector<std::string> kComunsComValor = {"--relogio",  "--ip",    "--modelo", "--serial",
                                                   "--relogios", "--chave", "--formato"};
 const std::vector<std::string> kComunsMarcadores = {"--bom"};
 
-struct DefinicaoComando {
-  std::vector<std::string> comValor, marcadores;
-  bool posicionais = false;  // funcionarios ACAO [ARQUIVO], verificacao MODO
-};
-
-// Each command with the options of its own; anything else is an error naming it.
 const std::map<std::string, DefinicaoComando>& Comandos() {
   static const std::map<std::string, DefinicaoComando> c = {
       {"coletar", {{"--ponteiro", "--nsr", "--banco", "--coletor"}, {}, false}},
@@ -52,6 +45,8 @@ const std::map<std::string, DefinicaoComando>& Comandos() {
   };
   return c;
 }
+
+namespace {
 
 bool OpcaoDeAlgumComando(const std::string& nome) {
   if (std::find(kComunsComValor.begin(), kComunsComValor.end(), nome) != kComunsComValor.end())
