@@ -1,13 +1,14 @@
 // The manual page and the help: every option a command takes is in its help text, and the page
 // made from them has every command, option and the sections a manual needs, in roff that
 // renders without a warning.
+#include "manual.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <regex>
 
 #include "comandos.h"
-#include "manual.h"
 #include "opcoes.h"
 #include "support/processo.h"
 
@@ -41,8 +42,8 @@ TEST(Manual, EveryOptionOfEveryCommandIsInItsHelpAndOnThePage) {
                             ".SH AMBIENTE", ".SH ARQUIVOS", ".SH CÓDIGOS DE SAÍDA", ".SH EXEMPLOS"})
     EXPECT_NE(pagina.find(secao), std::string::npos) << secao;
   // The examples are the README's tour, which another test runs as printed.
-  const auto tour = ponto::ComandosDoTour(
-      quorvel::teste::LeArquivo(std::string(QUORVEL_FONTE) + "/README.md"));
+  const auto tour =
+      ponto::ComandosDoTour(quorvel::teste::LeArquivo(std::string(QUORVEL_FONTE) + "/README.md"));
   ASSERT_FALSE(tour.empty());
   for (const auto& c : tour) EXPECT_NE(pagina.find(RoffDe(c)), std::string::npos) << c;
   EXPECT_EQ(pagina, ponto::ManualDoPonto(tour));  // the installed page is the program's own

@@ -320,6 +320,35 @@ TEST(Ponto, CtrlCDuringASendStopsCleanlyAndSaysWhatWasWritten) {
   EXPECT_EQ(static_cast<int>(nlohmann::json::parse(lista.saida).size()), gravados);
 }
 
+// Progress of long work on a terminal ("n de N", for the send and for listing a large clock),
+// and none when the output goes to a program.
+TEST(Ponto, LongWorkShowsProgressOnATerminalOnly) {
+  quorvel::teste::Daemon d({"--relogio", "codigo=1,modelo=tarvenix,porta=0"}, 1);
+  std::string csv = "codigo;nome;senha;cartao\n";
+  for (int i = 1; i <= 250; ++i)
+    csv += std::to_string(i) + ";F" + std::to_string(i) + ";1;" + std::to_string(9000 + i) + "\n";
+  const std::string arquivo = Arquivo("ponto_progresso.csv", csv);
+  const std::vector<std::string> relogio = {"--relogio", "1", "--ip",
+                                            "127.0.0.1:" + std::to_string(d.Porta(0))};
+  auto com = [&](std::vector<std::string> a) {
+    a.insert(a.end(), relogio.begin(), relogio.end());
+    return a;
+  };
+  const auto [codigoEnvio, telaEnvio] =
+      NoTerminal(com({"funcionarios", "enviar", arquivo}), "\x01", "");
+  EXPECT_EQ(codigoEnvio, 0) << telaEnvio;
+  EXPECT_NE(telaEnvio.find("250 de 250"), std::string::npos) << telaEnvio;
+  const auto [codigoLista, telaLista] = NoTerminal(com({"funcionarios", "listar"}), "\x01", "");
+  EXPECT_EQ(codigoLista, 0);
+  EXPECT_NE(telaLista.find("Relógio 1: 250 de 250 funcionários"), std::string::npos);
+  EXPECT_NE(telaLista.find("F250"), std::string::npos);
+  EXPECT_NE(telaLista.find("9250"), std::string::npos);  // the card, read back
+  Resultado semTerminal =
+      Roda("funcionarios listar --relogio 1 --ip 127.0.0.1:" + std::to_string(d.Porta(0)));
+  EXPECT_EQ(semTerminal.erros, "");
+  EXPECT_EQ(quorvel::teste::Ocorrencias(semTerminal.saida, "\n"), 252u);
+}
+
 TEST(Ponto, EveryCommandHasHelp) {
   for (const char* c :
        {"coletar", "monitorar", "status", "data-hora", "funcionarios", "empregador", "sirene",

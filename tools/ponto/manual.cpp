@@ -56,8 +56,7 @@ std::vector<std::string> OrdemDosComandos() {
   for (std::string linha; std::getline(in, linha);) {
     if (linha.rfind("  ", 0) != 0 || linha.rfind("   ", 0) == 0) continue;
     const std::string palavra = linha.substr(2, linha.find(' ', 2) - 2);
-    if (Comandos().count(palavra) &&
-        std::find(ordem.begin(), ordem.end(), palavra) == ordem.end())
+    if (Comandos().count(palavra) && std::find(ordem.begin(), ordem.end(), palavra) == ordem.end())
       ordem.push_back(palavra);
     if (linha.find("| desabilitar") != std::string::npos &&
         std::find(ordem.begin(), ordem.end(), "desabilitar") == ordem.end())
@@ -113,10 +112,9 @@ std::string ManualDoPonto(const std::vector<std::string>& exemplos) {
   }
   std::vector<std::string> comuns = kComunsComValor;
   comuns.insert(comuns.end(), kComunsMarcadores.begin(), kComunsMarcadores.end());
-  m << ".SH OPÇÕES COMUNS\nAceitas por todos os comandos que falam com relógios: "
-    << Lista(comuns) << ", e \\fB\\-\\-ajuda\\fR.\n.PP\n"
-    << Bloco(OpcoesComuns())
-    << ".SH AMBIENTE\n"
+  m << ".SH OPÇÕES COMUNS\nAceitas por todos os comandos que falam com relógios: " << Lista(comuns)
+    << ", e \\fB\\-\\-ajuda\\fR.\n.PP\n"
+    << Bloco(OpcoesComuns()) << ".SH AMBIENTE\n"
     << ".TP\n.B XDG_STATE_HOME\nOnde os relógios embutidos guardam seu estado "
        "(\\fI$XDG_STATE_HOME/quorvel\\fR); sem ela, \\fI$HOME/.local/state/quorvel\\fR.\n"
     << ".TP\n.B PONTO_BANCO\nO banco de marcações quando \\fB\\-\\-banco\\fR não é dado "
@@ -137,7 +135,8 @@ std::string ManualDoPonto(const std::vector<std::string>& exemplos) {
     << ".TP\n.I $XDG_STATE_HOME/quorvel/embutidos.trava\n"
        "Um ponto por vez usa os relógios embutidos; outro espera e diz por quem.\n"
     << ".TP\n.I ponto.db\nO banco SQLite padrão.\n"
-    << ".TP\n.I " << Roff(QUORVEL_DOCDIR) << "\n"
+    << ".TP\n.I " << Roff(QUORVEL_DOCDIR)
+    << "\n"
        "A documentação: formatos de saída (formatos.md), banco e AFD (banco.md), o protocolo "
        "dos relógios.\n"
     << ".SH CÓDIGOS DE SAÍDA\n"
