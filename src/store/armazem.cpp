@@ -32,6 +32,8 @@ std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital)
 
 namespace {
 
+bool EhPostgres(const std::string& e);
+
 using interno::Conexao;
 using interno::Linha;
 using interno::Valor;
@@ -105,9 +107,13 @@ std::vector<std::string> Comandos(const std::string& script) {
 
 class ArmazemSql final : public Armazem {
  public:
-  ArmazemSql(std::unique_ptr<Conexao> db, std::string coletor)
+  ArmazemSql(std::unique_ptr<Conexao> db, std::string coletor, Acesso acesso,
+             const std::string& endereco)
       : db_(std::move(db)), coletor_(std::move(coletor)), iniciadoEm_(AgoraUtc()) {
-    Migra();
+    if (acesso == Acesso::Escrita)
+      Migra();
+    else
+      ConfereEsquema(endereco);
   }
 
   int VersaoEsquema() override {
@@ -390,6 +396,27 @@ class ArmazemSql final : public Armazem {
     return onde;
   }
 
+  // A reader takes the store as it is: its schema must be this program's.
+  void ConfereEsquema(const std::string& endereco) {
+    std::optional<int64_t> versao;
+    try {
+      db_->Consulta("SELECT versao FROM esquema", {},
+                    [&](const Linha& l) { versao = l.Inteiro(0); });
+    } catch (const Erro&) {
+      // No schema table: not a store (or an empty database).
+    }
+    if (!versao)
+      interno::Falha("Abre", (EhPostgres(endereco) ? std::string("o banco PostgreSQL")
+                                                   : "\"" + endereco + "\"") +
+                                 " não é um banco de marcações (nenhuma coleta o gravou ainda).");
+    if (*versao != kVersaoEsquema)
+      interno::Falha(
+          "Abre", "o banco está na versão " + std::to_string(*versao) +
+                      " do esquema e este programa lê a " + std::to_string(kVersaoEsquema) +
+                      (*versao < kVersaoEsquema ? "; uma coleta (ponto coletar --banco) o atualiza."
+                                                : "; atualize o programa."));
+  }
+
   void Migra() {
     Transacao([&] {
       db_->TravaMigracao();
@@ -425,10 +452,13 @@ bool EhPostgres(const std::string& e) {
 
 }  // namespace
 
-std::unique_ptr<Armazem> Armazem::Abre(const std::string& endereco, std::string coletor) {
+std::unique_ptr<Armazem> Armazem::Abre(const std::string& endereco, std::string coletor,
+                                       Acesso acesso) {
   if (endereco.empty()) interno::Falha("Abre", "nenhum banco informado.");
-  auto db = EhPostgres(endereco) ? interno::AbrePostgres(endereco) : interno::AbreSqlite(endereco);
-  return std::make_unique<ArmazemSql>(std::move(db), std::move(coletor));
+  const bool leitura = acesso == Acesso::Leitura;
+  auto db = EhPostgres(endereco) ? interno::AbrePostgres(endereco, leitura)
+                                 : interno::AbreSqlite(endereco, leitura);
+  return std::make_unique<ArmazemSql>(std::move(db), std::move(coletor), acesso, endereco);
 }
 
 std::string BancoPadrao() {

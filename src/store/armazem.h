@@ -92,13 +92,19 @@ struct ColetorVisto {
   bool Vivo() const { return segundosDesdePulso < periodo; }
 };
 
+// Who opens the store: a collector writes (and creates and migrates it); a reader only reads.
+enum class Acesso { Escrita, Leitura };
+
 class Armazem {
  public:
   // "postgresql://…" or "postgres://…" (or "host=… dbname=…") opens PostgreSQL; anything else
   // is a SQLite file, created on first use (WAL mode). The schema is created or migrated.
   // `coletor` names this collector in every punch it stores and in the leases it takes.
-  // Raises erro::kArmazem.
-  static std::unique_ptr<Armazem> Abre(const std::string& endereco, std::string coletor);
+  // Acesso::Leitura never creates nor changes anything: a SQLite file that does not exist, a
+  // file or database without the store's schema, or one of an older schema is an error naming
+  // it; SQLite opens read-only, PostgreSQL in read-only transactions. Raises erro::kArmazem.
+  static std::unique_ptr<Armazem> Abre(const std::string& endereco, std::string coletor,
+                                       Acesso acesso = Acesso::Escrita);
 
   virtual ~Armazem() = default;
   virtual int VersaoEsquema() = 0;

@@ -43,8 +43,9 @@ class Conexao {
   virtual bool InsereEmArrays() const { return false; }
 };
 
-std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho);
-std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco);
+// `somenteLeitura`: nothing is created or written through the connection.
+std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho, bool somenteLeitura = false);
+std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco, bool somenteLeitura = false);
 
 // Raises the store's error: erro::kArmazem, class "Armazem".
 [[noreturn]] void Falha(std::string_view metodo, const std::string& mensagem);

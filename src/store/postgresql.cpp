@@ -187,8 +187,11 @@ class ConexaoPostgres final : public Conexao {
 
 }  // namespace
 
-std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco) {
-  return std::make_unique<ConexaoPostgres>(endereco);
+std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco, bool somenteLeitura) {
+  auto c = std::make_unique<ConexaoPostgres>(endereco);
+  // Every transaction of the session, and every statement outside one, only reads.
+  if (somenteLeitura) c->Executa("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY", {});
+  return c;
 }
 
 }  // namespace quorvel::armazem::interno

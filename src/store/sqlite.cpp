@@ -1,5 +1,6 @@
 // The store's SQLite connection: one file, WAL mode, statements prepared once and reused.
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <unordered_map>
 
@@ -25,10 +26,15 @@ class LinhaSqlite final : public Linha {
 
 class ConexaoSqlite final : public Conexao {
  public:
-  explicit ConexaoSqlite(const std::string& caminho) {
-    if (sqlite3_open_v2(caminho.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK) {
+  ConexaoSqlite(const std::string& caminho, bool somenteLeitura) {
+    // A reader given a path that is not there (a typo) must not leave an empty store behind
+    // and report nothing found.
+    if (somenteLeitura && ::access(caminho.c_str(), F_OK) != 0)
+      Falha("Abre", "o banco \"" + caminho + "\" não existe.");
+    const int modo =
+        somenteLeitura ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sqlite3_open_v2(caminho.c_str(), &db_, modo | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+        SQLITE_OK) {
       const std::string m = db_ ? sqlite3_errmsg(db_) : "sem memória";
       sqlite3_close(db_);
       db_ = nullptr;
@@ -36,6 +42,7 @@ class ConexaoSqlite final : public Conexao {
     }
     // A second collector or an export waits for a writer instead of failing at once.
     sqlite3_busy_timeout(db_, 10000);
+    if (somenteLeitura) return;  // the writer that made it chose WAL, which stays with the file
     Executa("PRAGMA journal_mode=WAL", {});
     Executa("PRAGMA synchronous=NORMAL", {});
   }
@@ -104,8 +111,8 @@ class ConexaoSqlite final : public Conexao {
 
 }  // namespace
 
-std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho) {
-  return std::make_unique<ConexaoSqlite>(caminho);
+std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho, bool somenteLeitura) {
+  return std::make_unique<ConexaoSqlite>(caminho, somenteLeitura);
 }
 
 }  // namespace quorvel::armazem::interno

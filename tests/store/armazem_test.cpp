@@ -292,6 +292,32 @@ TEST_P(ArmazemTest, ConcurrentCollectorsWritingOverlappingBatchesStoreTheUnionOn
   EXPECT_EQ(nsrs.size(), static_cast<size_t>(kTotal));
 }
 
+// A reader (exportar, relatorio, servico --estado) never creates a store nor writes to one: a
+// store not there is an error saying so, and a write through a reader is refused.
+TEST_P(ArmazemTest, AReaderNeverCreatesNorWritesAStore) {
+  try {
+    Armazem::Abre(endereco_, "leitor", Acesso::Leitura);
+    ADD_FAILURE() << "um banco que não existe foi aberto para leitura";
+  } catch (const Erro& e) {
+    EXPECT_NE(
+        e.Descricao().find(GetParam() == "sqlite" ? "não existe" : "não é um banco de marcações"),
+        std::string::npos)
+        << e.Descricao();
+  }
+  if (GetParam() == "sqlite") {
+    EXPECT_FALSE(std::filesystem::exists(endereco_));
+  }
+  Abre()->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00")}, Cursor{1, 1, ""});
+  auto leitor = Armazem::Abre(endereco_, "leitor", Acesso::Leitura);
+  size_t lidas = 0;
+  leitor->Percorre({}, [&](const MarcacaoArmazenada&) { ++lidas; });
+  EXPECT_EQ(lidas, 1u);
+  EXPECT_THROW(leitor->Grava(1, {Registro(1, 2, "2024-05-06 12:00:00")}, Cursor{2, 2, ""}), Erro);
+  lidas = 0;
+  Abre()->Percorre({}, [&](const MarcacaoArmazenada&) { ++lidas; });
+  EXPECT_EQ(lidas, 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Bancos, ArmazemTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 

@@ -640,6 +640,40 @@ TEST(Saida, RowsStreamedOneByOneComeOutAsTheWholeTableWould) {
   }
 }
 
+// Readers take the store as it is: a mistyped path is an error, not an empty store created
+// and "0 marcações"; a store a writer holds is still read; a file that is no store is named.
+TEST(ComandosDoBanco, ReadersNeverCreateNorWriteTheStore) {
+  const std::string base = ::testing::TempDir() + "ponto_leitor_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", "-nao-existe.db", ".txt"})
+    std::remove((base + s).c_str());
+  for (const std::string& comando : std::vector<std::string>{
+           "exportar", "exportar afd --saida " + base + ".afd", "relatorio", "servico --estado"}) {
+    Resultado r = Roda(comando + " --banco " + base + "-nao-existe.db");
+    EXPECT_EQ(r.codigo, 1) << comando;
+    EXPECT_NE(r.erros.find("não existe"), std::string::npos) << comando << ": " << r.erros;
+    EXPECT_EQ(r.saida, "") << comando;
+    EXPECT_FALSE(std::ifstream(base + "-nao-existe.db").good()) << comando;
+  }
+  ASSERT_EQ(Roda("coletar --banco " + base + ".db").codigo, 0);
+  const size_t linhas = quorvel::teste::Ocorrencias(
+      Roda("exportar --formato csv --banco " + base + ".db").saida, "\n");
+  ASSERT_GT(linhas, 100u);
+  // A writer holds the store's write lock for as long as the reader runs.
+  sqlite3* escritor = nullptr;
+  ASSERT_EQ(sqlite3_open((base + ".db").c_str(), &escritor), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(escritor, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  Resultado durante = Roda("exportar --formato csv --banco " + base + ".db");
+  EXPECT_EQ(durante.codigo, 0) << durante.erros;
+  EXPECT_EQ(quorvel::teste::Ocorrencias(durante.saida, "\n"), linhas);
+  EXPECT_EQ(Roda("relatorio --banco " + base + ".db").codigo, 0);
+  sqlite3_exec(escritor, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(escritor);
+  std::ofstream(base + ".txt") << "não sou um banco\n";
+  Resultado texto = Roda("exportar --banco " + base + ".txt");
+  EXPECT_EQ(texto.codigo, 1);
+  EXPECT_NE(texto.erros.find("não é um banco de marcações"), std::string::npos) << texto.erros;
+}
+
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
   const std::string banco =
       ::testing::TempDir() + "ponto_uso_" + std::to_string(::getpid()) + ".db";

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -104,7 +105,9 @@ bool TipoCpf(const std::string& valor, const char* opcao) {
   throw ErroDeUso(std::string(opcao) + " deve ser cnpj ou cpf.");
 }
 
-int ExportarAfd(const Opcoes& o, Armazem& banco) {
+// The store is opened (`abre`) only once every option was found good: bad input is told
+// before anything is touched.
+int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& abre) {
   const std::string saida = o.Obrigatorio("--saida");
   afd::Opcoes opcoes;
   if (auto l = o.Valor("--leiaute")) {
@@ -127,6 +130,8 @@ int ExportarAfd(const Opcoes& o, Armazem& banco) {
   }
   opcoes.assinatura = o.Tem("--assinatura-p7s");
   armazem::Filtro filtro = FiltroDe(o);
+  const auto dono = abre();
+  Armazem& banco = *dono;
 
   // The file describes one clock: its header carries that clock's manufacturing number.
   std::set<int16_t> relogios;
@@ -328,10 +333,13 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
 int Exportar(const Opcoes& o) {
   if (o.posicionais.size() > 2 || (o.posicionais.size() == 2 && o.posicionais[1] != "afd"))
     throw ErroDeUso("use \"ponto exportar\" ou \"ponto exportar afd --saida ARQUIVO\".");
-  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
-  if (o.posicionais.size() == 2) return ExportarAfd(o, *banco);
+  auto abre = [&] {
+    return Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
+  };
+  if (o.posicionais.size() == 2) return ExportarAfd(o, abre);
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
   const armazem::Filtro filtro = FiltroDe(o);
+  auto banco = abre();
   Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
            {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
            {}};
@@ -362,9 +370,9 @@ int Exportar(const Opcoes& o) {
 }
 
 int Relatorio(const Opcoes& o) {
-  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
   const armazem::Filtro filtro = FiltroDe(o);
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
   const auto funcionarios = banco->Funcionarios();
   // (day, employee) -> the times of the day, in order. An employee is a PIS on register
   // clocks and a card code on fingerprint clocks, each in a field of its own.

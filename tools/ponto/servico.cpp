@@ -88,10 +88,10 @@ std::shared_ptr<spdlog::logger> CriaLog(const std::string& nome) {
 }
 
 int MostraEstado(const Opcoes& o) {
-  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
   // 0: no alert for a disconnected clock (a clock with no live collector always alerts).
   const long long alerta = o.Tem("--alerta") ? o.Numero("--alerta", 1, 86400 * 365) : 0;
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
   Tabela t{{"Relógio", "Conectado", "Desde", "Última marcação", "Gravada em", "Hoje", "Último erro",
             "Coletor", "Arrendamento", "Restante (s)", "Atualizado em"},
            {"relogio", "conectado", "conectado_desde", "ultima_marcacao", "gravada_em",
