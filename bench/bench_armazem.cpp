@@ -108,8 +108,42 @@ void Percorre(benchmark::State& state, bool postgres) {
                          benchmark::Counter::kIsRate);
 }
 
+// The floor for PostgreSQL: the same million rows loaded by one bare COPY (psql's \copy from
+// a file) into the store's own table, with its unique indexes, in a fresh database. Grava's
+// batches of 10,000 with cursors and duplicate checks are measured against this.
+void CopiaPura(benchmark::State& state) {
+  const auto todas = Registros();
+  const std::string arquivo = "/tmp/bench_armazem_copia_" + std::to_string(::getpid()) + ".tsv";
+  {
+    std::string dados;
+    for (const auto& m : todas)
+      dados += "1\t1\t" + std::to_string(m.nsr) + "\t0\t" + m.momento.FormataIso() + "\t0\t0\t" +
+               m.pis + "\t2026-12-09T00:00:00Z\tbench\n";
+    std::FILE* f = std::fopen(arquivo.c_str(), "w");
+    std::fwrite(dados.data(), 1, dados.size(), f);
+    std::fclose(f);
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string e = Endereco(true, state);
+    if (e.empty()) return;
+    Armazem::Abre(e, "bench");  // the schema and its indexes
+    const std::string comando = "psql -q \"" + e +
+                                "\" -c \"\\copy marcacoes (relogio, modelo, nsr, cartao, data_hora,"
+                                " ordem, por_digital, pis, recebida_em, coletor) FROM '" +
+                                arquivo + "'\" >/dev/null";
+    state.ResumeTiming();
+    if (std::system(comando.c_str()) != 0) state.SkipWithError("psql falhou");
+  }
+  std::remove(arquivo.c_str());
+  state.counters["marcacoes/s"] =
+      benchmark::Counter(static_cast<double>(kMarcacoes) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
+BENCHMARK(CopiaPura)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK_CAPTURE(Grava, sqlite, false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)

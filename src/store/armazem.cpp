@@ -128,8 +128,8 @@ class ArmazemSql final : public Armazem {
     const std::string agora = AgoraUtc();
     size_t novas = 0;
     Transacao([&] {
-      if (db_->InsereEmArrays()) {
-        novas = InsereEmArrays(relogio, marcacoes, agora);
+      if (db_->CopiaEmLote()) {
+        novas = InsereCopiando(relogio, marcacoes, agora);
       } else {
         novas = InsereEmLinhas(relogio, marcacoes, agora);
       }
@@ -175,48 +175,81 @@ class ArmazemSql final : public Armazem {
     return novas;
   }
 
-  // The whole batch as one statement over ten arrays (PostgreSQL): one parse, one round trip.
-  size_t InsereEmArrays(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
+  // PostgreSQL: the batch goes in by COPY, the database's own bulk load. Straight into the
+  // punches first, under a savepoint: a first collection never meets a punch already stored.
+  // A batch that does (a collection resumed after a crash, two collectors while a lease passes
+  // over) makes COPY stop at that row; the savepoint undoes it, and the batch goes by COPY into
+  // a table of this session and from there in one INSERT … SELECT that turns the stored ones
+  // away. Resumed batches usually meet their first stored punch at their first row, so the
+  // attempt costs them little.
+  size_t InsereCopiando(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
                         const std::string& agora) {
     if (marcacoes.empty()) return 0;
-    std::string colunas[kColunasMarcacao];
-    for (auto& c : colunas) c = "{";
-    auto poe = [](std::string& a, const std::string& v, bool texto) {
-      if (a.size() > 1) a += ',';
-      if (!texto) {
-        a += v;
-        return;
-      }
-      // An array element in quotes, backslash and quote escaped.
-      a += '"';
-      for (char c : v) {
-        if (c == '"' || c == '\\') a += '\\';
-        a += c;
-      }
-      a += '"';
-    };
-    const std::string codigo = std::to_string(relogio);
+    // The fields every row of the batch shares: the clock first, when and by whom at the end.
+    const std::string comum = std::to_string(relogio) + '\t';
+    std::string fim;
+    TextoDeCopy(fim, agora);
+    fim += '\t';
+    TextoDeCopy(fim, coletor_);
+    fim += '\n';
+    std::string dados;
+    dados.reserve(marcacoes.size() * (64 + fim.size()));
     for (const MarcacaoArmazenada& m : marcacoes) {
-      poe(colunas[0], codigo, false);
-      poe(colunas[1], std::to_string(static_cast<int>(m.modelo)), false);
-      poe(colunas[2], std::to_string(m.nsr), false);
-      poe(colunas[3], std::to_string(m.cartao), false);
-      poe(colunas[4], m.momento.FormataIso(), true);
-      poe(colunas[5], std::to_string(m.ordem), false);
-      poe(colunas[6], m.porDigital ? "1" : "0", false);
-      poe(colunas[7], m.pis, true);
-      poe(colunas[8], agora, true);
-      poe(colunas[9], coletor_, true);
+      dados += comum;
+      dados += std::to_string(static_cast<int>(m.modelo));
+      dados += '\t';
+      dados += std::to_string(m.nsr);
+      dados += '\t';
+      dados += std::to_string(m.cartao);
+      dados += '\t';
+      dados += m.momento.FormataIso();
+      dados += '\t';
+      dados += std::to_string(m.ordem);
+      dados += m.porDigital ? "\t1\t" : "\t0\t";
+      TextoDeCopy(dados, m.pis);
+      dados += '\t';
+      dados += fim;
     }
-    std::vector<Valor> p;
-    for (auto& c : colunas) p.emplace_back(c + "}");
-    return static_cast<size_t>(db_->Executa(
-        "INSERT INTO marcacoes (relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis,"
-        " recebida_em, coletor) SELECT * FROM unnest(CAST(? AS INTEGER[]), CAST(? AS INTEGER[]),"
-        " CAST(? AS BIGINT[]), CAST(? AS INTEGER[]), CAST(? AS TEXT[]), CAST(? AS INTEGER[]),"
-        " CAST(? AS INTEGER[]), CAST(? AS TEXT[]), CAST(? AS TEXT[]), CAST(? AS TEXT[]))"
-        " ON CONFLICT DO NOTHING",
-        p));
+    static const std::string kColunas =
+        "relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em, coletor";
+    db_->Executa("SAVEPOINT lote");
+    bool duplicou = false;
+    const int64_t direto =
+        db_->Copia("COPY marcacoes (" + kColunas + ") FROM STDIN", dados, duplicou);
+    if (!duplicou) {
+      db_->Executa("RELEASE SAVEPOINT lote");
+      return static_cast<size_t>(direto);
+    }
+    db_->Executa("ROLLBACK TO SAVEPOINT lote");
+    // Emptied at every commit, and gone with a rolled-back transaction's rows.
+    db_->Executa(
+        "CREATE TEMP TABLE IF NOT EXISTS marcacoes_lote (LIKE marcacoes) ON COMMIT DELETE ROWS");
+    db_->Copia("COPY marcacoes_lote (" + kColunas + ") FROM STDIN", dados, duplicou);
+    return static_cast<size_t>(db_->Executa("INSERT INTO marcacoes (" + kColunas + ") SELECT " +
+                                            kColunas +
+                                            " FROM marcacoes_lote ON CONFLICT DO NOTHING"));
+  }
+
+  // A text field as COPY's text format reads it: backslash, tab and line ends escaped.
+  static void TextoDeCopy(std::string& saida, const std::string& v) {
+    for (char c : v) {
+      switch (c) {
+        case '\\':
+          saida += "\\\\";
+          break;
+        case '\t':
+          saida += "\\t";
+          break;
+        case '\n':
+          saida += "\\n";
+          break;
+        case '\r':
+          saida += "\\r";
+          break;
+        default:
+          saida += c;
+      }
+    }
   }
 
   std::optional<Cursor> CursorDe(int16_t relogio) override {

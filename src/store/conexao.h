@@ -22,6 +22,9 @@ class Linha {
   virtual std::string_view Texto(int coluna) const = 0;
 };
 
+// Raises the store's error: erro::kArmazem, class "Armazem".
+[[noreturn]] void Falha(std::string_view metodo, const std::string& mensagem);
+
 class Conexao {
  public:
   virtual ~Conexao() = default;
@@ -39,15 +42,21 @@ class Conexao {
   // SQL for the database's own clock, in seconds since 1970: leases use the database's time so
   // that collectors on machines whose clocks disagree still agree on who holds a clock.
   virtual std::string Epoca() const = 0;
-  // True where a batch goes best as one statement over arrays (PostgreSQL's unnest).
-  virtual bool InsereEmArrays() const { return false; }
+  // True where a batch goes best through the database's bulk load (PostgreSQL's COPY).
+  virtual bool CopiaEmLote() const { return false; }
+  // Runs `copy` (a "COPY … FROM STDIN" in text format) with `dados` as its input: rows of
+  // tab-separated fields, each line ended by '\n', escaped as that format asks; returns the
+  // rows loaded. A row a unique index already holds sets `duplicou` and loads nothing (the
+  // transaction must be rolled back to before it); any other failure raises. Only where
+  // CopiaEmLote() is true.
+  virtual int64_t Copia(const std::string& copy, const std::string& dados, bool& duplicou) {
+    (void)copy, (void)dados, (void)duplicou;
+    Falha("Copia", "carga em lote indisponível neste banco.");
+  }
 };
 
 // `somenteLeitura`: nothing is created or written through the connection.
 std::unique_ptr<Conexao> AbreSqlite(const std::string& caminho, bool somenteLeitura = false);
 std::unique_ptr<Conexao> AbrePostgres(const std::string& endereco, bool somenteLeitura = false);
-
-// Raises the store's error: erro::kArmazem, class "Armazem".
-[[noreturn]] void Falha(std::string_view metodo, const std::string& mensagem);
 
 }  // namespace quorvel::armazem::interno

@@ -192,8 +192,10 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   EXPECT_TRUE(estados[0].ArrendamentoVivo());
 }
 
+// Characters the bulk load's text format gives a meaning to (quotes, backslashes, tabs, line
+// ends) come back as they went in.
 TEST_P(ArmazemTest, TextsWithQuotesAndBackslashesComeBackAsWritten) {
-  const std::string coletor = "sala \"A\" \\ portaria", pis = "1\\2\"3,{4}";
+  const std::string coletor = "sala \"A\" \\ portaria\tfundos\r\nN", pis = "1\\2\"3,{4}\\N\t";
   auto a = Abre(coletor);
   EXPECT_EQ(a->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00", pis.c_str())}, Cursor{1, 1, ""}),
             1u);
