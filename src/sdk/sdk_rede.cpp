@@ -286,10 +286,10 @@ class SdkRede final : public CZKEM {
     }
     const RegistroLog& r = copiaLog_[cursorLog_++];
     c = r.cartao, v = r.valor, mo = r.modo;
-    if (r.texto.empty())
+    if (r.texto < 0)
       TextoDaData(r.segundos, t);
     else
-      t = r.texto;
+      t = textosLog_[static_cast<size_t>(r.texto)];
     ultimoErro_ = 0;
     return true;
   }
@@ -626,10 +626,11 @@ class SdkRede final : public CZKEM {
 
   // The fingerprint clock's log, kept between reads: a read fetches only what the log grew
   // by, unless the clock says it is another log (erased, another clock, another run).
+  // 24 bytes: a copy of a million-punch log is 24 MB that grows without moving strings.
   struct RegistroLog {
     int32_t cartao, valor, modo;
-    int64_t segundos;   // the date-time as a number (DataHora seconds)
-    std::string texto;  // only for a date no calendar has, kept as the clock's text
+    int32_t texto;  // -1, or the index in textosLog_ of a date no calendar has (the clock's text)
+    int64_t segundos;  // the date-time as a number (DataHora seconds)
   };
 
   // "yyyy-MM-dd hh:mm:ss" from a number: the date part is made once per day.
@@ -674,6 +675,7 @@ class SdkRede final : public CZKEM {
       if (geracao != geracaoLog_ || static_cast<size_t>(inicio) != copiaLog_.size()) {
         if (inicio != 0) Violacao("log fora de ordem");
         copiaLog_.clear();
+        textosLog_.clear();
         cursorLog_ = 0;
         geracaoLog_ = geracao;
       }
@@ -682,6 +684,7 @@ class SdkRede final : public CZKEM {
         reg.cartao = r.I32();
         reg.valor = r.I32();
         reg.modo = r.I32();
+        reg.texto = -1;
         reg.segundos = 0;
         const uint8_t tipo = r.U8();
         if (tipo == 0) {
@@ -692,12 +695,14 @@ class SdkRede final : public CZKEM {
           static const int64_t kMaior = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
           if (reg.segundos < kMenor || reg.segundos > kMaior) Violacao("data fora do calendário");
         } else if (tipo == 1) {
-          reg.texto = r.Texto();
-          if (reg.texto.empty()) Violacao("data vazia");
+          std::string texto = r.Texto();
+          if (texto.empty()) Violacao("data vazia");
+          reg.texto = static_cast<int32_t>(textosLog_.size());
+          textosLog_.push_back(std::move(texto));
         } else {
           Violacao("tipo de data desconhecido");
         }
-        copiaLog_.push_back(std::move(reg));
+        copiaLog_.push_back(reg);
       }
       const uint8_t mais = r.U8();
       r.ExigeFim();
@@ -1026,6 +1031,7 @@ class SdkRede final : public CZKEM {
   std::optional<EModeloRelogio> modeloAnunciado_;
   std::map<std::string, Lote> lotes_;
   std::vector<RegistroLog> copiaLog_;
+  std::vector<std::string> textosLog_;
   uint64_t geracaoLog_ = 0;
   size_t cursorLog_ = 0;
   bool logPendente_ = false;

@@ -640,6 +640,55 @@ TEST(Saida, RowsStreamedOneByOneComeOutAsTheWholeTableWould) {
   }
 }
 
+// The punch writer of coletar writes the bytes the general table writer writes for the same
+// rows: both models, texts that need quoting or escaping, a buffer that fills many times, the
+// byte-order mark, and no punch at all.
+TEST(Saida, PunchesWrittenStraightComeOutAsTheTableWriterWritesThem) {
+  struct Punch {
+    int16_t relogio;
+    const char* quando;
+    bool registro;
+    int32_t cartao;
+    bool digital;
+    std::string nsr, pis;
+  };
+  std::vector<Punch> punches = {
+      {1, "2026-12-05 08:00:00", false, 1, true, "", ""},
+      {1, "2026-12-05 08:00:07", false, 2147483647, false, "", ""},
+      {2, "1899-12-30 00:00:01", true, 0, false, "77", "12034567899"},
+      {32767, "2099-02-28 23:59:59", true, 0, false, "9999999999", "0123; \"x\"\n\\\t\x01"},
+  };
+  for (int i = 0; i < 40000; ++i)  // several buffers' worth
+    punches.push_back({3, "2026-01-02 03:04:05", i % 2 == 0, i, i % 3 == 0,
+                       i % 2 == 0 ? std::to_string(i + 1) : "", i % 2 == 0 ? "20456781239" : ""});
+  for (auto f : {ponto::Formato::Csv, ponto::Formato::Json}) {
+    for (bool bom : {false, true}) {
+      for (size_t quantas : {size_t{0}, size_t{1}, punches.size()}) {
+        std::ostringstream geral, direta;
+        ponto::SaidaDeMarcacoes saida(direta, f, bom);
+        ponto::ImprimeFluxo(
+            geral, {"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
+            {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"}, f, bom,
+            [&](const auto& visita) {
+              for (size_t i = 0; i < quantas; ++i) {
+                const Punch& p = punches[i];
+                visita(ponto::Linha{std::to_string(p.relogio), p.quando,
+                                    p.registro ? "" : std::to_string(p.cartao),
+                                    p.registro ? "" : (p.digital ? "sim" : "não"), p.nsr, p.pis});
+              }
+            });
+        for (size_t i = 0; i < quantas; ++i) {
+          const Punch& p = punches[i];
+          saida.Adiciona(p.relogio, quorvel::DataHora::DeTexto(p.quando), p.registro, p.cartao,
+                         p.digital, p.nsr, p.pis);
+        }
+        saida.Termina();
+        EXPECT_EQ(direta.str(), geral.str()) << static_cast<int>(f) << " " << bom << " " << quantas;
+      }
+    }
+  }
+}
+
 // Readers take the store as it is: a mistyped path is an error, not an empty store created
 // and "0 marcações"; a store a writer holds is still read; a file that is no store is named.
 TEST(ComandosDoBanco, ReadersNeverCreateNorWriteTheStore) {

@@ -296,6 +296,16 @@ int Coletar(const Opcoes& o, Sessao& s) {
     listas.emplace_back(rel->ModeloRelogio() == EModeloRelogio_Tarvenix, std::move(lista));
   }
   const Formato f = s.Saida();
+  if (f != Formato::Tabela) {
+    SaidaDeMarcacoes saida(std::cout, f, s.Bom());
+    for (const auto& [tarvenix, lista] : listas)
+      lista->ParaCada([&saida, tarvenix = tarvenix](const Marcacao& m) {
+        saida.Adiciona(m.CodigoRelogio(), m.DataHoraMarcacao(), tarvenix, m.CodigoCartao(),
+                       m.MarcacaoPorDigital(), m.NSR(), m.PIS());
+      });
+    saida.Termina();
+    return codigoSaida;
+  }
   Linha linha(6);
   ImprimeFluxo(std::cout, {"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
                {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"}, f, s.Bom(),

@@ -1,6 +1,7 @@
 #include "saida.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -28,6 +29,8 @@ std::string Csv(const std::string& s) {
   }
   return r + "\"";
 }
+
+constexpr size_t kTamanhoDoBuffer = size_t{1} << 20;
 
 }  // namespace
 
@@ -193,6 +196,146 @@ void Imprime(std::ostream& out, const Tabela& t, Formato f, bool bom) {
   for (size_t w : larguras) tracos.emplace_back(w, '-');
   linha(tracos);
   for (const auto& l : t.linhas) linha(l);
+}
+
+SaidaDeMarcacoes::SaidaDeMarcacoes(std::ostream& out, Formato f, bool bom) : out_(out), f_(f) {
+  buf_.reserve(kTamanhoDoBuffer + 4096);
+  if (f_ == Formato::Csv)
+    buf_ += bom ? "\xEF\xBB\xBFrelogio;data_hora;cartao;digital;nsr;pis\n"
+                : "relogio;data_hora;cartao;digital;nsr;pis\n";
+}
+
+void SaidaDeMarcacoes::Numero(int64_t n) {
+  char b[24];
+  const auto r = std::to_chars(b, b + sizeof b, n);
+  buf_.append(b, r.ptr);
+}
+
+void SaidaDeMarcacoes::Texto(std::string_view t) {
+  if (f_ == Formato::Csv) {
+    if (t.find_first_of(";\"\n\r") == std::string_view::npos) {
+      buf_ += t;
+      return;
+    }
+    buf_ += '"';
+    for (char c : t) {
+      if (c == '"') buf_ += '"';
+      buf_ += c;
+    }
+    buf_ += '"';
+    return;
+  }
+  // A JSON string, escaped as the JSON library escapes it.
+  buf_ += '"';
+  for (char c : t) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        buf_ += "\\\"";
+        break;
+      case '\\':
+        buf_ += "\\\\";
+        break;
+      case '\b':
+        buf_ += "\\b";
+        break;
+      case '\f':
+        buf_ += "\\f";
+        break;
+      case '\n':
+        buf_ += "\\n";
+        break;
+      case '\r':
+        buf_ += "\\r";
+        break;
+      case '\t':
+        buf_ += "\\t";
+        break;
+      default:
+        if (u < 0x20) {
+          char e[8];
+          std::snprintf(e, sizeof e, "\\u%04x", u);
+          buf_ += e;
+        } else {
+          buf_ += c;
+        }
+    }
+  }
+  buf_ += '"';
+}
+
+void SaidaDeMarcacoes::Adiciona(int16_t relogio, quorvel::DataHora quando, bool registro,
+                                int32_t cartao, bool digital, std::string_view nsr,
+                                std::string_view pis) {
+  const quorvel::PartesDataHora p = quando.Partes();
+  char data[20];  // aaaa-mm-dd hh:mm:ss
+  auto dois = [&](int i, int v) {
+    data[i] = static_cast<char>('0' + v / 10);
+    data[i + 1] = static_cast<char>('0' + v % 10);
+  };
+  std::string_view dataTexto;
+  std::string outra;
+  if (p.ano >= 0 && p.ano <= 9999) {
+    dois(0, p.ano / 100), dois(2, p.ano % 100);
+    data[4] = '-', data[7] = '-', data[10] = ' ', data[13] = ':', data[16] = ':';
+    dois(5, p.mes), dois(8, p.dia), dois(11, p.hora), dois(14, p.minuto), dois(17, p.segundo);
+    dataTexto = std::string_view(data, 19);
+  } else {
+    outra = quando.FormataIso();
+    dataTexto = outra;
+  }
+  if (f_ == Formato::Csv) {
+    Numero(relogio);
+    buf_ += ';';
+    buf_ += dataTexto;
+    buf_ += ';';
+    if (!registro) {
+      Numero(cartao);
+      buf_ += digital ? ";sim;" : ";não;";
+    } else {
+      buf_ += ";;";
+    }
+    Texto(nsr);
+    buf_ += ';';
+    Texto(pis);
+    buf_ += '\n';
+  } else {
+    buf_ += primeira_ ? "[\n  {\n    \"relogio\": " : ",\n  {\n    \"relogio\": ";
+    primeira_ = false;
+    Numero(relogio);
+    buf_ += ",\n    \"data_hora\": \"";
+    buf_ += dataTexto;
+    buf_ += "\",\n    \"cartao\": ";
+    if (registro) {
+      buf_ += "null,\n    \"digital\": null";
+    } else {
+      Numero(cartao);
+      buf_ += digital ? ",\n    \"digital\": true" : ",\n    \"digital\": false";
+    }
+    buf_ += ",\n    \"nsr\": ";
+    if (nsr.empty())
+      buf_ += "null";
+    else
+      Texto(nsr);
+    buf_ += ",\n    \"pis\": ";
+    if (pis.empty())
+      buf_ += "null";
+    else
+      Texto(pis);
+    buf_ += "\n  }";
+  }
+  if (buf_.size() >= kTamanhoDoBuffer) Descarrega();
+}
+
+void SaidaDeMarcacoes::Termina() {
+  if (f_ == Formato::Json) buf_ += primeira_ ? "[]\n" : "\n]\n";
+  Descarrega();
+  out_.flush();
+}
+
+void SaidaDeMarcacoes::Descarrega() {
+  out_.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+  buf_.clear();
 }
 
 std::string FormataData(quorvel::DataHora d, Formato f) {

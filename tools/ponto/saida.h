@@ -6,6 +6,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "quorvel/data_hora.h"
@@ -42,6 +43,30 @@ void ImprimeFluxo(std::ostream& out, const std::vector<std::string>& colunas,
 void LinhaCsv(std::ostream& out, const std::vector<std::string>& campos);
 // One row as the JSON object Imprime writes for it (what monitorar prints one per line).
 nlohmann::ordered_json ObjetoJson(const Tabela& t, size_t linha);
+
+// Punches as coletar prints them in CSV and JSON, formatted straight into a byte buffer that
+// goes to `out` a megabyte at a time: no texts, containers or indirect calls per punch, so the
+// output keeps up with the wire. The bytes are the ones ImprimeFluxo writes for the same rows
+// (columns relogio, data_hora, cartao, digital, nsr, pis; register punches without card and
+// digital).
+class SaidaDeMarcacoes {
+ public:
+  SaidaDeMarcacoes(std::ostream& out, Formato f, bool bom);  // f: Csv or Json
+  void Adiciona(int16_t relogio, quorvel::DataHora quando, bool registro, int32_t cartao,
+                bool digital, std::string_view nsr, std::string_view pis);
+  // Closes the JSON array and hands out what is left; the output is whole only after it.
+  void Termina();
+
+ private:
+  void Numero(int64_t n);
+  void Texto(std::string_view t);  // as a CSV field or a JSON string
+  void Descarrega();
+
+  std::ostream& out_;
+  const Formato f_;
+  std::string buf_;
+  bool primeira_ = true;
+};
 
 // Dates in one form per kind of output: dd/mm/aaaa hh:mm:ss in tables, ISO (aaaa-mm-dd
 // hh:mm:ss) in CSV and JSON.

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""`ponto coletar` of 1,000,000 punches over loopback, whole process, in CSV and JSON: wall time,
+punches per second, the CPU of ponto and of the daemon, and ponto's peak memory. Both models.
+Not a test: figures for people.
+
+Usage: python3 bench/saida_ponto.py [BUILD_DIR] [OTHER_PONTO ...]
+Every ponto given after the build folder (an older build, say) is measured in the same run, in
+turn with the build's own, against the same daemon."""
+
+from __future__ import annotations
+
+import os
+import resource
+import subprocess
+import sys
+import time
+
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "build")
+OUTROS = sys.argv[2:]
+TOTAL = 1_000_000
+
+
+def cpu_do_processo(pid: int) -> float:
+    with open(f"/proc/{pid}/stat") as f:
+        campos = f.read().rsplit(")", 1)[1].split()
+    return (int(campos[11]) + int(campos[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def mede(ponto: str, porta: int, modelo: str, formato: str, daemon: int) -> str:
+    daemon_antes = cpu_do_processo(daemon)
+    inicio = time.perf_counter()
+    with open(os.devnull, "w") as nulo:
+        p = subprocess.Popen([ponto, "coletar", "--relogio", "1", "--ip", f"127.0.0.1:{porta}",
+                              "--modelo", modelo, "--formato", formato], stdout=nulo)
+        _, status, uso = os.wait4(p.pid, 0)
+    parede = time.perf_counter() - inicio
+    assert os.waitstatus_to_exitcode(status) == 0, status
+    cpu = uso.ru_utime + uso.ru_stime
+    return (f"{parede:6.2f} s  {TOTAL / parede / 1e6:5.2f} M/s  CPU ponto {cpu:5.2f} s  "
+            f"daemon {cpu_do_processo(daemon) - daemon_antes:5.2f} s  pico {uso.ru_maxrss / 1024:4.0f} MB")
+
+
+def main() -> None:
+    pontos = [os.path.join(BUILD, "tools/ponto/ponto")] + OUTROS
+    for modelo in ("tarvenix", "quorvel"):
+        daemon = subprocess.Popen(
+            [os.path.join(BUILD, "tools/relogio-virtual/relogio-virtual"), "--semear", str(TOTAL),
+             "--relogio", f"codigo=1,porta=0,modelo={modelo},capacidade={TOTAL + 1000}"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        assert daemon.stdout is not None
+        porta = int(daemon.stdout.readline().rsplit(":", 1)[1])
+        try:
+            for formato in ("csv", "json"):
+                for ponto in pontos:
+                    print(f"{modelo:8} {formato:4} {ponto:40} {mede(ponto, porta, modelo, formato, daemon.pid)}",
+                          flush=True)
+        finally:
+            daemon.terminate()
+            daemon.wait()
+    cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+    print(f"CPU: {cpu}, {os.cpu_count()} núcleos")
+
+
+if __name__ == "__main__":
+    main()
