@@ -128,10 +128,17 @@ class ListaMarcacao {
     }
 
    private:
+    // Blocks come from the C allocator: a whole block (2 MiB) aligned so that the kernel can
+    // back it with one huge page instead of 512 small ones, each a fault on first touch.
+    struct Libera {
+      void operator()(Registro* p) const noexcept;
+    };
+    using Bloco = std::unique_ptr<Registro[], Libera>;
+    static Bloco NovoBloco(size_t registros);
     void Cresce();
     void TrocaPrimeiro(size_t capacidade);
     // Every block holds kBloco records, except a lone first block, which doubles up to kBloco.
-    std::vector<std::unique_ptr<Registro[]>> blocos_;
+    std::vector<Bloco> blocos_;
     size_t capacidadePrimeiro_ = 0;
     Registro* livre_ = nullptr;
     Registro* fimDoBloco_ = nullptr;

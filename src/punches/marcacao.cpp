@@ -1,6 +1,11 @@
 #include "quorvel/marcacao.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 #include "quorvel/erro.h"
@@ -60,18 +65,38 @@ ListaMarcacao::Registros& ListaMarcacao::Registros::operator=(Registros&& outra)
   return *this;
 }
 
+void ListaMarcacao::Registros::Libera::operator()(Registro* p) const noexcept { std::free(p); }
+
+ListaMarcacao::Registros::Bloco ListaMarcacao::Registros::NovoBloco(size_t registros) {
+  static_assert(std::is_trivially_copyable_v<Registro> &&
+                std::is_trivially_destructible_v<Registro>);
+  constexpr size_t kPaginaGrande = size_t{2} << 20;
+  const size_t bytes = registros * sizeof(Registro);
+  void* p = nullptr;
+  if (bytes >= kPaginaGrande) {
+    const size_t arredondado = (bytes + kPaginaGrande - 1) / kPaginaGrande * kPaginaGrande;
+    p = std::aligned_alloc(kPaginaGrande, arredondado);
+    // Only advice: where huge pages are off, the block is made of small pages as before.
+    if (p) ::madvise(p, arredondado, MADV_HUGEPAGE);
+  } else {
+    p = std::malloc(bytes);
+  }
+  if (!p) throw std::bad_alloc();
+  return Bloco(static_cast<Registro*>(p));
+}
+
 void ListaMarcacao::Registros::Cresce() {
   if (blocos_.size() <= 1 && capacidadePrimeiro_ < kBloco) {
     TrocaPrimeiro(capacidadePrimeiro_ == 0 ? 16 : std::min(2 * capacidadePrimeiro_, kBloco));
     return;
   }
-  blocos_.push_back(std::make_unique_for_overwrite<Registro[]>(kBloco));
+  blocos_.push_back(NovoBloco(kBloco));
   livre_ = blocos_.back().get();
   fimDoBloco_ = livre_ + kBloco;
 }
 
 void ListaMarcacao::Registros::TrocaPrimeiro(size_t capacidade) {
-  auto novo = std::make_unique_for_overwrite<Registro[]>(capacidade);
+  auto novo = NovoBloco(capacidade);
   if (tamanho_ > 0) std::copy(blocos_[0].get(), blocos_[0].get() + tamanho_, novo.get());
   if (blocos_.empty())
     blocos_.push_back(std::move(novo));
