@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "manual.h"
 #include "support/processo.h"
 
 namespace {
@@ -22,22 +23,13 @@ struct Saida {
   std::string saida, erros;
 };
 
-// The command lines of the tour block, comments and the leading "ponto" taken away.
+// The command lines of the tour block (the manual's examples too), without "ponto ".
 std::vector<std::string> ComandosDoTour() {
-  const std::string readme = quorvel::teste::LeArquivo(std::string(QUORVEL_FONTE) + "/README.md");
-  const size_t secao = readme.find("## A tour of `ponto`");
-  const size_t inicio = readme.find("```sh\n", secao);
-  const size_t fim = readme.find("```\n", inicio + 6);
-  if (secao == std::string::npos || inicio == std::string::npos || fim == std::string::npos)
-    return {};
-  std::vector<std::string> comandos;
-  std::istringstream linhas(readme.substr(inicio + 6, fim - inicio - 6));
-  for (std::string linha; std::getline(linhas, linha);) {
-    std::string comando = linha.substr(0, linha.find(" #"));
-    while (!comando.empty() && comando.back() == ' ') comando.pop_back();
-    if (comando.rfind("ponto ", 0) == 0) comandos.push_back(comando.substr(6));
-  }
-  return comandos;
+  std::vector<std::string> r;
+  for (const auto& c :
+       ponto::ComandosDoTour(quorvel::teste::LeArquivo(std::string(QUORVEL_FONTE) + "/README.md")))
+    r.push_back(c.substr(6));
+  return r;
 }
 
 // Words as the shell splits them (double quotes only, which is all the tour uses).
