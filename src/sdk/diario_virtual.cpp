@@ -211,6 +211,11 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
     tamanho_ = bons.size();
     relatorio.push_back(std::to_string(quantosDanificados) + " registros danificados de " +
                         caminho_ + " movidos para " + lado + ".");
+    // A damaged record may have been a punch already handed out: its NSR is not issued again.
+    const int64_t nsr = dispositivo_->RetomaNsrAposReparo();
+    if (dispositivo_->Modelo() == EModeloRelogio_Tarvenix)
+      relatorio.push_back("a próxima marcação terá NSR " + std::to_string(nsr + 1) +
+                          " (depois de todos os que podem ter sido emitidos).");
   }
 }
 

@@ -77,6 +77,7 @@ std::string DispositivoVirtual::Instantaneo(uint64_t sequencia) const {
   estado["em"] = {empregador_.nome, empregador_.documento, empregador_.cei, empregador_.endereco,
                   empregador_.tipoDocumento};
   estado["nsr"] = ultimoNsr_;
+  estado["nsr_reservado"] = nsrReservado_;
   const std::string json = estado.dump();
 
   std::string s;
@@ -154,6 +155,7 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   deslocamentoSegundos_ = estado.value("tm", int64_t{0});
   habilitado_ = estado.value("en", true);
   ultimoNsr_ = estado.value("nsr", int64_t{0});
+  nsrReservado_ = estado.value("nsr_reservado", int64_t{0});
   log_ = std::move(log);
   ++geracaoLog_;
   return sequencia;

@@ -150,6 +150,8 @@ bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
       if (!NsrValido(m.nsr)) throw CampoInvalido{"NSR inválido"};
       if (!m.nsr.empty()) ultimoNsr_ = std::max<int64_t>(ultimoNsr_, std::stoll(m.nsr));
       log_.push_back(std::move(m));
+    } else if (t == "nr") {
+      nsrReservado_ = std::max(nsrReservado_, Inteiro(j, "v", 0, 9'999'999'999));
     } else if (t == "u") {
       UsuarioVirtual u{Texto(j, "id"), Texto(j, "n"), Texto(j, "s"),   Inteiro32(j, "p"),
                        Logico(j, "h"), Texto(j, "c"), Texto(j, "pis"), Texto(j, "cpf")};

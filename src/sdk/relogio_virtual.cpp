@@ -88,9 +88,22 @@ DataHora DispositivoVirtual::Agora() const {
   return AgoraSemTrava();
 }
 
+int64_t DispositivoVirtual::RetomaNsrAposReparo() {
+  std::lock_guard l(mutex_);
+  ultimoNsr_ = std::max(ultimoNsr_, nsrReservado_);
+  return ultimoNsr_;
+}
+
 std::string DispositivoVirtual::ProximoNsr() const { return std::to_string(ultimoNsr_ + 1); }
 
 void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
+  // The register numbers ahead are reserved in the journal before one of them is used: a
+  // journal repaired after damage knows how far they may have gone.
+  if (!m.nsr.empty() && diario_ && ultimoNsr_ + 1 > nsrReservado_) {
+    const int64_t reserva = ultimoNsr_ + kReservaNsr;
+    Anota({{"t", "nr"}, {"v", reserva}});
+    nsrReservado_ = reserva;
+  }
   // Journaled first: a change the journal could not keep never reaches memory.
   AnotaMarcacao(m);
   if (!m.nsr.empty()) ++ultimoNsr_;

@@ -96,11 +96,14 @@ TEST(Diario, ATornLastRecordIsCutAndTheNextWriteStartsOnACleanLine) {
     r.diario->Sincroniza();
   }
   std::string texto = Le(c);
-  Escreve(c, texto + texto.substr(0, 30));  // a record cut mid-write
+  const std::string ultimo = texto.substr(texto.rfind('\n', texto.size() - 2) + 1);
+  const size_t metade = ultimo.size() / 2;
+  Escreve(c, texto + ultimo.substr(0, metade));  // a record cut mid-write
   {
     Relogio r(c, EModeloRelogio_Tarvenix);
     ASSERT_EQ(r.relatorio.size(), 1u);
-    EXPECT_NE(r.relatorio[0].find("30 bytes descartados"), std::string::npos) << r.relatorio[0];
+    EXPECT_NE(r.relatorio[0].find(std::to_string(metade) + " bytes descartados"), std::string::npos)
+        << r.relatorio[0];
     EXPECT_EQ(r.dispositivo->Marcacoes().size(), 5u);
     EXPECT_TRUE(r.sdk->SdkSetUserInfoWithPis(1, "41", "Novo", "", 0, true, "", ""));
     EXPECT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
@@ -157,6 +160,43 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
     EXPECT_NE(Le(c + ".danificado").find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
               std::string::npos);
     std::remove((c + ".danificado").c_str());
+  }
+}
+
+// A repair takes damaged records out; one of them may have been a punch a collector already
+// stored. Its NSR is never issued again (a gap instead of a repeat), whether the numbers come
+// from the journal or from a snapshot; a clean restart keeps the numbering without a gap.
+TEST(Diario, ARepairNeverIssuesAnNsrAgain) {
+  for (bool compactado : {false, true}) {
+    SCOPED_TRACE(compactado ? "instantâneo" : "diário");
+    const std::string c = Caminho(compactado ? "nsr_instantaneo" : "nsr_diario");
+    {
+      Relogio r(c, EModeloRelogio_Tarvenix);
+      for (int i = 0; i < 3; ++i) r.dispositivo->AdicionaRegistro("12034567899");
+      if (compactado) r.diario->Compacta();
+      for (int i = 0; i < 2; ++i) r.dispositivo->AdicionaRegistro("12034567899");
+      r.diario->Sincroniza();
+    }
+    {
+      Relogio r(c, EModeloRelogio_Tarvenix);  // a clean restart: 6 follows 5
+      ASSERT_EQ(r.dispositivo->Marcacoes().back().nsr, "5");
+    }
+    std::string texto = Le(c);
+    const size_t ultima = texto.rfind("\"n\":\"5\"");
+    ASSERT_NE(ultima, std::string::npos);
+    texto[ultima + 5] = '4';  // NSR 5's record no longer matches its checksum
+    Escreve(c, texto);
+    OpcoesDiario reparar;
+    reparar.reparar = true;
+    Relogio r(c, EModeloRelogio_Tarvenix, reparar);
+    ASSERT_EQ(r.dispositivo->Marcacoes().back().nsr, "4");
+    ASSERT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
+    const int64_t novo = std::stoll(r.dispositivo->Marcacoes().back().nsr);
+    EXPECT_GT(novo, 5);
+    EXPECT_LE(novo, 1 + DispositivoVirtual::kReservaNsr);
+    EXPECT_NE(r.relatorio.back().find("a próxima marcação terá NSR " + std::to_string(novo)),
+              std::string::npos)
+        << r.relatorio.back();
   }
 }
 

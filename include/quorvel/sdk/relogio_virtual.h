@@ -107,6 +107,11 @@ class DispositivoVirtual {
   // and returns the sequence, or throws std::runtime_error for a damaged image.
   std::string Instantaneo(uint64_t sequencia) const;
   uint64_t CarregaInstantaneo(std::string_view imagem);
+  // After damaged records were taken out of the journal: register numbers go on after every
+  // one that may have been issued (the journal reserves them ahead, kReservaNsr at a time), so
+  // an NSR a collector already stored is never issued again. Returns the last NSR now.
+  int64_t RetomaNsrAposReparo();
+  static constexpr int64_t kReservaNsr = 100;
 
   // ---- Inspection -------------------------------------------------------------------------
   std::vector<UsuarioVirtual> Usuarios() const;
@@ -152,6 +157,7 @@ class DispositivoVirtual {
   std::map<std::pair<std::string, int32_t>, std::string> templates_;
   std::vector<MarcacaoVirtual> log_;
   int64_t ultimoNsr_ = 0;
+  int64_t nsrReservado_ = 0;  // journaled ahead of the NSRs it covers
   std::unordered_map<std::string, std::string> opcoes_;
   std::unordered_map<int32_t, int32_t> informacoes_;
   EmpregadorVirtual empregador_;
