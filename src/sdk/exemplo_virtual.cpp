@@ -49,8 +49,8 @@ void SemeiaExemplo(DispositivoVirtual& d) {
       {"Ana Souza", "1234", 2, "1203456789", "52998224725", 2},
       {"Bruno Lima", "", 0, "1309876543", "11144477735", 1},
       {"Carla Dias", "4321", 0, "1701928374", "39053344705", 0},
-      {"Diego Alves", "", 0, "2045678123", "27100251881", 2},
-      {"Elisa Rocha", "9876", 0, "1288776655", "61680284004", 1},
+      {"Diego Alves", "", 0, "2045678123", "27100251834", 2},
+      {"Elisa Rocha", "9876", 0, "1288776655", "61680284045", 1},
   };
   const bool tarvenix = d.Modelo() == EModeloRelogio_Tarvenix;
   int32_t codigo = 1;

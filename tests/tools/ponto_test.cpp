@@ -382,7 +382,9 @@ TEST(Ponto, WorksAgainstTheDaemonAsAgainstTheEmbeddedClock) {
   EXPECT_EQ(Roda("funcionarios enviar " + arquivo + relogio).codigo, 0);
   Resultado lista = Roda("funcionarios listar --formato csv" + relogio);
   EXPECT_NE(lista.saida.find("1;30;Rede;"), std::string::npos) << lista.saida;
-  EXPECT_EQ(Roda("empregador --nome Acme --tipo cnpj --documento 1" + relogio).codigo, 0);
+  EXPECT_EQ(
+      Roda("empregador --nome Acme --tipo cnpj --documento 11.222.333/0001-81" + relogio).codigo,
+      0);
   Resultado chave = Roda("status --relogio 1 --ip " + ip + " --chave errada");
   EXPECT_EQ(chave.codigo, 0);  // a clock without a key ignores one offered
 }
@@ -723,6 +725,27 @@ TEST(ComandosDoBanco, ReadersNeverCreateNorWriteTheStore) {
   EXPECT_NE(texto.erros.find("não é um banco de marcações"), std::string::npos) << texto.erros;
 }
 
+// A header's document from a clocks file is held to the same rule as one given as an option,
+// and a good one, formatted, reaches the file as digits.
+TEST(ComandosDoBanco, DocumentsFromAClocksFileAreCheckedToo) {
+  const std::string base = ::testing::TempDir() + "ponto_docs_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", ".afd"}) std::remove((base + s).c_str());
+  ASSERT_EQ(Roda("coletar --banco " + base + ".db").codigo, 0);
+  const std::string ruim =
+      Arquivo("docs-ruim.txt", "2;127.0.0.1;tarvenix;;empregador_documento=123\n");
+  Resultado r =
+      Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd --relogios " + ruim);
+  EXPECT_EQ(r.codigo, 2);
+  EXPECT_NE(r.erros.find("CNPJ \"123\" inválido"), std::string::npos) << r.erros;
+  EXPECT_FALSE(std::ifstream(base + ".afd").good());
+  const std::string bom =
+      Arquivo("docs-bom.txt", "2;127.0.0.1;tarvenix;;empregador_documento=11.222.333/0001-81\n");
+  Resultado b = Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd --relogios " +
+                     bom + " --omitir-sem-cpf");
+  EXPECT_EQ(b.codigo, 0) << b.erros;
+  EXPECT_EQ(quorvel::teste::LeArquivo(base + ".afd").substr(10, 15), "111222333000181");
+}
+
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
   const std::string banco =
       ::testing::TempDir() + "ponto_uso_" + std::to_string(::getpid()) + ".db";
@@ -739,6 +762,19 @@ TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
            {"exportar csv --banco " + banco, "use \"ponto exportar\""},
            {"coletar --banco " + banco + " --nsr 5", "--ponteiro e --nsr não se aplicam"},
            {"relatorio --saida x", "não vale para o comando relatorio"},
+           // Documents with their check digits, where they enter.
+           {"exportar afd --banco " + banco + " --saida x --empregador-documento 123",
+            "--empregador-documento: CNPJ \"123\" inválido: 14 dígitos"},
+           {"exportar afd --banco " + banco +
+                " --saida x --empregador-tipo cpf --empregador-documento 12345678900",
+            "--empregador-documento: CPF \"12345678900\" inválido"},
+           {"exportar afd --banco " + banco + " --saida x --fabricante-documento 11222333000180",
+            "--fabricante-documento: CNPJ \"11222333000180\" inválido"},
+           {"empregador --nome A --tipo cnpj --documento 123",
+            "--documento: CNPJ \"123\" inválido"},
+           {"empregador --nome A --tipo cnpj --documento 52998224725", "CNPJ \"52998224725\""},
+           {"empregador --nome A --tipo cpf --documento 11222333000181", "CPF \"11222333000181\""},
+           {"empregador --nome A --tipo cpf --documento 111.111.111-11", "inválido"},
        }) {
     Resultado r = Roda(c.linha);
     EXPECT_EQ(r.codigo, 2) << c.linha;

@@ -20,6 +20,11 @@ using quorvel::Template;
 
 namespace {
 
+// The rules a bad number is told with.
+constexpr const char* kRegraPis = "11 dígitos com o dígito verificador certo.";
+constexpr const char* kRegraCpf = "11 dígitos com os dígitos verificadores certos.";
+constexpr const char* kRegraCnpj = "14 dígitos com os dígitos verificadores certos.";
+
 constexpr size_t kTamanhoMaximoArquivo = 64u << 20;  // no employee file is near this
 
 std::string LeArquivo(const std::string& caminho) {
@@ -123,9 +128,9 @@ void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos,
   }
   // Check digits, by the same rule as the fiscal export (formatted numbers allowed).
   if (!f.PIS().empty() && !quorvel::documentos::PisValido(quorvel::documentos::SoDigitos(f.PIS())))
-    falha("PIS \"" + f.PIS() + "\" inválido: 11 dígitos com o dígito verificador certo.");
+    falha("PIS \"" + f.PIS() + "\" inválido: " + kRegraPis);
   if (!f.CPF().empty() && !quorvel::documentos::CpfValido(quorvel::documentos::SoDigitos(f.CPF())))
-    falha("CPF \"" + f.CPF() + "\" inválido: 11 dígitos com os dígitos verificadores certos.");
+    falha("CPF \"" + f.CPF() + "\" inválido: " + kRegraCpf);
   for (const auto& t : *f.Template())
     if (t->Texto().size() > kMaximoTemplate)
       falha("o template do dedo " + std::to_string(t->Dedo()) + " tem " +
@@ -485,6 +490,14 @@ int16_t PortaSerialDe(const std::string& texto, const std::string& onde) {
                     std::to_string(kPrimeiraPortaDeDispositivo - 1) +
                     " ou o caminho do dispositivo, como /dev/ttyUSB0).");
   return static_cast<int16_t>(*n);
+}
+
+std::string DocumentoConferido(const std::string& texto, bool cpf, const std::string& onde) {
+  const std::string digitos = quorvel::documentos::SoDigitos(texto);
+  if (cpf ? quorvel::documentos::CpfValido(digitos) : quorvel::documentos::CnpjValido(digitos))
+    return digitos;
+  throw ErroDeUso(onde + ": " + (cpf ? "CPF" : "CNPJ") + " \"" + texto +
+                  "\" inválido: " + (cpf ? kRegraCpf : kRegraCnpj));
 }
 
 std::optional<std::string> DispositivoSerial(int16_t porta) {

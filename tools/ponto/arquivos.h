@@ -60,6 +60,11 @@ std::vector<RelogioDoArquivo> LeRelogios(const std::string& caminho);
 // that is not 1..65535.
 void ConfereEndereco(const std::string& endereco, const std::string& onde);
 
+// An employer's or a maker's document as a person typed it ("11.222.333/0001-81"): its digits
+// when it is a valid CNPJ (or a valid CPF, `cpf`); ErroDeUso naming `onde` and the rule
+// otherwise.
+std::string DocumentoConferido(const std::string& texto, bool cpf, const std::string& onde);
+
 quorvel::EModeloRelogio ModeloDe(const std::string& texto);  // ErroDeUso for anything else
 
 // A serial line as people name it: a port number ("3") or a device ("/dev/ttyUSB0"). A device

@@ -130,6 +130,12 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
   }
   opcoes.assinatura = o.Tem("--assinatura-p7s");
   armazem::Filtro filtro = FiltroDe(o);
+  // Documents given as options are checked before the store is opened; those of a clocks file
+  // once the clock is known.
+  for (const auto& [tipo, documento] : {std::pair{"--empregador-tipo", "--empregador-documento"},
+                                        std::pair{"--fabricante-tipo", "--fabricante-documento"}})
+    if (auto d = o.Valor(documento))
+      DocumentoConferido(*d, TipoCpf(o.Valor(tipo).value_or(""), tipo), documento);
   const auto dono = abre();
   Armazem& banco = *dono;
 
@@ -162,12 +168,17 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
   };
   afd::Cabecalho cab;
   cab.empregadorCpf = TipoCpf(campo(kCamposCabecalho[0]), "--empregador-tipo");
-  cab.empregadorDocumento = campo(kCamposCabecalho[1]);
+  // A document given is a valid one: an inspector's checker refuses the file otherwise.
+  auto documento = [&](const CampoCabecalho& c, bool cpf) {
+    const std::string v = campo(c);
+    return v.empty() ? v : DocumentoConferido(v, cpf, c.opcao);
+  };
+  cab.empregadorDocumento = documento(kCamposCabecalho[1], cab.empregadorCpf);
   cab.cnoCaepf = campo(kCamposCabecalho[2]);
   cab.razaoSocial = campo(kCamposCabecalho[3]);
   cab.numeroFabricacao = campo(kCamposCabecalho[4]);
   cab.fabricanteCpf = TipoCpf(campo(kCamposCabecalho[5]), "--fabricante-tipo");
-  cab.fabricanteDocumento = campo(kCamposCabecalho[6]);
+  cab.fabricanteDocumento = documento(kCamposCabecalho[6], cab.fabricanteCpf);
   cab.modelo = campo(kCamposCabecalho[7]);
   cab.geradoEm = AgoraLocal();
   std::string faltam;

@@ -736,7 +736,9 @@ int Sirene(const Opcoes& o, Sessao& s) {
 int Empregador(const Opcoes& o, Sessao& s) {
   const std::string tipo = o.Obrigatorio("--tipo");
   if (tipo != "cnpj" && tipo != "cpf") throw ErroDeUso("--tipo deve ser cnpj ou cpf.");
-  const std::string nome = o.Obrigatorio("--nome"), documento = o.Obrigatorio("--documento");
+  const std::string nome = o.Obrigatorio("--nome");
+  const std::string documento =
+      DocumentoConferido(o.Obrigatorio("--documento"), tipo == "cpf", "--documento");
   const std::string cei = o.Valor("--cei").value_or(""),
                     endereco = o.Valor("--endereco").value_or("");
   s.Conecta();
