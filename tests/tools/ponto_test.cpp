@@ -119,6 +119,13 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
            {"coltear", "comando desconhecido \"coltear\". Você quis dizer coletar?"},
            {"coletar --fromato csv", "opção desconhecida: --fromato. Você quis dizer --formato?"},
            {"exportar --banco x.db --saidaa y", "Você quis dizer --saida?"},
+           // A malformed address is bad input, not an unreachable clock; a folder or a device
+           // is named for what it is.
+           {"coletar --relogio 1 --ip 300.1.1.1", "--ip: endereço inválido \"300.1.1.1\""},
+           {"coletar --relogio 1 --ip 10.0.1:4371", "endereço inválido \"10.0.1\""},
+           {"coletar --relogio 1 --ip [::1::2]:4371", "endereço inválido \"::1::2\""},
+           {"funcionarios enviar /tmp", "\"/tmp\" é uma pasta"},
+           {"funcionarios enviar /dev/null", "\"/dev/null\" não é um arquivo comum"},
        }) {
     Resultado r = Roda(c.argumentos);
     EXPECT_EQ(r.codigo, 2) << c.argumentos;
@@ -954,6 +961,13 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
            {"codigo;nome;cpf\n1;A;11111111111\n", "CPF \"11111111111\" inválido"},
            {"codigo;nome\n99999999999;A\n", "código inválido"},
            {"", "vazio"},
+           // Cards are digits within 32 bits; no control character in any text.
+           {"codigo;nome;senha;cartao\n1;A;1;-5\n", "linha 2: cartão \"-5\" inválido"},
+           {"codigo;nome;senha;cartao\n1;A;1;12a\n", "cartão \"12a\" inválido"},
+           {"codigo;nome;senha;cartao\n1;A;1;4294967296\n", "cartão \"4294967296\" inválido"},
+           {"codigo;nome;senha\n1;B\x01;1\n",
+            "linha 2: o campo \"nome\" tem um caractere de controle"},
+           {"codigo;nome;senha\n1;B;1\x7f\n", "o campo \"senha\" tem um caractere de controle"},
        }) {
     try {
       ponto::LeFuncionariosCsv(c.texto, "f.csv");
@@ -962,6 +976,26 @@ TEST(ArquivosDeFuncionarios, RejectsWithTheRowNamed) {
       EXPECT_NE(std::string(e.what()).find(c.mensagem), std::string::npos) << e.what();
     }
   }
+  // A key twice in one employee (the second would win silently); the same key in two employees
+  // is fine.
+  try {
+    ponto::LeFuncionariosJson(
+        "[{\"codigo\": 1, \"nome\": \"A\", \"senha\": \"1\"},\n"
+        " {\"codigo\": 2, \"nome\": \"B\",\n  \"nome\": \"C\"}]",
+        "f.json");
+    ADD_FAILURE() << "aceitou uma chave repetida";
+  } catch (const ponto::ErroDeUso& e) {
+    EXPECT_NE(
+        std::string(e.what()).find("f.json: o campo \"nome\" aparece duas vezes no 2º funcionário"),
+        std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(ponto::LeFuncionariosJson(
+                "[{\"codigo\": 1, \"nome\": \"A\", \"senha\": \"1\", \"cartao\": \"0042\"},"
+                " {\"codigo\": 2, \"nome\": \"B\", \"senha\": \"2\", \"cartao\": \"4294967295\"}]",
+                "f.json")
+                .size(),
+            2u);
   // Overlong forms of ASCII characters are not UTF-8 (a way to smuggle a '/' or a quote past a
   // check); the line is named.
   for (const char* longo : {"\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF"}) {

@@ -1,5 +1,8 @@
 #include "arquivos.h"
 
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -28,6 +31,11 @@ constexpr const char* kRegraCnpj = "14 dígitos com os dígitos verificadores ce
 constexpr size_t kTamanhoMaximoArquivo = 64u << 20;  // no employee file is near this
 
 std::string LeArquivo(const std::string& caminho) {
+  struct stat st {};
+  if (::stat(caminho.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw ErroDeUso("\"" + caminho + "\" é uma pasta, não um arquivo.");
+  if (::stat(caminho.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw ErroDeUso("\"" + caminho + "\" não é um arquivo comum (é um dispositivo ou um canal).");
   std::ifstream f(caminho, std::ios::binary);
   if (!f) throw ErroDeUso("não foi possível abrir o arquivo \"" + caminho + "\".");
   f.seekg(0, std::ios::end);
@@ -125,6 +133,22 @@ void Confere(const FuncionarioCartao& f, std::set<int32_t>& vistos,
     if (limite && Caracteres(*valor) > limite->maximo)
       falha(std::string("o campo \"") + campo + "\" tem " + std::to_string(Caracteres(*valor)) +
             " caracteres; o relógio aceita até " + std::to_string(limite->maximo) + ".");
+  }
+  // Texts the clock keeps are printable: a control character (a NUL cutting a name short on
+  // the clock, a line break in a report) is refused with the field named.
+  for (const auto& [campo, valor] :
+       {std::pair{"nome", &f.Nome()}, std::pair{"senha", &f.Senha()},
+        std::pair{"cartao", &f.Cartao()}, std::pair{"pis", &f.PIS()}, std::pair{"cpf", &f.CPF()}})
+    for (char c : *valor)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+        falha(std::string("o campo \"") + campo + "\" tem um caractere de controle (código " +
+              std::to_string(static_cast<unsigned char>(c)) + ").");
+  // A card is what a reader reads off it: digits, within the 32 bits a clock keeps.
+  if (!f.Cartao().empty()) {
+    const auto numero = NumeroDe(f.Cartao());
+    if (f.Cartao().find_first_not_of("0123456789") != std::string::npos || !numero ||
+        *numero > 4294967295LL)
+      falha("cartão \"" + f.Cartao() + "\" inválido: só dígitos, até 4294967295.");
   }
   // Check digits, by the same rule as the fiscal export (formatted numbers allowed).
   if (!f.PIS().empty() && !quorvel::documentos::PisValido(quorvel::documentos::SoDigitos(f.PIS())))
@@ -276,8 +300,26 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosCsv(const std::str
 std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::string& texto,
                                                                    const std::string& nome) {
   nlohmann::json doc;
+  // A key given twice in one object would be read as its last value without a word: the
+  // parser tells each key as it meets it, object by object.
+  std::vector<std::set<std::string>> chaves;
+  std::string repetida;
+  size_t funcionario = 0, repetidaEm = 0;
+  const auto confere = [&](int, nlohmann::json::parse_event_t evento, nlohmann::json& valor) {
+    if (evento == nlohmann::json::parse_event_t::object_start) {
+      if (chaves.empty()) ++funcionario;
+      chaves.emplace_back();
+    }
+    if (evento == nlohmann::json::parse_event_t::object_end && !chaves.empty()) chaves.pop_back();
+    if (evento == nlohmann::json::parse_event_t::key && !chaves.empty() && repetida.empty() &&
+        !chaves.back().insert(valor.get<std::string>()).second) {
+      repetida = valor.get<std::string>();
+      repetidaEm = funcionario;
+    }
+    return true;
+  };
   try {
-    doc = nlohmann::json::parse(texto);
+    doc = nlohmann::json::parse(texto, confere);
   } catch (const nlohmann::json::parse_error& e) {
     throw ErroDeUso(nome + ", linha " + std::to_string(LinhaDoByte(texto, e.byte)) +
                     ": JSON inválido (" + e.what() + "). Nenhum funcionário foi enviado.");
@@ -296,6 +338,11 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionariosJson(const std::st
     }
     throw ErroDeUso(nome + onde + " Nenhum funcionário foi enviado.");
   }
+  if (!repetida.empty())
+    throw ErroDeUso(nome + ": o campo \"" + repetida + "\" aparece duas vezes no " +
+                    std::to_string(repetidaEm) +
+                    "º funcionário da lista. Nenhum funcionário foi "
+                    "enviado.");
   if (!doc.is_array()) throw ErroDeUso(nome + ": esperava uma lista de funcionários.");
   std::vector<std::shared_ptr<FuncionarioCartao>> r;
   std::set<int32_t> vistos;
@@ -391,6 +438,20 @@ void ConfereEndereco(const std::string& endereco, const std::string& onde) {
       if (porta.empty()) throw ErroDeUso(onde + ": porta vazia em \"" + endereco + "\".");
     }
   }
+  // The host part: an address written with digits and dots must be an IPv4 address, one in
+  // brackets or with two colons an IPv6 one; names are the network's to resolve.
+  std::string host = endereco;
+  if (endereco.front() == '[')
+    host = endereco.substr(1, endereco.find(']') - 1);
+  else if (!porta.empty())
+    host = endereco.substr(0, endereco.rfind(':'));
+  unsigned char binario[16];
+  const bool ipv6 = endereco.front() == '[' || std::count(host.begin(), host.end(), ':') > 1;
+  if (ipv6 ? ::inet_pton(AF_INET6, host.c_str(), binario) != 1
+           : host.find_first_not_of("0123456789.") == std::string::npos &&
+                 ::inet_pton(AF_INET, host.c_str(), binario) != 1)
+    throw ErroDeUso(onde + ": endereço inválido \"" + host + "\"" +
+                    (ipv6 ? " (IPv6: [endereço]:porta)." : " (IPv4: quatro números de 0 a 255)."));
   if (porta.empty()) return;
   const auto numero = NumeroDe(porta);
   if (!numero || *numero < 1 || *numero > 65535)
