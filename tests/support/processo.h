@@ -47,6 +47,19 @@ inline size_t Ocorrencias(const std::string& texto, const std::string& trecho) {
   return n;
 }
 
+// In a child after fork: becomes `binario` with `argumentos`; never returns (127 when it
+// cannot).
+[[noreturn]] inline void Executa(const std::string& binario,
+                                 const std::vector<std::string>& argumentos) {
+  std::vector<std::string> copia = argumentos;
+  std::string b = binario;
+  std::vector<char*> argv{b.data()};
+  for (auto& a : copia) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(b.c_str(), argv.data());
+  ::_exit(127);
+}
+
 class Processo {
  public:
   // `ambiente`: variables set for the child on top of this process's environment.
@@ -70,13 +83,7 @@ class Processo {
       ::dup2(err, 2);
       ::dup2(nulo, 0);
       for (const auto& [nome, valor] : ambiente) ::setenv(nome.c_str(), valor.c_str(), 1);
-      std::vector<std::string> copia = argumentos;
-      std::string b = binario;
-      std::vector<char*> argv{b.data()};
-      for (auto& a : copia) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(b.c_str(), argv.data());
-      ::_exit(127);
+      Executa(binario, argumentos);
     }
   }
   ~Processo() {
@@ -121,13 +128,7 @@ inline std::pair<int, std::string> NoTerminal(const std::string& binario,
   int mestre = -1;
   const pid_t pid = ::forkpty(&mestre, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    std::vector<std::string> copia = argumentos;
-    std::string b = binario;
-    std::vector<char*> argv{b.data()};
-    for (auto& a : copia) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(b.c_str(), argv.data());
-    ::_exit(127);
+    Executa(binario, argumentos);
   }
   std::string tela;
   bool respondeu = false;

@@ -32,10 +32,11 @@ constexpr size_t kTamanhoMaximoArquivo = 64u << 20;  // no employee file is near
 
 std::string LeArquivo(const std::string& caminho) {
   struct stat st {};
-  if (::stat(caminho.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-    throw ErroDeUso("\"" + caminho + "\" é uma pasta, não um arquivo.");
   if (::stat(caminho.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-    throw ErroDeUso("\"" + caminho + "\" não é um arquivo comum (é um dispositivo ou um canal).");
+    throw ErroDeUso("\"" + caminho + "\"" +
+                    (S_ISDIR(st.st_mode)
+                         ? " é uma pasta, não um arquivo."
+                         : " não é um arquivo comum (é um dispositivo ou um canal)."));
   std::ifstream f(caminho, std::ios::binary);
   if (!f) throw ErroDeUso("não foi possível abrir o arquivo \"" + caminho + "\".");
   f.seekg(0, std::ios::end);

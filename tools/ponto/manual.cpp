@@ -53,14 +53,14 @@ std::string OpcoesComuns() {
 std::vector<std::string> OrdemDosComandos() {
   std::vector<std::string> ordem;
   std::istringstream in(AjudaGeral());
+  // Every command named on a line of the list, in order ("habilitar | desabilitar" names two).
   for (std::string linha; std::getline(in, linha);) {
     if (linha.rfind("  ", 0) != 0 || linha.rfind("   ", 0) == 0) continue;
-    const std::string palavra = linha.substr(2, linha.find(' ', 2) - 2);
-    if (Comandos().count(palavra) && std::find(ordem.begin(), ordem.end(), palavra) == ordem.end())
-      ordem.push_back(palavra);
-    if (linha.find("| desabilitar") != std::string::npos &&
-        std::find(ordem.begin(), ordem.end(), "desabilitar") == ordem.end())
-      ordem.push_back("desabilitar");
+    std::istringstream palavras(linha);
+    for (std::string palavra; palavras >> palavra;)
+      if (Comandos().count(palavra) &&
+          std::find(ordem.begin(), ordem.end(), palavra) == ordem.end())
+        ordem.push_back(palavra);
   }
   for (const auto& [nome, d] : Comandos())  // any the general help does not list, at the end
     if (std::find(ordem.begin(), ordem.end(), nome) == ordem.end()) ordem.push_back(nome);
