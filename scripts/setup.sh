@@ -10,6 +10,7 @@ packages=(
   python3 clang libclang-rt-14-dev clang-format
   python3-venv python3-pip python3-setuptools python3-wheel python3-pytest python3-mypy
   groff-base
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
 )
 
 missing=()

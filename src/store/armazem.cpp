@@ -65,6 +65,8 @@ const char* const kMigracoes[] = {
     " periodo DOUBLE PRECISION NOT NULL, iniciado_em TEXT NOT NULL);"
     "ALTER TABLE estados ADD COLUMN conectado_desde TEXT NOT NULL DEFAULT '';"
     "ALTER TABLE estados ADD COLUMN gravada_em TEXT NOT NULL DEFAULT ''",
+    // 4: what was stored since a moment, for the pages that show punches as they arrive.
+    "CREATE INDEX marcacoes_por_recebimento ON marcacoes (recebida_em)",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
@@ -286,24 +288,7 @@ class ArmazemSql final : public Armazem {
                 const std::function<void(const MarcacaoArmazenada&)>& visita) override {
     std::vector<Valor> p;
     const std::string onde = Onde(filtro, p);
-    MarcacaoArmazenada m;
-    db_->Consulta(
-        "SELECT relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em,"
-        " coletor FROM marcacoes" +
-            onde + " ORDER BY relogio, nsr, data_hora, ordem, cartao",
-        p, [&](const Linha& l) {
-          m.relogio = static_cast<int16_t>(l.Inteiro(0));
-          m.modelo = static_cast<EModeloRelogio>(l.Inteiro(1));
-          m.nsr = l.Inteiro(2);
-          m.cartao = static_cast<int32_t>(l.Inteiro(3));
-          m.momento = DataHora::DeTexto(l.Texto(4));
-          m.ordem = static_cast<int32_t>(l.Inteiro(5));
-          m.porDigital = l.Inteiro(6) != 0;
-          m.pis.assign(l.Texto(7));
-          m.recebidaEm.assign(l.Texto(8));
-          m.coletor.assign(l.Texto(9));
-          visita(m);
-        });
+    LeMarcacoes(onde + " ORDER BY relogio, nsr, data_hora, ordem, cartao", p, visita);
   }
 
   size_t Conta(const Filtro& filtro) override {
@@ -312,6 +297,39 @@ class ArmazemSql final : public Armazem {
     db_->Consulta("SELECT COUNT(*) FROM marcacoes" + Onde(filtro, p), p,
                   [&](const Linha& l) { n = l.Inteiro(0); });
     return static_cast<size_t>(n);
+  }
+
+  std::vector<MarcacaoArmazenada> Pagina(const Filtro& filtro, size_t deslocamento,
+                                         size_t limite) override {
+    std::vector<Valor> p;
+    const std::string onde = Onde(filtro, p);
+    p.push_back(static_cast<int64_t>(limite));
+    p.push_back(static_cast<int64_t>(deslocamento));
+    std::vector<MarcacaoArmazenada> r;
+    LeMarcacoes(onde + " ORDER BY data_hora, relogio, nsr, ordem, cartao LIMIT ? OFFSET ?", p,
+                [&](const MarcacaoArmazenada& m) { r.push_back(m); });
+    return r;
+  }
+
+  std::vector<std::pair<std::string, int64_t>> ContaPor(const Filtro& filtro,
+                                                        Periodo periodo) override {
+    std::vector<Valor> p;
+    // The clock time is stored as "aaaa-mm-dd hh:mm:ss": its prefix is the hour or the day.
+    const std::string grupo =
+        periodo == Periodo::Hora ? "SUBSTR(data_hora, 1, 13)" : "SUBSTR(data_hora, 1, 10)";
+    std::vector<std::pair<std::string, int64_t>> r;
+    db_->Consulta("SELECT " + grupo + ", COUNT(*) FROM marcacoes" + Onde(filtro, p) + " GROUP BY " +
+                      grupo + " ORDER BY " + grupo,
+                  p, [&](const Linha& l) { r.emplace_back(l.Texto(0), l.Inteiro(1)); });
+    return r;
+  }
+
+  std::vector<MarcacaoArmazenada> RecebidasDesde(const std::string& desde, size_t limite) override {
+    std::vector<MarcacaoArmazenada> r;
+    LeMarcacoes(" WHERE recebida_em >= ? ORDER BY recebida_em DESC LIMIT ?",
+                {desde, static_cast<int64_t>(limite)},
+                [&](const MarcacaoArmazenada& m) { r.push_back(m); });
+    return r;
   }
 
   bool Arrenda(int16_t relogio, std::chrono::seconds validade) override {
@@ -397,6 +415,29 @@ class ArmazemSql final : public Armazem {
   }
 
  private:
+  // The punches a statement's tail (WHERE, ORDER, LIMIT) selects, one at a time.
+  void LeMarcacoes(const std::string& resto, const std::vector<Valor>& p,
+                   const std::function<void(const MarcacaoArmazenada&)>& visita) {
+    MarcacaoArmazenada m;
+    db_->Consulta(
+        "SELECT relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em,"
+        " coletor FROM marcacoes" +
+            resto,
+        p, [&](const Linha& l) {
+          m.relogio = static_cast<int16_t>(l.Inteiro(0));
+          m.modelo = static_cast<EModeloRelogio>(l.Inteiro(1));
+          m.nsr = l.Inteiro(2);
+          m.cartao = static_cast<int32_t>(l.Inteiro(3));
+          m.momento = DataHora::DeTexto(l.Texto(4));
+          m.ordem = static_cast<int32_t>(l.Inteiro(5));
+          m.porDigital = l.Inteiro(6) != 0;
+          m.pis.assign(l.Texto(7));
+          m.recebidaEm.assign(l.Texto(8));
+          m.coletor.assign(l.Texto(9));
+          visita(m);
+        });
+  }
+
   // Now by the database's clock, in seconds: what leases and heartbeats are measured by.
   double Agora() {
     double agora = 0;
@@ -426,6 +467,32 @@ class ArmazemSql final : public Armazem {
     if (f.de) junta("data_hora >= ?", f.de->FormataIso());
     if (f.ate) junta("data_hora <= ?", f.ate->FormataIso());
     if (f.relogio) junta("relogio = ?", int64_t{*f.relogio});
+    auto lista = [&](const char* coluna, auto&& valores) {
+      std::string c = std::string(coluna) + " IN (";
+      for (size_t i = 0; i < valores.size(); ++i) {
+        c += i ? ", ?" : "?";
+        p.push_back(Valor(valores[i]));
+      }
+      return c + ")";
+    };
+    if (!f.relogios.empty()) {
+      std::vector<int64_t> relogios(f.relogios.begin(), f.relogios.end());
+      onde += onde.empty() ? " WHERE " : " AND ";
+      onde += lista("relogio", relogios);
+    }
+    if (f.funcionario) {
+      std::vector<std::string> quem;
+      if (!f.funcionario->pis.empty()) quem.push_back(lista("pis", f.funcionario->pis));
+      if (f.funcionario->cartao) {
+        // A register clock's punch carries the PIS, not the card: a card names a fingerprint
+        // clock's employee.
+        quem.push_back("(nsr = 0 AND cartao = ?)");
+        p.push_back(int64_t{*f.funcionario->cartao});
+      }
+      onde += onde.empty() ? " WHERE " : " AND ";
+      onde += quem.empty() ? "1 = 0"
+                           : (quem.size() == 1 ? quem[0] : "(" + quem[0] + " OR " + quem[1] + ")");
+    }
     return onde;
   }
 

@@ -26,7 +26,7 @@ namespace quorvel::armazem {
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
-inline constexpr int kVersaoEsquema = 3;
+inline constexpr int kVersaoEsquema = 4;
 
 // A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
 // clock + card + time + `ordem` (0 for the first punch of that card at that second in the
@@ -59,11 +59,25 @@ struct Cursor {
 // A fingerprint punch's identity in a cursor: card, time and whether by fingerprint.
 std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital);
 
-// Which punches to read back; empty fields do not filter. `ate` is inclusive.
+// One employee's punches: those with one of these PIS (register clocks) or this card
+// (fingerprint clocks). Both empty: none.
+struct FiltroFuncionario {
+  std::vector<std::string> pis;
+  std::optional<int32_t> cartao;
+};
+
+// Which punches to read back; empty fields do not filter. `ate` is inclusive. `relogio` and
+// `relogios` (any of them) both hold when both are given.
 struct Filtro {
   std::optional<DataHora> de, ate;
   std::optional<int16_t> relogio;
+  std::vector<int16_t> relogios;
+  std::optional<FiltroFuncionario> funcionario;
 };
+
+// What a count is grouped by: the hour ("aaaa-mm-dd hh") or the day ("aaaa-mm-dd") of the
+// punch's clock time.
+enum class Periodo { Hora, Dia };
 
 // What a collector service last said about a clock.
 struct EstadoRelogio {
@@ -129,6 +143,17 @@ class Armazem {
   virtual void Percorre(const Filtro& filtro,
                         const std::function<void(const MarcacaoArmazenada&)>& visita) = 0;
   virtual size_t Conta(const Filtro& filtro) = 0;
+  // At most `limite` of the punches that pass `filtro`, skipping the first `deslocamento`, in
+  // time order (then clock, NSR, order, card): a page for people, never the whole table.
+  virtual std::vector<MarcacaoArmazenada> Pagina(const Filtro& filtro, size_t deslocamento,
+                                                 size_t limite) = 0;
+  // How many punches pass `filtro` in each hour or day that has any, in order.
+  virtual std::vector<std::pair<std::string, int64_t>> ContaPor(const Filtro& filtro,
+                                                                Periodo periodo) = 0;
+  // The punches stored at or after `desde` (UTC text as `recebidaEm`), newest first, at most
+  // `limite`: what a watcher has not seen yet. Cheap on a large store (an index serves it).
+  virtual std::vector<MarcacaoArmazenada> RecebidasDesde(const std::string& desde,
+                                                         size_t limite) = 0;
 
   // Takes or renews the lease of a clock for `validade`, by the database's clock: true when
   // this collector holds it now (it was free, expired, or already ours).

@@ -149,6 +149,78 @@ TEST_P(ArmazemTest, CursorsFiltersAndEmployeesComeBackAsWritten) {
   EXPECT_EQ(f.at("98765432100").nome, "Bia Souza");
 }
 
+TEST_P(ArmazemTest, PagesCountsAndTheLatestStoredServeAPageThatNeverReadsTheWholeTable) {
+  auto a = Abre();
+  // Clock 1 (register): two employees over two days; clock 2 (fingerprint): card 7.
+  std::vector<MarcacaoArmazenada> um;
+  for (int i = 0; i < 25; ++i) {
+    char quando[32];
+    std::snprintf(quando, sizeof quando, "2024-05-06 %02d:%02d:00", 8 + i / 10, i % 10);
+    um.push_back(Registro(1, i + 1, quando, i % 2 ? "11111111111" : "22222222222"));
+  }
+  um.push_back(Registro(1, 26, "2024-05-07 09:00:00", "22222222222"));
+  a->Grava(1, um, Cursor{26, 26, ""});
+  a->Grava(2, {Digital(2, 7, "2024-05-06 08:00:30", 0), Digital(2, 7, "2024-05-06 08:00:30", 1)},
+           Cursor{0, 2, ""});
+
+  // Pages in time order, clock after clock within a second, none twice, none missed.
+  Filtro todos;
+  std::vector<std::string> vistos;
+  for (size_t desloc = 0;; desloc += 10) {
+    const auto pagina = a->Pagina(todos, desloc, 10);
+    ASSERT_LE(pagina.size(), 10u);
+    for (const auto& m : pagina)
+      vistos.push_back(std::to_string(m.relogio) + "/" + std::to_string(m.nsr) + "/" +
+                       std::to_string(m.ordem) + "@" + m.momento.FormataIso());
+    if (pagina.size() < 10) break;
+  }
+  ASSERT_EQ(vistos.size(), 28u);
+  EXPECT_EQ(vistos[0], "1/1/0@2024-05-06 08:00:00");
+  EXPECT_EQ(vistos[1], "2/0/0@2024-05-06 08:00:30");
+  EXPECT_EQ(vistos[2], "2/0/1@2024-05-06 08:00:30");
+  EXPECT_EQ(vistos.back(), "1/26/0@2024-05-07 09:00:00");
+  EXPECT_EQ(std::set<std::string>(vistos.begin(), vistos.end()).size(), vistos.size());
+  EXPECT_TRUE(a->Pagina(todos, 28, 10).empty());
+
+  // An employee by PIS (register) or by card (fingerprint); an employee nobody has: nothing.
+  Filtro ana;
+  ana.funcionario = FiltroFuncionario{{"11111111111"}, std::nullopt};
+  EXPECT_EQ(a->Conta(ana), 12u);
+  Filtro cartao;
+  cartao.funcionario = FiltroFuncionario{{}, 7};
+  EXPECT_EQ(a->Conta(cartao), 2u);
+  Filtro ambos;
+  ambos.funcionario = FiltroFuncionario{{"11111111111", "22222222222"}, 7};
+  EXPECT_EQ(a->Conta(ambos), 28u);
+  Filtro ninguem;
+  ninguem.funcionario = FiltroFuncionario{};
+  EXPECT_EQ(a->Conta(ninguem), 0u);
+  EXPECT_TRUE(a->Pagina(ninguem, 0, 10).empty());
+  // A card is a fingerprint clock's: the register clock's punches keep card 0, never matched.
+  Filtro zero;
+  zero.funcionario = FiltroFuncionario{{}, 0};
+  EXPECT_EQ(a->Conta(zero), 0u);
+
+  // Per hour of one day for a set of clocks; per day.
+  Filtro dia;
+  dia.de = DataHora::DeTexto("2024-05-06 00:00:00");
+  dia.ate = DataHora::DeTexto("2024-05-06 23:59:59");
+  dia.relogios = {1, 2};
+  using Contagens = std::vector<std::pair<std::string, int64_t>>;
+  EXPECT_EQ(a->ContaPor(dia, Periodo::Hora),
+            (Contagens{{"2024-05-06 08", 12}, {"2024-05-06 09", 10}, {"2024-05-06 10", 5}}));
+  dia.relogios = {2};
+  EXPECT_EQ(a->ContaPor(dia, Periodo::Hora), (Contagens{{"2024-05-06 08", 2}}));
+  EXPECT_EQ(a->ContaPor({}, Periodo::Dia), (Contagens{{"2024-05-06", 27}, {"2024-05-07", 1}}));
+
+  // What was stored since a moment, newest first and bounded.
+  const auto recentes = a->RecebidasDesde("2000-01-01T00:00:00Z", 5);
+  ASSERT_EQ(recentes.size(), 5u);
+  for (size_t i = 1; i < recentes.size(); ++i)
+    EXPECT_GE(recentes[i - 1].recebidaEm, recentes[i].recebidaEm);
+  EXPECT_TRUE(a->RecebidasDesde("2999-01-01T00:00:00Z", 5).empty());
+}
+
 TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   auto a = Abre("a"), b = Abre("b");
   EXPECT_TRUE(a->Arrenda(1, 30s));
@@ -336,6 +408,7 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   ASSERT_EQ(sqlite3_exec(db,
                          "ALTER TABLE cursores DROP COLUMN identidade;"
                          "DROP TABLE coletores;"
+                         "DROP INDEX marcacoes_por_recebimento;"
                          "ALTER TABLE estados DROP COLUMN conectado_desde;"
                          "ALTER TABLE estados DROP COLUMN gravada_em;"
                          "UPDATE esquema SET versao = 1",

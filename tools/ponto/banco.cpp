@@ -33,7 +33,8 @@ std::string Mensagem(const Erro& e) {
   return d.substr(0, d.find("\r\n"));
 }
 
-// --de / --ate: a date alone means the whole day (from its start, up to its last second).
+}  // namespace
+
 armazem::Filtro FiltroDe(const Opcoes& o) {
   armazem::Filtro f;
   if (auto t = o.Valor("--de")) f.de = DataHoraDe(*t, "--de");
@@ -45,6 +46,8 @@ armazem::Filtro FiltroDe(const Opcoes& o) {
   if (o.Tem("--relogio")) f.relogio = static_cast<int16_t>(o.Numero("--relogio", 1, 32767));
   return f;
 }
+
+namespace {
 
 // The system's UTC offset now, in minutes.
 int FusoDoSistema() {
@@ -105,10 +108,11 @@ bool TipoCpf(const std::string& valor, const char* opcao) {
   throw ErroDeUso(std::string(opcao) + " deve ser cnpj ou cpf.");
 }
 
-// The store is opened (`abre`) only once every option was found good: bad input is told
-// before anything is touched.
-int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& abre) {
-  const std::string saida = o.Obrigatorio("--saida");
+}  // namespace
+
+Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& abre,
+            std::ostream& avisos) {
+  Afd r;
   afd::Opcoes opcoes;
   if (auto l = o.Valor("--leiaute")) {
     if (*l == "1510")
@@ -145,8 +149,9 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
     if (m.modelo == EModeloRelogio_Tarvenix) relogios.insert(m.relogio);
   });
   if (relogios.empty()) {
-    std::cerr << "Nenhuma marcação de relógio tarvenix no banco para esse filtro.\n";
-    return kErroComponente;
+    avisos << "Nenhuma marcação de relógio tarvenix no banco para esse filtro.\n";
+    r.codigo = kErroComponente;
+    return r;
   }
   if (relogios.size() > 1) {
     std::string lista;
@@ -154,7 +159,7 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
     throw ErroDeUso("o banco tem marcações de " + std::to_string(relogios.size()) +
                     " relógios tarvenix (" + lista + "); escolha um com --relogio.");
   }
-  const int16_t relogio = *relogios.begin();
+  const int16_t relogio = r.relogio = *relogios.begin();
   filtro.relogio = relogio;
 
   std::map<std::string, std::string> doArquivo;
@@ -189,8 +194,7 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
                 kCamposCabecalho[i].opcao + ")";
   }
   if (!faltam.empty())
-    std::cerr << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam
-              << ".\n";
+    avisos << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam << ".\n";
 
   const auto funcionarios = banco.Funcionarios();
   std::vector<afd::Punch> punches;
@@ -218,23 +222,37 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
     punches.push_back(std::move(p));
   });
   if (!semCpf.empty()) {
-    std::cerr << semCpf.size()
-              << (semCpf.size() == 1 ? " marcação sem CPF conhecido"
-                                     : " marcações sem CPF conhecido")
-              << " (o CPF vem do cadastro de funcionários do relógio; rode \"ponto coletar "
-                 "--banco\" com o relógio acessível):\n";
-    for (const auto& l : semCpf) std::cerr << "  " << l << "\n";
+    avisos << semCpf.size()
+           << (semCpf.size() == 1 ? " marcação sem CPF conhecido" : " marcações sem CPF conhecido")
+           << " (o CPF vem do cadastro de funcionários do relógio; rode \"ponto coletar "
+              "--banco\" com o relógio acessível):\n";
+    for (const auto& l : semCpf) avisos << "  " << l << "\n";
     if (!o.Tem("--omitir-sem-cpf")) {
-      std::cerr << "Nenhum arquivo gravado. Use --omitir-sem-cpf para exportar sem elas.\n";
-      return kErroComponente;
+      avisos << "Nenhum arquivo gravado. Use --omitir-sem-cpf para exportar sem elas.\n";
+      r.codigo = kErroComponente;
+      return r;
     }
   }
   std::ostringstream texto;
   afd::Escreve(texto, cab, punches, opcoes);
-  GravaArquivo(saida, texto.str());
-  std::cerr << "AFD do relógio " << relogio << " gravado em " << saida << ": " << punches.size()
-            << (punches.size() == 1 ? " marcação" : " marcações")
-            << (semCpf.empty() ? "" : " (" + std::to_string(semCpf.size()) + " omitidas)") << ".\n";
+  r.texto = std::move(texto).str();
+  r.marcacoes = punches.size();
+  r.omitidas = semCpf.size();
+  return r;
+}
+
+namespace {
+
+// The store is opened only once every option was found good: bad input is told before
+// anything is touched.
+int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& abre) {
+  const std::string saida = o.Obrigatorio("--saida");
+  const Afd afd = GeraAfd(o, abre, std::cerr);
+  if (afd.codigo != kOk) return afd.codigo;
+  GravaArquivo(saida, afd.texto);
+  std::cerr << "AFD do relógio " << afd.relogio << " gravado em " << saida << ": " << afd.marcacoes
+            << (afd.marcacoes == 1 ? " marcação" : " marcações")
+            << (afd.omitidas ? " (" + std::to_string(afd.omitidas) + " omitidas)" : "") << ".\n";
   return kOk;
 }
 
@@ -341,6 +359,39 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
   return codigoSaida;
 }
 
+const std::vector<std::string> kColunasMarcacao = {"Relógio", "Data e hora", "Cartão",
+                                                   "Digital", "NSR",         "PIS"};
+const std::vector<std::string> kChavesMarcacao = {"relogio", "data_hora", "cartao",
+                                                  "digital", "nsr",       "pis"};
+
+Linha LinhaDeMarcacao(const MarcacaoArmazenada& m, Formato f) {
+  const bool registro = m.modelo == EModeloRelogio_Tarvenix;
+  char nsr[16] = "";
+  if (registro) std::snprintf(nsr, sizeof nsr, "%09lld", static_cast<long long>(m.nsr));
+  return {std::to_string(m.relogio),
+          FormataData(m.momento, f),
+          registro ? "" : std::to_string(m.cartao),
+          registro ? "" : (m.porDigital ? "sim" : "não"),
+          nsr,
+          m.pis};
+}
+
+size_t ExportaMarcacoes(std::ostream& out, Armazem& banco, const armazem::Filtro& filtro, Formato f,
+                        bool bom) {
+  size_t total = 0;
+  // Streamed in every format: the table reads the store twice (widths, then rows) rather than
+  // holding millions of rows.
+  ImprimeFluxo(out, kColunasMarcacao, kChavesMarcacao, f, bom,
+               [&](const std::function<void(const Linha&)>& visita) {
+                 total = 0;
+                 banco.Percorre(filtro, [&](const MarcacaoArmazenada& m) {
+                   ++total;
+                   visita(LinhaDeMarcacao(m, f));
+                 });
+               });
+  return total;
+}
+
 int Exportar(const Opcoes& o) {
   if (o.posicionais.size() > 2 || (o.posicionais.size() == 2 && o.posicionais[1] != "afd"))
     throw ErroDeUso("use \"ponto exportar\" ou \"ponto exportar afd --saida ARQUIVO\".");
@@ -351,31 +402,7 @@ int Exportar(const Opcoes& o) {
   const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
   const armazem::Filtro filtro = FiltroDe(o);
   auto banco = abre();
-  Tabela t{{"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
-           {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
-           {}};
-  auto linha = [&](const MarcacaoArmazenada& m) {
-    const bool registro = m.modelo == EModeloRelogio_Tarvenix;
-    char nsr[16] = "";
-    if (registro) std::snprintf(nsr, sizeof nsr, "%09lld", static_cast<long long>(m.nsr));
-    return std::vector<std::string>{std::to_string(m.relogio),
-                                    FormataData(m.momento, f),
-                                    registro ? "" : std::to_string(m.cartao),
-                                    registro ? "" : (m.porDigital ? "sim" : "não"),
-                                    nsr,
-                                    m.pis};
-  };
-  size_t total = 0;
-  // Streamed in every format: the table reads the store twice (widths, then rows) rather than
-  // holding millions of rows.
-  ImprimeFluxo(std::cout, t.colunas, t.chaves, f, o.Tem("--bom"),
-               [&](const std::function<void(const Linha&)>& visita) {
-                 total = 0;
-                 banco->Percorre(filtro, [&](const MarcacaoArmazenada& m) {
-                   ++total;
-                   visita(linha(m));
-                 });
-               });
+  const size_t total = ExportaMarcacoes(std::cout, *banco, filtro, f, o.Tem("--bom"));
   if (f == Formato::Tabela) std::cout << total << (total == 1 ? " marcação.\n" : " marcações.\n");
   return kOk;
 }

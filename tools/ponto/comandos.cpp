@@ -15,6 +15,7 @@
 #include "quorvel/codigos.h"
 #include "saida.h"
 #include "sessao.h"
+#include "web/painel.h"
 
 namespace ponto {
 
@@ -36,6 +37,7 @@ Comandos:
   coletar                 coleta as marcações dos relógios
   coletar --banco ARQ     coleta só as marcações novas e as grava no banco
   servico                 serviço coletor: mantém o banco em dia até SIGTERM
+  web                     página do banco no navegador: relógios, marcações, AFD
   exportar                marcações do banco (tabela, csv, json)
   exportar afd            arquivo fiscal AFD das marcações de um relógio tarvenix
   relatorio               marcações por funcionário e dia; gráfico por hora (--svg)
@@ -115,7 +117,7 @@ const std::map<std::string, std::string> kAjuda = {
      "marcações por hora do dia.\n"},
     {"servico",
      "Uso: ponto servico [--banco B] [relógios] [--coletor NOME] [--arrendamento S]\n"
-     "                   [--reconciliar-a-cada S]\n"
+     "                   [--reconciliar-a-cada S] [--web ENDEREÇO:PORTA [--web-token ARQ]]\n"
      "     ponto servico --estado [--banco B] [--alerta S] [--formato ...]\n"
      "Coleta continuamente: conecta os relógios, faz uma coleta incremental ao iniciar, ao\n"
      "reconectar e a cada S segundos (padrão 300), grava cada marcação monitorada e registra\n"
@@ -125,7 +127,17 @@ const std::map<std::string, std::string> kAjuda = {
      "padrão 15) e renova; se ele parar, outro assume o relógio.\n"
      "--estado mostra, por relógio, conexão e desde quando, última marcação e quando foi\n"
      "gravada, marcações de hoje, último erro e quem o coleta; sai com 4 se algum relógio não\n"
-     "tem coletor ativo ou está desconectado há mais de --alerta segundos.\n"},
+     "tem coletor ativo ou está desconectado há mais de --alerta segundos.\n"
+     "--web serve a página do serviço (veja ponto web --ajuda), com a ação \"atualizar agora\".\n"},
+    {"web",
+     "Uso: ponto web [--banco B] --web ENDEREÇO:PORTA [--web-token ARQUIVO] [--relogios ARQ]\n"
+     "Serve no navegador a página do banco: relógios (conexão, última marcação, erros, coletor),\n"
+     "marcações chegando ao vivo, gráficos por hora e por dia, busca com download em CSV e o\n"
+     "AFD; a API JSON por trás dela está em docs/web.md. Só lê o banco. --web 127.0.0.1:8080\n"
+     "serve só nesta máquina (porta 0: uma livre, impressa ao iniciar); outro endereço exige\n"
+     "--web-token ARQUIVO, cuja primeira linha (16 caracteres ou mais) é o token que a página\n"
+     "pede e toda chamada da API leva. --relogios dá modelo e endereço de cada relógio e os\n"
+     "campos do cabeçalho do AFD. Encerra com Ctrl-C ou SIGTERM.\n"},
     {"monitorar",
      "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
      "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
@@ -794,6 +806,7 @@ int Executa(const Opcoes& o) {
   if (comando == "exportar") return Exportar(o);
   if (comando == "relatorio") return Relatorio(o);
   if (comando == "servico") return Servico(o);
+  if (comando == "web") return web::Web(o);
   const std::set<std::string> semArgumentos = {
       "coletar",       "monitorar",        "status", "data-hora", "empregador",  "sirene",
       "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar", "embutidos"};

@@ -14,12 +14,15 @@
 #include <ctime>
 #include <iostream>
 #include <map>
+#include <mutex>
+#include <set>
 
 #include "banco.h"
 #include "coletor.h"
 #include "partilha.h"
 #include "saida.h"
 #include "systemd.h"
+#include "web/painel.h"
 
 namespace ponto {
 
@@ -74,7 +77,8 @@ class PrioridadeDoJournal final : public spdlog::custom_flag_formatter {
 };
 
 std::shared_ptr<spdlog::logger> CriaLog(const std::string& nome) {
-  auto log = spdlog::stderr_logger_st("ponto-servico-" + nome);
+  // Thread-safe: the web page's threads log through it too.
+  auto log = spdlog::stderr_logger_mt("ponto-servico-" + nome);
   if (systemd::NoJournal()) {
     // The journal stamps the time itself and files each line under its priority.
     auto formato = std::make_unique<spdlog::pattern_formatter>();
@@ -87,26 +91,22 @@ std::shared_ptr<spdlog::logger> CriaLog(const std::string& nome) {
   return log;
 }
 
-int MostraEstado(const Opcoes& o) {
-  const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
-  // 0: no alert for a disconnected clock (a clock with no live collector always alerts).
-  const long long alerta = o.Tem("--alerta") ? o.Numero("--alerta", 1, 86400 * 365) : 0;
-  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
+}  // namespace
+
+Tabela TabelaDeEstados(const std::vector<armazem::EstadoRelogio>& estados, Formato f) {
   Tabela t{{"Relógio", "Conectado", "Desde", "Última marcação", "Gravada em", "Hoje", "Último erro",
             "Coletor", "Arrendamento", "Restante (s)", "Atualizado em"},
            {"relogio", "conectado", "conectado_desde", "ultima_marcacao", "gravada_em",
             "marcacoes_hoje", "ultimo_erro", "arrendado_por", "arrendamento_vivo",
             "arrendamento_segundos", "atualizado_em"},
            {}};
-  int codigo = kOk;
-  std::vector<std::string> alertas;
-  for (const auto& e : banco->Estados()) {
+  const bool paraPessoas = f == Formato::Tabela;
+  for (const auto& e : estados) {
     const bool vivo = e.ArrendamentoVivo();
     char restante[32] = "";
     if (vivo) std::snprintf(restante, sizeof restante, "%.0f", e.segundosRestantes);
     // What a collector that is gone said about a clock is no longer known to be true.
     const std::string conectado = vivo ? (e.conectado ? "sim" : "não") : "";
-    const bool paraPessoas = f == Formato::Tabela;
     t.linhas.push_back(
         {std::to_string(e.relogio), paraPessoas && !vivo ? "?" : conectado,
          vivo ? DataDoBanco(e.conectadoDesde, f) : "", DataDoBanco(e.ultimaMarcacao, f),
@@ -114,7 +114,23 @@ int MostraEstado(const Opcoes& o) {
          vivo ? e.arrendadoPor : "",
          paraPessoas ? (vivo ? "ativo" : "nenhum coletor ativo") : (vivo ? "sim" : "não"), restante,
          DataDoBanco(e.atualizadoEm, f)});
-    if (!vivo) {
+  }
+  return t;
+}
+
+namespace {
+
+int MostraEstado(const Opcoes& o) {
+  const Formato f = o.Valor("--formato") ? FormatoDe(*o.Valor("--formato")) : Formato::Tabela;
+  // 0: no alert for a disconnected clock (a clock with no live collector always alerts).
+  const long long alerta = o.Tem("--alerta") ? o.Numero("--alerta", 1, 86400 * 365) : 0;
+  auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
+  const auto estados = banco->Estados();
+  const Tabela t = TabelaDeEstados(estados, f);
+  int codigo = kOk;
+  std::vector<std::string> alertas;
+  for (const auto& e : estados) {
+    if (!e.ArrendamentoVivo()) {
       alertas.push_back("relógio " + std::to_string(e.relogio) + ": nenhum coletor ativo");
     } else if (!e.conectado && alerta > 0) {
       const auto desde = SegundosDesde(e.conectadoDesde);
@@ -170,6 +186,22 @@ class Coletor {
     ev.ErroMonitoracao = [this](int16_t n, const std::string& d) { AoErroMonitoracao(n, d); };
   }
 
+  // From the web page's threads: clock `codigo` reconciled at the next tick. Empty when taken;
+  // else why not, for the person who asked.
+  std::string PedeAtualizacao(int16_t codigo) {
+    std::lock_guard trava(mPedidos_);
+    const std::string nome = "relógio " + std::to_string(codigo);
+    const auto it = situacao_.find(codigo);
+    if (it == situacao_.end()) return nome + " não é coletado por este serviço.";
+    if (!it->second.first)
+      return nome + " está com outro coletor: peça no painel do serviço que o coleta.";
+    if (!it->second.second) return nome + " está desconectado; o serviço tenta reconectar sozinho.";
+    pedidos_.insert(codigo);
+    return "";
+  }
+
+  void Anota(const std::string& linha) { log_->info("{}", linha); }
+
   int Roda() {
     log_->info(
         "serviço iniciado: coletor {}, {} {}, arrendamento de {} s, reconciliação a "
@@ -202,6 +234,7 @@ class Coletor {
       return;
     }
     ocupado_ = true;
+    AtendePedidos();
     if (bancoFora_ && agora >= proximaTentativaBanco_) ReabreBanco(agora);
     if (!bancoFora_) {
       Protege([&] {
@@ -220,7 +253,29 @@ class Coletor {
       });
     }
     if (bancoFora_) SoltaVencidos(Cronometro::now());
+    PublicaSituacao();
     ocupado_ = false;
+  }
+
+  // ---- The web page's requests ------------------------------------------------------------
+
+  void AtendePedidos() {
+    std::set<int16_t> pedidos;
+    {
+      std::lock_guard trava(mPedidos_);
+      pedidos.swap(pedidos_);
+    }
+    for (int16_t codigo : pedidos) {
+      auto it = estados_.find(codigo);
+      if (it == estados_.end() || !it->second.arrendado || !it->second.conectado) continue;
+      it->second.reconciliar = true;
+      log_->info("relógio {}: atualização pedida pelo painel", codigo);
+    }
+  }
+
+  void PublicaSituacao() {
+    std::lock_guard trava(mPedidos_);
+    for (const auto& [codigo, e] : estados_) situacao_[codigo] = {e.arrendado, e.conectado};
   }
 
   // Runs a step of the tick; a failure of the store starts an outage, any other is logged.
@@ -603,6 +658,10 @@ class Coletor {
   bool bancoFora_ = false;
   Cronometro::time_point foraDesde_{}, proximaTentativaBanco_{};
   std::chrono::milliseconds esperaBanco_{250};
+  // What the web page may ask for (held, connected) and what it asked for, across threads.
+  std::mutex mPedidos_;
+  std::map<int16_t, std::pair<bool, bool>> situacao_;
+  std::set<int16_t> pedidos_;
   // systemd's watchdog.
   std::chrono::microseconds watchdog_;
   Cronometro::time_point proximoWatchdog_{};
@@ -611,7 +670,14 @@ class Coletor {
 }  // namespace
 
 int Servico(const Opcoes& o) {
-  if (o.Tem("--estado")) return MostraEstado(o);
+  if (o.Tem("--estado")) {
+    if (o.Tem("--web") || o.Tem("--web-token"))
+      throw ErroDeUso("--estado não serve a página; use ponto web --web ENDEREÇO:PORTA.");
+    return MostraEstado(o);
+  }
+  // The page's address and token are checked before any clock is touched.
+  std::optional<web::Configuracao> pagina;
+  if (o.Tem("--web") || o.Tem("--web-token")) pagina = web::ConfiguracaoDe(o);
   Sessao s(o);
   // The embedded clocks record a punch every two seconds, so the service has work to show.
   std::vector<std::unique_ptr<Timer>> geradores;
@@ -619,6 +685,15 @@ int Servico(const Opcoes& o) {
   for (const auto& d : s.Embutidos())
     geradores.push_back(sdk::GeraMarcacoes(s.Loop(), d, 2000, semente++));
   Coletor c(o, s);
+  std::unique_ptr<web::Painel> painel;  // stops before the collector it asks things of
+  if (pagina) {
+    for (const auto& r : s.Relogios())
+      pagina->relogios.push_back({r->Codigo(), NomeModelo(r->ModeloRelogio()), Sessao::Onde(*r)});
+    pagina->atualizar = [&c](int16_t codigo) { return c.PedeAtualizacao(codigo); };
+    pagina->registra = [&c](const std::string& linha) { c.Anota(linha); };
+    painel = std::make_unique<web::Painel>(std::move(*pagina));
+    c.Anota("painel web em " + painel->Url());
+  }
   return c.Roda();
 }
 
