@@ -9,6 +9,11 @@ Difusor::Difusor(Configuracao c) : c_(std::move(c)) {
 }
 
 Difusor::~Difusor() {
+  Para();
+  fio_.join();
+}
+
+void Difusor::Para() {
   std::vector<std::shared_ptr<Ouvinte>> ouvintes;
   {
     std::lock_guard trava(m_);
@@ -21,7 +26,6 @@ Difusor::~Difusor() {
     o->fim = true;
     o->cv.notify_all();
   }
-  fio_.join();
 }
 
 std::shared_ptr<Difusor::Ouvinte> Difusor::Assina() {

@@ -35,7 +35,9 @@ class Difusor {
   class Ouvinte;
 
   explicit Difusor(Configuracao c);
-  ~Difusor();  // lets every watcher go and joins the thread
+  ~Difusor();  // Para(), then joins the thread
+  // Lets every watcher go (Proximo gives nothing from now on) and takes no new one.
+  void Para();
   Difusor(const Difusor&) = delete;
   Difusor& operator=(const Difusor&) = delete;
 

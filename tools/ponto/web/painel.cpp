@@ -421,7 +421,8 @@ struct Painel::Impl {
     }
     armazem::Filtro f = FiltroDe(OpcoesDe(datas, {"--de", "--ate"}));
     if (!vistos["relogio"].empty()) f.relogios = ListaDeRelogios(vistos["relogio"], "relogio");
-    if (!vistos["funcionario"].empty()) {
+    // A blank employee (an empty search box) filters nothing.
+    if (vistos["funcionario"].find_first_not_of(' ') != std::string::npos) {
       std::lock_guard t(mEstado);
       if (std::chrono::steady_clock::now() - funcionariosLidosEm > 5s) {
         funcionarios = banco.Funcionarios();
@@ -656,6 +657,16 @@ Painel::Painel(Configuracao c) : impl_(std::make_unique<Impl>(std::move(c))) {
   i.http.set_write_timeout(5, 0);
   i.http.set_payload_max_length(64 * 1024);
   i.http.set_keep_alive_max_count(100);
+  // Accepted sockets inherit the listener's send buffer: a fixed one (the kernel would grow it
+  // to megabytes for a page that never reads) bounds what waits for a slow page, so its write
+  // blocks, times out, and the page is let go.
+  // SO_REUSEADDR and not the library's SO_REUSEPORT: a second page on the same port is an error
+  // to tell, not a silent sharing of the port.
+  i.http.set_socket_options([](int sock) {
+    const int sim = 1, envio = 128 * 1024;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &sim, sizeof sim);
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &envio, sizeof envio);
+  });
   Difusor::Configuracao d;
   d.le = [&i](bool recomecar) { return i.Novidades(recomecar); };
   d.inicial = [&i] { return i.Inicio(); };
@@ -675,10 +686,12 @@ Painel::Painel(Configuracao c) : impl_(std::make_unique<Impl>(std::move(c))) {
 }
 
 Painel::~Painel() {
-  // The watchers first: their threads leave the server's pool, which stop() then drains.
-  impl_->difusor.reset();
+  // The watchers first: their threads leave the server's pool, which stop() then drains; the
+  // difusor itself outlives every thread that may still ask it for a frame.
+  impl_->difusor->Para();
   impl_->http.stop();
   if (impl_->fio.joinable()) impl_->fio.join();
+  impl_->difusor.reset();
 }
 
 std::string Painel::Url() const { return impl_->url; }
