@@ -282,6 +282,15 @@ struct Painel::Impl {
 
   Json LeRelogios(Armazem& banco) { return Relogios(banco.Estados(), c.relogios); }
 
+  // The watchers' reader fails twice a second while the store is away: one line when it goes,
+  // one when it is back.
+  std::atomic<bool> leituraFalhando{false};
+  void FalhaDeLeitura(const std::string& e) {
+    if (!leituraFalhando.exchange(true))
+      Registra("painel: o banco de dados não responde (" + e.substr(0, e.find("\r\n")) +
+               "); as páginas esperam");
+  }
+
   // ---- What the watchers are sent ----
 
   std::vector<std::string> Novidades(bool recomecar) {
@@ -329,6 +338,7 @@ struct Painel::Impl {
         relogiosAtuais = std::move(lista);
         relogiosLidosEm = agora;
       }
+      if (leituraFalhando.exchange(false)) Registra("painel: banco de dados de volta");
       return quadros;
     });
   }
@@ -467,6 +477,7 @@ struct Painel::Impl {
           "text/csv; charset=utf-8", [this, filtro](size_t, httplib::DataSink& sink) {
             SaidaHttp saida(sink);
             std::ostream out(&saida);
+            out.exceptions(std::ios::badbit);  // a browser gone stops the export (Fechou)
             try {
               ComBanco([&](Armazem& banco) {
                 return ExportaMarcacoes(out, banco, filtro, Formato::Csv, false);
@@ -670,7 +681,7 @@ Painel::Painel(Configuracao c) : impl_(std::make_unique<Impl>(std::move(c))) {
   Difusor::Configuracao d;
   d.le = [&i](bool recomecar) { return i.Novidades(recomecar); };
   d.inicial = [&i] { return i.Inicio(); };
-  d.falha = [&i](const std::string& e) { i.Registra("painel: " + e); };
+  d.falha = [&i](const std::string& e) { i.FalhaDeLeitura(e); };
   d.maximoOuvintes = 48;
   i.difusor = std::make_unique<Difusor>(std::move(d));
   i.Rotas();
