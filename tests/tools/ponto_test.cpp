@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -751,6 +752,28 @@ TEST(ComandosDoBanco, DocumentsFromAClocksFileAreCheckedToo) {
                      bom + " --omitir-sem-cpf");
   EXPECT_EQ(b.codigo, 0) << b.erros;
   EXPECT_EQ(quorvel::teste::LeArquivo(base + ".afd").substr(10, 15), "111222333000181");
+
+  // A clocks file's header field is held to the layout as an option is, named by its place.
+  const std::string emoji =
+      Arquivo("docs-emoji.txt", "2;127.0.0.1;tarvenix;;razao_social=Padaria 😀\n");
+  r = Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd2 --relogios " + emoji +
+           " --omitir-sem-cpf");
+  EXPECT_EQ(r.codigo, 2);
+  EXPECT_NE(r.erros.find(emoji + ", relógio 2, campo razao_social: \"😀\" não existe no Latin-1"),
+            std::string::npos)
+      << r.erros;
+  EXPECT_FALSE(std::ifstream(base + ".afd2").good());
+
+  // A file that cannot be written is told, and nothing is left beside it.
+  const std::string pasta = base + "-pasta";
+  std::filesystem::create_directories(pasta);
+  r = Roda("exportar afd --banco " + base + ".db --saida " + pasta + " --omitir-sem-cpf");
+  EXPECT_EQ(r.codigo, 2);
+  EXPECT_NE(r.erros.find("não foi possível gravar \"" + pasta + "\" (é uma pasta)"),
+            std::string::npos)
+      << r.erros;
+  for (const auto& e : std::filesystem::directory_iterator(::testing::TempDir()))
+    EXPECT_EQ(e.path().string().find(pasta + ".tmp"), std::string::npos) << e.path();
 }
 
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
@@ -782,6 +805,24 @@ TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
            {"empregador --nome A --tipo cnpj --documento 52998224725", "CNPJ \"52998224725\""},
            {"empregador --nome A --tipo cpf --documento 11222333000181", "CPF \"11222333000181\""},
            {"empregador --nome A --tipo cpf --documento 111.111.111-11", "inválido"},
+           // Header fields as the layout takes them: a line break would split the header, a
+           // character outside Latin-1 would become another, a longer field would be cut.
+           {"exportar afd --banco " + banco +
+                " --saida x --razao-social \"$(printf 'Padaria\\r\\n999999999')\"",
+            "--razao-social: caractere de controle na posição 8"},
+           {"exportar afd --banco " + banco + " --saida x --razao-social 'Padaria 😀'",
+            "--razao-social: \"😀\" não existe no Latin-1"},
+           {"exportar afd --banco " + banco + " --saida x --razao-social " + std::string(151, 'A'),
+            "--razao-social (razão social) tem 151 caracteres; o leiaute aceita até 150."},
+           {"exportar afd --banco " + banco + " --saida x --fabricacao " + std::string(30, '1'),
+            "--fabricacao (número de fabricação do relógio) tem 30 dígitos; o leiaute aceita até "
+            "17."},
+           {"exportar afd --banco " + banco + " --saida x --fabricacao ABC123",
+            "--fabricacao (número de fabricação do relógio) é numérico"},
+           {"exportar afd --banco " + banco + " --saida x --cno-caepf 1234567890123 --leiaute 1510",
+            "--cno-caepf (CNO ou CAEPF) tem 13 dígitos; o leiaute aceita até 12."},
+           {"exportar afd --banco " + banco + " --saida x --modelo-rep " + std::string(31, 'M'),
+            "--modelo-rep (modelo do relógio) tem 31 caracteres; o leiaute aceita até 30."},
        }) {
     Resultado r = Roda(c.linha);
     EXPECT_EQ(r.codigo, 2) << c.linha;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -65,18 +66,26 @@ DataHora AgoraLocal() {
                             l.tm_sec);
 }
 
-// Writes next to the target and renames: a reader never sees half a file.
+// Writes next to the target and renames: a reader never sees half a file, and a write that
+// fails leaves neither a half file nor the temporary one behind.
 void GravaArquivo(const std::string& caminho, const std::string& conteudo) {
-  const std::string temporario = caminho + ".tmp";
+  const std::string temporario = caminho + ".tmp-" + std::to_string(::getpid());
+  auto falha = [&](const std::string& porque) {
+    std::error_code ignorado;
+    std::filesystem::remove(temporario, ignorado);
+    throw ErroDeUso("não foi possível gravar \"" + caminho + "\" (" + porque + ").");
+  };
   {
     std::ofstream out(temporario, std::ios::binary | std::ios::trunc);
+    if (!out) falha(std::strerror(errno));
     out << conteudo;
     out.flush();
-    if (!out) throw ErroDeUso("não foi possível gravar \"" + caminho + "\".");
+    if (!out) falha(std::strerror(errno));
   }
   std::error_code ec;
+  if (std::filesystem::is_directory(caminho, ec)) falha("é uma pasta");
   std::filesystem::rename(temporario, caminho, ec);
-  if (ec) throw ErroDeUso("não foi possível gravar \"" + caminho + "\": " + ec.message() + ".");
+  if (ec) falha(ec.message());
 }
 
 // ---- exportar afd ----------------------------------------------------------------------
@@ -84,17 +93,68 @@ void GravaArquivo(const std::string& caminho, const std::string& conteudo) {
 struct CampoCabecalho {
   const char* opcao;  // and, without the dashes and with '_', the clocks-file field
   const char* descricao;
+  // The layout's width (671, 1510; 0: not in that layout) and whether the field is numeric;
+  // 0 and 0: checked elsewhere (the types, the documents with their check digits).
+  size_t tamanho671, tamanho1510;
+  bool numerico;
 };
 constexpr CampoCabecalho kCamposCabecalho[] = {
-    {"--empregador-tipo", "tipo do empregador (cnpj ou cpf)"},
-    {"--empregador-documento", "CNPJ/CPF do empregador"},
-    {"--cno-caepf", "CNO ou CAEPF"},
-    {"--razao-social", "razão social"},
-    {"--fabricacao", "número de fabricação do relógio"},
-    {"--fabricante-tipo", "tipo do fabricante (cnpj ou cpf)"},
-    {"--fabricante-documento", "CNPJ/CPF do fabricante"},
-    {"--modelo-rep", "modelo do relógio"},
+    {"--empregador-tipo", "tipo do empregador (cnpj ou cpf)", 0, 0, false},
+    {"--empregador-documento", "CNPJ/CPF do empregador", 0, 0, false},
+    {"--cno-caepf", "CNO ou CAEPF", 14, 12, true},
+    {"--razao-social", "razão social", 150, 150, false},
+    {"--fabricacao", "número de fabricação do relógio", 17, 17, true},
+    {"--fabricante-tipo", "tipo do fabricante (cnpj ou cpf)", 0, 0, false},
+    {"--fabricante-documento", "CNPJ/CPF do fabricante", 0, 0, false},
+    {"--modelo-rep", "modelo do relógio", 30, 0, false},
 };
+
+// A header field as the layout takes it, checked before anything is written: a line break
+// would split the record, a character outside Latin-1 would be written as something else,
+// and a field cut to its width would say something other than what was given. `onde` names
+// the option or the clocks-file field.
+void ConfereCampoDoCabecalho(const std::string& valor, const CampoCabecalho& c,
+                             afd::Leiaute leiaute, const std::string& onde) {
+  const size_t tamanho = leiaute == afd::Leiaute::P1510 ? c.tamanho1510 : c.tamanho671;
+  if (c.tamanho671 == 0 && c.tamanho1510 == 0) return;
+  size_t caracteres = 0;
+  for (size_t i = 0; i < valor.size();) {
+    const auto b = static_cast<unsigned char>(valor[i]);
+    uint32_t ponto = b;
+    size_t n = 1;
+    if (b >= 0x80) {
+      n = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+      if (n == 0 || i + n > valor.size()) throw ErroDeUso(onde + ": texto que não é UTF-8 válido.");
+      ponto = b & (0x7F >> n);
+      for (size_t k = 1; k < n; ++k) {
+        const auto seguinte = static_cast<unsigned char>(valor[i + k]);
+        if ((seguinte & 0xC0) != 0x80) throw ErroDeUso(onde + ": texto que não é UTF-8 válido.");
+        ponto = (ponto << 6) | (seguinte & 0x3F);
+      }
+    }
+    if (ponto < 0x20 || (ponto >= 0x7F && ponto < 0xA0))
+      throw ErroDeUso(onde + ": caractere de controle na posição " +
+                      std::to_string(caracteres + 1) + " (o AFD é uma linha por registro).");
+    if (ponto > 0xFF)
+      throw ErroDeUso(onde + ": \"" + valor.substr(i, n) +
+                      "\" não existe no Latin-1, a codificação do AFD.");
+    i += n;
+    ++caracteres;
+  }
+  if (c.numerico) {
+    for (char ch : valor)
+      if (!std::isdigit(static_cast<unsigned char>(ch)) && ch != '.' && ch != '-' && ch != '/' &&
+          ch != ' ')
+        throw ErroDeUso(onde + " (" + c.descricao + ") é numérico: só dígitos.");
+    caracteres = static_cast<size_t>(
+        std::count_if(valor.begin(), valor.end(), [](char ch) { return std::isdigit(ch); }));
+  }
+  if (tamanho == 0) return;  // not in this layout: not written
+  if (caracteres > tamanho)
+    throw ErroDeUso(onde + " (" + c.descricao + ") tem " + std::to_string(caracteres) +
+                    (c.numerico ? " dígitos" : " caracteres") + "; o leiaute aceita até " +
+                    std::to_string(tamanho) + ".");
+}
 
 std::string CampoDoArquivo(const char* opcao) {
   std::string c = opcao + 2;
@@ -134,6 +194,8 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   }
   opcoes.assinatura = o.Tem("--assinatura-p7s");
   armazem::Filtro filtro = FiltroDe(o);
+  for (const auto& c : kCamposCabecalho)
+    if (auto v = o.Valor(c.opcao)) ConfereCampoDoCabecalho(*v, c, opcoes.leiaute, c.opcao);
   // Documents given as options are checked before the store is opened; those of a clocks file
   // once the clock is known.
   for (const auto& [tipo, documento] : {std::pair{"--empregador-tipo", "--empregador-documento"},
@@ -171,6 +233,12 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     auto it = doArquivo.find(CampoDoArquivo(c.opcao));
     return it == doArquivo.end() ? std::string() : it->second;
   };
+  for (const auto& c : kCamposCabecalho)
+    if (!o.Valor(c.opcao))
+      if (auto it = doArquivo.find(CampoDoArquivo(c.opcao)); it != doArquivo.end())
+        ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
+                                *o.Valor("--relogios") + ", relógio " + std::to_string(relogio) +
+                                    ", campo " + it->first);
   afd::Cabecalho cab;
   cab.empregadorCpf = TipoCpf(campo(kCamposCabecalho[0]), "--empregador-tipo");
   // A document given is a valid one: an inspector's checker refuses the file otherwise.
