@@ -45,13 +45,20 @@ class Pagina(threading.Thread):
         super().__init__(daemon=True)
         self.porta, self.fim = porta, fim
         self.marcacoes = 0
+        self.graficos = 0
         self.atrasos: list[float] = []
 
     def run(self) -> None:
+        try:
+            self.acompanha()
+        except OSError:
+            if not self.fim.is_set():  # the service went away only at the end
+                raise
+
+    def acompanha(self) -> None:
         c = http.client.HTTPConnection("127.0.0.1", self.porta, timeout=30)
         c.request("GET", "/api/eventos")
         r = c.getresponse()
-        graficos = http.client.HTTPConnection("127.0.0.1", self.porta, timeout=30)
         proximo = time.monotonic()
         tipo = None
         while not self.fim.is_set():
@@ -64,9 +71,13 @@ class Pagina(threading.Thread):
                 feita = datetime.strptime(m["data_hora"], "%Y-%m-%d %H:%M:%S").timestamp()
                 self.atrasos.append(time.time() - feita)
             if time.monotonic() >= proximo:
+                # A connection per refresh, as a browser's idle keep-alive is closed meanwhile.
+                graficos = http.client.HTTPConnection("127.0.0.1", self.porta, timeout=30)
                 for q in ("/api/contagens?periodo=hora", "/api/contagens?periodo=dia"):
                     graficos.request("GET", q)
                     graficos.getresponse().read()
+                graficos.close()
+                self.graficos += 1
                 proximo += 5
         c.close()
 
@@ -107,6 +118,9 @@ def main() -> None:
         com = (cpu(servico.pid) - antes) / (time.monotonic() - t0)
         fim.set()
         atrasos = sorted(a for p in paginas for a in p.atrasos)
+        vivas = sum(p.is_alive() for p in paginas)
+        print(f"{vivas} de {PAGINAS} páginas vivas; {sum(p.graficos for p in paginas)} pares de "
+              f"gráficos pedidos; {sum(p.marcacoes for p in paginas)} marcações entregues")
         print(f"{RELOGIOS} relógios, {SEGUNDOS:.0f} s cada medida, RSS {rss_mb(servico.pid):.0f} MB")
         print(f"CPU do serviço sem páginas:     {100 * sem:5.2f} % de um núcleo")
         print(f"CPU do serviço com {PAGINAS} páginas: {100 * com:5.2f} % de um núcleo "

@@ -13,11 +13,9 @@ from pathlib import Path
 
 import pytest
 from selenium import webdriver
-from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select
 
 from suporte import Daemon, Servico, arquivo_relogios, espera, ponto
 
@@ -73,18 +71,38 @@ def captura(site, nome: str) -> None:
     site.navegador.save_screenshot(str(CAPTURAS / nome))
 
 
+# Read in one script call, so a table or chart the page redraws meanwhile (a clock's row on
+# each event, the charts after punches) is read whole, never half old and half new.
+LE_TABELA = """
+return [...document.querySelectorAll('#' + arguments[0] + ' tbody tr')].map(tr => ({
+  classe: tr.className, relogio: tr.dataset.relogio || null, chegou: tr.dataset.chegouEm || null,
+  celulas: [...tr.cells].map(td => td.innerText.trim())}));
+"""
+LE_BARRAS = """
+return [...document.querySelectorAll('#' + arguments[0] + ' rect.barra')].map(b => ({
+  valor: Number(b.getAttribute('data-valor')), altura: Number(b.getAttribute('height'))}));
+"""
+
+
+def cor(site, seletor: str) -> str:
+    return site.navegador.execute_script(
+        "return getComputedStyle(document.querySelector(arguments[0])).backgroundColor", seletor)
+
+
+def escolhe(d, campo: str, valor: str) -> None:
+    """Picks an option as a person does, in one step (the page may redraw the list meanwhile)."""
+    d.execute_script("const s = document.getElementById(arguments[0]); s.value = arguments[1];"
+                     "s.dispatchEvent(new Event('change'));", campo, valor)
+    assert d.execute_script("return document.getElementById(arguments[0]).value", campo) == valor
+
+
 def linhas(site, tabela: str) -> list[dict]:
     """Rows of a table as the person sees them: the cells' texts, the row's class and data."""
-    try:
-        r = []
-        for tr in site.navegador.find_elements(By.CSS_SELECTOR, f"#{tabela} tbody tr"):
-            r.append({"classe": tr.get_attribute("class"),
-                      "relogio": tr.get_attribute("data-relogio"),
-                      "chegou": tr.get_attribute("data-chegou-em"),
-                      "celulas": [td.text for td in tr.find_elements(By.TAG_NAME, "td")]})
-        return r
-    except StaleElementReferenceException:  # redrawn while read: read again
-        return []
+    return site.navegador.execute_script(LE_TABELA, tabela)
+
+
+def barras(site, grafico: str) -> list[dict]:
+    return site.navegador.execute_script(LE_BARRAS, grafico)
 
 
 def relogio(site, codigo: int) -> dict | None:
@@ -114,8 +132,7 @@ def test_the_clock_table_shows_every_clock_connected(site):
     assert all(l["classe"] == "ok" for l in tabela)
     assert [l["celulas"][1] for l in tabela] == ["quorvel", "tarvenix", "tarvenix"]
     assert tabela[2]["celulas"][2] == f"127.0.0.1:{site.vivo.portas[0]}"
-    verde = site.navegador.find_element(By.CSS_SELECTOR, "#relogios tr[data-relogio='1'] .selo")
-    assert verde.value_of_css_property("background-color") == "rgba(27, 127, 59, 1)"
+    assert cor(site, "#relogios tr[data-relogio='1'] .selo") == "rgb(27, 127, 59)"
     captura(site, "1-relogios-conectados.png")
 
 
@@ -128,8 +145,7 @@ def test_a_killed_daemon_turns_its_row_red_and_green_again_after_restart(site):
     # A problem goes to the top of the table.
     assert linhas(site, "relogios")[0]["relogio"] == "3"
     assert relogio(site, 3)["classe"] == "problema"
-    selo = site.navegador.find_element(By.CSS_SELECTOR, "#relogios tr[data-relogio='3'] .selo")
-    assert selo.value_of_css_property("background-color") == "rgba(198, 40, 40, 1)"
+    assert cor(site, "#relogios tr[data-relogio='3'] .selo") == "rgb(198, 40, 40)"
     captura(site, "2-relogio-caiu.png")
     site.vivo.inicia()
     inicio = time.monotonic()
@@ -173,14 +189,14 @@ def test_the_hourly_chart_of_a_seeded_day_has_a_bar_per_hour_with_punches(site):
         exportados(site, "--relogio", "2", "--de", ontem, "--ate", ontem)
     titulo = f"{br(ontem + ' x')[:10]} — {len(do_dia)} marcações (relógios 1,2)"
     espera(lambda: titulo in d.find_element(By.ID, "grafico-hora").text, 30, "o gráfico do dia")
-    barras = d.find_elements(By.CSS_SELECTOR, "#grafico-hora rect.barra")
-    assert len(barras) == 24
-    por_hora = [int(b.get_attribute("data-valor")) for b in barras]
+    hora = barras(site, "grafico-hora")
+    assert len(hora) == 24
+    por_hora = [b["valor"] for b in hora]
     horas = {int(m["data_hora"][11:13]) for m in do_dia}
     assert [h for h in range(24) if por_hora[h] > 0] == sorted(horas)
     assert sum(por_hora) == len(do_dia)
-    assert all(float(b.get_attribute("height")) > 0 for b in barras if b.get_attribute("data-valor") != "0")
-    assert len(d.find_elements(By.CSS_SELECTOR, "#grafico-dias rect.barra")) == 30
+    assert all(b["altura"] > 0 for b in hora if b["valor"] > 0)
+    assert len(barras(site, "grafico-dias")) == 30
     d.execute_script("document.getElementById('secao-graficos').scrollIntoView()")
     captura(site, "5-grafico.png")
 
@@ -188,8 +204,8 @@ def test_the_hourly_chart_of_a_seeded_day_has_a_bar_per_hour_with_punches(site):
 def test_a_search_returns_the_stored_rows_across_pages(site):
     d = site.navegador
     d.execute_script("document.getElementById('secao-busca').scrollIntoView()")
-    Select(d.find_element(By.ID, "busca-relogio")).select_by_value("2")
-    Select(d.find_element(By.ID, "busca-por-pagina")).select_by_value("25")
+    escolhe(d, "busca-relogio", "2")
+    escolhe(d, "busca-por-pagina", "25")
     d.find_element(By.CSS_SELECTOR, "#form-busca button[type=submit]").click()
     esperado = exportados(site, "--relogio", "2")
     paginas = (len(esperado) + 24) // 25
@@ -219,8 +235,8 @@ def test_a_search_returns_the_stored_rows_across_pages(site):
 def test_the_afd_download_is_byte_for_byte_what_ponto_exportar_afd_writes(site):
     d = site.navegador
     d.execute_script("document.getElementById('secao-afd').scrollIntoView()")
-    Select(d.find_element(By.ID, "afd-relogio")).select_by_value("2")
-    Select(d.find_element(By.ID, "afd-leiaute")).select_by_value("1510")
+    escolhe(d, "afd-relogio", "2")
+    escolhe(d, "afd-leiaute", "1510")
     arquivo = site.downloads / "AFD_relogio_2.txt"
     linha = site.pasta / "afd-linha-de-comando.txt"
     for _ in range(5):
@@ -239,7 +255,7 @@ def test_the_afd_download_is_byte_for_byte_what_ponto_exportar_afd_writes(site):
     else:
         pytest.fail("o AFD baixado diferiu do da linha de comando")
     # A fingerprint clock's AFD: the command's message on the page, no file.
-    Select(d.find_element(By.ID, "afd-relogio")).select_by_value("")
+    escolhe(d, "afd-relogio", "")
     d.execute_script("arguments[0].value = '2000-01-01'", d.find_element(By.ID, "afd-de"))
     d.execute_script("arguments[0].value = '2000-01-02'", d.find_element(By.ID, "afd-ate"))
     d.find_element(By.CSS_SELECTOR, "#form-afd button").click()

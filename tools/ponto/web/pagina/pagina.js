@@ -73,6 +73,7 @@ function celula(tr, texto, classe) {
 // ---- Clocks ---------------------------------------------------------------------------------
 
 const relogios = new Map();
+let listasDeRelogios = null;
 
 function selo(conectado) {
   const s = document.createElement("span");
@@ -110,6 +111,11 @@ function desenhaRelogios() {
     (!!b.problema - !!a.problema) || (a.relogio - b.relogio));
   const corpo = document.querySelector("#relogios tbody");
   corpo.replaceChildren(...lista.map(linhaRelogio));
+  // The clock lists of the forms only change with the set of clocks: an open list is not
+  // rebuilt under the person's cursor at every punch.
+  const chave = lista.map((r) => `${r.relogio}:${r.modelo}`).sort().join(",");
+  if (chave === listasDeRelogios) return;
+  listasDeRelogios = chave;
   for (const sel of [$("busca-relogio"), $("afd-relogio")]) {
     const escolhido = sel.value;
     const primeiro = sel.options[0];
