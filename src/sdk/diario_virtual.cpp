@@ -127,6 +127,7 @@ DiarioVirtual::DiarioVirtual(std::string caminho, std::shared_ptr<DispositivoVir
   fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + std::strerror(errno));
   dispositivo_->DefineDiario([this](const std::string& registros) { Grava(registros); });
+  if (compactarAoAbrir_) Compacta();
 }
 
 DiarioVirtual::~DiarioVirtual() {
@@ -156,6 +157,8 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
     retomados_ = dispositivo_->Versao().tamanho + dispositivo_->Usuarios().size();
   }
   sequencia_ = doInstantaneo;
+  const bool temInstantaneo = existe;
+  bool juntou = false;
 
   std::string texto = LeArquivo(caminho_, existe);
   if (!existe) return;
@@ -183,6 +186,20 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
     bool boa = true;
     if (!linha.empty()) {
       boa = Decifra(linha, l, motivo);
+      // The first record past the snapshot continues it: a gap means the two are not a pair
+      // (an older snapshot beside a newer journal, one of them another clock's, or a snapshot
+      // gone), and loading them would silently lose what happened in between.
+      if (boa && l.sequencia > doInstantaneo && !juntou) {
+        juntou = true;
+        if (l.sequencia != doInstantaneo + 1)
+          throw ErroDiario(
+              (temInstantaneo
+                   ? caminho_ + ".instantaneo termina no registro " + std::to_string(doInstantaneo)
+                   : "não há " + caminho_ + ".instantaneo") +
+              " e " + caminho_ + " continua no registro " + std::to_string(l.sequencia) +
+              ": os dois não se encaixam (falta o que houve entre eles). Nada foi servido; "
+              "restaure o par certo ou remova os dois para começar vazio.");
+      }
       if (boa && (l.sequencia == 0 || l.sequencia > doInstantaneo))
         boa = dispositivo_->Reaplica(std::string(l.json), &motivo), retomados_ += boa ? 1 : 0;
     }
@@ -211,6 +228,9 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
     tamanho_ = bons.size();
     relatorio.push_back(std::to_string(quantosDanificados) + " registros danificados de " +
                         caminho_ + " movidos para " + lado + ".");
+    // What was moved out leaves a gap in the numbering: the repaired state is compacted at
+    // once, so the next start finds a snapshot and a journal that join.
+    compactarAoAbrir_ = true;
     // A damaged record may have been a punch already handed out: its NSR is not issued again.
     const int64_t nsr = dispositivo_->RetomaNsrAposReparo();
     if (dispositivo_->Modelo() == EModeloRelogio_Tarvenix)

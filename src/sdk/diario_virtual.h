@@ -76,8 +76,9 @@ class DiarioVirtual {
   int64_t escritas_ = 0;
   bool sujo_ = false;  // written since the last fdatasync
   bool emLote_ = false;
-  bool limpou_ = false;   // a clear since the last compaction
-  std::string pendente_;  // seeding: records waiting for Sincroniza
+  bool limpou_ = false;            // a clear since the last compaction
+  bool compactarAoAbrir_ = false;  // a repair moved records out
+  std::string pendente_;           // seeding: records waiting for Sincroniza
 };
 
 }  // namespace quorvel::sdk

@@ -78,6 +78,7 @@ std::string DispositivoVirtual::Instantaneo(uint64_t sequencia) const {
                   empregador_.tipoDocumento};
   estado["nsr"] = ultimoNsr_;
   estado["nsr_reservado"] = nsrReservado_;
+  estado["mo"] = static_cast<int>(modelo_);
   const std::string json = estado.dump();
 
   std::string s;
@@ -116,6 +117,14 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   const uint64_t quantas = r.Le<uint64_t>();
   // Every record needs at least 25 bytes: a count that the image cannot hold is damage.
   if (quantas > (imagem.size() / 25)) throw std::runtime_error("instantâneo truncado");
+  // A snapshot of another model (a register clock's beside a fingerprint clock) is another
+  // clock's state: refused, not loaded into this one.
+  if (estado.contains("mo") && estado["mo"] != static_cast<int>(modelo_))
+    throw std::runtime_error("instantâneo de um relógio de outro modelo");
+  // Its records are held to what the journal accepts: a checksum proves the bytes, not that
+  // the values are ones a clock can have.
+  static const int64_t kMenorSegundo = DataHora::DePartes(100, 1, 1).Segundos();
+  static const int64_t kMaiorSegundo = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
   std::vector<MarcacaoVirtual> log;
   log.reserve(quantas);
   for (uint64_t i = 0; i < quantas; ++i) {
@@ -124,9 +133,16 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
     m.modo = r.Le<int32_t>();
     m.estado = r.Le<int32_t>();
     m.dataImpossivel = r.Le<uint8_t>() != 0;
-    m.momento = DataHora::DeSegundos(r.Le<int64_t>());
+    const int64_t segundos = r.Le<int64_t>();
+    if (segundos < kMenorSegundo || segundos > kMaiorSegundo)
+      throw std::runtime_error("instantâneo com a data da marcação " + std::to_string(i + 1) +
+                               " fora do intervalo");
+    m.momento = DataHora::DeSegundos(segundos);
     m.nsr = r.Texto(r.Le<uint16_t>());
     m.pis = r.Texto(r.Le<uint16_t>());
+    if (m.nsr.size() > 18 || m.nsr.find_first_not_of("0123456789") != std::string::npos)
+      throw std::runtime_error("instantâneo com o NSR da marcação " + std::to_string(i + 1) +
+                               " inválido");
     log.push_back(std::move(m));
   }
   std::map<std::string, UsuarioVirtual> usuarios;

@@ -154,12 +154,85 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
     }
     OpcoesDiario reparar;
     reparar.reparar = true;
-    Relogio r(c, EModeloRelogio_Quorvel, reparar);
-    EXPECT_EQ(r.relatorio.size(), 1u);
-    EXPECT_EQ(r.dispositivo->Marcacoes().size(), caso.danificar[0] == '"' ? 3u : 4u);
-    EXPECT_NE(Le(c + ".danificado").find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
-              std::string::npos);
+    const size_t ficam = caso.danificar[0] == '"' ? 3u : 4u;
+    {
+      Relogio r(c, EModeloRelogio_Quorvel, reparar);
+      EXPECT_EQ(r.relatorio.size(), 1u);
+      EXPECT_EQ(r.dispositivo->Marcacoes().size(), ficam);
+      EXPECT_NE(Le(c + ".danificado").find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
+                std::string::npos);
+    }
+    // Repaired once: the gap the moved record left is compacted away, so the next start needs
+    // no repair and finds the same state.
+    {
+      Relogio r(c, EModeloRelogio_Quorvel);
+      EXPECT_EQ(r.dispositivo->Marcacoes().size(), ficam);
+      EXPECT_TRUE(r.relatorio.empty());
+    }
     std::remove((c + ".danificado").c_str());
+    std::remove((c + ".instantaneo").c_str());
+  }
+}
+
+TEST(Diario, ASnapshotAndAJournalThatDoNotJoinRefuseTheStartNamingBoth) {
+  const std::string c = Caminho("nao-juntam");
+  {
+    Relogio r(c, EModeloRelogio_Tarvenix);
+    for (int i = 1; i <= 3; ++i)
+      r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 8, i));
+    r.diario->Sincroniza();
+  }
+  {
+    Relogio r(c, EModeloRelogio_Tarvenix);
+    r.diario->Compacta();  // the snapshot now ends where the journal did
+    r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 9, 0));
+    r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 9, 1));
+    r.diario->Sincroniza();
+  }
+  const std::string depois = Le(c);  // two records past the snapshot
+  const std::string instantaneo = Le(c + ".instantaneo");
+  auto recusa = [&](const std::string& trecho) {
+    try {
+      Relogio r(c, EModeloRelogio_Tarvenix);
+      ADD_FAILURE() << "served a state that does not join";
+    } catch (const ErroDiario& e) {
+      EXPECT_NE(std::string(e.what()).find(trecho), std::string::npos) << e.what();
+    }
+  };
+  // An older snapshot (none at all, here) beside a newer journal: the first records are gone.
+  std::remove((c + ".instantaneo").c_str());
+  Escreve(c, depois);
+  recusa("não há " + c + ".instantaneo e " + c + " continua no registro ");
+  // The journal with its first record past the snapshot lost: a gap.
+  Escreve(c + ".instantaneo", instantaneo);
+  Escreve(c, depois.substr(depois.find('\n') + 1));
+  recusa(c + ".instantaneo termina no registro ");
+  recusa("os dois não se encaixam");
+  // The pair as written loads whole.
+  Escreve(c, depois);
+  {
+    Relogio r(c, EModeloRelogio_Tarvenix);
+    EXPECT_EQ(r.dispositivo->Marcacoes().size(), 5u);
+  }
+  // A snapshot whose checksum is right but whose values no clock can have is damage too.
+  {
+    DispositivoVirtual d(EModeloRelogio_Tarvenix);
+    d.AdicionaRegistro("12034567899",
+                       DataHora::DeSegundos(DataHora::DePartes(100, 1, 1).Segundos() - 86400));
+    Escreve(c + ".instantaneo", d.Instantaneo(0));
+    Escreve(c, "");
+    recusa("instantâneo com a data da marcação 1 fora do intervalo");
+    Escreve(c + ".instantaneo", instantaneo);
+    Escreve(c, depois);
+  }
+  // A register clock's snapshot is no fingerprint clock's state.
+  try {
+    Relogio r(c, EModeloRelogio_Quorvel);
+    ADD_FAILURE() << "a register clock's snapshot was loaded into a fingerprint clock";
+  } catch (const ErroDiario& e) {
+    EXPECT_NE(std::string(e.what()).find("instantâneo de um relógio de outro modelo"),
+              std::string::npos)
+        << e.what();
   }
 }
 

@@ -61,7 +61,11 @@ def abre_navegador(downloads: Path):
               "--window-size=1400,1900", "--lang=pt-BR", "--disable-extensions"]:
         o.add_argument(a)
     o.add_experimental_option("prefs", {"intl.accept_languages": "pt-BR"})
-    d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=o)
+    # A home of its own: the browser keeps nothing in the person's (or CI's) home folder.
+    casa = downloads.parent / "casa-do-navegador"
+    casa.mkdir(exist_ok=True)
+    servico = Service("/usr/bin/chromedriver", env=dict(os.environ, HOME=str(casa)))
+    d = webdriver.Chrome(service=servico, options=o)
     d.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow",
                                                    "downloadPath": str(downloads)})
     return d
