@@ -190,3 +190,30 @@ class Eventos:
 
 def identidade(m: dict) -> tuple:
     return (m["relogio"], m["nsr"], m["cartao"], m["data_hora"])
+
+
+class Site:
+    """The site both suites watch: clocks 1 (fingerprint) and 2 (register) on one daemon,
+    holding the sample and nothing more; clock 3 (register, with a journal, so it can be killed
+    and restarted) on another, punching `por_minuto` times a minute; one service over them."""
+
+    def __init__(self, pasta: Path, por_minuto: int, campos_do_relogio_2: str = ""):
+        self.pasta = pasta
+        self.fixos = Daemon(pasta, "fixos", ["codigo=1,modelo=quorvel,exemplo",
+                                             "codigo=2,modelo=tarvenix,exemplo"])
+        self.vivo = Daemon(pasta, "vivo", [f"codigo=3,modelo=tarvenix,exemplo,dados={pasta}/r3"],
+                           ["--marcacoes-por-minuto", str(por_minuto)])
+        self.relogios = arquivo_relogios(pasta, [
+            f"1;127.0.0.1:{self.fixos.portas[0]};quorvel",
+            f"2;127.0.0.1:{self.fixos.portas[1]};tarvenix" + campos_do_relogio_2,
+            f"3;127.0.0.1:{self.vivo.portas[0]};tarvenix"])
+        self.banco = str(pasta / "ponto.db")
+        self.servico = Servico(pasta, self.banco, self.relogios)
+        espera(lambda: "pronto: primeira reconciliação concluída" in self.servico.texto(), 90,
+               "a primeira reconciliação")
+        self.url = self.servico.url
+
+    def para(self) -> None:
+        assert self.servico.para() == 0
+        self.fixos.para()
+        self.vivo.para()

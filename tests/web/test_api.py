@@ -2,18 +2,14 @@
 output, paging bounds, bad parameters, the events stream against the store, the token."""
 from __future__ import annotations
 
-import os
-import resource
 import socket
 import subprocess
-import time
 from datetime import date, timedelta
-from pathlib import Path
 
 import pytest
 
-from suporte import (PONTO, Daemon, Eventos, Servico, ambiente, arquivo_relogios, espera,
-                     identidade, pede, ponto)
+from suporte import (PONTO, Daemon, Eventos, Servico, Site, ambiente, arquivo_relogios,
+                     espera, identidade, pede, ponto)
 
 CAMPOS_RELOGIO = ["relogio", "modelo", "endereco", "conectado", "conectado_desde",
                   "ultima_marcacao", "gravada_em", "marcacoes_hoje", "ultimo_erro",
@@ -23,32 +19,12 @@ CAMPOS_MARCACAO = ["relogio", "data_hora", "cartao", "digital", "nsr", "pis", "n
                    "recebida_em"]
 
 
-class Site:
-    pass
-
-
 @pytest.fixture(scope="module")
 def site(tmp_path_factory):
-    s = Site()
-    s.pasta = tmp_path_factory.mktemp("api")
-    # Clocks 1 and 2 hold the sample and nothing more; clock 3 gets a punch every second.
-    s.fixos = Daemon(s.pasta, "fixos", ["codigo=1,modelo=quorvel,exemplo",
-                                        "codigo=2,modelo=tarvenix,exemplo"])
-    s.vivo = Daemon(s.pasta, "vivo", [f"codigo=3,modelo=tarvenix,exemplo,dados={s.pasta}/r3"],
-                    ["--marcacoes-por-minuto", "60"])
-    s.relogios = arquivo_relogios(s.pasta, [
-        f"1;127.0.0.1:{s.fixos.portas[0]};quorvel",
-        f"2;127.0.0.1:{s.fixos.portas[1]};tarvenix;;razao_social=Padaria Modelo",
-        f"3;127.0.0.1:{s.vivo.portas[0]};tarvenix"])
-    s.banco = str(s.pasta / "ponto.db")
-    s.servico = Servico(s.pasta, s.banco, s.relogios)
-    espera(lambda: "pronto: primeira reconciliação concluída" in s.servico.texto(), 90,
-           "a primeira reconciliação")
-    s.url = s.servico.url
+    # Clock 3 punches every second.
+    s = Site(tmp_path_factory.mktemp("api"), 60, ";;razao_social=Padaria Modelo")
     yield s
-    assert s.servico.para() == 0
-    s.fixos.para()
-    s.vivo.para()
+    s.para()
 
 
 def exportados(site, *filtro: str) -> list[dict]:

@@ -6,7 +6,6 @@ from __future__ import annotations
 
 import json
 import os
-import subprocess
 import time
 from datetime import date, datetime, timedelta
 from pathlib import Path
@@ -17,41 +16,22 @@ from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
-from suporte import Daemon, Servico, arquivo_relogios, espera, ponto
+from suporte import Servico, Site, espera, ponto
 
 CAPTURAS = Path(os.environ.get("QUORVEL_CAPTURAS", "/tmp/quorvel-capturas"))
 
 
-class Site:
-    pass
-
-
 @pytest.fixture(scope="module")
 def site(tmp_path_factory):
-    s = Site()
-    s.pasta = tmp_path_factory.mktemp("navegador")
     CAPTURAS.mkdir(parents=True, exist_ok=True)
+    s = Site(tmp_path_factory.mktemp("navegador"), 20)  # clock 3: a punch every 3 s
     s.downloads = s.pasta / "downloads"
     s.downloads.mkdir()
-    s.fixos = Daemon(s.pasta, "fixos", ["codigo=1,modelo=quorvel,exemplo",
-                                        "codigo=2,modelo=tarvenix,exemplo"])
-    s.vivo = Daemon(s.pasta, "vivo", [f"codigo=3,modelo=tarvenix,exemplo,dados={s.pasta}/r3"],
-                    ["--marcacoes-por-minuto", "20"])
-    s.relogios = arquivo_relogios(s.pasta, [
-        f"1;127.0.0.1:{s.fixos.portas[0]};quorvel",
-        f"2;127.0.0.1:{s.fixos.portas[1]};tarvenix",
-        f"3;127.0.0.1:{s.vivo.portas[0]};tarvenix"])
-    s.banco = str(s.pasta / "ponto.db")
-    s.servico = Servico(s.pasta, s.banco, s.relogios)
-    espera(lambda: "pronto: primeira reconciliação concluída" in s.servico.texto(), 90,
-           "a primeira reconciliação")
     s.navegador = abre_navegador(s.downloads)
     s.navegador.get(s.servico.url + "/")
     yield s
     s.navegador.quit()
-    assert s.servico.para() == 0
-    s.fixos.para()
-    s.vivo.para()
+    s.para()
 
 
 def abre_navegador(downloads: Path):
