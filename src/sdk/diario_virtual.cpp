@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "sdk/protocol/protocol.h"
 
@@ -54,17 +56,21 @@ void EscreveTudo(int fd, const std::string& bytes, const std::string& caminho) {
 void SubstituiArquivo(const std::string& caminho, const std::string& conteudo) {
   const std::string temporario = caminho + ".tmp";
   const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw ErroDiario("não foi possível criar " + temporario);
+  if (fd < 0)
+    throw ErroDiario("não foi possível criar " + temporario + ": " + std::strerror(errno));
   try {
     EscreveTudo(fd, conteudo, temporario);
-    if (::fsync(fd) != 0) throw ErroDiario("não foi possível sincronizar " + temporario);
-  } catch (...) {
+    if (::fsync(fd) != 0)
+      throw ErroDiario("não foi possível sincronizar " + temporario + ": " + std::strerror(errno));
     ::close(fd);
+    if (::rename(temporario.c_str(), caminho.c_str()) != 0)
+      throw ErroDiario("não foi possível renomear " + temporario + ": " + std::strerror(errno));
+  } catch (...) {
+    // A half-written copy on a full disk would only hold the space that is missing.
+    ::close(fd);
+    std::remove(temporario.c_str());
     throw;
   }
-  ::close(fd);
-  if (::rename(temporario.c_str(), caminho.c_str()) != 0)
-    throw ErroDiario("não foi possível renomear " + temporario);
   SincronizaPasta(caminho);
 }
 
@@ -127,7 +133,8 @@ DiarioVirtual::DiarioVirtual(std::string caminho, std::shared_ptr<DispositivoVir
   fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + std::strerror(errno));
   dispositivo_->DefineDiario([this](const std::string& registros) { Grava(registros); });
-  if (compactarAoAbrir_) Compacta();
+  // On a full disk the repaired state stays in the journal until a compaction can be made.
+  if (compactarAoAbrir_) CompactaSeConvem();
 }
 
 DiarioVirtual::~DiarioVirtual() {
@@ -309,12 +316,33 @@ void DiarioVirtual::Sincroniza() {
 }
 
 bool DiarioVirtual::CompactaSeConvem() {
-  if (tamanho_ < opcoes_.compactarApos && !(limpou_ && tamanho_ > 0)) return false;
-  Compacta();
+  if (tamanho_ < opcoes_.compactarApos && !(limpou_ && tamanho_ > 0) && !compactarAoAbrir_)
+    return false;
+  const auto agora = std::chrono::steady_clock::now();
+  if (agora < proximaCompactacao_) return false;
+  try {
+    Compacta();
+  } catch (const ErroDiario& e) {
+    // The journal still holds everything (a compaction replaces files only once their copies
+    // are whole): the clock goes on from it, and the compaction is tried again later.
+    if (!compactacaoFalhando_)
+      aviso_ = std::string(e.what()) +
+               "; a compactação falhou e o diário segue; nova tentativa a cada " +
+               std::to_string(kEsperaCompactacao.count()) + " s";
+    compactacaoFalhando_ = true;
+    proximaCompactacao_ = agora + kEsperaCompactacao;
+    return false;
+  }
+  if (compactacaoFalhando_) aviso_ = "compactação de " + caminho_ + " retomada";
+  compactacaoFalhando_ = false;
   return true;
 }
 
+std::string DiarioVirtual::TomaAviso() { return std::exchange(aviso_, std::string()); }
+
 void DiarioVirtual::Compacta() {
+  if (opcoes_.falharEscritaApos >= 0 && escritas_ >= opcoes_.falharEscritaApos)
+    throw ErroDiario("falha de escrita simulada ao compactar " + caminho_);
   Sincroniza();
   // The snapshot first: until the journal is replaced, its records up to the snapshot's
   // sequence are skipped at a restart, so neither order of a crash loses or doubles anything.
@@ -325,6 +353,7 @@ void DiarioVirtual::Compacta() {
   if (fd_ < 0) throw ErroDiario("não foi possível reabrir " + caminho_);
   tamanho_ = 0;
   limpou_ = false;
+  compactarAoAbrir_ = false;
 }
 
 }  // namespace quorvel::sdk

@@ -2,6 +2,7 @@
 // compacted into. Used by the clock daemon; see docs/virtual-clock.md for the file formats.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -52,8 +53,14 @@ class DiarioVirtual {
   // the disk would not keep them.
   void Sincroniza();
 
-  // Compacts when the journal grew past the threshold or the log was cleared; true if it did.
+  // Compacts when the journal grew past the threshold, the log was cleared or a repair moved
+  // records out; true if it did. A compaction that fails (a full disk) changes nothing: the
+  // journal goes on holding everything, and the next try comes kEsperaCompactacao later.
   bool CompactaSeConvem();
+  static constexpr std::chrono::seconds kEsperaCompactacao{30};
+  // What is worth one log line since the last call: a compaction that started failing, or that
+  // works again; empty otherwise.
+  std::string TomaAviso();
   // Writes the snapshot (temporary file, fsync, rename, fsync of the folder) and starts an
   // empty journal the same way. A crash at any point leaves a state that loads whole.
   void Compacta();
@@ -78,7 +85,10 @@ class DiarioVirtual {
   bool emLote_ = false;
   bool limpou_ = false;            // a clear since the last compaction
   bool compactarAoAbrir_ = false;  // a repair moved records out
-  std::string pendente_;           // seeding: records waiting for Sincroniza
+  bool compactacaoFalhando_ = false;
+  std::chrono::steady_clock::time_point proximaCompactacao_{};
+  std::string aviso_;
+  std::string pendente_;  // seeding: records waiting for Sincroniza
 };
 
 }  // namespace quorvel::sdk

@@ -239,6 +239,31 @@ TEST(Diario, ASnapshotAndAJournalThatDoNotJoinRefuseTheStartNamingBoth) {
 // A repair takes damaged records out; one of them may have been a punch a collector already
 // stored. Its NSR is never issued again (a gap instead of a repeat), whether the numbers come
 // from the journal or from a snapshot; a clean restart keeps the numbering without a gap.
+TEST(Diario, ACompactionThatFailsChangesNothingAndIsToldOnce) {
+  const std::string c = Caminho("compactacao-falha");
+  OpcoesDiario o;
+  o.compactarApos = 1;
+  o.falharEscritaApos = 3;  // the disk is full from the fourth write on
+  {
+    Relogio r(c, EModeloRelogio_Quorvel, o);
+    for (int i = 1; i <= 3; ++i) r.dispositivo->AdicionaMarcacao(i);
+    r.diario->Sincroniza();
+    EXPECT_FALSE(r.diario->CompactaSeConvem());
+    const std::string aviso = r.diario->TomaAviso();
+    EXPECT_NE(aviso.find("a compactação falhou e o diário segue"), std::string::npos) << aviso;
+    // Told once: the next try waits, and says nothing meanwhile.
+    EXPECT_FALSE(r.diario->CompactaSeConvem());
+    EXPECT_EQ(r.diario->TomaAviso(), "");
+    EXPECT_FALSE(std::ifstream(c + ".instantaneo").good());
+    EXPECT_FALSE(std::ifstream(c + ".instantaneo.tmp").good());
+    EXPECT_EQ(r.dispositivo->Marcacoes().size(), 3u);
+  }
+  // Everything is still in the journal at the next start.
+  Relogio r(c, EModeloRelogio_Quorvel);
+  EXPECT_EQ(r.dispositivo->Marcacoes().size(), 3u);
+  EXPECT_TRUE(r.relatorio.empty());
+}
+
 TEST(Diario, ARepairNeverIssuesAnNsrAgain) {
   for (bool compactado : {false, true}) {
     SCOPED_TRACE(compactado ? "instantâneo" : "diário");

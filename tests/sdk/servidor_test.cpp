@@ -390,6 +390,44 @@ TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {
   EXPECT_TRUE(std::ifstream(dados + ".instantaneo").good());  // compactions did happen
 }
 
+TEST(Servidor, AFullDiskDuringACompactionIsToldOnceAndTheClockKeepsServing) {
+  const std::string dados = Caminho("disco-cheio.jsonl");
+  const std::string registro = Caminho("disco-cheio.log");
+  std::remove(registro.c_str());
+  // Every write compacts; the fifth write's compaction, and every write after it, meet a full
+  // disk.
+  const std::vector<std::string> args = {"--relogio",
+                                         "codigo=1,porta=0,modelo=tarvenix,dados=" + dados,
+                                         "--compactar-apos",
+                                         "1",
+                                         "--falhar-escrita-apos",
+                                         "5"};
+  {
+    Daemon d(args, 1, registro);
+    auto s = Cliente(d.Porta(0));
+    ASSERT_TRUE(s);
+    for (int i = 1; i <= 5; ++i)
+      ASSERT_TRUE(s->SdkSetUserInfoWithPis(1, std::to_string(i), "F" + std::to_string(i), "", 0,
+                                           true, "", ""))
+          << i;
+    // A write the disk does not take is refused; the clock still answers what it holds.
+    EXPECT_FALSE(s->SdkSetUserInfoWithPis(1, "6", "F6", "", 0, true, "", ""));
+    EXPECT_EQ(Usuarios(*s).size(), 5u);
+    EXPECT_FALSE(s->SdkSetUserInfoWithPis(1, "7", "F7", "", 0, true, "", ""));
+    EXPECT_EQ(Usuarios(*s).size(), 5u);
+    d.Para(SIGKILL);
+  }
+  const std::string log = teste::LeArquivo(registro);
+  EXPECT_EQ(teste::Ocorrencias(log, "a compactação falhou e o diário segue"), 1u) << log;
+  EXPECT_EQ(log.find("encerrando"), std::string::npos) << log;
+  EXPECT_FALSE(std::ifstream(dados + ".instantaneo.tmp").good());
+  // Nothing acknowledged was lost: the next start has the five.
+  Daemon d({"--relogio", "codigo=1,porta=0,modelo=tarvenix,dados=" + dados}, 1);
+  auto s = Cliente(d.Porta(0));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(Usuarios(*s).size(), 5u);
+}
+
 TEST(Servidor, ADamagedJournalStopsTheStartAndRepairKeepsTheRest) {
   const std::string dados = Caminho("danificado.jsonl");
   { Daemon d({"--relogio", "codigo=1,porta=0,modelo=tarvenix,exemplo,dados=" + dados}, 1); }

@@ -122,6 +122,8 @@ EstadoDosEmbutidos::~EstadoDosEmbutidos() {
     try {
       d->Sincroniza();
       d->CompactaSeConvem();
+      if (const std::string aviso = d->TomaAviso(); !aviso.empty())
+        std::cerr << "ponto: aviso: " << aviso << "\n";
     } catch (const std::exception& e) {
       std::cerr << "ponto: aviso: " << e.what() << "\n";
     } catch (...) {

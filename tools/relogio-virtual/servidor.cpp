@@ -323,11 +323,15 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       if (!r.diario) continue;
       try {
         r.diario->Sincroniza();
-        r.diario->CompactaSeConvem();
       } catch (const std::exception& e) {
         std::cerr << "relogio-virtual: " << e.what() << "; encerrando sem confirmar mais nada.\n";
         return 1;
       }
+      // A compaction that fails (a full disk) is told once and tried again later; the clock
+      // keeps serving from its journal.
+      r.diario->CompactaSeConvem();
+      if (const std::string aviso = r.diario->TomaAviso(); !aviso.empty())
+        std::cerr << "relogio-virtual: " << aviso << "\n";
     }
 
     // Pushes to subscribed links, only now that what they announce is durable; a heartbeat
