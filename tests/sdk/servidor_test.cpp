@@ -390,6 +390,30 @@ TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {
   EXPECT_TRUE(std::ifstream(dados + ".instantaneo").good());  // compactions did happen
 }
 
+TEST(Servidor, TheRightKeyFromAGuessingAddressWaitsAsLongAsAWrongOne) {
+  const std::string registro = Caminho("chaves.log");
+  std::remove(registro.c_str());
+  Daemon d({"--relogio", "codigo=1,porta=0,chave=segredo"}, 1, registro);
+  // A fresh address's right key is answered at once (nothing is said about it).
+  ASSERT_TRUE(sdk::CriaSdkRede({"segredo"})->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  for (int i = 0; i < 2; ++i)
+    EXPECT_FALSE(sdk::CriaSdkRede({"outra"})->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  // After two wrong keys the right one is held as a third wrong one would be: 400 ms.
+  const auto antes = std::chrono::steady_clock::now();
+  auto certa = sdk::CriaSdkRede({"segredo"});
+  ASSERT_TRUE(certa->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  EXPECT_GE(std::chrono::steady_clock::now() - antes, std::chrono::milliseconds(400));
+  EXPECT_TRUE(certa->SdkRefreshData(1));
+  d.Para(SIGTERM);
+  const std::string log = teste::LeArquivo(registro);
+  EXPECT_EQ(teste::Ocorrencias(log,
+                               "chave correta de 127.0.0.1 após 2 incorretas: resposta "
+                               "atrasada 400 ms"),
+            1u)
+      << log;
+  EXPECT_EQ(teste::Ocorrencias(log, "chave correta"), 1u) << log;
+}
+
 TEST(Servidor, AFullDiskDuringACompactionIsToldOnceAndTheClockKeepsServing) {
   const std::string dados = Caminho("disco-cheio.jsonl");
   const std::string registro = Caminho("disco-cheio.log");

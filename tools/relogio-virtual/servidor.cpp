@@ -293,6 +293,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           if (o.detalhar)
             std::cerr << "relógio " << c.relogio->codigo << ": pedido " << NomeDoPedido(*f)
                       << " de " << c.nome << "\n";
+          const bool aguardavaProva = c.sessao->ProvaPendente();
           std::string resposta = c.sessao->Responde(*f);
           if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
           if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
@@ -310,6 +311,18 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             std::cerr << "chave incorreta de " << c.ip << " (" << t.falhas
                       << " seguidas): resposta atrasada " << atraso.count() << " ms\n";
             break;
+          }
+          // The right key from an address that has been guessing waits as long as a wrong
+          // one would: how soon the answer comes tells a guesser nothing.
+          if (aguardavaProva && !c.sessao->ProvaPendente()) {
+            const auto t = tentativas.find(c.ip);
+            if (t != tentativas.end() && t->second.falhas > 0 &&
+                Relogio::now() - t->second.ultima <= std::chrono::minutes(10)) {
+              const auto atraso = AtrasoDaChave(t->second.falhas + 1);
+              c.liberaEm = Relogio::now() + atraso;
+              std::cerr << "chave correta de " << c.ip << " após " << t->second.falhas
+                        << " incorretas: resposta atrasada " << atraso.count() << " ms\n";
+            }
           }
         }
       } catch (const protocol::ErroDeProtocolo& e) {

@@ -27,6 +27,8 @@ class SessaoServidor {
   std::string Responde(const Quadro& pedido);
   // True after a failed proof: the connection is to be closed once the answer is sent.
   bool Encerrando() const { return encerrando_; }
+  // True while the key's proof is awaited (after the hello, when a key is asked for).
+  bool ProvaPendente() const { return state_ == State::AwaitProof; }
   // For a link that subscribed: the push frame telling the log's size when it changed since
   // the last one, or when `pulso` (a heartbeat the client times its trust by); else nothing.
   // Called only once what changed is durable.
