@@ -138,11 +138,18 @@ FiltroFuncionario FuncionarioDe(const std::string& termo, const Funcionarios& fu
 }
 
 Opcoes OpcoesDe(const std::multimap<std::string, std::string>& parametros,
-                const std::set<std::string>& aceitos) {
+                const std::set<std::string>& aceitos, const std::set<std::string>& marcadores) {
   Opcoes o;
   for (const auto& [nome, valor] : parametros) {
     std::string opcao = "--" + nome;
     std::replace(opcao.begin(), opcao.end(), '_', '-');
+    if (marcadores.count(opcao)) {
+      if (valor == "1" || valor == "sim")
+        o.marcadores.insert(opcao);
+      else if (valor != "0" && valor != "nao" && valor != "não")
+        throw ErroDeUso("\"" + nome + "\" deve ser 1 ou 0.");
+      continue;
+    }
     if (!aceitos.count(opcao)) throw ErroDeUso("parâmetro desconhecido \"" + nome + "\".");
     if (o.valores.count(opcao)) throw ErroDeUso("parâmetro \"" + nome + "\" repetido.");
     o.valores[opcao] = valor;

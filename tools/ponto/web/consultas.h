@@ -43,9 +43,9 @@ quorvel::armazem::FiltroFuncionario FuncionarioDe(const std::string& termo,
 
 // Query parameters as the options of a command: `de` is --de, `empregador_documento` is
 // --empregador-documento. A parameter not in `aceitos` (option names) or given twice is an
-// ErroDeUso naming it.
+// ErroDeUso naming it; one in `marcadores` (flags) is set by 1 or "sim", left out by 0.
 Opcoes OpcoesDe(const std::multimap<std::string, std::string>& parametros,
-                const std::set<std::string>& aceitos);
+                const std::set<std::string>& aceitos, const std::set<std::string>& marcadores = {});
 
 // "1,2,5": clock codes 1..32767, at most 1000; ErroDeUso naming `nome` otherwise.
 std::vector<int16_t> ListaDeRelogios(const std::string& texto, const std::string& nome);

@@ -269,11 +269,16 @@ struct Painel::Impl {
   // Names of the PIS the store knows, read again at most every 5 s and only when a PIS is
   // unknown or a minute went by.
   const Funcionarios& Nomes(Armazem& banco, const std::vector<MarcacaoArmazenada>& ms) {
-    const auto agora = std::chrono::steady_clock::now();
-    bool falta = agora - funcionariosLidosEm > 60s;
+    bool falta = false;
     for (const auto& m : ms)
       if (!m.pis.empty() && !funcionarios.count(m.pis)) falta = true;
-    if (falta && agora - funcionariosLidosEm > 5s) {
+    return Cadastro(banco, falta ? 5s : 60s);
+  }
+
+  // The store's employees, read again when the copy is older than `idade` (mEstado held).
+  const Funcionarios& Cadastro(Armazem& banco, std::chrono::seconds idade) {
+    const auto agora = std::chrono::steady_clock::now();
+    if (agora - funcionariosLidosEm > idade) {
       funcionarios = banco.Funcionarios();
       funcionariosLidosEm = agora;
     }
@@ -434,11 +439,7 @@ struct Painel::Impl {
     // A blank employee (an empty search box) filters nothing.
     if (vistos["funcionario"].find_first_not_of(' ') != std::string::npos) {
       std::lock_guard t(mEstado);
-      if (std::chrono::steady_clock::now() - funcionariosLidosEm > 5s) {
-        funcionarios = banco.Funcionarios();
-        funcionariosLidosEm = std::chrono::steady_clock::now();
-      }
-      f.funcionario = FuncionarioDe(vistos["funcionario"], funcionarios);
+      f.funcionario = FuncionarioDe(vistos["funcionario"], Cadastro(banco, 5s));
     }
     return f;
   }
@@ -553,24 +554,8 @@ struct Painel::Impl {
       aceitos.erase("--banco");
       aceitos.erase("--saida");
       aceitos.insert("--relogio");
-      std::multimap<std::string, std::string> valores, marcadores;
-      for (const auto& [nome, valor] : req.params) {
-        std::string opcao = "--" + nome;
-        std::replace(opcao.begin(), opcao.end(), '_', '-');
-        if (std::find(def.marcadores.begin(), def.marcadores.end(), opcao) != def.marcadores.end())
-          marcadores.emplace(nome, valor);
-        else
-          valores.emplace(nome, valor);
-      }
-      Opcoes o = OpcoesDe(valores, aceitos);
-      for (const auto& [nome, valor] : marcadores) {
-        std::string opcao = "--" + nome;
-        std::replace(opcao.begin(), opcao.end(), '_', '-');
-        if (valor == "1" || valor == "sim")
-          o.marcadores.insert(opcao);
-        else if (valor != "0" && valor != "nao" && valor != "não")
-          throw ErroDeUso("\"" + nome + "\" deve ser 1 ou 0.");
-      }
+      Opcoes o = OpcoesDe({req.params.begin(), req.params.end()}, aceitos,
+                          {def.marcadores.begin(), def.marcadores.end()});
       if (c.arquivoRelogios) o.valores["--relogios"] = *c.arquivoRelogios;
       std::ostringstream avisos;
       ponto::Afd afd;
