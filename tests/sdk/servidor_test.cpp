@@ -527,6 +527,70 @@ TEST(Servidor, SilentAndTricklingPeersNeverHoldUpTheOthers) {
   ::close(gotejador);
 }
 
+// A process's figure from /proc/PID/status ("VmHWM", "VmRSS"), in KiB.
+int64_t Memoria(pid_t pid, const std::string& campo) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string linha;
+  while (std::getline(f, linha))
+    if (linha.rfind(campo + ":", 0) == 0) return std::stoll(linha.substr(campo.size() + 1));
+  return -1;
+}
+
+// A peer that pipelines hundreds of whole-log reads and takes no answer costs the daemon about
+// one answer over its output mark, not an answer per request (it grew by hundreds of MiB), and
+// clients beside it read the whole log meanwhile; the flooder is cut once it stalls.
+TEST(Servidor, APipeliningFloodCostsABoundedAmountAndNobodyElseWaits) {
+  const std::string registro = Caminho("inundacao.log");
+  std::remove(registro.c_str());
+  Daemon d({"--relogio", "codigo=1,porta=0", "--semear", "50000", "--ocioso", "4"}, 1, registro);
+  const int porta = d.Porta(0);
+  auto le = [&] {
+    auto s = Cliente(porta, 3000);
+    if (!s || !s->SdkReadAllLogs(1)) return -1;
+    int32_t c = 0, v = 0, m = 0;
+    std::string t;
+    int n = 0;
+    while (s->SdkGetNextLog(1, c, v, m, t)) ++n;
+    return n;
+  };
+  ASSERT_EQ(le(), 50000);  // the daemon's own working set, answers included
+  const int64_t base = Memoria(d.Pid(), "VmHWM");
+  ASSERT_GT(base, 0);
+
+  const int inundador = ConectaBruto(porta);
+  ASSERT_GE(inundador, 0);
+  std::string pedidos;
+  protocol::Escritor ola;
+  ola.U8(protocol::kVersaoDoProtocolo);
+  ola.Bytes(std::string(16, 'n'));
+  pedidos += protocol::Codifica({protocol::kOla, 1, ola.Dados()});
+  for (uint32_t i = 0; i < 400; ++i) {  // each answer: the whole log, ~1 MiB
+    protocol::Escritor w;
+    w.I32(0);
+    w.I32(0);
+    w.I32(0);
+    pedidos += protocol::Codifica({protocol::kLogDesde, 2 + i, w.Dados()});
+  }
+  ASSERT_EQ(::send(inundador, pedidos.data(), pedidos.size(), MSG_NOSIGNAL),
+            static_cast<ssize_t>(pedidos.size()));
+
+  // Others read the whole log while the flood sits in the daemon.
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(le(), 50000) << "leitura " << i;
+  EXPECT_TRUE(FoiFechado(inundador, 20000ms));
+  const int64_t pico = Memoria(d.Pid(), "VmHWM");
+  ::close(inundador);
+  // 400 answers of a whole log are ~420 MiB: the mark (1 MiB) and a few answers in flight fit
+  // well within 64 MiB, even with the sanitizer's bookkeeping.
+  EXPECT_LT(pico - base, 64 * 1024) << "pico " << pico << " KiB, base " << base << " KiB";
+  d.Para(SIGTERM);
+  const std::string log = teste::LeArquivo(registro);
+  // The flooder, and only it, was cut: for answers it does not take, or idle (no frame since).
+  EXPECT_EQ(teste::Ocorrencias(log, "encerrada (não lê as respostas") +
+                teste::Ocorrencias(log, "encerrada (ociosa"),
+            1u)
+      << log;
+}
+
 TEST(Servidor, AFullServerMakesRoomByClosingItsMostIdleConnection) {
   Daemon d({"--relogio", "codigo=1,porta=0", "--max-conexoes", "2"}, 1);
   const int porta = d.Porta(0);

@@ -64,6 +64,8 @@ class Daemon {
   }
   std::string Serial(size_t i) const { return linhas_.at(i).substr(linhas_.at(i).rfind(' ') + 1); }
 
+  pid_t Pid() const { return pid_; }
+
   // A signal that does not end it (SIGSTOP, SIGCONT): nothing is waited for.
   void Sinal(int sinal) const {
     if (pid_ > 0) ::kill(pid_, sinal);

@@ -31,6 +31,15 @@ using Relogio = std::chrono::steady_clock;
 // for it without sleeping for this long, which spares a wake-up per exchange.
 constexpr std::chrono::microseconds kEsperaAtiva{50};
 
+// Work per connection is bounded before it is done: requests are decoded only while the
+// answers the peer has not taken stay under this mark, and at most this many are answered per
+// polling round, so a peer that pipelines thousands of requests and reads nothing costs the
+// daemon this mark plus one answer, and the others get their turn every round.
+constexpr size_t kMarcaDeSaida = 1u << 20;
+constexpr int kQuadrosPorRodada = 64;
+// A peer whose answers sit over the mark and that takes none of them for this long is cut.
+constexpr std::chrono::seconds kSaidaParada{30};
+
 [[noreturn]] void Falha(const std::string& motivo) {
   std::cerr << "relogio-virtual: " << motivo << "\n";
   std::exit(2);
@@ -79,8 +88,12 @@ struct Conexao {
   Relogio::time_point ultimaTroca = Relogio::now();   // last frame either way
   std::string saida;                                  // answers not yet taken by the peer
   size_t enviadoDaSaida = 0;
-  Relogio::time_point liberaEm{};  // a refused key's answer waits until then
+  Relogio::time_point liberaEm{};                    // a refused key's answer waits until then
+  Relogio::time_point ultimoEnvio = Relogio::now();  // the peer last took answers (or had none)
   bool fechaAposEnviar = false;
+  // Whole frames may still wait in the decoder: the round's budget or the output mark stopped
+  // their answering. Nothing more is read until they are answered.
+  bool quadrosProntos = false;
 
   size_t Pendente() const { return saida.size() - enviadoDaSaida; }
 };
@@ -178,6 +191,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       c.saida.clear();
       c.enviadoDaSaida = 0;
       c.fechaAposEnviar = false;
+      c.quadrosProntos = false;
       std::cerr << "serial " << c.nome << " reiniciada (" << motivo << ")\n";
       return false;
     }
@@ -201,7 +215,9 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       const bool retida = c->liberaEm > agora;
       // A peer that does not take its answers is not read further: it cannot make the daemon
       // hold more than its own bound, and it never holds up anyone else.
-      if (!retida && !c->fechaAposEnviar && c->Pendente() < (1u << 20)) eventos |= POLLIN;
+      const bool podeAtender = !retida && !c->fechaAposEnviar && c->Pendente() < kMarcaDeSaida;
+      if (podeAtender && !c->quadrosProntos) eventos |= POLLIN;
+      if (podeAtender && c->quadrosProntos) espera = 0;  // frames already read wait their turn
       if (!retida && c->Pendente() > 0) eventos |= POLLOUT;
       if (retida)
         espera = std::min<int>(
@@ -264,26 +280,38 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       }
     }
 
-    // Requests: every whole frame read this round is answered into its connection's buffer.
+    // Requests: whole frames are answered into their connection's buffer, within the round's
+    // budget and while the peer takes its answers.
     std::vector<std::pair<Conexao*, std::string>> aFechar;
     for (size_t i = 0; i < conexoes.size(); ++i) {
       Conexao& c = *conexoes[i];
       const size_t indice = primeiraConexao + i;
       if (indice >= fds.size() || fds[indice].fd != c.fd) continue;  // accepted this round
-      if (!(fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      if (!(fds[indice].events & POLLIN)) {
-        if (fds[indice].revents & (POLLHUP | POLLERR)) aFechar.emplace_back(&c, "fim da conexão");
+      const bool leitura = fds[indice].events & POLLIN;
+      if (leitura && (fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) {
+        const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) {
+          if (!c.serial) aFechar.emplace_back(&c, "fim da conexão");
+          continue;
+        }
+        c.decodificador.Alimenta(buffer.data(), static_cast<size_t>(n));
+      } else if (!leitura && (fds[indice].revents & (POLLHUP | POLLERR))) {
+        aFechar.emplace_back(&c, "fim da conexão");
+        continue;
+      } else if (!(c.quadrosProntos && c.liberaEm <= agora && !c.fechaAposEnviar &&
+                   c.Pendente() < kMarcaDeSaida)) {
         continue;
       }
-      const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (n <= 0) {
-        if (!c.serial) aFechar.emplace_back(&c, "fim da conexão");
-        continue;
-      }
-      c.decodificador.Alimenta(buffer.data(), static_cast<size_t>(n));
+      c.quadrosProntos = false;
       try {
-        while (auto f = c.decodificador.Proximo()) {
+        for (int feitos = 0;; ++feitos) {
+          if (feitos == kQuadrosPorRodada || c.Pendente() >= kMarcaDeSaida) {
+            c.quadrosProntos = c.decodificador.Acumulados() > 0;
+            break;
+          }
+          auto f = c.decodificador.Proximo();
+          if (!f) break;
           ++c.recebidos;
           c.ultimoQuadro = c.ultimaTroca = ultimaAtividade = Relogio::now();
           if (o.cairApos > 0 && c.recebidos > o.cairApos) {
@@ -371,9 +399,10 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       std::string motivo;
       if (c.Pendente() > 0 && c.liberaEm <= depois) {
         const ssize_t n = ::write(c.fd, c.saida.data() + c.enviadoDaSaida, c.Pendente());
-        if (n > 0)
+        if (n > 0) {
           c.enviadoDaSaida += static_cast<size_t>(n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR && !c.serial)
+          c.ultimoEnvio = depois;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR && !c.serial)
           motivo = "falha ao enviar";
         if (c.Pendente() == 0) {
           c.saida.clear();
@@ -383,7 +412,12 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           c.enviadoDaSaida = 0;
         }
       }
+      if (c.Pendente() == 0) c.ultimoEnvio = depois;
       if (motivo.empty() && c.Pendente() > o.limiteSaida) motivo = "não lê as respostas";
+      if (motivo.empty() && !c.serial && c.Pendente() >= kMarcaDeSaida &&
+          depois - c.ultimoEnvio >
+              std::min<std::chrono::seconds>(kSaidaParada, std::chrono::seconds(o.ociosoS)))
+        motivo = "não lê as respostas";
       if (motivo.empty() && c.fechaAposEnviar && c.Pendente() == 0) motivo = "chave incorreta";
       if (motivo.empty() && !c.serial && depois - c.ultimoQuadro > std::chrono::seconds(o.ociosoS))
         motivo = "ociosa";
