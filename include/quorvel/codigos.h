@@ -89,7 +89,9 @@ inline constexpr int32_t kArgumentoInvalido = -5;
 inline constexpr int32_t kFalhaGravacao = -6;
 inline constexpr int32_t kChaveExigida = -9;     // the clock has a key and none was proven
 inline constexpr int32_t kChaveIncorreta = -10;  // the proof did not match the clock's key
-inline constexpr int32_t kNaoSuportado = -100;   // the device has no such operation
+// The proof was not checked: too many wrong ones came from this address within a minute.
+inline constexpr int32_t kTentativasDeChave = -15;
+inline constexpr int32_t kNaoSuportado = -100;  // the device has no such operation
 
 // Thrown (as an `Erro`) by an operation that failed as a call on the clock.
 inline constexpr int32_t kFalhaDeChamada = -2147467259;
@@ -106,6 +108,7 @@ inline constexpr int32_t kPedidoMalformado = -11;
 inline constexpr int32_t kVersaoNaoSuportada = -12;
 inline constexpr int32_t kFalhaNaChamada = -13;  // the operation failed as a call on the clock
 inline constexpr int32_t kForaDeOrdem = -14;     // a handshake step out of its turn
+inline constexpr int32_t kTentativasDeChave = sdk::codigo::kTentativasDeChave;
 }  // namespace protocol::codigo
 
 }  // namespace quorvel

@@ -39,8 +39,18 @@ std::string Caminho(const std::string& nome) {
   return c;
 }
 
-int ConectaBruto(int porta) {
+// A raw connection to the daemon on 127.0.0.1, from the loopback address `origem`.
+int ConectaBruto(int porta, const char* origem = nullptr) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (origem) {
+    sockaddr_in o{};
+    o.sin_family = AF_INET;
+    ::inet_pton(AF_INET, origem, &o.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&o), sizeof o) != 0) {
+      ::close(fd);
+      return -1;
+    }
+  }
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(porta));
@@ -589,6 +599,116 @@ TEST(Servidor, APipeliningFloodCostsABoundedAmountAndNobodyElseWaits) {
                 teste::Ocorrencias(log, "encerrada (ociosa"),
             1u)
       << log;
+}
+
+std::string Ola(uint32_t id = 1) {
+  protocol::Escritor w;
+  w.U8(protocol::kVersaoDoProtocolo);
+  w.Bytes(std::string(16, 'n'));
+  return protocol::Codifica({protocol::kOla, id, w.Dados()});
+}
+
+// True when the daemon's answer to a hello sent on `fd` arrives.
+bool OlaRespondido(int fd) {
+  const std::string ola = Ola();
+  if (::send(fd, ola.data(), ola.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(ola.size()))
+    return false;
+  protocol::Decodificador d;
+  char b[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0) return false;
+    const ssize_t n = ::recv(fd, b, sizeof b, 0);
+    if (n <= 0) return false;
+    d.Alimenta(b, static_cast<size_t>(n));
+    if (auto f = d.Proximo()) return f->op == (protocol::kOla | protocol::kBitDeResposta);
+  }
+}
+
+// Parallel connections do not multiply a guesser's tries: past ten wrong proofs in a minute
+// from one address, no proof from it is checked, the right key included, and the refusal is
+// told at once since it says nothing about the key.
+TEST(Servidor, PastTenWrongKeysInAMinuteNoProofFromTheAddressIsChecked) {
+  const std::string registro = Caminho("adivinho.log");
+  std::remove(registro.c_str());
+  Daemon d({"--relogio", "codigo=1,porta=0,chave=segredo"}, 1, registro);
+  std::vector<int> tentativas;
+  for (int i = 0; i < 12; ++i) {  // each: a hello and a wrong proof, all at once
+    const int fd = ConectaBruto(d.Porta(0));
+    ASSERT_GE(fd, 0);
+    const std::string pedido =
+        Ola() + protocol::Codifica({protocol::kProva, 2, std::string(32, static_cast<char>(i))});
+    ASSERT_EQ(::send(fd, pedido.data(), pedido.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(pedido.size()));
+    tentativas.push_back(fd);
+  }
+  ASSERT_TRUE(teste::EsperaAte([&] {
+    const std::string log = teste::LeArquivo(registro);
+    return teste::Ocorrencias(log, "chave incorreta de 127.0.0.1") +
+               teste::Ocorrencias(log, "não conferida") ==
+           12;
+  })) << teste::LeArquivo(registro);
+  std::string log = teste::LeArquivo(registro);
+  EXPECT_EQ(teste::Ocorrencias(log, "chave incorreta de 127.0.0.1"), 10u) << log;
+  EXPECT_EQ(teste::Ocorrencias(log,
+                               "prova de chave de 127.0.0.1 não conferida: 10 incorretas no "
+                               "último minuto"),
+            2u)
+      << log;
+  // The right key now: refused unchecked, with its own code, and not held.
+  auto certa = sdk::CriaSdkRede({"segredo"});
+  EXPECT_FALSE(certa->SdkConnectNetwork("127.0.0.1", d.Porta(0)));
+  int32_t erro = 0;
+  certa->SdkGetLastError(erro);
+  EXPECT_EQ(erro, sdk::codigo::kTentativasDeChave);
+  for (const int fd : tentativas) ::close(fd);
+}
+
+// Connections that never finish their handshake make room first, so a churn of them never
+// evicts a proven collector; one address holds at most 32 of them, another address is served.
+TEST(Servidor, HandshakesNotFinishedMakeRoomFirstAndAreLimitedPerAddress) {
+  const std::string registro = Caminho("aperto.log");
+  std::remove(registro.c_str());
+  Daemon d({"--relogio", "codigo=1,porta=0,chave=segredo", "--max-conexoes", "3"}, 1, registro);
+  const int porta = d.Porta(0);
+  auto coletor = sdk::CriaSdkRede({"segredo"});
+  ASSERT_TRUE(coletor->SdkConnectNetwork("127.0.0.1", porta));
+  // Newcomers that say hello and never prove the key, one after another: each is answered,
+  // an earlier one making room, and the collector stays.
+  std::vector<int> abertas;
+  for (int i = 0; i < 8; ++i) {
+    const int fd = ConectaBruto(porta);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(OlaRespondido(fd)) << "recém-chegada " << i;
+    abertas.push_back(fd);
+  }
+  int32_t valor = 0;
+  EXPECT_TRUE(coletor->SdkGetDeviceStatus(1, 9, valor));
+  coletor.reset();
+  for (const int fd : abertas) ::close(fd);
+  abertas.clear();
+  const std::string log = teste::LeArquivo(registro);
+  EXPECT_GE(teste::Ocorrencias(log, "a mais ociosa, para dar lugar a"), 6u) << log;
+
+  Daemon e({"--relogio", "codigo=1,porta=0,chave=segredo"}, 1, registro);
+  for (int i = 0; i < 32; ++i) {
+    const int fd = ConectaBruto(e.Porta(0));
+    ASSERT_TRUE(OlaRespondido(fd)) << "conexão " << i;
+    abertas.push_back(fd);
+  }
+  const int demais = ConectaBruto(e.Porta(0));
+  EXPECT_TRUE(FoiFechado(demais, 5000ms));
+  const int outra = ConectaBruto(e.Porta(0), "127.0.0.2");
+  ASSERT_GE(outra, 0);
+  EXPECT_TRUE(OlaRespondido(outra));
+  e.Para(SIGTERM);
+  EXPECT_EQ(
+      teste::Ocorrencias(teste::LeArquivo(registro),
+                         "recusada: 127.0.0.1 já tem 32 conexões sem concluir o aperto de mão"),
+      1u);
+  ::close(demais);
+  ::close(outra);
+  for (const int fd : abertas) ::close(fd);
 }
 
 TEST(Servidor, AFullServerMakesRoomByClosingItsMostIdleConnection) {

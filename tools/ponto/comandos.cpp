@@ -515,6 +515,8 @@ std::string MotivoDoRelogio(int32_t erro) {
     case sdk::codigo::kChaveExigida:
     case sdk::codigo::kChaveIncorreta:
       return "chave de comunicação recusada";
+    case sdk::codigo::kTentativasDeChave:
+      return "chave não conferida (chaves incorretas demais no último minuto)";
   }
   return "motivo não informado pelo relógio";
 }

@@ -199,6 +199,10 @@ std::string Sessao::MotivoDaFalha(int16_t codigo, bool& tentarDeNovo) {
   sdk.SdkGetLastError(motivo);
   if (motivo == sdk::codigo::kChaveIncorreta)
     return "relógio " + texto + " (" + Onde(r) + "): chave de comunicação recusada.";
+  if (motivo == sdk::codigo::kTentativasDeChave)
+    return "relógio " + texto + " (" + Onde(r) +
+           "): chave não conferida: chaves incorretas demais deste computador no último minuto;"
+           " tente de novo em um minuto.";
   if (motivo == sdk::codigo::kChaveExigida)
     return "relógio " + texto + " (" + Onde(r) +
            "): o relógio exige uma chave de comunicação (--chave).";

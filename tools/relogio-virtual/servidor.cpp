@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <map>
 #include <random>
@@ -39,6 +40,13 @@ constexpr size_t kMarcaDeSaida = 1u << 20;
 constexpr int kQuadrosPorRodada = 64;
 // A peer whose answers sit over the mark and that takes none of them for this long is cut.
 constexpr std::chrono::seconds kSaidaParada{30};
+// Key guessing: at most this many wrong proofs from one address are checked in a minute;
+// past it, no proof from that address is checked (the right key included) until the minute
+// has passed, so parallel connections do not multiply a guesser's tries.
+constexpr size_t kProvasErradasPorMinuto = 10;
+// Connections from one address still in their handshake (no hello yet, the key not yet proven,
+// or the proof's answer still held): a collector opens a few at a time; more is a flood.
+constexpr size_t kSemProvaPorEndereco = 32;
 
 [[noreturn]] void Falha(const std::string& motivo) {
   std::cerr << "relogio-virtual: " << motivo << "\n";
@@ -88,6 +96,7 @@ struct Conexao {
   Relogio::time_point ultimaTroca = Relogio::now();   // last frame either way
   std::string saida;                                  // answers not yet taken by the peer
   size_t enviadoDaSaida = 0;
+  Relogio::time_point aceitaEm = Relogio::now();
   Relogio::time_point liberaEm{};                    // a refused key's answer waits until then
   Relogio::time_point ultimoEnvio = Relogio::now();  // the peer last took answers (or had none)
   bool fechaAposEnviar = false;
@@ -96,12 +105,26 @@ struct Conexao {
   bool quadrosProntos = false;
 
   size_t Pendente() const { return saida.size() - enviadoDaSaida; }
+  // Not yet a proven link: such connections make room first and are limited per address. A
+  // proof's held answer counts too, right or wrong, so that which ones are let go early tells
+  // nothing about the key.
+  bool EmApertoDeMao(Relogio::time_point agora) const {
+    return !serial && (!sessao->Pronta() || liberaEm > agora);
+  }
 };
 
 // Wrong key proofs from one address: each one waits longer for its answer.
 struct Tentativas {
   int falhas = 0;
   Relogio::time_point ultima{};
+  std::deque<Relogio::time_point> erradas;  // wrong proofs within the last minute
+
+  // True when the address has had its wrong proofs for this minute.
+  bool Esgotou(Relogio::time_point agora) {
+    while (!erradas.empty() && agora - erradas.front() > std::chrono::minutes(1))
+      erradas.pop_front();
+    return erradas.size() >= kProvasErradasPorMinuto;
+  }
 };
 
 }  // namespace
@@ -247,17 +270,35 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         char ip[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &de.sin_addr, ip, sizeof ip);
         const std::string nome = std::string(ip) + ":" + std::to_string(ntohs(de.sin_port));
-        size_t tcp = 0;
-        for (const auto& c : conexoes) tcp += c->serial ? 0 : 1;
+        const auto instante = Relogio::now();
+        size_t tcp = 0, semProva = 0;
+        for (const auto& c : conexoes) {
+          tcp += c->serial ? 0 : 1;
+          if (c->ip == ip && c->EmApertoDeMao(instante)) ++semProva;
+        }
+        if (semProva >= kSemProvaPorEndereco) {
+          std::cerr << "conexão de " << nome << " recusada: " << ip << " já tem " << semProva
+                    << " conexões sem concluir o aperto de mão\n";
+          ::close(fd);
+          continue;
+        }
         if (tcp >= o.maxConexoes) {
-          // Room is made only from a link in no use: one that never completed a frame, or
-          // whose last frame either way (pushes included) is older than the idle window. A
-          // client collecting or monitoring is never cut for a newcomer; the newcomer is.
-          const auto limite = Relogio::now() - std::chrono::seconds(o.ociosoS);
+          // Room is made first from a link still in its handshake (the oldest), else only
+          // from a link in no use: one that never completed a frame, or whose last frame either
+          // way (pushes included) is older than the idle window. A proven client collecting or
+          // monitoring is never cut for a newcomer; the newcomer is.
+          const auto limite = instante - std::chrono::seconds(o.ociosoS);
           size_t maisOciosa = conexoes.size();
+          bool semProvaEscolhida = false;
           for (size_t i = 0; i < conexoes.size(); ++i) {
             const Conexao& c = *conexoes[i];
-            if (c.serial || (c.recebidos > 0 && c.ultimaTroca >= limite)) continue;
+            if (c.serial) continue;
+            if (c.EmApertoDeMao(instante)) {
+              if (!semProvaEscolhida || c.aceitaEm < conexoes[maisOciosa]->aceitaEm) maisOciosa = i;
+              semProvaEscolhida = true;
+              continue;
+            }
+            if (semProvaEscolhida || (c.recebidos > 0 && c.ultimaTroca >= limite)) continue;
             if (maisOciosa == conexoes.size() || c.ultimaTroca < conexoes[maisOciosa]->ultimaTroca)
               maisOciosa = i;
           }
@@ -322,6 +363,18 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             std::cerr << "relógio " << c.relogio->codigo << ": pedido " << NomeDoPedido(*f)
                       << " de " << c.nome << "\n";
           const bool aguardavaProva = c.sessao->ProvaPendente();
+          if (aguardavaProva && f->op == protocol::kProva && tentativas.count(c.ip) &&
+              tentativas[c.ip].Esgotou(Relogio::now())) {
+            // Not checked, so the answer may come at once: it says nothing about the key.
+            c.saida +=
+                c.sessao->Recusa(*f, protocol::codigo::kTentativasDeChave,
+                                 "provas de chave demais deste endereço; tente em um minuto");
+            c.fechaAposEnviar = true;
+            std::cerr << "prova de chave de " << c.ip
+                      << " não conferida: " << kProvasErradasPorMinuto
+                      << " incorretas no último minuto\n";
+            break;
+          }
           std::string resposta = c.sessao->Responde(*f);
           if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
           if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
@@ -333,6 +386,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             if (Relogio::now() - t.ultima > std::chrono::minutes(10)) t.falhas = 0;
             ++t.falhas;
             t.ultima = Relogio::now();
+            t.erradas.push_back(t.ultima);
             const auto atraso = AtrasoDaChave(t.falhas);
             c.liberaEm = Relogio::now() + atraso;
             c.fechaAposEnviar = true;

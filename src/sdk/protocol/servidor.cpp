@@ -109,6 +109,12 @@ std::string SessaoServidor::Aviso(bool pulso) {
   return Codifica({static_cast<uint8_t>(kAssinatura | kBitDeResposta), 0, std::move(w.Dados())});
 }
 
+std::string SessaoServidor::Recusa(const Quadro& pedido, int32_t codigo,
+                                   const std::string& mensagem) {
+  encerrando_ = true;
+  return QuadroDeErro(pedido.id, codigo, mensagem);
+}
+
 std::string SessaoServidor::Responde(const Quadro& f) {
   try {
     Leitor r(f.carga);

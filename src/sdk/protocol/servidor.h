@@ -29,6 +29,11 @@ class SessaoServidor {
   bool Encerrando() const { return encerrando_; }
   // True while the key's proof is awaited (after the hello, when a key is asked for).
   bool ProvaPendente() const { return state_ == State::AwaitProof; }
+  // True once the link may operate: the hello answered and the key, if any, proven.
+  bool Pronta() const { return state_ == State::Ready; }
+  // The error frame refusing `pedido` without looking at it; the connection is to be closed
+  // once it is sent (as after a wrong key).
+  std::string Recusa(const Quadro& pedido, int32_t codigo, const std::string& mensagem);
   // For a link that subscribed: the push frame telling the log's size when it changed since
   // the last one, or when `pulso` (a heartbeat the client times its trust by); else nothing.
   // Called only once what changed is durable.
