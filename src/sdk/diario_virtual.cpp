@@ -27,6 +27,36 @@ std::string LeArquivo(const std::string& caminho, bool& existe) {
   return s.str();
 }
 
+// The system's reason for a failed file operation, said in Portuguese first (the system's own
+// text, in English, follows in parentheses for whoever searches it).
+std::string Motivo(int erro) {
+  const char* dito = nullptr;
+  switch (erro) {
+    case ENOSPC:
+      dito = "disco cheio";
+      break;
+    case EDQUOT:
+      dito = "cota de disco esgotada";
+      break;
+    case EACCES:
+    case EPERM:
+      dito = "sem permissão";
+      break;
+    case EROFS:
+      dito = "sistema de arquivos somente leitura";
+      break;
+    case EIO:
+      dito = "erro de entrada e saída no disco";
+      break;
+    case ENOENT:
+      dito = "pasta inexistente";
+      break;
+    default:
+      dito = "erro do sistema";
+  }
+  return std::string(dito) + " (" + std::strerror(erro) + ")";
+}
+
 std::string Pasta(const std::string& caminho) {
   const auto barra = caminho.rfind('/');
   if (barra == std::string::npos) return ".";
@@ -46,7 +76,7 @@ void EscreveTudo(int fd, const std::string& bytes, const std::string& caminho) {
   while (feito < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + feito, bytes.size() - feito);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ErroDiario("falha ao gravar " + caminho + ": " + std::strerror(errno));
+    if (n <= 0) throw ErroDiario("falha ao gravar " + caminho + ": " + Motivo(errno));
     feito += static_cast<size_t>(n);
   }
 }
@@ -56,15 +86,14 @@ void EscreveTudo(int fd, const std::string& bytes, const std::string& caminho) {
 void SubstituiArquivo(const std::string& caminho, const std::string& conteudo) {
   const std::string temporario = caminho + ".tmp";
   const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0)
-    throw ErroDiario("não foi possível criar " + temporario + ": " + std::strerror(errno));
+  if (fd < 0) throw ErroDiario("não foi possível criar " + temporario + ": " + Motivo(errno));
   try {
     EscreveTudo(fd, conteudo, temporario);
     if (::fsync(fd) != 0)
-      throw ErroDiario("não foi possível sincronizar " + temporario + ": " + std::strerror(errno));
+      throw ErroDiario("não foi possível sincronizar " + temporario + ": " + Motivo(errno));
     ::close(fd);
     if (::rename(temporario.c_str(), caminho.c_str()) != 0)
-      throw ErroDiario("não foi possível renomear " + temporario + ": " + std::strerror(errno));
+      throw ErroDiario("não foi possível renomear " + temporario + ": " + Motivo(errno));
   } catch (...) {
     // A half-written copy on a full disk would only hold the space that is missing.
     ::close(fd);
@@ -131,7 +160,7 @@ DiarioVirtual::DiarioVirtual(std::string caminho, std::shared_ptr<DispositivoVir
     : caminho_(std::move(caminho)), dispositivo_(std::move(dispositivo)), opcoes_(opcoes) {
   Recupera(relatorio);
   fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + std::strerror(errno));
+  if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + Motivo(errno));
   dispositivo_->DefineDiario([this](const std::string& registros) { Grava(registros); });
   // On a full disk the repaired state stays in the journal until a compaction can be made.
   if (compactarAoAbrir_) CompactaSeConvem();
@@ -279,23 +308,34 @@ void DiarioVirtual::Grava(const std::string& registros) {
 
 void DiarioVirtual::Escreve(const std::string& bytes) {
   if (opcoes_.falharEscritaApos >= 0 && escritas_ >= opcoes_.falharEscritaApos)
-    throw ErroDiario("falha de escrita simulada em " + caminho_);
+    Recusada("falha de escrita simulada em " + caminho_);
   ++escritas_;
   size_t feito = 0;
   while (feito < bytes.size()) {
     const ssize_t n = ::write(fd_, bytes.data() + feito, bytes.size() - feito);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      const std::string erro = std::strerror(errno);
+      const std::string erro = Motivo(n < 0 ? errno : ENOSPC);
       // A part of a record must not stay: the next write starts where the last whole one ended.
       if (::ftruncate(fd_, static_cast<off_t>(tamanho_)) != 0) {
       }
-      throw ErroDiario("falha ao gravar " + caminho_ + ": " + erro);
+      Recusada("falha ao gravar " + caminho_ + ": " + erro);
     }
     feito += static_cast<size_t>(n);
   }
   tamanho_ += bytes.size();
   sujo_ = true;
+  if (gravacaoFalhando_) avisos_.push_back("gravação em " + caminho_ + " retomada");
+  gravacaoFalhando_ = false;
+}
+
+void DiarioVirtual::Recusada(const std::string& motivo) {
+  // Told once per episode: a clock on a full disk is asked to write at every punch.
+  if (!gravacaoFalhando_)
+    avisos_.push_back(motivo +
+                      "; alterações recusadas (o relógio só lê) até a gravação voltar a funcionar");
+  gravacaoFalhando_ = true;
+  throw ErroDiario(motivo);
 }
 
 void DiarioVirtual::EmLote(bool emLote) {
@@ -311,7 +351,7 @@ void DiarioVirtual::Sincroniza() {
   }
   if (!sujo_) return;
   if (::fdatasync(fd_) != 0)
-    throw ErroDiario("falha ao sincronizar " + caminho_ + ": " + std::strerror(errno));
+    throw ErroDiario("falha ao sincronizar " + caminho_ + ": " + Motivo(errno));
   sujo_ = false;
 }
 
@@ -326,19 +366,21 @@ bool DiarioVirtual::CompactaSeConvem() {
     // The journal still holds everything (a compaction replaces files only once their copies
     // are whole): the clock goes on from it, and the compaction is tried again later.
     if (!compactacaoFalhando_)
-      aviso_ = std::string(e.what()) +
-               "; a compactação falhou e o diário segue; nova tentativa a cada " +
-               std::to_string(kEsperaCompactacao.count()) + " s";
+      avisos_.push_back(std::string(e.what()) +
+                        "; a compactação falhou e o diário segue; nova tentativa a cada " +
+                        std::to_string(kEsperaCompactacao.count()) + " s");
     compactacaoFalhando_ = true;
     proximaCompactacao_ = agora + kEsperaCompactacao;
     return false;
   }
-  if (compactacaoFalhando_) aviso_ = "compactação de " + caminho_ + " retomada";
+  if (compactacaoFalhando_) avisos_.push_back("compactação de " + caminho_ + " retomada");
   compactacaoFalhando_ = false;
   return true;
 }
 
-std::string DiarioVirtual::TomaAviso() { return std::exchange(aviso_, std::string()); }
+std::vector<std::string> DiarioVirtual::TomaAvisos() {
+  return std::exchange(avisos_, std::vector<std::string>());
+}
 
 void DiarioVirtual::Compacta() {
   if (opcoes_.falharEscritaApos >= 0 && escritas_ >= opcoes_.falharEscritaApos)

@@ -58,9 +58,9 @@ class DiarioVirtual {
   // journal goes on holding everything, and the next try comes kEsperaCompactacao later.
   bool CompactaSeConvem();
   static constexpr std::chrono::seconds kEsperaCompactacao{30};
-  // What is worth one log line since the last call: a compaction that started failing, or that
-  // works again; empty otherwise.
-  std::string TomaAviso();
+  // What is worth a log line each since the last call: writes or a compaction that started
+  // failing, or that work again.
+  std::vector<std::string> TomaAvisos();
   // Writes the snapshot (temporary file, fsync, rename, fsync of the folder) and starts an
   // empty journal the same way. A crash at any point leaves a state that loads whole.
   void Compacta();
@@ -71,6 +71,7 @@ class DiarioVirtual {
  private:
   void Grava(const std::string& registros);
   void Escreve(const std::string& bytes);
+  [[noreturn]] void Recusada(const std::string& motivo);
   void Recupera(std::vector<std::string>& relatorio);
 
   std::string caminho_;
@@ -86,8 +87,9 @@ class DiarioVirtual {
   bool limpou_ = false;            // a clear since the last compaction
   bool compactarAoAbrir_ = false;  // a repair moved records out
   bool compactacaoFalhando_ = false;
+  bool gravacaoFalhando_ = false;  // the last write was refused (told once)
   std::chrono::steady_clock::time_point proximaCompactacao_{};
-  std::string aviso_;
+  std::vector<std::string> avisos_;
   std::string pendente_;  // seeding: records waiting for Sincroniza
 };
 

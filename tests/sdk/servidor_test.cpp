@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -460,6 +461,94 @@ TEST(Servidor, AFullDiskDuringACompactionIsToldOnceAndTheClockKeepsServing) {
   auto s = Cliente(d.Porta(0));
   ASSERT_TRUE(s);
   EXPECT_EQ(Usuarios(*s).size(), 5u);
+}
+
+// A small tmpfs of its own, unmounted at the end; empty when this machine will not mount one.
+class DiscoPequeno {
+ public:
+  explicit DiscoPequeno(const std::string& tamanho) {
+    std::string modelo = ::testing::TempDir() + "disco_XXXXXX";
+    if (!::mkdtemp(modelo.data())) return;
+    pasta_ = modelo;
+    if (::mount("tmpfs", pasta_.c_str(), "tmpfs", 0, ("size=" + tamanho).c_str()) != 0) {
+      motivo_ = std::strerror(errno);
+      ::rmdir(pasta_.c_str());
+      pasta_.clear();
+    }
+  }
+  ~DiscoPequeno() {
+    if (pasta_.empty()) return;
+    ::umount2(pasta_.c_str(), MNT_DETACH);
+    ::rmdir(pasta_.c_str());
+  }
+  const std::string& Pasta() const { return pasta_; }
+  const std::string& Motivo() const { return motivo_; }
+
+  // Writes a filler until the disk refuses a byte more.
+  void Enche() {
+    std::ofstream f(pasta_ + "/enche", std::ios::binary);
+    const std::string bloco(4096, 'x');
+    while (f.write(bloco.data(), static_cast<std::streamsize>(bloco.size())) && f.flush()) {
+    }
+  }
+  void Esvazia() { std::remove((pasta_ + "/enche").c_str()); }
+
+ private:
+  std::string pasta_, motivo_;
+};
+
+// A real full disk: the clock refuses changes (told once), answers what it holds, starts again
+// on the still-full disk with everything acknowledged, and takes writes once space is back.
+TEST(Servidor, OnAFullDiskTheClockOnlyReadsStartsAgainAndWritesWhenSpaceIsBack) {
+  if (::geteuid() != 0) GTEST_SKIP() << "montar um tmpfs pequeno exige root";
+  DiscoPequeno disco("256k");
+  if (disco.Pasta().empty()) GTEST_SKIP() << "não foi possível montar um tmpfs: " << disco.Motivo();
+  const std::string dados = disco.Pasta() + "/relogio.jsonl";
+  const std::string registro = Caminho("disco-real.log");
+  std::remove(registro.c_str());
+  const std::vector<std::string> args = {"--relogio",
+                                         "codigo=1,porta=0,modelo=tarvenix,dados=" + dados};
+  auto grava = [](CZKEM& s, int i) {
+    return s.SdkSetUserInfoWithPis(1, std::to_string(i), "F" + std::to_string(i), "", 0, true, "",
+                                   "");
+  };
+  int aceitos = 0;
+  {
+    Daemon d(args, 1, registro);
+    auto s = Cliente(d.Porta(0));
+    ASSERT_TRUE(s);
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(grava(*s, i));
+    aceitos = 3;
+    disco.Enche();
+    // What still fits in the journal's last page is taken; then every change is refused.
+    int i = 4;
+    while (i < 200 && grava(*s, i)) ++i, ++aceitos;
+    ASSERT_LT(i, 200) << "o disco cheio aceitou tudo";
+    int32_t erro = 0;
+    s->SdkGetLastError(erro);
+    EXPECT_EQ(erro, sdk::codigo::kFalhaGravacao);
+    EXPECT_FALSE(grava(*s, 1000));
+    EXPECT_EQ(Usuarios(*s).size(), static_cast<size_t>(aceitos));
+    d.Para(SIGKILL);
+  }
+  {
+    Daemon d(args, 1, registro);  // the disk is still full
+    auto s = Cliente(d.Porta(0));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(Usuarios(*s).size(), static_cast<size_t>(aceitos));
+    EXPECT_FALSE(grava(*s, 1001));
+    disco.Esvazia();
+    EXPECT_TRUE(grava(*s, 1002));
+    EXPECT_EQ(Usuarios(*s).size(), static_cast<size_t>(aceitos + 1));
+    d.Para(SIGTERM);
+  }
+  const std::string log = teste::LeArquivo(registro);
+  EXPECT_EQ(teste::Ocorrencias(log,
+                               ": disco cheio (No space left on device); alterações recusadas "
+                               "(o relógio só lê)"),
+            2u)
+      << log;  // once in each run, however many were refused
+  EXPECT_EQ(teste::Ocorrencias(log, "gravação em " + dados + " retomada"), 1u) << log;
 }
 
 TEST(Servidor, ADamagedJournalStopsTheStartAndRepairKeepsTheRest) {

@@ -122,7 +122,7 @@ EstadoDosEmbutidos::~EstadoDosEmbutidos() {
     try {
       d->Sincroniza();
       d->CompactaSeConvem();
-      if (const std::string aviso = d->TomaAviso(); !aviso.empty())
+      for (const std::string& aviso : d->TomaAvisos())
         std::cerr << "ponto: aviso: " << aviso << "\n";
     } catch (const std::exception& e) {
       std::cerr << "ponto: aviso: " << e.what() << "\n";

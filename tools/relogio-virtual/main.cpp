@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
       if (r.diario) {
         r.diario->EmLote(false);
         r.diario->CompactaSeConvem();
-        if (const std::string aviso = r.diario->TomaAviso(); !aviso.empty())
+        for (const std::string& aviso : r.diario->TomaAvisos())
           std::cerr << "relogio-virtual: " << aviso << "\n";
       }
       for (const auto& [op, codigo] : o.servidor.recusas) r.dispositivo->Recusa(op, codigo);

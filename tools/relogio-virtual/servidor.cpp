@@ -425,7 +425,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       // A compaction that fails (a full disk) is told once and tried again later; the clock
       // keeps serving from its journal.
       r.diario->CompactaSeConvem();
-      if (const std::string aviso = r.diario->TomaAviso(); !aviso.empty())
+      for (const std::string& aviso : r.diario->TomaAvisos())
         std::cerr << "relogio-virtual: " << aviso << "\n";
     }
 
