@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <utility>
 
@@ -103,6 +104,33 @@ void SubstituiArquivo(const std::string& caminho, const std::string& conteudo) {
   SincronizaPasta(caminho);
 }
 
+// The record at the head of every journal naming the clock it belongs to.
+constexpr std::string_view kInicioIdentidade = R"({"t":"id","v":")";
+
+bool EhIdentidade(std::string_view json) {
+  return json.substr(0, kInicioIdentidade.size()) == kInicioIdentidade;
+}
+
+// The identity in such a record: hex digits only; empty when it is not one.
+std::string IdentidadeDe(std::string_view json) {
+  if (json.size() < kInicioIdentidade.size() + 3 || json.substr(json.size() - 2) != "\"}")
+    return {};
+  const std::string_view v =
+      json.substr(kInicioIdentidade.size(), json.size() - kInicioIdentidade.size() - 2);
+  if (v.empty() || v.size() > 64 ||
+      v.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+    return {};
+  return std::string(v);
+}
+
+std::string NovaIdentidade() {
+  std::random_device aleatorio;
+  const uint64_t v = (static_cast<uint64_t>(aleatorio()) << 32) | aleatorio();
+  char b[17];
+  std::snprintf(b, sizeof b, "%016llx", static_cast<unsigned long long>(v));
+  return b;
+}
+
 std::string Hex8(uint32_t v) {
   char b[9];
   std::snprintf(b, sizeof b, "%08x", v);
@@ -159,6 +187,11 @@ DiarioVirtual::DiarioVirtual(std::string caminho, std::shared_ptr<DispositivoVir
                              OpcoesDiario opcoes, std::vector<std::string>& relatorio)
     : caminho_(std::move(caminho)), dispositivo_(std::move(dispositivo)), opcoes_(opcoes) {
   Recupera(relatorio);
+  // A new clock (or one whose files are older than identities) gets one now; it reaches the
+  // disk with the first write, at the head of the journal, never as a write of the start.
+  if (dispositivo_->Identidade().empty()) dispositivo_->DefineIdentidade(NovaIdentidade());
+  identidade_ = dispositivo_->Identidade();  // kept here: records are written under its lock
+  identidadePendente_ = tamanho_ == 0;
   fd_ = ::open(caminho_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd_ < 0) throw ErroDiario("não foi possível abrir " + caminho_ + ": " + Motivo(errno));
   dispositivo_->DefineDiario([this](const std::string& registros) { Grava(registros); });
@@ -236,8 +269,27 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
               ": os dois não se encaixam (falta o que houve entre eles). Nada foi servido; "
               "restaure o par certo ou remova os dois para começar vazio.");
       }
-      if (boa && (l.sequencia == 0 || l.sequencia > doInstantaneo))
+      // Whose records these are: checked even where the snapshot already holds them, since a
+      // journal wholly older than another clock's snapshot would otherwise just be skipped.
+      if (boa && EhIdentidade(l.json)) {
+        const std::string dela = IdentidadeDe(l.json);
+        const std::string conhecida = dispositivo_->Identidade();
+        if (dela.empty()) {
+          boa = false;
+          motivo = "registro de identidade ilegível";
+        } else if (conhecida.empty()) {
+          dispositivo_->DefineIdentidade(dela);
+        } else if (conhecida != dela) {
+          throw ErroDiario(
+              (temInstantaneo ? caminho_ + ".instantaneo" : "o início de " + caminho_) +
+              " é do relógio " + conhecida + " e " + caminho_ + ", linha " +
+              std::to_string(numero) + ", do relógio " + dela +
+              ": são de relógios diferentes. Nada foi servido; restaure o par certo ou remova "
+              "os dois para começar vazio.");
+        }
+      } else if (boa && (l.sequencia == 0 || l.sequencia > doInstantaneo)) {
         boa = dispositivo_->Reaplica(std::string(l.json), &motivo), retomados_ += boa ? 1 : 0;
+      }
     }
     if (!boa) {
       if (!opcoes_.reparar)
@@ -278,6 +330,15 @@ void DiarioVirtual::Recupera(std::vector<std::string>& relatorio) {
 void DiarioVirtual::Grava(const std::string& registros) {
   std::string linhas;
   uint64_t sequencia = sequencia_;
+  auto linha = [&](std::string_view json) {
+    const std::string corpo = std::to_string(++sequencia) + " " + std::string(json);
+    linhas += Hex8(protocol::Crc32c(corpo.data(), corpo.size()));
+    linhas.push_back(' ');
+    linhas += corpo;
+    linhas.push_back('\n');
+  };
+  const bool comIdentidade = identidadePendente_;
+  if (comIdentidade) linha(std::string(kInicioIdentidade) + identidade_ + "\"}");
   size_t inicio = 0;
   bool limpa = false;
   while (inicio <= registros.size()) {
@@ -286,11 +347,7 @@ void DiarioVirtual::Grava(const std::string& registros) {
     const std::string_view json(registros.data() + inicio, fim - inicio);
     inicio = fim + 1;
     if (json.empty()) continue;
-    const std::string corpo = std::to_string(++sequencia) + " " + std::string(json);
-    linhas += Hex8(protocol::Crc32c(corpo.data(), corpo.size()));
-    linhas.push_back(' ');
-    linhas += corpo;
-    linhas.push_back('\n');
+    linha(json);
     limpa = limpa || json == R"({"t":"cl"})" || json == R"({"t":"ca"})";
   }
   if (emLote_) {
@@ -304,6 +361,7 @@ void DiarioVirtual::Grava(const std::string& registros) {
   }
   sequencia_ = sequencia;
   limpou_ = limpou_ || limpa;
+  if (comIdentidade) identidadePendente_ = false;
 }
 
 void DiarioVirtual::Escreve(const std::string& bytes) {
@@ -396,6 +454,7 @@ void DiarioVirtual::Compacta() {
   tamanho_ = 0;
   limpou_ = false;
   compactarAoAbrir_ = false;
+  identidadePendente_ = true;  // the new journal names its clock with its first record
 }
 
 }  // namespace quorvel::sdk

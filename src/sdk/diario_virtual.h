@@ -88,6 +88,8 @@ class DiarioVirtual {
   bool compactarAoAbrir_ = false;  // a repair moved records out
   bool compactacaoFalhando_ = false;
   bool gravacaoFalhando_ = false;  // the last write was refused (told once)
+  std::string identidade_;
+  bool identidadePendente_ = false;  // the journal does not yet begin with the clock's identity
   std::chrono::steady_clock::time_point proximaCompactacao_{};
   std::vector<std::string> avisos_;
   std::string pendente_;  // seeding: records waiting for Sincroniza

@@ -79,6 +79,7 @@ std::string DispositivoVirtual::Instantaneo(uint64_t sequencia) const {
   estado["nsr"] = ultimoNsr_;
   estado["nsr_reservado"] = nsrReservado_;
   estado["mo"] = static_cast<int>(modelo_);
+  if (!identidade_.empty()) estado["id"] = identidade_;
   const std::string json = estado.dump();
 
   std::string s;
@@ -121,6 +122,12 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   // clock's state: refused, not loaded into this one.
   if (estado.contains("mo") && estado["mo"] != static_cast<int>(modelo_))
     throw std::runtime_error("instantâneo de um relógio de outro modelo");
+  std::string identidade;
+  if (estado.contains("id")) {
+    if (!estado["id"].is_string() || estado["id"].get<std::string>().size() > 64)
+      throw std::runtime_error("instantâneo com identidade ilegível");
+    identidade = estado["id"].get<std::string>();
+  }
   // Its records are held to what the journal accepts: a checksum proves the bytes, not that
   // the values are ones a clock can have.
   static const int64_t kMenorSegundo = DataHora::DePartes(100, 1, 1).Segundos();
@@ -172,9 +179,20 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   habilitado_ = estado.value("en", true);
   ultimoNsr_ = estado.value("nsr", int64_t{0});
   nsrReservado_ = estado.value("nsr_reservado", int64_t{0});
+  identidade_ = std::move(identidade);
   log_ = std::move(log);
   ++geracaoLog_;
   return sequencia;
+}
+
+std::string DispositivoVirtual::Identidade() const {
+  std::lock_guard l(mutex_);
+  return identidade_;
+}
+
+void DispositivoVirtual::DefineIdentidade(std::string identidade) {
+  std::lock_guard l(mutex_);
+  identidade_ = std::move(identidade);
 }
 
 }  // namespace quorvel::sdk

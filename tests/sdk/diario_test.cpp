@@ -129,7 +129,9 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
   struct Caso {
     std::string danificar, motivo;
   };
-  const size_t segunda = bom.find('\n') + 1;
+  // The journal opens with the clock's identity; the second punch is its third line.
+  ASSERT_EQ(bom.find(R"({"t":"id","v":")"), 11u) << bom;
+  const size_t segunda = bom.find('\n', bom.find('\n') + 1) + 1;
   for (const Caso& caso : std::vector<Caso>{
            // One character changed inside a line that still parses as JSON.
            {"\"c\":2", "a soma de verificação não confere"},
@@ -148,7 +150,7 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
       ADD_FAILURE() << "a damaged journal was served";
     } catch (const ErroDiario& e) {
       const std::string m = e.what();
-      EXPECT_NE(m.find(c + ", linha 2 (byte " + std::to_string(segunda) + "): " + caso.motivo),
+      EXPECT_NE(m.find(c + ", linha 3 (byte " + std::to_string(segunda) + "): " + caso.motivo),
                 std::string::npos)
           << m;
     }
@@ -171,6 +173,63 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
     }
     std::remove((c + ".danificado").c_str());
     std::remove((c + ".instantaneo").c_str());
+  }
+}
+
+// Two clocks' files are never taken as one: each journal opens with its clock's identity,
+// kept in the snapshot too, and checked even where the snapshot already holds the records (a
+// journal wholly older than another clock's snapshot was once silently skipped).
+TEST(Diario, TheFilesOfTwoClocksAreNeverTakenAsOne) {
+  const std::string a = Caminho("identidade-a"), b = Caminho("identidade-b");
+  std::string identidadeA;
+  {
+    Relogio r(a, EModeloRelogio_Tarvenix);
+    for (int i = 1; i <= 5; ++i)
+      r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 8, i));
+    r.diario->Compacta();
+    r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 9, 0));
+    r.diario->Sincroniza();
+    identidadeA = r.dispositivo->Identidade();
+  }
+  std::string identidadeB;
+  {
+    Relogio r(b, EModeloRelogio_Tarvenix);
+    for (int i = 1; i <= 2; ++i)
+      r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 2, 8, i));
+    r.diario->Sincroniza();
+    identidadeB = r.dispositivo->Identidade();
+  }
+  ASSERT_EQ(identidadeA.size(), 16u);
+  ASSERT_NE(identidadeA, identidadeB);
+  // Each clock's own pair loads whole and keeps its identity, through a compaction and a
+  // restart alike.
+  {
+    Relogio r(a, EModeloRelogio_Tarvenix);
+    EXPECT_EQ(r.dispositivo->Marcacoes().size(), 6u);
+    EXPECT_EQ(r.dispositivo->Identidade(), identidadeA);
+  }
+  const std::string instantaneoA = Le(a + ".instantaneo"), diarioA = Le(a), diarioB = Le(b);
+  // A's snapshot (records 1 to 7) beside B's journal (records 1 to 3).
+  Escreve(b + ".instantaneo", instantaneoA);
+  try {
+    Relogio r(b, EModeloRelogio_Tarvenix);
+    ADD_FAILURE() << "served another clock's journal with this snapshot";
+  } catch (const ErroDiario& e) {
+    const std::string m = e.what();
+    EXPECT_NE(m.find(b + ".instantaneo é do relógio " + identidadeA + " e " + b +
+                     ", linha 1, do relógio " + identidadeB + ": são de relógios diferentes"),
+              std::string::npos)
+        << m;
+  }
+  std::remove((b + ".instantaneo").c_str());
+  // A journal whose head names another clock than a later part of it.
+  Escreve(b, diarioB + diarioA);
+  try {
+    Relogio r(b, EModeloRelogio_Tarvenix);
+    ADD_FAILURE() << "served a journal of two clocks";
+  } catch (const ErroDiario& e) {
+    EXPECT_NE(std::string(e.what()).find("são de relógios diferentes"), std::string::npos)
+        << e.what();
   }
 }
 

@@ -112,6 +112,11 @@ class DispositivoVirtual {
   // an NSR a collector already stored is never issued again. Returns the last NSR now.
   int64_t RetomaNsrAposReparo();
   static constexpr int64_t kReservaNsr = 100;
+  // Which clock a stored state belongs to: drawn once when the clock is new, kept in its
+  // snapshot and at the head of every journal, so the files of two clocks are never taken as
+  // one. Empty until known.
+  std::string Identidade() const;
+  void DefineIdentidade(std::string identidade);
 
   // ---- Inspection -------------------------------------------------------------------------
   std::vector<UsuarioVirtual> Usuarios() const;
@@ -158,6 +163,7 @@ class DispositivoVirtual {
   std::vector<MarcacaoVirtual> log_;
   int64_t ultimoNsr_ = 0;
   int64_t nsrReservado_ = 0;  // journaled ahead of the NSRs it covers
+  std::string identidade_;
   std::unordered_map<std::string, std::string> opcoes_;
   std::unordered_map<int32_t, int32_t> informacoes_;
   EmpregadorVirtual empregador_;
