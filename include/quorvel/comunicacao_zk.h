@@ -133,6 +133,16 @@ class ComunicacaoZK {
   std::shared_ptr<ListaMarcacao> ObterMarcacaoRelogio(int16_t parCodigoRelogio,
                                                       int32_t parIndexPonteiro = 0,
                                                       int32_t parNSRPonteiro = 0);
+  // ObterMarcacaoRelogio handing the punches over as they are read, in runs of at most
+  // `porLote` in the clock's order, each to `recebe` before the next is read, instead of one
+  // list at the end: a host that stores each run keeps what was read when the collection is
+  // cut short, and its memory does not grow with the clock's log. Same pointers, yields,
+  // resumes and errors; each punch is handed over once, resumes included; a run not yet handed
+  // over when the collection raises or is cancelled is dropped (never a part of a run). False
+  // when cancelled. Whatever `recebe` raises ends the collection and reaches the caller.
+  bool ObterMarcacaoRelogioEmLotes(int16_t parCodigoRelogio, int32_t parIndexPonteiro,
+                                   int32_t parNSRPonteiro, int32_t porLote,
+                                   const std::function<void(const ListaMarcacao&)>& recebe);
   // ObterMarcacaoRelogio of every clock into one list (always a list) of copies carrying every
   // field, the register clock's PIS and NSR included; the first error ends it and the punches
   // of earlier clocks are lost with it.
@@ -283,6 +293,11 @@ class ComunicacaoZK {
   const Timer& TimerMonitoracao() const { return *tmrMonitoracao_; }
 
  private:
+  // The collection behind ObterMarcacaoRelogio and its runs: each run of `porLote` punches (the
+  // rest at the end, or an empty list when nothing came) goes to `entrega`; false when
+  // cancelled.
+  bool Coleta(int16_t parCodigoRelogio, int32_t parIndexPonteiro, int32_t parNSRPonteiro,
+              int32_t porLote, const std::function<void(std::shared_ptr<ListaMarcacao>)>& entrega);
   // What monitoring has passed of each clock (by code), with the identity of the last entry
   // passed, so that a log erased, wiped, cut and refilled or a clock replaced is told from the
   // log it was. Kept while the clock stays registered: a clock stopped and started again

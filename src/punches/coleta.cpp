@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "control/interno.h"
 
@@ -77,6 +78,25 @@ class DatasDoDia {
 std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCodigoRelogio,
                                                                    int32_t parIndexPonteiro,
                                                                    int32_t parNSRPonteiro) {
+  // One run of everything: handed over once, at the end.
+  std::shared_ptr<ListaMarcacao> tudo;
+  if (!Coleta(parCodigoRelogio, parIndexPonteiro, parNSRPonteiro, INT32_MAX,
+              [&](std::shared_ptr<ListaMarcacao> lote) { tudo = std::move(lote); }))
+    return nullptr;
+  return tudo;
+}
+
+bool ComunicacaoZK::ObterMarcacaoRelogioEmLotes(
+    int16_t parCodigoRelogio, int32_t parIndexPonteiro, int32_t parNSRPonteiro, int32_t porLote,
+    const std::function<void(const ListaMarcacao&)>& recebe) {
+  if (porLote < 1) LancaArgumentoInvalido("porLote deve ser ao menos 1");
+  return Coleta(parCodigoRelogio, parIndexPonteiro, parNSRPonteiro, porLote,
+                [&](std::shared_ptr<ListaMarcacao> lote) { recebe(*lote); });
+}
+
+bool ComunicacaoZK::Coleta(int16_t parCodigoRelogio, int32_t parIndexPonteiro,
+                           int32_t parNSRPonteiro, int32_t porLote,
+                           const std::function<void(std::shared_ptr<ListaMarcacao>)>& entrega) {
   cancelaColeta_ = false;
   const auto entrada = RelogioConectado(parCodigoRelogio);
   const std::shared_ptr<Relogio> relogio = entrada->Relogio();
@@ -84,7 +104,16 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
   CZKEM& sdk = *czkem;
   const int32_t maquina = relogio->Codigo();
   const int16_t codigo = relogio->Codigo();
+  // The run being filled; `recebidas` counts every punch of the collection, handed over or not.
   auto lista = std::make_shared<ListaMarcacao>();
+  int64_t recebidas = 0;
+  bool entregou = false;
+  auto acrescenta = [&] {
+    ++recebidas;
+    if (lista->Count() < porLote) return;
+    entrega(std::exchange(lista, std::make_shared<ListaMarcacao>()));
+    entregou = true;
+  };
   int16_t semProgresso = 0;
   // Counts an attempt cut by a lost link; raises once the clock stopped giving anything.
   auto contaQueda = [&](bool progrediu) {
@@ -103,13 +132,14 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
     for (;;) {
       bool progrediu = false;
       if (sdk.SdkReadAllLogs(maquina)) {
-        int32_t posicao = 0;
-        const int32_t jaRecebidas = lista->Count();
+        int64_t posicao = 0;
+        const int64_t jaRecebidas = recebidas;
         // The call comes first and the flag is tested after it: a punch delivered when the
         // cancel request is found is dropped, as the clock has already moved past it.
         while (sdk.SdkGetNextLog(maquina, cartao, valor, modo, texto) && !cancelaColeta_) {
           if (posicao++ < jaRecebidas) continue;  // received before the link fell
           lista->AdicionaLida(cartao, codigo, datas.DeTexto(texto, regional), modo == 1);
+          acrescenta();
           progrediu = true;
         }
         if (cancelaColeta_) break;
@@ -154,7 +184,8 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
         lista->AdicionaLida(0, codigo, momento, false, nsr, pis);
         if (numero) ultimoNsr = numero;
         progrediu = true;
-        if (lista->Count() % 10 == 0) host_.Cede();
+        acrescenta();
+        if (recebidas % 10 == 0) host_.Cede();
       }
       if (cancelaColeta_) break;
       if (interno::UltimoErro(sdk) != sdk::codigo::kLinkPerdido) break;
@@ -170,15 +201,17 @@ std::shared_ptr<ListaMarcacao> ComunicacaoZK::ObterMarcacaoRelogio(int16_t parCo
       if (porNsr && ultimoNsr)
         retoma = *ultimoNsr;
       else if (!porNsr)
-        retoma = static_cast<int64_t>(ponteiro) + lista->Count();
+        retoma = static_cast<int64_t>(ponteiro) + recebidas;
       sdk.SdkSetLogPointer(maquina, static_cast<int32_t>(std::min<int64_t>(retoma, INT32_MAX)));
       retomada = true;
     }
     host_.Cede();
   }
 
-  if (cancelaColeta_) return nullptr;
-  return lista;
+  if (cancelaColeta_) return false;
+  // The last run, or the empty list of a collection that found nothing.
+  if (lista->Count() > 0 || !entregou) entrega(std::move(lista));
+  return true;
 }
 
 }  // namespace quorvel

@@ -68,6 +68,50 @@ TEST(ColetaNoBanco, KilledMidBatchThenRunAgainStoresEveryPunchOnceAndThenOnlyWha
   }
 }
 
+// A register collection stores each run as it reads it: killed while the clock is still being
+// read (the daemon, slowed, has been asked for the tenth run of its log), the store already
+// holds what was read before, and the next collection goes on after it instead of from the
+// start. Once, nothing was written until the whole clock had been read.
+TEST(ColetaNoBanco, ARegisterCollectionKilledWhileReadingKeepsWhatItReadAndGoesOnFromThere) {
+  const std::string registro = Temporario("lendo.log");
+  std::remove(registro.c_str());
+  Daemon d({"--relogio", "codigo=1,porta=0,modelo=tarvenix,capacidade=400000", "--semear", "200000",
+            "--atraso", "20", "--detalhar"},
+           1, registro);
+  const auto relogio = Rede(d.Porta(0), "tarvenix");
+  const std::string banco = NovoSqlite("lendo");
+  auto coleta = relogio;
+  coleta.insert(coleta.begin(), "coletar");
+  coleta.insert(coleta.end(), {"--banco", banco, "--formato", "json"});
+  auto pedidos = [&] { return Ocorrencias(LeArquivo(registro), "pedido log de registros"); };
+  size_t antes = 0;
+  for (int corrida = 0; corrida < 2; ++corrida) {
+    const size_t ja = pedidos();
+    Processo p(PONTO_BINARIO, coleta, Temporario("lendo_morta"));
+    // Runs of 4,096 records: by the tenth request at least eight were handed over, and every
+    // 10,000 of them were stored before the reading went on.
+    ASSERT_TRUE(EsperaAte([&] { return pedidos() >= ja + 10; })) << LeArquivo(registro);
+    p.Sinaliza(SIGKILL);
+    p.Espera();
+    const size_t agora = armazem::Armazem::Abre(banco, "teste")->Conta({});
+    EXPECT_GE(agora, antes + 10000) << "corrida " << corrida;
+    antes = agora;
+  }
+  ASSERT_LT(antes, 200000u);
+  const auto completa = Ponto(coleta, "lendo_completa");
+  ASSERT_EQ(completa.codigo, 0) << completa.err;
+  // The last run read only what the killed ones had not stored.
+  const auto j = nlohmann::json::parse(completa.out);
+  EXPECT_EQ(j[0].at("lidas").get<size_t>(), 200000u - antes);
+  auto b = armazem::Armazem::Abre(banco, "teste");
+  std::set<int64_t> nsrs;
+  b->Percorre({}, [&](const auto& m) { nsrs.insert(m.nsr); });
+  EXPECT_EQ(b->Conta({}), 200000u);
+  EXPECT_EQ(nsrs.size(), 200000u);
+  EXPECT_EQ(*nsrs.begin(), 1);
+  EXPECT_EQ(*nsrs.rbegin(), 200000);
+}
+
 // A fingerprint log erased and refilled past the stored position is another log: the stored
 // position is not trusted once the punch it stands after is gone, so every new punch is stored.
 TEST(ColetaNoBanco, AFingerprintLogErasedAndRefilledPastTheStoredPositionIsStoredWhole) {

@@ -1,5 +1,6 @@
 // Punch records and lists, collection from one clock and from all, pointer and erasing.
 #include <algorithm>
+#include <numeric>
 
 #include "support/controle_fixture.h"
 #include "support/marcacoes_falsas.h"
@@ -429,6 +430,81 @@ TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
   const auto lista = controle->ObterMarcacaoRelogio(3);
   ASSERT_EQ(lista->Count(), 11);
   for (int32_t i = 1; i <= 11; ++i) EXPECT_EQ(lista->Item(i)->CodigoCartao(), 99 + i);
+  EXPECT_EQ(relogio->leiturasDoLog, 2);
+}
+
+// Runs handed over as they are read: in the clock's order, of the size asked for (the rest
+// last), each punch once across the resumes a falling link makes.
+TEST_F(ColetaTarvenix, RunsAreHandedOverInOrderEachPunchOnceAcrossResumes) {
+  MockCZKEM& m = Prepara("2.1.12");
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  relogio->registros = teste::RegistrosSequenciais(25);
+  relogio->porLink = 7;
+  relogio->entregaOApontado = true;
+  teste::RelogioQueCai::Instala(m, relogio);
+  std::vector<int32_t> tamanhos;
+  std::vector<std::string> nsrs;
+  ASSERT_TRUE(controle->ObterMarcacaoRelogioEmLotes(2, 0, 0, 4, [&](const ListaMarcacao& lote) {
+    tamanhos.push_back(lote.Count());
+    for (const auto& n : Nsrs(lote)) nsrs.push_back(n);
+  }));
+  EXPECT_EQ(tamanhos, (std::vector<int32_t>{4, 4, 4, 4, 4, 4, 1}));
+  EXPECT_EQ(nsrs, Esperados(25));
+  // A run size below one is refused before anything is read.
+  EXPECT_EQ(Captura([&] {
+              controle->ObterMarcacaoRelogioEmLotes(2, 0, 0, 0, [](const ListaMarcacao&) {});
+            }).Numero(),
+            erro_plataforma::kArgumentoInvalido);
+}
+
+// Cancelled: the runs already handed over stay handed over, the one being filled is dropped.
+TEST_F(ColetaTarvenix, ACancelledRunDropsOnlyThePartOfARunNotHandedOver) {
+  MockCZKEM& m = Prepara("2.1.12");
+  std::vector<LogTarvenix> logs;
+  for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
+  int lidas = 0;
+  teste::ForneceMarcacoes(m, logs, [&] {
+    if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
+  });
+  std::vector<std::string> nsrs;
+  EXPECT_FALSE(controle->ObterMarcacaoRelogioEmLotes(2, 0, 0, 4, [&](const ListaMarcacao& lote) {
+    for (const auto& n : Nsrs(lote)) nsrs.push_back(n);
+  }));
+  EXPECT_EQ(nsrs, (std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7"}));
+}
+
+// The fingerprint log in runs: the same punches as the whole list, the resume included.
+TEST_F(Coleta, QuorvelRunsHoldTheWholeLogOnceAcrossAResume) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = std::make_shared<teste::RelogioQueCai>();
+  for (int i = 0; i < 11; ++i)
+    relogio->digitais.push_back({100 + i, 1, "05/03/2024 08:00:0" + std::to_string(i % 10)});
+  teste::RelogioQueCai::Instala(m, relogio);
+  int chamadas = 0;
+  ON_CALL(m, SdkGetNextLog)
+      .WillByDefault(
+          [relogio, &chamadas](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
+            if (++chamadas == 6) {  // falls once, after the 5th punch of the first walk
+              relogio->Cai();
+              relogio->ultimoErro = -2;
+              return false;
+            }
+            if (relogio->cursor >= relogio->digitais.size()) {
+              relogio->ultimoErro = -3;
+              return false;
+            }
+            const auto& l = relogio->digitais[relogio->cursor++];
+            c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
+            return true;
+          });
+  std::vector<int32_t> cartoes;
+  ASSERT_TRUE(controle->ObterMarcacaoRelogioEmLotes(3, 0, 0, 3, [&](const ListaMarcacao& lote) {
+    EXPECT_LE(lote.Count(), 3);
+    lote.ParaCada([&](const Marcacao& x) { cartoes.push_back(x.CodigoCartao()); });
+  }));
+  std::vector<int32_t> esperados(11);
+  std::iota(esperados.begin(), esperados.end(), 100);
+  EXPECT_EQ(cartoes, esperados);
   EXPECT_EQ(relogio->leiturasDoLog, 2);
 }
 

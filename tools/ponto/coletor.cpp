@@ -115,10 +115,12 @@ MarcacaoArmazenada Registro(const Marcacao& m, int16_t codigo, int64_t nsr, Resu
   return a;
 }
 
-ResultadoColeta GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem,
-                               Cursor cursor) {
-  ResultadoColeta r;
+// One run of register punches as the clock handed it over, stored with the cursor moved past
+// it in the same transaction.
+void GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem, Cursor& cursor,
+                    ResultadoColeta& r) {
   std::vector<MarcacaoArmazenada> lote;
+  lote.reserve(static_cast<size_t>(lista.Count()));
   auto grava = [&] {
     r.novas += armazem.Grava(codigo, lote, cursor);
     r.lidas += lote.size();
@@ -137,7 +139,6 @@ ResultadoColeta GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armaz
     if (lote.size() == kMarcacoesPorLote) grava();
   });
   if (!lote.empty()) grava();
-  return r;
 }
 
 }  // namespace
@@ -151,11 +152,18 @@ std::optional<ResultadoColeta> ColetaNovas(ComunicacaoZK& controle, const Relogi
     if (!lista) return std::nullopt;
     return GravaDigitais(*lista, codigo, armazem, cursor);
   }
-  const auto lista = controle.ObterMarcacaoRelogio(
+  // Each run is stored as it arrives: a collection cut short (a kill, a fall the control could
+  // not bring back) leaves what it read in the store, the cursor after it, and the memory held
+  // is one run whatever the clock holds.
+  ResultadoColeta r;
+  Cursor c = cursor;
+  const bool inteira = controle.ObterMarcacaoRelogioEmLotes(
       codigo, static_cast<int32_t>(std::min<int64_t>(cursor.posicao, INT32_MAX)),
-      static_cast<int32_t>(std::min<int64_t>(cursor.ultimoNsr, INT32_MAX)));
-  if (!lista) return std::nullopt;
-  return GravaRegistros(*lista, codigo, armazem, cursor);
+      static_cast<int32_t>(std::min<int64_t>(cursor.ultimoNsr, INT32_MAX)),
+      static_cast<int32_t>(kMarcacoesPorLote),
+      [&](const ListaMarcacao& lote) { GravaRegistros(lote, codigo, armazem, c, r); });
+  if (!inteira) return std::nullopt;
+  return r;
 }
 
 ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,

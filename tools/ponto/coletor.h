@@ -27,10 +27,13 @@ struct ResultadoColeta {
 // the same transaction) makes the next run read again.
 inline constexpr size_t kMarcacoesPorLote = 10000;
 
-// Register model: from the stored NSR (or record count, for firmware that counts records).
-// Fingerprint model: the clock hands its whole log over; only positions past the stored cursor
-// are written, each with its order among the punches of that card in that second. Nothing
-// when the collection was cancelled (Ctrl-C). Raises the control's Erro and the store's.
+// Register model: from the stored NSR (or record count, for firmware that counts records),
+// each run of kMarcacoesPorLote stored as it is read, so a collection cut short keeps what it
+// read. Fingerprint model: the clock hands its whole log over; only positions past the stored
+// cursor are written, each with its order among the punches of that card in that second
+// (which needs the whole log: the order counts the punches before it). Nothing when the
+// collection was cancelled (Ctrl-C; runs already stored stay). Raises the control's Erro and
+// the store's.
 std::optional<ResultadoColeta> ColetaNovas(quorvel::ComunicacaoZK& controle,
                                            const quorvel::Relogio& relogio,
                                            quorvel::armazem::Armazem& armazem);
