@@ -127,6 +127,14 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
            {"coletar --relogio 1 --ip [::1::2]:4371", "endereço inválido \"::1::2\""},
            {"funcionarios enviar /tmp", "\"/tmp\" é uma pasta"},
            {"funcionarios enviar /dev/null", "\"/dev/null\" não é um arquivo comum"},
+           // A file without employees is a wrong file, not a send that went well.
+           {"funcionarios enviar " + Arquivo("so-cabecalho.csv", "codigo;nome;pis\n"),
+            "so-cabecalho.csv: nenhum funcionário no arquivo (só o cabeçalho). Nada foi enviado."},
+           {"funcionarios enviar " + Arquivo("lista-vazia.json", "[]"),
+            "nenhum funcionário no arquivo (a lista está vazia)"},
+           // A summer time that ends before it starts.
+           {"horario-verao --inicio 10/03/2027 --fim 01/02/2027",
+            "--fim (01/02/2027) deve ser depois de --inicio (10/03/2027); nada foi gravado."},
        }) {
     Resultado r = Roda(c.argumentos);
     EXPECT_EQ(r.codigo, 2) << c.argumentos;

@@ -410,6 +410,11 @@ std::vector<std::shared_ptr<FuncionarioCartao>> LeFuncionarios(const std::string
       Minusculas(caminho.size() >= 5 ? caminho.substr(caminho.size() - 5) : caminho);
   auto funcionarios =
       ext == ".json" ? LeFuncionariosJson(texto, caminho) : LeFuncionariosCsv(texto, caminho);
+  // A file with no employee in it is a wrong file, not an empty send that went well.
+  if (funcionarios.empty())
+    throw ErroDeUso(caminho + ": nenhum funcionário no arquivo" +
+                    (ext == ".json" ? std::string(" (a lista está vazia)") : " (só o cabeçalho)") +
+                    ". Nada foi enviado.");
   if (funcionarios.size() > kMaximoFuncionariosPorEnvio)
     throw ErroDeUso(caminho + ": " + std::to_string(funcionarios.size()) +
                     " funcionários; um envio leva no máximo " +

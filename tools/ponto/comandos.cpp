@@ -770,6 +770,10 @@ int HorarioVerao(const Opcoes& o, Sessao& s) {
   }
   const DataHora inicio = DataHoraDe(o.Obrigatorio("--inicio"), "--inicio");
   const DataHora fim = DataHoraDe(o.Obrigatorio("--fim"), "--fim");
+  // Full dates: a summer time that ends in the next year carries that year in --fim.
+  if (!(inicio < fim))
+    throw ErroDeUso("--fim (" + o.Obrigatorio("--fim") + ") deve ser depois de --inicio (" +
+                    o.Obrigatorio("--inicio") + "); nada foi gravado.");
   s.Conecta();
   return PorRelogio(s, Todos,
                     [&](int16_t r) { return s.Controle().SetHorarioVeraoRelogio(r, inicio, fim); });
