@@ -49,11 +49,10 @@ class ConexaoPostgres final : public Conexao {
     const char* const valores[] = {"5", "10", "3", "3", "20000", endereco.c_str(), nullptr};
     pg_ = PQconnectdbParams(chaves, valores, /*expand_dbname=*/1);
     if (!pg_ || PQstatus(pg_) != CONNECTION_OK) {
-      std::string m = pg_ ? PQerrorMessage(pg_) : "sem memória";
-      while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
+      const std::string m = pg_ ? Limpa(PQerrorMessage(pg_)) : "out of memory";
       PQfinish(pg_);
       pg_ = nullptr;
-      Falha("Abre", "não foi possível conectar ao PostgreSQL: " + m);
+      Falha("Abre", "não foi possível conectar ao PostgreSQL (" + m + ")");
     }
     // libpq writes the server's notices ("terminating connection due to…") to stderr by
     // itself, breaking the host's one-line log; the failure that follows is reported anyway.
@@ -66,7 +65,8 @@ class ConexaoPostgres final : public Conexao {
   int64_t Executa(const std::string& sql, const std::vector<Valor>& parametros) override {
     Resultado r{Roda(sql, parametros)};
     const auto estado = PQresultStatus(r.r);
-    if (estado != PGRES_COMMAND_OK && estado != PGRES_TUPLES_OK) Falha("Executa", Mensagem(r.r));
+    if (estado != PGRES_COMMAND_OK && estado != PGRES_TUPLES_OK)
+      FalhaDoServidor("Executa", Mensagem(r.r));
     const char* n = PQcmdTuples(r.r);
     return *n ? std::strtoll(n, nullptr, 10) : 0;
   }
@@ -82,7 +82,7 @@ class ConexaoPostgres final : public Conexao {
                                    textos.ponteiros.data(), nullptr, nullptr, 0)
              : PQsendQueryParams(pg_, Numerado(sql).c_str(), 0, nullptr, nullptr, nullptr, nullptr,
                                  0);
-    if (!enviou) Falha("Consulta", Limpa(PQerrorMessage(pg_)));
+    if (!enviou) FalhaDoServidor("Consulta", Limpa(PQerrorMessage(pg_)));
     PQsetSingleRowMode(pg_);
     std::string erro;
     bool interrompida = false;
@@ -103,7 +103,7 @@ class ConexaoPostgres final : public Conexao {
       }
     }
     if (falhaNoVisitante) std::rethrow_exception(falhaNoVisitante);
-    if (!erro.empty()) Falha("Consulta", erro);
+    if (!erro.empty()) FalhaDoServidor("Consulta", erro);
   }
 
   void Inicia() override { Executa("BEGIN", {}); }
@@ -118,7 +118,7 @@ class ConexaoPostgres final : public Conexao {
     int64_t linhas = 0;
     Resultado inicio{PQexec(pg_, copy.c_str())};
     if (!inicio.r || PQresultStatus(inicio.r) != PGRES_COPY_IN)
-      Falha("Copia", inicio.r ? Mensagem(inicio.r) : Limpa(PQerrorMessage(pg_)));
+      FalhaDoServidor("Copia", inicio.r ? Mensagem(inicio.r) : Limpa(PQerrorMessage(pg_)));
     // In pieces of 1 MiB: libpq copies what it is given into its own buffer.
     constexpr size_t kPedaco = 1u << 20;
     std::string erro;
@@ -141,7 +141,7 @@ class ConexaoPostgres final : public Conexao {
       }
     }
     if (duplicou) return 0;
-    if (!erro.empty()) Falha("Copia", erro);
+    if (!erro.empty()) FalhaDoServidor("Copia", erro);
     return linhas;
   }
   std::string Epoca() const override {
@@ -170,7 +170,7 @@ class ConexaoPostgres final : public Conexao {
       if (!r.r || PQresultStatus(r.r) != PGRES_COMMAND_OK) {
         const std::string m = r.r ? Mensagem(r.r) : Limpa(PQerrorMessage(pg_));
         preparados_.erase(it);
-        Falha("Prepara", m);
+        FalhaDoServidor("Prepara", m);
       }
     }
     return &it->second;
@@ -202,13 +202,32 @@ class ConexaoPostgres final : public Conexao {
         nome ? PQexecPrepared(pg_, nome->c_str(), static_cast<int>(parametros.size()),
                               textos.ponteiros.data(), nullptr, nullptr, 0)
              : PQexecParams(pg_, Numerado(sql).c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0);
-    if (!r) Falha("Executa", Limpa(PQerrorMessage(pg_)));
+    if (!r) FalhaDoServidor("Executa", Limpa(PQerrorMessage(pg_)));
     return r;
   }
 
+  // libpq's text on one line: its hints come on lines of their own, indented with tabs.
   static std::string Limpa(std::string m) {
-    while (!m.empty() && (m.back() == '\n' || m.back() == ' ')) m.pop_back();
-    return m;
+    std::string r;
+    for (size_t i = 0; i < m.size(); ++i) {
+      if (m[i] != '\n') {
+        r += m[i] == '\t' ? ' ' : m[i];
+        continue;
+      }
+      while (i + 1 < m.size() && (m[i + 1] == '\t' || m[i + 1] == ' ')) ++i;
+      if (i + 1 < m.size()) r += "; ";
+    }
+    while (!r.empty() && r.back() == ' ') r.pop_back();
+    return r;
+  }
+
+  // The server's (or libpq's) text inside a Portuguese sentence saying what failed: a link that
+  // fell is told apart from a command the server refused.
+  [[noreturn]] void FalhaDoServidor(std::string_view metodo, const std::string& texto) {
+    const bool caiu = !pg_ || PQstatus(pg_) == CONNECTION_BAD;
+    Falha(metodo,
+          std::string(caiu ? "a conexão com o PostgreSQL caiu" : "o PostgreSQL recusou o comando") +
+              " (" + texto + ")");
   }
 
   static std::string Mensagem(const PGresult* r) { return Limpa(PQresultErrorMessage(r)); }

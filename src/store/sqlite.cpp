@@ -1,5 +1,6 @@
 // The store's SQLite connection: one file, WAL mode, statements prepared once and reused.
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <unordered_map>
@@ -24,6 +25,60 @@ class LinhaSqlite final : public Linha {
   sqlite3_stmt* s_;
 };
 
+// What SQLite said, in a Portuguese sentence first; its own text follows in parentheses. For a
+// store that could not be opened, `caminho` lets the usual causes be named.
+std::string Motivo(sqlite3* db, const std::string& caminho = {}, bool somenteLeitura = false) {
+  const int rc = db ? (sqlite3_errcode(db) & 0xFF) : SQLITE_NOMEM;
+  const std::string dele = db ? sqlite3_errmsg(db) : "out of memory";
+  std::string dito;
+  switch (rc) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      dito = "o banco está ocupado por outro processo";
+      break;
+    case SQLITE_FULL:
+      dito = "disco cheio";
+      break;
+    case SQLITE_READONLY:
+      dito = "o banco só pode ser lido (permissão ou sistema de arquivos)";
+      break;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      dito = "sem permissão";
+      break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      dito = "o arquivo está danificado ou não é um banco SQLite";
+      break;
+    case SQLITE_IOERR:
+      dito = "erro de entrada e saída no disco";
+      break;
+    case SQLITE_NOMEM:
+      dito = "sem memória";
+      break;
+    case SQLITE_CANTOPEN: {
+      const auto barra = caminho.rfind('/');
+      const std::string pasta =
+          barra == std::string::npos ? "." : (barra == 0 ? "/" : caminho.substr(0, barra));
+      struct stat st {};
+      if (::stat(pasta.c_str(), &st) != 0)
+        dito = "a pasta \"" + pasta + "\" não existe";
+      else if (::stat(caminho.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        dito = "é uma pasta, não um arquivo";
+      else if (::access(caminho.c_str(), somenteLeitura ? R_OK : R_OK | W_OK) != 0 &&
+               ::access(caminho.c_str(), F_OK) == 0)
+        dito = "sem permissão para " + std::string(somenteLeitura ? "ler" : "ler e gravar") +
+               " o arquivo";
+      else
+        dito = "sem permissão na pasta \"" + pasta + "\" ou arquivo inacessível";
+      break;
+    }
+    default:
+      dito = "o SQLite recusou a operação";
+  }
+  return dito + " (" + dele + ")";
+}
+
 class ConexaoSqlite final : public Conexao {
  public:
   ConexaoSqlite(const std::string& caminho, bool somenteLeitura) {
@@ -35,7 +90,7 @@ class ConexaoSqlite final : public Conexao {
         somenteLeitura ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     if (sqlite3_open_v2(caminho.c_str(), &db_, modo | SQLITE_OPEN_FULLMUTEX, nullptr) !=
         SQLITE_OK) {
-      const std::string m = db_ ? sqlite3_errmsg(db_) : "sem memória";
+      const std::string m = Motivo(db_, caminho, somenteLeitura);
       sqlite3_close(db_);
       db_ = nullptr;
       Falha("Abre", "não foi possível abrir o banco \"" + caminho + "\": " + m);
@@ -57,7 +112,7 @@ class ConexaoSqlite final : public Conexao {
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     }
     sqlite3_reset(s);
-    if (rc != SQLITE_DONE) Falha("Executa", sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) Falha("Executa", Motivo(db_));
     return sqlite3_changes(db_);
   }
 
@@ -71,7 +126,7 @@ class ConexaoSqlite final : public Conexao {
     LinhaSqlite l(s);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) linha(l);
-    if (rc != SQLITE_DONE) Falha("Consulta", sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) Falha("Consulta", Motivo(db_));
   }
 
   void Inicia() override { Executa("BEGIN IMMEDIATE", {}); }
@@ -85,7 +140,7 @@ class ConexaoSqlite final : public Conexao {
     sqlite3_stmt*& s = preparados_[sql];
     if (!s && sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr) !=
                   SQLITE_OK) {
-      const std::string m = sqlite3_errmsg(db_);
+      const std::string m = Motivo(db_);
       preparados_.erase(sql);
       Falha("Prepara", m);
     }

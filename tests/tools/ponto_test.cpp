@@ -739,6 +739,26 @@ TEST(ComandosDoBanco, ReadersNeverCreateNorWriteTheStore) {
   Resultado texto = Roda("exportar --banco " + base + ".txt");
   EXPECT_EQ(texto.codigo, 1);
   EXPECT_NE(texto.erros.find("não é um banco de marcações"), std::string::npos) << texto.erros;
+  // What the database library says comes inside a Portuguese sentence naming the cause.
+  struct Caso {
+    std::string banco, mensagem;
+  };
+  for (const Caso& c : std::vector<Caso>{
+           {base + "-pasta/nao/existe.db",
+            "não foi possível abrir o banco \"" + base + "-pasta/nao/existe.db\": a pasta \"" +
+                base + "-pasta/nao\" não existe (unable to open database file)"},
+           {::testing::TempDir(), "é uma pasta, não um arquivo (unable to open database file)"},
+           {base + ".txt",
+            "o arquivo está danificado ou não é um banco SQLite (file is not a database)"},
+           {"postgresql://ninguem@127.0.0.1:1/x",
+            "não foi possível conectar ao PostgreSQL (connection to server at \"127.0.0.1\", port "
+            "1 "
+            "failed: Connection refused; Is the server running"},
+       }) {
+    Resultado r = Roda("coletar --relogio 1 --banco " + c.banco);
+    EXPECT_EQ(r.codigo, 1) << c.banco;
+    EXPECT_NE(r.erros.find(c.mensagem), std::string::npos) << c.banco << ": " << r.erros;
+  }
 }
 
 // A header's document from a clocks file is held to the same rule as one given as an option,

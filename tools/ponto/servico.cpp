@@ -388,11 +388,14 @@ class Coletor {
       if (nome != nome_ && quantos < cota) v.espacoDosOutros += cota - quantos;
     for (const auto& [codigo, e] : estados_) v.mantidos += e.arrendado ? 1 : 0;
 
-    // Past the share while others have room: the clocks with the highest codes go first.
+    // Past the share while others have room: the clocks with the highest codes go first. Not
+    // a clock whose connection is on its way: the control would open it after the lease was
+    // let go, and the next holder's link would meet this one's at the clock (it waits for the
+    // next round, once the attempt has answered).
     size_t deixar = partilha::QuantosDeixar(v);
     for (auto it = estados_.rbegin(); it != estados_.rend() && deixar > 0; ++it) {
       auto& [codigo, e] = *it;
-      if (!e.arrendado) continue;
+      if (!e.arrendado || codigo == conectando_) continue;
       log_->info("relógio {}: deixado para outro coletor (cota de {} com {} coletores)", codigo,
                  cota, v.servicosVivos);
       e.conectado = false;
