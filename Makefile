@@ -5,7 +5,7 @@ BUILD     := build
 ASAN      := build-asan
 CMAKE_GEN := -G Ninja
 
-.PHONY: all setup build build-asan run test test-normal test-asan bench format format-check clean fuzz tsan
+.PHONY: all setup build build-asan run test test-normal test-asan bench site format format-check clean fuzz tsan
 
 all: build
 
@@ -51,6 +51,10 @@ tsan: setup
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+# A whole site: PostgreSQL, 1,000 clocks, three collector services, five minutes.
+site: build
+	/usr/bin/python3 bench/site.py --build $(BUILD)
 
 FONTES = $$(git ls-files '*.h' '*.cpp' '*.c' 2>/dev/null || \
             find include src tools tests bench examples -name '*.h' -o -name '*.cpp' -o -name '*.c')

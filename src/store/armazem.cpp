@@ -363,19 +363,31 @@ class ArmazemSql final : public Armazem {
          e.ultimaMarcacao, e.gravadaEm, e.ultimoErro, AgoraUtc()});
   }
 
-  std::vector<EstadoRelogio> Estados() override {
+  std::vector<EstadoRelogio> Estados(bool contarHoje) override {
     const double agora = Agora();
     std::vector<EstadoRelogio> r;
+    // The day's punches counted in one pass grouped by clock, not once per clock: a site of a
+    // thousand clocks made that a thousand passes over the day's rows at every look.
+    std::string hoje = "0";
+    std::vector<Valor> parametros;
+    if (contarHoje) {
+      hoje = "COALESCE(h.n, 0)";
+      parametros.push_back(MeiaNoiteLocalUtc());
+    }
     db_->Consulta(
         "SELECT c.relogio, COALESCE(e.coletor, ''), COALESCE(e.conectado, 0),"
         " COALESCE(e.conectado_desde, ''), COALESCE(e.ultima_marcacao, ''),"
         " COALESCE(e.gravada_em, ''), COALESCE(e.ultimo_erro, ''),"
-        " COALESCE(e.atualizado_em, ''), COALESCE(a.coletor, ''), COALESCE(a.expira_em, 0),"
-        " (SELECT COUNT(*) FROM marcacoes m WHERE m.relogio = c.relogio AND m.recebida_em >= ?)"
-        " FROM (SELECT relogio FROM estados UNION SELECT relogio FROM arrendamentos) c"
-        " LEFT JOIN estados e ON e.relogio = c.relogio"
-        " LEFT JOIN arrendamentos a ON a.relogio = c.relogio ORDER BY c.relogio",
-        {MeiaNoiteLocalUtc()}, [&](const Linha& l) {
+        " COALESCE(e.atualizado_em, ''), COALESCE(a.coletor, ''), COALESCE(a.expira_em, 0), " +
+            hoje +
+            " FROM (SELECT relogio FROM estados UNION SELECT relogio FROM arrendamentos) c"
+            " LEFT JOIN estados e ON e.relogio = c.relogio"
+            " LEFT JOIN arrendamentos a ON a.relogio = c.relogio" +
+            (contarHoje ? " LEFT JOIN (SELECT relogio, COUNT(*) AS n FROM marcacoes WHERE"
+                          " recebida_em >= ? GROUP BY relogio) h ON h.relogio = c.relogio"
+                        : "") +
+            " ORDER BY c.relogio",
+        parametros, [&](const Linha& l) {
           EstadoRelogio e;
           e.relogio = static_cast<int16_t>(l.Inteiro(0));
           e.coletor.assign(l.Texto(1));

@@ -162,8 +162,10 @@ class Armazem {
   virtual void Libera(int16_t relogio) = 0;
 
   virtual void GravaEstado(const EstadoRelogio& estado) = 0;
-  // Every clock a collector reported on or leased, by clock.
-  virtual std::vector<EstadoRelogio> Estados() = 0;
+  // Every clock a collector reported on or leased, by clock. `contarHoje`: with the punches
+  // stored since local midnight (a pass over the day's rows, for people: the collectors' own
+  // rounds do without).
+  virtual std::vector<EstadoRelogio> Estados(bool contarHoje) = 0;
 
   // This collector's heartbeat, by the database's clock, with the lease period it works by
   // (within which the next heartbeat comes); Despede removes it at a clean exit.

@@ -57,7 +57,7 @@ Estado LeEstado(const std::string& banco, std::vector<std::string> extra = {}) {
 // Who holds each clock by a live lease.
 std::map<int16_t, std::string> Donos(const std::string& banco) {
   std::map<int16_t, std::string> d;
-  for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados())
+  for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados(false))
     if (e.ArrendamentoVivo()) d[e.relogio] = e.arrendadoPor;
   return d;
 }
@@ -321,7 +321,7 @@ TEST(Servico, LeasesOfLiveServicesAreRenewedLongBeforeTheyRunOut) {
   double menor = 6;
   while (std::chrono::steady_clock::now() < fim) {
     std::map<int16_t, std::string> agora;
-    for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados())
+    for (const auto& e : armazem::Armazem::Abre(banco, "teste")->Estados(false))
       if (e.ArrendamentoVivo()) {
         agora[e.relogio] = e.arrendadoPor;
         menor = std::min(menor, e.segundosRestantes);

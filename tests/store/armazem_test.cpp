@@ -250,7 +250,7 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
   e.conectado = false;
   e.ultimoErro = "sem conexão";
   a->GravaEstado(e);
-  const auto estados = a->Estados();
+  const auto estados = a->Estados(true);
   ASSERT_EQ(estados.size(), 5u);
   EXPECT_EQ(estados[0].relogio, 1);
   EXPECT_TRUE(estados[0].conectado);
@@ -333,7 +333,7 @@ TEST_P(ArmazemTest, HeartbeatsTellLiveCollectorsFromStoppedOnesAndStatesKeepWhat
   a->GravaEstado(e);
   MarcacaoArmazenada hoje = Registro(7, 1, "2024-05-06 08:00:00");
   a->Grava(7, {hoje}, Cursor{1, 1, ""});
-  const auto estados = a->Estados();
+  const auto estados = a->Estados(true);
   ASSERT_EQ(estados.size(), 1u);
   EXPECT_EQ(estados[0].conectadoDesde, e.conectadoDesde);
   EXPECT_EQ(estados[0].gravadaEm, e.gravadaEm);

@@ -125,7 +125,7 @@ int MostraEstado(const Opcoes& o) {
   // 0: no alert for a disconnected clock (a clock with no live collector always alerts).
   const long long alerta = o.Tem("--alerta") ? o.Numero("--alerta", 1, 86400 * 365) : 0;
   auto banco = Armazem::Abre(EnderecoBanco(o), NomeColetor(o), armazem::Acesso::Leitura);
-  const auto estados = banco->Estados();
+  const auto estados = banco->Estados(true);
   const Tabela t = TabelaDeEstados(estados, f);
   int codigo = kOk;
   std::vector<std::string> alertas;
@@ -370,7 +370,7 @@ class Coletor {
       }
     std::map<int16_t, armazem::EstadoRelogio> estados;
     auto proxima = agora + ProximaRodadaEm();
-    for (auto& e : banco_->Estados()) {
+    for (auto& e : banco_->Estados(false)) {
       if (e.ArrendamentoVivo()) {
         if (porColetor.count(e.arrendadoPor)) ++porColetor[e.arrendadoPor];
         // A lease of another collector is looked at again right after it runs out.

@@ -285,7 +285,7 @@ struct Painel::Impl {
     return funcionarios;
   }
 
-  Json LeRelogios(Armazem& banco) { return Relogios(banco.Estados(), c.relogios); }
+  Json LeRelogios(Armazem& banco) { return Relogios(banco.Estados(true), c.relogios); }
 
   // The watchers' reader fails twice a second while the store is away: one line when it goes,
   // one when it is back.
