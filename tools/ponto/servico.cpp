@@ -39,6 +39,10 @@ constexpr size_t kPendentesMaximo = 100000;
 // How long before a lease that cannot be renewed runs out the service stops using its clock.
 constexpr auto kFolgaArrendamento = std::chrono::milliseconds(1500);
 constexpr auto kEsperaBancoMaxima = std::chrono::seconds(4);
+// Services started together (a site's machines booting) see each other's heartbeat before the
+// first division of the clocks: without this wait the first one up takes every clock and then
+// hands two thirds of them over, each connected twice.
+constexpr auto kEsperaPelosOutros = std::chrono::seconds(2);
 
 // Seconds from a UTC text the store wrote ("aaaa-mm-ddThh:mm:ssZ") to now; nothing for another.
 std::optional<double> SegundosDesde(const std::string& utc) {
@@ -208,6 +212,8 @@ class Coletor {
         "cada {} s",
         banco_->Coletor(), estados_.size(), estados_.size() == 1 ? "relógio" : "relógios",
         validade_, reconciliacao_);
+    Protege([&] { banco_->Pulsa(Validade()); });
+    proximaRodada_ = Cronometro::now() + kEsperaPelosOutros;
     auto trabalho = s_.Loop().CriaTimer([this] { Trabalha(); });
     trabalho->Intervalo(200);
     trabalho->Habilitado(true);
@@ -460,6 +466,15 @@ class Coletor {
     }
   }
 
+  // The control opens one link per tick of its own: the next request goes in as soon as one
+  // answers, not at this service's next tick, so a service brings up ten clocks a second.
+  void ProximaConexao() {
+    // Not from inside this service's own tick (a collection yielding runs the control's ticks):
+    // the tick in progress asks for the next one itself.
+    if (conectando_ != 0 || bancoFora_ || ocupado_) return;
+    Protege([&] { Conecta(Cronometro::now()); });
+  }
+
   void MudaConexao(EstadoLocal& e, bool conectado) {
     if (e.conectado != conectado) e.conectadoDesde = AgoraUtc();
     e.conectado = conectado;
@@ -468,6 +483,11 @@ class Coletor {
 
   void AoConectar(int16_t c) {
     if (c == conectando_) conectando_ = 0;
+    Conectou(c);
+    ProximaConexao();
+  }
+
+  void Conectou(int16_t c) {
     auto it = estados_.find(c);
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
@@ -486,6 +506,11 @@ class Coletor {
 
   void AoFalharConexao(int16_t c) {
     if (c == conectando_) conectando_ = 0;
+    NaoConectou(c);
+    ProximaConexao();
+  }
+
+  void NaoConectou(int16_t c) {
     auto it = estados_.find(c);
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
