@@ -305,7 +305,6 @@ def main() -> int:
 
         # ---- Cold start ----------------------------------------------------------------------
         inicio = time.monotonic()
-        partida = time.time()
         for nome in ("s1", "s2", "s3"):
             servicos[nome] = Servico(ponto, pasta, pg.url, arquivo, nome)
         chegadas.start()
@@ -390,7 +389,7 @@ def main() -> int:
         atrasos = []
         por_modelo: dict[str, list[float]] = {"quorvel": [], "tarvenix": []}
         for chave, visto in chegadas.vistas.items():
-            relogio, _nsr, _cartao, data_hora = int(chave[0]), chave[1], chave[2], chave[3]
+            relogio, data_hora = int(chave[0]), chave[3]
             d = daemons[(relogio - 1) // RELOGIOS_POR_DAEMON]
             estampa = datetime.strptime(data_hora.replace("T", " ")[:19], "%Y-%m-%d %H:%M:%S").timestamp()
             if not estavel[0] <= estampa <= estavel[1]:

@@ -402,18 +402,18 @@ TEST_F(ColetaTarvenix, OnlyALostLinkIsRetried) {
             erro::kRelogioDesconectado);
 }
 
-TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
-  MockCZKEM& m = Conectado(3);
+// A fingerprint clock of eleven punches (cards 100 to 110) whose link falls once, after the
+// `apos`-th punch of the first walk.
+std::shared_ptr<teste::RelogioQueCai> DigitaisQueCaemUmaVez(MockCZKEM& m, int apos) {
   auto relogio = std::make_shared<teste::RelogioQueCai>();
   for (int i = 0; i < 11; ++i)
     relogio->digitais.push_back({100 + i, 1, "05/03/2024 08:00:0" + std::to_string(i % 10)});
   teste::RelogioQueCai::Instala(m, relogio);
-  int chamadas = 0;
+  auto chamadas = std::make_shared<int>(0);
   ON_CALL(m, SdkGetNextLog)
       .WillByDefault(
-          [relogio, &chamadas](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
-            // Falls once, after the 4th punch of the first walk.
-            if (++chamadas == 5) {
+          [relogio, chamadas, apos](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
+            if (++*chamadas == apos + 1) {
               relogio->Cai();
               relogio->ultimoErro = -2;
               return false;
@@ -426,6 +426,12 @@ TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
             c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
             return true;
           });
+  return relogio;
+}
+
+TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
+  MockCZKEM& m = Conectado(3);
+  auto relogio = DigitaisQueCaemUmaVez(m, 4);
   EXPECT_CALL(m, SdkDisconnect).Times(1);
   const auto lista = controle->ObterMarcacaoRelogio(3);
   ASSERT_EQ(lista->Count(), 11);
@@ -476,27 +482,7 @@ TEST_F(ColetaTarvenix, ACancelledRunDropsOnlyThePartOfARunNotHandedOver) {
 // The fingerprint log in runs: the same punches as the whole list, the resume included.
 TEST_F(Coleta, QuorvelRunsHoldTheWholeLogOnceAcrossAResume) {
   MockCZKEM& m = Conectado(3);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 11; ++i)
-    relogio->digitais.push_back({100 + i, 1, "05/03/2024 08:00:0" + std::to_string(i % 10)});
-  teste::RelogioQueCai::Instala(m, relogio);
-  int chamadas = 0;
-  ON_CALL(m, SdkGetNextLog)
-      .WillByDefault(
-          [relogio, &chamadas](int32_t, int32_t& c, int32_t& v, int32_t& mo, std::string& t) {
-            if (++chamadas == 6) {  // falls once, after the 5th punch of the first walk
-              relogio->Cai();
-              relogio->ultimoErro = -2;
-              return false;
-            }
-            if (relogio->cursor >= relogio->digitais.size()) {
-              relogio->ultimoErro = -3;
-              return false;
-            }
-            const auto& l = relogio->digitais[relogio->cursor++];
-            c = l.cartao, v = 0, mo = l.modo, t = l.dataHora;
-            return true;
-          });
+  auto relogio = DigitaisQueCaemUmaVez(m, 5);
   std::vector<int32_t> cartoes;
   ASSERT_TRUE(controle->ObterMarcacaoRelogioEmLotes(3, 0, 0, 3, [&](const ListaMarcacao& lote) {
     EXPECT_LE(lote.Count(), 3);
