@@ -43,6 +43,9 @@ constexpr auto kEsperaBancoMaxima = std::chrono::seconds(4);
 // first division of the clocks: without this wait the first one up takes every clock and then
 // hands two thirds of them over, each connected twice.
 constexpr auto kEsperaPelosOutros = std::chrono::seconds(2);
+// A control opens one link per tick of its connection timer (ten a second): the service divides
+// its clocks among controls of at most this many, so a site of hundreds comes up in seconds.
+constexpr size_t kRelogiosPorControle = 40;
 
 // Seconds from a UTC text the store wrote ("aaaa-mm-ddThh:mm:ssZ") to now; nothing for another.
 std::optional<double> SegundosDesde(const std::string& utc) {
@@ -183,11 +186,14 @@ class Coletor {
         watchdog_(systemd::IntervaloWatchdog()) {
     log_ = CriaLog(banco_->Coletor());
     for (const auto& r : s_.Relogios()) estados_[r->Codigo()].relogio = r;
-    auto& ev = s_.Controle().Eventos();
-    ev.RelogioConectado = [this](int16_t c) { AoConectar(c); };
-    ev.ErroConexaoRelogio = [this](int16_t c) { AoFalharConexao(c); };
-    ev.MarcacaoRecolhida = [this](const std::shared_ptr<Marcacao>& m) { AoReceber(m); };
-    ev.ErroMonitoracao = [this](int16_t n, const std::string& d) { AoErroMonitoracao(n, d); };
+    faixas_.resize(s_.Controles().size());
+    for (const auto& controle : s_.Controles()) {
+      auto& ev = controle->Eventos();
+      ev.RelogioConectado = [this](int16_t c) { AoConectar(c); };
+      ev.ErroConexaoRelogio = [this](int16_t c) { AoFalharConexao(c); };
+      ev.MarcacaoRecolhida = [this](const std::shared_ptr<Marcacao>& m) { AoReceber(m); };
+      ev.ErroMonitoracao = [this](int16_t n, const std::string& d) { AoErroMonitoracao(n, d); };
+    }
   }
 
   // From the web page's threads: clock `codigo` reconciled at the next tick. Empty when taken;
@@ -401,7 +407,7 @@ class Coletor {
     size_t deixar = partilha::QuantosDeixar(v);
     for (auto it = estados_.rbegin(); it != estados_.rend() && deixar > 0; ++it) {
       auto& [codigo, e] = *it;
-      if (!e.arrendado || codigo == conectando_) continue;
+      if (!e.arrendado || codigo == faixas_[s_.Faixa(codigo)].conectando) continue;
       log_->info("relógio {}: deixado para outro coletor (cota de {} com {} coletores)", codigo,
                  cota, v.servicosVivos);
       e.conectado = false;
@@ -449,29 +455,34 @@ class Coletor {
 
   // ---- Clocks -----------------------------------------------------------------------------
 
-  // One connection request at a time: the control makes only the last request of a tick.
+  // One connection request at a time per control: a control makes only the last request of
+  // a tick. The controls (one per kRelogiosPorControle clocks) open theirs side by side.
   void Conecta(Cronometro::time_point agora) {
-    if (conectando_ != 0) {
-      if (agora < prazoConexao_) return;
-      conectando_ = 0;  // no answer: try the next one
+    size_t livres = 0;
+    for (auto& f : faixas_) {
+      if (f.conectando != 0 && agora >= f.prazo) f.conectando = 0;  // no answer: the next one
+      livres += f.conectando == 0 ? 1 : 0;
     }
     for (auto& [codigo, e] : estados_) {
+      if (livres == 0) return;
       // A monitored clock whose link fell is reopened by the monitoring itself.
       if (!e.arrendado || e.conectado || e.monitorando || agora < e.proximaConexao) continue;
-      conectando_ = codigo;
-      prazoConexao_ = agora + std::chrono::seconds(60);
+      Faixa& f = faixas_[s_.Faixa(codigo)];
+      if (f.conectando != 0) continue;
+      f.conectando = codigo;
+      f.prazo = agora + std::chrono::seconds(60);
+      --livres;
       e.proximaConexao = agora + std::chrono::seconds(10);
-      s_.Controle().ConectarRelogio(codigo);
-      return;
+      s_.Controle(codigo).ConectarRelogio(codigo);
     }
   }
 
-  // The control opens one link per tick of its own: the next request goes in as soon as one
-  // answers, not at this service's next tick, so a service brings up ten clocks a second.
+  // A control opens one link per tick of its own: the next request goes in as soon as one
+  // answers, not at this service's next tick, so each control brings up ten clocks a second.
   void ProximaConexao() {
-    // Not from inside this service's own tick (a collection yielding runs the control's ticks):
-    // the tick in progress asks for the next one itself.
-    if (conectando_ != 0 || bancoFora_ || ocupado_) return;
+    // Not from inside this service's own tick (a collection yielding runs the controls' ticks):
+    // the tick in progress asks for the next ones itself.
+    if (bancoFora_ || ocupado_) return;
     Protege([&] { Conecta(Cronometro::now()); });
   }
 
@@ -482,7 +493,7 @@ class Coletor {
   }
 
   void AoConectar(int16_t c) {
-    if (c == conectando_) conectando_ = 0;
+    if (auto& f = faixas_[s_.Faixa(c)]; f.conectando == c) f.conectando = 0;
     Conectou(c);
     ProximaConexao();
   }
@@ -493,7 +504,7 @@ class Coletor {
     EstadoLocal& e = it->second;
     if (!e.arrendado) {
       // Asked for before the clock was let go: no link to a clock this service does not hold.
-      Protege([&] { s_.Controle().DesconectarRelogio(c); });
+      Protege([&] { s_.Controle(c).DesconectarRelogio(c); });
       return;
     }
     const bool voltou = e.monitorando;  // monitoring reopened a lost link
@@ -505,7 +516,7 @@ class Coletor {
   }
 
   void AoFalharConexao(int16_t c) {
-    if (c == conectando_) conectando_ = 0;
+    if (auto& f = faixas_[s_.Faixa(c)]; f.conectando == c) f.conectando = 0;
     NaoConectou(c);
     ProximaConexao();
   }
@@ -548,7 +559,8 @@ class Coletor {
   void AoErroMonitoracao(int16_t numero, const std::string& descricao) {
     bool deUmRelogio = false;
     for (auto& [codigo, e] : estados_) {
-      if (!e.monitorando || !e.conectado || !s_.Controle().MonitoracaoSemConexao(codigo)) continue;
+      if (!e.monitorando || !e.conectado || !s_.Controle(codigo).MonitoracaoSemConexao(codigo))
+        continue;
       deUmRelogio = true;
       MudaConexao(e, false);
       e.ultimoErro = "conexão perdida";
@@ -572,14 +584,14 @@ class Coletor {
       throw;
     }
     Registra(codigo, e, r, "monitoração");
-    AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r.pis);
+    AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r.pis);
   }
 
   void Reconcilia(int16_t codigo, EstadoLocal& e) {
     e.reconciliar = false;
     e.ultimaReconciliacao = Cronometro::now();
     try {
-      const auto r = ColetaNovas(s_.Controle(), *e.relogio, *banco_);
+      const auto r = ColetaNovas(s_.Controle(codigo), *e.relogio, *banco_);
       if (!r) return;  // stopping
       if (r->logRecomecado)
         log_->warn("relógio {}: as marcações foram apagadas no relógio; lendo desde o início",
@@ -587,10 +599,10 @@ class Coletor {
       Registra(codigo, e, *r, "coleta incremental");
       e.resolvido = true;
       if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
-        if (const size_t n = AtualizaFuncionarios(s_.Controle(), codigo, *banco_, r->pis))
+        if (const size_t n = AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r->pis))
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
       if (!e.monitorando && e.conectado && e.arrendado) {
-        s_.Controle().IniciaMonitoracaoRelogio(codigo);
+        s_.Controle(codigo).IniciaMonitoracaoRelogio(codigo);
         e.monitorando = true;
         log_->info("relógio {}: monitorando", codigo);
       }
@@ -637,9 +649,9 @@ class Coletor {
 
   void Solta(int16_t codigo, EstadoLocal& e, bool manterPendentes = false) {
     try {
-      if (e.monitorando) s_.Controle().PararMonitoracaoRelogio(codigo);
+      if (e.monitorando) s_.Controle(codigo).PararMonitoracaoRelogio(codigo);
       // Also a clock whose monitored link fell: the control still holds it as connected.
-      s_.Controle().DesconectarRelogio(codigo);
+      s_.Controle(codigo).DesconectarRelogio(codigo);
     } catch (const Erro& ex) {
       log_->warn("relógio {}: {}", codigo, Linha(ex.Descricao()));
     }
@@ -678,8 +690,13 @@ class Coletor {
   long long validade_, reconciliacao_;
   std::shared_ptr<spdlog::logger> log_;
   std::map<int16_t, EstadoLocal> estados_;
-  int16_t conectando_ = 0;
-  Cronometro::time_point prazoConexao_{}, proximaRodada_{};
+  // Each control's connection on its way, and until when its answer is waited for.
+  struct Faixa {
+    int16_t conectando = 0;
+    Cronometro::time_point prazo{};
+  };
+  std::vector<Faixa> faixas_;
+  Cronometro::time_point proximaRodada_{};
   bool ocupado_ = false;
   bool primeiraRodada_ = false, pronto_ = false;
   // The store's outages.
@@ -706,7 +723,7 @@ int Servico(const Opcoes& o) {
   // The page's address and token are checked before any clock is touched.
   std::optional<web::Configuracao> pagina;
   if (o.Tem("--web") || o.Tem("--web-token")) pagina = web::ConfiguracaoDe(o);
-  Sessao s(o);
+  Sessao s(o, kRelogiosPorControle);
   // The embedded clocks record a punch every two seconds, so the service has work to show.
   std::vector<std::unique_ptr<Timer>> geradores;
   uint32_t semente = 11;

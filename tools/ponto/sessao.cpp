@@ -44,7 +44,7 @@ DataHora DataHoraDe(const std::string& texto, const std::string& opcao) {
 
 bool Sessao::Interrompido() { return g_interrompido != 0; }
 
-Sessao::Sessao(const Opcoes& o) {
+Sessao::Sessao(const Opcoes& o, size_t relogiosPorControle) {
   // First: Ctrl-C also ends a wait for the embedded clocks' lock.
   std::signal(SIGINT, AoInterromper);
   std::signal(SIGTERM, AoInterromper);
@@ -119,16 +119,23 @@ Sessao::Sessao(const Opcoes& o) {
       rede.chave = chaveDoProximo_;
       return sdk::CriaSdkRede(std::move(rede));
     };
-  controle_ = std::make_unique<ComunicacaoZK>(loop_, std::move(fabrica));
+  const size_t faixas =
+      relogiosPorControle == 0
+          ? 1
+          : std::max<size_t>(1, (relogios_.size() + relogiosPorControle - 1) / relogiosPorControle);
+  for (size_t f = 0; f < faixas; ++f)
+    controles_.push_back(std::make_unique<ComunicacaoZK>(loop_, fabrica));
   for (size_t i = 0; i < relogios_.size(); ++i) {
     chaveDoProximo_ = i < chaves.size() ? chaves[i] : chavePadrao;
-    controle_->AddRelogio(relogios_[i]);
+    controles_[i % faixas]->AddRelogio(relogios_[i]);
+    faixaDe_[relogios_[i]->Codigo()] = i % faixas;
   }
 
   g_loop = &loop_;
   // Ctrl-C during a collection reaches the control at its next yield.
   vigia_ = loop_.CriaTimer([this] {
-    if (g_interrompido) controle_->CancelaColeta();
+    if (g_interrompido)
+      for (auto& c : controles_) c->CancelaColeta();
   });
   vigia_->Intervalo(20);
   vigia_->Habilitado(true);
@@ -136,7 +143,7 @@ Sessao::Sessao(const Opcoes& o) {
 
 Sessao::~Sessao() {
   vigia_.reset();
-  controle_.reset();
+  controles_.clear();
   estado_.reset();  // what the embedded clocks hold now is on disk before the lock is let go
   for (const auto& r : relogios_)
     if (r->IP().rfind("embutido-", 0) == 0) sdk::RedeVirtual::Instancia().Retira(r->IP(), 4370);
@@ -160,17 +167,19 @@ std::vector<std::pair<int16_t, std::string>> Sessao::ConectaAlcancaveis() {
   std::vector<std::pair<int16_t, std::string>> falhas;
   int16_t pendente = 0;
   bool respondeu = false, conectou = false;
-  controle_->Eventos().RelogioConectado = [&](int16_t c) {
-    if (c == pendente) respondeu = conectou = true;
-  };
-  controle_->Eventos().ErroConexaoRelogio = [&](int16_t c) {
-    if (c == pendente) respondeu = true;
-  };
+  for (auto& controle : controles_) {
+    controle->Eventos().RelogioConectado = [&](int16_t c) {
+      if (c == pendente) respondeu = conectou = true;
+    };
+    controle->Eventos().ErroConexaoRelogio = [&](int16_t c) {
+      if (c == pendente) respondeu = true;
+    };
+  }
   for (const auto& r : relogios_) {
     pendente = r->Codigo();
     for (;;) {
       respondeu = conectou = false;
-      controle_->ConectarRelogio(pendente);
+      Controle(pendente).ConectarRelogio(pendente);
       loop_.RodaAte([&] { return respondeu; }, std::chrono::seconds(30));
       if (Interrompido()) throw ErroDeConexao("interrompido pelo usuário.");
       if (conectou) break;
@@ -181,14 +190,16 @@ std::vector<std::pair<int16_t, std::string>> Sessao::ConectaAlcancaveis() {
       break;
     }
   }
-  controle_->Eventos().RelogioConectado = nullptr;
-  controle_->Eventos().ErroConexaoRelogio = nullptr;
+  for (auto& controle : controles_) {
+    controle->Eventos().RelogioConectado = nullptr;
+    controle->Eventos().ErroConexaoRelogio = nullptr;
+  }
   return falhas;
 }
 
 std::string Sessao::MotivoDaFalha(int16_t codigo, bool& tentarDeNovo) {
   tentarDeNovo = false;
-  const auto entrada = controle_->Relogios().ItemByCodRelogio(std::to_string(codigo));
+  const auto entrada = Controle(codigo).Relogios().ItemByCodRelogio(std::to_string(codigo));
   const std::string texto = std::to_string(codigo);
   if (!entrada) return "o relógio " + texto + " não está registrado.";
   const Relogio& r = *entrada->Relogio();

@@ -1,6 +1,7 @@
 // One run of ponto: the event loop, the control, the clocks it talks to, Ctrl-C.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -25,7 +26,12 @@ class Sessao {
   // Reads the clock options (--relogio/--ip/--modelo, --serial, --relogios); with none, the
   // embedded virtual clocks (1: quorvel, 2: tarvenix) as the last run left them, seeded with
   // sample data the first time (their state: embutidos.h).
-  explicit Sessao(const Opcoes& opcoes);
+  //
+  // `relogiosPorControle` (0: one control for all): the clocks are divided among controls of at
+  // most that many, clock i to control i mod their number. A control opens one link per tick
+  // of its connection timer; a host that brings up hundreds of clocks (the collector service)
+  // runs several side by side on the same loop.
+  explicit Sessao(const Opcoes& opcoes, size_t relogiosPorControle = 0);
   ~Sessao();
 
   // Connects every clock through the control's connection timer; ErroDeConexao naming the
@@ -42,7 +48,17 @@ class Sessao {
   static std::string Onde(const quorvel::Relogio& r);
 
   quorvel::EventLoop& Loop() { return loop_; }
-  quorvel::ComunicacaoZK& Controle() { return *controle_; }
+  // The first control (the only one unless `faixas` was given): the commands' control.
+  quorvel::ComunicacaoZK& Controle() { return *controles_.front(); }
+  // The control clock `codigo` is registered in, and its place in Controles().
+  quorvel::ComunicacaoZK& Controle(int16_t codigo) { return *controles_[Faixa(codigo)]; }
+  size_t Faixa(int16_t codigo) const {
+    const auto f = faixaDe_.find(codigo);
+    return f == faixaDe_.end() ? 0 : f->second;
+  }
+  const std::vector<std::unique_ptr<quorvel::ComunicacaoZK>>& Controles() const {
+    return controles_;
+  }
   const std::vector<std::shared_ptr<quorvel::Relogio>>& Relogios() const { return relogios_; }
   const std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>>& Embutidos() const {
     return embutidos_;
@@ -55,7 +71,8 @@ class Sessao {
 
  private:
   quorvel::EventLoop loop_;
-  std::unique_ptr<quorvel::ComunicacaoZK> controle_;
+  std::vector<std::unique_ptr<quorvel::ComunicacaoZK>> controles_;
+  std::map<int16_t, size_t> faixaDe_;  // clock code → its control in controles_
   std::vector<std::shared_ptr<quorvel::Relogio>> relogios_;
   std::vector<std::shared_ptr<quorvel::sdk::DispositivoVirtual>> embutidos_;
   std::unique_ptr<EstadoDosEmbutidos> estado_;
