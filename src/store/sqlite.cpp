@@ -98,13 +98,16 @@ class ConexaoSqlite final : public Conexao {
     // A second collector or an export waits for a writer instead of failing at once.
     sqlite3_busy_timeout(db_, 10000);
     if (somenteLeitura) return;  // the writer that made it chose WAL, which stays with the file
-    Executa("PRAGMA journal_mode=WAL", {});
-    Executa("PRAGMA synchronous=NORMAL", {});
+    try {
+      Executa("PRAGMA journal_mode=WAL", {});
+      Executa("PRAGMA synchronous=NORMAL", {});
+    } catch (...) {
+      // A file that is not a store fails here: no destructor runs for a half-made connection.
+      Fecha();
+      throw;
+    }
   }
-  ~ConexaoSqlite() override {
-    for (auto& [sql, s] : preparados_) sqlite3_finalize(s);
-    sqlite3_close(db_);
-  }
+  ~ConexaoSqlite() override { Fecha(); }
 
   int64_t Executa(const std::string& sql, const std::vector<Valor>& parametros) override {
     sqlite3_stmt* s = Prepara(sql, parametros);
@@ -136,6 +139,13 @@ class ConexaoSqlite final : public Conexao {
   std::string Epoca() const override { return "((julianday('now') - 2440587.5) * 86400.0)"; }
 
  private:
+  void Fecha() noexcept {
+    for (auto& [sql, s] : preparados_) sqlite3_finalize(s);
+    preparados_.clear();
+    sqlite3_close(db_);
+    db_ = nullptr;
+  }
+
   sqlite3_stmt* Prepara(const std::string& sql, const std::vector<Valor>& parametros) {
     sqlite3_stmt*& s = preparados_[sql];
     if (!s && sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &s, nullptr) !=
