@@ -111,12 +111,13 @@ void TransferenciaPura(benchmark::State& state) {
                          benchmark::Counter::kIsRate);
 }
 
-// The floor of a send: 50,000 request/answer exchanges of a send's frame sizes (60 bytes out,
-// 20 back) over loopback between two threads that both read without sleeping — what the
+// The floor of a send: as many request/answer exchanges as the send makes (50,000 for the
+// fingerprint model, 60,000 for the register one), of a send's average frame sizes (280 bytes
+// out, 285 back), over loopback between two threads that both read without sleeping — what the
 // protocol's exchanges cost with nothing but the TCP stack in between.
 void TrocasPuras(benchmark::State& state) {
-  constexpr int kTrocas = 50'000;
-  constexpr size_t kPedido = 60, kResposta = 20;
+  const int kTrocas = static_cast<int>(state.range(0));
+  constexpr size_t kPedido = 280, kResposta = 285;
   sockaddr_in a{};
   const int escuta = EscutaLoopback(a);
   const auto le = [](int fd, char* destino, size_t n) {
@@ -195,6 +196,51 @@ void Envio(benchmark::State& state, EModeloRelogio modelo) {
   state.counters["funcionarios/s"] = benchmark::Counter(enviados, benchmark::Counter::kIsRate);
   state.counters["trocas/funcionario"] =
       static_cast<double>(depois.trocas - antes.trocas) / enviados;
+}
+
+// The device calls a send makes, straight on the network backend with no control around them:
+// what the send costs besides the control's own work.
+void ChamadasPurasEnvio(benchmark::State& state, EModeloRelogio modelo) {
+  const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 17 : 18);
+  teste::Daemon d = DaemonDeFuncionarios(ip, modelo);
+  const auto sdk = sdk::CriaSdkRede();
+  if (!sdk->SdkConnectNetwork(ip, 4370)) {
+    state.SkipWithError("sem conexão");
+    return;
+  }
+  const std::string nome = "Funcionario", senha = "1234", tpl(600, 'A');
+  std::string convertido;
+  int32_t tamanho = 0;
+  sdk->SdkConvertTemplate(tpl, convertido, tamanho);
+  const auto antes = sdk::Estatisticas();
+  for (auto _ : state)
+    for (int32_t i = 1; i <= kFuncionarios; ++i) {
+      if (modelo == EModeloRelogio_Quorvel) {
+        sdk->SdkSetUserInfo(1, i, nome, senha, 0, true);
+      } else {
+        sdk->SdkSetCardNumber(std::to_string(i));
+        sdk->SdkSetUserInfoWithPis(1, std::to_string(i), nome, senha, 0, true, "12034567899", "");
+      }
+      for (int32_t dedo : {3, 8}) {
+        if (modelo == EModeloRelogio_Quorvel) {
+          sdk->SdkDeleteUserTemplate(1, i, dedo);
+          sdk->SdkSetUserTemplate(1, i, dedo, convertido);
+        } else {
+          sdk->SdkDeleteUserTemplateByTextId(1, std::to_string(i), dedo);
+          sdk->SdkSetUserTemplateByTextId(1, std::to_string(i), dedo, 1, tpl);
+        }
+      }
+    }
+  const auto depois = sdk::Estatisticas();
+  const double enviados =
+      static_cast<double>(kFuncionarios) * static_cast<double>(state.iterations());
+  state.counters["funcionarios/s"] = benchmark::Counter(enviados, benchmark::Counter::kIsRate);
+  const double trocas = static_cast<double>(depois.trocas - antes.trocas);
+  state.counters["trocas/funcionario"] = trocas / enviados;
+  state.counters["bytes/troca"] =
+      static_cast<double>(depois.bytesEnviados - antes.bytesEnviados + depois.bytesRecebidos -
+                          antes.bytesRecebidos) /
+      trocas;
 }
 
 // Reading back 10,000 employees with two templates each (sent once, before the timing).
@@ -285,12 +331,25 @@ BENCHMARK(TransferenciaPura)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
-BENCHMARK(TrocasPuras)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(TrocasPuras)
+    ->Arg(50'000)
+    ->Arg(60'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Envio, quorvel, EModeloRelogio_Quorvel)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
 BENCHMARK_CAPTURE(Envio, tarvenix, EModeloRelogio_Tarvenix)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(ChamadasPurasEnvio, quorvel, EModeloRelogio_Quorvel)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(ChamadasPurasEnvio, tarvenix, EModeloRelogio_Tarvenix)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
     ->UseRealTime();
