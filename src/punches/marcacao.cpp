@@ -29,12 +29,25 @@ bool SoDigitos(std::string_view t, size_t maximo, uint64_t& valor) {
 // it runs twice for every register punch handed out, and printf's machinery was a tenth of
 // the time of printing a large collection.
 std::string ComZeros(uint64_t valor, unsigned digitos) {
+  // Two digits per division, from a table of the hundred pairs.
+  static constexpr char kPares[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   char b[24];
   size_t n = 0;
-  do {
-    b[sizeof b - ++n] = static_cast<char>('0' + valor % 10);
-    valor /= 10;
-  } while (valor != 0);
+  while (valor >= 100) {
+    const auto par = static_cast<size_t>(valor % 100) * 2;
+    valor /= 100;
+    b[sizeof b - ++n] = kPares[par + 1];
+    b[sizeof b - ++n] = kPares[par];
+  }
+  if (valor >= 10) {
+    b[sizeof b - ++n] = kPares[valor * 2 + 1];
+    b[sizeof b - ++n] = kPares[valor * 2];
+  } else {
+    b[sizeof b - ++n] = static_cast<char>('0' + valor);
+  }
   while (n < digitos && n < sizeof b) b[sizeof b - ++n] = '0';
   return std::string(b + sizeof b - n, n);
 }

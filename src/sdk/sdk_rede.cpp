@@ -633,6 +633,29 @@ class SdkRede final : public CZKEM {
     int64_t segundos;  // the date-time as a number (DataHora seconds)
   };
 
+  // The copy in blocks that never move: a log of a million punches grows by one fresh block at
+  // a time, where a single array would be copied and faulted in anew at every doubling.
+  class CopiaDoLog {
+   public:
+    size_t size() const { return tamanho_; }
+    const RegistroLog& operator[](size_t i) const { return blocos_[i / kPorBloco][i % kPorBloco]; }
+    void push_back(const RegistroLog& r) {
+      if (tamanho_ == blocos_.size() * kPorBloco)
+        blocos_.push_back(std::make_unique_for_overwrite<RegistroLog[]>(kPorBloco));
+      blocos_[tamanho_ / kPorBloco][tamanho_ % kPorBloco] = r;
+      ++tamanho_;
+    }
+    void clear() {
+      blocos_.clear();
+      tamanho_ = 0;
+    }
+
+   private:
+    static constexpr size_t kPorBloco = 1 << 16;  // 1.5 MiB
+    std::vector<std::unique_ptr<RegistroLog[]>> blocos_;
+    size_t tamanho_ = 0;
+  };
+
   // "yyyy-MM-dd hh:mm:ss" from a number: the date part is made once per day.
   void TextoDaData(int64_t segundos, std::string& t) {
     const int64_t dia = segundos >= 0 ? segundos / 86400 : -((-segundos + 86399) / 86400);
@@ -1030,7 +1053,7 @@ class SdkRede final : public CZKEM {
   // The model the clock announced on the last link opened (kept after it closes).
   std::optional<EModeloRelogio> modeloAnunciado_;
   std::map<std::string, Lote> lotes_;
-  std::vector<RegistroLog> copiaLog_;
+  CopiaDoLog copiaLog_;
   std::vector<std::string> textosLog_;
   uint64_t geracaoLog_ = 0;
   size_t cursorLog_ = 0;

@@ -675,6 +675,14 @@ TEST(Saida, PunchesWrittenStraightComeOutAsTheTableWriterWritesThem) {
       {1, "2026-12-05 08:00:07", false, 2147483647, false, "", ""},
       {2, "1899-12-30 00:00:01", true, 0, false, "77", "12034567899"},
       {32767, "2099-02-28 23:59:59", true, 0, false, "9999999999", "0123; \"x\"\n\\\t\x01"},
+      // Each character that makes a CSV field quoted, alone in its field.
+      {2, "2099-03-01 00:00:00", true, 0, false, "1;2", "3\n4"},
+      {2, "2099-03-01 00:00:00", true, 0, false, "5\r6", "7\"8"},
+      // Days before the calendar's zero, a year of three digits, a midnight crossed.
+      {1, "1899-12-29 23:59:59", false, 3, false, "", ""},
+      {1, "0100-01-01 00:00:00", false, 4, false, "", ""},
+      {1, "2026-12-31 23:59:59", false, 5, false, "", ""},
+      {1, "2027-01-01 00:00:00", false, 6, false, "", ""},
   };
   for (int i = 0; i < 40000; ++i)  // several buffers' worth
     punches.push_back({3, "2026-01-02 03:04:05", i % 2 == 0, i, i % 3 == 0,

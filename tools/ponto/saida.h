@@ -66,6 +66,11 @@ class SaidaDeMarcacoes {
   const Formato f_;
   std::string buf_;
   bool primeira_ = true;
+  // The day of the last punch written and its "aaaa-mm-dd " (false: a year the form cannot
+  // hold, written by the general conversion).
+  bool temDia_ = false, diaNoFormato_ = false;
+  int64_t dia_ = 0;
+  char data_[20] = {};
 };
 
 // Dates in one form per kind of output: dd/mm/aaaa hh:mm:ss in tables, ISO (aaaa-mm-dd
