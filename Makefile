@@ -51,6 +51,7 @@ tsan: setup
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+	@echo "== bench/saida_ponto.py"; /usr/bin/python3 bench/saida_ponto.py $(BUILD)
 
 # A whole site: PostgreSQL, 1,000 clocks, three collector services, five minutes.
 site: build

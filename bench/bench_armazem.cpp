@@ -108,32 +108,39 @@ void Percorre(benchmark::State& state, bool postgres) {
                          benchmark::Counter::kIsRate);
 }
 
-// The floor for PostgreSQL: the same million rows loaded by one bare COPY (psql's \copy from
-// a file) into the store's own table, with its unique indexes, in a fresh database. Grava's
-// batches of 10,000 with cursors and duplicate checks are measured against this.
-void CopiaPura(benchmark::State& state) {
-  const auto todas = Registros();
-  const std::string arquivo = "/tmp/bench_armazem_copia_" + std::to_string(::getpid()) + ".tsv";
-  {
-    std::string dados;
-    for (const auto& m : todas)
-      dados += "1\t1\t" + std::to_string(m.nsr) + "\t0\t" + m.momento.FormataIso() + "\t0\t0\t" +
-               m.pis + "\t2026-12-09T00:00:00Z\tbench\n";
-    std::FILE* f = std::fopen(arquivo.c_str(), "w");
-    std::fwrite(dados.data(), 1, dados.size(), f);
-    std::fclose(f);
-  }
+// The million rows as a tab-separated file of the punch table's columns, for the bare loads.
+std::string ArquivoDeLinhas() {
+  const std::string arquivo = "/tmp/bench_armazem_linhas_" + std::to_string(::getpid()) + ".tsv";
+  std::string dados;
+  for (const auto& m : Registros())
+    dados += "1\t1\t" + std::to_string(m.nsr) + "\t0\t" + m.momento.FormataIso() + "\t0\t0\t" +
+             m.pis + "\t2026-12-09T00:00:00Z\tbench\n";
+  std::FILE* f = std::fopen(arquivo.c_str(), "w");
+  std::fwrite(dados.data(), 1, dados.size(), f);
+  std::fclose(f);
+  return arquivo;
+}
+
+// The floors: the same million rows loaded by the database's own bulk loader into the store's
+// own table, with its unique indexes, in a fresh store — psql's \copy (one COPY) for
+// PostgreSQL, the sqlite3 shell's .import (one transaction) for SQLite. Grava's batches of
+// 10,000 with cursors and duplicate checks are measured against these.
+void CargaPura(benchmark::State& state, bool postgres) {
+  const std::string arquivo = ArquivoDeLinhas();
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string e = Endereco(true, state);
+    const std::string e = Endereco(postgres, state);
     if (e.empty()) return;
     Armazem::Abre(e, "bench");  // the schema and its indexes
-    const std::string comando = "psql -q \"" + e +
-                                "\" -c \"\\copy marcacoes (relogio, modelo, nsr, cartao, data_hora,"
-                                " ordem, por_digital, pis, recebida_em, coletor) FROM '" +
-                                arquivo + "'\" >/dev/null";
+    const std::string comando =
+        postgres ? "psql -q \"" + e +
+                       "\" -c \"\\copy marcacoes (relogio, modelo, nsr, cartao, data_hora,"
+                       " ordem, por_digital, pis, recebida_em, coletor) FROM '" +
+                       arquivo + "'\" >/dev/null"
+                 : "sqlite3 \"" + e + "\" -cmd '.mode tabs' '.import " + arquivo + " marcacoes'";
     state.ResumeTiming();
-    if (std::system(comando.c_str()) != 0) state.SkipWithError("psql falhou");
+    if (std::system(comando.c_str()) != 0)
+      state.SkipWithError(postgres ? "psql falhou" : "sqlite3 falhou");
   }
   std::remove(arquivo.c_str());
   state.counters["marcacoes/s"] =
@@ -143,7 +150,14 @@ void CopiaPura(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(CopiaPura)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(CargaPura, sqlite_import, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(CargaPura, postgresql_copy, true)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Grava, sqlite, false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
