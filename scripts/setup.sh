@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libssl-dev libcli11-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql libspdlog-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql libspdlog-dev tzdata openssl
   python3 clang libclang-rt-14-dev clang-format
   python3-venv python3-pip python3-setuptools python3-wheel python3-pytest python3-mypy
   groff-base

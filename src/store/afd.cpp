@@ -48,12 +48,12 @@ std::string Data(DataHora d) {  // AAAA-MM-dd
 }
 
 // AAAA-MM-ddThh:mm:00ZZZZZ: seconds are always written as 00.
-std::string DataHoraFuso(DataHora d, int fuso) {
+std::string DataHoraFuso(DataHora d, const Fuso& fuso) {
   const auto p = d.Partes();
   char texto[32];
   std::snprintf(texto, sizeof texto, "%04d-%02d-%02dT%02d:%02d:00", p.ano, p.mes, p.dia, p.hora,
                 p.minuto);
-  return texto + TextoFuso(fuso);
+  return texto + TextoFuso(fuso.MinutosNoLocal(d));
 }
 
 std::string DiaMesAno(DataHora d) {
@@ -135,7 +135,7 @@ std::string RegistroCabecalho(const Cabecalho& c, DataHora primeira, DataHora ul
       "1" +
           tipo + Alfa(Digitos(c.empregadorDocumento), 14) + Alfa(Digitos(c.cnoCaepf), 14) +
           Alfa(c.razaoSocial, 150) + Alfa(c.numeroFabricacao, 17) + Data(primeira) + Data(ultima) +
-          DataHoraFuso(c.geradoEm, o.fusoMinutos) + "003" + (c.fabricanteCpf ? "2" : "1") +
+          DataHoraFuso(c.geradoEm, o.fuso) + "003" + (c.fabricanteCpf ? "2" : "1") +
           Alfa(Digitos(c.fabricanteDocumento), 14) + Alfa(c.modelo, 30),
       o);
 }
@@ -145,8 +145,8 @@ std::string RegistroMarcacao(const Punch& p, const Opcoes& o) {
     return Zeros(p.nsr, 9) + "3" + DiaMesAno(p.momento) + HoraMinuto(p.momento) + "0" +
            Alfa(Digitos(p.pis), 11);
   // The CPF is written from the left and the twelfth position left blank.
-  return ComCrc(
-      Zeros(p.nsr, 9) + "3" + DataHoraFuso(p.momento, o.fusoMinutos) + Alfa(Digitos(p.cpf), 12), o);
+  return ComCrc(Zeros(p.nsr, 9) + "3" + DataHoraFuso(p.momento, o.fuso) + Alfa(Digitos(p.cpf), 12),
+                o);
 }
 
 std::string RegistroTrailer(size_t marcacoes, const Opcoes& o) {

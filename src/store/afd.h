@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "quorvel/data_hora.h"
+#include "store/fuso.h"
 
 namespace quorvel::afd {
 
@@ -32,7 +33,7 @@ struct Cabecalho {
   std::string numeroFabricacao;
   bool fabricanteCpf = false;
   std::string fabricanteDocumento, modelo;
-  DataHora geradoEm;  // local time
+  DataHora geradoEm;  // in the file's zone (Opcoes::fuso)
 };
 
 struct Punch {
@@ -45,7 +46,8 @@ struct Punch {
 struct Opcoes {
   Leiaute leiaute = Leiaute::Atual;
   Crc crc = Crc::Kermit;
-  int fusoMinutos = -180;   // the UTC offset written in every date-time
+  // The UTC offset of every date-time: the one in force at that date-time's own instant.
+  Fuso fuso = Fuso::Fixo(-180);
   bool assinatura = false;  // the ASSINATURA_DIGITAL_EM_ARQUIVO_P7S placeholder line
 };
 

@@ -2,7 +2,11 @@
 #include "store/afd.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace quorvel::afd {
@@ -21,7 +25,7 @@ TEST(RegistroMarcacao, TheWorkedExampleInBothCrcVariants) {
   p.momento = DataHora::DeTexto("2024-05-06 08:00:37");  // seconds are written as 00
   p.cpf = "123.456.789-09";
   Opcoes o;
-  o.fusoMinutos = -180;
+  o.fuso = Fuso::Fixo(-180);
   const std::string kermit = RegistroMarcacao(p, o);
   EXPECT_EQ(kermit,
             "0000000013"
@@ -37,7 +41,7 @@ TEST(RegistroMarcacao, TheWorkedExampleInBothCrcVariants) {
             "37EA");
   // Another offset and a nine-digit NSR.
   p.nsr = 123456789;
-  o.fusoMinutos = -60 * 5;
+  o.fuso = Fuso::Fixo(-60 * 5);
   const std::string acre = RegistroMarcacao(p, o);
   EXPECT_EQ(acre.substr(0, 34),
             "1234567893"
@@ -171,6 +175,79 @@ TEST(Fuso, ReadAndWrittenAsSignAndFourDigits) {
   EXPECT_EQ(TextoFuso(-180), "-0300");
   EXPECT_EQ(TextoFuso(0), "+0000");
   EXPECT_EQ(ParaLatin1("Jo\xC3\xA3o \xE2\x82\xAC"), "Jo\xE3o ?");
+}
+
+// Named zones give each date-time the offset in force at its own instant, from the system's
+// zone database: Brazil's summer times of past years, the rule a zone file ends with for years
+// it does not list (both hemispheres), and the wall times a change makes happen twice or never.
+TEST(Fuso, ANamedZoneGivesEachInstantItsOwnOffset) {
+  const auto local = [](const char* zona, const char* quando) {
+    const auto f = Fuso::De(zona);
+    EXPECT_TRUE(f) << zona;
+    return f ? f->MinutosNoLocal(DataHora::DeTexto(quando)) : 0;
+  };
+  EXPECT_EQ(local("America/Sao_Paulo", "2024-06-01 12:00:00"), -180);
+  EXPECT_EQ(local("America/Sao_Paulo", "2018-01-15 12:00:00"), -120);  // summer 2017/18
+  EXPECT_EQ(local("America/Sao_Paulo", "2018-06-15 12:00:00"), -180);
+  EXPECT_EQ(local("America/Sao_Paulo", "2040-01-15 12:00:00"), -180);  // none since 2019
+  // Summer 2017/18 ended at midnight of 18 February: 23:30 of the 17th happened twice (the
+  // first, summer one is taken); it began at midnight of 15 October: 00:30 never happened.
+  EXPECT_EQ(local("America/Sao_Paulo", "2018-02-17 23:30:00"), -120);
+  EXPECT_EQ(local("America/Sao_Paulo", "2018-02-18 00:30:00"), -180);
+  EXPECT_EQ(local("America/Sao_Paulo", "2017-10-15 00:30:00"), -180);
+  EXPECT_EQ(local("America/Sao_Paulo", "2017-10-15 01:30:00"), -120);
+  EXPECT_EQ(local("America/Noronha", "2024-06-01 12:00:00"), -120);
+  EXPECT_EQ(local("America/Rio_Branco", "2024-06-01 12:00:00"), -300);
+  // Past the zone file's list, by its closing rule.
+  EXPECT_EQ(local("America/New_York", "2090-07-01 12:00:00"), -240);
+  EXPECT_EQ(local("America/New_York", "2090-01-01 12:00:00"), -300);
+  EXPECT_EQ(local("America/New_York", "2090-03-12 01:59:00"), -300);  // second Sunday of March
+  EXPECT_EQ(local("America/New_York", "2090-03-12 03:00:00"), -240);
+  EXPECT_EQ(local("Australia/Sydney", "2090-01-01 12:00:00"), 660);
+  EXPECT_EQ(local("Australia/Sydney", "2090-07-01 12:00:00"), 600);
+  EXPECT_EQ(local("-0300", "2018-01-15 12:00:00"), -180);  // a fixed offset never changes
+  // By instant: 2018-01-15 15:00 UTC, in the summer of 2017/18.
+  const auto sp = Fuso::De("America/Sao_Paulo");
+  ASSERT_TRUE(sp);
+  EXPECT_EQ(sp->MinutosEmUtc(1516028400), -120);
+  EXPECT_EQ(sp->Nome(), "America/Sao_Paulo");
+  EXPECT_EQ(Fuso::De("+0530")->Nome(), "+0530");
+}
+
+// A name that is not a zone, one that reaches outside the database, and zone files that are
+// damaged are refused with a reason; nothing is read outside the folder.
+TEST(Fuso, NamesAndFilesThatAreNoZoneAreRefusedWithAReason) {
+  for (const char* nome : {"Marte/Olimpia", "../../etc/passwd", "/etc/localtime", "America//X",
+                           "America/./Sao_Paulo", "-03:00", "0300", "", "America/Sao Paulo"}) {
+    std::string motivo;
+    EXPECT_FALSE(Fuso::De(nome, &motivo)) << nome;
+    EXPECT_FALSE(motivo.empty()) << nome;
+  }
+  const std::string pasta = ::testing::TempDir() + "fusos_" + std::to_string(::getpid());
+  std::filesystem::create_directories(pasta + "/Falso");
+  std::string verdadeiro;
+  {
+    std::ifstream in("/usr/share/zoneinfo/America/Sao_Paulo", std::ios::binary);
+    verdadeiro.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(verdadeiro.size(), 200u);
+  const std::pair<const char*, std::string> arquivos[] = {
+      {"Texto", "isto não é um fuso\n"},
+      {"Cortado", verdadeiro.substr(0, verdadeiro.size() / 2)},
+      {"SoCabecalho", verdadeiro.substr(0, 44)},
+      {"Vazio", ""},
+  };
+  for (const auto& [nome, conteudo] : arquivos) {
+    std::ofstream(pasta + "/Falso/" + nome, std::ios::binary) << conteudo;
+    std::string motivo;
+    EXPECT_FALSE(Fuso::DaPasta(pasta, std::string("Falso/") + nome, &motivo)) << nome;
+    EXPECT_FALSE(motivo.empty()) << nome;
+  }
+  std::ofstream(pasta + "/Falso/Bom", std::ios::binary) << verdadeiro;
+  const auto bom = Fuso::DaPasta(pasta, "Falso/Bom");
+  ASSERT_TRUE(bom);
+  EXPECT_EQ(bom->MinutosNoLocal(DataHora::DeTexto("2018-01-15 12:00:00")), -120);
+  std::filesystem::remove_all(pasta);
 }
 
 }  // namespace

@@ -812,6 +812,62 @@ TEST(ComandosDoBanco, DocumentsFromAClocksFileAreCheckedToo) {
     EXPECT_EQ(e.path().string().find(pasta + ".tmp"), std::string::npos) << e.path();
 }
 
+// Every date-time of the fiscal file carries the offset in force at its own instant: a punch
+// of Brazil's 2017/18 summer -0200, one of 2024 -0300, on a computer kept in UTC whether the
+// zone is asked for or left to the default; a fixed offset and a clock's own zone as asked.
+TEST(ComandosDoBanco, AfdDateTimesCarryTheOffsetOfTheirOwnInstant) {
+  const std::string base = ::testing::TempDir() + "ponto_fuso_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", ".afd"}) std::remove((base + s).c_str());
+  {
+    auto a = quorvel::armazem::Armazem::Abre(base + ".db", "teste");
+    std::vector<quorvel::armazem::MarcacaoArmazenada> m(2);
+    for (size_t i = 0; i < m.size(); ++i) {
+      m[i].relogio = 7;
+      m[i].modelo = quorvel::EModeloRelogio_Tarvenix;
+      m[i].nsr = static_cast<int64_t>(i) + 1;
+      m[i].pis = "12034567899";
+    }
+    m[0].momento = quorvel::DataHora::DeTexto("2018-01-15 08:00:00");
+    m[1].momento = quorvel::DataHora::DeTexto("2024-06-03 08:00:00");
+    a->Grava(7, m, {2, 2, ""});
+    a->GravaFuncionarios({{"12034567899", "52998224725", "Ana"}});
+  }
+  const auto offsets = [&](const std::string& opcoes) {
+    std::remove((base + ".afd").c_str());
+    const Resultado r =
+        Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd " + opcoes, "TZ=UTC ");
+    EXPECT_EQ(r.codigo, 0) << opcoes << ": " << r.erros;
+    std::istringstream linhas(quorvel::teste::LeArquivo(base + ".afd"));
+    std::string linha, cabecalho, resultado;
+    std::getline(linhas, cabecalho);
+    while (std::getline(linhas, linha))
+      if (linha.size() > 34 && linha[9] == '3') resultado += linha.substr(29, 5) + " ";
+    // The generation time: now, under the offset in force now (no summer time since 2019).
+    if (cabecalho.size() > 250) resultado += "gerado " + cabecalho.substr(245, 5);
+    return resultado;
+  };
+  EXPECT_EQ(offsets("--fuso America/Sao_Paulo"), "-0200 -0300 gerado -0300");
+  EXPECT_EQ(offsets(""), "-0200 -0300 gerado -0300");  // UTC computer: the country's time
+  EXPECT_EQ(offsets("--fuso -0300"), "-0300 -0300 gerado -0300");
+  const std::string acre =
+      Arquivo("fuso-acre.txt", "7;127.0.0.1;tarvenix;;fuso=America/Rio_Branco\n");
+  EXPECT_EQ(offsets("--relogios " + acre), "-0500 -0500 gerado -0500");
+  EXPECT_EQ(offsets("--relogios " + acre + " --fuso America/Noronha"), "-0200 -0200 gerado -0200");
+
+  const std::string marte = Arquivo("fuso-marte.txt", "7;127.0.0.1;tarvenix;;fuso=Marte/Olimpia\n");
+  for (const auto& [opcoes, mensagem] : std::vector<std::pair<std::string, std::string>>{
+           {"--fuso Marte/Olimpia", "--fuso: fuso inválido \"Marte/Olimpia\" (fuso desconhecido"},
+           {"--fuso ../../etc/passwd", "--fuso: fuso inválido \"../../etc/passwd\""},
+           {"--relogios " + marte, marte + ", relógio 7, campo fuso: fuso inválido"}}) {
+    std::remove((base + ".afd").c_str());
+    const Resultado r =
+        Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd " + opcoes, "TZ=UTC ");
+    EXPECT_EQ(r.codigo, 2) << opcoes;
+    EXPECT_NE(r.erros.find(mensagem), std::string::npos) << opcoes << ": " << r.erros;
+    EXPECT_FALSE(std::ifstream(base + ".afd").good()) << opcoes;
+  }
+}
+
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
   const std::string banco =
       ::testing::TempDir() + "ponto_uso_" + std::to_string(::getpid()) + ".db";

@@ -46,8 +46,9 @@ std::vector<std::shared_ptr<quorvel::FuncionarioCartao>> LeFuncionariosJson(
 // After the key, "campo=valor" fields give what the fiscal export's header needs and the
 // clock cannot tell (kCamposAfd): "1;10.0.0.5;tarvenix;;fabricacao=00004000010000123".
 inline constexpr const char* kCamposAfd[] = {
-    "empregador_tipo", "empregador_documento", "cno_caepf", "razao_social", "fabricacao",
-    "fabricante_tipo", "fabricante_documento", "modelo_rep"};
+    "empregador_tipo", "empregador_documento", "cno_caepf",  "razao_social", "fabricacao",
+    "fabricante_tipo", "fabricante_documento", "modelo_rep", "fuso",
+};
 struct RelogioDoArquivo {
   std::shared_ptr<quorvel::Relogio> relogio;
   std::optional<std::string> chave;

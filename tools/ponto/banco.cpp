@@ -50,20 +50,52 @@ armazem::Filtro FiltroDe(const Opcoes& o) {
 
 namespace {
 
-// The system's UTC offset now, in minutes.
-int FusoDoSistema() {
+// This computer's zone by name: TZ when it names one, else where /etc/localtime points into
+// the zone database. Nothing when it keeps UTC or its zone has no name.
+std::optional<std::string> ZonaDoSistema() {
+  std::string nome;
+  if (const char* tz = std::getenv("TZ"); tz && *tz) {
+    nome = tz[0] == ':' ? tz + 1 : tz;
+  } else {
+    std::error_code erro;
+    const auto alvo = std::filesystem::read_symlink("/etc/localtime", erro).string();
+    const auto onde = alvo.find("zoneinfo/");
+    if (erro || onde == std::string::npos) return std::nullopt;
+    nome = alvo.substr(onde + 9);
+  }
+  if (nome.empty() || nome == "UTC" || nome == "Etc/UTC" || nome == "UCT" || nome == "Etc/UCT" ||
+      nome == "GMT" || nome == "Etc/GMT" || nome == "Universal" || nome == "Zulu")
+    return std::nullopt;
+  return nome;
+}
+
+// The zone of the file's date-times when neither --fuso nor the clock's line says one: the
+// computer's zone; on a computer kept in UTC (servers usually are), the country's legal time,
+// America/Sao_Paulo, since a register clock keeps local time; the computer's offset now when
+// its zone cannot be named nor found.
+afd::Fuso FusoPadrao() {
+  if (auto nome = ZonaDoSistema())
+    if (auto f = afd::Fuso::De(*nome)) return *f;
   const std::time_t agora = std::time(nullptr);
   std::tm local{};
   localtime_r(&agora, &local);
-  return static_cast<int>(local.tm_gmtoff / 60);
+  if (local.tm_gmtoff == 0)
+    if (auto f = afd::Fuso::De("America/Sao_Paulo")) return *f;
+  return afd::Fuso::Fixo(static_cast<int>(local.tm_gmtoff / 60));
 }
 
-DataHora AgoraLocal() {
-  const std::time_t agora = std::time(nullptr);
-  std::tm l{};
-  localtime_r(&agora, &l);
-  return DataHora::DePartes(l.tm_year + 1900, l.tm_mon + 1, l.tm_mday, l.tm_hour, l.tm_min,
-                            l.tm_sec);
+afd::Fuso FusoConferido(const std::string& texto, const std::string& onde) {
+  std::string motivo;
+  auto f = afd::Fuso::De(texto, &motivo);
+  if (!f) throw ErroDeUso(onde + ": fuso inválido \"" + texto + "\" (" + motivo + ").");
+  return *f;
+}
+
+// Now, as the wall time of the file's zone.
+DataHora AgoraNoFuso(const afd::Fuso& fuso) {
+  const int64_t utc = std::time(nullptr);
+  return DataHora::DeSegundos(DataHora::DePartes(1970, 1, 1).Segundos() + utc +
+                              int64_t{fuso.MinutosEmUtc(utc)} * 60);
 }
 
 // Writes next to the target and renames: a reader never sees half a file, and a write that
@@ -186,12 +218,8 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     else if (*c != "kermit")
       throw ErroDeUso("CRC desconhecido \"" + *c + "\" (use kermit ou modbus).");
   }
-  opcoes.fusoMinutos = FusoDoSistema();
-  if (auto f = o.Valor("--fuso")) {
-    const auto fuso = afd::FusoDe(*f);
-    if (!fuso) throw ErroDeUso("fuso inválido \"" + *f + "\" (use, por exemplo, -0300).");
-    opcoes.fusoMinutos = *fuso;
-  }
+  std::optional<afd::Fuso> fuso;
+  if (auto f = o.Valor("--fuso")) fuso = FusoConferido(*f, "--fuso");
   opcoes.assinatura = o.Tem("--assinatura-p7s");
   armazem::Filtro filtro = FiltroDe(o);
   for (const auto& c : kCamposCabecalho)
@@ -239,6 +267,11 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
         ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
                                 *o.Valor("--relogios") + ", relógio " + std::to_string(relogio) +
                                     ", campo " + it->first);
+  if (!fuso)
+    if (auto it = doArquivo.find("fuso"); it != doArquivo.end() && !it->second.empty())
+      fuso = FusoConferido(it->second, *o.Valor("--relogios") + ", relógio " +
+                                           std::to_string(relogio) + ", campo fuso");
+  opcoes.fuso = fuso ? *fuso : FusoPadrao();
   afd::Cabecalho cab;
   cab.empregadorCpf = TipoCpf(campo(kCamposCabecalho[0]), "--empregador-tipo");
   // A document given is a valid one: an inspector's checker refuses the file otherwise.
@@ -253,7 +286,7 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   cab.fabricanteCpf = TipoCpf(campo(kCamposCabecalho[5]), "--fabricante-tipo");
   cab.fabricanteDocumento = documento(kCamposCabecalho[6], cab.fabricanteCpf);
   cab.modelo = campo(kCamposCabecalho[7]);
-  cab.geradoEm = AgoraLocal();
+  cab.geradoEm = AgoraNoFuso(opcoes.fuso);
   std::string faltam;
   for (size_t i = 1; i < std::size(kCamposCabecalho); ++i) {
     if (i == 5 || (i == 2) || (opcoes.leiaute == afd::Leiaute::P1510 && i >= 5)) continue;
