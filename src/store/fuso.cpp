@@ -94,7 +94,8 @@ class Leitor {
   bool Numero(int& v) {
     const size_t inicio = p_;
     v = 0;
-    while (!Fim() && t_[p_] >= '0' && t_[p_] <= '9' && p_ - inicio < 4) v = v * 10 + (t_[p_++] - '0');
+    while (!Fim() && t_[p_] >= '0' && t_[p_] <= '9' && p_ - inicio < 4)
+      v = v * 10 + (t_[p_++] - '0');
     return p_ > inicio;
   }
   // [+-]hh[:mm[:ss]] in seconds, with its sign.
@@ -106,8 +107,7 @@ class Leitor {
       Pula('+');
     int h = 0, m = 0, s = 0;
     if (!Numero(h) || h > 167) return false;
-    if (Pula(':') && (!Numero(m) || m > 59 || (Pula(':') && (!Numero(s) || s > 59))))
-      return false;
+    if (Pula(':') && (!Numero(m) || m > 59 || (Pula(':') && (!Numero(s) || s > 59)))) return false;
     segundos = sinal * (h * 3600 + m * 60 + s);
     return true;
   }
@@ -122,7 +122,8 @@ class Leitor {
 std::optional<Fuso> Fuso::De(std::string_view texto, std::string* motivo) {
   if (const auto minutos = FusoDe(texto)) return Fixo(*minutos);
   if (!NomeDeZona(texto) || texto.find_first_of("0123456789") == 0) {
-    if (motivo) *motivo = "use um deslocamento como -0300 ou o nome de um fuso, como America/Sao_Paulo";
+    if (motivo)
+      *motivo = "use um deslocamento como -0300 ou o nome de um fuso, como America/Sao_Paulo";
     return std::nullopt;
   }
   const char* pasta = std::getenv("TZDIR");

@@ -868,6 +868,56 @@ TEST(ComandosDoBanco, AfdDateTimesCarryTheOffsetOfTheirOwnInstant) {
   }
 }
 
+// --assinar writes the file's detached CMS signature beside it, which OpenSSL verifies against
+// the certificate and refuses once a byte of the file changes; a key that is not the
+// certificate's, a file that is no certificate, and one value alone are refused before any file
+// is written.
+TEST(ComandosDoBanco, ASignedAfdIsVerifiedByOpenSsl) {
+  const std::string base = ::testing::TempDir() + "ponto_assina_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", ".afd", ".afd.p7s"})
+    std::remove((base + s).c_str());
+  ASSERT_EQ(Roda("coletar --banco " + base + ".db").codigo, 0);
+  const auto certificado = [&](const std::string& nome) {
+    const std::string c = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Empresa" +
+                          nome + " -keyout " + base + nome + ".key -out " + base + nome +
+                          ".crt >/dev/null 2>&1";
+    return std::system(c.c_str()) == 0;
+  };
+  ASSERT_TRUE(certificado("A"));
+  ASSERT_TRUE(certificado("B"));
+  const std::string afd = "exportar afd --banco " + base + ".db --saida " + base +
+                          ".afd --relogio 2 --omitir-sem-cpf --assinar ";
+  Resultado r = Roda(afd + base + "A.crt " + base + "A.key");
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  const std::string texto = quorvel::teste::LeArquivo(base + ".afd");
+  EXPECT_NE(texto.find("ASSINATURA_DIGITAL_EM_ARQUIVO_P7S"), std::string::npos);
+  const auto confere = [&](const std::string& ca) {
+    const std::string c = "openssl cms -verify -binary -inform DER -in " + base +
+                          ".afd.p7s -content " + base + ".afd -CAfile " + ca +
+                          " -purpose any -out /dev/null >/dev/null 2>&1";
+    return std::system(c.c_str()) == 0;
+  };
+  EXPECT_TRUE(confere(base + "A.crt"));
+  EXPECT_FALSE(confere(base + "B.crt"));  // another signer
+  std::string alterado = texto;
+  alterado[20] = alterado[20] == '1' ? '2' : '1';
+  std::ofstream(base + ".afd", std::ios::binary) << alterado;
+  EXPECT_FALSE(confere(base + "A.crt"));
+
+  for (const auto& [valores, mensagem] : std::vector<std::pair<std::string, std::string>>{
+           {base + "A.crt " + base + "B.key", "não é a do certificado"},
+           {base + "A.key " + base + "A.key", "não é um certificado em PEM"},
+           {base + "A.crt " + base + "-nao-existe.key", "não foi possível ler a chave"},
+           {base + "A.crt", "--assinar precisa de dois valores"}}) {
+    for (const char* s : {".afd", ".afd.p7s"}) std::remove((base + s).c_str());
+    r = Roda(afd + valores);
+    EXPECT_EQ(r.codigo, 2) << valores;
+    EXPECT_NE(r.erros.find(mensagem), std::string::npos) << valores << ": " << r.erros;
+    EXPECT_FALSE(std::ifstream(base + ".afd").good()) << valores;
+    EXPECT_FALSE(std::ifstream(base + ".afd.p7s").good()) << valores;
+  }
+}
+
 TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
   const std::string banco =
       ::testing::TempDir() + "ponto_uso_" + std::to_string(::getpid()) + ".db";

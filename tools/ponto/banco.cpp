@@ -12,6 +12,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -20,6 +21,7 @@
 #include "saida.h"
 #include "store/afd.h"
 #include "store/armazem.h"
+#include "store/assinatura.h"
 
 namespace ponto {
 
@@ -220,7 +222,7 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   }
   std::optional<afd::Fuso> fuso;
   if (auto f = o.Valor("--fuso")) fuso = FusoConferido(*f, "--fuso");
-  opcoes.assinatura = o.Tem("--assinatura-p7s");
+  opcoes.assinatura = o.Tem("--assinatura-p7s") || o.Tem("--assinar");
   armazem::Filtro filtro = FiltroDe(o);
   for (const auto& c : kCamposCabecalho)
     if (auto v = o.Valor(c.opcao)) ConfereCampoDoCabecalho(*v, c, opcoes.leiaute, c.opcao);
@@ -348,9 +350,30 @@ namespace {
 // anything is touched.
 int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& abre) {
   const std::string saida = o.Obrigatorio("--saida");
+  std::optional<afd::Assinante> assinante;
+  if (const auto par = o.Par("--assinar")) {
+    try {
+      assinante = afd::Assinante::DeArquivos(par->first, par->second);
+    } catch (const std::runtime_error& e) {
+      throw ErroDeUso(std::string("--assinar: ") + e.what() + ".");
+    }
+  }
   const Afd afd = GeraAfd(o, abre, std::cerr);
   if (afd.codigo != kOk) return afd.codigo;
+  // Signed before anything is written: a signature that fails leaves no file unsigned.
+  std::string assinatura;
+  if (assinante) {
+    try {
+      assinatura = assinante->Assina(afd.texto);
+    } catch (const std::runtime_error& e) {
+      throw ErroDeUso(std::string("--assinar: ") + e.what() + ".");
+    }
+  }
   GravaArquivo(saida, afd.texto);
+  if (assinante) {
+    GravaArquivo(saida + ".p7s", assinatura);
+    std::cerr << "Assinatura (CMS destacada, DER) gravada em " << saida << ".p7s.\n";
+  }
   std::cerr << "AFD do relógio " << afd.relogio << " gravado em " << saida << ": " << afd.marcacoes
             << (afd.marcacoes == 1 ? " marcação" : " marcações")
             << (afd.omitidas ? " (" + std::to_string(afd.omitidas) + " omitidas)" : "") << ".\n";

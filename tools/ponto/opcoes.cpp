@@ -14,6 +14,7 @@ namespace {}  // namespace
 const std::vector<std::string> kComunsComValor = {"--relogio",  "--ip",    "--modelo", "--serial",
                                                   "--relogios", "--chave", "--formato"};
 const std::vector<std::string> kComunsMarcadores = {"--bom"};
+const std::vector<std::string> kOpcoesDeDoisValores = {"--assinar"};
 
 const std::map<std::string, DefinicaoComando>& Comandos() {
   static const std::map<std::string, DefinicaoComando> c = {
@@ -21,7 +22,7 @@ const std::map<std::string, DefinicaoComando>& Comandos() {
       {"exportar",
        {{"--banco", "--de", "--ate", "--saida", "--fuso", "--leiaute", "--crc", "--empregador-tipo",
          "--empregador-documento", "--cno-caepf", "--razao-social", "--fabricacao",
-         "--fabricante-tipo", "--fabricante-documento", "--modelo-rep"},
+         "--fabricante-tipo", "--fabricante-documento", "--modelo-rep", "--assinar"},
         {"--omitir-sem-cpf", "--assinatura-p7s"},
         true}},
       {"relatorio", {{"--banco", "--de", "--ate", "--svg"}, {}, false}},
@@ -69,8 +70,11 @@ bool OpcaoDeAlgumComando(const std::string& nome) {
     opcao = m.substr(p, fim == std::string::npos ? std::string::npos : fim - p);
     break;
   }
+  const bool dois = std::find(kOpcoesDeDoisValores.begin(), kOpcoesDeDoisValores.end(), opcao) !=
+                    kOpcoesDeDoisValores.end();
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) || m.find("requires") != std::string::npos)
-    throw ErroDeUso("a opção " + opcao + " precisa de um valor.");
+    throw ErroDeUso("a opção " + opcao +
+                    (dois ? " precisa de dois valores." : " precisa de um valor."));
   if (dynamic_cast<const CLI::ExtrasError*>(&e) && !opcao.empty())
     throw ErroDeUso("a opção " + opcao + " não recebe valor.");
   throw ErroDeUso("linha de comando inválida (" + m + "). Veja \"ponto --ajuda\".");
@@ -124,6 +128,14 @@ std::optional<std::string> Opcoes::Valor(const std::string& nome) const {
   return it->second;
 }
 
+std::optional<std::pair<std::string, std::string>> Opcoes::Par(const std::string& nome) const {
+  auto v = Valor(nome);
+  if (!v) return std::nullopt;
+  const size_t quebra = v->find('\n');
+  if (quebra == std::string::npos) throw ErroDeUso("a opção " + nome + " precisa de dois valores.");
+  return std::pair{v->substr(0, quebra), v->substr(quebra + 1)};
+}
+
 std::string Opcoes::Obrigatorio(const std::string& nome) const {
   auto v = Valor(nome);
   if (!v) throw ErroDeUso("falta a opção " + nome + ".");
@@ -151,6 +163,8 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
   std::map<std::string, std::string> valores;
   std::map<std::string, bool> marcadores;
   std::map<std::string, std::vector<std::string>> posicionais;
+  // Options of two values ("--assinar CERT CHAVE"), kept as the two joined by a line break.
+  std::map<std::string, std::vector<std::string>> pares;
   std::vector<std::pair<std::string, CLI::App*>> subs;
   for (const auto& [nome, d] : Comandos()) {
     CLI::App* sub = app.add_subcommand(nome);
@@ -159,10 +173,16 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
     sub->add_flag("--ajuda,--help,-h", marcadores[nome + " --ajuda"]);
     auto comValor = kComunsComValor;
     comValor.insert(comValor.end(), d.comValor.begin(), d.comValor.end());
-    for (const auto& opcao : comValor)
+    for (const auto& opcao : comValor) {
+      if (std::find(kOpcoesDeDoisValores.begin(), kOpcoesDeDoisValores.end(), opcao) !=
+          kOpcoesDeDoisValores.end()) {
+        sub->add_option(opcao, pares[nome + " " + opcao])->expected(2);
+        continue;
+      }
       sub->add_option(opcao, valores[nome + " " + opcao])
           ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
           ->allow_extra_args(false);
+    }
     auto marcas = kComunsMarcadores;
     marcas.insert(marcas.end(), d.marcadores.begin(), d.marcadores.end());
     for (const auto& opcao : marcas) sub->add_flag(opcao, marcadores[nome + " " + opcao]);
@@ -185,6 +205,9 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
     for (const auto& [chave, valor] : valores)
       if (chave.rfind(nome + " ", 0) == 0 && sub->count(chave.substr(nome.size() + 1)))
         o.valores[chave.substr(nome.size() + 1)] = valor;
+    for (const auto& [chave, dois] : pares)
+      if (chave.rfind(nome + " ", 0) == 0 && dois.size() == 2)
+        o.valores[chave.substr(nome.size() + 1)] = dois[0] + "\n" + dois[1];
     for (const auto& [chave, ligado] : marcadores)
       if (ligado && chave.rfind(nome + " ", 0) == 0)
         o.marcadores.insert(chave.substr(nome.size() + 1));

@@ -23,6 +23,8 @@ struct Opcoes {
   bool Tem(const std::string& nome) const { return valores.count(nome) || marcadores.count(nome); }
   std::optional<std::string> Valor(const std::string& nome) const;
   std::string Obrigatorio(const std::string& nome) const;
+  // The two values of an option that takes two ("--assinar CERT CHAVE").
+  std::optional<std::pair<std::string, std::string>> Par(const std::string& nome) const;
   // A whole number in [minimo, maximo]; ErroDeUso naming the option otherwise.
   long long Numero(const std::string& nome, long long minimo, long long maximo) const;
 };

@@ -553,6 +553,7 @@ struct Painel::Impl {
       std::set<std::string> aceitos(def.comValor.begin(), def.comValor.end());
       aceitos.erase("--banco");
       aceitos.erase("--saida");
+      aceitos.erase("--assinar");  // files of the server's: the page downloads, it never signs
       aceitos.insert("--relogio");
       Opcoes o = OpcoesDe({req.params.begin(), req.params.end()}, aceitos,
                           {def.marcadores.begin(), def.marcadores.end()});
