@@ -44,8 +44,8 @@ Assinante Assinante::DeArquivos(const std::string& certificado, const std::strin
   {
     auto b = Abre(chave, "a chave");
     // No passphrase is asked for: a program run by a service has nobody to ask.
-    EVP_PKEY* k = PEM_read_bio_PrivateKey(b.get(), nullptr,
-                                          [](char*, int, int, void*) { return 0; }, nullptr);
+    EVP_PKEY* k = PEM_read_bio_PrivateKey(
+        b.get(), nullptr, [](char*, int, int, void*) { return 0; }, nullptr);
     if (!k) Falha("\"" + chave + "\" não é uma chave privada em PEM sem senha");
     a.chave_ = std::shared_ptr<void>(k, [](void* p) { EVP_PKEY_free(static_cast<EVP_PKEY*>(p)); });
   }

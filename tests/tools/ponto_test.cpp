@@ -868,6 +868,53 @@ TEST(ComandosDoBanco, AfdDateTimesCarryTheOffsetOfTheirOwnInstant) {
   }
 }
 
+// A punch's identifier is the employee's PIS or, on clocks under the newer rules, the CPF:
+// both lead to the employee. A punch with no identifier is never written with a blank
+// document, in either layout: it is named, with a hint that collecting again will not help.
+TEST(ComandosDoBanco, AfdPunchesAreFoundByPisOrCpfAndNeverWrittenBlank) {
+  const std::string base = ::testing::TempDir() + "ponto_ident_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", ".afd"}) std::remove((base + s).c_str());
+  {
+    auto a = quorvel::armazem::Armazem::Abre(base + ".db", "teste");
+    std::vector<quorvel::armazem::MarcacaoArmazenada> m(3);
+    const char* ids[] = {"12034567899", "52998224725", ""};
+    for (size_t i = 0; i < m.size(); ++i) {
+      m[i].relogio = 7;
+      m[i].modelo = quorvel::EModeloRelogio_Tarvenix;
+      m[i].nsr = static_cast<int64_t>(i) + 1;
+      m[i].momento = quorvel::DataHora::DeTexto("2024-06-03 08:00:00");
+      m[i].pis = ids[i];
+    }
+    a->Grava(7, m, {3, 3, ""});
+    a->GravaFuncionarios({{"12034567899", "529.982.247-25", "Ana"}});
+  }
+  const auto registros = [&](const std::string& leiaute, bool omitir, Resultado& r) {
+    std::remove((base + ".afd").c_str());
+    r = Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd --fuso -0300 " +
+             "--leiaute " + leiaute + (omitir ? " --omitir-sem-cpf" : ""));
+    std::istringstream linhas(quorvel::teste::LeArquivo(base + ".afd"));
+    std::string linha, documentos;
+    while (std::getline(linhas, linha))
+      if (linha.size() > 30 && linha[9] == '3')
+        documentos += linha.substr(0, 9) + ":" +
+                      (leiaute == "671" ? linha.substr(34, 11) : linha.substr(23, 11)) + " ";
+    return documentos;
+  };
+  for (const std::string leiaute : {"671", "1510"}) {
+    Resultado r;
+    EXPECT_EQ(registros(leiaute, false, r), "") << leiaute;
+    EXPECT_EQ(r.codigo, 1) << leiaute;
+    EXPECT_NE(r.erros.find("1 marcação sem identificação do funcionário"), std::string::npos)
+        << r.erros;
+    EXPECT_NE(r.erros.find("NSR 000000003, identificação (vazia)"), std::string::npos) << r.erros;
+    EXPECT_NE(r.erros.find("coletar de novo não muda isso"), std::string::npos) << r.erros;
+    EXPECT_FALSE(std::ifstream(base + ".afd").good()) << leiaute;
+  }
+  Resultado r;
+  EXPECT_EQ(registros("671", true, r), "000000001:52998224725 000000002:52998224725 ") << r.erros;
+  EXPECT_EQ(registros("1510", true, r), "000000001:12034567899 000000002:12034567899 ") << r.erros;
+}
+
 // --assinar writes the file's detached CMS signature beside it, which OpenSSL verifies against
 // the certificate and refuses once a byte of the file changes; a key that is not the
 // certificate's, a file that is no certificate, and one value alone are refused before any file

@@ -15,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 
 #include "arquivos.h"
 #include "coletor.h"
@@ -300,47 +301,69 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     avisos << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam << ".\n";
 
   const auto funcionarios = banco.Funcionarios();
+  const auto digitos = [](const std::string& t) {
+    std::string d;
+    for (char c : t)
+      if (c >= '0' && c <= '9') d += c;
+    return d;
+  };
+  // A clock under the newer rules identifies a punch by the employee's CPF where there is no
+  // PIS: an identifier is looked up as a PIS first, then as a CPF.
+  std::unordered_map<std::string, const armazem::Armazem::Funcionario*> porCpf;
+  for (const auto& [pis, f] : funcionarios)
+    if (const std::string cpf = digitos(f.cpf); cpf.size() == 11) porCpf.emplace(cpf, &f);
+  const bool atual = opcoes.leiaute == afd::Leiaute::Atual;
   std::vector<afd::Punch> punches;
-  std::vector<std::string> semCpf;
+  std::vector<std::string> semDocumento, semIdentificacao;
   banco.Percorre(filtro, [&](const MarcacaoArmazenada& m) {
     afd::Punch p;
     p.nsr = m.nsr;
     p.momento = m.momento;
-    p.pis = m.pis;
-    if (opcoes.leiaute == afd::Leiaute::Atual) {
-      auto it = funcionarios.find(m.pis);
-      std::string cpf;
-      if (it != funcionarios.end())
-        for (char c : it->second.cpf)
-          if (c >= '0' && c <= '9') cpf += c;
-      if (cpf.size() != 11) {
-        char linha[96];
-        std::snprintf(linha, sizeof linha, "NSR %09lld, PIS %s", static_cast<long long>(m.nsr),
-                      m.pis.empty() ? "(vazio)" : m.pis.c_str());
-        semCpf.emplace_back(linha);
-        return;
-      }
-      p.cpf = cpf;
+    const std::string id = digitos(m.pis);
+    const armazem::Armazem::Funcionario* f = nullptr;
+    if (auto it = funcionarios.find(m.pis); it != funcionarios.end()) f = &it->second;
+    if (!f)
+      if (auto it = porCpf.find(id); it != porCpf.end()) f = it->second;
+    // The layout's document: the CPF (current layout) or the PIS (1510), 11 digits.
+    const std::string documento =
+        atual ? (f ? digitos(f->cpf) : "") : (f && porCpf.count(id) ? digitos(f->pis) : id);
+    if (documento.size() != 11) {
+      char linha[96];
+      std::snprintf(linha, sizeof linha, "NSR %09lld, %s %s", static_cast<long long>(m.nsr),
+                    id.size() == 11 ? "PIS" : "identificação",
+                    m.pis.empty() ? "(vazia)" : m.pis.c_str());
+      (m.pis.empty() ? semIdentificacao : semDocumento).emplace_back(linha);
+      return;
     }
+    (atual ? p.cpf : p.pis) = documento;
     punches.push_back(std::move(p));
   });
-  if (!semCpf.empty()) {
-    avisos << semCpf.size()
-           << (semCpf.size() == 1 ? " marcação sem CPF conhecido" : " marcações sem CPF conhecido")
-           << " (o CPF vem do cadastro de funcionários do relógio; rode \"ponto coletar "
+  const char* doc = atual ? "CPF" : "PIS";
+  if (!semDocumento.empty()) {
+    avisos << semDocumento.size()
+           << (semDocumento.size() == 1 ? " marcação sem " : " marcações sem ") << doc
+           << " conhecido (o " << doc
+           << " vem do cadastro de funcionários do relógio; rode \"ponto coletar "
               "--banco\" com o relógio acessível):\n";
-    for (const auto& l : semCpf) avisos << "  " << l << "\n";
-    if (!o.Tem("--omitir-sem-cpf")) {
-      avisos << "Nenhum arquivo gravado. Use --omitir-sem-cpf para exportar sem elas.\n";
-      r.codigo = kErroComponente;
-      return r;
-    }
+    for (const auto& l : semDocumento) avisos << "  " << l << "\n";
+  }
+  if (!semIdentificacao.empty()) {
+    avisos << semIdentificacao.size() << (semIdentificacao.size() == 1 ? " marcação" : " marcações")
+           << " sem identificação do funcionário (o relógio não gravou PIS nem CPF; coletar de "
+              "novo não muda isso):\n";
+    for (const auto& l : semIdentificacao) avisos << "  " << l << "\n";
+  }
+  const size_t omitidas = semDocumento.size() + semIdentificacao.size();
+  if (omitidas > 0 && !o.Tem("--omitir-sem-cpf")) {
+    avisos << "Nenhum arquivo gravado. Use --omitir-sem-cpf para exportar sem elas.\n";
+    r.codigo = kErroComponente;
+    return r;
   }
   std::ostringstream texto;
   afd::Escreve(texto, cab, punches, opcoes);
   r.texto = std::move(texto).str();
   r.marcacoes = punches.size();
-  r.omitidas = semCpf.size();
+  r.omitidas = omitidas;
   return r;
 }
 
