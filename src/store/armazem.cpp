@@ -3,8 +3,10 @@
 #include "store/armazem.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 #include "quorvel/erro.h"
 #include "store/conexao.h"
@@ -25,6 +27,29 @@ std::string AgoraUtc() {
   std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return texto;
 }
+
+namespace {
+// With microseconds, and never the same twice in one process: records of one clock or employee
+// written one right after the other keep their order.
+std::string MarcaDeTempo() {
+  static std::mutex trava;
+  static int64_t ultima = 0;
+  int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  {
+    std::lock_guard<std::mutex> l(trava);
+    micros = ultima = std::max(micros, ultima + 1);
+  }
+  const std::time_t t = static_cast<std::time_t>(micros / 1'000'000);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char texto[40];
+  const size_t n = std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%S", &tm);
+  std::snprintf(texto + n, sizeof texto - n, ".%06dZ", static_cast<int>(micros % 1'000'000));
+  return texto;
+}
+}  // namespace
 
 std::string IdentidadeDigital(int32_t cartao, DataHora momento, bool porDigital) {
   return std::to_string(cartao) + ";" + momento.FormataIso() + ";" + (porDigital ? "1" : "0");
@@ -67,6 +92,17 @@ const char* const kMigracoes[] = {
     "ALTER TABLE estados ADD COLUMN gravada_em TEXT NOT NULL DEFAULT ''",
     // 4: what was stored since a moment, for the pages that show punches as they arrive.
     "CREATE INDEX marcacoes_por_recebimento ON marcacoes (recebida_em)",
+    // 5: the employer each clock was given, and every version of each employee as read, so
+    // the fiscal file takes its header from the store and each punch's CPF from its own time.
+    "CREATE TABLE empregadores (relogio INTEGER NOT NULL, tipo TEXT NOT NULL,"
+    " documento TEXT NOT NULL, cei TEXT NOT NULL, razao_social TEXT NOT NULL,"
+    " endereco TEXT NOT NULL, gravado_em TEXT NOT NULL);"
+    "CREATE INDEX empregadores_por_relogio ON empregadores (relogio, gravado_em);"
+    "CREATE TABLE funcionarios_versoes (pis TEXT NOT NULL, cpf TEXT NOT NULL,"
+    " nome TEXT NOT NULL, lido_em TEXT NOT NULL);"
+    "CREATE INDEX funcionarios_versoes_por_pis ON funcionarios_versoes (pis, lido_em);"
+    "INSERT INTO funcionarios_versoes (pis, cpf, nome, lido_em)"
+    " SELECT pis, cpf, nome, atualizado_em FROM funcionarios",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
@@ -263,16 +299,61 @@ class ArmazemSql final : public Armazem {
     return c;
   }
 
-  void GravaFuncionarios(const std::vector<Funcionario>& funcionarios) override {
-    const std::string agora = AgoraUtc();
+  void GravaFuncionarios(const std::vector<Funcionario>& funcionarios,
+                         const std::string& lidoEm) override {
+    const std::string agora = lidoEm.empty() ? MarcaDeTempo() : lidoEm;
     Transacao([&] {
-      for (const auto& f : funcionarios)
+      for (const auto& f : funcionarios) {
+        // A version is kept only when it says something new of the employee.
+        db_->Executa(
+            "INSERT INTO funcionarios_versoes (pis, cpf, nome, lido_em) SELECT ?, ?, ?, ?"
+            " WHERE NOT EXISTS (SELECT 1 FROM funcionarios WHERE pis = ? AND cpf = ? AND nome = ?)",
+            {f.pis, f.cpf, f.nome, agora, f.pis, f.cpf, f.nome});
         db_->Executa(
             "INSERT INTO funcionarios (pis, cpf, nome, atualizado_em) VALUES (?,?,?,?)"
             " ON CONFLICT (pis) DO UPDATE SET cpf = excluded.cpf, nome = excluded.nome,"
             " atualizado_em = excluded.atualizado_em",
             {f.pis, f.cpf, f.nome, agora});
+      }
     });
+  }
+
+  std::unordered_map<std::string, Versoes> HistoricoFuncionarios() override {
+    std::unordered_map<std::string, Versoes> r;
+    db_->Consulta(
+        "SELECT pis, cpf, nome, lido_em FROM funcionarios_versoes ORDER BY pis, lido_em", {},
+        [&](const Linha& l) {
+          Funcionario f{std::string(l.Texto(0)), std::string(l.Texto(1)), std::string(l.Texto(2))};
+          r[f.pis].emplace_back(std::string(l.Texto(3)), std::move(f));
+        });
+    return r;
+  }
+
+  void GravaEmpregador(const Empregador& e) override {
+    Transacao([&] {
+      db_->Executa(
+          "INSERT INTO empregadores (relogio, tipo, documento, cei, razao_social, endereco,"
+          " gravado_em) VALUES (?,?,?,?,?,?,?)",
+          {int64_t{e.relogio}, std::string(e.cpf ? "cpf" : "cnpj"), e.documento, e.cei,
+           e.razaoSocial, e.endereco, MarcaDeTempo()});
+    });
+  }
+
+  std::optional<Empregador> EmpregadorDe(int16_t relogio) override {
+    std::optional<Empregador> r;
+    db_->Consulta(
+        "SELECT tipo, documento, cei, razao_social, endereco, gravado_em FROM empregadores"
+        " WHERE relogio = ? ORDER BY gravado_em DESC LIMIT 1",
+        {int64_t{relogio}}, [&](const Linha& l) {
+          r = Empregador{relogio,
+                         l.Texto(0) == "cpf",
+                         std::string(l.Texto(1)),
+                         std::string(l.Texto(2)),
+                         std::string(l.Texto(3)),
+                         std::string(l.Texto(4)),
+                         std::string(l.Texto(5))};
+        });
+    return r;
   }
 
   std::unordered_map<std::string, Funcionario> Funcionarios() override {

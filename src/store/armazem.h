@@ -26,7 +26,7 @@ namespace quorvel::armazem {
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
-inline constexpr int kVersaoEsquema = 4;
+inline constexpr int kVersaoEsquema = 5;
 
 // A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
 // clock + card + time + `ordem` (0 for the first punch of that card at that second in the
@@ -132,12 +132,28 @@ class Armazem {
   // The clock's cursor; nothing before its first collection.
   virtual std::optional<Cursor> CursorDe(int16_t relogio) = 0;
 
-  // PIS -> CPF (and name) from the clocks' employee records; a PIS already known is updated.
+  // PIS -> CPF (and name) from the clocks' employee records; a PIS already known is updated,
+  // and each new or changed record is kept in the history as read at `lidoEm` (UTC
+  // "aaaa-mm-ddThh:mm:ssZ"; empty: now), so a CPF corrected on the clock applies from then on.
   struct Funcionario {
     std::string pis, cpf, nome;
   };
-  virtual void GravaFuncionarios(const std::vector<Funcionario>& funcionarios) = 0;
+  virtual void GravaFuncionarios(const std::vector<Funcionario>& funcionarios,
+                                 const std::string& lidoEm = "") = 0;
   virtual std::unordered_map<std::string, Funcionario> Funcionarios() = 0;
+  // Every version of each employee, oldest first: (read at, UTC; the record then).
+  using Versoes = std::vector<std::pair<std::string, Funcionario>>;
+  virtual std::unordered_map<std::string, Versoes> HistoricoFuncionarios() = 0;
+
+  // The employer a clock was given (`ponto empregador`), newest last; kept, never replaced.
+  struct Empregador {
+    int16_t relogio = 0;
+    bool cpf = false;  // the document is a CPF, not a CNPJ
+    std::string documento, cei, razaoSocial, endereco;
+    std::string gravadoEm;  // UTC; filled when read back
+  };
+  virtual void GravaEmpregador(const Empregador& e) = 0;
+  virtual std::optional<Empregador> EmpregadorDe(int16_t relogio) = 0;
 
   // The stored punches that pass `filtro`, by clock, then NSR (register) or time and order.
   virtual void Percorre(const Filtro& filtro,

@@ -238,13 +238,15 @@ TEST(ColetaNoBanco, OnlyNewPunchesAreReadFromTheRegisterClockAndTheAfdCarriesThe
   ASSERT_EQ(Ponto(coleta2, "coleta_sem_cpf").codigo, 0);
   const std::string afd2 = Temporario("sem_cpf.afd");
   std::remove(afd2.c_str());
-  const auto recusada = Ponto({"exportar", "afd", "--banco", outro, "--saida", afd2}, "recusada");
+  const auto recusada =
+      Ponto({"exportar", "afd", "--banco", outro, "--saida", afd2, "--rascunho"}, "recusada");
   EXPECT_EQ(recusada.codigo, 1);
   EXPECT_NE(recusada.err.find("sem CPF conhecido"), std::string::npos) << recusada.err;
   EXPECT_NE(recusada.err.find("PIS 12034567899"), std::string::npos) << recusada.err;
   EXPECT_FALSE(std::ifstream(afd2).good());
-  const auto omitida =
-      Ponto({"exportar", "afd", "--banco", outro, "--saida", afd2, "--omitir-sem-cpf"}, "omitida");
+  const auto omitida = Ponto(
+      {"exportar", "afd", "--banco", outro, "--saida", afd2, "--omitir-sem-cpf", "--rascunho"},
+      "omitida");
   EXPECT_EQ(omitida.codigo, 0) << omitida.err;
   EXPECT_NE(omitida.err.find("omitidas"), std::string::npos) << omitida.err;
 }

@@ -147,6 +147,29 @@ TEST_P(ArmazemTest, CursorsFiltersAndEmployeesComeBackAsWritten) {
   EXPECT_EQ(f.at("12345678900").cpf, "11122233344");
   EXPECT_EQ(f.at("98765432100").cpf, "55566677788");
   EXPECT_EQ(f.at("98765432100").nome, "Bia Souza");
+  // Every version is kept, in the order read; a read that changes nothing adds none.
+  a->GravaFuncionarios({{"98765432100", "55566677788", "Bia Souza"}});
+  const auto h = a->HistoricoFuncionarios();
+  ASSERT_EQ(h.at("98765432100").size(), 2u);
+  EXPECT_EQ(h.at("98765432100")[0].second.cpf, "");
+  EXPECT_EQ(h.at("98765432100")[1].second.cpf, "55566677788");
+  EXPECT_LT(h.at("98765432100")[0].first, h.at("98765432100")[1].first);
+  EXPECT_EQ(h.at("12345678900").size(), 1u);
+
+  // The employer each clock was given: the latest, even two within one second.
+  EXPECT_FALSE(a->EmpregadorDe(1));
+  a->GravaEmpregador({1, false, "11222333000181", "", "Padaria Antiga", "Rua A", ""});
+  a->GravaEmpregador({1, true, "52998224725", "123456789012", "Padaria Nova", "Rua B", ""});
+  a->GravaEmpregador({2, false, "11444777000161", "", "Outra", "", ""});
+  const auto e = a->EmpregadorDe(1);
+  ASSERT_TRUE(e);
+  EXPECT_TRUE(e->cpf);
+  EXPECT_EQ(e->documento, "52998224725");
+  EXPECT_EQ(e->cei, "123456789012");
+  EXPECT_EQ(e->razaoSocial, "Padaria Nova");
+  EXPECT_EQ(e->endereco, "Rua B");
+  EXPECT_FALSE(e->gravadoEm.empty());
+  EXPECT_EQ(a->EmpregadorDe(2)->razaoSocial, "Outra");
 }
 
 TEST_P(ArmazemTest, PagesCountsAndTheLatestStoredServeAPageThatNeverReadsTheWholeTable) {
@@ -402,10 +425,16 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   const std::string caminho =
       ::testing::TempDir() + "armazem_v1_" + std::to_string(::getpid()) + ".db";
   std::filesystem::remove(caminho);
-  Armazem::Abre(caminho, "x")->Grava(4, {}, Cursor{0, 17, "1;2024-05-06 10:00:00;1"});
+  {
+    auto a = Armazem::Abre(caminho, "x");
+    a->Grava(4, {}, Cursor{0, 17, "1;2024-05-06 10:00:00;1"});
+    a->GravaFuncionarios({{"12034567899", "52998224725", "Ana"}}, "2024-01-02T03:04:05Z");
+  }
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
+                         "DROP TABLE empregadores;"
+                         "DROP TABLE funcionarios_versoes;"
                          "ALTER TABLE cursores DROP COLUMN identidade;"
                          "DROP TABLE coletores;"
                          "DROP INDEX marcacoes_por_recebimento;"
@@ -420,6 +449,13 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   ASSERT_TRUE(a->CursorDe(4));
   EXPECT_EQ(a->CursorDe(4)->posicao, 17);
   EXPECT_EQ(a->CursorDe(4)->identidade, "");
+  // The employees known before the history existed are its first versions.
+  const auto historico = a->HistoricoFuncionarios();
+  ASSERT_EQ(historico.count("12034567899"), 1u);
+  ASSERT_EQ(historico.at("12034567899").size(), 1u);
+  EXPECT_EQ(historico.at("12034567899")[0].first, "2024-01-02T03:04:05Z");
+  EXPECT_EQ(historico.at("12034567899")[0].second.cpf, "52998224725");
+  EXPECT_FALSE(a->EmpregadorDe(4));
 }
 
 TEST(ArmazemSqlite, ADatabaseFromANewerProgramIsRefusedAndAnUnopenablePathExplained) {

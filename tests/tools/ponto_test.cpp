@@ -785,7 +785,7 @@ TEST(ComandosDoBanco, DocumentsFromAClocksFileAreCheckedToo) {
   const std::string bom =
       Arquivo("docs-bom.txt", "2;127.0.0.1;tarvenix;;empregador_documento=11.222.333/0001-81\n");
   Resultado b = Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd --relogios " +
-                     bom + " --omitir-sem-cpf");
+                     bom + " --omitir-sem-cpf --rascunho");
   EXPECT_EQ(b.codigo, 0) << b.erros;
   EXPECT_EQ(quorvel::teste::LeArquivo(base + ".afd").substr(10, 15), "111222333000181");
 
@@ -803,7 +803,8 @@ TEST(ComandosDoBanco, DocumentsFromAClocksFileAreCheckedToo) {
   // A file that cannot be written is told, and nothing is left beside it.
   const std::string pasta = base + "-pasta";
   std::filesystem::create_directories(pasta);
-  r = Roda("exportar afd --banco " + base + ".db --saida " + pasta + " --omitir-sem-cpf");
+  r = Roda("exportar afd --banco " + base + ".db --saida " + pasta +
+           " --omitir-sem-cpf --rascunho");
   EXPECT_EQ(r.codigo, 2);
   EXPECT_NE(r.erros.find("não foi possível gravar \"" + pasta + "\" (é uma pasta)"),
             std::string::npos)
@@ -835,7 +836,8 @@ TEST(ComandosDoBanco, AfdDateTimesCarryTheOffsetOfTheirOwnInstant) {
   const auto offsets = [&](const std::string& opcoes) {
     std::remove((base + ".afd").c_str());
     const Resultado r =
-        Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd " + opcoes, "TZ=UTC ");
+        Roda("exportar afd --rascunho --banco " + base + ".db --saida " + base + ".afd " + opcoes,
+             "TZ=UTC ");
     EXPECT_EQ(r.codigo, 0) << opcoes << ": " << r.erros;
     std::istringstream linhas(quorvel::teste::LeArquivo(base + ".afd"));
     std::string linha, cabecalho, resultado;
@@ -890,8 +892,8 @@ TEST(ComandosDoBanco, AfdPunchesAreFoundByPisOrCpfAndNeverWrittenBlank) {
   }
   const auto registros = [&](const std::string& leiaute, bool omitir, Resultado& r) {
     std::remove((base + ".afd").c_str());
-    r = Roda("exportar afd --banco " + base + ".db --saida " + base + ".afd --fuso -0300 " +
-             "--leiaute " + leiaute + (omitir ? " --omitir-sem-cpf" : ""));
+    r = Roda("exportar afd --rascunho --banco " + base + ".db --saida " + base +
+             ".afd --fuso -0300 " + "--leiaute " + leiaute + (omitir ? " --omitir-sem-cpf" : ""));
     std::istringstream linhas(quorvel::teste::LeArquivo(base + ".afd"));
     std::string linha, documentos;
     while (std::getline(linhas, linha))
@@ -915,6 +917,103 @@ TEST(ComandosDoBanco, AfdPunchesAreFoundByPisOrCpfAndNeverWrittenBlank) {
   EXPECT_EQ(registros("1510", true, r), "000000001:12034567899 000000002:12034567899 ") << r.erros;
 }
 
+// The fiscal header comes from the store: the employer "ponto empregador --banco" wrote to the
+// clock fills its fields, and a header missing a mandatory field is refused unless it is a
+// draft, marked as one. Each collection re-reads the clock's employees, and each punch carries
+// the CPF of its own time: a CPF corrected on the clock applies to the punches after the
+// collection that found it, never to those before.
+TEST(ComandosDoBanco, TheFiscalHeaderComesFromTheStoreAndEachPunchTakesTheCpfOfItsTime) {
+  const std::string base = ::testing::TempDir() + "ponto_cabecalho_" + std::to_string(::getpid());
+  for (const char* s : {".db", ".db-wal", ".db-shm", ".afd"}) std::remove((base + s).c_str());
+  std::filesystem::remove_all(base + "-estado");
+  // Clocks of this test's own: the employee changed below must not reach other tests.
+  const std::string estado = "XDG_STATE_HOME=" + base + "-estado ";
+  const std::string banco = " --banco " + base + ".db";
+  ASSERT_EQ(Roda("coletar --relogio 2" + banco, estado).codigo, 0);
+  const std::string exporta =
+      "exportar afd --relogio 2 --fuso -0300 --saida " + base + ".afd" + banco;
+
+  Resultado r = Roda(exporta, estado);
+  EXPECT_EQ(r.codigo, 2);
+  for (const char* campo : {"CNPJ/CPF do empregador (--empregador-documento)",
+                            "razão social (--razao-social)", "número de fabricação do relógio",
+                            "CNPJ/CPF do fabricante", "modelo do relógio", "--rascunho"})
+    EXPECT_NE(r.erros.find(campo), std::string::npos) << campo << ": " << r.erros;
+  EXPECT_FALSE(std::ifstream(base + ".afd").good());
+
+  // A draft: written, and marked where a reader sees it.
+  r = Roda(exporta + " --rascunho", estado);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  EXPECT_EQ(quorvel::teste::LeArquivo(base + ".afd").substr(39, 9), "RASCUNHO ");
+
+  r = Roda(
+      "empregador --relogio 2 --nome 'Padaria Pão Quente' --tipo cnpj --documento "
+      "11.222.333/0001-81 --cei 123456789012 --endereco 'Rua A, 1'" +
+          banco,
+      estado);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  const std::string fabricante =
+      " --fabricacao 00004000010000123 --fabricante-documento 11444777000161 --modelo-rep T1";
+  r = Roda(exporta + fabricante, estado);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  std::string cabecalho = quorvel::teste::LeArquivo(base + ".afd").substr(0, 302);
+  EXPECT_EQ(cabecalho.substr(10, 15), "111222333000181");
+  EXPECT_EQ(cabecalho.substr(25, 14), "123456789012  ");
+  EXPECT_EQ(cabecalho.substr(39, 19), "Padaria P\xE3o Quente ");
+  // An option still comes before the store.
+  r = Roda(exporta + fabricante + " --razao-social Outra", estado);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  EXPECT_EQ(quorvel::teste::LeArquivo(base + ".afd").substr(39, 6), "Outra ");
+
+  // Ana's CPF corrected on the clock, found by the next collection; then a punch after it.
+  const std::string ana = Arquivo("cpf-corrigido.csv",
+                                  "codigo;nome;senha;supervisor;cartao;pis;cpf;digitais\n"
+                                  "1;Ana Souza;1234;sim;1001;12034567899;12345678909;\n");
+  ASSERT_EQ(Roda("funcionarios enviar " + ana + " --relogio 2", estado).codigo, 0);
+  ASSERT_EQ(Roda("coletar --relogio 2" + banco, estado).codigo, 0);
+  std::string correcao;  // when the collection found it, UTC
+  {
+    auto a = quorvel::armazem::Armazem::Abre(base + ".db", "teste");
+    const auto versoes = a->HistoricoFuncionarios().at("12034567899");
+    if (versoes.size() > 1) correcao = versoes[1].first;
+    ASSERT_EQ(versoes.size(), 2u);
+    EXPECT_EQ(versoes[0].second.cpf, "52998224725");
+    EXPECT_EQ(versoes[1].second.cpf, "12345678909");
+    quorvel::armazem::MarcacaoArmazenada depois;
+    depois.relogio = 2;
+    depois.modelo = quorvel::EModeloRelogio_Tarvenix;
+    depois.nsr = 999999;
+    depois.pis = "12034567899";
+    depois.momento =
+        quorvel::DataHora::DeSegundos(quorvel::DataHora::DeTexto("2099-01-01").Segundos());
+    a->Grava(2, {depois}, *a->CursorDe(2));
+  }
+  r = Roda(exporta + fabricante, estado);
+  ASSERT_EQ(r.codigo, 0) << r.erros;
+  std::istringstream linhas(quorvel::teste::LeArquivo(base + ".afd"));
+  std::string linha;
+  size_t antes = 0, depois = 0;
+  while (std::getline(linhas, linha)) {
+    if (linha.size() != 51 || linha[9] != '3') continue;
+    const std::string cpf = linha.substr(34, 11);
+    if (cpf != "52998224725" && cpf != "12345678909") continue;  // another employee
+    // The punch's instant in UTC ("-0300"), beside the collection that found the new CPF.
+    std::string quando = linha.substr(10, 19);
+    quando[10] = ' ';
+    const std::string utc =
+        quorvel::DataHora::DeSegundos(quorvel::DataHora::DeTexto(quando).Segundos() + 3 * 3600)
+            .FormataIso()
+            .replace(10, 1, "T") +
+        "Z";
+    const bool aposACorrecao = utc >= correcao;
+    EXPECT_EQ(cpf, aposACorrecao ? "12345678909" : "52998224725") << linha << " " << correcao;
+    ++(aposACorrecao ? depois : antes);
+  }
+  EXPECT_GT(antes, 0u);
+  EXPECT_GT(depois, 0u);  // NSR 999999 at least
+  std::filesystem::remove_all(base + "-estado");
+}
+
 // --assinar writes the file's detached CMS signature beside it, which OpenSSL verifies against
 // the certificate and refuses once a byte of the file changes; a key that is not the
 // certificate's, a file that is no certificate, and one value alone are refused before any file
@@ -933,7 +1032,7 @@ TEST(ComandosDoBanco, ASignedAfdIsVerifiedByOpenSsl) {
   ASSERT_TRUE(certificado("A"));
   ASSERT_TRUE(certificado("B"));
   const std::string afd = "exportar afd --banco " + base + ".db --saida " + base +
-                          ".afd --relogio 2 --omitir-sem-cpf --assinar ";
+                          ".afd --relogio 2 --omitir-sem-cpf --rascunho --assinar ";
   Resultado r = Roda(afd + base + "A.crt " + base + "A.key");
   ASSERT_EQ(r.codigo, 0) << r.erros;
   const std::string texto = quorvel::teste::LeArquivo(base + ".afd");

@@ -180,20 +180,24 @@ def mesmo_afd(web: bytes, linha_de_comando: bytes) -> bool:
 def test_the_afd_download_is_what_ponto_exportar_afd_writes(site, leiaute):
     saida = site.pasta / f"afd-{leiaute}.txt"
     for _ in range(20):
-        r = pede(site.url + f"/api/afd?relogio=2&leiaute={leiaute}&fuso=-0300")
+        r = pede(site.url + f"/api/afd?relogio=2&leiaute={leiaute}&fuso=-0300&rascunho=1")
         assert r.status == 200, r.corpo
         assert r.cabecalhos["Content-Disposition"] == 'attachment; filename="AFD_relogio_2.txt"'
         # The header fields left blank are told, as the command tells them.
         assert "Aviso" in urllib_unquote(r.cabecalhos["X-Quorvel-Avisos"])
         ponto(site.pasta, "exportar", "afd", "--banco", site.banco, "--relogio", "2",
               "--leiaute", leiaute, "--fuso", "-0300", "--relogios", site.relogios,
-              "--saida", str(saida))
+              "--rascunho", "--saida", str(saida))
         if mesmo_afd(r.corpo, saida.read_bytes()):
             break
     else:
         pytest.fail("o cabeçalho do AFD diferiu em 20 tentativas")
     # The clocks file's header fields reach the page's export as they reach the command's.
-    assert b"Padaria Modelo" in r.corpo
+    assert b"RASCUNHO - Padaria Modelo" in r.corpo
+    # Without the draft mark, a file whose header lacks a mandatory field is refused.
+    r = pede(site.url + "/api/afd?relogio=2&fuso=-0300")
+    assert r.status in (400, 422), r.corpo
+    assert "campos obrigatórios do cabeçalho não informados" in r.json()["erro"]
     # A fingerprint clock has no AFD: the command's own words, not a file.
     r = pede(site.url + "/api/afd?relogio=1")
     assert r.status == 422
@@ -343,7 +347,7 @@ def test_off_loopback_every_endpoint_needs_the_token_and_the_action_its_header(s
         r = pede(base + "/api/relogios/3/atualizar", metodo="POST")
         assert r.status == 401
         assert pede(base + "/api/relogios", token=TOKEN).status == 200
-        assert pede(base + "/api/afd?relogio=2", token=TOKEN).status == 200
+        assert pede(base + "/api/afd?relogio=2&rascunho=1", token=TOKEN).status == 200
         # The action: the token and the page's own header, else refused.
         r = pede(base + "/api/relogios/3/atualizar", token=TOKEN, metodo="POST")
         assert r.status == 403 and "X-Quorvel" in r.json()["erro"]

@@ -221,6 +221,9 @@ def test_the_afd_download_is_byte_for_byte_what_ponto_exportar_afd_writes(site):
     d.execute_script("document.getElementById('secao-afd').scrollIntoView()")
     escolhe(d, "afd-relogio", "2")
     escolhe(d, "afd-leiaute", "1510")
+    rascunho = d.find_element(By.ID, "afd-rascunho")
+    if not rascunho.is_selected():
+        rascunho.click()
     arquivo = site.downloads / "AFD_relogio_2.txt"
     linha = site.pasta / "afd-linha-de-comando.txt"
     for _ in range(5):
@@ -229,7 +232,7 @@ def test_the_afd_download_is_byte_for_byte_what_ponto_exportar_afd_writes(site):
         espera(lambda: arquivo.exists() and arquivo.stat().st_size > 0 and
                not list(site.downloads.glob("*.crdownload")), 60, "o download do AFD")
         ponto(site.pasta, "exportar", "afd", "--banco", site.banco, "--relogio", "2",
-              "--leiaute", "1510", "--relogios", site.relogios, "--saida", str(linha))
+              "--leiaute", "1510", "--relogios", site.relogios, "--rascunho", "--saida", str(linha))
         baixado, esperado = arquivo.read_bytes(), linha.read_bytes()
         # Equal but for the minute each was made in, when a minute turned between them.
         a, b = baixado.split(b"\r\n"), esperado.split(b"\r\n")

@@ -259,13 +259,28 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   if (auto arq = o.Valor("--relogios"))
     for (const auto& r : LeRelogios(*arq))
       if (r.relogio->Codigo() == relogio) doArquivo = r.campos;
+  // The employer the clock was given (ponto empregador --banco) is what the clock prints on its
+  // receipts: it comes before a clocks file's fields, and an option before both.
+  std::map<std::string, std::string> doBanco;
+  if (const auto e = banco.EmpregadorDe(relogio)) {
+    doBanco = {{"--empregador-tipo", e->cpf ? "cpf" : "cnpj"},
+               {"--empregador-documento", e->documento},
+               {"--cno-caepf", e->cei},
+               {"--razao-social", e->razaoSocial}};
+    for (const auto& c : kCamposCabecalho)
+      if (auto it = doBanco.find(c.opcao); it != doBanco.end() && !o.Valor(c.opcao))
+        ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
+                                "o empregador do relógio " + std::to_string(relogio) +
+                                    " no banco, " + CampoDoArquivo(c.opcao));
+  }
   auto campo = [&](const CampoCabecalho& c) {
     if (auto v = o.Valor(c.opcao)) return *v;
+    if (auto it = doBanco.find(c.opcao); it != doBanco.end()) return it->second;
     auto it = doArquivo.find(CampoDoArquivo(c.opcao));
     return it == doArquivo.end() ? std::string() : it->second;
   };
   for (const auto& c : kCamposCabecalho)
-    if (!o.Valor(c.opcao))
+    if (!o.Valor(c.opcao) && !doBanco.count(c.opcao))
       if (auto it = doArquivo.find(CampoDoArquivo(c.opcao)); it != doArquivo.end())
         ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
                                 *o.Valor("--relogios") + ", relógio " + std::to_string(relogio) +
@@ -297,10 +312,40 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
       faltam += (faltam.empty() ? "" : ", ") + std::string(kCamposCabecalho[i].descricao) + " (" +
                 kCamposCabecalho[i].opcao + ")";
   }
+  // A file with a blank mandatory field is no fiscal file: it is written only as a draft, and
+  // then says so in the one free text of its header, the company name.
+  const bool rascunho = o.Tem("--rascunho");
+  if (!faltam.empty() && !rascunho)
+    throw ErroDeUso("campos obrigatórios do cabeçalho não informados: " + faltam +
+                    ". Informe-os (opções, campos da linha do relógio em --relogios, ou \"ponto "
+                    "empregador --banco\" para os do empregador), ou use --rascunho para um "
+                    "arquivo marcado como rascunho.");
   if (!faltam.empty())
     avisos << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam << ".\n";
+  if (rascunho) {
+    cab.razaoSocial = "RASCUNHO" + (cab.razaoSocial.empty() ? "" : " - " + cab.razaoSocial);
+    avisos << "Aviso: arquivo marcado como rascunho (RASCUNHO na razão social); não é um AFD "
+              "para fiscalização.\n";
+  }
 
   const auto funcionarios = banco.Funcionarios();
+  const auto versoes = banco.HistoricoFuncionarios();
+  static const int64_t k1970 = DataHora::DePartes(1970, 1, 1).Segundos();
+  // The employee's record in force when the punch was made: the last version read by then (a
+  // CPF corrected on the clock applies from the read that found it), else the first one read.
+  const auto vigente = [&](const armazem::Armazem::Funcionario& atual,
+                           DataHora momento) -> const armazem::Armazem::Funcionario& {
+    const auto it = versoes.find(atual.pis);
+    if (it == versoes.end() || it->second.empty()) return atual;
+    const int64_t utc =
+        momento.Segundos() - k1970 - int64_t{opcoes.fuso.MinutosNoLocal(momento)} * 60;
+    const std::string quando =
+        DataHora::DeSegundos(utc + k1970).FormataIso().replace(10, 1, "T") + "Z";
+    const armazem::Armazem::Funcionario* r = &it->second.front().second;
+    for (const auto& [lidoEm, versao] : it->second)
+      if (lidoEm <= quando) r = &versao;
+    return *r;
+  };
   const auto digitos = [](const std::string& t) {
     std::string d;
     for (char c : t)
@@ -325,8 +370,8 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     if (!f)
       if (auto it = porCpf.find(id); it != porCpf.end()) f = it->second;
     // The layout's document: the CPF (current layout) or the PIS (1510), 11 digits.
-    const std::string documento =
-        atual ? (f ? digitos(f->cpf) : "") : (f && porCpf.count(id) ? digitos(f->pis) : id);
+    const std::string documento = atual ? (f ? digitos(vigente(*f, m.momento).cpf) : "")
+                                        : (f && porCpf.count(id) ? digitos(f->pis) : id);
     if (documento.size() != 11) {
       char linha[96];
       std::snprintf(linha, sizeof linha, "NSR %09lld, %s %s", static_cast<long long>(m.nsr),
@@ -475,7 +520,7 @@ int ColetarParaBanco(const Opcoes& o, Sessao& s) {
     try {
       r = ColetaNovas(s.Controle(), *rel, *banco);
       if (r && rel->ModeloRelogio() == EModeloRelogio_Tarvenix)
-        AtualizaFuncionarios(s.Controle(), rel->Codigo(), *banco, r->pis);
+        AtualizaFuncionarios(s.Controle(), rel->Codigo(), *banco, r->pis, true);
     } catch (const Erro& e) {
       if (isatty(STDERR_FILENO)) std::cerr << "\r\033[K";
       if (e.Numero() == erro::kArmazem) throw;

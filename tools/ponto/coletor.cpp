@@ -189,12 +189,14 @@ ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
 }
 
 size_t AtualizaFuncionarios(ComunicacaoZK& controle, int16_t relogio, Armazem& armazem,
-                            const std::unordered_set<std::string>& pis) {
-  if (pis.empty()) return 0;
-  const auto conhecidos = armazem.Funcionarios();
-  bool falta = false;
-  for (const auto& p : pis) falta = falta || !conhecidos.count(p);
-  if (!falta) return 0;
+                            const std::unordered_set<std::string>& pis, bool sempre) {
+  if (!sempre) {
+    if (pis.empty()) return 0;
+    const auto conhecidos = armazem.Funcionarios();
+    bool falta = false;
+    for (const auto& p : pis) falta = falta || !conhecidos.count(p);
+    if (!falta) return 0;
+  }
   const auto lista = controle.ObterListaFuncionarioCartaoRelogio(relogio);
   std::vector<Armazem::Funcionario> funcionarios;
   for (int32_t i = 1; i <= lista->Count(); ++i) {

@@ -45,10 +45,11 @@ ResultadoColeta GravaMonitoradas(quorvel::armazem::Armazem& armazem, int16_t rel
                                  const std::vector<std::shared_ptr<quorvel::Marcacao>>& marcacoes);
 
 // The fiscal export turns each punch's PIS into a CPF from the clock's own employee records:
-// read back (and kept in the store) when one of `pis` is not known to the store yet. Returns
-// how many employees were stored.
+// read back and kept in the store — at every reconciliation (`sempre`: a CPF corrected on the
+// clock is found at the next one, and applies from then on), and otherwise when one of `pis`
+// is not known to the store yet. Returns how many employees were read.
 size_t AtualizaFuncionarios(quorvel::ComunicacaoZK& controle, int16_t relogio,
                             quorvel::armazem::Armazem& armazem,
-                            const std::unordered_set<std::string>& pis);
+                            const std::unordered_set<std::string>& pis, bool sempre);
 
 }  // namespace ponto

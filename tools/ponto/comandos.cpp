@@ -95,7 +95,8 @@ const std::map<std::string, std::string> kAjuda = {
      "Uso: ponto exportar [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--formato ...]\n"
      "     ponto exportar afd [--banco B] --saida ARQUIVO [--relogio N] [--de DATA] [--ate DATA]\n"
      "            [--leiaute 671|1510] [--crc kermit|modbus] [--fuso FUSO] [--omitir-sem-cpf]\n"
-     "            [--assinatura-p7s] [--assinar CERT.pem CHAVE.pem] [campos do cabeçalho]\n"
+     "            [--assinatura-p7s] [--assinar CERT.pem CHAVE.pem] [--rascunho]\n"
+     "            [campos do cabeçalho]\n"
      "            [--relogios ARQUIVO]\n"
      "DATA: dd/mm/aaaa [hh:mm:ss]; uma data sozinha em --ate inclui o dia inteiro.\n"
      "O AFD sai em ISO-8859-1 com CR LF, registros 1, 3 e 9. No leiaute atual (671) cada\n"
@@ -107,8 +108,10 @@ const std::map<std::string, std::string> kAjuda = {
      "em UTC, America/Sao_Paulo. --leiaute 1510: PIS, datas ddmmaaaa, sem CRC.\n"
      "--assinar grava ARQUIVO.p7s, a assinatura CMS destacada (DER) do arquivo, com o\n"
      "certificado e a chave privada em PEM; o AFD leva a linha ASSINATURA_DIGITAL_EM_ARQUIVO_P7S.\n"
-     "Campos do cabeçalho (opção, ou campo=valor na linha do relógio em --relogios;\n"
-     "um campo não informado fica em branco, com um aviso):\n"
+     "Campos do cabeçalho: opção; senão, os do empregador gravado no relógio por \"ponto\n"
+     "empregador --banco\"; senão, campo=valor na linha do relógio em --relogios. Sem um campo\n"
+     "obrigatório nada é gravado, a menos que --rascunho seja dado (o arquivo sai marcado\n"
+     "RASCUNHO na razão social):\n"
      "  --empregador-tipo cnpj|cpf     empregador_tipo\n"
      "  --empregador-documento D       empregador_documento\n"
      "  --cno-caepf N                  cno_caepf\n"
@@ -165,7 +168,10 @@ const std::map<std::string, std::string> kAjuda = {
      "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
      "um arquivo Latin-1.\n"},
     {"empregador",
-     "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"},
+     "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
+     "                      [--banco B]\n"
+     "Com --banco, o empregador gravado em cada relógio fica no banco: o cabeçalho de\n"
+     "\"ponto exportar afd\" vem dele.\n"},
     {"sirene",
      "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
      "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
@@ -761,10 +767,17 @@ int Empregador(const Opcoes& o, Sessao& s) {
       DocumentoConferido(o.Obrigatorio("--documento"), tipo == "cpf", "--documento");
   const std::string cei = o.Valor("--cei").value_or(""),
                     endereco = o.Valor("--endereco").value_or("");
+  // With a store, each clock that took the employer is recorded there: the fiscal export takes
+  // its header from it. Opened first, so a bad store is told before any clock is changed.
+  std::unique_ptr<quorvel::armazem::Armazem> banco;
+  if (o.Tem("--banco")) banco = quorvel::armazem::Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   s.Conecta();
   return PorRelogio(s, SoTarvenix, [&](int16_t r) {
-    return s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF, documento, cei,
-                                               endereco);
+    const bool gravou = s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF,
+                                                            documento, cei, endereco);
+    if (gravou && banco)
+      banco->GravaEmpregador({r, tipo == "cpf", documento, cei, nome, endereco, ""});
+    return gravou;
   });
 }
 

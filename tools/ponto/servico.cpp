@@ -584,7 +584,7 @@ class Coletor {
       throw;
     }
     Registra(codigo, e, r, "monitoração");
-    AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r.pis);
+    AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r.pis, false);
   }
 
   void Reconcilia(int16_t codigo, EstadoLocal& e) {
@@ -599,7 +599,9 @@ class Coletor {
       Registra(codigo, e, *r, "coleta incremental");
       e.resolvido = true;
       if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
-        if (const size_t n = AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r->pis))
+        if (const size_t n =
+                AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r->pis, true);
+            n > 0 && r->novas > 0)
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
       if (!e.monitorando && e.conectado && e.arrendado) {
         s_.Controle(codigo).IniciaMonitoracaoRelogio(codigo);

@@ -364,6 +364,7 @@ function baixaAfd() {
                    crc: "afd-crc", fuso: "afd-fuso" };
   for (const [nome, id] of Object.entries(campos)) if ($(id).value.trim()) p.set(nome, $(id).value.trim());
   if ($("afd-omitir").checked) p.set("omitir_sem_cpf", "1");
+  if ($("afd-rascunho").checked) p.set("rascunho", "1");
   baixa("/api/afd?" + p, "AFD.txt", $("afd-erro"));
 }
 
