@@ -27,7 +27,7 @@ std::unique_ptr<Timer> GeraMarcacoes(Host& host, std::shared_ptr<DispositivoVirt
     }
     const auto& u = usuarios[(*gerador)() % usuarios.size()];
     if (d->Modelo() == EModeloRelogio_Tarvenix)
-      d->AdicionaRegistro(u.pis);
+      d->AdicionaRegistro(IdentificadorDoPonto(u));
     else
       d->AdicionaMarcacao(std::stoi(u.id), (*gerador)() % 2 == 0 ? 1 : 0);
   });

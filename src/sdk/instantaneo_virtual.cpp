@@ -11,6 +11,7 @@
 
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/protocol/protocol.h"
+#include "sdk/virtual_interno.h"
 
 namespace quorvel::sdk {
 
@@ -78,6 +79,11 @@ std::string DispositivoVirtual::Instantaneo(uint64_t sequencia) const {
                   empregador_.tipoDocumento};
   estado["nsr"] = ultimoNsr_;
   estado["nsr_reservado"] = nsrReservado_;
+  if (!fiscais_.empty()) {
+    auto& fiscais = estado["fi"] = nlohmann::json::array();
+    for (const RegistroFiscalVirtual& f : fiscais_)
+      fiscais.push_back(virtual_interno::RegistroFiscalJson(f));
+  }
   estado["mo"] = static_cast<int>(modelo_);
   if (!identidade_.empty()) estado["id"] = identidade_;
   const std::string json = estado.dump();
@@ -157,6 +163,7 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   std::unordered_map<std::string, std::string> opcoes;
   std::unordered_map<int32_t, int32_t> informacoes;
   EmpregadorVirtual empregador;
+  std::vector<RegistroFiscalVirtual> fiscais;
   try {
     for (const auto& u : estado.at("u"))
       usuarios[u.at(0)] =
@@ -166,6 +173,13 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
     for (const auto& i : estado.at("in")) informacoes[i.at(0)] = i.at(1);
     const auto& e = estado.at("em");
     empregador = {e.at(0), e.at(1), e.at(2), e.at(3), e.at(4)};
+    if (estado.contains("fi"))
+      for (const auto& registro : estado.at("fi")) {
+        std::string motivo;
+        auto f = virtual_interno::RegistroFiscalDeJson(registro, &motivo);
+        if (!f) throw std::runtime_error("instantâneo com registro fiscal inválido: " + motivo);
+        fiscais.push_back(std::move(*f));
+      }
   } catch (const nlohmann::json::exception& e) {
     throw std::runtime_error(std::string("instantâneo com estado inválido: ") + e.what());
   }
@@ -181,6 +195,7 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   nsrReservado_ = estado.value("nsr_reservado", int64_t{0});
   identidade_ = std::move(identidade);
   log_ = std::move(log);
+  fiscais_ = std::move(fiscais);
   ++geracaoLog_;
   return sequencia;
 }

@@ -61,15 +61,7 @@ void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
 
 void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
   if (!diario_) return;
-  Anota({{"t", "u"},
-         {"id", u.id},
-         {"n", u.nome},
-         {"s", u.senha},
-         {"p", u.privilegio},
-         {"h", u.habilitado},
-         {"c", u.cartao},
-         {"pis", u.pis},
-         {"cpf", u.cpf}});
+  Anota(virtual_interno::UsuarioJson(u));
 }
 
 namespace {
@@ -124,6 +116,62 @@ bool NsrValido(const std::string& nsr) {
 
 }  // namespace
 
+namespace virtual_interno {
+
+nlohmann::json UsuarioJson(const UsuarioVirtual& u) {
+  return {{"t", "u"},          {"id", u.id},    {"n", u.nome},  {"s", u.senha}, {"p", u.privilegio},
+          {"h", u.habilitado}, {"c", u.cartao}, {"pis", u.pis}, {"cpf", u.cpf}};
+}
+
+nlohmann::json RegistroFiscalJson(const RegistroFiscalVirtual& f) {
+  nlohmann::json j = {{"t", "fi"}, {"n", f.nsr}, {"k", f.tipo}, {"s", f.momento.Segundos()}};
+  if (f.tipo == 2)
+    j["em"] = {f.empregador.nome, f.empregador.documento, f.empregador.cei, f.empregador.endereco,
+               f.empregador.tipoDocumento};
+  if (f.tipo == 4) j["a"] = f.ajustado.Segundos();
+  if (f.tipo == 5) {
+    j["o"] = std::string(1, f.operacao);
+    j["id"] = f.identificador;
+    j["nm"] = f.nome;
+  }
+  return j;
+}
+
+std::optional<RegistroFiscalVirtual> RegistroFiscalDeJson(const nlohmann::json& j,
+                                                          std::string* erro) {
+  static const int64_t kMenor = DataHora::DePartes(100, 1, 1).Segundos();
+  static const int64_t kMaior = DataHora::DePartes(9999, 12, 31, 23, 59, 59).Segundos();
+  try {
+    RegistroFiscalVirtual f;
+    f.nsr = Inteiro(j, "n", 1, 999'999'999);
+    f.tipo = static_cast<int32_t>(Inteiro(j, "k", 2, 5));
+    f.momento = DataHora::DeSegundos(Inteiro(j, "s", kMenor, kMaior));
+    if (f.tipo == 2) {
+      const auto& e = Campo(j, "em");
+      if (!e.is_array() || e.size() != 5 || !e[0].is_string() || !e[1].is_string() ||
+          !e[2].is_string() || !e[3].is_string() || !e[4].is_number_integer())
+        throw CampoInvalido{"empregador inválido"};
+      f.empregador = {e[0], e[1], e[2], e[3], e[4]};
+    } else if (f.tipo == 4) {
+      f.ajustado = DataHora::DeSegundos(Inteiro(j, "a", kMenor, kMaior));
+    } else if (f.tipo == 5) {
+      const std::string o = Texto(j, "o");
+      if (o != "I" && o != "A" && o != "E") throw CampoInvalido{"operação de funcionário inválida"};
+      f.operacao = o[0];
+      f.identificador = Texto(j, "id");
+      f.nome = Texto(j, "nm");
+    } else {
+      throw CampoInvalido{"tipo de registro fiscal inválido"};
+    }
+    return f;
+  } catch (const CampoInvalido& c) {
+    if (erro) *erro = c.motivo;
+    return std::nullopt;
+  }
+}
+
+}  // namespace virtual_interno
+
 bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
   const auto falha = [&](std::string motivo) {
     if (erro) *erro = std::move(motivo);
@@ -150,6 +198,12 @@ bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
       if (!NsrValido(m.nsr)) throw CampoInvalido{"NSR inválido"};
       if (!m.nsr.empty()) ultimoNsr_ = std::max<int64_t>(ultimoNsr_, std::stoll(m.nsr));
       log_.push_back(std::move(m));
+    } else if (t == "fi") {
+      std::string motivo;
+      auto f = virtual_interno::RegistroFiscalDeJson(j, &motivo);
+      if (!f) throw CampoInvalido{motivo};
+      ultimoNsr_ = std::max(ultimoNsr_, f->nsr);
+      fiscais_.push_back(std::move(*f));
     } else if (t == "nr") {
       nsrReservado_ = std::max(nsrReservado_, Inteiro(j, "v", 0, 9'999'999'999));
     } else if (t == "u") {

@@ -110,6 +110,26 @@ void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
   log_.push_back(std::move(m));
 }
 
+void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f,
+                                        std::vector<nlohmann::json> proprios) {
+  if (modelo_ != EModeloRelogio_Tarvenix) {
+    AnotaVarios(proprios);
+    return;
+  }
+  f.nsr = ultimoNsr_ + 1;
+  f.momento = AgoraSemTrava();
+  std::optional<int64_t> reserva;
+  if (diario_ && f.nsr > nsrReservado_) {
+    reserva = ultimoNsr_ + kReservaNsr;
+    proprios.insert(proprios.begin(), nlohmann::json{{"t", "nr"}, {"v", *reserva}});
+  }
+  proprios.push_back(RegistroFiscalJson(f));
+  AnotaVarios(proprios);
+  if (reserva) nsrReservado_ = *reserva;
+  ultimoNsr_ = f.nsr;
+  fiscais_.push_back(std::move(f));
+}
+
 bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
                                           std::optional<DataHora> momento) {
   std::lock_guard l(mutex_);
@@ -122,7 +142,7 @@ bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
   if (modelo_ == EModeloRelogio_Tarvenix) {
     m.nsr = ProximoNsr();
     auto it = usuarios_.find(std::to_string(usuario));
-    if (it != usuarios_.end()) m.pis = it->second.pis;
+    if (it != usuarios_.end()) m.pis = IdentificadorDoPonto(it->second);
   }
   try {
     GuardaMarcacao(std::move(m));
@@ -235,6 +255,11 @@ std::optional<std::string> DispositivoVirtual::TemplateDe(const std::string& usu
 std::vector<MarcacaoVirtual> DispositivoVirtual::Marcacoes() const {
   std::lock_guard l(mutex_);
   return log_;
+}
+
+std::vector<RegistroFiscalVirtual> DispositivoVirtual::RegistrosFiscais() const {
+  std::lock_guard l(mutex_);
+  return fiscais_;
 }
 
 std::optional<std::string> DispositivoVirtual::Opcao(const std::string& nome) const {

@@ -104,9 +104,12 @@ class SdkVirtual final : public CZKEM {
                         int32_t s) override {
     return Com("SdkSetDeviceTime", [&](DispositivoVirtual& d) {
       if (!DataHora::PartesValidas(a, me, di, h, mi, s)) return Falha(codigo::kArgumentoInvalido);
-      const int64_t deslocamento =
-          DataHora::DePartes(a, me, di, h, mi, s).Segundos() - d.fonteTempo_().Segundos();
-      d.Anota({{"t", "tm"}, {"v", deslocamento}});
+      const DataHora novo = DataHora::DePartes(a, me, di, h, mi, s);
+      const int64_t deslocamento = novo.Segundos() - d.fonteTempo_().Segundos();
+      RegistroFiscalVirtual f;
+      f.tipo = 4;
+      f.ajustado = novo;
+      d.RegistraFiscal(std::move(f), {{{"t", "tm"}, {"v", deslocamento}}});
       d.deslocamentoSegundos_ = deslocamento;
       return true;
     });
@@ -177,9 +180,13 @@ class SdkVirtual final : public CZKEM {
     return Com("SdkSetEmployer", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
       if (tipo != 0 && tipo != 1) return Falha(codigo::kArgumentoInvalido);
-      d.Anota(
-          {{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}});
-      d.empregador_ = {nome, documento, cei, endereco, tipo};
+      RegistroFiscalVirtual f;
+      f.tipo = 2;
+      f.empregador = {nome, documento, cei, endereco, tipo};
+      d.RegistraFiscal(
+          f,
+          {{{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}}});
+      d.empregador_ = std::move(f.empregador);
       return true;
     });
   }
@@ -460,8 +467,19 @@ class SdkVirtual final : public CZKEM {
     } else {
       novo = it->second;
     }
+    const bool existia = it != d.usuarios_.end();
     preenche(novo);
-    d.AnotaUsuario(novo);
+    if (d.modelo_ == EModeloRelogio_Tarvenix) {
+      // An employee included or changed is a fiscal record of its own.
+      RegistroFiscalVirtual f;
+      f.tipo = 5;
+      f.operacao = existia ? 'A' : 'I';
+      f.identificador = novo.cpf.empty() ? novo.pis : novo.cpf;
+      f.nome = novo.nome;
+      d.RegistraFiscal(std::move(f), {UsuarioJson(novo)});
+    } else {
+      d.AnotaUsuario(novo);
+    }
     d.usuarios_[id] = std::move(novo);
     return true;
   }
@@ -526,7 +544,16 @@ class SdkVirtual final : public CZKEM {
     } else {
       return Falha(codigo::kArgumentoInvalido);
     }
-    d.AnotaVarios(registros);
+    if ((dado == 0 || dado == 12) && d.modelo_ == EModeloRelogio_Tarvenix) {
+      RegistroFiscalVirtual f;
+      f.tipo = 5;
+      f.operacao = 'E';
+      f.identificador = it->second.cpf.empty() ? it->second.pis : it->second.cpf;
+      f.nome = it->second.nome;
+      d.RegistraFiscal(std::move(f), std::move(registros));
+    } else {
+      d.AnotaVarios(registros);
+    }
     for (int32_t f : dedos) d.templates_.erase({id, f});
     if (dado == 0 || dado == 12) d.usuarios_.erase(it);
     return true;

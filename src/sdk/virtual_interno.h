@@ -6,10 +6,13 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "quorvel/data_hora.h"
 #include "quorvel/documentos.h"
+#include "quorvel/sdk/relogio_virtual.h"
 
 namespace quorvel::sdk::virtual_interno {
 
@@ -44,6 +47,13 @@ inline bool TextoPeriodoValido(const std::string& t) {
 struct FalhaDeGravacao {
   int32_t codigo;
 };
+
+// A fiscal record as the journal and the snapshot keep it, and back: nothing (the reason in
+// `erro`) for one whose fields do not hold.
+nlohmann::json RegistroFiscalJson(const RegistroFiscalVirtual& f);
+nlohmann::json UsuarioJson(const UsuarioVirtual& u);
+std::optional<RegistroFiscalVirtual> RegistroFiscalDeJson(const nlohmann::json& j,
+                                                          std::string* erro);
 
 inline std::string ChaveRede(const std::string& ip, int32_t porta) {
   return ip + ":" + std::to_string(porta);

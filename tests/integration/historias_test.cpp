@@ -136,12 +136,24 @@ TEST_F(Historia, RegisterClockWithPointerEmployerAndLostLinks) {
   ASSERT_EQ(d->Usuarios().size(), 1u);
   EXPECT_EQ(d->Usuarios()[0].cartao, "9031");
 
-  // Monitoring hands out each new register record once.
+  // The employer, the time set and the employee included are the clock's fiscal records 26 to
+  // 28, between the punches: a punch read never hands them out.
+  const auto fiscais = d->RegistrosFiscais();
+  ASSERT_EQ(fiscais.size(), 3u);
+  EXPECT_EQ(fiscais[0].nsr, 26);
+  EXPECT_EQ(fiscais[0].tipo, 2);
+  EXPECT_EQ(fiscais[1].tipo, 4);
+  EXPECT_EQ(fiscais[1].ajustado, DataHora::DePartes(2027, 1, 2, 3, 4, 5));
+  EXPECT_EQ(fiscais[2].tipo, 5);
+  EXPECT_EQ(fiscais[2].operacao, 'I');
+  EXPECT_EQ(fiscais[2].nsr, 28);
+
+  // Monitoring hands out each new register record once, past the gap they leave.
   controle.IniciaMonitoracaoTodosRelogios();
   d->AdicionaRegistro("20456781239");
   host.Avanca(400);
   ASSERT_EQ(recolhidas.size(), 1u);
-  EXPECT_EQ(recolhidas[0]->NSR(), "26");
+  EXPECT_EQ(recolhidas[0]->NSR(), "29");
 }
 
 TEST_F(Historia, ALostLinkDuringCollectionIsRetried) {

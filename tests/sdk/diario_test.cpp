@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "quorvel/sdk/relogio_virtual.h"
@@ -84,6 +85,10 @@ std::string Estado(const DispositivoVirtual& d) {
   for (const auto& m : d.Marcacoes())
     s << "m " << m.cartao << " " << m.modo << " " << m.nsr << " " << m.pis << " "
       << m.momento.Segundos() << "\n";
+  for (const auto& f : d.RegistrosFiscais())
+    s << "f " << f.nsr << " " << f.tipo << " " << f.momento.Segundos() << " "
+      << f.ajustado.Segundos() << " " << (f.operacao ? f.operacao : '-') << " " << f.identificador
+      << " " << f.nome << " " << f.empregador.nome << " " << f.empregador.documento << "\n";
   s << "o " << d.Opcao("x").value_or("-") << " e " << d.Empregador().nome << "\n";
   return s.str();
 }
@@ -115,7 +120,14 @@ TEST(Diario, ATornLastRecordIsCutAndTheNextWriteStartsOnACleanLine) {
   EXPECT_EQ(r.dispositivo->Usuarios()[0].id, "41");
   const auto log = r.dispositivo->Marcacoes();
   ASSERT_EQ(log.size(), 6u);
-  EXPECT_EQ(log.back().nsr, "6");  // no gap in the NSRs
+  // The employee included took NSR 6 (a fiscal record of its own), the punch after it 7: the
+  // numbers go on past the torn record, none used twice, none skipped.
+  const auto fiscais = r.dispositivo->RegistrosFiscais();
+  ASSERT_EQ(fiscais.size(), 1u);
+  EXPECT_EQ(fiscais[0].nsr, 6);
+  EXPECT_EQ(fiscais[0].tipo, 5);
+  EXPECT_EQ(fiscais[0].operacao, 'I');
+  EXPECT_EQ(log.back().nsr, "7");
 }
 
 TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
@@ -423,8 +435,18 @@ TEST(Diario, SnapshotAndTailLoadTheSameStateAsTheWholeHistory) {
   }
   Relogio r(c, EModeloRelogio_Tarvenix);
   EXPECT_EQ(Estado(*r.dispositivo), antes);
+  // Punches and fiscal records share one sequence, every number used once, and it goes on.
+  std::set<int64_t> numeros;
+  for (const auto& m : r.dispositivo->Marcacoes())
+    EXPECT_TRUE(numeros.insert(std::stoll(m.nsr)).second);
+  for (const auto& f : r.dispositivo->RegistrosFiscais()) EXPECT_TRUE(numeros.insert(f.nsr).second);
+  ASSERT_FALSE(numeros.empty());
+  EXPECT_EQ(*numeros.begin(), 1);
+  EXPECT_EQ(*numeros.rbegin(), static_cast<int64_t>(numeros.size()));
+  EXPECT_GT(r.dispositivo->RegistrosFiscais().size(),
+            60u);  // inclusions, changes, removals, employer
   EXPECT_TRUE(r.dispositivo->AdicionaRegistro("12034567899"));
-  EXPECT_EQ(r.dispositivo->Marcacoes().back().nsr, "61");
+  EXPECT_EQ(r.dispositivo->Marcacoes().back().nsr, std::to_string(numeros.size() + 1));
 }
 
 // A file replaced by a rename is on the disk before the rename makes it the file: otherwise a

@@ -104,6 +104,72 @@ TEST_F(Coletor, AnErasedLogCollectedEmptyAndRefilledIsStoredWhole) {
   EXPECT_EQ(NoBanco(1), 6u);  // the old three, and 7, 8 and 9
 }
 
+// A register clock numbers its fiscal records (employer, time set, employees) in the punches'
+// sequence, and a punch read never hands them out: the punches' NSRs have gaps. Each punch is
+// stored once, the cursor passes the gaps, and a later run reads only what came after — with
+// either pointer the firmware takes (an NSR, or a count of the punches read).
+TEST_F(Coletor, RegisterPunchesAroundFiscalRecordsAreStoredOnceAndTheCursorPassesTheGaps) {
+  for (const char* firmware : {"", "2.1.11"}) {
+    SCOPED_TRACE(firmware);
+    const int16_t codigo = firmware[0] ? 4 : 3;
+    auto d = Relogio(codigo, EModeloRelogio_Tarvenix);
+    if (firmware[0]) d->DefineFirmware(firmware);
+    auto sdk = sdk::CriaSdkVirtualConectado(d);
+    auto punch = [&](const char* quando) {
+      ASSERT_TRUE(d->AdicionaRegistro("12034567899", Em(quando)));
+    };
+    punch("2024-05-13 08:00:00");
+    punch("2024-05-13 08:01:00");
+    ASSERT_TRUE(sdk->SdkSetEmployer(1, "Acme", 0, "11222333000181", "", "Rua A"));  // NSR 3
+    punch("2024-05-13 08:02:00");
+    ASSERT_TRUE(sdk->SdkSetUserInfoWithPis(1, "9", "Novo", "", 0, true, "", "52998224725"));
+    ASSERT_TRUE(sdk->SdkSetUserInfoWithPis(1, "9", "Novo Nome", "", 0, true, "", "52998224725"));
+    punch("2024-05-13 08:03:00");  // NSR 7
+    auto r = Coleta(codigo);
+    EXPECT_EQ(r.lidas, 4u);
+    EXPECT_EQ(r.novas, 4u);
+    EXPECT_EQ(banco->CursorDe(codigo)->ultimoNsr, 7);
+    EXPECT_EQ(banco->CursorDe(codigo)->posicao, 4);
+    EXPECT_EQ(Coleta(codigo).lidas, 0u);
+
+    ASSERT_TRUE(sdk->SdkSetDeviceTime(1, 2024, 5, 13, 9, 0, 0));  // NSR 8
+    ASSERT_TRUE(sdk->SdkDeleteEnrollDataByTextId(1, "9", 12));    // NSR 9
+    punch("2024-05-13 09:05:00");                                 // NSR 10
+    r = Coleta(codigo);
+    EXPECT_EQ(r.lidas, 1u);
+    EXPECT_EQ(r.novas, 1u);
+    EXPECT_EQ(banco->CursorDe(codigo)->ultimoNsr, 10);
+    EXPECT_EQ(NoBanco(codigo), 5u);
+    std::vector<int64_t> nsrs;
+    armazem::Filtro f;
+    f.relogio = codigo;
+    banco->Percorre(f, [&](const armazem::MarcacaoArmazenada& m) { nsrs.push_back(m.nsr); });
+    EXPECT_EQ(nsrs, (std::vector<int64_t>{1, 2, 4, 7, 10}));
+    // The clock kept the other numbers for itself, in order, each once.
+    std::vector<std::pair<int64_t, int32_t>> fiscais;
+    for (const auto& g : d->RegistrosFiscais()) fiscais.emplace_back(g.nsr, g.tipo);
+    EXPECT_EQ(fiscais,
+              (std::vector<std::pair<int64_t, int32_t>>{{3, 2}, {5, 5}, {6, 5}, {8, 4}, {9, 5}}));
+    EXPECT_EQ(d->RegistrosFiscais()[1].identificador, "52998224725");  // a CPF-only employee
+    EXPECT_EQ(d->RegistrosFiscais()[2].operacao, 'A');
+    EXPECT_EQ(d->RegistrosFiscais()[4].operacao, 'E');
+  }
+}
+
+// An employee with a CPF and no PIS punches under the CPF, as clocks under the newer rules do.
+TEST_F(Coletor, AnEmployeeWithoutPisPunchesUnderTheirCpf) {
+  auto d = Relogio(5, EModeloRelogio_Tarvenix);
+  auto sdk = sdk::CriaSdkVirtualConectado(d);
+  ASSERT_TRUE(sdk->SdkSetUserInfoWithPis(1, "3", "Só CPF", "", 0, true, "", "52998224725"));
+  ASSERT_TRUE(d->AdicionaMarcacao(3, 0, Em("2024-05-13 08:00:00")));
+  Coleta(5);
+  std::vector<std::string> ids;
+  armazem::Filtro f;
+  f.relogio = 5;
+  banco->Percorre(f, [&](const armazem::MarcacaoArmazenada& m) { ids.push_back(m.pis); });
+  EXPECT_EQ(ids, std::vector<std::string>{"52998224725"});
+}
+
 TEST_F(Coletor, MonitoredRecordsMoveTheCursorOnlyOverWhatFollowsItWithoutAGap) {
   auto marcacao = [](const char* nsr) {
     auto m = std::make_shared<Marcacao>();

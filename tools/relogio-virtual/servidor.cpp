@@ -517,7 +517,8 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           const auto usuarios = r.dispositivo->Usuarios();
           if (r.modelo == EModeloRelogio_Tarvenix)
             r.dispositivo->AdicionaRegistro(
-                usuarios.empty() ? "" : usuarios[gerador() % usuarios.size()].pis);
+                usuarios.empty() ? ""
+                                 : IdentificadorDoPonto(usuarios[gerador() % usuarios.size()]));
           else
             r.dispositivo->AdicionaMarcacao(
                 usuarios.empty() ? 1 : std::stoi(usuarios[gerador() % usuarios.size()].id), 1);

@@ -29,6 +29,12 @@ struct UsuarioVirtual {
   std::string cartao, pis, cpf;
 };
 
+// What a register clock records as a punch's employee: the PIS, or the CPF of an employee who
+// has none (as clocks under the 2021 rules do).
+inline std::string IdentificadorDoPonto(const UsuarioVirtual& u) {
+  return u.pis.empty() ? u.cpf : u.pis;
+}
+
 struct MarcacaoVirtual {
   int32_t cartao = 0;  // user number (model EModeloRelogio_Quorvel)
   int32_t modo = 1;    // 1 fingerprint, 0 password, 2 card
@@ -43,6 +49,21 @@ struct MarcacaoVirtual {
 struct EmpregadorVirtual {
   std::string nome, documento, cei, endereco;
   int32_t tipoDocumento = 0;
+};
+
+// A register clock's fiscal records besides its punches, numbered in the punches' own NSR
+// sequence: the employer set (type 2), the clock's time set (type 4), an employee included,
+// changed or removed (type 5). Punch reads never deliver them, so the punches' NSRs have gaps
+// where they stand, as a real register clock's do.
+struct RegistroFiscalVirtual {
+  int64_t nsr = 0;
+  int32_t tipo = 0;
+  DataHora momento;              // the clock's time when it was recorded
+  DataHora ajustado;             // type 4: the time the clock was set to
+  char operacao = 0;             // type 5: 'I' included, 'A' changed, 'E' removed
+  std::string identificador;     // type 5: the employee's CPF, or their PIS when they have none
+  std::string nome;              // type 5: the employee's name
+  EmpregadorVirtual empregador;  // type 2
 };
 
 struct CapacidadesVirtuais {
@@ -122,6 +143,7 @@ class DispositivoVirtual {
   std::vector<UsuarioVirtual> Usuarios() const;
   std::optional<std::string> TemplateDe(const std::string& usuario, int32_t dedo) const;
   std::vector<MarcacaoVirtual> Marcacoes() const;
+  std::vector<RegistroFiscalVirtual> RegistrosFiscais() const;
   std::vector<MarcacaoVirtual> MarcacoesDesde(size_t inicio, size_t maximo) const;
   // Identifies the log's contents: changes when the log is erased (and differs between two
   // clocks or two runs), so a reader that kept a copy knows whether it may just add to it.
@@ -150,6 +172,10 @@ class DispositivoVirtual {
   void AnotaUsuario(const UsuarioVirtual& u);
   std::string ProximoNsr() const;
   void GuardaMarcacao(MarcacaoVirtual m);
+  // Journals an operation's own records with the fiscal record it makes (a register clock's;
+  // the other model journals only the operation's), numbered next, in one write; keeps the
+  // fiscal record once written. Throws FalhaDeGravacao with nothing kept.
+  void RegistraFiscal(RegistroFiscalVirtual f, std::vector<nlohmann::json> proprios);
 
   mutable std::mutex mutex_;
   const EModeloRelogio modelo_;
@@ -161,6 +187,7 @@ class DispositivoVirtual {
   std::map<std::string, UsuarioVirtual> usuarios_;  // by id, in id order
   std::map<std::pair<std::string, int32_t>, std::string> templates_;
   std::vector<MarcacaoVirtual> log_;
+  std::vector<RegistroFiscalVirtual> fiscais_;  // never erased, as a clock's fiscal memory
   int64_t ultimoNsr_ = 0;
   int64_t nsrReservado_ = 0;  // journaled ahead of the NSRs it covers
   std::string identidade_;
