@@ -45,9 +45,9 @@ ResultadoColeta GravaMonitoradas(quorvel::armazem::Armazem& armazem, int16_t rel
                                  const std::vector<std::shared_ptr<quorvel::Marcacao>>& marcacoes);
 
 // The fiscal export turns each punch's PIS into a CPF from the clock's own employee records:
-// read back and kept in the store — at every reconciliation (`sempre`: a CPF corrected on the
-// clock is found at the next one, and applies from then on), and otherwise when one of `pis`
-// is not known to the store yet. Returns how many employees were read.
+// read back and kept in the store — always (`sempre`: a CPF corrected on the clock is found by
+// that read, and applies from then on), or only when one of `pis` is not known to the store
+// yet. Returns how many employees were read.
 size_t AtualizaFuncionarios(quorvel::ComunicacaoZK& controle, int16_t relogio,
                             quorvel::armazem::Armazem& armazem,
                             const std::unordered_set<std::string>& pis, bool sempre);

@@ -46,6 +46,8 @@ constexpr auto kEsperaPelosOutros = std::chrono::seconds(2);
 // A control opens one link per tick of its connection timer (ten a second): the service divides
 // its clocks among controls of at most this many, so a site of hundreds comes up in seconds.
 constexpr size_t kRelogiosPorControle = 40;
+// A register clock's employees are read back whole this often (for the CPF of each punch).
+constexpr auto kReleituraDeFuncionarios = std::chrono::minutes(15);
 
 // Seconds from a UTC text the store wrote ("aaaa-mm-ddThh:mm:ssZ") to now; nothing for another.
 std::optional<double> SegundosDesde(const std::string& utc) {
@@ -164,6 +166,8 @@ struct EstadoLocal {
   bool reconciliar = false;  // at once: just connected, or a fingerprint punch seen
   bool resolvido = false;    // reconciled once, or found unreachable: counts for readiness
   Cronometro::time_point ultimaReconciliacao{}, proximaConexao{}, proximoEstado{};
+  // When the clock's employees were last read back whole (for the CPF each punch carries).
+  std::optional<Cronometro::time_point> funcionariosLidos;
   // Until when the lease is surely ours: measured from before the call that renewed it.
   Cronometro::time_point arrendadoAte{};
   std::optional<Cronometro::time_point> livreDesde;  // seen with no live lease since
@@ -598,11 +602,21 @@ class Coletor {
                    codigo);
       Registra(codigo, e, *r, "coleta incremental");
       e.resolvido = true;
-      if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix)
+      if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix) {
+        // Read back whole at the first reconciliation and then every kReleituraDeFuncionarios
+        // (and whenever a punch names an employee the store does not know): a CPF corrected
+        // on the clock reaches the store within that period, without a read of every employee
+        // at each reconciliation of every clock, which held the service's loop long enough,
+        // on a loaded machine, to keep it from letting a clock go in time.
+        const auto agora = Cronometro::now();
+        const bool todos =
+            !e.funcionariosLidos || agora - *e.funcionariosLidos >= kReleituraDeFuncionarios;
+        if (todos) e.funcionariosLidos = agora;
         if (const size_t n =
-                AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r->pis, true);
+                AtualizaFuncionarios(s_.Controle(codigo), codigo, *banco_, r->pis, todos);
             n > 0 && r->novas > 0)
           log_->info("relógio {}: {} funcionários lidos para o cadastro PIS/CPF", codigo, n);
+      }
       if (!e.monitorando && e.conectado && e.arrendado) {
         s_.Controle(codigo).IniciaMonitoracaoRelogio(codigo);
         e.monitorando = true;

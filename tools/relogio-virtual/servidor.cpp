@@ -34,6 +34,9 @@ constexpr std::chrono::microseconds kEsperaAtiva{50};
 // Reads tried on the busy client's link before every link is polled again: a few
 // microseconds, so the others wait no longer than that for their turn.
 constexpr int kLeiturasDiretas = 8;
+// Rounds served straight from the busy client's link before every link is polled anyway: a
+// client that never pauses must not keep newcomers, closes and the others' requests waiting.
+constexpr int kRodadasSemPoll = 16;
 
 // Work per connection is bounded before it is done: requests are decoded only while the
 // answers the peer has not taken stay under this mark, and at most this many are answered per
@@ -208,6 +211,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
   // The link whose request was answered last: while its client is busy, its next request is
   // read straight from it (see below).
   Conexao* ultimaAtendida = nullptr;
+  int rodadasSemPoll = 0;
   std::vector<pollfd> fds;
   std::vector<std::pair<Conexao*, std::string>> aFechar;
 
@@ -266,9 +270,9 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     // polled. One system call per request instead of a poll and a read, which is most of what
     // an exchange costs the daemon.
     bool lidoDireto = false;
-    if (ativo && ultimaAtendida && !ultimaAtendida->serial && !ultimaAtendida->quadrosProntos &&
-        !ultimaAtendida->fechaAposEnviar && ultimaAtendida->liberaEm <= agora &&
-        ultimaAtendida->Pendente() < kMarcaDeSaida) {
+    if (ativo && rodadasSemPoll < kRodadasSemPoll && ultimaAtendida && !ultimaAtendida->serial &&
+        !ultimaAtendida->quadrosProntos && !ultimaAtendida->fechaAposEnviar &&
+        ultimaAtendida->liberaEm <= agora && ultimaAtendida->Pendente() < kMarcaDeSaida) {
       for (int tentativa = 0; tentativa < kLeiturasDiretas; ++tentativa) {
         const ssize_t n = ::read(ultimaAtendida->fd, buffer.data(), buffer.size());
         if (n > 0) {
@@ -279,10 +283,13 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         if (n >= 0 || (errno != EAGAIN && errno != EINTR)) break;
       }
     }
-    if (lidoDireto)
+    if (lidoDireto) {
+      ++rodadasSemPoll;
       for (pollfd& p : fds) p.revents = 0;
-    else if (::poll(fds.data(), fds.size(), espera) < 0 && errno != EINTR)
-      break;
+    } else {
+      rodadasSemPoll = 0;
+      if (::poll(fds.data(), fds.size(), espera) < 0 && errno != EINTR) break;
+    }
 
     // New connections; when every slot is taken the longest idle one makes room.
     size_t k = 0;
