@@ -471,17 +471,23 @@ class SdkVirtual final : public CZKEM {
     preenche(novo);
     if (d.modelo_ == EModeloRelogio_Tarvenix) {
       // An employee included or changed is a fiscal record of its own.
-      RegistroFiscalVirtual f;
-      f.tipo = 5;
-      f.operacao = existia ? 'A' : 'I';
-      f.identificador = novo.cpf.empty() ? novo.pis : novo.cpf;
-      f.nome = novo.nome;
-      d.RegistraFiscal(std::move(f), {UsuarioJson(novo)});
+      d.RegistraFiscal(RegistroDeEmpregado(existia ? 'A' : 'I', novo), {UsuarioJson(novo)});
     } else {
       d.AnotaUsuario(novo);
     }
     d.usuarios_[id] = std::move(novo);
     return true;
+  }
+
+  // A register clock's record of an employee included, changed or removed: by CPF, or by PIS
+  // for an employee without one.
+  static RegistroFiscalVirtual RegistroDeEmpregado(char operacao, const UsuarioVirtual& u) {
+    RegistroFiscalVirtual f;
+    f.tipo = 5;
+    f.operacao = operacao;
+    f.identificador = u.cpf.empty() ? u.pis : u.cpf;
+    f.nome = u.nome;
+    return f;
   }
 
   bool GravaTemplate(DispositivoVirtual& d, const std::string& id, int32_t dedo,
@@ -545,12 +551,7 @@ class SdkVirtual final : public CZKEM {
       return Falha(codigo::kArgumentoInvalido);
     }
     if ((dado == 0 || dado == 12) && d.modelo_ == EModeloRelogio_Tarvenix) {
-      RegistroFiscalVirtual f;
-      f.tipo = 5;
-      f.operacao = 'E';
-      f.identificador = it->second.cpf.empty() ? it->second.pis : it->second.cpf;
-      f.nome = it->second.nome;
-      d.RegistraFiscal(std::move(f), std::move(registros));
+      d.RegistraFiscal(RegistroDeEmpregado('E', it->second), std::move(registros));
     } else {
       d.AnotaVarios(registros);
     }

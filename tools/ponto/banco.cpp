@@ -19,6 +19,7 @@
 
 #include "arquivos.h"
 #include "coletor.h"
+#include "quorvel/documentos.h"
 #include "saida.h"
 #include "store/afd.h"
 #include "store/armazem.h"
@@ -329,8 +330,19 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   }
 
   const auto funcionarios = banco.Funcionarios();
-  const auto versoes = banco.HistoricoFuncionarios();
   static const int64_t k1970 = DataHora::DePartes(1970, 1, 1).Segundos();
+  // Every employee's versions by the instant each was read (seconds since 1970, UTC), turned
+  // into numbers once here rather than compared as texts at every punch.
+  std::unordered_map<std::string, std::vector<std::pair<int64_t, armazem::Armazem::Funcionario>>>
+      versoes;
+  for (auto& [pis, lista] : banco.HistoricoFuncionarios())
+    for (auto& [lidoEm, versao] : lista) {
+      std::string quando = lidoEm.substr(0, 19);
+      if (quando.size() == 19) quando[10] = ' ';
+      DataHora lido;
+      if (!DataHora::TentaDeTexto(quando, {}, lido)) continue;  // not a time the store writes
+      versoes[pis].emplace_back(lido.Segundos() - k1970, std::move(versao));
+    }
   // The employee's record in force when the punch was made: the last version read by then (a
   // CPF corrected on the clock applies from the read that found it), else the first one read.
   const auto vigente = [&](const armazem::Armazem::Funcionario& atual,
@@ -339,24 +351,17 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     if (it == versoes.end() || it->second.empty()) return atual;
     const int64_t utc =
         momento.Segundos() - k1970 - int64_t{opcoes.fuso.MinutosNoLocal(momento)} * 60;
-    const std::string quando =
-        DataHora::DeSegundos(utc + k1970).FormataIso().replace(10, 1, "T") + "Z";
-    const armazem::Armazem::Funcionario* r = &it->second.front().second;
-    for (const auto& [lidoEm, versao] : it->second)
-      if (lidoEm <= quando) r = &versao;
-    return *r;
-  };
-  const auto digitos = [](const std::string& t) {
-    std::string d;
-    for (char c : t)
-      if (c >= '0' && c <= '9') d += c;
-    return d;
+    const auto depois = std::upper_bound(
+        it->second.begin(), it->second.end(), utc,
+        [](int64_t instante, const auto& versao) { return instante < versao.first; });
+    return (depois == it->second.begin() ? depois : depois - 1)->second;
   };
   // A clock under the newer rules identifies a punch by the employee's CPF where there is no
   // PIS: an identifier is looked up as a PIS first, then as a CPF.
   std::unordered_map<std::string, const armazem::Armazem::Funcionario*> porCpf;
   for (const auto& [pis, f] : funcionarios)
-    if (const std::string cpf = digitos(f.cpf); cpf.size() == 11) porCpf.emplace(cpf, &f);
+    if (const std::string cpf = documentos::SoDigitos(f.cpf); cpf.size() == 11)
+      porCpf.emplace(cpf, &f);
   const bool atual = opcoes.leiaute == afd::Leiaute::Atual;
   std::vector<afd::Punch> punches;
   std::vector<std::string> semDocumento, semIdentificacao;
@@ -364,14 +369,15 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     afd::Punch p;
     p.nsr = m.nsr;
     p.momento = m.momento;
-    const std::string id = digitos(m.pis);
+    const std::string id = documentos::SoDigitos(m.pis);
     const armazem::Armazem::Funcionario* f = nullptr;
     if (auto it = funcionarios.find(m.pis); it != funcionarios.end()) f = &it->second;
     if (!f)
       if (auto it = porCpf.find(id); it != porCpf.end()) f = it->second;
     // The layout's document: the CPF (current layout) or the PIS (1510), 11 digits.
-    const std::string documento = atual ? (f ? digitos(vigente(*f, m.momento).cpf) : "")
-                                        : (f && porCpf.count(id) ? digitos(f->pis) : id);
+    const std::string documento =
+        atual ? (f ? documentos::SoDigitos(vigente(*f, m.momento).cpf) : "")
+              : (f && porCpf.count(id) ? documentos::SoDigitos(f->pis) : id);
     if (documento.size() != 11) {
       char linha[96];
       std::snprintf(linha, sizeof linha, "NSR %09lld, %s %s", static_cast<long long>(m.nsr),
