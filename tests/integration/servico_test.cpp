@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -67,6 +68,20 @@ std::map<std::string, size_t> PorColetor(const std::map<int16_t, std::string>& d
   return n;
 }
 
+// The local time as the services' log lines write it, to place an observation among them.
+std::string HoraComoNoLog() {
+  const auto agora = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(agora);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char texto[32];
+  std::strftime(texto, sizeof texto, "%H:%M:%S", &local);
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(agora.time_since_epoch()).count() %
+      1000;
+  return std::string(texto) + "." + (ms < 100 ? (ms < 10 ? "00" : "0") : "") + std::to_string(ms);
+}
+
 // Watches that no clock ever has two links while a test waits: every wait below samples it.
 class Vigia {
  public:
@@ -80,13 +95,22 @@ class Vigia {
         limite);
   }
   void Amostra() {
-    for (int i = 1; i <= r_.Quantos(); ++i) maximo_ = std::max(maximo_, LinksNaPorta(r_.Porta(i)));
+    for (int i = 1; i <= r_.Quantos(); ++i) {
+      const int n = LinksNaPorta(r_.Porta(i));
+      if (n > 1 && n > maximo_)
+        quando_ = "relógio " + std::to_string(i) + " com " + std::to_string(n) + " links em " +
+                  HoraComoNoLog();
+      maximo_ = std::max(maximo_, n);
+    }
   }
   int MaisLinksNumRelogio() const { return maximo_; }
+  // Which clock and when, for the services' logs beside it.
+  const std::string& Quando() const { return quando_; }
 
  private:
   const Relogios& r_;
   int maximo_ = 0;
+  std::string quando_;
 };
 
 double Segundos(std::chrono::steady_clock::time_point desde) {
@@ -291,7 +315,12 @@ TEST(Servico, ThreeServicesShareNineClocksEvenlyOnPostgresAndTheRestTakeOverAKil
     EXPECT_EQ(servicos[nome]->Espera(), 0) << servicos[nome]->Erros();
   }
   r.ConfereCom(*armazem::Armazem::Abre(banco, "teste"));
-  EXPECT_LE(maisLinks, 1) << "um relógio teve dois links ao mesmo tempo";
+  EXPECT_LE(maisLinks, 1) << "um relógio teve dois links ao mesmo tempo: " << vigia.Quando()
+                          << "\n--- a\n"
+                          << servicos["a"]->Erros() << "--- b\n"
+                          << servicos["b"]->Erros() << "--- c\n"
+                          << servicos["c"]->Erros() << "--- d\n"
+                          << servicos["d"]->Erros();
   // The services saw each other and the store kept their names until each took its leave.
   EXPECT_NE(servicos["a"]->Erros().find("deixado para outro coletor"), std::string::npos);
   const auto estado = LeEstado(banco);

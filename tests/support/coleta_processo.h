@@ -172,8 +172,8 @@ class Relogios {
   std::optional<Daemon> d_;
 };
 
-// Links established to a local TCP port, counted on the listening side (the daemon's end of
-// each link to a clock served there).
+// Links established to a local TCP port: the links the clients hold open to the clock served
+// there.
 inline int LinksNaPorta(int porta) {
   int n = 0;
   for (const char* tabela : {"/proc/net/tcp", "/proc/net/tcp6"}) {
@@ -181,11 +181,14 @@ inline int LinksNaPorta(int porta) {
     std::string linha;
     std::getline(in, linha);
     while (std::getline(in, linha)) {
-      // "sl local_address rem_address st ...": local "HEX:PORT", state 01 is ESTABLISHED.
+      // "sl local_address rem_address st ...": "HEX:PORT", state 01 is ESTABLISHED. Counted
+      // from the clients' side: a client's end leaves ESTABLISHED in the very call that closes
+      // it, while the clock's end follows only once the kernel has carried the close across,
+      // which on a loaded machine can come after the same client's next link is up.
       char local[64] = "", remoto[64] = "";
       unsigned estado = 0;
       if (std::sscanf(linha.c_str(), "%*s %63s %63s %x", local, remoto, &estado) != 3) continue;
-      const char* doisPontos = std::strrchr(local, ':');
+      const char* doisPontos = std::strrchr(remoto, ':');
       if (estado == 1 && doisPontos && std::strtol(doisPontos + 1, nullptr, 16) == porta) ++n;
     }
   }
