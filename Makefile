@@ -79,7 +79,7 @@ fuzz: setup
 	  src/sdk/relogio_virtual.cpp src/sdk/registros_virtual.cpp src/sdk/rede_virtual.cpp \
 	  src/sdk/sdk_virtual.cpp src/sdk/exemplo_virtual.cpp src/sdk/instantaneo_virtual.cpp src/sdk/firmware.cpp \
 	  src/control/erro.cpp src/control/data_hora.cpp src/control/documentos.cpp \
-	  src/host/fila_timers.cpp \
+	  src/host/fila_timers.cpp src/afd/afd.cpp src/afd/fuso.cpp \
 	  -lcrypto -o build-fuzz/protocolo_fuzz
 	@if ./build-fuzz/protocolo_fuzz -max_total_time=$(FUZZ_SEGUNDOS) -max_len=4096 -rss_limit_mb=1024 \
 	    build-fuzz/corpus > build-fuzz/fuzz.log 2>&1; then tail -1 build-fuzz/fuzz.log; \

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "store/afd.h"
+#include "afd/afd.h"
 #include "store/armazem.h"
 #include "support/coleta_processo.h"
 #include "support/daemon.h"

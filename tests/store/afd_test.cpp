@@ -1,5 +1,5 @@
 // The fiscal punch file, checked field by field and CRC by CRC against lines computed by hand.
-#include "store/afd.h"
+#include "afd/afd.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

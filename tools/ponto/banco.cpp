@@ -21,7 +21,7 @@
 #include "coletor.h"
 #include "quorvel/documentos.h"
 #include "saida.h"
-#include "store/afd.h"
+#include "afd/afd.h"
 #include "store/armazem.h"
 #include "store/assinatura.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "quorvel/data_hora.h"
-#include "store/fuso.h"
+#include "afd/fuso.h"
 
 namespace quorvel::afd {
 

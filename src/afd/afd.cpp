@@ -1,6 +1,6 @@
 // Fixed-width records: every field is cut or padded to its width here, so a long name or a
 // short document can never shift the fields after it.
-#include "store/afd.h"
+#include "afd/afd.h"
 
 #include <array>
 #include <cstdio>

@@ -1,13 +1,13 @@
 // Zone files are read in the database's own binary form (version 2 and later: 64-bit change
 // instants, then the POSIX rule for what comes after the last one), not through the C library's
 // TZ variable: that one is process-wide, and the web server exports from several threads.
-#include "store/fuso.h"
+#include "afd/fuso.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
-#include "store/afd.h"
+#include "afd/afd.h"
 
 namespace quorvel::afd {
 namespace {
