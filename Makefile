@@ -77,7 +77,7 @@ fuzz: setup
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iinclude -Isrc \
 	  tests/fuzz/protocolo_fuzz.cpp src/sdk/protocol/protocol.cpp src/sdk/protocol/servidor.cpp \
 	  src/sdk/relogio_virtual.cpp src/sdk/registros_virtual.cpp src/sdk/rede_virtual.cpp \
-	  src/sdk/sdk_virtual.cpp src/sdk/exemplo_virtual.cpp src/sdk/instantaneo_virtual.cpp src/sdk/firmware.cpp \
+	  src/sdk/sdk_virtual.cpp src/sdk/exemplo_virtual.cpp src/sdk/instantaneo_virtual.cpp src/sdk/afd_virtual.cpp src/sdk/firmware.cpp \
 	  src/control/erro.cpp src/control/data_hora.cpp src/control/documentos.cpp \
 	  src/host/fila_timers.cpp src/afd/afd.cpp src/afd/fuso.cpp \
 	  -lcrypto -o build-fuzz/protocolo_fuzz

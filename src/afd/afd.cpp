@@ -77,6 +77,9 @@ std::string ComCrc(std::string corpo, const Opcoes& o) {
   return corpo + texto;
 }
 
+// A CPF in an 11-position field: its digits, or blank.
+std::string Cpf11(std::string_view cpf) { return Alfa(Digitos(cpf), 11); }
+
 }  // namespace
 
 uint16_t Crc16Kermit(std::string_view bytes) { return CrcRefletido(bytes, 0x8408, 0x0000); }
@@ -149,10 +152,46 @@ std::string RegistroMarcacao(const Punch& p, const Opcoes& o) {
                 o);
 }
 
-std::string RegistroTrailer(size_t marcacoes, const Opcoes& o) {
-  const std::string zero = Zeros(0, 9), tres = Zeros(static_cast<int64_t>(marcacoes), 9);
-  if (o.leiaute == Leiaute::P1510) return "999999999" + zero + tres + zero + zero + "9";
-  return "999999999" + zero + tres + zero + zero + zero + zero + "9";
+std::string RegistroEmpresa(int64_t nsr, DataHora momento, std::string_view responsavel,
+                            const Empresa& e, const Opcoes& o) {
+  // The responsible person's CPF sits in a 14-position field here (11 in types 4 and 5).
+  return ComCrc(Zeros(nsr, 9) + "2" + DataHoraFuso(momento, o.fuso) +
+                    Alfa(Digitos(responsavel), 14) + (e.cpf ? "2" : "1") +
+                    Alfa(Digitos(e.documento), 14) + Alfa(Digitos(e.cnoCaepf), 14) +
+                    Alfa(e.razaoSocial, 150) + Alfa(e.local, 100),
+                o);
+}
+
+std::string RegistroAjuste(int64_t nsr, DataHora antes, DataHora depois,
+                           std::string_view responsavel, const Opcoes& o) {
+  return ComCrc(Zeros(nsr, 9) + "4" + DataHoraFuso(antes, o.fuso) + DataHoraFuso(depois, o.fuso) +
+                    Cpf11(responsavel),
+                o);
+}
+
+std::string RegistroEmpregado(int64_t nsr, DataHora momento, char operacao, std::string_view cpf,
+                              std::string_view nome, std::string_view responsavel,
+                              const Opcoes& o) {
+  // The four positions of "other identifying data" have no defined content: left blank.
+  return ComCrc(Zeros(nsr, 9) + "5" + DataHoraFuso(momento, o.fuso) + std::string(1, operacao) +
+                    Alfa(Digitos(cpf), 12) + Alfa(nome, 52) + std::string(4, ' ') +
+                    Cpf11(responsavel),
+                o);
+}
+
+std::string RegistroTrailer(const Contagem& c, const Opcoes& o) {
+  const auto n = [](size_t v) { return Zeros(static_cast<int64_t>(v), 9); };
+  if (o.leiaute == Leiaute::P1510)
+    return "999999999" + n(c.empresa) + n(c.marcacoes) + n(c.ajustes) + n(c.empregados) + "9";
+  return "999999999" + n(c.empresa) + n(c.marcacoes) + n(c.ajustes) + n(c.empregados) +
+         n(c.eventos) + n(c.marcacoesRepP) + "9";
+}
+
+std::string RegistroAssinatura() { return Alfa("ASSINATURA_DIGITAL_EM_ARQUIVO_P7S", 100); }
+
+std::string ComCrcRecalculado(std::string_view registro, const Opcoes& o) {
+  if (registro.size() < 4) return std::string(registro);
+  return ComCrc(std::string(registro.substr(0, registro.size() - 4)), o);
 }
 
 void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& punches,
@@ -167,9 +206,10 @@ void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& 
   }
   saida << RegistroCabecalho(c, primeira, ultima, o) << "\r\n";
   for (const auto& p : punches) saida << RegistroMarcacao(p, o) << "\r\n";
-  saida << RegistroTrailer(punches.size(), o) << "\r\n";
-  if (o.assinatura && o.leiaute == Leiaute::Atual)
-    saida << Alfa("ASSINATURA_DIGITAL_EM_ARQUIVO_P7S", 100) << "\r\n";
+  Contagem contagem;
+  contagem.marcacoes = punches.size();
+  saida << RegistroTrailer(contagem, o) << "\r\n";
+  if (o.assinatura && o.leiaute == Leiaute::Atual) saida << RegistroAssinatura() << "\r\n";
 }
 
 }  // namespace quorvel::afd

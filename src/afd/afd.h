@@ -1,5 +1,6 @@
-// The fiscal punch file (AFD) of register-model clocks, written from stored punches: record
-// types 1 (header), 3 (punch) and 9 (trailer), fixed widths, ISO-8859-1, CR LF.
+// The fiscal punch file (AFD) of register-model clocks: record types 1 (header), 2 (employer),
+// 3 (punch), 4 (clock set), 5 (employee) and 9 (trailer), fixed widths, ISO-8859-1, CR LF. The
+// store's export and the virtual register clock's own file are written by the same code.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "quorvel/data_hora.h"
 #include "afd/fuso.h"
+#include "quorvel/data_hora.h"
 
 namespace quorvel::afd {
 
@@ -55,11 +56,35 @@ struct Opcoes {
 std::optional<int> FusoDe(std::string_view texto);
 std::string TextoFuso(int minutos);
 
-// Each record's text without CR LF, in ISO-8859-1, exactly the layout's width.
+// The employer as a type-2 record identifies it.
+struct Empresa {
+  bool cpf = false;  // id type 2 (CPF) instead of 1 (CNPJ)
+  std::string documento, cnoCaepf, razaoSocial, local;
+};
+
+// How many records of each type a file holds, for its trailer.
+struct Contagem {
+  size_t empresa = 0, marcacoes = 0, ajustes = 0, empregados = 0, eventos = 0, marcacoesRepP = 0;
+};
+
+// Each record's text without CR LF, in ISO-8859-1, exactly the layout's width. The current
+// layout only for types 2, 4 and 5. `responsavel`: the CPF of whoever made the change.
 std::string RegistroCabecalho(const Cabecalho& c, DataHora primeira, DataHora ultima,
                               const Opcoes& o);
+std::string RegistroEmpresa(int64_t nsr, DataHora momento, std::string_view responsavel,
+                            const Empresa& e, const Opcoes& o);
 std::string RegistroMarcacao(const Punch& p, const Opcoes& o);
-std::string RegistroTrailer(size_t marcacoes, const Opcoes& o);
+std::string RegistroAjuste(int64_t nsr, DataHora antes, DataHora depois,
+                           std::string_view responsavel, const Opcoes& o);
+// `operacao`: 'I' included, 'A' changed, 'E' removed.
+std::string RegistroEmpregado(int64_t nsr, DataHora momento, char operacao, std::string_view cpf,
+                              std::string_view nome, std::string_view responsavel, const Opcoes& o);
+std::string RegistroTrailer(const Contagem& c, const Opcoes& o);
+// The last line of a signed file: the signature itself travels apart, in a .p7s file.
+std::string RegistroAssinatura();
+// The record's CRC recomputed over its text as the options ask, for a record written
+// elsewhere (a clock's, with the CRC it chose) and carried into this file.
+std::string ComCrcRecalculado(std::string_view registro, const Opcoes& o);
 
 // The whole file: header, punches in NSR order, trailer, and the signature line when asked.
 // `punches` must be sorted by NSR.

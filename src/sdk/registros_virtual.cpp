@@ -133,6 +133,7 @@ nlohmann::json RegistroFiscalJson(const RegistroFiscalVirtual& f) {
     j["o"] = std::string(1, f.operacao);
     j["id"] = f.identificador;
     j["nm"] = f.nome;
+    if (!f.pis.empty()) j["pi"] = f.pis;
   }
   return j;
 }
@@ -160,6 +161,8 @@ std::optional<RegistroFiscalVirtual> RegistroFiscalDeJson(const nlohmann::json& 
       f.operacao = o[0];
       f.identificador = Texto(j, "id");
       f.nome = Texto(j, "nm");
+      // Written by this program since it keeps the PIS beside the CPF; absent before.
+      if (j.contains("pi")) f.pis = Texto(j, "pi");
     } else {
       throw CampoInvalido{"tipo de registro fiscal inválido"};
     }

@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "quorvel/erro.h"
+#include "quorvel/sdk/fonte_afd.h"
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/protocol/protocol.h"
 #include "sdk/protocol/servidor.h"
@@ -169,7 +170,7 @@ std::unique_ptr<Fluxo> AbreSerial(const std::string& caminho) {
 
 // Every parameter travels; out-only ones go as defaults, since a caller may hand them in
 // uninitialized (SdkQueryUserInfo's are in/out and go as given).
-class SdkRede final : public CZKEM {
+class SdkRede final : public CZKEM, public FonteDoAfd {
  public:
   explicit SdkRede(OpcoesRede o) : opcoes_(std::move(o)) {}
 
@@ -618,6 +619,39 @@ class SdkRede final : public CZKEM {
       for (size_t i = 0; i < args.size(); ++i)
         if (volta[i].index() != args[i].index()) Violacao("resposta com tipos errados");
       args = std::move(volta);
+      return resposta == 1;
+    } catch (const ErroDeProtocolo& e) {
+      Violacao(e.what());
+    }
+  }
+
+  bool LeParteDoAfd(const PedidoAfd& pedido, ParteAfd& parte) override {
+    if (pedido.depois < 0 || pedido.depois > INT32_MAX || pedido.limite < 0 ||
+        pedido.limite > INT32_MAX) {
+      ultimoErro_ = codigo::kArgumentoInvalido;
+      return false;
+    }
+    Escritor w;
+    w.I32(pedido.de);
+    w.I32(pedido.ate);
+    w.I32(static_cast<int32_t>(pedido.depois));
+    w.I32(static_cast<int32_t>(pedido.limite));
+    auto f = Troca(kArquivoFiscal, std::move(w.Dados()));
+    if (!f) return LinkPerdido();
+    if (f->op == kErro) return Recusa(*f);
+    try {
+      Leitor r(f->carga);
+      const uint8_t resposta = r.U8();
+      ultimoErro_ = r.I32();
+      parte.limite = r.I32();
+      parte.proximo = r.I32();
+      parte.texto = r.Texto();
+      r.ExigeFim();
+      if (resposta > 1 || parte.limite < 0 || parte.proximo < 0)
+        Violacao("parte do arquivo fiscal malformada");
+      // A part that does not move on would be asked for again forever.
+      if (resposta == 1 && parte.proximo != 0 && parte.proximo <= pedido.depois)
+        Violacao("parte do arquivo fiscal que não avança");
       return resposta == 1;
     } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());

@@ -19,7 +19,7 @@ using namespace virtual_interno;
 
 // ---- SdkVirtual ---------------------------------------------------------------------------
 
-class SdkVirtual final : public CZKEM {
+class SdkVirtual final : public CZKEM, public FonteDoAfd {
  public:
   bool SdkConnectNetwork(const std::string& ip, int32_t porta) override {
     return Conecta(RedeVirtual::Instancia().Procura(ip, porta));
@@ -187,6 +187,21 @@ class SdkVirtual final : public CZKEM {
           f,
           {{{"t", "em"}, {"n", nome}, {"d", documento}, {"c", cei}, {"e", endereco}, {"k", tipo}}});
       d.empregador_ = std::move(f.empregador);
+      return true;
+    });
+  }
+
+  bool LeParteDoAfd(const PedidoAfd& pedido, ParteAfd& parte) override {
+    return Com("LeParteDoAfd", [&](DispositivoVirtual& d) {
+      if (d.modelo_ != EModeloRelogio_Tarvenix) return Falha(codigo::kNaoSuportado);
+      const auto dia = [](int32_t v) {
+        return v == 0 || DataHora::PartesValidas(v / 10000, v / 100 % 100, v % 100, 0, 0, 0);
+      };
+      if (!dia(pedido.de) || !dia(pedido.ate) ||
+          (pedido.de != 0 && pedido.ate != 0 && pedido.de > pedido.ate) || pedido.depois < 0 ||
+          pedido.limite < 0)
+        return Falha(codigo::kArgumentoInvalido);
+      parte = d.ParteDoAfdSemTrava(pedido);
       return true;
     });
   }
@@ -487,6 +502,7 @@ class SdkVirtual final : public CZKEM {
     f.operacao = operacao;
     f.identificador = u.cpf.empty() ? u.pis : u.cpf;
     f.nome = u.nome;
+    f.pis = u.pis;
     return f;
   }
 

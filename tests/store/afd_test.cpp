@@ -148,7 +148,7 @@ TEST(Leiaute1510, PisDayFirstDatesAndNoCrc) {
             "06052024"
             "01062024"
             "1730");
-  EXPECT_EQ(RegistroTrailer(1, o),
+  EXPECT_EQ(RegistroTrailer({.marcacoes = 1}, o),
             "999999999"
             "000000000"
             "000000001"
@@ -160,7 +160,7 @@ TEST(Leiaute1510, PisDayFirstDatesAndNoCrc) {
   std::ostringstream arquivo;
   Escreve(arquivo, c, {p}, o);
   const std::string t = arquivo.str();
-  const std::string fim = RegistroTrailer(1, o) + "\r\n";
+  const std::string fim = RegistroTrailer({.marcacoes = 1}, o) + "\r\n";
   ASSERT_GT(t.size(), fim.size());
   EXPECT_EQ(t.substr(t.size() - fim.size()), fim);
   EXPECT_EQ(t.find("ASSINATURA"), std::string::npos);

@@ -17,11 +17,11 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "afd/afd.h"
 #include "arquivos.h"
 #include "coletor.h"
 #include "quorvel/documentos.h"
 #include "saida.h"
-#include "afd/afd.h"
 #include "store/armazem.h"
 #include "store/assinatura.h"
 

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "afd_relogio.h"
 #include "arquivos.h"
 #include "banco.h"
 #include "quorvel/codigos.h"
@@ -40,6 +41,7 @@ Comandos:
   web                     página do banco no navegador: relógios, marcações, AFD
   exportar                marcações do banco (tabela, csv, json)
   exportar afd            arquivo fiscal AFD das marcações de um relógio tarvenix
+  afd                     o arquivo fiscal AFD do próprio relógio tarvenix, como ele o grava
   relatorio               marcações por funcionário e dia; gráfico por hora (--svg)
   monitorar               mostra cada marcação assim que chega (Ctrl-C encerra)
   status                  situação de cada relógio
@@ -167,6 +169,14 @@ const std::map<std::string, std::string> kAjuda = {
      "Limites: nome 52 caracteres, senha 8, cartão 20, PIS 11, CPF 14, template 8192; até\n"
      "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
      "um arquivo Latin-1.\n"},
+    {"afd",
+     "Uso: ponto afd --relogio N [--de DATA] [--ate DATA] [--saida ARQUIVO|-]\n"
+     "O arquivo fiscal do próprio relógio tarvenix, como ele o grava: cabeçalho, empregador\n"
+     "(tipo 2), marcações (3), ajustes de hora (4) e funcionários (5) numa só sequência de\n"
+     "NSR, CRC-16/MODBUS, trailer. --de e --ate escolhem os registros pela data do relógio.\n"
+     "Nome padrão: AFD<fabricação><CNPJ>REP_C.txt, dos dados do próprio cabeçalho; \"-\"\n"
+     "escreve na saída padrão. O arquivo só aparece inteiro: interrompido ou com a conexão\n"
+     "caída, nada é gravado.\n"},
     {"empregador",
      "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
      "                      [--banco B]\n"
@@ -833,7 +843,7 @@ int Executa(const Opcoes& o) {
   if (comando == "servico") return Servico(o);
   if (comando == "web") return web::Web(o);
   const std::set<std::string> semArgumentos = {
-      "coletar",       "monitorar",        "status", "data-hora", "empregador",  "sirene",
+      "coletar",       "monitorar",        "status", "data-hora", "empregador",  "sirene",   "afd",
       "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar", "embutidos"};
   if (semArgumentos.count(comando) && o.posicionais.size() > 1)
     throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
@@ -846,6 +856,7 @@ int Executa(const Opcoes& o) {
   if (comando == "data-hora") return DataHoraCmd(o, s);
   if (comando == "funcionarios") return Funcionarios(o, s);
   if (comando == "empregador") return Empregador(o, s);
+  if (comando == "afd") return AfdDoRelogio(o, s);
   if (comando == "sirene") return Sirene(o, s);
   if (comando == "horario-verao") return HorarioVerao(o, s);
   if (comando == "verificacao") return Verificacao(o, s);

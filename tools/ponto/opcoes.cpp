@@ -36,6 +36,7 @@ const std::map<std::string, DefinicaoComando>& Comandos() {
       {"status", {{}, {}, false}},
       {"data-hora", {{"--definir"}, {"--agora"}, false}},
       {"funcionarios", {{"--codigo", "--codificacao"}, {"--todos", "--sim"}, true}},
+      {"afd", {{"--de", "--ate", "--saida"}, {}, false}},
       {"empregador",
        {{"--nome", "--tipo", "--documento", "--cei", "--endereco", "--banco"}, {}, false}},
       {"sirene", {{"--codigo", "--hora", "--duracao", "--dia", "--horarios"}, {"--apagar"}, false}},

@@ -86,6 +86,7 @@ Sessao::Sessao(const Opcoes& o, size_t relogiosPorControle) {
     const EModeloRelogio modelos[] = {EModeloRelogio_Quorvel, EModeloRelogio_Tarvenix};
     for (int i = 0; i < 2; ++i) {
       auto d = std::make_shared<sdk::DispositivoVirtual>(modelos[i]);
+      d->DefineIdentificacaoRep(sdk::IdentificacaoPadrao(i + 1));
       auto r = std::make_shared<Relogio>();
       r->Codigo(static_cast<int16_t>(i + 1));
       r->IP(kEnderecoEmbutido[i]);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "afd/afd.h"
+#include "quorvel/documentos.h"
 #include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/versao.h"
 #include "sdk/diario_virtual.h"
@@ -41,6 +43,14 @@ ESPEC: lista separada por vírgulas de
   exemplo          funcionários e marcações de exemplo (só num diário vazio)
   capacidade=N     capacidade de registros (e de usuários e digitais, se maior)
   desvio=SEGUNDOS  o relógio adianta (negativo: atrasa) esse tanto em relação ao computador
+
+  No arquivo fiscal (AFD) de um relógio tarvenix:
+  fabricacao=N     número de fabricação, até 17 dígitos (padrão: o código com zeros)
+  modelo_rep=NOME  nome do modelo, até 30 caracteres (padrão: QUORVEL REP VIRTUAL)
+  fabricante=CNPJ  CNPJ do fabricante
+  responsavel=CPF  CPF de quem faz as alterações registradas (empregador, hora,
+                   funcionários)
+  fuso=-0300       fuso das datas e horas (padrão -0300)
 
 Opções:
   --endereco IP              endereço de escuta (padrão 127.0.0.1)
@@ -82,6 +92,16 @@ long long NumeroComSinal(const std::string& texto, const std::string& onde) {
   return v;
 }
 
+bool SoDigitos(const std::string& v) {
+  return std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// `valor` when `ok`; else the run stops naming the item and what it should be.
+std::string Valido(const std::string& item, std::string valor, bool ok, const char* regra) {
+  if (!ok) Uso("valor inválido em --relogio: \"" + item + "\" (esperado: " + regra + ")");
+  return valor;
+}
+
 Relogio LeEspec(const std::string& espec) {
   Relogio r;
   std::istringstream in(espec);
@@ -109,10 +129,30 @@ Relogio LeEspec(const std::string& espec) {
       r.desvio = NumeroComSinal(v, "desvio");
     else if (k == "capacidade")
       r.capacidade = static_cast<int32_t>(Numero(v, "capacidade"));
+    else if (k == "fabricacao")
+      r.rep.fabricacao =
+          Valido(item, v, !v.empty() && v.size() <= 17 && SoDigitos(v), "de 1 a 17 dígitos");
+    else if (k == "modelo_rep")
+      r.rep.modelo = Valido(item, v, !v.empty() && v.size() <= 30, "de 1 a 30 caracteres");
+    else if (k == "fabricante")
+      r.rep.fabricante =
+          Valido(item, documentos::SoDigitos(v), documentos::CnpjValido(documentos::SoDigitos(v)),
+                 "um CNPJ com os dígitos verificadores certos");
+    else if (k == "responsavel")
+      r.rep.responsavel =
+          Valido(item, documentos::SoDigitos(v), documentos::CpfValido(documentos::SoDigitos(v)),
+                 "um CPF com os dígitos verificadores certos");
+    else if (k == "fuso")
+      r.rep.fusoMinutos = afd::FusoDe(Valido(item, v, afd::FusoDe(v).has_value(),
+                                             "sinal e quatro dígitos, como -0300"))
+                              .value_or(-180);
     else
       Uso("item desconhecido em --relogio: \"" + item + "\"");
   }
   if (r.codigo < 1 || r.codigo > 32767) Uso("--relogio precisa de codigo=1..32767");
+  const sdk::IdentificacaoRep padrao = sdk::IdentificacaoPadrao(r.codigo);
+  if (r.rep.fabricacao.empty()) r.rep.fabricacao = padrao.fabricacao;
+  if (r.rep.modelo.empty()) r.rep.modelo = padrao.modelo;
   if (r.porta > 65535) Uso("porta inválida");
   return r;
 }
@@ -191,6 +231,7 @@ int main(int argc, char** argv) {
     for (Relogio& r : o.relogios) {
       r.dispositivo = std::make_shared<sdk::DispositivoVirtual>(r.modelo, r.firmware);
       if (r.desvio != 0) r.dispositivo->DefineDesvio(r.desvio);
+      r.dispositivo->DefineIdentificacaoRep(r.rep);
       if (r.capacidade > 0)
         r.dispositivo->DefineCapacidades(
             {std::max(3000, r.capacidade), std::max(3000, r.capacidade), r.capacidade});

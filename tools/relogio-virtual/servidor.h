@@ -23,6 +23,7 @@ struct RelogioServido {
   std::string firmware, chave, dados;
   int32_t capacidade = 0;
   int64_t desvio = 0;
+  quorvel::sdk::IdentificacaoRep rep;  // what a register clock's fiscal file says of it
   std::shared_ptr<quorvel::sdk::DispositivoVirtual> dispositivo;
   std::unique_ptr<quorvel::sdk::DiarioVirtual> diario;
   int fdEscuta = -1;  // TCP listener

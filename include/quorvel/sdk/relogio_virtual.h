@@ -18,6 +18,7 @@
 #include "quorvel/enumeracoes.h"
 #include "quorvel/host.h"
 #include "quorvel/sdk/czkem.h"
+#include "quorvel/sdk/fonte_afd.h"
 
 namespace quorvel::sdk {
 
@@ -63,8 +64,28 @@ struct RegistroFiscalVirtual {
   char operacao = 0;             // type 5: 'I' included, 'A' changed, 'E' removed
   std::string identificador;     // type 5: the employee's CPF, or their PIS when they have none
   std::string nome;              // type 5: the employee's name
+  std::string pis;               // type 5: the employee's PIS, which their punches may carry
   EmpregadorVirtual empregador;  // type 2
 };
+
+// What a register clock's fiscal file says of the clock itself. Not journaled: it is how the
+// clock was made and set up, given again at each start.
+struct IdentificacaoRep {
+  std::string fabricacao;      // manufacturing number, up to 17 digits
+  std::string modelo;          // the model's name, up to 30 characters
+  std::string fabricante;      // the maker's CNPJ
+  std::string responsavel;     // the CPF its records of types 2, 4 and 5 name as who did it
+  int32_t fusoMinutos = -180;  // the UTC offset of its date-times
+};
+
+// A virtual clock's, unless told otherwise: its code as the manufacturing number.
+inline IdentificacaoRep IdentificacaoPadrao(int32_t codigo) {
+  IdentificacaoRep i;
+  i.fabricacao = std::to_string(codigo);
+  if (i.fabricacao.size() < 17) i.fabricacao.insert(0, 17 - i.fabricacao.size(), '0');
+  i.modelo = "QUORVEL REP VIRTUAL";
+  return i;
+}
 
 struct CapacidadesVirtuais {
   int32_t usuarios = 3000;
@@ -86,6 +107,7 @@ class DispositivoVirtual {
   // The clock runs this many seconds ahead of its time source (negative: behind), as a clock
   // that was never set right does. Not journaled: it is the clock's, not its state's.
   void DefineDesvio(int64_t segundos);
+  void DefineIdentificacaoRep(IdentificacaoRep i);
 
   // ---- State a test or a demo sets up directly -------------------------------------------
   // Adds a punch now (or at `momento`); false when the log is full or the clock disabled.
@@ -144,6 +166,9 @@ class DispositivoVirtual {
   std::optional<std::string> TemplateDe(const std::string& usuario, int32_t dedo) const;
   std::vector<MarcacaoVirtual> Marcacoes() const;
   std::vector<RegistroFiscalVirtual> RegistrosFiscais() const;
+  // A part of a register clock's own fiscal file (see FonteDoAfd): records by NSR, the header
+  // first, the trailer last, CRC-16/MODBUS as register clocks write it.
+  ParteAfd ParteDoAfd(const PedidoAfd& pedido) const;
   std::vector<MarcacaoVirtual> MarcacoesDesde(size_t inicio, size_t maximo) const;
   // Identifies the log's contents: changes when the log is erased (and differs between two
   // clocks or two runs), so a reader that kept a copy knows whether it may just add to it.
@@ -166,6 +191,7 @@ class DispositivoVirtual {
   // May throw for an operation made to fail as a call.
   int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
   DataHora AgoraSemTrava() const;
+  ParteAfd ParteDoAfdSemTrava(const PedidoAfd& pedido) const;
   void Anota(const nlohmann::json& registro);
   void AnotaVarios(const std::vector<nlohmann::json>& registros);
   void AnotaMarcacao(const MarcacaoVirtual& m);
@@ -194,6 +220,7 @@ class DispositivoVirtual {
   std::unordered_map<std::string, std::string> opcoes_;
   std::unordered_map<int32_t, int32_t> informacoes_;
   EmpregadorVirtual empregador_;
+  IdentificacaoRep identificacao_;
   std::string horarioVeraoInicio_, horarioVeraoFim_;
   int32_t conexoes_ = 0;
   // Faults.

@@ -38,6 +38,7 @@ enum TipoDeQuadro : uint8_t {
   kLeituraAntecipada = 0x05,  // several template reads in one round trip, answered one by one
   kAssinatura = 0x06,         // the clock pushes its log's size to this link (frames with id 0)
   kLogDeRegistros = 0x07,     // register records in a compact run: no tags, no per-item dispatch
+  kArquivoFiscal = 0x08,      // a part of a register clock's own fiscal file (AFD)
   kErro = 0x7F,
   // One op per device SDK operation from here, in the order of QUORVEL_OPERACOES_DE_CHAMADA.
   kPrimeiraChamada = 0x10,

@@ -282,6 +282,29 @@ std::string SessaoServidor::Responde(const Quadro& f) {
       return Codifica(
           {static_cast<uint8_t>(kLogDesde | kBitDeResposta), f.id, std::move(w.Dados())});
     }
+    if (f.op == kArquivoFiscal) {
+      // request: int32 from, int32 to (aaaammdd, 0: open), int32 after NSR, int32 last NSR;
+      // answer: u8 answer, int32 last error, int32 last NSR, int32 next, string records.
+      sdk::PedidoAfd pedido;
+      pedido.de = r.I32();
+      pedido.ate = r.I32();
+      pedido.depois = r.I32();
+      pedido.limite = r.I32();
+      r.ExigeFim();
+      auto* fonte = dynamic_cast<sdk::FonteDoAfd*>(sdk_.get());
+      sdk::ParteAfd parte;
+      const bool resposta = fonte && fonte->LeParteDoAfd(pedido, parte);
+      int32_t erro = sdk::codigo::kNaoSuportado;
+      if (fonte) sdk_->SdkGetLastError(erro);
+      Escritor w;
+      w.U8(resposta ? 1 : 0);
+      w.I32(erro);
+      w.I32(static_cast<int32_t>(parte.limite));
+      w.I32(static_cast<int32_t>(parte.proximo));
+      w.Texto(parte.texto);
+      return Codifica(
+          {static_cast<uint8_t>(kArquivoFiscal | kBitDeResposta), f.id, std::move(w.Dados())});
+    }
     if (f.op >= kPrimeiraChamada && f.op < kPrimeiraChamada + Chamadas().size()) {
       std::vector<Valor> args;
       while (!r.NoFim()) args.push_back(r.ValorTipado());

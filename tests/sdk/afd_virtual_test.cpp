@@ -1,0 +1,206 @@
+// The virtual register clock's own fiscal file, read part by part through its SDK object as any
+// host reads it: every record the clock keeps, in one NSR sequence, as a checker reads it.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "afd/afd.h"
+#include "quorvel/sdk/fonte_afd.h"
+#include "quorvel/sdk/relogio_virtual.h"
+
+namespace quorvel {
+namespace {
+
+using sdk::DispositivoVirtual;
+using sdk::RedeVirtual;
+
+const std::string kPisAna = "12034567899", kCpfAna = "52998224725",
+                  kCpfAnaCorrigido = "11144477735";
+
+class AfdDoRelogio : public ::testing::Test {
+ protected:
+  AfdDoRelogio() {
+    d_->DefineFonteDeTempo([this] { return agora_; });
+    d_->DefineIdentificacaoRep({"00004000010000123", "T1", "11222333000181", "39053344705", -180});
+    RedeVirtual::Instancia().Publica("10.9.0.1", 4370, d_);
+    EXPECT_TRUE(sdk_->SdkConnectNetwork("10.9.0.1", 4370));
+  }
+  ~AfdDoRelogio() override { RedeVirtual::Instancia().Limpa(); }
+
+  // Punches on the clock's time, a second apart (tens of thousands fit in a day).
+  void Marca(const std::string& pis, int n = 1) {
+    for (int i = 0; i < n; ++i) {
+      agora_ = DataHora::DeSegundos(agora_.Segundos() + 1);
+      ASSERT_TRUE(d_->AdicionaRegistro(pis));
+    }
+  }
+  void Dia(int32_t dia) { agora_ = DataHora::DePartes(2026, 3, dia, 8, 0, 0); }
+
+  // The whole file as lines (without CR LF); `entreAsPartes` runs after each part.
+  std::vector<std::string> Le(int32_t de = 0, int32_t ate = 0,
+                              const std::function<void()>& entreAsPartes = {}) {
+    auto& fonte = dynamic_cast<sdk::FonteDoAfd&>(*sdk_);
+    std::string texto;
+    partes_ = 0;
+    EXPECT_TRUE(sdk::LeAfd(fonte, de, ate, [&](std::string_view parte) {
+      texto += parte;
+      ++partes_;
+      if (entreAsPartes) entreAsPartes();
+    }));
+    std::vector<std::string> linhas;
+    size_t inicio = 0;
+    for (size_t p; (p = texto.find("\r\n", inicio)) != std::string::npos; inicio = p + 2)
+      linhas.push_back(texto.substr(inicio, p - inicio));
+    EXPECT_EQ(inicio, texto.size()) << "texto depois da última linha";
+    return linhas;
+  }
+
+  DataHora agora_ = DataHora::DePartes(2026, 3, 2, 8, 0, 0);
+  std::shared_ptr<DispositivoVirtual> d_ =
+      std::make_shared<DispositivoVirtual>(EModeloRelogio_Tarvenix);
+  std::shared_ptr<CZKEM> sdk_ = sdk::FabricaVirtual()();
+  int partes_ = 0;
+};
+
+// What an inspector's checker looks at in each line: its length for its type, its CRC-16/MODBUS,
+// NSRs rising by one across every type, and a trailer counting each type.
+void ConfereComoUmFiscal(const std::vector<std::string>& linhas, std::map<char, size_t>& tipos) {
+  static const std::map<char, size_t> kTamanho = {{'2', 331}, {'3', 50}, {'4', 73}, {'5', 118}};
+  ASSERT_GE(linhas.size(), 2u);
+  ASSERT_EQ(linhas.front().size(), 302u);
+  EXPECT_EQ(linhas.front().substr(0, 10), "0000000001");
+  int64_t anterior = 0;
+  for (size_t i = 0; i + 1 < linhas.size(); ++i) {
+    const std::string& l = linhas[i];
+    const char tipo = l[9];
+    if (i > 0) {
+      ASSERT_TRUE(kTamanho.count(tipo)) << l;
+      ASSERT_EQ(l.size(), kTamanho.at(tipo)) << l;
+      const int64_t nsr = std::stoll(l.substr(0, 9));
+      EXPECT_GT(nsr, anterior) << l;
+      anterior = nsr;
+      ++tipos[tipo];
+    }
+    char crc[8];
+    std::snprintf(crc, sizeof crc, "%04X", afd::Crc16Modbus(l.substr(0, l.size() - 4)));
+    EXPECT_EQ(l.substr(l.size() - 4), crc) << "linha " << i << ": " << l;
+  }
+  const std::string& t = linhas.back();
+  ASSERT_EQ(t.size(), 64u);
+  EXPECT_EQ(t.substr(0, 9), "999999999");
+  EXPECT_EQ(t.back(), '9');
+  const char ordem[] = {'2', '3', '4', '5'};
+  for (size_t k = 0; k < 4; ++k) {
+    const auto n = tipos.find(ordem[k]);
+    EXPECT_EQ(std::stoull(t.substr(9 + 9 * k, 9)), n == tipos.end() ? 0 : n->second)
+        << "tipo " << ordem[k];
+  }
+  EXPECT_EQ(t.substr(45, 18), std::string(18, '0'));  // no events, no REP-P punches
+}
+
+TEST_F(AfdDoRelogio, HoldsEveryRecordTypeInOneNsrSequenceWithItsCrcAndTheCpfOfItsTime) {
+  ASSERT_TRUE(sdk_->SdkSetUserInfoWithPis(1, "1", "Ana Souza", "", 0, true, kPisAna, kCpfAna));
+  Marca(kPisAna, 2);
+  ASSERT_TRUE(sdk_->SdkSetEmployer(1, "Padaria São João", 0, "11222333000181", "", "Rua A, 1"));
+  ASSERT_TRUE(sdk_->SdkSetDeviceTime(1, 2026, 3, 2, 9, 30, 0));
+  agora_ = DataHora::DePartes(2026, 3, 2, 9, 30, 0);
+  ASSERT_TRUE(
+      sdk_->SdkSetEmployer(1, "Padaria São João Ltda", 0, "11222333000181", "", "Rua A, 1"));
+  // The CPF corrected on the clock: punches before keep the old one, punches after the new.
+  ASSERT_TRUE(
+      sdk_->SdkSetUserInfoWithPis(1, "1", "Ana Souza", "", 0, true, kPisAna, kCpfAnaCorrigido));
+  Marca(kPisAna, 2);
+  // An employee with a CPF and no PIS: the clock records the CPF itself.
+  ASSERT_TRUE(sdk_->SdkSetUserInfoWithPis(1, "2", "Bruno Lima", "", 0, true, "", "27100251834"));
+  Marca("27100251834");
+  ASSERT_TRUE(sdk_->SdkDeleteEnrollDataByTextId(1, "2", 12));
+  Marca(kPisAna);
+
+  const auto linhas = Le();
+  std::map<char, size_t> tipos;
+  ConfereComoUmFiscal(linhas, tipos);
+  EXPECT_EQ(tipos, (std::map<char, size_t>{{'2', 2}, {'3', 6}, {'4', 1}, {'5', 4}}));
+  // Every NSR the clock issued is here, one after the other: no record type is left out.
+  for (size_t i = 1; i + 1 < linhas.size(); ++i)
+    EXPECT_EQ(std::stoll(linhas[i].substr(0, 9)), static_cast<long long>(i)) << linhas[i];
+
+  // The header: employer from the clock's last employer record, the clock's own data.
+  const std::string& h = linhas.front();
+  EXPECT_EQ(h.substr(10, 15), "111222333000181");
+  EXPECT_EQ(h.substr(39, 21), "Padaria S\xE3o Jo\xE3o Ltda");
+  EXPECT_EQ(h.substr(189, 17), "00004000010000123");
+  EXPECT_EQ(h.substr(206, 20), "2026-03-022026-03-02");
+  EXPECT_EQ(h.substr(250, 18), "003111222333000181");
+  EXPECT_EQ(h.substr(268, 2), "T1");
+
+  std::vector<std::string> cpfs;
+  for (const auto& l : linhas)
+    if (l[9] == '3') cpfs.push_back(l.substr(34, 12));
+  EXPECT_EQ(cpfs, (std::vector<std::string>{kCpfAna + " ", kCpfAna + " ", kCpfAnaCorrigido + " ",
+                                            kCpfAnaCorrigido + " ", "27100251834 ",
+                                            kCpfAnaCorrigido + " "}));
+  // Type 4: the time before and after the set, and who set it; type 5: the operation.
+  const std::string& ajuste = linhas[5];
+  ASSERT_EQ(ajuste[9], '4');
+  EXPECT_EQ(ajuste.substr(10, 24), "2026-03-02T08:00:00-0300");
+  EXPECT_EQ(ajuste.substr(34, 24), "2026-03-02T09:30:00-0300");
+  EXPECT_EQ(ajuste.substr(58, 11), "39053344705");
+  std::string operacoes;
+  for (const auto& l : linhas)
+    if (l[9] == '5') operacoes += l[34];
+  EXPECT_EQ(operacoes, "IAIE");
+}
+
+TEST_F(AfdDoRelogio, ALargeFileComesInPartsFixedAtItsStartAndAPeriodTakesItsOwnDays) {
+  Dia(2);
+  Marca(kPisAna, 30000);
+  Dia(3);
+  ASSERT_TRUE(sdk_->SdkSetEmployer(1, "Acme", 0, "11222333000181", "", ""));
+  Marca(kPisAna, 30000);
+  Dia(4);
+  Marca(kPisAna, 10);
+
+  // Punches arriving while the file is read stay out of it: its end was fixed by the first part.
+  int chegadas = 0;
+  const auto linhas = Le(0, 0, [&] {
+    ++chegadas;
+    Marca(kPisAna);
+  });
+  EXPECT_GE(partes_, 3);
+  std::map<char, size_t> tipos;
+  ConfereComoUmFiscal(linhas, tipos);
+  EXPECT_EQ(tipos['3'], 60010u);
+  EXPECT_EQ(tipos['2'], 1u);
+  EXPECT_EQ(linhas.size(), 60011u + 2u);
+
+  // A day: its own records only, the header's dates and the trailer's counts its own.
+  const auto dia3 = Le(20260303, 20260303);
+  std::map<char, size_t> doDia;
+  ConfereComoUmFiscal(dia3, doDia);
+  EXPECT_EQ(doDia, (std::map<char, size_t>{{'2', 1}, {'3', 30000}}));
+  EXPECT_EQ(dia3.front().substr(206, 20), "2026-03-032026-03-03");
+  EXPECT_EQ(dia3[1].substr(0, 9), "000030001");
+  EXPECT_EQ(dia3[1][9], '2');
+  EXPECT_EQ(Le(20260310, 0).size(), 2u);  // nothing after: the header and the trailer
+}
+
+TEST_F(AfdDoRelogio, AFingerprintClockAndABadPeriodAreRefusedWithTheirReason) {
+  sdk::ParteAfd parte;
+  auto& fonte = dynamic_cast<sdk::FonteDoAfd&>(*sdk_);
+  int32_t erro = 0;
+  EXPECT_FALSE(fonte.LeParteDoAfd({.de = 20260231}, parte));
+  sdk_->SdkGetLastError(erro);
+  EXPECT_EQ(erro, sdk::codigo::kArgumentoInvalido);
+  EXPECT_FALSE(fonte.LeParteDoAfd({.de = 20260305, .ate = 20260304}, parte));
+
+  auto digital = std::make_shared<DispositivoVirtual>(EModeloRelogio_Quorvel);
+  RedeVirtual::Instancia().Publica("10.9.0.2", 4370, digital);
+  auto outro = sdk::FabricaVirtual()();
+  ASSERT_TRUE(outro->SdkConnectNetwork("10.9.0.2", 4370));
+  EXPECT_FALSE(dynamic_cast<sdk::FonteDoAfd&>(*outro).LeParteDoAfd({}, parte));
+  outro->SdkGetLastError(erro);
+  EXPECT_EQ(erro, sdk::codigo::kNaoSuportado);
+}
+
+}  // namespace
+}  // namespace quorvel
