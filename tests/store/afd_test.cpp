@@ -166,6 +166,57 @@ TEST(Leiaute1510, PisDayFirstDatesAndNoCrc) {
   EXPECT_EQ(t.find("ASSINATURA"), std::string::npos);
 }
 
+// The records a register clock writes besides its punches, each field at its position.
+TEST(RegistrosDoRelogio, EmployerClockSetAndEmployeeFieldsAtTheirPositions) {
+  Opcoes o;
+  o.crc = Crc::Modbus;
+  const DataHora quando = DataHora::DeTexto("2024-05-06 08:00:00");
+  const std::string e = RegistroEmpresa(
+      7, quando, "390.533.447-05",
+      {false, "11.222.333/0001-81", "", std::string(160, 'R'), "Rua São João, 1"}, o);
+  ASSERT_EQ(e.size(), 331u);
+  EXPECT_EQ(e.substr(0, 10), "0000000072");
+  EXPECT_EQ(e.substr(10, 24), "2024-05-06T08:00:00-0300");
+  EXPECT_EQ(e.substr(34, 14), "39053344705   ");  // 14 positions here, 11 in types 4 and 5
+  EXPECT_EQ(e.substr(48, 15), "111222333000181");
+  EXPECT_EQ(e.substr(63, 14), std::string(14, ' '));
+  EXPECT_EQ(e.substr(77, 150), std::string(150, 'R'));  // cut, never shifting what follows
+  EXPECT_EQ(e.substr(227, 15), "Rua S\xE3o Jo\xE3o, 1");
+  char crc[8];
+  std::snprintf(crc, sizeof crc, "%04X", Crc16Modbus(e.substr(0, 327)));
+  EXPECT_EQ(e.substr(327), crc);
+
+  const std::string a =
+      RegistroAjuste(8, quando, DataHora::DeTexto("2024-05-06 09:15:00"), "39053344705", o);
+  EXPECT_EQ(a.substr(0, 69),
+            "0000000084"
+            "2024-05-06T08:00:00-0300"
+            "2024-05-06T09:15:00-0300"
+            "39053344705");
+  EXPECT_EQ(a.size(), 73u);
+
+  const std::string f = RegistroEmpregado(9, quando, 'A', "529.982.247-25", "Ana Souza", "", o);
+  ASSERT_EQ(f.size(), 118u);
+  EXPECT_EQ(f.substr(9, 26), "52024-05-06T08:00:00-0300A");
+  EXPECT_EQ(f.substr(35, 12), "52998224725 ");
+  EXPECT_EQ(f.substr(47, 52), "Ana Souza" + std::string(43, ' '));
+  EXPECT_EQ(f.substr(99, 15), std::string(15, ' '));  // other data and an unknown responsible
+
+  Contagem n;
+  n.empresa = 2;
+  n.marcacoes = 30;
+  n.ajustes = 1;
+  n.empregados = 4;
+  EXPECT_EQ(RegistroTrailer(n, o),
+            "999999999000000002000000030000000001000000004" + std::string(18, '0') + "9");
+  // A record carried from a clock's file into one with the other CRC.
+  o.crc = Crc::Kermit;
+  const std::string k = ComCrcRecalculado(a, o);
+  EXPECT_EQ(k.substr(0, 69), a.substr(0, 69));
+  std::snprintf(crc, sizeof crc, "%04X", Crc16Kermit(a.substr(0, 69)));
+  EXPECT_EQ(k.substr(69), crc);
+}
+
 TEST(Fuso, ReadAndWrittenAsSignAndFourDigits) {
   EXPECT_EQ(FusoDe("-0300"), -180);
   EXPECT_EQ(FusoDe("+0530"), 330);

@@ -68,9 +68,13 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   // read leaves nothing that could pass for the clock's file.
   const std::optional<std::string> pedido = o.Valor("--saida");
   const bool naSaida = pedido && *pedido == "-";
+  // --saida a folder (or none): the file takes the name its header gives, in that folder.
   std::string destino = pedido.value_or("");
+  std::error_code semPasta;
+  const bool naPasta = destino.empty() || std::filesystem::is_directory(destino, semPasta);
+  const std::filesystem::path pasta = destino.empty() ? "." : destino;
   const std::string provisorio = naSaida ? ""
-                                         : (destino.empty() ? std::string("AFD") : destino) +
+                                         : (naPasta ? (pasta / "AFD").string() : destino) +
                                                ".parcial-" + std::to_string(::getpid());
   std::ofstream arquivo;
   std::string primeiraParte;  // held until the header names the file
@@ -141,7 +145,7 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     apaga();
     throw ErroDeUso("não foi possível gravar o arquivo fiscal em \"" + provisorio + "\".");
   }
-  if (destino.empty()) destino = NomePadrao(primeiraParte);
+  if (naPasta) destino = (pasta / NomePadrao(primeiraParte)).string();
   std::error_code falha;
   std::filesystem::rename(provisorio, destino, falha);
   if (falha) {

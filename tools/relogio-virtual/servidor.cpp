@@ -160,6 +160,8 @@ std::string NomeDoPedido(const protocol::Quadro& f) {
       return "assinatura";
     case kLogDeRegistros:
       return "log de registros";
+    case kArquivoFiscal:
+      return "arquivo fiscal";
     default:
       break;
   }
