@@ -3,6 +3,7 @@
 #include "afd/afd.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 
 namespace quorvel::afd {
@@ -124,6 +125,35 @@ std::string ParaLatin1(std::string_view utf8) {
   return r;
 }
 
+std::string DeLatin1(std::string_view latin1) {
+  std::string r;
+  r.reserve(latin1.size());
+  for (char ch : latin1) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      r += ch;
+    } else {
+      r += static_cast<char>(0xC0 | (c >> 6));
+      r += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return r;
+}
+
+std::optional<DataHora> MomentoDoRegistro(std::string_view r) {
+  // AAAA-MM-ddThh:mm:00ZZZZZ from position 11.
+  if (r.size() < 34 || r[14] != '-' || r[17] != '-' || r[20] != 'T' || r[23] != ':') return {};
+  int v[5] = {};
+  const size_t inicio[5] = {10, 15, 18, 21, 24}, largura[5] = {4, 2, 2, 2, 2};
+  for (int k = 0; k < 5; ++k)
+    for (size_t i = inicio[k]; i < inicio[k] + largura[k]; ++i) {
+      if (r[i] < '0' || r[i] > '9') return {};
+      v[k] = v[k] * 10 + (r[i] - '0');
+    }
+  if (!DataHora::PartesValidas(v[0], v[1], v[2], v[3], v[4], 0)) return {};
+  return DataHora::DePartes(v[0], v[1], v[2], v[3], v[4], 0);
+}
+
 std::string RegistroCabecalho(const Cabecalho& c, DataHora primeira, DataHora ultima,
                               const Opcoes& o) {
   const std::string tipo = c.empregadorCpf ? "2" : "1";
@@ -195,19 +225,37 @@ std::string ComCrcRecalculado(std::string_view registro, const Opcoes& o) {
 }
 
 void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& punches,
-             const Opcoes& o) {
+             const Opcoes& o, const std::vector<RegistroCarregado>& outros) {
+  const bool comOutros = o.leiaute == Leiaute::Atual;
   DataHora primeira = c.geradoEm, ultima = c.geradoEm;
-  if (!punches.empty()) {
-    primeira = ultima = punches.front().momento;
-    for (const auto& p : punches) {
-      primeira = std::min(primeira, p.momento);
-      ultima = std::max(ultima, p.momento);
-    }
-  }
+  bool algum = false;
+  const auto conta = [&](DataHora d) {
+    primeira = algum ? std::min(primeira, d) : d;
+    ultima = algum ? std::max(ultima, d) : d;
+    algum = true;
+  };
+  for (const auto& p : punches) conta(p.momento);
+  if (comOutros)
+    for (const auto& r : outros) conta(r.momento);
   saida << RegistroCabecalho(c, primeira, ultima, o) << "\r\n";
-  for (const auto& p : punches) saida << RegistroMarcacao(p, o) << "\r\n";
   Contagem contagem;
   contagem.marcacoes = punches.size();
+  auto outro = outros.begin();
+  const auto escreveOutrosAte = [&](int64_t nsr) {
+    for (; comOutros && outro != outros.end() && outro->nsr < nsr; ++outro) {
+      if (outro->registro.size() < 10) continue;
+      const char tipo = outro->registro[9];
+      if (tipo == '2') ++contagem.empresa;
+      if (tipo == '4') ++contagem.ajustes;
+      if (tipo == '5') ++contagem.empregados;
+      saida << ComCrcRecalculado(outro->registro, o) << "\r\n";
+    }
+  };
+  for (const auto& p : punches) {
+    escreveOutrosAte(p.nsr);
+    saida << RegistroMarcacao(p, o) << "\r\n";
+  }
+  escreveOutrosAte(INT64_MAX);
   saida << RegistroTrailer(contagem, o) << "\r\n";
   if (o.assinatura && o.leiaute == Leiaute::Atual) saida << RegistroAssinatura() << "\r\n";
 }

@@ -86,12 +86,26 @@ std::string RegistroAssinatura();
 // elsewhere (a clock's, with the CRC it chose) and carried into this file.
 std::string ComCrcRecalculado(std::string_view registro, const Opcoes& o);
 
-// The whole file: header, punches in NSR order, trailer, and the signature line when asked.
-// `punches` must be sorted by NSR.
-void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& punches,
-             const Opcoes& o);
+// A record of type 2, 4 or 5 as a clock's own file wrote it (ISO-8859-1), carried into a file
+// made elsewhere; its CRC is computed again as that file's options ask.
+struct RegistroCarregado {
+  int64_t nsr = 0;
+  DataHora momento;
+  std::string registro;
+};
 
-// UTF-8 to ISO-8859-1; a character outside it becomes '?'.
+// The whole file: header, punches and carried records in NSR order, trailer, and the signature
+// line when asked. `punches` and `outros` must each be sorted by NSR; the older layout has no
+// place for `outros`.
+void Escreve(std::ostream& saida, const Cabecalho& c, const std::vector<Punch>& punches,
+             const Opcoes& o, const std::vector<RegistroCarregado>& outros = {});
+
+// UTF-8 to ISO-8859-1; a character outside it becomes '?'. And back.
 std::string ParaLatin1(std::string_view utf8);
+std::string DeLatin1(std::string_view latin1);
+
+// The date-time a record of the current layout gives first (positions 11 to 34), on the clock's
+// own time; nothing for a text that is not one.
+std::optional<DataHora> MomentoDoRegistro(std::string_view registro);
 
 }  // namespace quorvel::afd

@@ -103,6 +103,11 @@ const char* const kMigracoes[] = {
     "CREATE INDEX funcionarios_versoes_por_pis ON funcionarios_versoes (pis, lido_em);"
     "INSERT INTO funcionarios_versoes (pis, cpf, nome, lido_em)"
     " SELECT pis, cpf, nome, atualizado_em FROM funcionarios",
+    // 6: the records of types 2, 4 and 5 a register clock's own fiscal file carries, so the
+    // store's export holds them in their NSR places.
+    "CREATE TABLE registros_fiscais (relogio INTEGER NOT NULL, nsr BIGINT NOT NULL,"
+    " tipo INTEGER NOT NULL, data_hora TEXT NOT NULL, registro TEXT NOT NULL,"
+    " PRIMARY KEY (relogio, nsr))",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
@@ -352,6 +357,35 @@ class ArmazemSql final : public Armazem {
                          std::string(l.Texto(3)),
                          std::string(l.Texto(4)),
                          std::string(l.Texto(5))};
+        });
+    return r;
+  }
+
+  size_t GravaRegistrosFiscais(const std::vector<RegistroFiscal>& registros) override {
+    size_t novos = 0;
+    Transacao([&] {
+      for (const auto& r : registros)
+        novos += static_cast<size_t>(db_->Executa(
+            "INSERT INTO registros_fiscais (relogio, nsr, tipo, data_hora, registro)"
+            " VALUES (?,?,?,?,?) ON CONFLICT (relogio, nsr) DO NOTHING",
+            {int64_t{r.relogio}, r.nsr, int64_t{r.tipo}, r.momento.FormataIso(), r.registro}));
+    });
+    return novos;
+  }
+
+  std::vector<RegistroFiscal> RegistrosFiscais(const Filtro& filtro) override {
+    Filtro f = filtro;
+    f.funcionario.reset();
+    std::vector<Valor> p;
+    const std::string onde = Onde(f, p);
+    std::vector<RegistroFiscal> r;
+    db_->Consulta(
+        "SELECT relogio, nsr, tipo, data_hora, registro FROM registros_fiscais" + onde +
+            " ORDER BY relogio, nsr",
+        p, [&](const Linha& l) {
+          r.push_back({static_cast<int16_t>(l.Inteiro(0)), l.Inteiro(1),
+                       static_cast<int32_t>(l.Inteiro(2)),
+                       DataHora::DeTexto(std::string(l.Texto(3))), std::string(l.Texto(4))});
         });
     return r;
   }

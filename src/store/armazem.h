@@ -26,7 +26,7 @@ namespace quorvel::armazem {
 
 // The schema this program writes. A database with a newer one is refused, an older one
 // migrated on open.
-inline constexpr int kVersaoEsquema = 5;
+inline constexpr int kVersaoEsquema = 6;
 
 // A punch as the store keeps it. Its identity: register model, clock + NSR; fingerprint model,
 // clock + card + time + `ordem` (0 for the first punch of that card at that second in the
@@ -154,6 +154,21 @@ class Armazem {
   };
   virtual void GravaEmpregador(const Empregador& e) = 0;
   virtual std::optional<Empregador> EmpregadorDe(int16_t relogio) = 0;
+
+  // A register clock's fiscal record other than a punch (employer, clock set, employee: types
+  // 2, 4 and 5), as the clock's own fiscal file wrote it; kept once per clock and NSR.
+  struct RegistroFiscal {
+    int16_t relogio = 0;
+    int64_t nsr = 0;
+    int32_t tipo = 0;
+    DataHora momento;      // the clock's date-time the record gives first
+    std::string registro;  // the line, CRC included (UTF-8 here; the file's is ISO-8859-1)
+  };
+  // Returns how many were new.
+  virtual size_t GravaRegistrosFiscais(const std::vector<RegistroFiscal>& registros) = 0;
+  // Those that pass the filter's clocks and period (its employee part does not apply), by
+  // clock and NSR.
+  virtual std::vector<RegistroFiscal> RegistrosFiscais(const Filtro& filtro) = 0;
 
   // The stored punches that pass `filtro`, by clock, then NSR (register) or time and order.
   virtual void Percorre(const Filtro& filtro,

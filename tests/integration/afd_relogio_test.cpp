@@ -51,6 +51,9 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
                 .codigo,
             0);
   ASSERT_EQ(Ponto(Com(relogio, {"data-hora"}, {"--agora"}), "afd_hora").codigo, 0);
+  // Collected into a store while the employee about to be removed is still on the clock.
+  const std::string banco = NovoSqlite("afd_relogio");
+  ASSERT_EQ(Ponto(Com(relogio, {"coletar"}, {"--banco", banco}), "afd_coleta").codigo, 0);
   ASSERT_EQ(
       Ponto(Com(relogio, {"funcionarios", "excluir"}, {"--codigo", "3"}), "afd_exclui").codigo, 0);
   const int64_t marcacoes = NoRelogio(relogio);
@@ -109,6 +112,36 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   const auto vazio = Linhas(dia.out);
   ASSERT_EQ(vazio.size(), 2u);
   EXPECT_EQ(vazio.back(), "999999999" + std::string(54, '0') + "9");
+
+  // Kept in a store: the store's own export carries the clock's employer, clock-set and
+  // employee records in their NSR places (with the export's CRC), and the header's employer is
+  // the clock's. A second fetch keeps nothing twice.
+  const auto guardado = Ponto(Com(relogio, {"afd"}, {"--saida", "-", "--banco", banco}), "afd_b");
+  ASSERT_EQ(guardado.codigo, 0) << guardado.err;
+  EXPECT_NE(guardado.err.find("3 registros novos"), std::string::npos) << guardado.err;
+  const auto de_novo = Ponto(Com(relogio, {"afd"}, {"--saida", "-", "--banco", banco}), "afd_b2");
+  EXPECT_NE(de_novo.err.find("0 registros novos"), std::string::npos) << de_novo.err;
+  const std::string exportado = Temporario("afd_exportado.txt");
+  const auto e =
+      Ponto({"exportar", "afd", "--banco", banco, "--saida", exportado, "--fabricacao",
+             "00004000010000123", "--fabricante-documento", "11222333000181", "--modelo-rep", "T1"},
+            "afd_exporta");
+  ASSERT_EQ(e.codigo, 0) << e.err;
+  const auto doBanco = Linhas(Conteudo(exportado));
+  ASSERT_EQ(doBanco.size(), linhas.size());
+  EXPECT_EQ(doBanco.front().substr(10, 15), "111222333000181");
+  EXPECT_EQ(doBanco.front().substr(39, 16), "Padaria S\xE3o Jo\xE3o");
+  for (size_t i = 1; i + 1 < doBanco.size(); ++i) {
+    const std::string& l = doBanco[i];
+    ASSERT_EQ(l.substr(0, 10), linhas[i].substr(0, 10)) << "a linha " << i << " mudou de lugar";
+    char crc[8];
+    std::snprintf(crc, sizeof crc, "%04X", afd::Crc16Kermit(l.substr(0, l.size() - 4)));
+    ASSERT_EQ(l.substr(l.size() - 4), crc) << l;
+    if (l[9] != '3') {
+      EXPECT_EQ(l.substr(0, l.size() - 4), linhas[i].substr(0, l.size() - 4));
+    }
+  }
+  EXPECT_EQ(doBanco.back(), linhas.back());
 }
 
 TEST(AfdDoRelogio, ALinkLostMidReadAFingerprintClockAndBadDatesLeaveNoFile) {

@@ -433,6 +433,7 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
+                         "DROP TABLE registros_fiscais;"
                          "DROP TABLE empregadores;"
                          "DROP TABLE funcionarios_versoes;"
                          "ALTER TABLE cursores DROP COLUMN identidade;"

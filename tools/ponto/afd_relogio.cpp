@@ -9,8 +9,10 @@
 #include <fstream>
 #include <iostream>
 
+#include "afd/afd.h"
 #include "banco.h"
 #include "quorvel/sdk/fonte_afd.h"
+#include "store/armazem.h"
 
 namespace ponto {
 
@@ -37,6 +39,30 @@ std::string NomePadrao(const std::string& cabecalho) {
   if (cabecalho.size() < 206) return "AFD.txt";
   return "AFD" + SemEspacos(cabecalho.substr(189, 17)) + SemEspacos(cabecalho.substr(11, 14)) +
          "REP_C.txt";
+}
+
+// The clock's records besides punches go to the store, so its export carries them; the last
+// employer record becomes the clock's employer there unless it already is.
+void Guarda(armazem::Armazem& banco, int16_t codigo,
+            const std::vector<armazem::Armazem::RegistroFiscal>& registros) {
+  const size_t novos = banco.GravaRegistrosFiscais(registros);
+  for (auto it = registros.rbegin(); it != registros.rend(); ++it) {
+    if (it->tipo != 2 || it->registro.size() < 300) continue;
+    const std::string linha = afd::ParaLatin1(it->registro);
+    const auto campo = [&](size_t inicio, size_t largura) {
+      return afd::DeLatin1(SemEspacos(linha.substr(inicio, largura)));
+    };
+    armazem::Armazem::Empregador e{
+        codigo, linha[48] == '2', campo(49, 14), campo(63, 14), campo(77, 150), campo(227, 100),
+        ""};
+    const auto atual = banco.EmpregadorDe(codigo);
+    if (!atual || atual->cpf != e.cpf || atual->documento != e.documento || atual->cei != e.cei ||
+        atual->razaoSocial != e.razaoSocial || atual->endereco != e.endereco)
+      banco.GravaEmpregador(e);
+    break;
+  }
+  std::cerr << novos << (novos == 1 ? " registro novo" : " registros novos")
+            << " de empregador, hora e funcionários guardados no banco.\n";
 }
 
 }  // namespace
@@ -90,6 +116,11 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     }
   };
 
+  // With a store: the records besides punches, to keep (opened first, so a bad store is told
+  // before the clock is read).
+  std::unique_ptr<armazem::Armazem> banco;
+  if (o.Tem("--banco")) banco = armazem::Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
+  std::vector<armazem::Armazem::RegistroFiscal> guardar;
   size_t registros = 0;
   std::string ultimaLinha;
   const auto escreve = [&](std::string_view parte) {
@@ -99,8 +130,19 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     else
       arquivo.write(parte.data(), static_cast<std::streamsize>(parte.size()));
     if (primeiraParte.empty()) primeiraParte = std::string(parte.substr(0, parte.find("\r\n")));
-    for (size_t p = parte.find("\r\n"); p != std::string_view::npos; p = parte.find("\r\n", p + 2))
+    size_t inicio = 0;
+    for (size_t p = parte.find("\r\n"); p != std::string_view::npos;
+         inicio = p + 2, p = parte.find("\r\n", inicio)) {
       ++registros;
+      const std::string_view linha = parte.substr(inicio, p - inicio);
+      if (!banco || linha.size() < 34 || (linha[9] != '2' && linha[9] != '4' && linha[9] != '5'))
+        continue;
+      const auto momento = afd::MomentoDoRegistro(linha);
+      int64_t nsr = 0;
+      for (char c : linha.substr(0, 9)) nsr = nsr * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
+      if (momento && nsr > 0)
+        guardar.push_back({codigo, nsr, linha[9] - '0', *momento, afd::DeLatin1(linha)});
+    }
     const size_t fim =
         parte.size() < 3 ? std::string_view::npos : parte.rfind("\r\n", parte.size() - 3);
     ultimaLinha = std::string(parte.substr(fim == std::string_view::npos ? 0 : fim + 2));
@@ -138,7 +180,9 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   }
   if (naSaida) {
     std::cout.flush();
-    return std::cout ? kOk : kErroComponente;
+    if (!std::cout) return kErroComponente;
+    if (banco) Guarda(*banco, codigo, guardar);
+    return kOk;
   }
   arquivo.close();
   if (!arquivo) {
@@ -162,6 +206,7 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   std::cerr << "AFD do relógio " << codigo << " gravado em " << destino << ": " << conta(1)
             << " marcações, " << conta(0) << " registros de empregador, " << conta(2)
             << " ajustes de hora, " << conta(3) << " registros de funcionários.\n";
+  if (banco) Guarda(*banco, codigo, guardar);
   return kOk;
 }
 

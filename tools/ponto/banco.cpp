@@ -410,8 +410,14 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     r.codigo = kErroComponente;
     return r;
   }
+  // The clock's own records besides its punches (employer, clock set, employees), kept from
+  // its fiscal file by "ponto afd --banco", in their NSR places.
+  std::vector<afd::RegistroCarregado> outros;
+  if (atual)
+    for (const auto& f : banco.RegistrosFiscais(filtro))
+      outros.push_back({f.nsr, f.momento, afd::ParaLatin1(f.registro)});
   std::ostringstream texto;
-  afd::Escreve(texto, cab, punches, opcoes);
+  afd::Escreve(texto, cab, punches, opcoes, outros);
   r.texto = std::move(texto).str();
   r.marcacoes = punches.size();
   r.omitidas = omitidas;

@@ -170,13 +170,15 @@ const std::map<std::string, std::string> kAjuda = {
      "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
      "um arquivo Latin-1.\n"},
     {"afd",
-     "Uso: ponto afd --relogio N [--de DATA] [--ate DATA] [--saida ARQUIVO|PASTA|-]\n"
+     "Uso: ponto afd --relogio N [--de DATA] [--ate DATA] [--saida ARQUIVO|PASTA|-] [--banco B]\n"
      "O arquivo fiscal do próprio relógio tarvenix, como ele o grava: cabeçalho, empregador\n"
      "(tipo 2), marcações (3), ajustes de hora (4) e funcionários (5) numa só sequência de\n"
      "NSR, CRC-16/MODBUS, trailer. --de e --ate escolhem os registros pela data do relógio.\n"
      "Nome padrão (sem --saida, ou com --saida PASTA): AFD<fabricação><CNPJ>REP_C.txt, dos\n"
      "dados do próprio cabeçalho; \"-\" escreve na saída padrão. O arquivo só aparece\n"
-     "inteiro: interrompido ou com a conexão caída, nada é gravado.\n"},
+     "inteiro: interrompido ou com a conexão caída, nada é gravado. Com --banco, os registros\n"
+     "de empregador, hora e funcionários ficam no banco, e \"ponto exportar afd\" os leva\n"
+     "em seus lugares; o último empregador passa a ser o do relógio no banco.\n"},
     {"empregador",
      "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
      "                      [--banco B]\n"

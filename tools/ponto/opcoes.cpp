@@ -36,7 +36,7 @@ const std::map<std::string, DefinicaoComando>& Comandos() {
       {"status", {{}, {}, false}},
       {"data-hora", {{"--definir"}, {"--agora"}, false}},
       {"funcionarios", {{"--codigo", "--codificacao"}, {"--todos", "--sim"}, true}},
-      {"afd", {{"--de", "--ate", "--saida"}, {}, false}},
+      {"afd", {{"--de", "--ate", "--saida", "--banco"}, {}, false}},
       {"empregador",
        {{"--nome", "--tipo", "--documento", "--cei", "--endereco", "--banco"}, {}, false}},
       {"sirene", {{"--codigo", "--hora", "--duracao", "--dia", "--horarios"}, {"--apagar"}, false}},
@@ -160,6 +160,9 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
   CLI::App app{"ponto"};
   app.set_help_flag();
   app.allow_extras();
+  // One command per run: a word after it that names another command ("exportar afd") is an
+  // argument of the first.
+  app.require_subcommand(0, 1);
   bool ajudaGeral = false;
   app.add_flag("--ajuda,--help,-h", ajudaGeral);
   std::map<std::string, std::string> valores;
