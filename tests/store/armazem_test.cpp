@@ -289,6 +289,34 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
 
 // Characters the bulk load's text format gives a meaning to (quotes, backslashes, tabs, line
 // ends) come back as they went in.
+// A clock's records besides punches: kept once per clock and NSR, read back by clock, period
+// and NSR, accents intact.
+TEST_P(ArmazemTest, AClocksFiscalRecordsAreKeptOnceAndReadBackByPeriodInNsrOrder) {
+  auto a = Abre();
+  using R = Armazem::RegistroFiscal;
+  const std::vector<R> registros = {
+      {2, 40, 5, DataHora::DeTexto("2024-05-07 10:00:00"), "0000000405…Jo\u00e3o"},
+      {2, 12, 2, DataHora::DeTexto("2024-05-06 09:00:00"), "0000000122São João"},
+      {3, 12, 4, DataHora::DeTexto("2024-05-06 09:30:00"), "0000000124"}};
+  EXPECT_EQ(a->GravaRegistrosFiscais(registros), 3u);
+  EXPECT_EQ(a->GravaRegistrosFiscais({registros[1], registros[0]}), 0u);
+  Filtro doRelogio;
+  doRelogio.relogio = 2;
+  const auto lidos = a->RegistrosFiscais(doRelogio);
+  ASSERT_EQ(lidos.size(), 2u);
+  EXPECT_EQ(lidos[0].nsr, 12);
+  EXPECT_EQ(lidos[0].tipo, 2);
+  EXPECT_EQ(lidos[0].registro, "0000000122São João");
+  EXPECT_EQ(lidos[0].momento, DataHora::DeTexto("2024-05-06 09:00:00"));
+  EXPECT_EQ(lidos[1].nsr, 40);
+  Filtro doDia;
+  doDia.de = DataHora::DeTexto("2024-05-07 00:00:00");
+  const auto dia = a->RegistrosFiscais(doDia);
+  ASSERT_EQ(dia.size(), 1u);
+  EXPECT_EQ(dia[0].relogio, 2);
+  EXPECT_EQ(dia[0].nsr, 40);
+}
+
 TEST_P(ArmazemTest, TextsWithQuotesAndBackslashesComeBackAsWritten) {
   const std::string coletor = "sala \"A\" \\ portaria\tfundos\r\nN", pis = "1\\2\"3,{4}\\N\t";
   auto a = Abre(coletor);
