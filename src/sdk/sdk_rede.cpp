@@ -606,11 +606,7 @@ class SdkRede final : public CZKEM, public FonteDoAfd {
     if (std::strncmp(nome, "SdkGet", 6) != 0) antecipadas_.clear();
     Escritor w;
     for (const Valor& v : args) w.ValorTipado(v);
-    auto f = Troca(CodigoDe(nome), std::move(w.Dados()));
-    if (!f) return LinkPerdido();
-    if (f->op == kErro) return Recusa(*f);
-    try {
-      Leitor r(f->carga);
+    return Pede(CodigoDe(nome), std::move(w.Dados()), [&](Leitor& r) {
       const uint8_t resposta = r.U8();
       ultimoErro_ = r.I32();
       std::vector<Valor> volta;
@@ -620,6 +616,19 @@ class SdkRede final : public CZKEM, public FonteDoAfd {
         if (volta[i].index() != args[i].index()) Violacao("resposta com tipos errados");
       args = std::move(volta);
       return resposta == 1;
+    });
+  }
+
+  // One request and its answer, read by `le`: a lost link, a refusal and a malformed answer end
+  // the way every call's do.
+  template <class Le>
+  bool Pede(uint8_t op, std::string pedido, Le&& le) {
+    auto f = Troca(op, std::move(pedido));
+    if (!f) return LinkPerdido();
+    if (f->op == kErro) return Recusa(*f);
+    try {
+      Leitor r(f->carga);
+      return le(r);
     } catch (const ErroDeProtocolo& e) {
       Violacao(e.what());
     }
@@ -636,11 +645,7 @@ class SdkRede final : public CZKEM, public FonteDoAfd {
     w.I32(pedido.ate);
     w.I32(static_cast<int32_t>(pedido.depois));
     w.I32(static_cast<int32_t>(pedido.limite));
-    auto f = Troca(kArquivoFiscal, std::move(w.Dados()));
-    if (!f) return LinkPerdido();
-    if (f->op == kErro) return Recusa(*f);
-    try {
-      Leitor r(f->carga);
+    return Pede(kArquivoFiscal, std::move(w.Dados()), [&](Leitor& r) {
       const uint8_t resposta = r.U8();
       ultimoErro_ = r.I32();
       parte.limite = r.I32();
@@ -653,9 +658,7 @@ class SdkRede final : public CZKEM, public FonteDoAfd {
       if (resposta == 1 && parte.proximo != 0 && parte.proximo <= pedido.depois)
         Violacao("parte do arquivo fiscal que não avança");
       return resposta == 1;
-    } catch (const ErroDeProtocolo& e) {
-      Violacao(e.what());
-    }
+    });
   }
 
   // The fingerprint clock's log, kept between reads: a read fetches only what the log grew
