@@ -82,6 +82,11 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   const int32_t ate = o.Tem("--ate") ? DiaDe(*o.Valor("--ate"), "--ate") : 0;
   if (de != 0 && ate != 0 && de > ate) throw ErroDeUso("--de é posterior a --ate.");
 
+  // With a store: the records besides punches, to keep (opened first, so a bad store is told
+  // before the clock is read).
+  std::unique_ptr<armazem::Armazem> banco;
+  if (o.Tem("--banco")) banco = armazem::Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
+
   s.Conecta();
   const auto entrada = s.Controle().Relogios().ItemByCodRelogio(std::to_string(codigo));
   auto* fonte = entrada ? dynamic_cast<sdk::FonteDoAfd*>(entrada->CZKEM().get()) : nullptr;
@@ -116,10 +121,6 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     }
   };
 
-  // With a store: the records besides punches, to keep (opened first, so a bad store is told
-  // before the clock is read).
-  std::unique_ptr<armazem::Armazem> banco;
-  if (o.Tem("--banco")) banco = armazem::Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
   std::vector<armazem::Armazem::RegistroFiscal> guardar;
   size_t registros = 0;
   std::string ultimaLinha;
