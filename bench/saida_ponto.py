@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """`ponto coletar` of 1,000,000 punches over loopback, whole process, in CSV and JSON: wall time,
-punches per second, the CPU of ponto and of the daemon, and ponto's peak memory. Both models.
-Not a test: figures for people.
+punches per second, the CPU of ponto and of the daemon, and ponto's peak memory. Both models;
+for the register clock also `ponto afd`, the clock's own fiscal file of those 1,000,000 records
+(beside the collection of the same punches). Not a test: figures for people.
 
 Usage: python3 bench/saida_ponto.py [BUILD_DIR] [OTHER_PONTO ...]
 Every ponto given after the build folder (an older build, say) is measured in the same run, in
@@ -29,9 +30,10 @@ def cpu_do_processo(pid: int) -> float:
 def mede(ponto: str, porta: int, modelo: str, formato: str, daemon: int) -> str:
     daemon_antes = cpu_do_processo(daemon)
     inicio = time.perf_counter()
+    relogio = ["--relogio", "1", "--ip", f"127.0.0.1:{porta}", "--modelo", modelo]
+    comando = ["afd", "--saida", "-"] if formato == "afd" else ["coletar", "--formato", formato]
     with open(os.devnull, "w") as nulo:
-        p = subprocess.Popen([ponto, "coletar", "--relogio", "1", "--ip", f"127.0.0.1:{porta}",
-                              "--modelo", modelo, "--formato", formato], stdout=nulo)
+        p = subprocess.Popen([ponto] + comando + relogio, stdout=nulo)
         _, status, uso = os.wait4(p.pid, 0)
     parede = time.perf_counter() - inicio
     assert os.waitstatus_to_exitcode(status) == 0, status
@@ -50,7 +52,7 @@ def main() -> None:
         assert daemon.stdout is not None
         porta = int(daemon.stdout.readline().rsplit(":", 1)[1])
         try:
-            for formato in ("csv", "json"):
+            for formato in ("csv", "json") + (("afd",) if modelo == "tarvenix" else ()):
                 for ponto in pontos:
                     print(f"{modelo:8} {formato:4} {ponto:40} {mede(ponto, porta, modelo, formato, daemon.pid)}",
                           flush=True)
