@@ -95,14 +95,19 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
   auto fiscal = fiscais_.begin();
   const auto fimFiscal = fiscalApos(parte.limite);
   for (; fiscal != fimFiscal && fiscal->nsr <= pedido.depois; ++fiscal) anota(*fiscal);
-  // Employees set up without a record of their own (sample data) are found as they are now.
-  std::map<std::string, std::string> cpfAtual;
+  // Employees set up without a record of their own (sample data) are found as they are now,
+  // or, once removed, by the first record that names them.
+  std::map<std::string, std::string> cpfAtual, cpfMaisTarde;
   for (const auto& [id, u] : usuarios_)
     if (!u.pis.empty() && !u.cpf.empty()) cpfAtual[u.pis] = u.cpf;
+  for (auto it = fiscais_.begin(); it != fimFiscal; ++it)
+    if (it->tipo == 5 && !it->pis.empty() && it->identificador != it->pis)
+      cpfMaisTarde.emplace(it->pis, it->identificador);
   const auto cpfDoPonto = [&](const std::string& identificador) -> std::string {
     if (auto it = cpfDe.find(identificador); it != cpfDe.end() && !it->second.empty())
       return it->second;
     if (auto it = cpfAtual.find(identificador); it != cpfAtual.end()) return it->second;
+    if (auto it = cpfMaisTarde.find(identificador); it != cpfMaisTarde.end()) return it->second;
     // An employee with a CPF and no PIS: the clock recorded the CPF itself.
     return identificador;
   };

@@ -151,6 +151,26 @@ TEST_F(AfdDoRelogio, HoldsEveryRecordTypeInOneNsrSequenceWithItsCrcAndTheCpfOfIt
   EXPECT_EQ(operacoes, "IAIE");
 }
 
+// Sample employees are set up with no record of their own: their punches carry their CPF while
+// they are on the clock, and once they are removed the CPF their removal record names.
+TEST_F(AfdDoRelogio, AnEmployeeWithoutARecordOfTheirOwnIsNamedByCpfEvenOnceRemoved) {
+  sdk::UsuarioVirtual u;
+  u.id = "5";
+  u.nome = "Elisa Rocha";
+  u.pis = kPisAna;
+  u.cpf = kCpfAna;
+  d_->AdicionaUsuario(u);
+  Marca(kPisAna);
+  const auto antes = Le();
+  ASSERT_EQ(antes.size(), 3u);
+  EXPECT_EQ(antes[1].substr(34, 12), kCpfAna + " ");
+  ASSERT_TRUE(sdk_->SdkDeleteEnrollDataByTextId(1, "5", 12));
+  const auto depois = Le();
+  ASSERT_EQ(depois.size(), 4u);
+  EXPECT_EQ(depois[1].substr(34, 12), kCpfAna + " ");
+  EXPECT_EQ(depois[2].substr(34, 13), "E" + kCpfAna + " ");
+}
+
 TEST_F(AfdDoRelogio, ALargeFileComesInPartsFixedAtItsStartAndAPeriodTakesItsOwnDays) {
   Dia(2);
   Marca(kPisAna, 30000);
