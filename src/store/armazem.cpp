@@ -104,10 +104,13 @@ const char* const kMigracoes[] = {
     "INSERT INTO funcionarios_versoes (pis, cpf, nome, lido_em)"
     " SELECT pis, cpf, nome, atualizado_em FROM funcionarios",
     // 6: the records of types 2, 4 and 5 a register clock's own fiscal file carries, so the
-    // store's export holds them in their NSR places.
+    // store's export holds them in their NSR places, and what its header says of the clock.
     "CREATE TABLE registros_fiscais (relogio INTEGER NOT NULL, nsr BIGINT NOT NULL,"
     " tipo INTEGER NOT NULL, data_hora TEXT NOT NULL, registro TEXT NOT NULL,"
-    " PRIMARY KEY (relogio, nsr))",
+    " PRIMARY KEY (relogio, nsr));"
+    "CREATE TABLE relogios_rep (relogio INTEGER PRIMARY KEY, fabricacao TEXT NOT NULL,"
+    " fabricante_cpf INTEGER NOT NULL, fabricante_documento TEXT NOT NULL,"
+    " modelo TEXT NOT NULL, lido_em TEXT NOT NULL)",
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
@@ -371,6 +374,29 @@ class ArmazemSql final : public Armazem {
             {int64_t{r.relogio}, r.nsr, int64_t{r.tipo}, r.momento.FormataIso(), r.registro}));
     });
     return novos;
+  }
+
+  void GravaIdentificacao(const IdentificacaoRelogio& i) override {
+    db_->Executa(
+        "INSERT INTO relogios_rep (relogio, fabricacao, fabricante_cpf, fabricante_documento,"
+        " modelo, lido_em) VALUES (?,?,?,?,?,?) ON CONFLICT (relogio) DO UPDATE SET"
+        " fabricacao = excluded.fabricacao, fabricante_cpf = excluded.fabricante_cpf,"
+        " fabricante_documento = excluded.fabricante_documento, modelo = excluded.modelo,"
+        " lido_em = excluded.lido_em",
+        {int64_t{i.relogio}, i.fabricacao, int64_t{i.fabricanteCpf ? 1 : 0}, i.fabricanteDocumento,
+         i.modelo, MarcaDeTempo()});
+  }
+
+  std::optional<IdentificacaoRelogio> IdentificacaoDe(int16_t relogio) override {
+    std::optional<IdentificacaoRelogio> r;
+    db_->Consulta(
+        "SELECT fabricacao, fabricante_cpf, fabricante_documento, modelo FROM relogios_rep"
+        " WHERE relogio = ?",
+        {int64_t{relogio}}, [&](const Linha& l) {
+          r = IdentificacaoRelogio{relogio, std::string(l.Texto(0)), l.Inteiro(1) != 0,
+                                   std::string(l.Texto(2)), std::string(l.Texto(3))};
+        });
+    return r;
   }
 
   std::vector<RegistroFiscal> RegistrosFiscais(const Filtro& filtro) override {

@@ -169,6 +169,15 @@ class Armazem {
   // Those that pass the filter's clocks and period (its employee part does not apply), by
   // clock and NSR.
   virtual std::vector<RegistroFiscal> RegistrosFiscais(const Filtro& filtro) = 0;
+  // What a register clock's own fiscal file says of the clock: the latest one read replaces it.
+  struct IdentificacaoRelogio {
+    int16_t relogio = 0;
+    std::string fabricacao;  // manufacturing number
+    bool fabricanteCpf = false;
+    std::string fabricanteDocumento, modelo;
+  };
+  virtual void GravaIdentificacao(const IdentificacaoRelogio& i) = 0;
+  virtual std::optional<IdentificacaoRelogio> IdentificacaoDe(int16_t relogio) = 0;
 
   // The stored punches that pass `filtro`, by clock, then NSR (register) or time and order.
   virtual void Percorre(const Filtro& filtro,

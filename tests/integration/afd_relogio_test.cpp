@@ -122,15 +122,15 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   const auto de_novo = Ponto(Com(relogio, {"afd"}, {"--saida", "-", "--banco", banco}), "afd_b2");
   EXPECT_NE(de_novo.err.find("0 registros novos"), std::string::npos) << de_novo.err;
   const std::string exportado = Temporario("afd_exportado.txt");
-  const auto e =
-      Ponto({"exportar", "afd", "--banco", banco, "--saida", exportado, "--fabricacao",
-             "00004000010000123", "--fabricante-documento", "11222333000181", "--modelo-rep", "T1"},
-            "afd_exporta");
+  // No header option: the employer and what the clock is come from the clock's own file.
+  const auto e = Ponto({"exportar", "afd", "--banco", banco, "--saida", exportado}, "afd_exporta");
   ASSERT_EQ(e.codigo, 0) << e.err;
   const auto doBanco = Linhas(Conteudo(exportado));
   ASSERT_EQ(doBanco.size(), linhas.size());
   EXPECT_EQ(doBanco.front().substr(10, 15), "111222333000181");
   EXPECT_EQ(doBanco.front().substr(39, 16), "Padaria S\xE3o Jo\xE3o");
+  EXPECT_EQ(doBanco.front().substr(189, 17), "00004000010000123");
+  EXPECT_EQ(doBanco.front().substr(253, 17), "111222333000181T1");
   for (size_t i = 1; i + 1 < doBanco.size(); ++i) {
     const std::string& l = doBanco[i];
     ASSERT_EQ(l.substr(0, 10), linhas[i].substr(0, 10)) << "a linha " << i << " mudou de lugar";

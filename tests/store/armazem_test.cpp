@@ -315,6 +315,17 @@ TEST_P(ArmazemTest, AClocksFiscalRecordsAreKeptOnceAndReadBackByPeriodInNsrOrder
   ASSERT_EQ(dia.size(), 1u);
   EXPECT_EQ(dia[0].relogio, 2);
   EXPECT_EQ(dia[0].nsr, 40);
+
+  // What the clock's file says of the clock: the latest read replaces it.
+  EXPECT_FALSE(a->IdentificacaoDe(2));
+  a->GravaIdentificacao({2, "00004000010000123", false, "11222333000181", "T1"});
+  a->GravaIdentificacao({2, "00004000010000123", true, "52998224725", "Modelo São"});
+  const auto i = a->IdentificacaoDe(2);
+  ASSERT_TRUE(i);
+  EXPECT_TRUE(i->fabricanteCpf);
+  EXPECT_EQ(i->fabricanteDocumento, "52998224725");
+  EXPECT_EQ(i->modelo, "Modelo São");
+  EXPECT_FALSE(a->IdentificacaoDe(3));
 }
 
 TEST_P(ArmazemTest, TextsWithQuotesAndBackslashesComeBackAsWritten) {
@@ -462,6 +473,7 @@ TEST(ArmazemSqlite, AStoreOfSchemaOneIsMigratedKeepingItsCursors) {
   ASSERT_EQ(sqlite3_open(caminho.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
                          "DROP TABLE registros_fiscais;"
+                         "DROP TABLE relogios_rep;"
                          "DROP TABLE empregadores;"
                          "DROP TABLE funcionarios_versoes;"
                          "ALTER TABLE cursores DROP COLUMN identidade;"

@@ -43,9 +43,18 @@ std::string NomePadrao(const std::string& cabecalho) {
 
 // The clock's records besides punches go to the store, so its export carries them; the last
 // employer record becomes the clock's employer there unless it already is.
-void Guarda(armazem::Armazem& banco, int16_t codigo,
+void Guarda(armazem::Armazem& banco, int16_t codigo, const std::string& cabecalho,
             const std::vector<armazem::Armazem::RegistroFiscal>& registros) {
   const size_t novos = banco.GravaRegistrosFiscais(registros);
+  // The header's manufacturing number, maker and model, for the store's own export.
+  if (cabecalho.size() >= 298) {
+    armazem::Armazem::IdentificacaoRelogio i{codigo, SemEspacos(cabecalho.substr(189, 17)),
+                                             cabecalho[253] == '2',
+                                             SemEspacos(cabecalho.substr(254, 14)),
+                                             afd::DeLatin1(SemEspacos(cabecalho.substr(268, 30)))};
+    if (!i.fabricacao.empty() || !i.fabricanteDocumento.empty() || !i.modelo.empty())
+      banco.GravaIdentificacao(i);
+  }
   for (auto it = registros.rbegin(); it != registros.rend(); ++it) {
     if (it->tipo != 2 || it->registro.size() < 300) continue;
     const std::string linha = afd::ParaLatin1(it->registro);
@@ -182,7 +191,7 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   if (naSaida) {
     std::cout.flush();
     if (!std::cout) return kErroComponente;
-    if (banco) Guarda(*banco, codigo, guardar);
+    if (banco) Guarda(*banco, codigo, primeiraParte, guardar);
     return kOk;
   }
   arquivo.close();
@@ -207,7 +216,7 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   std::cerr << "AFD do relógio " << codigo << " gravado em " << destino << ": " << conta(1)
             << " marcações, " << conta(0) << " registros de empregador, " << conta(2)
             << " ajustes de hora, " << conta(3) << " registros de funcionários.\n";
-  if (banco) Guarda(*banco, codigo, guardar);
+  if (banco) Guarda(*banco, codigo, primeiraParte, guardar);
   return kOk;
 }
 

@@ -261,19 +261,28 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     for (const auto& r : LeRelogios(*arq))
       if (r.relogio->Codigo() == relogio) doArquivo = r.campos;
   // The employer the clock was given (ponto empregador --banco) is what the clock prints on its
-  // receipts: it comes before a clocks file's fields, and an option before both.
+  // receipts, and the clock's own fiscal file (ponto afd --banco) says what the clock is: both
+  // come before a clocks file's fields, and an option before all.
   std::map<std::string, std::string> doBanco;
   if (const auto e = banco.EmpregadorDe(relogio)) {
     doBanco = {{"--empregador-tipo", e->cpf ? "cpf" : "cnpj"},
                {"--empregador-documento", e->documento},
                {"--cno-caepf", e->cei},
                {"--razao-social", e->razaoSocial}};
-    for (const auto& c : kCamposCabecalho)
-      if (auto it = doBanco.find(c.opcao); it != doBanco.end() && !o.Valor(c.opcao))
-        ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
-                                "o empregador do relógio " + std::to_string(relogio) +
-                                    " no banco, " + CampoDoArquivo(c.opcao));
   }
+  if (const auto i = banco.IdentificacaoDe(relogio)) {
+    if (!i->fabricacao.empty()) doBanco["--fabricacao"] = i->fabricacao;
+    if (!i->fabricanteDocumento.empty()) {
+      doBanco["--fabricante-tipo"] = i->fabricanteCpf ? "cpf" : "cnpj";
+      doBanco["--fabricante-documento"] = i->fabricanteDocumento;
+    }
+    if (!i->modelo.empty()) doBanco["--modelo-rep"] = i->modelo;
+  }
+  for (const auto& c : kCamposCabecalho)
+    if (auto it = doBanco.find(c.opcao); it != doBanco.end() && !o.Valor(c.opcao))
+      ConfereCampoDoCabecalho(
+          it->second, c, opcoes.leiaute,
+          "o relógio " + std::to_string(relogio) + " no banco, " + CampoDoArquivo(c.opcao));
   auto campo = [&](const CampoCabecalho& c) {
     if (auto v = o.Valor(c.opcao)) return *v;
     if (auto it = doBanco.find(c.opcao); it != doBanco.end()) return it->second;
@@ -318,9 +327,10 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   const bool rascunho = o.Tem("--rascunho");
   if (!faltam.empty() && !rascunho)
     throw ErroDeUso("campos obrigatórios do cabeçalho não informados: " + faltam +
-                    ". Informe-os (opções, campos da linha do relógio em --relogios, ou \"ponto "
-                    "empregador --banco\" para os do empregador), ou use --rascunho para um "
-                    "arquivo marcado como rascunho.");
+                    ". Informe-os (opções, campos da linha do relógio em --relogios, \"ponto "
+                    "empregador --banco\" para os do empregador ou \"ponto afd --banco\" para "
+                    "os que o próprio relógio dá), ou use --rascunho para um arquivo marcado "
+                    "como rascunho.");
   if (!faltam.empty())
     avisos << "Aviso: campos do cabeçalho não informados, deixados em branco: " << faltam << ".\n";
   if (rascunho) {
