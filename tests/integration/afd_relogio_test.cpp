@@ -104,6 +104,18 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   ASSERT_EQ(outras.size(), linhas.size());
   EXPECT_TRUE(std::equal(outras.begin() + 1, outras.end(), linhas.begin() + 1));
 
+  // A site's clocks file: --relogio picks the one clock whose file is fetched.
+  const std::string arquivo = Temporario("afd_relogios.txt");
+  std::ofstream(arquivo) << "3;127.0.0.1:" << d.Porta(0) << ";tarvenix\n9;127.0.0.1:1;quorvel\n";
+  const auto doArquivo =
+      Ponto({"afd", "--relogios", arquivo, "--relogio", "3", "--saida", "-"}, "afd_arquivo");
+  ASSERT_EQ(doArquivo.codigo, 0) << doArquivo.err;
+  EXPECT_EQ(Linhas(doArquivo.out).size(), linhas.size());
+  const auto fora =
+      Ponto({"afd", "--relogios", arquivo, "--relogio", "4", "--saida", "-"}, "afd_fora");
+  EXPECT_EQ(fora.codigo, 2);
+  EXPECT_NE(fora.err.find("o relógio 4 não está em"), std::string::npos) << fora.err;
+
   // A period: the header's dates and the trailer's counts are the period's.
   const auto dia =
       Ponto(Com(relogio, {"afd"}, {"--saida", "-", "--de", "01/01/2000", "--ate", "01/01/2000"}),

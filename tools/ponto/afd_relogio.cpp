@@ -79,8 +79,8 @@ void Guarda(armazem::Armazem& banco, int16_t codigo, const std::string& cabecalh
 int AfdDoRelogio(const Opcoes& o, Sessao& s) {
   if (s.Relogios().size() != 1)
     throw ErroDeUso(
-        "ponto afd lê o arquivo de um relógio: use --relogio CÓDIGO (com --ip ou --serial, ou um "
-        "dos relógios embutidos).");
+        "ponto afd lê o arquivo de um relógio: use --relogio CÓDIGO (com --ip ou --serial, com "
+        "--relogios para um relógio do arquivo, ou sozinho para um dos embutidos).");
   const auto relogio = s.Relogios().front();
   const int16_t codigo = relogio->Codigo();
   if (relogio->ModeloRelogio() != EModeloRelogio_Tarvenix)

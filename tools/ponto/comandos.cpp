@@ -66,7 +66,8 @@ guardam o que se faz neles de um comando para o outro):
                           o dispositivo, como /dev/ttyUSB0)
   --relogios ARQUIVO      um relógio por linha:
                           código;endereço[:porta]|serial:PORTA|serial:/dev/...;modelo[;chave]
-  --relogio CÓD           sozinho, escolhe um dos relógios embutidos
+  --relogio CÓD           sozinho, escolhe um dos relógios embutidos; com --relogios, um
+                          relógio do arquivo
   --chave CHAVE           chave de comunicação (a do arquivo vale para o seu relógio)
 
 Banco de marcações:

@@ -51,8 +51,8 @@ Sessao::Sessao(const Opcoes& o, size_t relogiosPorControle) {
   if (auto f = o.Valor("--formato")) formato_ = FormatoDe(*f);
   bom_ = o.Tem("--bom");
   const bool temEndereco = o.Tem("--ip") || o.Tem("--serial");
-  if (o.Tem("--relogios") && (temEndereco || o.Tem("--relogio")))
-    throw ErroDeUso("use --relogios ou --relogio, não os dois.");
+  if (o.Tem("--relogios") && temEndereco)
+    throw ErroDeUso("use --relogios ou --relogio com --ip/--serial, não os dois.");
   if (temEndereco && !o.Tem("--relogio"))
     throw ErroDeUso("--ip e --serial precisam de --relogio CÓDIGO.");
   if (o.Tem("--ip") && o.Tem("--serial")) throw ErroDeUso("use --ip ou --serial, não os dois.");
@@ -60,11 +60,18 @@ Sessao::Sessao(const Opcoes& o, size_t relogiosPorControle) {
   const std::string chavePadrao = o.Valor("--chave").value_or("");
   std::vector<std::string> chaves;  // one per clock in relogios_
   if (o.Tem("--relogios")) {
+    // --relogio N with a clocks file: that one clock of the file.
+    std::optional<long long> escolhido;
+    if (o.Tem("--relogio")) escolhido = o.Numero("--relogio", 1, 32767);
     for (auto& item : LeRelogios(*o.Valor("--relogios"))) {
+      if (escolhido && item.relogio->Codigo() != *escolhido) continue;
       if (!item.modeloInformado) modeloDoRelogio_.insert(item.relogio->Codigo());
       relogios_.push_back(item.relogio);
       chaves.push_back(item.chave.value_or(chavePadrao));
     }
+    if (escolhido && relogios_.empty())
+      throw ErroDeUso("o relógio " + std::to_string(*escolhido) + " não está em " +
+                      *o.Valor("--relogios") + ".");
   } else if (temEndereco) {
     auto r = std::make_shared<Relogio>();
     r->Codigo(static_cast<int16_t>(o.Numero("--relogio", 1, 32767)));
