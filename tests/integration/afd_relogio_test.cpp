@@ -137,6 +137,9 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   // No header option: the employer and what the clock is come from the clock's own file.
   const auto e = Ponto({"exportar", "afd", "--banco", banco, "--saida", exportado}, "afd_exporta");
   ASSERT_EQ(e.codigo, 0) << e.err;
+  EXPECT_NE(e.err.find("e 3 registros de empregador, hora e funcionários do relógio"),
+            std::string::npos)
+      << e.err;
   const auto doBanco = Linhas(Conteudo(exportado));
   ASSERT_EQ(doBanco.size(), linhas.size());
   EXPECT_EQ(doBanco.front().substr(10, 15), "111222333000181");

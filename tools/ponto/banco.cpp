@@ -430,6 +430,7 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   afd::Escreve(texto, cab, punches, opcoes, outros);
   r.texto = std::move(texto).str();
   r.marcacoes = punches.size();
+  r.doRelogio = atual ? outros.size() : 0;
   r.omitidas = omitidas;
   return r;
 }
@@ -466,7 +467,12 @@ int ExportarAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>
   }
   std::cerr << "AFD do relógio " << afd.relogio << " gravado em " << saida << ": " << afd.marcacoes
             << (afd.marcacoes == 1 ? " marcação" : " marcações")
-            << (afd.omitidas ? " (" + std::to_string(afd.omitidas) + " omitidas)" : "") << ".\n";
+            << (afd.omitidas ? " (" + std::to_string(afd.omitidas) + " omitidas)" : "")
+            << (afd.doRelogio ? " e " + std::to_string(afd.doRelogio) +
+                                    (afd.doRelogio == 1 ? " registro" : " registros") +
+                                    " de empregador, hora e funcionários do relógio"
+                              : "")
+            << ".\n";
   return kOk;
 }
 

@@ -38,6 +38,7 @@ struct Afd {
   int16_t relogio = 0;
   std::string texto;
   size_t marcacoes = 0, omitidas = 0;
+  size_t doRelogio = 0;  // employer, clock-set and employee records carried from the clock
 };
 Afd GeraAfd(const Opcoes& o,
             const std::function<std::unique_ptr<quorvel::armazem::Armazem>()>& abre,
