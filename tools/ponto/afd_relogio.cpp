@@ -20,8 +20,6 @@ using namespace quorvel;
 
 namespace {
 
-bool ProgressoNoTerminal() { return isatty(STDERR_FILENO) != 0; }
-
 // "dd/mm/aaaa" into aaaammdd.
 int32_t DiaDe(const std::string& texto, const std::string& opcao) {
   const auto p = DataHoraDe(texto, opcao).Partes();
@@ -156,8 +154,8 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     const size_t fim =
         parte.size() < 3 ? std::string_view::npos : parte.rfind("\r\n", parte.size() - 3);
     ultimaLinha = std::string(parte.substr(fim == std::string_view::npos ? 0 : fim + 2));
-    if (ProgressoNoTerminal())
-      std::cerr << "\rAFD do relógio " << codigo << ": " << registros << " registros" << std::flush;
+    Progresso("AFD do relógio " + std::to_string(codigo) + ": " + std::to_string(registros) +
+              " registros");
   };
   bool inteiro = false;
   try {
@@ -166,7 +164,7 @@ int AfdDoRelogio(const Opcoes& o, Sessao& s) {
     apaga();
     throw;
   }
-  if (ProgressoNoTerminal() && registros > 0) std::cerr << "\n";
+  FimProgresso();
   if (Sessao::Interrompido()) {
     apaga();
     std::cerr << "ponto: interrompido; nenhum arquivo gravado.\n";

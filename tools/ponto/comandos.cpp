@@ -223,8 +223,6 @@ const std::map<std::string, std::string>& AjudaDosComandos() { return kAjuda; }
 
 namespace {
 
-bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
-
 // What cannot be undone is confirmed: by the person at the terminal, or by --sim in a script.
 // Without a terminal to ask and without --sim nothing is done. False: the person said no.
 bool Confirma(const Opcoes& o, const Sessao& s, const std::string& oQue) {
@@ -243,14 +241,6 @@ bool Confirma(const Opcoes& o, const Sessao& s, const std::string& oQue) {
   if (resposta == "s" || resposta == "S" || resposta == "sim" || resposta == "SIM") return true;
   std::cerr << "Nada foi apagado.\n";
   return false;
-}
-
-void Progresso(const std::string& texto) {
-  if (ProgressoVisivel()) std::cerr << "\r\033[K" << texto << std::flush;
-}
-
-void FimProgresso() {
-  if (ProgressoVisivel()) std::cerr << "\r\033[K" << std::flush;
 }
 
 std::string SimNao(bool b) { return b ? "sim" : "não"; }

@@ -1,10 +1,13 @@
 #include "saida.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -378,6 +381,16 @@ std::string DataDoBanco(const std::string& texto, Formato f) {
       quorvel::DataHora::TentaDeTexto(texto, quorvel::ConfiguracaoRegional{}, d))
     return d.FormataBrasileiro();
   return texto;
+}
+
+bool ProgressoVisivel() { return isatty(STDERR_FILENO) != 0; }
+
+void Progresso(const std::string& texto) {
+  if (ProgressoVisivel()) std::cerr << "\r\033[K" << texto << std::flush;
+}
+
+void FimProgresso() {
+  if (ProgressoVisivel()) std::cerr << "\r\033[K" << std::flush;
 }
 
 }  // namespace ponto

@@ -81,4 +81,9 @@ std::string FormataData(quorvel::DataHora d, Formato f);
 // every date for CSV and JSON, unchanged.
 std::string DataDoBanco(const std::string& texto, Formato f);
 
+// Progress on long work, on the terminal only: a line rewritten in place, then cleared.
+bool ProgressoVisivel();
+void Progresso(const std::string& texto);
+void FimProgresso();
+
 }  // namespace ponto
