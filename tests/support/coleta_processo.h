@@ -12,6 +12,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -172,10 +173,10 @@ class Relogios {
   std::optional<Daemon> d_;
 };
 
-// Links established to a local TCP port: the links the clients hold open to the clock served
-// there.
-inline int LinksNaPorta(int porta) {
-  int n = 0;
+// Links established to a local TCP port: the clients' ends of the links open to the clock
+// served there, each named by its own address and port.
+inline std::set<std::string> LinksNaPorta(int porta) {
+  std::set<std::string> links;
   for (const char* tabela : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::ifstream in(tabela);
     std::string linha;
@@ -184,15 +185,18 @@ inline int LinksNaPorta(int porta) {
       // "sl local_address rem_address st ...": "HEX:PORT", state 01 is ESTABLISHED. Counted
       // from the clients' side: a client's end leaves ESTABLISHED in the very call that closes
       // it, while the clock's end follows only once the kernel has carried the close across,
-      // which on a loaded machine can come after the same client's next link is up.
+      // which on a loaded machine can come after the same client's next link is up. A set:
+      // the kernel writes the table a page per read and, when sockets come and go between
+      // two reads, may list the same socket twice.
       char local[64] = "", remoto[64] = "";
       unsigned estado = 0;
       if (std::sscanf(linha.c_str(), "%*s %63s %63s %x", local, remoto, &estado) != 3) continue;
       const char* doisPontos = std::strrchr(remoto, ':');
-      if (estado == 1 && doisPontos && std::strtol(doisPontos + 1, nullptr, 16) == porta) ++n;
+      if (estado == 1 && doisPontos && std::strtol(doisPontos + 1, nullptr, 16) == porta)
+        links.insert(local);
     }
   }
-  return n;
+  return links;
 }
 
 }  // namespace quorvel::teste
