@@ -190,7 +190,8 @@ Valor Leitor::ValorTipado() {
 
 const std::vector<Assinatura>& Chamadas() {
   static const std::vector<Assinatura> calls = {
-#define QUORVEL_ESPECIFICACAO(nome) operacoes::Operacao<&CZKEM::nome>::Especificacao(#nome),
+#define QUORVEL_ESPECIFICACAO(nome, natureza, referencias) \
+  operacoes::Operacao<&CZKEM::nome>::Especificacao(#nome),
       QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_ESPECIFICACAO)
 #undef QUORVEL_ESPECIFICACAO
   };

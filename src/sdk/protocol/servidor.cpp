@@ -32,12 +32,11 @@ void ConfereArgumentos(uint8_t op, const std::vector<Valor>& args) {
 
 // Reads a client may ask for ahead of need: they change nothing on the clock.
 bool EhLeituraAntecipavel(uint8_t op) {
-  return op == CodigoDe("SdkGetUserTemplate") || op == CodigoDe("SdkGetUserTemplateByTextId");
+  return operacoes::NaturezaDe(op) == operacoes::Natureza::LeituraDeTemplate;
 }
 
 bool EhLeituraEmLote(uint8_t op) {
-  return op == CodigoDe("SdkGetNextLog") || op == CodigoDe("SdkGetNextNsrLog") ||
-         op == CodigoDe("SdkGetNextUserInfo") || op == CodigoDe("SdkGetNextUserInfoWithPis");
+  return operacoes::NaturezaDe(op) == operacoes::Natureza::ProximoItem;
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ bool EhLeituraEmLote(uint8_t op) {
 bool ExecutaChamada(CZKEM& s, uint8_t op, std::vector<Valor>& a) {
   using Executor = bool (*)(CZKEM&, std::vector<Valor>&);
   static constexpr Executor kExecutores[] = {
-#define QUORVEL_EXECUTOR(nome) &operacoes::Operacao<&CZKEM::nome>::Executa,
+#define QUORVEL_EXECUTOR(nome, natureza, referencias) &operacoes::Operacao<&CZKEM::nome>::Executa,
       QUORVEL_OPERACOES_DE_CHAMADA(QUORVEL_EXECUTOR)
 #undef QUORVEL_EXECUTOR
   };
