@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -392,19 +393,28 @@ TEST_F(Rede, TemplatesReadAheadGiveEveryAnswerTheClockGivesAndNeverAStaleOne) {
     EXPECT_EQ(pelaRede, leTudo(*local));
     ASSERT_EQ(pelaRede.size(), 3000u);
 
-    // A write between reads: what was read ahead for the users after it is dropped.
+    // A read between reads keeps what was read ahead; a write drops it for the users after it.
     ASSERT_TRUE(rede->SdkReadAllUserIds(1));
     int32_t u = 0, p = 0, flag = 0, n = 0;
     bool h = false;
-    std::string id, nome, senha, pis, cpf, t;
+    std::string id, nome, senha, pis, cpf, t, versao;
+    const auto lidoAdiante = [&](const std::function<bool()>& leitura) {
+      const auto antes = sdk::Estatisticas().trocas;
+      EXPECT_TRUE(rede->SdkGetFirmwareVersion(1, versao));
+      EXPECT_TRUE(leitura());
+      return sdk::Estatisticas().trocas - antes == 1;
+    };
     if (registro) {
       ASSERT_TRUE(rede->SdkGetNextUserInfoWithPis(1, id, nome, senha, p, h, pis, cpf));
       EXPECT_TRUE(rede->SdkGetUserTemplateByTextId(1, id, std::stoi(id) % 10, flag, t, n));
+      EXPECT_TRUE(
+          lidoAdiante([&] { return rede->SdkGetUserTemplateByTextId(1, "3", 3, flag, t, n); }));
       ASSERT_TRUE(rede->SdkDeleteUserTemplateByTextId(1, "2", 2));
       EXPECT_FALSE(rede->SdkGetUserTemplateByTextId(1, "2", 2, flag, t, n));
     } else {
       ASSERT_TRUE(rede->SdkGetNextUserInfo(1, u, nome, senha, p, h));
       EXPECT_TRUE(rede->SdkGetUserTemplate(1, u, u % 10, t, n));
+      EXPECT_TRUE(lidoAdiante([&] { return rede->SdkGetUserTemplate(1, 3, 3, t, n); }));
       ASSERT_TRUE(rede->SdkDeleteUserTemplate(1, 2, 2));
       EXPECT_FALSE(rede->SdkGetUserTemplate(1, 2, 2, t, n));
     }

@@ -29,9 +29,7 @@ struct Chamada<Membro> : protocol::operacoes::Tracos<Membro> {
   // answer carried, of the kinds the request had.
   static void Resposta(bool resposta, std::vector<protocol::Valor>& a, Parametros... p) {
     if (Tracos::kReferencias == Referencias::SaidaSeVerdadeiro && !resposta) return;
-    [&]<size_t... I>(std::index_sequence<I...>) {
-      (Devolve<Parametros>(a[I], p), ...);
-    }
+    [&]<size_t... I>(std::index_sequence<I...>) { (Devolve<Parametros>(a[I], p), ...); }
     (std::index_sequence_for<Parametros...>());
   }
 

@@ -53,7 +53,8 @@ class Enlace {
   void PedeAdiantado(uint8_t op, std::string carga);
   // The answer to `carga`: the one asked for ahead when it is that request, else a new exchange.
   std::optional<protocol::Quadro> TrocaAdiantada(uint8_t op, std::string carga);
-  // A request sent ahead with operation `op` is dropped (its answer asked for what no longer holds).
+  // A request sent ahead with operation `op` is dropped (its answer asked for what no longer
+  // holds).
   void DescartaAdiantado(uint8_t op);
 
   // An error frame: the clock refused; false with its code as the last error. A failed call on

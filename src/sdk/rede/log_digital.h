@@ -26,7 +26,7 @@ class LogDigital {
   // 24 bytes: a copy of a million-punch log is 24 MB that grows without moving strings.
   struct Registro {
     int32_t cartao, valor, modo;
-    int32_t texto;  // -1, or the index in textos_ of a date no calendar has (the clock's text)
+    int32_t texto;     // -1, or the index in textos_ of a date no calendar has (the clock's text)
     int64_t segundos;  // the date-time as a number (DataHora seconds)
   };
 
