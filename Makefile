@@ -72,15 +72,14 @@ clean:
 
 # The protocol decoder under libFuzzer (clang), for a bounded time.
 FUZZ_SEGUNDOS ?= 30
+# Every source of the clocks' side (the protocol, the virtual clock, the backends) and of the fiscal
+# file, with the few of the control they stand on: a source added to those folders is in.
+FUZZ_FONTES = $(wildcard src/sdk/*.cpp src/sdk/protocol/*.cpp src/sdk/rede/*.cpp src/afd/*.cpp) \
+  src/control/erro.cpp src/control/data_hora.cpp src/control/documentos.cpp src/host/fila_timers.cpp
 fuzz: setup
 	mkdir -p build-fuzz/corpus
 	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iinclude -Isrc \
-	  tests/fuzz/protocolo_fuzz.cpp src/sdk/protocol/protocol.cpp src/sdk/protocol/servidor.cpp \
-	  src/sdk/relogio_virtual.cpp src/sdk/registros_virtual.cpp src/sdk/rede_virtual.cpp \
-	  src/sdk/sdk_virtual.cpp src/sdk/exemplo_virtual.cpp src/sdk/instantaneo_virtual.cpp src/sdk/afd_virtual.cpp src/sdk/firmware.cpp \
-	  src/control/erro.cpp src/control/data_hora.cpp src/control/documentos.cpp \
-	  src/host/fila_timers.cpp src/afd/afd.cpp src/afd/fuso.cpp \
-	  -lcrypto -o build-fuzz/protocolo_fuzz
+	  tests/fuzz/protocolo_fuzz.cpp $(FUZZ_FONTES) -lcrypto -o build-fuzz/protocolo_fuzz
 	@if ./build-fuzz/protocolo_fuzz -max_total_time=$(FUZZ_SEGUNDOS) -max_len=4096 -rss_limit_mb=1024 \
 	    build-fuzz/corpus > build-fuzz/fuzz.log 2>&1; then tail -1 build-fuzz/fuzz.log; \
 	  else tail -40 build-fuzz/fuzz.log; echo "o fuzzer encontrou uma falha"; exit 1; fi

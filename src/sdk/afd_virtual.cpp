@@ -3,6 +3,7 @@
 // memory nor in one frame.
 #include <algorithm>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "afd/afd.h"
 #include "quorvel/sdk/relogio_virtual.h"
@@ -34,6 +35,46 @@ void DispositivoVirtual::DefineIdentificacaoRep(IdentificacaoRep i) {
 ParteAfd DispositivoVirtual::ParteDoAfd(const PedidoAfd& pedido) const {
   std::lock_guard l(mutex_);
   return ParteDoAfdSemTrava(pedido);
+}
+
+int32_t DispositivoVirtual::LeParteDoAfdSemTrava(const PedidoAfd& pedido, ParteAfd& parte) const {
+  if (modelo_ != EModeloRelogio_Tarvenix) return codigo::kNaoSuportado;
+  const auto dia = [](int32_t v) {
+    return v == 0 || DataHora::PartesValidas(v / 10000, v / 100 % 100, v % 100, 0, 0, 0);
+  };
+  if (!dia(pedido.de) || !dia(pedido.ate) ||
+      (pedido.de != 0 && pedido.ate != 0 && pedido.de > pedido.ate) || pedido.depois < 0 ||
+      pedido.limite < 0)
+    return codigo::kArgumentoInvalido;
+  parte = ParteDoAfdSemTrava(pedido);
+  return codigo::kSucesso;
+}
+
+int32_t DispositivoVirtual::DefineEmpregadorSemTrava(EmpregadorVirtual e) {
+  if (modelo_ != EModeloRelogio_Tarvenix) return codigo::kNaoSuportado;
+  if (e.tipoDocumento != 0 && e.tipoDocumento != 1) return codigo::kArgumentoInvalido;
+  RegistroFiscalVirtual f;
+  f.tipo = 2;
+  f.empregador = e;
+  RegistraFiscal(std::move(f), {{{"t", "em"},
+                                 {"n", e.nome},
+                                 {"d", e.documento},
+                                 {"c", e.cei},
+                                 {"e", e.endereco},
+                                 {"k", e.tipoDocumento}}});
+  empregador_ = std::move(e);
+  return codigo::kSucesso;
+}
+
+// The clock's time is kept as an offset from the time source's; a register clock records the
+// new time (type 4) in the same write.
+void DispositivoVirtual::AjustaHoraSemTrava(DataHora novo) {
+  const int64_t deslocamento = novo.Segundos() - fonteTempo_().Segundos();
+  RegistroFiscalVirtual f;
+  f.tipo = 4;
+  f.ajustado = novo;
+  RegistraFiscal(std::move(f), {{{"t", "tm"}, {"v", deslocamento}}});
+  deslocamentoSegundos_ = deslocamento;
 }
 
 ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {

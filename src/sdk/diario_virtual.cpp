@@ -13,96 +13,12 @@
 #include <sstream>
 #include <utility>
 
+#include "sdk/arquivo_duravel.h"
 #include "sdk/protocol/protocol.h"
 
 namespace quorvel::sdk {
 
 namespace {
-
-std::string LeArquivo(const std::string& caminho, bool& existe) {
-  std::ifstream in(caminho, std::ios::binary);
-  existe = in.good();
-  if (!existe) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The system's reason for a failed file operation, said in Portuguese first (the system's own
-// text, in English, follows in parentheses for whoever searches it).
-std::string Motivo(int erro) {
-  const char* dito = nullptr;
-  switch (erro) {
-    case ENOSPC:
-      dito = "disco cheio";
-      break;
-    case EDQUOT:
-      dito = "cota de disco esgotada";
-      break;
-    case EACCES:
-    case EPERM:
-      dito = "sem permissão";
-      break;
-    case EROFS:
-      dito = "sistema de arquivos somente leitura";
-      break;
-    case EIO:
-      dito = "erro de entrada e saída no disco";
-      break;
-    case ENOENT:
-      dito = "pasta inexistente";
-      break;
-    default:
-      dito = "erro do sistema";
-  }
-  return std::string(dito) + " (" + std::strerror(erro) + ")";
-}
-
-std::string Pasta(const std::string& caminho) {
-  const auto barra = caminho.rfind('/');
-  if (barra == std::string::npos) return ".";
-  return barra == 0 ? "/" : caminho.substr(0, barra);
-}
-
-void SincronizaPasta(const std::string& caminho) {
-  const int fd = ::open(Pasta(caminho).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw ErroDiario("não foi possível abrir a pasta de " + caminho);
-  const int r = ::fsync(fd);
-  ::close(fd);
-  if (r != 0) throw ErroDiario("não foi possível sincronizar a pasta de " + caminho);
-}
-
-void EscreveTudo(int fd, const std::string& bytes, const std::string& caminho) {
-  size_t feito = 0;
-  while (feito < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + feito, bytes.size() - feito);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ErroDiario("falha ao gravar " + caminho + ": " + Motivo(errno));
-    feito += static_cast<size_t>(n);
-  }
-}
-
-// Replaces `caminho` by `conteudo` so that a crash leaves either the old file or the new one:
-// a temporary beside it, written and synced, renamed over it, and the folder synced.
-void SubstituiArquivo(const std::string& caminho, const std::string& conteudo) {
-  const std::string temporario = caminho + ".tmp";
-  const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw ErroDiario("não foi possível criar " + temporario + ": " + Motivo(errno));
-  try {
-    EscreveTudo(fd, conteudo, temporario);
-    if (::fsync(fd) != 0)
-      throw ErroDiario("não foi possível sincronizar " + temporario + ": " + Motivo(errno));
-    ::close(fd);
-    if (::rename(temporario.c_str(), caminho.c_str()) != 0)
-      throw ErroDiario("não foi possível renomear " + temporario + ": " + Motivo(errno));
-  } catch (...) {
-    // A half-written copy on a full disk would only hold the space that is missing.
-    ::close(fd);
-    std::remove(temporario.c_str());
-    throw;
-  }
-  SincronizaPasta(caminho);
-}
 
 // The record at the head of every journal naming the clock it belongs to.
 constexpr std::string_view kInicioIdentidade = R"({"t":"id","v":")";

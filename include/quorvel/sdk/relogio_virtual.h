@@ -186,12 +186,19 @@ class DispositivoVirtual {
 
  private:
   friend class SdkVirtual;
+  friend class CadastroVirtual;
+  friend class LeituraDoLogVirtual;
 
   // Decides, under the lock, how a call goes: 0 = proceed, otherwise the refusal code.
   // May throw for an operation made to fail as a call.
   int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
   DataHora AgoraSemTrava() const;
   ParteAfd ParteDoAfdSemTrava(const PedidoAfd& pedido) const;
+  // The SDK's operations on the fiscal record, under the lock: the SDK's code, codigo::kSucesso
+  // or why not (nothing changed then). Throws FalhaDeGravacao when the journal refuses.
+  int32_t LeParteDoAfdSemTrava(const PedidoAfd& pedido, ParteAfd& parte) const;
+  int32_t DefineEmpregadorSemTrava(EmpregadorVirtual e);
+  void AjustaHoraSemTrava(DataHora novo);
   void Anota(const nlohmann::json& registro);
   void AnotaVarios(const std::vector<nlohmann::json>& registros);
   void AnotaMarcacao(const MarcacaoVirtual& m);
