@@ -2,10 +2,32 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace quorvel {
 
 enum EModeloRelogio : int32_t { EModeloRelogio_Quorvel = 0, EModeloRelogio_Tarvenix = 1 };
+
+// Each model's name as people, files and command lines write it.
+struct NomeDeModelo {
+  EModeloRelogio modelo;
+  std::string_view nome;
+};
+inline constexpr NomeDeModelo kNomesDeModelo[] = {{EModeloRelogio_Quorvel, "quorvel"},
+                                                  {EModeloRelogio_Tarvenix, "tarvenix"}};
+// Nothing for a name of no model (names are lower case).
+constexpr std::optional<EModeloRelogio> ModeloPorNome(std::string_view nome) {
+  for (const auto& m : kNomesDeModelo)
+    if (m.nome == nome) return m.modelo;
+  return std::nullopt;
+}
+// Empty for a value of no model.
+constexpr std::string_view NomeDoModelo(EModeloRelogio modelo) {
+  for (const auto& m : kNomesDeModelo)
+    if (m.modelo == modelo) return m.nome;
+  return {};
+}
 
 enum ETipoConexao : int32_t { ConexaoIP = 0, ConexaoSerial = 1 };
 

@@ -114,10 +114,6 @@ const char* const kMigracoes[] = {
 };
 static_assert(std::size(kMigracoes) == kVersaoEsquema);
 
-// Rows per INSERT: fewer statements for a large batch, under both databases' parameter limits.
-constexpr size_t kLinhasPorInsercao = 256;
-constexpr size_t kColunasMarcacao = 10;
-
 // Local midnight of today as the UTC text punches are stamped with when stored.
 std::string MeiaNoiteLocalUtc() {
   const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -133,14 +129,6 @@ std::string MeiaNoiteLocalUtc() {
   return texto;
 }
 
-std::string InsercaoDe(size_t linhas) {
-  std::string sql =
-      "INSERT INTO marcacoes (relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis,"
-      " recebida_em, coletor) VALUES ";
-  for (size_t i = 0; i < linhas; ++i) sql += i ? ",(?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?)";
-  return sql + " ON CONFLICT DO NOTHING";
-}
-
 // Statements are run one at a time: libpq and SQLite both take a single statement per call.
 std::vector<std::string> Comandos(const std::string& script) {
   std::vector<std::string> r;
@@ -150,6 +138,78 @@ std::vector<std::string> Comandos(const std::string& script) {
   r.push_back(script.substr(inicio));
   return r;
 }
+
+// The punch table's columns, each described once: its name, what a stored punch writes there
+// and how a row read back fills the punch. Every statement, the bulk insert and the row decode
+// follow this order.
+struct ContextoDaGravacao {
+  int16_t relogio;
+  const std::string& agora;   // when stored
+  const std::string& coletor;  // by whom
+};
+struct ColunaMarcacao {
+  const char* nome;
+  void (*escreve)(const MarcacaoArmazenada&, const ContextoDaGravacao&, interno::ValoresDeLinha&);
+  void (*le)(const Linha&, int, MarcacaoArmazenada&);
+};
+using M = const MarcacaoArmazenada&;
+using C = const ContextoDaGravacao&;
+using V = interno::ValoresDeLinha&;
+constexpr ColunaMarcacao kColunasMarcacao[] = {
+    {"relogio", [](M, C c, V v) { v.Inteiro(c.relogio); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) {
+       m.relogio = static_cast<int16_t>(l.Inteiro(i));
+     }},
+    {"modelo", [](M m, C, V v) { v.Inteiro(m.modelo); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) {
+       m.modelo = static_cast<EModeloRelogio>(l.Inteiro(i));
+     }},
+    {"nsr", [](M m, C, V v) { v.Inteiro(m.nsr); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.nsr = l.Inteiro(i); }},
+    {"cartao", [](M m, C, V v) { v.Inteiro(m.cartao); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) {
+       m.cartao = static_cast<int32_t>(l.Inteiro(i));
+     }},
+    {"data_hora", [](M m, C, V v) { v.Texto(m.momento.FormataIso()); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.momento = DataHora::DeTexto(l.Texto(i)); }},
+    {"ordem", [](M m, C, V v) { v.Inteiro(m.ordem); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) {
+       m.ordem = static_cast<int32_t>(l.Inteiro(i));
+     }},
+    {"por_digital", [](M m, C, V v) { v.Inteiro(m.porDigital ? 1 : 0); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.porDigital = l.Inteiro(i) != 0; }},
+    {"pis", [](M m, C, V v) { v.Texto(m.pis); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.pis.assign(l.Texto(i)); }},
+    {"recebida_em", [](M, C c, V v) { v.Texto(c.agora); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.recebidaEm.assign(l.Texto(i)); }},
+    {"coletor", [](M, C c, V v) { v.Texto(c.coletor); },
+     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.coletor.assign(l.Texto(i)); }},
+};
+
+const std::string& ColunasDasMarcacoes() {
+  static const std::string lista = [] {
+    std::string r;
+    for (const auto& c : kColunasMarcacao) r += (r.empty() ? "" : ", ") + std::string(c.nome);
+    return r;
+  }();
+  return lista;
+}
+
+// A batch of punches of one clock as rows of the punch table.
+class LoteDeMarcacoes final : public interno::LoteDeLinhas {
+ public:
+  LoteDeMarcacoes(ContextoDaGravacao contexto, const std::vector<MarcacaoArmazenada>& marcacoes)
+      : contexto_(contexto), marcacoes_(marcacoes) {}
+  size_t Linhas() const override { return marcacoes_.size(); }
+  size_t Colunas() const override { return std::size(kColunasMarcacao); }
+  void Linha(size_t i, interno::ValoresDeLinha& v) const override {
+    for (const auto& c : kColunasMarcacao) c.escreve(marcacoes_[i], contexto_, v);
+  }
+
+ private:
+  ContextoDaGravacao contexto_;
+  const std::vector<MarcacaoArmazenada>& marcacoes_;
+};
 
 class ArmazemSql final : public Armazem {
  public:
@@ -174,11 +234,8 @@ class ArmazemSql final : public Armazem {
     const std::string agora = AgoraUtc();
     size_t novas = 0;
     Transacao([&] {
-      if (db_->CopiaEmLote()) {
-        novas = InsereCopiando(relogio, marcacoes, agora);
-      } else {
-        novas = InsereEmLinhas(relogio, marcacoes, agora);
-      }
+      novas = db_->InsereSemRepetir("marcacoes", ColunasDasMarcacoes(),
+                                    LoteDeMarcacoes({relogio, agora, coletor_}, marcacoes));
       db_->Executa(
           "INSERT INTO cursores (relogio, ultimo_nsr, posicao, identidade, atualizado_em)"
           " VALUES (?,?,?,?,?)"
@@ -188,114 +245,6 @@ class ArmazemSql final : public Armazem {
           {int64_t{relogio}, cursor.ultimoNsr, cursor.posicao, cursor.identidade, agora});
     });
     return novas;
-  }
-
-  // Rows of 256 punches per statement (SQLite).
-  size_t InsereEmLinhas(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
-                        const std::string& agora) {
-    size_t novas = 0;
-    {
-      std::vector<Valor> p;
-      p.reserve(kLinhasPorInsercao * kColunasMarcacao);
-      const std::string cheia = InsercaoDe(kLinhasPorInsercao), uma = InsercaoDe(1);
-      size_t i = 0;
-      while (i < marcacoes.size()) {
-        const size_t n = marcacoes.size() - i >= kLinhasPorInsercao ? kLinhasPorInsercao : 1;
-        p.clear();
-        for (size_t k = 0; k < n; ++k, ++i) {
-          const MarcacaoArmazenada& m = marcacoes[i];
-          p.emplace_back(int64_t{relogio});
-          p.emplace_back(int64_t{m.modelo});
-          p.emplace_back(m.nsr);
-          p.emplace_back(int64_t{m.cartao});
-          p.emplace_back(m.momento.FormataIso());
-          p.emplace_back(int64_t{m.ordem});
-          p.emplace_back(int64_t{m.porDigital ? 1 : 0});
-          p.emplace_back(m.pis);
-          p.emplace_back(agora);
-          p.emplace_back(coletor_);
-        }
-        novas += static_cast<size_t>(db_->Executa(n == 1 ? uma : cheia, p));
-      }
-    }
-    return novas;
-  }
-
-  // PostgreSQL: the batch goes in by COPY, the database's own bulk load. Straight into the
-  // punches first, under a savepoint: a first collection never meets a punch already stored.
-  // A batch that does (a collection resumed after a crash, two collectors while a lease passes
-  // over) makes COPY stop at that row; the savepoint undoes it, and the batch goes by COPY into
-  // a table of this session and from there in one INSERT … SELECT that turns the stored ones
-  // away. Resumed batches usually meet their first stored punch at their first row, so the
-  // attempt costs them little.
-  size_t InsereCopiando(int16_t relogio, const std::vector<MarcacaoArmazenada>& marcacoes,
-                        const std::string& agora) {
-    if (marcacoes.empty()) return 0;
-    // The fields every row of the batch shares: the clock first, when and by whom at the end.
-    const std::string comum = std::to_string(relogio) + '\t';
-    std::string fim;
-    TextoDeCopy(fim, agora);
-    fim += '\t';
-    TextoDeCopy(fim, coletor_);
-    fim += '\n';
-    std::string dados;
-    dados.reserve(marcacoes.size() * (64 + fim.size()));
-    for (const MarcacaoArmazenada& m : marcacoes) {
-      dados += comum;
-      dados += std::to_string(static_cast<int>(m.modelo));
-      dados += '\t';
-      dados += std::to_string(m.nsr);
-      dados += '\t';
-      dados += std::to_string(m.cartao);
-      dados += '\t';
-      dados += m.momento.FormataIso();
-      dados += '\t';
-      dados += std::to_string(m.ordem);
-      dados += m.porDigital ? "\t1\t" : "\t0\t";
-      TextoDeCopy(dados, m.pis);
-      dados += '\t';
-      dados += fim;
-    }
-    static const std::string kColunas =
-        "relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em, coletor";
-    db_->Executa("SAVEPOINT lote");
-    bool duplicou = false;
-    const int64_t direto =
-        db_->Copia("COPY marcacoes (" + kColunas + ") FROM STDIN", dados, duplicou);
-    if (!duplicou) {
-      db_->Executa("RELEASE SAVEPOINT lote");
-      return static_cast<size_t>(direto);
-    }
-    db_->Executa("ROLLBACK TO SAVEPOINT lote");
-    // Emptied at every commit, and gone with a rolled-back transaction's rows.
-    db_->Executa(
-        "CREATE TEMP TABLE IF NOT EXISTS marcacoes_lote (LIKE marcacoes) ON COMMIT DELETE ROWS");
-    db_->Copia("COPY marcacoes_lote (" + kColunas + ") FROM STDIN", dados, duplicou);
-    return static_cast<size_t>(db_->Executa("INSERT INTO marcacoes (" + kColunas + ") SELECT " +
-                                            kColunas +
-                                            " FROM marcacoes_lote ON CONFLICT DO NOTHING"));
-  }
-
-  // A text field as COPY's text format reads it: backslash, tab and line ends escaped.
-  static void TextoDeCopy(std::string& saida, const std::string& v) {
-    for (char c : v) {
-      switch (c) {
-        case '\\':
-          saida += "\\\\";
-          break;
-        case '\t':
-          saida += "\\t";
-          break;
-        case '\n':
-          saida += "\\n";
-          break;
-        case '\r':
-          saida += "\\r";
-          break;
-        default:
-          saida += c;
-      }
-    }
   }
 
   std::optional<Cursor> CursorDe(int16_t relogio) override {
@@ -572,23 +521,12 @@ class ArmazemSql final : public Armazem {
   void LeMarcacoes(const std::string& resto, const std::vector<Valor>& p,
                    const std::function<void(const MarcacaoArmazenada&)>& visita) {
     MarcacaoArmazenada m;
-    db_->Consulta(
-        "SELECT relogio, modelo, nsr, cartao, data_hora, ordem, por_digital, pis, recebida_em,"
-        " coletor FROM marcacoes" +
-            resto,
-        p, [&](const Linha& l) {
-          m.relogio = static_cast<int16_t>(l.Inteiro(0));
-          m.modelo = static_cast<EModeloRelogio>(l.Inteiro(1));
-          m.nsr = l.Inteiro(2);
-          m.cartao = static_cast<int32_t>(l.Inteiro(3));
-          m.momento = DataHora::DeTexto(l.Texto(4));
-          m.ordem = static_cast<int32_t>(l.Inteiro(5));
-          m.porDigital = l.Inteiro(6) != 0;
-          m.pis.assign(l.Texto(7));
-          m.recebidaEm.assign(l.Texto(8));
-          m.coletor.assign(l.Texto(9));
-          visita(m);
-        });
+    db_->Consulta("SELECT " + ColunasDasMarcacoes() + " FROM marcacoes" + resto, p,
+                  [&](const Linha& l) {
+                    for (size_t c = 0; c < std::size(kColunasMarcacao); ++c)
+                      kColunasMarcacao[c].le(l, static_cast<int>(c), m);
+                    visita(m);
+                  });
   }
 
   // Now by the database's clock, in seconds: what leases and heartbeats are measured by.

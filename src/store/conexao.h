@@ -14,6 +14,23 @@ namespace quorvel::armazem::interno {
 
 using Valor = std::variant<std::nullptr_t, int64_t, double, std::string>;
 
+// One row's values, given in its columns' order.
+class ValoresDeLinha {
+ public:
+  virtual ~ValoresDeLinha() = default;
+  virtual void Inteiro(int64_t v) = 0;
+  virtual void Texto(std::string_view v) = 0;
+};
+
+// The rows of a bulk insert, each given value by value.
+class LoteDeLinhas {
+ public:
+  virtual ~LoteDeLinhas() = default;
+  virtual size_t Linhas() const = 0;
+  virtual size_t Colunas() const = 0;
+  virtual void Linha(size_t i, ValoresDeLinha& valores) const = 0;
+};
+
 class Linha {
  public:
   virtual ~Linha() = default;
@@ -42,17 +59,11 @@ class Conexao {
   // SQL for the database's own clock, in seconds since 1970: leases use the database's time so
   // that collectors on machines whose clocks disagree still agree on who holds a clock.
   virtual std::string Epoca() const = 0;
-  // True where a batch goes best through the database's bulk load (PostgreSQL's COPY).
-  virtual bool CopiaEmLote() const { return false; }
-  // Runs `copy` (a "COPY … FROM STDIN" in text format) with `dados` as its input: rows of
-  // tab-separated fields, each line ended by '\n', escaped as that format asks; returns the
-  // rows loaded. A row a unique index already holds sets `duplicou` and loads nothing (the
-  // transaction must be rolled back to before it); any other failure raises. Only where
-  // CopiaEmLote() is true.
-  virtual int64_t Copia(const std::string& copy, const std::string& dados, bool& duplicou) {
-    (void)copy, (void)dados, (void)duplicou;
-    Falha("Copia", "carga em lote indisponível neste banco.");
-  }
+  // Inserts `lote`'s rows into `tabela` (`colunas`: their names, comma-separated, in the order
+  // each row gives its values), turning away those a unique index already holds; returns the
+  // rows inserted. Inside the caller's transaction, each database by its own fastest way.
+  virtual size_t InsereSemRepetir(const std::string& tabela, const std::string& colunas,
+                                  const class LoteDeLinhas& lote) = 0;
 };
 
 // `somenteLeitura`: nothing is created or written through the connection.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "store/conexao.h"
@@ -79,6 +80,18 @@ std::string Motivo(sqlite3* db, const std::string& caminho = {}, bool somenteLei
   return dito + " (" + dele + ")";
 }
 
+constexpr size_t kParametrosPorInsercao = 2560;
+
+std::string Insercao(const std::string& tabela, const std::string& colunas, size_t porLinha,
+                     size_t linhas) {
+  std::string uma = "(";
+  for (size_t c = 0; c < porLinha; ++c) uma += c ? ",?" : "?";
+  uma += ")";
+  std::string sql = "INSERT INTO " + tabela + " (" + colunas + ") VALUES ";
+  for (size_t i = 0; i < linhas; ++i) sql += (i ? "," : "") + uma;
+  return sql + " ON CONFLICT DO NOTHING";
+}
+
 class ConexaoSqlite final : public Conexao {
  public:
   ConexaoSqlite(const std::string& caminho, bool somenteLeitura) {
@@ -137,6 +150,29 @@ class ConexaoSqlite final : public Conexao {
   void Desfaz() noexcept override { sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
   void TravaMigracao() override {}  // BEGIN IMMEDIATE already excludes other writers
   std::string Epoca() const override { return "((julianday('now') - 2440587.5) * 86400.0)"; }
+
+  // Many rows per statement: fewer statements for a large batch, under SQLite's parameter
+  // limit; the rest one per statement, so only two statement texts are ever prepared.
+  size_t InsereSemRepetir(const std::string& tabela, const std::string& colunas,
+                          const LoteDeLinhas& lote) override {
+    const size_t porInsercao = std::max<size_t>(1, kParametrosPorInsercao / lote.Colunas());
+    const std::string cheia = Insercao(tabela, colunas, lote.Colunas(), porInsercao),
+                      uma = Insercao(tabela, colunas, lote.Colunas(), 1);
+    struct Parametros final : ValoresDeLinha {
+      std::vector<Valor> p;
+      void Inteiro(int64_t v) override { p.emplace_back(v); }
+      void Texto(std::string_view v) override { p.emplace_back(std::string(v)); }
+    } valores;
+    valores.p.reserve(porInsercao * lote.Colunas());
+    size_t novas = 0;
+    for (size_t i = 0; i < lote.Linhas();) {
+      const size_t n = lote.Linhas() - i >= porInsercao ? porInsercao : 1;
+      valores.p.clear();
+      for (size_t k = 0; k < n; ++k, ++i) lote.Linha(i, valores);
+      novas += static_cast<size_t>(Executa(n == 1 ? uma : cheia, valores.p));
+    }
+    return novas;
+  }
 
  private:
   void Fecha() noexcept {

@@ -216,8 +216,7 @@ void AdicionaDigital(FuncionarioCartao& f, long long dedo, const std::string& te
 
 quorvel::EModeloRelogio ModeloDe(const std::string& texto) {
   const std::string t = Minusculas(texto);
-  if (t == "quorvel") return quorvel::EModeloRelogio_Quorvel;
-  if (t == "tarvenix") return quorvel::EModeloRelogio_Tarvenix;
+  if (const auto m = quorvel::ModeloPorNome(t)) return *m;
   throw ErroDeUso("modelo de relógio desconhecido: \"" + texto + "\" (use quorvel ou tarvenix).");
 }
 

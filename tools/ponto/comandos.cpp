@@ -411,7 +411,7 @@ int Monitorar(const Opcoes& o, Sessao& s) {
   };
   int codigo = kOk;
   s.Controle().Eventos().ErroMonitoracao = [&](int16_t n, const std::string& d) {
-    if (n == -43) {
+    if (n == erro::kRelogioDesconectado) {
       // A lost link: the control reopens it and resumes; the person only needs to know.
       std::cerr << "Conexão perdida: " << d.substr(0, d.find("\r\n")) << " Tentando reconectar…\n"
                 << std::flush;

@@ -25,13 +25,8 @@ constexpr const char* kEnderecoEmbutido[] = {"embutido-1", "embutido-2"};
 }  // namespace
 
 std::string NomeModelo(EModeloRelogio m) {
-  switch (m) {
-    case EModeloRelogio_Quorvel:
-      return "quorvel";
-    case EModeloRelogio_Tarvenix:
-      return "tarvenix";
-  }
-  return std::to_string(static_cast<int32_t>(m));
+  const std::string_view nome = NomeDoModelo(m);
+  return nome.empty() ? std::to_string(static_cast<int32_t>(m)) : std::string(nome);
 }
 
 DataHora DataHoraDe(const std::string& texto, const std::string& opcao) {

@@ -111,8 +111,8 @@ Relogio LeEspec(const std::string& espec) {
                       v = igual == std::string::npos ? "" : item.substr(igual + 1);
     if (k == "codigo")
       r.codigo = static_cast<int32_t>(Numero(v, "codigo"));
-    else if (k == "modelo" && (v == "quorvel" || v == "tarvenix"))
-      r.modelo = v == "quorvel" ? EModeloRelogio_Quorvel : EModeloRelogio_Tarvenix;
+    else if (k == "modelo" && ModeloPorNome(v))
+      r.modelo = *ModeloPorNome(v);
     else if (k == "porta")
       r.porta = static_cast<int32_t>(Numero(v, "porta"));
     else if (k == "serial")

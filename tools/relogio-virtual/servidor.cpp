@@ -175,7 +175,7 @@ std::string NomeDoPedido(const protocol::Quadro& f) {
 
 void Publica(const OpcoesServidor& o, std::vector<RelogioServido>& relogios) {
   for (RelogioServido& r : relogios) {
-    const char* nomeModelo = r.modelo == EModeloRelogio_Tarvenix ? "tarvenix" : "quorvel";
+    const std::string_view nomeModelo = NomeDoModelo(r.modelo);
     if (r.serial) {
       r.fdSerial = AbrePty(r.caminhoSerial);
       std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") na serial " << r.caminhoSerial
