@@ -144,7 +144,7 @@ std::vector<std::string> Comandos(const std::string& script) {
 // follow this order.
 struct ContextoDaGravacao {
   int16_t relogio;
-  const std::string& agora;   // when stored
+  const std::string& agora;    // when stored
   const std::string& coletor;  // by whom
 };
 struct ColunaMarcacao {
@@ -171,7 +171,9 @@ constexpr ColunaMarcacao kColunasMarcacao[] = {
        m.cartao = static_cast<int32_t>(l.Inteiro(i));
      }},
     {"data_hora", [](M m, C, V v) { v.Texto(m.momento.FormataIso()); },
-     [](const Linha& l, int i, MarcacaoArmazenada& m) { m.momento = DataHora::DeTexto(l.Texto(i)); }},
+     [](const Linha& l, int i, MarcacaoArmazenada& m) {
+       m.momento = DataHora::DeTexto(l.Texto(i));
+     }},
     {"ordem", [](M m, C, V v) { v.Inteiro(m.ordem); },
      [](const Linha& l, int i, MarcacaoArmazenada& m) {
        m.ordem = static_cast<int32_t>(l.Inteiro(i));

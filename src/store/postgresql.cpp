@@ -166,9 +166,9 @@ class ConexaoPostgres final : public Conexao {
     Executa("ROLLBACK TO SAVEPOINT lote", {});
     // Emptied at every commit, and gone with a rolled-back transaction's rows.
     const std::string lado = tabela + "_lote";
-    Executa("CREATE TEMP TABLE IF NOT EXISTS " + lado + " (LIKE " + tabela +
-                ") ON COMMIT DELETE ROWS",
-            {});
+    Executa(
+        "CREATE TEMP TABLE IF NOT EXISTS " + lado + " (LIKE " + tabela + ") ON COMMIT DELETE ROWS",
+        {});
     Copia("COPY " + lado + " (" + colunas + ") FROM STDIN", copia.dados, duplicou);
     return static_cast<size_t>(Executa("INSERT INTO " + tabela + " (" + colunas + ") SELECT " +
                                            colunas + " FROM " + lado + " ON CONFLICT DO NOTHING",

@@ -53,6 +53,7 @@ class ArmazemTest : public ::testing::TestWithParam<std::string> {
       auto* pg = teste::Postgres::Instancia(&motivo);
       if (!pg) GTEST_SKIP() << "PostgreSQL indisponível: " << motivo;
       nome = "t" + std::to_string(std::hash<std::string>{}(nome) % 100000000);
+      banco_ = nome;
       endereco_ = pg->NovoBanco(nome);
       ASSERT_FALSE(endereco_.empty()) << "createdb falhou";
     }
@@ -60,7 +61,23 @@ class ArmazemTest : public ::testing::TestWithParam<std::string> {
   std::unique_ptr<Armazem> Abre(const std::string& coletor = "coletor-a") {
     return Armazem::Abre(endereco_, coletor);
   }
+  // Runs SQL on the store's database behind the store's back.
+  void Sql(const std::string& comandos) {
+    if (GetParam() == "sqlite") {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(endereco_.c_str(), &db), SQLITE_OK);
+      char* erro = nullptr;
+      const int rc = sqlite3_exec(db, comandos.c_str(), nullptr, nullptr, &erro);
+      const std::string texto = erro ? erro : "";
+      sqlite3_free(erro);
+      sqlite3_close(db);
+      ASSERT_EQ(rc, SQLITE_OK) << texto;
+    } else {
+      ASSERT_TRUE(teste::Postgres::Instancia()->Sql(banco_, comandos)) << comandos;
+    }
+  }
   std::string endereco_;
+  std::string banco_;  // PostgreSQL: the database's name
 };
 
 TEST_P(ArmazemTest, APunchIsStoredOnceByItsIdentityWhateverTheBatchesRepeat) {
@@ -288,7 +305,62 @@ TEST_P(ArmazemTest, ALeaseHasOneHolderUntilItExpiresOrIsGivenUp) {
 }
 
 // Characters the bulk load's text format gives a meaning to (quotes, backslashes, tabs, line
-// ends) come back as they went in.
+// ends) come back as they went in, by the straight load and by the one that turns repeats away.
+TEST_P(ArmazemTest, TextsWithTheBulkLoadsSpecialCharactersComeBackAsTheyWentIn) {
+  const std::string coletor = "sala \\ 2\t\"norte\"\r\nfundos";
+  auto a = Abre(coletor);
+  const std::vector<MarcacaoArmazenada> primeiro = {Registro(5, 1, "2024-05-06 08:00:00", "a\\b"),
+                                                    Registro(5, 2, "2024-05-06 09:00:00", "c\td")};
+  EXPECT_EQ(a->Grava(5, primeiro, Cursor{2, 2, ""}), 2u);
+  // A batch that repeats a stored punch, with a new one beside it.
+  EXPECT_EQ(
+      a->Grava(5, {primeiro[1], Registro(5, 3, "2024-05-06 10:00:00", "e\nf'g")}, Cursor{3, 3, ""}),
+      1u);
+  std::vector<std::string> lidos;
+  a->Percorre({}, [&](const MarcacaoArmazenada& m) {
+    EXPECT_EQ(m.coletor, coletor);
+    lidos.push_back(m.pis);
+  });
+  EXPECT_EQ(lidos, (std::vector<std::string>{"a\\b", "c\td", "e\nf'g"}));
+}
+
+// A store written by the program of the schema before this one is migrated when a collector
+// opens it, with everything it held; a reader is told to let a collection update it.
+TEST_P(ArmazemTest, AStoreOfThePreviousSchemaIsMigratedByACollectorWithEverythingItHeld) {
+  {
+    auto a = Abre();
+    a->Grava(1, {Registro(1, 1, "2024-05-06 08:00:00"), Registro(1, 2, "2024-05-06 12:00:00")},
+             Cursor{2, 2, ""});
+    a->Grava(2, {Digital(2, 7, "2024-05-06 08:00:00", 0)}, Cursor{0, 1, "7;2024-05-06 08:00:00;1"});
+    a->GravaFuncionarios({{"12345678900", "52998224725", "Ana"}});
+    a->GravaEmpregador({1, false, "11222333000181", "", "Padaria", "Rua A, 1", ""});
+  }
+  // What the program of schema 5 left: the tables it had, and its number.
+  ASSERT_EQ(kVersaoEsquema, 6) << "this test describes the schema before the current one";
+  Sql("DROP TABLE registros_fiscais; DROP TABLE relogios_rep; UPDATE esquema SET versao = 5");
+  try {
+    Armazem::Abre(endereco_, "leitor", Acesso::Leitura);
+    FAIL() << "um leitor abriu um esquema antigo";
+  } catch (const Erro& e) {
+    EXPECT_NE(e.Descricao().find("o atualiza"), std::string::npos) << e.Descricao();
+  }
+  auto a = Abre();
+  EXPECT_EQ(a->VersaoEsquema(), kVersaoEsquema);
+  EXPECT_EQ(a->Conta({}), 3u);
+  ASSERT_TRUE(a->CursorDe(1));
+  EXPECT_EQ(a->CursorDe(1)->ultimoNsr, 2);
+  EXPECT_EQ(a->CursorDe(2)->identidade, "7;2024-05-06 08:00:00;1");
+  EXPECT_EQ(a->Funcionarios().at("12345678900").cpf, "52998224725");
+  ASSERT_TRUE(a->EmpregadorDe(1));
+  EXPECT_EQ(a->EmpregadorDe(1)->razaoSocial, "Padaria");
+  // The new tables are there and work; what was stored before is stored once still.
+  EXPECT_EQ(a->GravaRegistrosFiscais(
+                {{1, 3, 2, DataHora::DeTexto("2024-05-06 13:00:00"), "0000000032Padaria"}}),
+            1u);
+  EXPECT_EQ(a->RegistrosFiscais({}).size(), 1u);
+  EXPECT_EQ(a->Grava(1, {Registro(1, 2, "2024-05-06 12:00:00")}, Cursor{2, 2, ""}), 0u);
+}
+
 // A clock's records besides punches: kept once per clock and NSR, read back by clock, period
 // and NSR, accents intact.
 TEST_P(ArmazemTest, AClocksFiscalRecordsAreKeptOnceAndReadBackByPeriodInNsrOrder) {
