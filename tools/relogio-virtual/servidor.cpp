@@ -1,17 +1,16 @@
+// The daemon's serving loop: one round at a time over every connection, answers held until the
+// round's changes are durable, each connection's work bounded, key guessing slowed.
 #include "servidor.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <map>
@@ -53,41 +52,6 @@ constexpr size_t kProvasErradasPorMinuto = 10;
 // Connections from one address still in their handshake (no hello yet, the key not yet proven,
 // or the proof's answer still held): a collector opens a few at a time; more is a flood.
 constexpr size_t kSemProvaPorEndereco = 32;
-
-[[noreturn]] void Falha(const std::string& motivo) {
-  std::cerr << "relogio-virtual: " << motivo << "\n";
-  std::exit(2);
-}
-
-int AbreEscuta(const std::string& endereco, int32_t& porta) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  int um = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(porta));
-  if (::inet_pton(AF_INET, endereco.c_str(), &a.sin_addr) != 1)
-    Falha("endereço inválido: " + endereco);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0)
-    Falha("não foi possível escutar em " + endereco + ":" + std::to_string(porta) + " (" +
-          std::strerror(errno) + ")");
-  socklen_t tam = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &tam);
-  porta = ntohs(a.sin_port);
-  return fd;
-}
-
-int AbrePty(std::string& caminho) {
-  const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0)
-    Falha("não foi possível criar um pseudo-terminal");
-  caminho = ::ptsname(fd);
-  termios t{};
-  ::tcgetattr(fd, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(fd, TCSANOW, &t);
-  return fd;
-}
 
 struct Conexao {
   int fd = -1;
@@ -173,84 +137,54 @@ std::string NomeDoPedido(const protocol::Quadro& f) {
 
 }  // namespace
 
-void Publica(const OpcoesServidor& o, std::vector<RelogioServido>& relogios) {
-  for (RelogioServido& r : relogios) {
-    const std::string_view nomeModelo = NomeDoModelo(r.modelo);
-    if (r.serial) {
-      r.fdSerial = AbrePty(r.caminhoSerial);
-      std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") na serial " << r.caminhoSerial
-                << std::endl;
-    } else {
-      r.fdEscuta = AbreEscuta(o.endereco, r.porta);
-      std::cout << "relógio " << r.codigo << " (" << nomeModelo << ") em " << o.endereco << ":"
-                << r.porta << std::endl;
+namespace {
+
+// The serving loop's state and its steps, one round at a time: wait for what is ready, take
+// new connections, answer whole frames, make the round's changes durable, push to subscribed
+// links, write the answers out and close what must close, and punch on the simulated clocks.
+class Laco {
+ public:
+  Laco(const OpcoesServidor& o, std::vector<RelogioServido>& relogios)
+      : o_(o),
+        relogios_(relogios),
+        intervaloMarcacao_(o.marcacoesPorMinuto > 0
+                               ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto)
+                               : std::chrono::milliseconds(0)),
+        proximaMarcacao_(Relogio::now() + intervaloMarcacao_),
+        proximoPulso_(Relogio::now()),
+        ultimaAtividade_(Relogio::now() - kEsperaAtiva),
+        buffer_(1 << 16) {
+    for (RelogioServido& r : relogios_) {
+      if (r.fdSerial < 0) continue;
+      auto c = std::make_unique<Conexao>();
+      c->fd = r.fdSerial;
+      c->relogio = &r;
+      c->serial = true;
+      c->nome = r.caminhoSerial;
+      c->sessao = std::make_unique<protocol::SessaoServidor>(r.dispositivo, r.chave);
+      conexoes_.push_back(std::move(c));
     }
   }
-}
-
-int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
-          volatile std::sig_atomic_t& parar) {
-  std::vector<std::unique_ptr<Conexao>> conexoes;
-  std::map<std::string, Tentativas> tentativas;
-  for (RelogioServido& r : relogios) {
-    if (r.fdSerial < 0) continue;
-    auto c = std::make_unique<Conexao>();
-    c->fd = r.fdSerial;
-    c->relogio = &r;
-    c->serial = true;
-    c->nome = r.caminhoSerial;
-    c->sessao = std::make_unique<protocol::SessaoServidor>(r.dispositivo, r.chave);
-    conexoes.push_back(std::move(c));
+  ~Laco() {
+    for (auto& c : conexoes_) ::close(c->fd);
+    for (RelogioServido& r : relogios_)
+      if (r.fdEscuta >= 0) ::close(r.fdEscuta);
   }
+  Laco(const Laco&) = delete;
+  Laco& operator=(const Laco&) = delete;
 
-  std::mt19937 gerador(42);
-  const auto intervaloMarcacao = o.marcacoesPorMinuto > 0
-                                     ? std::chrono::milliseconds(60000 / o.marcacoesPorMinuto)
-                                     : std::chrono::milliseconds(0);
-  auto proximaMarcacao = Relogio::now() + intervaloMarcacao;
-  auto proximoPulso = Relogio::now();
-  std::vector<char> buffer(1 << 16);
-  // The link whose request was answered last: while its client is busy, its next request is
-  // read straight from it (see below).
-  Conexao* ultimaAtendida = nullptr;
-  int rodadasSemPoll = 0;
-  std::vector<pollfd> fds;
-  std::vector<std::pair<Conexao*, std::string>> aFechar;
-
-  auto fecha = [&](size_t i, const std::string& motivo) {
-    Conexao& c = *conexoes[i];
-    if (c.serial) {
-      // A serial line never goes away: it starts over with a fresh session.
-      c.decodificador = protocol::Decodificador();
-      c.sessao =
-          std::make_unique<protocol::SessaoServidor>(c.relogio->dispositivo, c.relogio->chave);
-      c.recebidos = c.enviados = 0;
-      c.saida.clear();
-      c.enviadoDaSaida = 0;
-      c.fechaAposEnviar = false;
-      c.quadrosProntos = false;
-      std::cerr << "serial " << c.nome << " reiniciada (" << motivo << ")\n";
-      return false;
-    }
-    std::cerr << "conexão de " << c.nome << " encerrada (" << motivo << ", " << c.recebidos
-              << " quadros)\n";
-    if (&c == ultimaAtendida) ultimaAtendida = nullptr;
-    ::close(c.fd);
-    conexoes.erase(conexoes.begin() + static_cast<std::ptrdiff_t>(i));
-    return true;
-  };
-
-  auto ultimaAtividade = Relogio::now() - kEsperaAtiva;
-  while (!parar) {
-    const auto agora = Relogio::now();
-    fds.clear();
-    for (const RelogioServido& r : relogios)
-      if (r.fdEscuta >= 0) fds.push_back({r.fdEscuta, POLLIN, 0});
-    const size_t primeiraConexao = fds.size();
+  // Waits for a link, a listener or a held answer to be ready (or reads the busy client's next
+  // request straight away); false when polling itself failed.
+  bool Espera() {
+    agora_ = Relogio::now();
+    fds_.clear();
+    for (const RelogioServido& r : relogios_)
+      if (r.fdEscuta >= 0) fds_.push_back({r.fdEscuta, POLLIN, 0});
+    primeiraConexao_ = fds_.size();
     int espera = 100;
-    for (const auto& c : conexoes) {
+    for (const auto& c : conexoes_) {
       short eventos = 0;
-      const bool retida = c->liberaEm > agora;
+      const bool retida = c->liberaEm > agora_;
       // A peer that does not take its answers is not read further: it cannot make the daemon
       // hold more than its own bound, and it never holds up anyone else.
       const bool podeAtender = !retida && !c->fechaAposEnviar && c->Pendente() < kMarcaDeSaida;
@@ -260,44 +194,48 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
       if (retida)
         espera = std::min<int>(
             espera, static_cast<int>(
-                        std::chrono::duration_cast<std::chrono::milliseconds>(c->liberaEm - agora)
+                        std::chrono::duration_cast<std::chrono::milliseconds>(c->liberaEm - agora_)
                             .count()) +
                         1);
-      fds.push_back({c->fd, eventos, 0});
+      fds_.push_back({c->fd, eventos, 0});
     }
-    const bool ativo = agora - ultimaAtividade < kEsperaAtiva;
+    const bool ativo = agora_ - ultimaAtividade_ < kEsperaAtiva;
     if (ativo) espera = 0;
     // A client in a run of exchanges sends its next request as soon as it has the answer: that
     // request is read straight from its link, and only when nothing is there yet are all links
     // polled. One system call per request instead of a poll and a read, which is most of what
     // an exchange costs the daemon.
     bool lidoDireto = false;
-    if (ativo && rodadasSemPoll < kRodadasSemPoll && ultimaAtendida && !ultimaAtendida->serial &&
-        !ultimaAtendida->quadrosProntos && !ultimaAtendida->fechaAposEnviar &&
-        ultimaAtendida->liberaEm <= agora && ultimaAtendida->Pendente() < kMarcaDeSaida) {
+    if (ativo && rodadasSemPoll_ < kRodadasSemPoll && ultimaAtendida_ && !ultimaAtendida_->serial &&
+        !ultimaAtendida_->quadrosProntos && !ultimaAtendida_->fechaAposEnviar &&
+        ultimaAtendida_->liberaEm <= agora_ && ultimaAtendida_->Pendente() < kMarcaDeSaida) {
       for (int tentativa = 0; tentativa < kLeiturasDiretas; ++tentativa) {
-        const ssize_t n = ::read(ultimaAtendida->fd, buffer.data(), buffer.size());
+        const ssize_t n = ::read(ultimaAtendida_->fd, buffer_.data(), buffer_.size());
         if (n > 0) {
-          ultimaAtendida->decodificador.Alimenta(buffer.data(), static_cast<size_t>(n));
-          ultimaAtendida->quadrosProntos = true;
+          ultimaAtendida_->decodificador.Alimenta(buffer_.data(), static_cast<size_t>(n));
+          ultimaAtendida_->quadrosProntos = true;
           lidoDireto = true;
         }
         if (n >= 0 || (errno != EAGAIN && errno != EINTR)) break;
       }
     }
     if (lidoDireto) {
-      ++rodadasSemPoll;
-      for (pollfd& p : fds) p.revents = 0;
+      ++rodadasSemPoll_;
+      for (pollfd& p : fds_) p.revents = 0;
     } else {
-      rodadasSemPoll = 0;
-      if (::poll(fds.data(), fds.size(), espera) < 0 && errno != EINTR) break;
+      rodadasSemPoll_ = 0;
+      if (::poll(fds_.data(), fds_.size(), espera) < 0 && errno != EINTR) return false;
     }
 
+    return true;
+  }
+
+  void Aceita() {
     // New connections; when every slot is taken the longest idle one makes room.
     size_t k = 0;
-    for (RelogioServido& r : relogios) {
+    for (RelogioServido& r : relogios_) {
       if (r.fdEscuta < 0) continue;
-      if (!(fds[k++].revents & POLLIN)) continue;
+      if (!(fds_[k++].revents & POLLIN)) continue;
       for (;;) {
         sockaddr_in de{};
         socklen_t tam = sizeof de;
@@ -312,7 +250,7 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         const std::string nome = std::string(ip) + ":" + std::to_string(ntohs(de.sin_port));
         const auto instante = Relogio::now();
         size_t tcp = 0, semProva = 0;
-        for (const auto& c : conexoes) {
+        for (const auto& c : conexoes_) {
           tcp += c->serial ? 0 : 1;
           if (c->ip == ip && c->EmApertoDeMao(instante)) ++semProva;
         }
@@ -322,33 +260,35 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           ::close(fd);
           continue;
         }
-        if (tcp >= o.maxConexoes) {
+        if (tcp >= o_.maxConexoes) {
           // Room is made first from a link still in its handshake (the oldest), else only
           // from a link in no use: one that never completed a frame, or whose last frame either
           // way (pushes included) is older than the idle window. A proven client collecting or
           // monitoring is never cut for a newcomer; the newcomer is.
-          const auto limite = instante - std::chrono::seconds(o.ociosoS);
-          size_t maisOciosa = conexoes.size();
+          const auto limite = instante - std::chrono::seconds(o_.ociosoS);
+          size_t maisOciosa = conexoes_.size();
           bool semProvaEscolhida = false;
-          for (size_t i = 0; i < conexoes.size(); ++i) {
-            const Conexao& c = *conexoes[i];
+          for (size_t i = 0; i < conexoes_.size(); ++i) {
+            const Conexao& c = *conexoes_[i];
             if (c.serial) continue;
             if (c.EmApertoDeMao(instante)) {
-              if (!semProvaEscolhida || c.aceitaEm < conexoes[maisOciosa]->aceitaEm) maisOciosa = i;
+              if (!semProvaEscolhida || c.aceitaEm < conexoes_[maisOciosa]->aceitaEm)
+                maisOciosa = i;
               semProvaEscolhida = true;
               continue;
             }
             if (semProvaEscolhida || (c.recebidos > 0 && c.ultimaTroca >= limite)) continue;
-            if (maisOciosa == conexoes.size() || c.ultimaTroca < conexoes[maisOciosa]->ultimaTroca)
+            if (maisOciosa == conexoes_.size() ||
+                c.ultimaTroca < conexoes_[maisOciosa]->ultimaTroca)
               maisOciosa = i;
           }
-          if (maisOciosa == conexoes.size()) {
-            std::cerr << "conexão de " << nome << " recusada: as " << o.maxConexoes
+          if (maisOciosa == conexoes_.size()) {
+            std::cerr << "conexão de " << nome << " recusada: as " << o_.maxConexoes
                       << " conexões estão em uso\n";
             ::close(fd);
             continue;
           }
-          fecha(maisOciosa, "a mais ociosa, para dar lugar a " + nome);
+          Fecha(maisOciosa, "a mais ociosa, para dar lugar a " + nome);
         }
         auto c = std::make_unique<Conexao>();
         c->fd = fd;
@@ -357,30 +297,32 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         c->ip = ip;
         c->sessao = std::make_unique<protocol::SessaoServidor>(r.dispositivo, r.chave);
         std::cerr << "conexão de " << nome << " ao relógio " << r.codigo << "\n";
-        conexoes.push_back(std::move(c));
+        conexoes_.push_back(std::move(c));
       }
     }
+  }
 
+  void Atende() {
     // Requests: whole frames are answered into their connection's buffer, within the round's
     // budget and while the peer takes its answers.
-    aFechar.clear();
-    for (size_t i = 0; i < conexoes.size(); ++i) {
-      Conexao& c = *conexoes[i];
-      const size_t indice = primeiraConexao + i;
-      if (indice >= fds.size() || fds[indice].fd != c.fd) continue;  // accepted this round
-      const bool leitura = fds[indice].events & POLLIN;
-      if (leitura && (fds[indice].revents & (POLLIN | POLLHUP | POLLERR))) {
-        const ssize_t n = ::read(c.fd, buffer.data(), buffer.size());
+    aFechar_.clear();
+    for (size_t i = 0; i < conexoes_.size(); ++i) {
+      Conexao& c = *conexoes_[i];
+      const size_t indice = primeiraConexao_ + i;
+      if (indice >= fds_.size() || fds_[indice].fd != c.fd) continue;  // accepted this round
+      const bool leitura = fds_[indice].events & POLLIN;
+      if (leitura && (fds_[indice].revents & (POLLIN | POLLHUP | POLLERR))) {
+        const ssize_t n = ::read(c.fd, buffer_.data(), buffer_.size());
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (n <= 0) {
-          if (!c.serial) aFechar.emplace_back(&c, "fim da conexão");
+          if (!c.serial) aFechar_.emplace_back(&c, "fim da conexão");
           continue;
         }
-        c.decodificador.Alimenta(buffer.data(), static_cast<size_t>(n));
-      } else if (!leitura && (fds[indice].revents & (POLLHUP | POLLERR))) {
-        aFechar.emplace_back(&c, "fim da conexão");
+        c.decodificador.Alimenta(buffer_.data(), static_cast<size_t>(n));
+      } else if (!leitura && (fds_[indice].revents & (POLLHUP | POLLERR))) {
+        aFechar_.emplace_back(&c, "fim da conexão");
         continue;
-      } else if (!(c.quadrosProntos && c.liberaEm <= agora && !c.fechaAposEnviar &&
+      } else if (!(c.quadrosProntos && c.liberaEm <= agora_ && !c.fechaAposEnviar &&
                    c.Pendente() < kMarcaDeSaida)) {
         continue;
       }
@@ -394,18 +336,18 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           auto f = c.decodificador.Proximo();
           if (!f) break;
           ++c.recebidos;
-          c.ultimoQuadro = c.ultimaTroca = ultimaAtividade = Relogio::now();
-          ultimaAtendida = &c;
-          if (o.cairApos > 0 && c.recebidos > o.cairApos) {
-            aFechar.emplace_back(&c, "queda simulada");
+          c.ultimoQuadro = c.ultimaTroca = ultimaAtividade_ = Relogio::now();
+          ultimaAtendida_ = &c;
+          if (o_.cairApos > 0 && c.recebidos > o_.cairApos) {
+            aFechar_.emplace_back(&c, "queda simulada");
             break;
           }
-          if (o.detalhar)
+          if (o_.detalhar)
             std::cerr << "relógio " << c.relogio->codigo << ": pedido " << NomeDoPedido(*f)
                       << " de " << c.nome << "\n";
           const bool aguardavaProva = c.sessao->ProvaPendente();
-          if (aguardavaProva && f->op == protocol::kProva && tentativas.count(c.ip) &&
-              tentativas[c.ip].Esgotou(Relogio::now())) {
+          if (aguardavaProva && f->op == protocol::kProva && tentativas_.count(c.ip) &&
+              tentativas_[c.ip].Esgotou(Relogio::now())) {
             // Not checked, so the answer may come at once: it says nothing about the key.
             c.saida +=
                 c.sessao->Recusa(*f, protocol::codigo::kTentativasDeChave,
@@ -417,13 +359,13 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
             break;
           }
           std::string resposta = c.sessao->Responde(*f);
-          if (o.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o.atrasoMs));
-          if (o.corromperApos > 0 && ++c.enviados == o.corromperApos && resposta.size() > 13)
+          if (o_.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o_.atrasoMs));
+          if (o_.corromperApos > 0 && ++c.enviados == o_.corromperApos && resposta.size() > 13)
             resposta[12] ^= 0x5A;
           c.saida += resposta;
           if (c.sessao->Encerrando()) {
             // A wrong key: the answer waits longer at each failure from the same address.
-            Tentativas& t = tentativas[c.ip];
+            Tentativas& t = tentativas_[c.ip];
             if (Relogio::now() - t.ultima > std::chrono::minutes(10)) t.falhas = 0;
             ++t.falhas;
             t.ultima = Relogio::now();
@@ -438,8 +380,8 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           // The right key from an address that has been guessing waits as long as a wrong
           // one would: how soon the answer comes tells a guesser nothing.
           if (aguardavaProva && !c.sessao->ProvaPendente()) {
-            const auto t = tentativas.find(c.ip);
-            if (t != tentativas.end() && t->second.falhas > 0 &&
+            const auto t = tentativas_.find(c.ip);
+            if (t != tentativas_.end() && t->second.falhas > 0 &&
                 Relogio::now() - t->second.ultima <= std::chrono::minutes(10)) {
               const auto atraso = AtrasoDaChave(t->second.falhas + 1);
               c.liberaEm = Relogio::now() + atraso;
@@ -449,13 +391,16 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
           }
         }
       } catch (const protocol::ErroDeProtocolo& e) {
-        aFechar.emplace_back(&c, std::string("quadro inválido: ") + e.what());
+        aFechar_.emplace_back(&c, std::string("quadro inválido: ") + e.what());
       }
     }
+  }
 
+  // False when a journal could not be made durable: nothing more may be acknowledged.
+  bool Confirma() {
     // Group commit: every change of this round reaches the disk with one sync per journal,
     // and only then do the answers leave.
-    for (RelogioServido& r : relogios) {
+    for (RelogioServido& r : relogios_) {
       if (!r.diario) continue;
       try {
         r.diario->Sincroniza();
@@ -470,27 +415,33 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         std::cerr << "relogio-virtual: " << aviso << "\n";
     }
 
+    return true;
+  }
+
+  void Avisa() {
     // Pushes to subscribed links, only now that what they announce is durable; a heartbeat
     // every second lets a client trust its copy of the log's size.
-    const bool pulso = Relogio::now() >= proximoPulso;
-    if (pulso) proximoPulso = Relogio::now() + std::chrono::seconds(1);
-    for (auto& c : conexoes) {
+    const bool pulso = Relogio::now() >= proximoPulso_;
+    if (pulso) proximoPulso_ = Relogio::now() + std::chrono::seconds(1);
+    for (auto& c : conexoes_) {
       if (c->fechaAposEnviar) continue;
       const std::string aviso = c->sessao->Aviso(pulso);
       if (aviso.empty()) continue;
       c->saida += aviso;
       c->ultimaTroca = Relogio::now();  // a subscribed link is in use while it is told things
     }
+  }
 
+  void Escreve() {
     const auto depois = Relogio::now();
-    for (auto& [c, motivo] : aFechar)
-      for (size_t i = 0; i < conexoes.size(); ++i)
-        if (conexoes[i].get() == c) {
-          fecha(i, motivo);
+    for (auto& [c, motivo] : aFechar_)
+      for (size_t i = 0; i < conexoes_.size(); ++i)
+        if (conexoes_[i].get() == c) {
+          Fecha(i, motivo);
           break;
         }
-    for (size_t i = 0; i < conexoes.size(); ++i) {
-      Conexao& c = *conexoes[i];
+    for (size_t i = 0; i < conexoes_.size(); ++i) {
+      Conexao& c = *conexoes_[i];
       std::string motivo;
       if (c.Pendente() > 0 && c.liberaEm <= depois) {
         const ssize_t n = ::write(c.fd, c.saida.data() + c.enviadoDaSaida, c.Pendente());
@@ -508,29 +459,31 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
         }
       }
       if (c.Pendente() == 0) c.ultimoEnvio = depois;
-      if (motivo.empty() && c.Pendente() > o.limiteSaida) motivo = "não lê as respostas";
+      if (motivo.empty() && c.Pendente() > o_.limiteSaida) motivo = "não lê as respostas";
       if (motivo.empty() && !c.serial && c.Pendente() >= kMarcaDeSaida &&
           depois - c.ultimoEnvio >
-              std::min<std::chrono::seconds>(kSaidaParada, std::chrono::seconds(o.ociosoS)))
+              std::min<std::chrono::seconds>(kSaidaParada, std::chrono::seconds(o_.ociosoS)))
         motivo = "não lê as respostas";
       if (motivo.empty() && c.fechaAposEnviar && c.Pendente() == 0) motivo = "chave incorreta";
-      if (motivo.empty() && !c.serial && depois - c.ultimoQuadro > std::chrono::seconds(o.ociosoS))
+      if (motivo.empty() && !c.serial && depois - c.ultimoQuadro > std::chrono::seconds(o_.ociosoS))
         motivo = "ociosa";
-      if (!motivo.empty() && fecha(i, motivo)) --i;
+      if (!motivo.empty() && Fecha(i, motivo)) --i;
     }
+  }
 
-    if (intervaloMarcacao.count() > 0 && Relogio::now() >= proximaMarcacao) {
-      proximaMarcacao += intervaloMarcacao;
-      for (RelogioServido& r : relogios) {
+  void Marca() {
+    if (intervaloMarcacao_.count() > 0 && Relogio::now() >= proximaMarcacao_) {
+      proximaMarcacao_ += intervaloMarcacao_;
+      for (RelogioServido& r : relogios_) {
         try {
           const auto usuarios = r.dispositivo->Usuarios();
           if (r.modelo == EModeloRelogio_Tarvenix)
             r.dispositivo->AdicionaRegistro(
                 usuarios.empty() ? ""
-                                 : IdentificadorDoPonto(usuarios[gerador() % usuarios.size()]));
+                                 : IdentificadorDoPonto(usuarios[gerador_() % usuarios.size()]));
           else
             r.dispositivo->AdicionaMarcacao(
-                usuarios.empty() ? 1 : std::stoi(usuarios[gerador() % usuarios.size()].id), 1);
+                usuarios.empty() ? 1 : std::stoi(usuarios[gerador_() % usuarios.size()].id), 1);
         } catch (const std::exception& e) {
           std::cerr << "relógio " << r.codigo << ": " << e.what() << "\n";
         }
@@ -538,9 +491,67 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     }
   }
 
-  for (auto& c : conexoes) ::close(c->fd);
-  for (RelogioServido& r : relogios)
-    if (r.fdEscuta >= 0) ::close(r.fdEscuta);
+ private:
+  // Closes connection `i` (a serial line starts over with a fresh session instead); true when
+  // it left the list.
+  bool Fecha(size_t i, const std::string& motivo) {
+    Conexao& c = *conexoes_[i];
+    if (c.serial) {
+      // A serial line never goes away: it starts over with a fresh session.
+      c.decodificador = protocol::Decodificador();
+      c.sessao =
+          std::make_unique<protocol::SessaoServidor>(c.relogio->dispositivo, c.relogio->chave);
+      c.recebidos = c.enviados = 0;
+      c.saida.clear();
+      c.enviadoDaSaida = 0;
+      c.fechaAposEnviar = false;
+      c.quadrosProntos = false;
+      std::cerr << "serial " << c.nome << " reiniciada (" << motivo << ")\n";
+      return false;
+    }
+    std::cerr << "conexão de " << c.nome << " encerrada (" << motivo << ", " << c.recebidos
+              << " quadros)\n";
+    if (&c == ultimaAtendida_) ultimaAtendida_ = nullptr;
+    ::close(c.fd);
+    conexoes_.erase(conexoes_.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+
+  const OpcoesServidor& o_;
+  std::vector<RelogioServido>& relogios_;
+  std::vector<std::unique_ptr<Conexao>> conexoes_;
+  std::map<std::string, Tentativas> tentativas_;
+  std::mt19937 gerador_{42};
+  const std::chrono::milliseconds intervaloMarcacao_;
+  Relogio::time_point proximaMarcacao_, proximoPulso_;
+  // When a frame was last answered: right after, the busy client's next request is read
+  // straight from its link.
+  Relogio::time_point ultimaAtividade_;
+  Relogio::time_point agora_;  // the round's start
+  std::vector<char> buffer_;
+  // The link whose request was answered last: while its client is busy, its next request is
+  // read straight from it (see Espera).
+  Conexao* ultimaAtendida_ = nullptr;
+  int rodadasSemPoll_ = 0;
+  std::vector<pollfd> fds_;
+  size_t primeiraConexao_ = 0;  // fds_ holds the listeners first, then the connections
+  std::vector<std::pair<Conexao*, std::string>> aFechar_;
+};
+
+}  // namespace
+
+int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
+          volatile std::sig_atomic_t& parar) {
+  Laco laco(o, relogios);
+  while (!parar) {
+    if (!laco.Espera()) break;
+    laco.Aceita();
+    laco.Atende();
+    if (!laco.Confirma()) return 1;
+    laco.Avisa();
+    laco.Escreve();
+    laco.Marca();
+  }
   return 0;
 }
 
