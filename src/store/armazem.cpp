@@ -464,7 +464,7 @@ class ArmazemSql final : public Armazem {
     std::vector<Valor> parametros;
     if (contarHoje) {
       hoje = "COALESCE(h.n, 0)";
-      parametros.push_back(MeiaNoiteLocalUtc());
+      parametros.emplace_back(std::in_place_type<std::string>, MeiaNoiteLocalUtc());
     }
     db_->Consulta(
         "SELECT c.relogio, COALESCE(e.coletor, ''), COALESCE(e.conectado, 0),"
