@@ -51,22 +51,6 @@ ESPEC: lista separada por vírgulas de
   responsavel=CPF  CPF de quem faz as alterações registradas (empregador, hora,
                    funcionários)
   fuso=-0300       fuso das datas e horas (padrão -0300)
-
-Opções:
-  --endereco IP              endereço de escuta (padrão 127.0.0.1)
-  --marcacoes-por-minuto N   gera marcações novas nesse ritmo
-  --semear N                 acrescenta N marcações ao iniciar (para medições)
-  --cair-apos N              derruba cada conexão depois de N quadros recebidos
-  --atraso MS                atrasa cada resposta
-  --recusar OP=CODIGO        a operação OP responde falso com esse código
-  --corromper-apos N         corrompe o N-ésimo quadro enviado em cada conexão
-  --max-conexoes N           conexões TCP simultâneas (padrão 256); cheio, uma nova conexão
-                             só toma o lugar de uma sem quadro há mais de --ocioso
-  --ocioso SEGUNDOS          encerra conexões sem quadro completo há tanto tempo (padrão 300)
-  --reparar                  move registros danificados do diário para ARQUIVO.danificado
-  --compactar-apos BYTES     compacta o diário passado esse tamanho (padrão 16 MiB)
-  --falhar-escrita-apos N    simula disco cheio depois de N escritas no diário
-  --detalhar                 escreve cada pedido recebido na saída de erros
 )";
 
 [[noreturn]] void Uso(const std::string& motivo) {
@@ -164,56 +148,135 @@ struct Opcoes {
   sdk::OpcoesDiario diario;
 };
 
+// Where an option acts. The fault switches (marked below) act at three depths, and a test that
+// uses one should know which: the link (the serving loop drops, delays or corrupts frames),
+// the clock (an operation answers false with a code, as a device would) and the journal
+// (writes fail as on a full disk).
+enum class Camada { Laco, Relogio, Diario, Partida };
+
+struct OpcaoDaLinha {
+  const char* nome;
+  const char* valor;  // what it takes, as the help names it; empty for a switch
+  Camada camada;
+  bool falha;         // a fault switch, for tests and for trying a collector against a bad clock
+  const char* ajuda;  // may hold line breaks; later lines are indented under the first
+  void (*aplica)(Opcoes& o, const std::string& nome, const std::string& valor);
+};
+
+int32_t Int32(const std::string& v, const std::string& nome) {
+  return static_cast<int32_t>(std::min<long long>(Numero(v, nome), INT32_MAX));
+}
+
+const OpcaoDaLinha kOpcoes[] = {
+    {"--endereco", "IP", Camada::Laco, false, "endereço de escuta (padrão 127.0.0.1)",
+     [](Opcoes& o, const std::string&, const std::string& v) { o.servidor.endereco = v; }},
+    {"--marcacoes-por-minuto", "N", Camada::Laco, false, "gera marcações novas nesse ritmo",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.marcacoesPorMinuto = Int32(v, n);
+     }},
+    {"--semear", "N", Camada::Partida, false, "acrescenta N marcações ao iniciar (para medições)",
+     [](Opcoes& o, const std::string& n, const std::string& v) { o.semear = Numero(v, n); }},
+    {"--cair-apos", "N", Camada::Laco, true, "derruba cada conexão depois de N quadros recebidos",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.cairApos = Numero(v, n);
+     }},
+    {"--atraso", "MS", Camada::Laco, true, "atrasa cada resposta",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.atrasoMs = Int32(v, n);
+     }},
+    {"--recusar", "OP=CODIGO", Camada::Relogio, true,
+     "a operação OP responde falso com esse código",
+     [](Opcoes& o, const std::string&, const std::string& v) {
+       const auto igual = v.find('=');
+       if (igual == std::string::npos) Uso("use --recusar OPERACAO=CODIGO");
+       o.servidor.recusas.emplace_back(
+           v.substr(0, igual),
+           static_cast<int32_t>(std::strtol(v.c_str() + igual + 1, nullptr, 10)));
+     }},
+    {"--corromper-apos", "N", Camada::Laco, true,
+     "corrompe o N-ésimo quadro enviado em cada conexão",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.corromperApos = Numero(v, n);
+     }},
+    {"--max-conexoes", "N", Camada::Laco, false,
+     "conexões TCP simultâneas (padrão 256); cheio, uma nova conexão\n"
+     "só toma o lugar de uma sem quadro há mais de --ocioso",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.maxConexoes = static_cast<size_t>(Numero(v, n));
+     }},
+    {"--ocioso", "SEGUNDOS", Camada::Laco, false,
+     "encerra conexões sem quadro completo há tanto tempo (padrão 300)",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.servidor.ociosoS = Int32(v, n);
+     }},
+    {"--reparar", "", Camada::Diario, false,
+     "move registros danificados do diário para ARQUIVO.danificado",
+     [](Opcoes& o, const std::string&, const std::string&) { o.diario.reparar = true; }},
+    {"--compactar-apos", "BYTES", Camada::Diario, false,
+     "compacta o diário passado esse tamanho (padrão 16 MiB)",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.diario.compactarApos = static_cast<uint64_t>(Numero(v, n));
+     }},
+    {"--falhar-escrita-apos", "N", Camada::Diario, true,
+     "simula disco cheio depois de N escritas no diário",
+     [](Opcoes& o, const std::string& n, const std::string& v) {
+       o.diario.falharEscritaApos = Numero(v, n);
+     }},
+    {"--detalhar", "", Camada::Laco, false, "escreve cada pedido recebido na saída de erros",
+     [](Opcoes& o, const std::string&, const std::string&) { o.servidor.detalhar = true; }},
+};
+
+// The options' part of the help, from the table: name and value in a column of 27, the text
+// after it; the fault switches apart, by the depth they act at.
+std::string AjudaDasOpcoes() {
+  constexpr size_t kColuna = 29;
+  const auto secao = [&](const char* titulo, auto&& inclui) {
+    std::string texto = std::string("\n") + titulo + "\n";
+    for (const OpcaoDaLinha& op : kOpcoes) {
+      if (!inclui(op)) continue;
+      std::string linha = std::string("  ") + op.nome + (*op.valor ? " " : "") + op.valor;
+      linha.resize(std::max(linha.size() + 1, kColuna), ' ');
+      for (const char* c = op.ajuda; *c; ++c)
+        linha += *c == '\n' ? "\n" + std::string(kColuna, ' ') : std::string(1, *c);
+      texto += linha + "\n";
+    }
+    return texto;
+  };
+  const auto falhaEm = [](Camada c) {
+    return [c](const OpcaoDaLinha& op) { return op.falha && op.camada == c; };
+  };
+  return secao("Opções:", [](const OpcaoDaLinha& op) { return !op.falha; }) +
+         secao("Falhas simuladas na conexão (para testes):", falhaEm(Camada::Laco)) +
+         secao("Falhas simuladas no relógio:", falhaEm(Camada::Relogio)) +
+         secao("Falhas simuladas no diário:", falhaEm(Camada::Diario));
+}
+
 Opcoes LeOpcoes(int argc, char** argv) {
   Opcoes o;
-  OpcoesServidor& sv = o.servidor;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto valor = [&]() -> std::string {
-      if (i + 1 >= argc) Uso("a opção " + a + " precisa de um valor");
-      return argv[++i];
-    };
     if (a == "--version" || a == "--versao") {
       std::cout << "relogio-virtual " << QUORVEL_VERSAO_PROJETO << "\n";
       std::exit(0);
     }
     if (a == "--ajuda" || a == "--help") {
-      std::cout << kAjuda;
+      std::cout << kAjuda << AjudaDasOpcoes();
       std::exit(0);
-    } else if (a == "--relogio")
-      o.relogios.push_back(LeEspec(valor()));
-    else if (a == "--endereco")
-      sv.endereco = valor();
-    else if (a == "--marcacoes-por-minuto")
-      sv.marcacoesPorMinuto = static_cast<int32_t>(Numero(valor(), a));
-    else if (a == "--semear")
-      o.semear = Numero(valor(), a);
-    else if (a == "--cair-apos")
-      sv.cairApos = Numero(valor(), a);
-    else if (a == "--atraso")
-      sv.atrasoMs = static_cast<int32_t>(Numero(valor(), a));
-    else if (a == "--corromper-apos")
-      sv.corromperApos = Numero(valor(), a);
-    else if (a == "--max-conexoes")
-      sv.maxConexoes = static_cast<size_t>(Numero(valor(), a));
-    else if (a == "--ocioso")
-      sv.ociosoS = static_cast<int32_t>(Numero(valor(), a));
-    else if (a == "--reparar")
-      o.diario.reparar = true;
-    else if (a == "--detalhar")
-      sv.detalhar = true;
-    else if (a == "--compactar-apos")
-      o.diario.compactarApos = static_cast<uint64_t>(Numero(valor(), a));
-    else if (a == "--falhar-escrita-apos")
-      o.diario.falharEscritaApos = Numero(valor(), a);
-    else if (a == "--recusar") {
-      const std::string v = valor();
-      const auto igual = v.find('=');
-      if (igual == std::string::npos) Uso("use --recusar OPERACAO=CODIGO");
-      sv.recusas.emplace_back(v.substr(0, igual), static_cast<int32_t>(std::strtol(
-                                                      v.c_str() + igual + 1, nullptr, 10)));
-    } else
-      Uso("opção desconhecida: " + a);
+    }
+    if (a == "--relogio") {
+      if (i + 1 >= argc) Uso("a opção " + a + " precisa de um valor");
+      o.relogios.push_back(LeEspec(argv[++i]));
+      continue;
+    }
+    const auto op = std::find_if(std::begin(kOpcoes), std::end(kOpcoes),
+                                 [&](const OpcaoDaLinha& x) { return a == x.nome; });
+    if (op == std::end(kOpcoes)) Uso("opção desconhecida: " + a);
+    std::string valor;
+    if (*op->valor) {
+      if (i + 1 >= argc) Uso("a opção " + a + " precisa de um valor");
+      valor = argv[++i];
+    }
+    op->aplica(o, a, valor);
   }
   if (o.relogios.empty()) Uso("informe ao menos um --relogio");
   return o;
