@@ -199,8 +199,9 @@ const std::vector<Assinatura>& Chamadas() {
 }
 
 uint8_t CodigoDe(std::string_view nome) {
-  // Asked on every call a client makes: one hashed lookup, built once. The names are the
-  // list's string literals, so the views stay valid.
+  // For an operation known only by its name (code knows its opcode at compile time from the
+  // list's traits): one hashed lookup, built once. The names are the list's string literals,
+  // so the views stay valid.
   static const auto codigos = [] {
     std::unordered_map<std::string_view, uint8_t> m;
     const auto& c = Chamadas();

@@ -144,6 +144,7 @@ struct Assinatura {
 };
 // The operations carried over the wire, in opcode order from kPrimeiraChamada.
 const std::vector<Assinatura>& Chamadas();
-uint8_t CodigoDe(std::string_view nome);  // throws std::logic_error for an unknown name
+// By name, for whoever has only the name; throws std::logic_error for an unknown one.
+uint8_t CodigoDe(std::string_view nome);
 
 }  // namespace quorvel::protocol
