@@ -68,18 +68,18 @@ format-check: setup
 	clang-format --dry-run -Werror $(FONTES)
 
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)
 
-# The protocol decoder under libFuzzer (clang), for a bounded time.
+# The protocol decoder under libFuzzer (clang), for a bounded time: the fuzz target of the CMake
+# build, from the protocol's layer and the ones the clock's session stands on.
 FUZZ_SEGUNDOS ?= 30
-# Every source of the clocks' side (the protocol, the virtual clock, the backends) and of the fiscal
-# file, with the few of the control they stand on: a source added to those folders is in.
-FUZZ_FONTES = $(wildcard src/sdk/*.cpp src/sdk/protocol/*.cpp src/sdk/rede/*.cpp src/afd/*.cpp) \
-  src/control/erro.cpp src/control/data_hora.cpp src/control/documentos.cpp src/host/fila_timers.cpp
-fuzz: setup
-	mkdir -p build-fuzz/corpus
-	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Iinclude -Isrc \
-	  tests/fuzz/protocolo_fuzz.cpp $(FUZZ_FONTES) -lcrypto -o build-fuzz/protocolo_fuzz
-	@if ./build-fuzz/protocolo_fuzz -max_total_time=$(FUZZ_SEGUNDOS) -max_len=4096 -rss_limit_mb=1024 \
-	    build-fuzz/corpus > build-fuzz/fuzz.log 2>&1; then tail -1 build-fuzz/fuzz.log; \
-	  else tail -40 build-fuzz/fuzz.log; echo "o fuzzer encontrou uma falha"; exit 1; fi
+FUZZ := build-fuzz
+$(FUZZ)/build.ninja:
+	CXX=clang++ cmake -S . -B $(FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_FLAGS="-g -O1" -DQUORVEL_FUZZ=ON \
+	  -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCHMARKS=OFF -DQUORVEL_BUILD_TOOLS=OFF
+fuzz: setup $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS) --target protocolo_fuzz
+	mkdir -p $(FUZZ)/corpus
+	@if ./$(FUZZ)/tests/fuzz/protocolo_fuzz -max_total_time=$(FUZZ_SEGUNDOS) -max_len=4096 \
+	    -rss_limit_mb=1024 $(FUZZ)/corpus > $(FUZZ)/fuzz.log 2>&1; then tail -1 $(FUZZ)/fuzz.log; \
+	  else tail -40 $(FUZZ)/fuzz.log; echo "o fuzzer encontrou uma falha"; exit 1; fi

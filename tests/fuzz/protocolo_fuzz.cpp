@@ -5,7 +5,7 @@
 
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/protocol/protocol.h"
-#include "sdk/protocol/servidor.h"
+#include "sdk/servidor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   using namespace quorvel;

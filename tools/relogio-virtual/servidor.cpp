@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "sdk/protocol/protocol.h"
-#include "sdk/protocol/servidor.h"
+#include "sdk/servidor.h"
 
 namespace relogio_virtual {
 

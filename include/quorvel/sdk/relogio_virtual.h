@@ -17,6 +17,7 @@
 #include "quorvel/data_hora.h"
 #include "quorvel/enumeracoes.h"
 #include "quorvel/host.h"
+#include "quorvel/sdk/conversao_template.h"
 #include "quorvel/sdk/czkem.h"
 #include "quorvel/sdk/fonte_afd.h"
 
@@ -281,13 +282,5 @@ void SemeiaExemplo(DispositivoVirtual& d);
 
 // The date-time text SdkGetNextLog delivers for a punch.
 std::string TextoMarcacao(const MarcacaoVirtual& m);
-
-// The deterministic template conversion of the virtual clock: "V10:" + text for a text of
-// letters, digits, '+', '/', '=' (at least 4 characters); nothing otherwise.
-std::optional<std::string> ConverteTemplateVirtual(const std::string& texto);
-// SdkConvertTemplate on that conversion, for every backend: fills the outputs and the last
-// error (-5 for a text that does not convert, outputs untouched).
-bool ConverteTemplateSdk(const std::string& entrada, std::string& saida, int32_t& tamanho,
-                         int32_t& ultimoErro);
 
 }  // namespace quorvel::sdk

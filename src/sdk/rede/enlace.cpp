@@ -1,6 +1,6 @@
 #include "sdk/rede/enlace.h"
 
-#include "sdk/protocol/servidor.h"
+#include "sdk/protocol/prova.h"
 
 namespace quorvel::sdk::rede {
 

@@ -4,8 +4,8 @@
 // operation is one exchange built from the call list (chamadas.h).
 #include "quorvel/sdk/sdk_rede.h"
 
+#include "quorvel/sdk/conversao_template.h"
 #include "quorvel/sdk/fonte_afd.h"
-#include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/rede/antecipadas.h"
 #include "sdk/rede/chamadas.h"
 #include "sdk/rede/enlace.h"

@@ -14,11 +14,6 @@ namespace quorvel::protocol {
 // updated in place. Throws ErroDeProtocolo when the arguments do not fit the operation.
 bool ExecutaChamada(CZKEM& sdk, uint8_t op, std::vector<Valor>& args);
 
-// HMAC-SHA256 of the clock's challenge followed by the client's nonce, keyed by the
-// communication key: what proves the key without sending it.
-std::string Prova(const std::string& key, const std::string& challenge, const std::string& nonce);
-std::string BytesAleatorios(size_t n);
-
 class SessaoServidor {
  public:
   // `key` empty: no proof is asked for.

@@ -1,14 +1,12 @@
-#include "sdk/protocol/servidor.h"
+#include "sdk/servidor.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
 
 #include <algorithm>
 #include <stdexcept>
 
 #include "sdk/protocol/operacoes.h"
+#include "sdk/protocol/prova.h"
 
 namespace quorvel::protocol {
 
@@ -50,23 +48,6 @@ bool ExecutaChamada(CZKEM& s, uint8_t op, std::vector<Valor>& a) {
   };
   ConfereArgumentos(op, a);
   return kExecutores[op - kPrimeiraChamada](s, a);
-}
-
-std::string Prova(const std::string& key, const std::string& challenge, const std::string& nonce) {
-  const std::string dados = challenge + nonce;
-  unsigned char mac[EVP_MAX_MD_SIZE];
-  unsigned int tamanho = 0;
-  if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
-            reinterpret_cast<const unsigned char*>(dados.data()), dados.size(), mac, &tamanho))
-    throw std::runtime_error("falha ao calcular a prova da chave");
-  return std::string(reinterpret_cast<char*>(mac), tamanho);
-}
-
-std::string BytesAleatorios(size_t n) {
-  std::string r(n, '\0');
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(r.data()), static_cast<int>(n)) != 1)
-    throw std::runtime_error("sem bytes aleatórios");
-  return r;
 }
 
 SessaoServidor::SessaoServidor(std::shared_ptr<sdk::DispositivoVirtual> device, std::string key)

@@ -1,7 +1,7 @@
 // relogio-virtual as a process: every acknowledged write survives kill -9 (during group
 // commits and compactions alike), damaged journals are refused, peers that do not read or
 // that trickle bytes never hold up the others, a full server makes room.
-#include "sdk/protocol/servidor.h"
+#include "sdk/servidor.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
