@@ -11,21 +11,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <deque>
 #include <iostream>
-#include <map>
 #include <random>
-#include <thread>
 
 #include "sdk/protocol/protocol.h"
 #include "sdk/servidor.h"
+#include "sessao.h"
 
 namespace relogio_virtual {
 
 namespace {
 
 using namespace quorvel;
-using Relogio = std::chrono::steady_clock;
 
 // After answering, the next request of a busy client comes within microseconds: the loop asks
 // for it without sleeping for this long, which spares a wake-up per exchange.
@@ -37,103 +34,11 @@ constexpr int kLeiturasDiretas = 8;
 // client that never pauses must not keep newcomers, closes and the others' requests waiting.
 constexpr int kRodadasSemPoll = 16;
 
-// Work per connection is bounded before it is done: requests are decoded only while the
-// answers the peer has not taken stay under this mark, and at most this many are answered per
-// polling round, so a peer that pipelines thousands of requests and reads nothing costs the
-// daemon this mark plus one answer, and the others get their turn every round.
-constexpr size_t kMarcaDeSaida = 1u << 20;
-constexpr int kQuadrosPorRodada = 64;
 // A peer whose answers sit over the mark and that takes none of them for this long is cut.
 constexpr std::chrono::seconds kSaidaParada{30};
-// Key guessing: at most this many wrong proofs from one address are checked in a minute;
-// past it, no proof from that address is checked (the right key included) until the minute
-// has passed, so parallel connections do not multiply a guesser's tries.
-constexpr size_t kProvasErradasPorMinuto = 10;
 // Connections from one address still in their handshake (no hello yet, the key not yet proven,
 // or the proof's answer still held): a collector opens a few at a time; more is a flood.
 constexpr size_t kSemProvaPorEndereco = 32;
-
-struct Conexao {
-  int fd = -1;
-  RelogioServido* relogio = nullptr;
-  bool serial = false;
-  std::string nome, ip;
-  protocol::Decodificador decodificador;
-  std::unique_ptr<protocol::SessaoServidor> sessao;
-  int64_t recebidos = 0, enviados = 0;
-  // Idle counts from the last whole frame: a peer trickling bytes is idle all the same.
-  Relogio::time_point ultimoQuadro = Relogio::now();  // last whole frame received
-  Relogio::time_point ultimaTroca = Relogio::now();   // last frame either way
-  std::string saida;                                  // answers not yet taken by the peer
-  size_t enviadoDaSaida = 0;
-  Relogio::time_point aceitaEm = Relogio::now();
-  Relogio::time_point liberaEm{};                    // a refused key's answer waits until then
-  Relogio::time_point ultimoEnvio = Relogio::now();  // the peer last took answers (or had none)
-  bool fechaAposEnviar = false;
-  // Whole frames may still wait in the decoder: the round's budget or the output mark stopped
-  // their answering. Nothing more is read until they are answered.
-  bool quadrosProntos = false;
-
-  size_t Pendente() const { return saida.size() - enviadoDaSaida; }
-  // Not yet a proven link: such connections make room first and are limited per address. A
-  // proof's held answer counts too, right or wrong, so that which ones are let go early tells
-  // nothing about the key.
-  bool EmApertoDeMao(Relogio::time_point agora) const {
-    return !serial && (!sessao->Pronta() || liberaEm > agora);
-  }
-};
-
-// Wrong key proofs from one address: each one waits longer for its answer.
-struct Tentativas {
-  int falhas = 0;
-  Relogio::time_point ultima{};
-  std::deque<Relogio::time_point> erradas;  // wrong proofs within the last minute
-
-  // True when the address has had its wrong proofs for this minute.
-  bool Esgotou(Relogio::time_point agora) {
-    while (!erradas.empty() && agora - erradas.front() > std::chrono::minutes(1))
-      erradas.pop_front();
-    return erradas.size() >= kProvasErradasPorMinuto;
-  }
-};
-
-}  // namespace
-
-std::chrono::milliseconds AtrasoDaChave(int falhas) {
-  const int expoente = std::clamp(falhas - 1, 0, 9);
-  return std::min(std::chrono::milliseconds(100LL << expoente), std::chrono::milliseconds(30000));
-}
-
-namespace {
-
-// A request as a person reads it: the SDK operation it carries, or the kind of frame.
-std::string NomeDoPedido(const protocol::Quadro& f) {
-  using namespace protocol;
-  switch (f.op) {
-    case kOla:
-      return "olá";
-    case kProva:
-      return "prova da chave";
-    case kLote:
-      return "lote";
-    case kLogDesde:
-      return "log desde";
-    case kLeituraAntecipada:
-      return "leitura antecipada";
-    case kAssinatura:
-      return "assinatura";
-    case kLogDeRegistros:
-      return "log de registros";
-    case kArquivoFiscal:
-      return "arquivo fiscal";
-    default:
-      break;
-  }
-  const auto& chamadas = Chamadas();
-  if (f.op >= kPrimeiraChamada && f.op - kPrimeiraChamada < static_cast<int>(chamadas.size()))
-    return chamadas[f.op - kPrimeiraChamada].nome;
-  return "quadro " + std::to_string(f.op);
-}
 
 }  // namespace
 
@@ -327,71 +232,11 @@ class Laco {
         continue;
       }
       c.quadrosProntos = false;
-      try {
-        for (int feitos = 0;; ++feitos) {
-          if (feitos == kQuadrosPorRodada || c.Pendente() >= kMarcaDeSaida) {
-            c.quadrosProntos = c.decodificador.Acumulados() > 0;
-            break;
-          }
-          auto f = c.decodificador.Proximo();
-          if (!f) break;
-          ++c.recebidos;
-          c.ultimoQuadro = c.ultimaTroca = ultimaAtividade_ = Relogio::now();
-          ultimaAtendida_ = &c;
-          if (o_.cairApos > 0 && c.recebidos > o_.cairApos) {
-            aFechar_.emplace_back(&c, "queda simulada");
-            break;
-          }
-          if (o_.detalhar)
-            std::cerr << "relógio " << c.relogio->codigo << ": pedido " << NomeDoPedido(*f)
-                      << " de " << c.nome << "\n";
-          const bool aguardavaProva = c.sessao->ProvaPendente();
-          if (aguardavaProva && f->op == protocol::kProva && tentativas_.count(c.ip) &&
-              tentativas_[c.ip].Esgotou(Relogio::now())) {
-            // Not checked, so the answer may come at once: it says nothing about the key.
-            c.saida +=
-                c.sessao->Recusa(*f, protocol::codigo::kTentativasDeChave,
-                                 "provas de chave demais deste endereço; tente em um minuto");
-            c.fechaAposEnviar = true;
-            std::cerr << "prova de chave de " << c.ip
-                      << " não conferida: " << kProvasErradasPorMinuto
-                      << " incorretas no último minuto\n";
-            break;
-          }
-          std::string resposta = c.sessao->Responde(*f);
-          if (o_.atrasoMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o_.atrasoMs));
-          if (o_.corromperApos > 0 && ++c.enviados == o_.corromperApos && resposta.size() > 13)
-            resposta[12] ^= 0x5A;
-          c.saida += resposta;
-          if (c.sessao->Encerrando()) {
-            // A wrong key: the answer waits longer at each failure from the same address.
-            Tentativas& t = tentativas_[c.ip];
-            if (Relogio::now() - t.ultima > std::chrono::minutes(10)) t.falhas = 0;
-            ++t.falhas;
-            t.ultima = Relogio::now();
-            t.erradas.push_back(t.ultima);
-            const auto atraso = AtrasoDaChave(t.falhas);
-            c.liberaEm = Relogio::now() + atraso;
-            c.fechaAposEnviar = true;
-            std::cerr << "chave incorreta de " << c.ip << " (" << t.falhas
-                      << " seguidas): resposta atrasada " << atraso.count() << " ms\n";
-            break;
-          }
-          // The right key from an address that has been guessing waits as long as a wrong
-          // one would: how soon the answer comes tells a guesser nothing.
-          if (aguardavaProva && !c.sessao->ProvaPendente()) {
-            const auto t = tentativas_.find(c.ip);
-            if (t != tentativas_.end() && t->second.falhas > 0 &&
-                Relogio::now() - t->second.ultima <= std::chrono::minutes(10)) {
-              const auto atraso = AtrasoDaChave(t->second.falhas + 1);
-              c.liberaEm = Relogio::now() + atraso;
-              std::cerr << "chave correta de " << c.ip << " após " << t->second.falhas
-                        << " incorretas: resposta atrasada " << atraso.count() << " ms\n";
-            }
-          }
-        }
-      } catch (const protocol::ErroDeProtocolo& e) {
-        aFechar_.emplace_back(&c, std::string("quadro inválido: ") + e.what());
+      const int64_t antes = c.recebidos;
+      if (auto motivo = c.AtendeQuadros(o_, provas_)) aFechar_.emplace_back(&c, *motivo);
+      if (c.recebidos != antes) {
+        ultimaAtividade_ = c.ultimoQuadro;
+        ultimaAtendida_ = &c;
       }
     }
   }
@@ -520,7 +365,7 @@ class Laco {
   const OpcoesServidor& o_;
   std::vector<RelogioServido>& relogios_;
   std::vector<std::unique_ptr<Conexao>> conexoes_;
-  std::map<std::string, Tentativas> tentativas_;
+  ProvasDaChave provas_;
   std::mt19937 gerador_{42};
   const std::chrono::milliseconds intervaloMarcacao_;
   Relogio::time_point proximaMarcacao_, proximoPulso_;

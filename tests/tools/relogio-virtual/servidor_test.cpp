@@ -22,6 +22,7 @@
 #include "quorvel/erro.h"
 #include "quorvel/sdk/sdk_rede.h"
 #include "relogio-virtual/servidor.h"
+#include "relogio-virtual/sessao.h"
 #include "sdk/protocol/protocol.h"
 #include "support/daemon.h"
 #include "support/processo.h"
@@ -363,6 +364,38 @@ TEST(Servidor, WrongKeysWaitLongerEachTimeUpToHalfAMinute) {
   EXPECT_EQ(relogio_virtual::AtrasoDaChave(9), milliseconds(25600));
   EXPECT_EQ(relogio_virtual::AtrasoDaChave(10), milliseconds(30000));
   EXPECT_EQ(relogio_virtual::AtrasoDaChave(1000), milliseconds(30000));
+}
+
+TEST(Servidor, KeyGuessesCountPerAddressStopAtTheMinutesAllowanceAndAreForgottenLater) {
+  using std::chrono::milliseconds;
+  using std::chrono::minutes;
+  using std::chrono::seconds;
+  relogio_virtual::ProvasDaChave provas;
+  const auto t0 = relogio_virtual::Relogio::time_point{} + std::chrono::hours(1);
+  EXPECT_FALSE(provas.Certa("10.0.0.1", t0))
+      << "no wrong proof yet: the right key waits for nothing";
+  for (int i = 1; i <= 10; ++i) {
+    EXPECT_FALSE(provas.Esgotou("10.0.0.1", t0 + seconds(i))) << "proof " << i;
+    const auto a = provas.Errada("10.0.0.1", t0 + seconds(i));
+    EXPECT_EQ(a.seguidas, i);
+    EXPECT_EQ(a.espera, relogio_virtual::AtrasoDaChave(i));
+  }
+  EXPECT_TRUE(provas.Esgotou("10.0.0.1", t0 + seconds(11)));
+  EXPECT_FALSE(provas.Esgotou("10.0.0.2", t0 + seconds(11)))
+      << "another address has its own allowance";
+  EXPECT_FALSE(provas.Esgotou("10.0.0.1", t0 + seconds(62))) << "the minute's allowance comes back";
+  // The right key after guesses waits as long as the next wrong one would.
+  const auto certa = provas.Certa("10.0.0.1", t0 + minutes(5));
+  ASSERT_TRUE(certa);
+  EXPECT_EQ(certa->espera, relogio_virtual::AtrasoDaChave(11));
+  // Ten quiet minutes: the count starts over, and a scan from many addresses is forgotten.
+  EXPECT_FALSE(provas.Certa("10.0.0.1", t0 + minutes(11)));
+  for (int i = 0; i < 1000; ++i) provas.Errada("192.168.0." + std::to_string(i), t0 + minutes(12));
+  EXPECT_EQ(provas.Enderecos(), 1000u) << "10.0.0.1, quiet for ten minutes, is forgotten";
+  const auto depois = provas.Errada("10.0.0.1", t0 + minutes(30));
+  EXPECT_EQ(depois.seguidas, 1);
+  EXPECT_EQ(depois.espera, milliseconds(100));
+  EXPECT_EQ(provas.Enderecos(), 1u);
 }
 
 TEST(Servidor, EveryAcknowledgedWriteSurvivesKillsDuringCommitsAndCompactions) {
