@@ -1,64 +1,21 @@
 #include "comandos.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <functional>
 #include <iostream>
-#include <map>
-#include <set>
-#include <sstream>
 
-#include "afd_relogio.h"
-#include "arquivos.h"
 #include "banco.h"
-#include "quorvel/codigos.h"
+#include "relogios.h"
 #include "saida.h"
-#include "sessao.h"
 #include "web/painel.h"
 
 namespace ponto {
 
-using namespace quorvel;
-
 namespace {
 
-// The first line of a component error's description (the message without class and method).
-std::string Mensagem(const Erro& e) {
-  const std::string& d = e.Descricao();
-  return d.substr(0, d.find("\r\n"));
-}
-
-const char* kAjudaGeral = R"(ponto — coleta e configuração de relógios de ponto
-
-Uso: ponto COMANDO [opções]
-
-Comandos:
-  coletar                 coleta as marcações dos relógios
-  coletar --banco ARQ     coleta só as marcações novas e as grava no banco
-  servico                 serviço coletor: mantém o banco em dia até SIGTERM
-  web                     página do banco no navegador: relógios, marcações, AFD
-  exportar                marcações do banco (tabela, csv, json)
-  exportar afd            arquivo fiscal AFD das marcações de um relógio tarvenix
-  afd                     o arquivo fiscal AFD do próprio relógio tarvenix, como ele o grava
-  relatorio               marcações por funcionário e dia; gráfico por hora (--svg)
-  monitorar               mostra cada marcação assim que chega (Ctrl-C encerra)
-  status                  situação de cada relógio
-  data-hora               lê ou acerta a data e hora dos relógios
-  funcionarios enviar ARQ envia funcionários de um arquivo CSV ou JSON
-  funcionarios listar     lista os funcionários gravados nos relógios
-  funcionarios excluir    exclui um funcionário (--codigo N) ou todos (--todos)
-  empregador              grava os dados do empregador (relógios tarvenix)
-  sirene                  programa, apaga ou ajusta as sirenes (relógios quorvel)
-  horario-verao           define ou apaga o horário de verão
-  verificacao 1para1|1paran   modo de verificação da digital
-  apagar-marcacoes        apaga as marcações (relógios quorvel; pede confirmação)
-  limpar                  apaga todos os dados (relógios quorvel; pede confirmação)
-  habilitar | desabilitar habilita ou desabilita os relógios
-  embutidos               onde estão os relógios embutidos; --recriar os recomeça do exemplo
-
-Relógios (sem nenhum, usa dois relógios virtuais embutidos, 1 quorvel e 2 tarvenix, que
+// The options of the general help after the list of commands: the clocks, the store, the
+// output.
+const char* kOpcoesDaAjudaGeral =
+    R"(Relógios (sem nenhum, usa dois relógios virtuais embutidos, 1 quorvel e 2 tarvenix, que
 guardam o que se faz neles de um comando para o outro):
   --relogio CÓD --ip ENDEREÇO[:PORTA] [--modelo quorvel|tarvenix]
                           relógio em rede (porta 4370 se nenhuma for dada)
@@ -83,792 +40,327 @@ Use "ponto COMANDO --ajuda" para as opções de cada comando; "man ponto" e a do
 )" QUORVEL_DOCDIR R"( têm o resto.
 )";
 
-const std::map<std::string, std::string> kAjuda = {
-    {"coletar",
-     "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
-     "     ponto coletar --banco B [--coletor NOME] [relógios] [--formato ...]\n"
-     "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
-     "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"
-     "Uma coleta interrompida por queda da conexão é retomada de onde parou; um relógio\n"
-     "que não volta é informado e nada dele é impresso (código de saída 4).\n"
-     "Com --banco B (arquivo SQLite ou postgresql://…) só as marcações novas são lidas e\n"
-     "gravadas, em lotes; uma coleta interrompida é completada pela próxima. --coletor NOME\n"
-     "é o nome com que a coleta arrenda cada relógio no banco (padrão: máquina:processo).\n"},
-    {"exportar",
-     "Uso: ponto exportar [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--formato ...]\n"
-     "     ponto exportar afd [--banco B] --saida ARQUIVO [--relogio N] [--de DATA] [--ate DATA]\n"
-     "            [--leiaute 671|1510] [--crc kermit|modbus] [--fuso FUSO] [--omitir-sem-cpf]\n"
-     "            [--assinatura-p7s] [--assinar CERT.pem CHAVE.pem] [--rascunho]\n"
-     "            [campos do cabeçalho]\n"
-     "            [--relogios ARQUIVO]\n"
-     "DATA: dd/mm/aaaa [hh:mm:ss]; uma data sozinha em --ate inclui o dia inteiro.\n"
-     "O AFD sai em ISO-8859-1 com CR LF, registros 1, 3 e 9 (no leiaute 671, também os 2, 4\n"
-     "e 5 do próprio relógio guardados por \"ponto afd --banco\"). No leiaute atual cada\n"
-     "marcação leva o CPF do funcionário, obtido do cadastro do relógio pelo PIS; uma marcação\n"
-     "sem CPF conhecido é listada e nada é gravado, a menos que --omitir-sem-cpf seja dado.\n"
-     "--fuso: um nome (America/Sao_Paulo) ou um deslocamento fixo (-0300); cada data leva o\n"
-     "deslocamento em vigor no seu próprio instante, horários de verão passados inclusive.\n"
-     "Padrão: o campo fuso do relógio em --relogios, senão o fuso do computador; num computador\n"
-     "em UTC, America/Sao_Paulo. --leiaute 1510: PIS, datas ddmmaaaa, sem CRC.\n"
-     "--assinar grava ARQUIVO.p7s, a assinatura CMS destacada (DER) do arquivo, com o\n"
-     "certificado e a chave privada em PEM; o AFD leva a linha ASSINATURA_DIGITAL_EM_ARQUIVO_P7S.\n"
-     "Campos do cabeçalho: opção; senão, os guardados no banco por \"ponto empregador\n"
-     "--banco\" e \"ponto afd --banco\" (o empregador e os dados do próprio relógio); senão,\n"
-     "campo=valor na linha do relógio em --relogios. Sem um campo\n"
-     "obrigatório nada é gravado, a menos que --rascunho seja dado (o arquivo sai marcado\n"
-     "RASCUNHO na razão social):\n"
-     "  --empregador-tipo cnpj|cpf     empregador_tipo\n"
-     "  --empregador-documento D       empregador_documento\n"
-     "  --cno-caepf N                  cno_caepf\n"
-     "  --razao-social NOME            razao_social\n"
-     "  --fabricacao N                 fabricacao (número de fabricação do relógio)\n"
-     "  --fabricante-tipo cnpj|cpf     fabricante_tipo\n"
-     "  --fabricante-documento D       fabricante_documento\n"
-     "  --modelo-rep MODELO            modelo_rep\n"},
-    {"relatorio",
-     "Uso: ponto relatorio [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--svg ARQUIVO]\n"
-     "Marcações por funcionário e por dia, com os horários; --svg grava um gráfico das\n"
-     "marcações por hora do dia.\n"},
-    {"servico",
-     "Uso: ponto servico [--banco B] [relógios] [--coletor NOME] [--arrendamento S]\n"
-     "                   [--reconciliar-a-cada S] [--web ENDEREÇO:PORTA [--web-token ARQ]]\n"
-     "     ponto servico --estado [--banco B] [--alerta S] [--formato ...]\n"
-     "Coleta continuamente: conecta os relógios, faz uma coleta incremental ao iniciar, ao\n"
-     "reconectar e a cada S segundos (padrão 300), grava cada marcação monitorada e registra\n"
-     "um evento por linha. Encerra com SIGTERM ou Ctrl-C. Se o banco cair, reconecta sozinho\n"
-     "e nada se perde. Vários serviços no mesmo PostgreSQL dividem os relógios por igual: cada\n"
-     "relógio é coletado por um só serviço, que o arrenda por S segundos (--arrendamento,\n"
-     "padrão 15) e renova; se ele parar, outro assume o relógio.\n"
-     "--estado mostra, por relógio, conexão e desde quando, última marcação e quando foi\n"
-     "gravada, marcações de hoje, último erro e quem o coleta; sai com 4 se algum relógio não\n"
-     "tem coletor ativo ou está desconectado há mais de --alerta segundos.\n"
-     "--web serve a página do serviço (veja ponto web --ajuda), com a ação \"atualizar agora\".\n"},
-    {"web",
-     "Uso: ponto web [--banco B] --web ENDEREÇO:PORTA [--web-token ARQUIVO] [--relogios ARQ]\n"
-     "Serve no navegador a página do banco: relógios (conexão, última marcação, erros, coletor),\n"
-     "marcações chegando ao vivo, gráficos por hora e por dia, busca com download em CSV e o\n"
-     "AFD; a API JSON por trás dela está em docs/web.md. Só lê o banco. --web 127.0.0.1:8080\n"
-     "serve só nesta máquina (porta 0: uma livre, impressa ao iniciar); outro endereço exige\n"
-     "--web-token ARQUIVO, cuja primeira linha (16 caracteres ou mais) é o token que a página\n"
-     "pede e toda chamada da API leva. --relogios dá modelo e endereço de cada relógio e os\n"
-     "campos do cabeçalho do AFD. Encerra com Ctrl-C ou SIGTERM.\n"},
-    {"monitorar",
-     "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
-     "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
-     "uma marcação nova é gerada a cada MS milissegundos (padrão 2000).\n"},
-    {"status", "Uso: ponto status [relógios] [--formato ...]\n"},
-    {"data-hora",
-     "Uso: ponto data-hora [--definir \"dd/mm/aaaa hh:mm:ss\" | --agora] [relógios]\n"
-     "Sem opção, mostra a data e hora de cada relógio.\n"},
-    {"funcionarios",
-     "Uso: ponto funcionarios enviar ARQUIVO.csv|ARQUIVO.json\n"
-     "     ponto funcionarios listar\n"
-     "     ponto funcionarios excluir --codigo N\n"
-     "     ponto funcionarios excluir --todos [--sim]   (pede confirmação; --sim em scripts)\n"
-     "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
-     "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
-     "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do "
-     "envio.\n"
-     "Limites: nome 52 caracteres, senha 8, cartão 20, PIS 11, CPF 14, template 8192; até\n"
-     "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
-     "um arquivo Latin-1.\n"},
-    {"afd",
-     "Uso: ponto afd --relogio N [--de DATA] [--ate DATA] [--saida ARQUIVO|PASTA|-] [--banco B]\n"
-     "O arquivo fiscal do próprio relógio tarvenix, como ele o grava: cabeçalho, empregador\n"
-     "(tipo 2), marcações (3), ajustes de hora (4) e funcionários (5) numa só sequência de\n"
-     "NSR, CRC-16/MODBUS, trailer. --de e --ate escolhem os registros pela data do relógio.\n"
-     "Nome padrão (sem --saida, ou com --saida PASTA): AFD<fabricação><CNPJ>REP_C.txt, dos\n"
-     "dados do próprio cabeçalho; \"-\" escreve na saída padrão. O arquivo só aparece\n"
-     "inteiro: interrompido ou com a conexão caída, nada é gravado. Com --banco, os registros\n"
-     "de empregador, hora e funcionários ficam no banco, e \"ponto exportar afd\" os leva\n"
-     "em seus lugares; o último empregador passa a ser o do relógio no banco.\n"},
-    {"empregador",
-     "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
-     "                      [--banco B]\n"
-     "Com --banco, o empregador gravado em cada relógio fica no banco: o cabeçalho de\n"
-     "\"ponto exportar afd\" vem dele.\n"},
-    {"sirene",
-     "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
-     "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
-     "     ponto sirene --duracao SEGUNDOS          tempo de toque\n"
-     "     ponto sirene --dia DIA --horarios HH:MM,HH:MM,...   sirenes do dia da semana\n"
-     "     ponto sirene --dia DIA --apagar          apaga as sirenes do dia\n"
-     "DIA: domingo, segunda, terca, quarta, quinta, sexta, sabado.\n"},
-    {"horario-verao",
-     "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
-     "     ponto horario-verao --apagar\n"},
-    {"verificacao", "Uso: ponto verificacao 1para1|1paran\n"},
-    {"apagar-marcacoes",
-     "Uso: ponto apagar-marcacoes [relógios] [--sim]\n"
-     "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
-     "--sim, nada é apagado (código 2).\n"},
-    {"limpar",
-     "Uso: ponto limpar [relógios] [--sim]   apaga usuários, digitais e marcações\n"
-     "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
-     "--sim, nada é apagado (código 2).\n"},
-    {"embutidos",
-     "Uso: ponto embutidos [--recriar] [--formato ...]\n"
-     "Os relógios virtuais embutidos (usados quando nenhum relógio é dado) guardam seu estado\n"
-     "entre um comando e outro em $XDG_STATE_HOME/quorvel (padrão ~/.local/state/quorvel):\n"
-     "funcionários, digitais, marcações, configuração e data e hora. Mostra a pasta e o que\n"
-     "cada relógio guarda; --recriar apaga esse estado e recomeça do exemplo.\n"},
-    {"habilitar", "Uso: ponto habilitar [relógios]\n"},
-    {"desabilitar", "Uso: ponto desabilitar [relógios]\n"},
-};
+// The column where the general help's descriptions start, after two spaces of indent.
+constexpr size_t kColunaDoResumo = 24;
 
 }  // namespace
 
-const char* AjudaGeral() { return kAjudaGeral; }
-const std::map<std::string, std::string>& AjudaDosComandos() { return kAjuda; }
-
-namespace {
-
-// What cannot be undone is confirmed: by the person at the terminal, or by --sim in a script.
-// Without a terminal to ask and without --sim nothing is done. False: the person said no.
-bool Confirma(const Opcoes& o, const Sessao& s, const std::string& oQue) {
-  if (o.Tem("--sim")) return true;
-  std::string relogios;
-  for (const auto& r : s.Relogios())
-    relogios += (relogios.empty() ? "" : ", ") + std::to_string(r->Codigo());
-  const std::string pergunta = oQue + " (relógios " + relogios + ")";
-  if (!isatty(STDIN_FILENO))
-    throw ErroDeUso(pergunta +
-                    " não pode ser desfeito e não há terminal para confirmar; use "
-                    "--sim para confirmar de antemão.");
-  std::cerr << pergunta << ": não pode ser desfeito. Confirma? [s/N] " << std::flush;
-  std::string resposta;
-  std::getline(std::cin, resposta);
-  if (resposta == "s" || resposta == "S" || resposta == "sim" || resposta == "SIM") return true;
-  std::cerr << "Nada foi apagado.\n";
-  return false;
+const std::vector<Opcao>& OpcoesComuns() {
+  static const std::vector<Opcao> comuns = {
+      {"--relogio", Argumento::Valor},  {"--ip", Argumento::Valor},
+      {"--modelo", Argumento::Valor},   {"--serial", Argumento::Valor},
+      {"--relogios", Argumento::Valor}, {"--chave", Argumento::Valor},
+      {"--formato", Argumento::Valor},  {"--bom", Argumento::Marcador}};
+  return comuns;
 }
 
-std::string SimNao(bool b) { return b ? "sim" : "não"; }
-
-std::string Codigo(const Relogio& r) { return std::to_string(r.Codigo()); }
-
-// Runs `acao` on each clock, collecting one result row; a component error on one clock is
-// reported and the others still run.
-struct ResultadoPorRelogio {
-  int codigoSaida = kOk;
-  Tabela tabela{{"Relógio", "Resultado"}, {"relogio", "resultado"}, {}};
-};
-
-using AcaoBooleana = std::function<bool(int16_t)>;
-
-int PorRelogio(Sessao& s, const std::function<bool(const Relogio&)>& suportado,
-               const AcaoBooleana& acao) {
-  ResultadoPorRelogio r;
-  for (const auto& rel : s.Relogios()) {
-    if (!suportado(*rel)) {
-      r.tabela.linhas.push_back(
-          {Codigo(*rel),
-           "não suportado pelo modelo " + NomeModelo(rel->ModeloRelogio()) + " (ignorado)"});
-      continue;
-    }
-    try {
-      const bool ok = acao(rel->Codigo());
-      r.tabela.linhas.push_back({Codigo(*rel), ok ? "ok" : "recusado pelo relógio"});
-      if (!ok && r.codigoSaida == kOk) r.codigoSaida = kRecusado;
-    } catch (const Erro& e) {
-      r.tabela.linhas.push_back({Codigo(*rel), "erro " + std::to_string(e.Numero())});
-      std::string d = e.Descricao();
-      for (size_t p; (p = d.find("\r\n")) != std::string::npos;) d.replace(p, 2, "\n  ");
-      std::cerr << "Relógio " << rel->Codigo() << ": erro " << e.Numero() << ": " << d << "\n";
-      r.codigoSaida = kErroComponente;
-    }
-  }
-  Imprime(std::cout, r.tabela, s.Saida(), s.Bom());
-  return r.codigoSaida;
-}
-
-bool Todos(const Relogio&) { return true; }
-bool SoQuorvel(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_Quorvel; }
-bool SoTarvenix(const Relogio& r) { return r.ModeloRelogio() == EModeloRelogio_Tarvenix; }
-
-// ---- coletar ---------------------------------------------------------------------------
-
-// Every reachable clock is collected and printed; a clock that could not be reached or whose
-// collection could not be completed is named on stderr and makes the exit code 4 — its
-// punches are not printed, as a part of them would pass for the whole.
-int Coletar(const Opcoes& o, Sessao& s) {
-  const int32_t ponteiro =
-      o.Tem("--ponteiro") ? static_cast<int32_t>(o.Numero("--ponteiro", 0, INT32_MAX)) : 0;
-  const int32_t nsr = o.Tem("--nsr") ? static_cast<int32_t>(o.Numero("--nsr", 0, INT32_MAX)) : 0;
-  int codigoSaida = kOk;
-  const std::set<int16_t> inacessiveis = ConectaParaColetar(s, codigoSaida);
-  // The punches stay in their compact lists and are printed straight from them: a collection
-  // of a million punches never becomes a million rows of texts.
-  std::vector<std::pair<bool, std::shared_ptr<ListaMarcacao>>> listas;  // (tarvenix, punches)
-  size_t coletados = 0, total = 0;
-  for (const auto& rel : s.Relogios()) {
-    if (inacessiveis.count(rel->Codigo())) continue;
-    Progresso("Coletando do relógio " + Codigo(*rel) + "…");
-    std::shared_ptr<ListaMarcacao> lista;
-    try {
-      lista = s.Controle().ObterMarcacaoRelogio(rel->Codigo(), ponteiro, nsr);
-    } catch (const Erro& e) {
-      FimProgresso();
-      std::cerr << "Relógio " << rel->Codigo() << " não coletado: a conexão caiu durante a "
-                << "coleta e não pôde ser restabelecida (erro " << e.Numero() << ": " << Mensagem(e)
-                << ").\n";
-      codigoSaida = kInacessivel;
-      continue;
-    }
-    FimProgresso();
-    if (!lista || Sessao::Interrompido()) {
-      std::cerr << "Coleta cancelada pelo usuário.\n";
-      return kCancelado;
-    }
-    ++coletados;
-    total += static_cast<size_t>(lista->Count());
-    listas.emplace_back(rel->ModeloRelogio() == EModeloRelogio_Tarvenix, std::move(lista));
-  }
-  const Formato f = s.Saida();
-  if (f != Formato::Tabela) {
-    SaidaDeMarcacoes saida(std::cout, f, s.Bom());
-    for (const auto& [tarvenix, lista] : listas)
-      lista->ParaCada([&saida, tarvenix = tarvenix](const Marcacao& m) {
-        saida.Adiciona(m.CodigoRelogio(), m.DataHoraMarcacao(), tarvenix, m.CodigoCartao(),
-                       m.MarcacaoPorDigital(), m.NSR(), m.PIS());
-      });
-    saida.Termina();
-    return codigoSaida;
-  }
-  Linha linha(6);
-  ImprimeFluxo(std::cout, {"Relógio", "Data e hora", "Cartão", "Digital", "NSR", "PIS"},
-               {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"}, f, s.Bom(),
-               [&](const std::function<void(const Linha&)>& visita) {
-                 for (const auto& [tarvenix, lista] : listas)
-                   lista->ParaCada([&, tarvenix = tarvenix](const Marcacao& m) {
-                     linha[0] = std::to_string(m.CodigoRelogio());
-                     linha[1] = FormataData(m.DataHoraMarcacao(), f);
-                     linha[2] = tarvenix ? "" : std::to_string(m.CodigoCartao());
-                     linha[3] = tarvenix ? "" : SimNao(m.MarcacaoPorDigital());
-                     linha[4] = m.NSR();
-                     linha[5] = m.PIS();
-                     visita(linha);
-                   });
-               });
-  if (s.Saida() == Formato::Tabela) {
-    std::cout << total << (total == 1 ? " marcação" : " marcações") << " de " << coletados
-              << (coletados == 1 ? " relógio" : " relógios");
-    if (coletados < s.Relogios().size())
-      std::cout << " (" << s.Relogios().size() - coletados << " não coletado"
-                << (s.Relogios().size() - coletados == 1 ? "" : "s") << ")";
-    std::cout << ".\n";
-  }
-  return codigoSaida;
-}
-
-// ---- monitorar -------------------------------------------------------------------------
-
-int Monitorar(const Opcoes& o, Sessao& s) {
-  const long long segundos = o.Tem("--segundos") ? o.Numero("--segundos", 1, 86400 * 365) : 0;
-  const int32_t intervalo = o.Tem("--gerar-a-cada")
-                                ? static_cast<int32_t>(o.Numero("--gerar-a-cada", 50, 3600000))
-                                : 2000;
-  s.Conecta();
-  std::vector<std::unique_ptr<Timer>> geradores;
-  uint32_t semente = 7;
-  for (const auto& d : s.Embutidos())
-    geradores.push_back(sdk::GeraMarcacoes(s.Loop(), d, intervalo, semente++));
-
-  size_t recebidas = 0;
-  const Formato f = s.Saida();
-  if (f == Formato::Csv)
-    std::cout << (s.Bom() ? "\xEF\xBB\xBF" : "") << "relogio;data_hora;cartao;digital;nsr;pis\n"
-              << std::flush;
-  if (f == Formato::Tabela)
-    std::cout << "Monitorando " << s.Relogios().size()
-              << (s.Relogios().size() == 1 ? " relógio" : " relógios") << ". Ctrl-C encerra.\n"
-              << std::flush;
-  s.Controle().Eventos().MarcacaoRecolhida = [&](const std::shared_ptr<Marcacao>& m) {
-    ++recebidas;
-    const bool tarvenix = !m->NSR().empty();
-    const std::string cartao = tarvenix ? "" : std::to_string(m->CodigoCartao());
-    const std::string data = FormataData(m->DataHoraMarcacao(), f);
-    if (f == Formato::Json) {
-      // One object per line, the fields and types of coletar's array.
-      const Tabela linha{{},
-                         {"relogio", "data_hora", "cartao", "digital", "nsr", "pis"},
-                         {{std::to_string(m->CodigoRelogio()), data, cartao,
-                           tarvenix ? "" : SimNao(m->MarcacaoPorDigital()), m->NSR(), m->PIS()}}};
-      std::cout << ObjetoJson(linha, 0).dump() << '\n';
-    } else if (f == Formato::Csv) {
-      std::cout << m->CodigoRelogio() << ';' << data << ';' << cartao << ';'
-                << (tarvenix ? "" : SimNao(m->MarcacaoPorDigital())) << ';' << m->NSR() << ';'
-                << m->PIS() << '\n';
-    } else {
-      char linha[160];
-      std::snprintf(
-          linha, sizeof linha, "%s  relógio %-3d  %s\n", data.c_str(), m->CodigoRelogio(),
-          tarvenix ? ("NSR " + m->NSR() + "  PIS " + m->PIS()).c_str()
-                   : ("cartão " + cartao + (m->MarcacaoPorDigital() ? "  (digital)" : "")).c_str());
-      std::cout << linha;
-    }
-    std::cout << std::flush;
+const std::vector<Comando>& TabelaDeComandos() {
+  static const std::vector<Comando> tabela = {
+      {"coletar",
+       {{"coletar", "coleta as marcações dos relógios"},
+        {"coletar --banco ARQ", "coleta só as marcações novas e as grava no banco"}},
+       {{"--ponteiro", Argumento::Valor},
+        {"--nsr", Argumento::Valor},
+        {"--banco", Argumento::Valor},
+        {"--coletor", Argumento::Valor}},
+       false,
+       "Uso: ponto coletar [--ponteiro N] [--nsr N] [relógios] [--formato ...]\n"
+       "     ponto coletar --banco B [--coletor NOME] [relógios] [--formato ...]\n"
+       "Coleta as marcações. Relógios tarvenix leem a partir do ponteiro (--ponteiro para\n"
+       "firmware anterior a 2.1.12, --nsr a partir dela). Ctrl-C cancela a coleta.\n"
+       "Uma coleta interrompida por queda da conexão é retomada de onde parou; um relógio\n"
+       "que não volta é informado e nada dele é impresso (código de saída 4).\n"
+       "Com --banco B (arquivo SQLite ou postgresql://…) só as marcações novas são lidas e\n"
+       "gravadas, em lotes; uma coleta interrompida é completada pela próxima. --coletor NOME\n"
+       "é o nome com que a coleta arrenda cada relógio no banco (padrão: máquina:processo).\n",
+       Coletar},
+      {"servico",
+       {{"servico", "serviço coletor: mantém o banco em dia até SIGTERM"}},
+       {{"--banco", Argumento::Valor},
+        {"--coletor", Argumento::Valor},
+        {"--arrendamento", Argumento::Valor},
+        {"--reconciliar-a-cada", Argumento::Valor},
+        {"--alerta", Argumento::Valor},
+        {"--web", Argumento::Valor},
+        {"--web-token", Argumento::Valor},
+        {"--estado", Argumento::Marcador}},
+       false,
+       "Uso: ponto servico [--banco B] [relógios] [--coletor NOME] [--arrendamento S]\n"
+       "                   [--reconciliar-a-cada S] [--web ENDEREÇO:PORTA [--web-token ARQ]]\n"
+       "     ponto servico --estado [--banco B] [--alerta S] [--formato ...]\n"
+       "Coleta continuamente: conecta os relógios, faz uma coleta incremental ao iniciar, ao\n"
+       "reconectar e a cada S segundos (padrão 300), grava cada marcação monitorada e registra\n"
+       "um evento por linha. Encerra com SIGTERM ou Ctrl-C. Se o banco cair, reconecta sozinho\n"
+       "e nada se perde. Vários serviços no mesmo PostgreSQL dividem os relógios por igual: cada\n"
+       "relógio é coletado por um só serviço, que o arrenda por S segundos (--arrendamento,\n"
+       "padrão 15) e renova; se ele parar, outro assume o relógio.\n"
+       "--estado mostra, por relógio, conexão e desde quando, última marcação e quando foi\n"
+       "gravada, marcações de hoje, último erro e quem o coleta; sai com 4 se algum relógio não\n"
+       "tem coletor ativo ou está desconectado há mais de --alerta segundos.\n"
+       "--web serve a página do serviço (veja ponto web --ajuda), com a ação \"atualizar "
+       "agora\".\n",
+       Servico},
+      {"web",
+       {{"web", "página do banco no navegador: relógios, marcações, AFD"}},
+       {{"--banco", Argumento::Valor},
+        {"--web", Argumento::Valor},
+        {"--web-token", Argumento::Valor}},
+       false,
+       "Uso: ponto web [--banco B] --web ENDEREÇO:PORTA [--web-token ARQUIVO] [--relogios ARQ]\n"
+       "Serve no navegador a página do banco: relógios (conexão, última marcação, erros, "
+       "coletor),\n"
+       "marcações chegando ao vivo, gráficos por hora e por dia, busca com download em CSV e o\n"
+       "AFD; a API JSON por trás dela está em docs/web.md. Só lê o banco. --web 127.0.0.1:8080\n"
+       "serve só nesta máquina (porta 0: uma livre, impressa ao iniciar); outro endereço exige\n"
+       "--web-token ARQUIVO, cuja primeira linha (16 caracteres ou mais) é o token que a página\n"
+       "pede e toda chamada da API leva. --relogios dá modelo e endereço de cada relógio e os\n"
+       "campos do cabeçalho do AFD. Encerra com Ctrl-C ou SIGTERM.\n",
+       web::Web},
+      {"exportar",
+       {{"exportar", "marcações do banco (tabela, csv, json)"},
+        {"exportar afd", "arquivo fiscal AFD das marcações de um relógio tarvenix"}},
+       {{"--banco", Argumento::Valor},
+        {"--de", Argumento::Valor},
+        {"--ate", Argumento::Valor},
+        {"--saida", Argumento::Valor},
+        {"--fuso", Argumento::Valor},
+        {"--leiaute", Argumento::Valor},
+        {"--crc", Argumento::Valor},
+        {"--empregador-tipo", Argumento::Valor},
+        {"--empregador-documento", Argumento::Valor},
+        {"--cno-caepf", Argumento::Valor},
+        {"--razao-social", Argumento::Valor},
+        {"--fabricacao", Argumento::Valor},
+        {"--fabricante-tipo", Argumento::Valor},
+        {"--fabricante-documento", Argumento::Valor},
+        {"--modelo-rep", Argumento::Valor},
+        {"--assinar", Argumento::Par},
+        {"--omitir-sem-cpf", Argumento::Marcador},
+        {"--assinatura-p7s", Argumento::Marcador},
+        {"--rascunho", Argumento::Marcador}},
+       true,
+       "Uso: ponto exportar [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--formato ...]\n"
+       "     ponto exportar afd [--banco B] --saida ARQUIVO [--relogio N] [--de DATA] [--ate "
+       "DATA]\n"
+       "            [--leiaute 671|1510] [--crc kermit|modbus] [--fuso FUSO] [--omitir-sem-cpf]\n"
+       "            [--assinatura-p7s] [--assinar CERT.pem CHAVE.pem] [--rascunho]\n"
+       "            [campos do cabeçalho]\n"
+       "            [--relogios ARQUIVO]\n"
+       "DATA: dd/mm/aaaa [hh:mm:ss]; uma data sozinha em --ate inclui o dia inteiro.\n"
+       "O AFD sai em ISO-8859-1 com CR LF, registros 1, 3 e 9 (no leiaute 671, também os 2, 4\n"
+       "e 5 do próprio relógio guardados por \"ponto afd --banco\"). No leiaute atual cada\n"
+       "marcação leva o CPF do funcionário, obtido do cadastro do relógio pelo PIS; uma marcação\n"
+       "sem CPF conhecido é listada e nada é gravado, a menos que --omitir-sem-cpf seja dado.\n"
+       "--fuso: um nome (America/Sao_Paulo) ou um deslocamento fixo (-0300); cada data leva o\n"
+       "deslocamento em vigor no seu próprio instante, horários de verão passados inclusive.\n"
+       "Padrão: o campo fuso do relógio em --relogios, senão o fuso do computador; num computador\n"
+       "em UTC, America/Sao_Paulo. --leiaute 1510: PIS, datas ddmmaaaa, sem CRC.\n"
+       "--assinar grava ARQUIVO.p7s, a assinatura CMS destacada (DER) do arquivo, com o\n"
+       "certificado e a chave privada em PEM; o AFD leva a linha "
+       "ASSINATURA_DIGITAL_EM_ARQUIVO_P7S.\n"
+       "Campos do cabeçalho: opção; senão, os guardados no banco por \"ponto empregador\n"
+       "--banco\" e \"ponto afd --banco\" (o empregador e os dados do próprio relógio); senão,\n"
+       "campo=valor na linha do relógio em --relogios. Sem um campo\n"
+       "obrigatório nada é gravado, a menos que --rascunho seja dado (o arquivo sai marcado\n"
+       "RASCUNHO na razão social):\n"
+       "  --empregador-tipo cnpj|cpf     empregador_tipo\n"
+       "  --empregador-documento D       empregador_documento\n"
+       "  --cno-caepf N                  cno_caepf\n"
+       "  --razao-social NOME            razao_social\n"
+       "  --fabricacao N                 fabricacao (número de fabricação do relógio)\n"
+       "  --fabricante-tipo cnpj|cpf     fabricante_tipo\n"
+       "  --fabricante-documento D       fabricante_documento\n"
+       "  --modelo-rep MODELO            modelo_rep\n",
+       Exportar},
+      {"afd",
+       {{"afd", "o arquivo fiscal AFD do próprio relógio tarvenix, como ele o grava"}},
+       {{"--de", Argumento::Valor},
+        {"--ate", Argumento::Valor},
+        {"--saida", Argumento::Valor},
+        {"--banco", Argumento::Valor}},
+       false,
+       "Uso: ponto afd --relogio N [--de DATA] [--ate DATA] [--saida ARQUIVO|PASTA|-] [--banco B]\n"
+       "O arquivo fiscal do próprio relógio tarvenix, como ele o grava: cabeçalho, empregador\n"
+       "(tipo 2), marcações (3), ajustes de hora (4) e funcionários (5) numa só sequência de\n"
+       "NSR, CRC-16/MODBUS, trailer. --de e --ate escolhem os registros pela data do relógio.\n"
+       "Nome padrão (sem --saida, ou com --saida PASTA): AFD<fabricação><CNPJ>REP_C.txt, dos\n"
+       "dados do próprio cabeçalho; \"-\" escreve na saída padrão. O arquivo só aparece\n"
+       "inteiro: interrompido ou com a conexão caída, nada é gravado. Com --banco, os registros\n"
+       "de empregador, hora e funcionários ficam no banco, e \"ponto exportar afd\" os leva\n"
+       "em seus lugares; o último empregador passa a ser o do relógio no banco.\n",
+       AfdDoProprioRelogio},
+      {"relatorio",
+       {{"relatorio", "marcações por funcionário e dia; gráfico por hora (--svg)"}},
+       {{"--banco", Argumento::Valor},
+        {"--de", Argumento::Valor},
+        {"--ate", Argumento::Valor},
+        {"--svg", Argumento::Valor}},
+       false,
+       "Uso: ponto relatorio [--banco B] [--de DATA] [--ate DATA] [--relogio N] [--svg ARQUIVO]\n"
+       "Marcações por funcionário e por dia, com os horários; --svg grava um gráfico das\n"
+       "marcações por hora do dia.\n",
+       Relatorio},
+      {"monitorar",
+       {{"monitorar", "mostra cada marcação assim que chega (Ctrl-C encerra)"}},
+       {{"--segundos", Argumento::Valor}, {"--gerar-a-cada", Argumento::Valor}},
+       false,
+       "Uso: ponto monitorar [--segundos N] [--gerar-a-cada MS] [relógios] [--formato ...]\n"
+       "Mostra cada nova marcação até Ctrl-C (ou até N segundos). Nos relógios embutidos,\n"
+       "uma marcação nova é gerada a cada MS milissegundos (padrão 2000).\n",
+       Monitorar},
+      {"status",
+       {{"status", "situação de cada relógio"}},
+       {},
+       false,
+       "Uso: ponto status [relógios] [--formato ...]\n",
+       Status},
+      {"data-hora",
+       {{"data-hora", "lê ou acerta a data e hora dos relógios"}},
+       {{"--definir", Argumento::Valor}, {"--agora", Argumento::Marcador}},
+       false,
+       "Uso: ponto data-hora [--definir \"dd/mm/aaaa hh:mm:ss\" | --agora] [relógios]\n"
+       "Sem opção, mostra a data e hora de cada relógio.\n",
+       DataHoraDosRelogios},
+      {"funcionarios",
+       {{"funcionarios enviar ARQ", "envia funcionários de um arquivo CSV ou JSON"},
+        {"funcionarios listar", "lista os funcionários gravados nos relógios"},
+        {"funcionarios excluir", "exclui um funcionário (--codigo N) ou todos (--todos)"}},
+       {{"--codigo", Argumento::Valor},
+        {"--codificacao", Argumento::Valor},
+        {"--todos", Argumento::Marcador},
+        {"--sim", Argumento::Marcador}},
+       true,
+       "Uso: ponto funcionarios enviar ARQUIVO.csv|ARQUIVO.json\n"
+       "     ponto funcionarios listar\n"
+       "     ponto funcionarios excluir --codigo N\n"
+       "     ponto funcionarios excluir --todos [--sim]   (pede confirmação; --sim em scripts)\n"
+       "CSV: cabeçalho codigo;nome;senha;supervisor;cartao;pis;cpf;digitais, digitais como\n"
+       "dedo:template|dedo:template. JSON: lista de objetos com os mesmos campos e \"digitais\"\n"
+       "como [{\"dedo\": 3, \"template\": \"...\"}]. O arquivo inteiro é conferido antes do "
+       "envio.\n"
+       "Limites: nome 52 caracteres, senha 8, cartão 20, PIS 11, CPF 14, template 8192; até\n"
+       "32767 funcionários por envio. O arquivo deve ser UTF-8; --codificacao latin1 converte\n"
+       "um arquivo Latin-1.\n",
+       Funcionarios},
+      {"empregador",
+       {{"empregador", "grava os dados do empregador (relógios tarvenix)"}},
+       {{"--nome", Argumento::Valor},
+        {"--tipo", Argumento::Valor},
+        {"--documento", Argumento::Valor},
+        {"--cei", Argumento::Valor},
+        {"--endereco", Argumento::Valor},
+        {"--banco", Argumento::Valor}},
+       false,
+       "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
+       "                      [--banco B]\n"
+       "Com --banco, o empregador gravado em cada relógio fica no banco: o cabeçalho de\n"
+       "\"ponto exportar afd\" vem dele.\n",
+       Empregador},
+      {"sirene",
+       {{"sirene", "programa, apaga ou ajusta as sirenes (relógios quorvel)"}},
+       {{"--codigo", Argumento::Valor},
+        {"--hora", Argumento::Valor},
+        {"--duracao", Argumento::Valor},
+        {"--dia", Argumento::Valor},
+        {"--horarios", Argumento::Valor},
+        {"--apagar", Argumento::Marcador}},
+       false,
+       "Uso: ponto sirene --codigo N --hora HH:MM     programa a sirene diária N (1 a 50)\n"
+       "     ponto sirene --codigo N --apagar         apaga a sirene diária N\n"
+       "     ponto sirene --duracao SEGUNDOS          tempo de toque\n"
+       "     ponto sirene --dia DIA --horarios HH:MM,HH:MM,...   sirenes do dia da semana\n"
+       "     ponto sirene --dia DIA --apagar          apaga as sirenes do dia\n"
+       "DIA: domingo, segunda, terca, quarta, quinta, sexta, sabado.\n",
+       Sirene},
+      {"horario-verao",
+       {{"horario-verao", "define ou apaga o horário de verão"}},
+       {{"--inicio", Argumento::Valor},
+        {"--fim", Argumento::Valor},
+        {"--apagar", Argumento::Marcador}},
+       false,
+       "Uso: ponto horario-verao --inicio \"dd/mm/aaaa hh:mm\" --fim \"dd/mm/aaaa hh:mm\"\n"
+       "     ponto horario-verao --apagar\n",
+       HorarioVerao},
+      {"verificacao",
+       {{"verificacao 1para1|1paran", "modo de verificação da digital"}},
+       {},
+       true,
+       "Uso: ponto verificacao 1para1|1paran\n",
+       Verificacao},
+      {"apagar-marcacoes",
+       {{"apagar-marcacoes", "apaga as marcações (relógios quorvel; pede confirmação)"}},
+       {{"--sim", Argumento::Marcador}},
+       false,
+       "Uso: ponto apagar-marcacoes [relógios] [--sim]\n"
+       "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
+       "--sim, nada é apagado (código 2).\n",
+       ApagarMarcacoes},
+      {"limpar",
+       {{"limpar", "apaga todos os dados (relógios quorvel; pede confirmação)"}},
+       {{"--sim", Argumento::Marcador}},
+       false,
+       "Uso: ponto limpar [relógios] [--sim]   apaga usuários, digitais e marcações\n"
+       "Pede confirmação no terminal; --sim confirma de antemão (scripts). Sem terminal e sem\n"
+       "--sim, nada é apagado (código 2).\n",
+       Limpar},
+      {"habilitar",
+       {{"habilitar | desabilitar", "habilita ou desabilita os relógios"}},
+       {},
+       false,
+       "Uso: ponto habilitar [relógios]\n",
+       Habilitar},
+      {"desabilitar", {}, {}, false, "Uso: ponto desabilitar [relógios]\n", Desabilitar},
+      {"embutidos",
+       {{"embutidos", "onde estão os relógios embutidos; --recriar os recomeça do exemplo"}},
+       {{"--recriar", Argumento::Marcador}},
+       false,
+       "Uso: ponto embutidos [--recriar] [--formato ...]\n"
+       "Os relógios virtuais embutidos (usados quando nenhum relógio é dado) guardam seu estado\n"
+       "entre um comando e outro em $XDG_STATE_HOME/quorvel (padrão ~/.local/state/quorvel):\n"
+       "funcionários, digitais, marcações, configuração e data e hora. Mostra a pasta e o que\n"
+       "cada relógio guarda; --recriar apaga esse estado e recomeça do exemplo.\n",
+       Embutidos},
   };
-  int codigo = kOk;
-  s.Controle().Eventos().ErroMonitoracao = [&](int16_t n, const std::string& d) {
-    if (n == erro::kRelogioDesconectado) {
-      // A lost link: the control reopens it and resumes; the person only needs to know.
-      std::cerr << "Conexão perdida: " << d.substr(0, d.find("\r\n")) << " Tentando reconectar…\n"
-                << std::flush;
-      return;
-    }
-    std::string texto = d;
-    for (size_t p; (p = texto.find("\r\n")) != std::string::npos;) texto.replace(p, 2, "\n  ");
-    std::cerr << "Erro " << n << " na monitoração: " << texto << "\n";
-    codigo = kErroComponente;
-  };
-  s.Controle().Eventos().RelogioConectado = [&](int16_t c) {
-    std::cerr << "Relógio " << c << ": conexão restabelecida; a monitoração continua de onde "
-              << "parou.\n"
-              << std::flush;
-  };
-  s.Controle().IniciaMonitoracaoTodosRelogios();
-  s.Loop().RodaAte({}, segundos > 0 ? std::chrono::milliseconds(segundos * 1000)
-                                    : std::chrono::hours(24 * 365 * 10));
-  s.Controle().PararMonitoracaoTodosRelogios();
-  if (f == Formato::Tabela)
-    std::cout << "Monitoração encerrada: " << recebidas
-              << (recebidas == 1 ? " marcação recebida" : " marcações recebidas") << ".\n";
-  return codigo;
+  return tabela;
 }
 
-// ---- status, data-hora -----------------------------------------------------------------
-
-int EmbutidosCmd(const Opcoes& o) {
-  for (const char* opcao : {"--relogio", "--ip", "--serial", "--relogios", "--modelo", "--chave"})
-    if (o.Tem(opcao))
-      throw ErroDeUso(std::string("embutidos não recebe ") + opcao +
-                      ": trata só dos relógios "
-                      "embutidos.");
-  const auto pasta = PastaDosEmbutidos();
-  if (!pasta) throw ErroDeUso("HOME não definido: não há onde guardar os relógios embutidos.");
-  if (o.Tem("--recriar")) {
-    try {
-      EstadoDosEmbutidos::Recria(*pasta, &Sessao::Interrompido);
-    } catch (const std::runtime_error& e) {
-      throw ErroDeConexao(e.what());
-    }
-  }
-  Sessao s(o);
-  Tabela t{{"Relógio", "Modelo", "Funcionários", "Marcações", "Estado em"},
-           {"relogio", "modelo", "usuarios", "marcacoes", "arquivo"},
-           {}};
-  for (size_t i = 0; i < s.Relogios().size(); ++i) {
-    const auto& rel = *s.Relogios()[i];
-    const auto& d = *s.Embutidos()[i];
-    t.linhas.push_back({Codigo(rel), NomeModelo(rel.ModeloRelogio()),
-                        std::to_string(d.Usuarios().size()), std::to_string(d.Versao().tamanho),
-                        DiarioDoEmbutido(*pasta, rel.Codigo())});
-  }
-  if (s.Saida() == Formato::Tabela && o.Tem("--recriar"))
-    std::cout << "Relógios embutidos recomeçados com os dados de exemplo.\n";
-  Imprime(std::cout, t, s.Saida(), s.Bom());
-  return kOk;
+const Comando* ComandoDe(const std::string& nome) {
+  const auto& t = TabelaDeComandos();
+  const auto c = std::find_if(t.begin(), t.end(), [&](const Comando& c) { return c.nome == nome; });
+  return c == t.end() ? nullptr : &*c;
 }
 
-int Status(Sessao& s) {
-  s.Conecta();
-  Tabela t{{"Relógio", "Modelo", "Usuários", "Admins", "Senhas", "Digitais", "Marcações",
-            "Capacidade", "Ocupação %", "Data e hora", "Firmware"},
-           {"relogio", "modelo", "usuarios", "administradores", "senhas", "digitais", "marcacoes",
-            "capacidade_registros", "ocupacao_percentual", "data_hora", "firmware"},
-           {}};
-  for (const auto& rel : s.Relogios()) {
-    const auto st = s.Controle().ObterStatusRelogio(rel->Codigo());
-    char pct[32];
-    std::snprintf(pct, sizeof pct, "%.4g", st->PercentualOcupacacaoBufferMarcacoes());
-    t.linhas.push_back(
-        {Codigo(*rel), NomeModelo(rel->ModeloRelogio()), std::to_string(st->QuantidadeUsuarios()),
-         std::to_string(st->QuantidadeAdministradores()), std::to_string(st->QuantidadeSenhas()),
-         std::to_string(st->QuantidadeTemplates()), std::to_string(st->NumeroMarcacoes()),
-         std::to_string(st->CapacidadeRegistros()), pct, FormataData(st->DataHora(), s.Saida()),
-         st->VersaoFirmware()});
-  }
-  Imprime(std::cout, t, s.Saida(), s.Bom());
-  return kOk;
+std::string AjudaGeral() {
+  std::string r =
+      "ponto — coleta e configuração de relógios de ponto\n\nUso: ponto COMANDO [opções]\n\n"
+      "Comandos:\n";
+  for (const Comando& c : TabelaDeComandos())
+    for (const auto& [uso, texto] : c.resumo)
+      r += "  " + uso +
+           std::string(uso.size() < kColunaDoResumo ? kColunaDoResumo - uso.size() : 2, ' ') +
+           texto + "\n";
+  return r + "\n" + kOpcoesDaAjudaGeral;
 }
-
-int DataHoraCmd(const Opcoes& o, Sessao& s) {
-  if (o.Tem("--definir") && o.Tem("--agora"))
-    throw ErroDeUso("use --definir ou --agora, não os dois.");
-  std::optional<DataHora> nova;
-  if (auto t = o.Valor("--definir")) nova = DataHoraDe(*t, "--definir");
-  s.Conecta();
-  if (o.Tem("--agora")) nova = s.Loop().Agora();
-  if (nova) {
-    const DataHora d = *nova;
-    return PorRelogio(s, Todos, [&](int16_t c) { return s.Controle().EnviaDataHoraRelogio(c, d); });
-  }
-  Tabela t{{"Relógio", "Data e hora"}, {"relogio", "data_hora"}, {}};
-  for (const auto& rel : s.Relogios())
-    t.linhas.push_back(
-        {Codigo(*rel), FormataData(s.Controle().ObterDataHoraRelogio(rel->Codigo()), s.Saida())});
-  Imprime(std::cout, t, s.Saida(), s.Bom());
-  return kOk;
-}
-
-// ---- funcionarios ----------------------------------------------------------------------
-
-// What the clock's last error means to the person reading the refusal.
-std::string MotivoDoRelogio(int32_t erro) {
-  switch (erro) {
-    case sdk::codigo::kMemoriaCheia:
-      return "memória do relógio cheia";
-    case sdk::codigo::kArgumentoInvalido:
-      return "valor que o relógio não aceita (PIS, CPF, cartão ou template)";
-    case sdk::codigo::kFalhaGravacao:
-      return "falha de gravação no relógio";
-    case sdk::codigo::kNaoEncontrado:
-      return "funcionário não encontrado no relógio";
-    case sdk::codigo::kLinkPerdido:
-      return "conexão perdida";
-    case sdk::codigo::kNaoSuportado:
-      return "operação que o relógio não tem";
-    case sdk::codigo::kChaveExigida:
-    case sdk::codigo::kChaveIncorreta:
-      return "chave de comunicação recusada";
-    case sdk::codigo::kTentativasDeChave:
-      return "chave não conferida (chaves incorretas demais no último minuto)";
-  }
-  return "motivo não informado pelo relógio";
-}
-
-std::string Motivo(const FuncionarioNaoEnviado& r) {
-  const std::string erro =
-      ": " + MotivoDoRelogio(r.ErroRelogio()) + " (erro " + std::to_string(r.ErroRelogio()) + ")";
-  switch (r.MotivoFalha()) {
-    case RelogioRecusou:
-      return "relógio recusou o funcionário" + erro;
-    case RelogioRecusouTemplate:
-      return "relógio recusou uma digital" + erro;
-    case NaoPossuiSenhaOuTemplate:
-      return "sem senha nem digital";
-  }
-  return std::to_string(r.MotivoFalha());
-}
-
-int Funcionarios(const Opcoes& o, Sessao& s) {
-  if (o.posicionais.size() < 2)
-    throw ErroDeUso("use \"ponto funcionarios enviar|listar|excluir\".");
-  const std::string acao = o.posicionais[1];
-  if (acao == "enviar") {
-    if (o.posicionais.size() != 3) throw ErroDeUso("use \"ponto funcionarios enviar ARQUIVO\".");
-    const std::string codificacao = o.Valor("--codificacao").value_or("utf8");
-    if (codificacao != "utf8" && codificacao != "latin1")
-      throw ErroDeUso("codificação desconhecida \"" + codificacao + "\" (use utf8 ou latin1).");
-    // Everything is checked first: nothing is sent from a file with any problem.
-    const auto funcionarios = LeFuncionarios(o.posicionais[2], codificacao == "latin1");
-    s.Conecta();
-    Tabela t{{"Relógio", "Código", "Nome", "Motivo"}, {"relogio", "codigo", "nome", "motivo"}, {}};
-    const size_t total = funcionarios.size();
-    bool interrompido = false;
-    for (const auto& rel : s.Relogios()) {
-      // One employee at a time: progress after each, and Ctrl-C stops between two of them,
-      // with every employee written so far accounted for.
-      size_t enviados = 0, semDigital = 0, naoGravados = 0;
-      std::map<int32_t, int32_t> errosVistos;
-      for (const auto& f : funcionarios) {
-        if (Sessao::Interrompido()) {
-          interrompido = true;
-          break;
-        }
-        Progresso("Enviando ao relógio " + Codigo(*rel) + ": " + std::to_string(enviados + 1) +
-                  " de " + std::to_string(total));
-        s.Controle().RemoverTodosFuncionariosCartao();
-        s.Controle().AddFuncionarioCartao(f);
-        const auto recusas = s.Controle().EnviarListaFuncionarioCartaoRelogio(rel->Codigo());
-        ++enviados;
-        // An employee whose record the clock took and one of whose fingers it refused is on
-        // the clock, without that finger: counted apart from the ones not stored at all.
-        for (int32_t i = 1; i <= recusas->Count(); ++i) {
-          const auto& r = *recusas->Item(i);
-          (r.MotivoFalha() == RelogioRecusouTemplate ? semDigital : naoGravados)++;
-          if (r.MotivoFalha() != NaoPossuiSenhaOuTemplate) ++errosVistos[r.ErroRelogio()];
-          t.linhas.push_back({r.CodigoRelogio(), std::to_string(r.FuncionarioCartao()->Codigo()),
-                              r.FuncionarioCartao()->Nome(), Motivo(r)});
-        }
-      }
-      s.Controle().RemoverTodosFuncionariosCartao();
-      FimProgresso();
-      if (s.Saida() == Formato::Tabela || interrompido) {
-        std::cerr << "Relógio " << rel->Codigo() << ": " << enviados - semDigital - naoGravados
-                  << " de " << total << " funcionários gravados";
-        if (semDigital > 0)
-          std::cerr << ", " << semDigital
-                    << (semDigital == 1 ? " gravado sem alguma digital"
-                                        : " gravados sem alguma digital");
-        if (naoGravados > 0)
-          std::cerr << ", " << naoGravados << (naoGravados == 1 ? " não gravado" : " não gravados");
-        if (enviados < total) std::cerr << ", " << total - enviados << " não enviados";
-        std::cerr << ".\n";
-        for (const auto& [erro, vezes] : errosVistos)
-          std::cerr << "  " << vezes << (vezes == 1 ? " recusa" : " recusas")
-                    << " do relógio: " << MotivoDoRelogio(erro) << " (erro " << erro << ").\n";
-      }
-      if (interrompido) break;
-    }
-    if (interrompido) {
-      std::cerr << "Envio interrompido pelo usuário; o que foi gravado fica no relógio.\n";
-      if (!t.linhas.empty()) {
-        if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
-        Imprime(std::cout, t, s.Saida(), s.Bom());
-      }
-      return kCancelado;
-    }
-    if (!t.linhas.empty() || s.Saida() != Formato::Tabela) {
-      if (s.Saida() == Formato::Tabela) std::cout << "Funcionários não enviados:\n";
-      Imprime(std::cout, t, s.Saida(), s.Bom());
-    } else {
-      std::cout << "Todos os " << total << " funcionários foram gravados em " << s.Relogios().size()
-                << (s.Relogios().size() == 1 ? " relógio.\n" : " relógios.\n");
-    }
-    return t.linhas.empty() ? kOk : kRecusado;
-  }
-  if (acao == "listar") {
-    s.Conecta();
-    Tabela t{
-        {"Relógio", "Código", "Nome", "Supervisor", "Senha", "Cartão", "PIS", "CPF", "Digitais"},
-        {"relogio", "codigo", "nome", "supervisor", "tem_senha", "cartao", "pis", "cpf", "dedos"},
-        {}};
-    t.textos = {"cartao"};  // the card as the clock keeps it: up to 20 characters, zeros kept
-    for (const auto& rel : s.Relogios()) {
-      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(rel->Codigo());
-      // The register model keeps a card per user, read one user at a time from the clock's
-      // own SDK object (the control's read leaves the card out).
-      const auto entrada = s.Controle().Relogios().ItemByCodRelogio(std::to_string(rel->Codigo()));
-      const bool temCartao = rel->ModeloRelogio() == EModeloRelogio_Tarvenix && entrada;
-      for (int32_t i = 1; i <= lista->Count(); ++i) {
-        const auto& f = *lista->Item(i);
-        std::string dedos;
-        for (const auto& tpl : *f.Template())
-          dedos += (dedos.empty() ? "" : ",") + std::to_string(tpl->Dedo());
-        std::string cartao;
-        if (temCartao && !entrada->CZKEM()->SdkGetUserCardByTextId(
-                             rel->Codigo(), std::to_string(f.Codigo()), cartao))
-          cartao.clear();
-        t.linhas.push_back({Codigo(*rel), std::to_string(f.Codigo()), f.Nome(),
-                            SimNao(f.Supervisor()), SimNao(!f.Senha().empty()), cartao, f.PIS(),
-                            f.CPF(), dedos});
-        if (ProgressoVisivel() && s.Saida() == Formato::Tabela && lista->Count() > 200 &&
-            (i % 100 == 0 || i == lista->Count()))
-          std::cerr << "\rRelógio " << rel->Codigo() << ": " << i << " de " << lista->Count()
-                    << " funcionários" << (i == lista->Count() ? "\n" : "") << std::flush;
-      }
-    }
-    // The clock hands its users out in text order (1, 10, 11, 2); people and programs expect
-    // codes as numbers.
-    std::stable_sort(t.linhas.begin(), t.linhas.end(), [](const auto& a, const auto& b) {
-      const auto chave = [](const std::vector<std::string>& l) {
-        return std::make_pair(NumeroDe(l[0]).value_or(0), NumeroDe(l[1]).value_or(0));
-      };
-      return chave(a) < chave(b);
-    });
-    Imprime(std::cout, t, s.Saida(), s.Bom());
-    return kOk;
-  }
-  if (acao == "excluir" && o.Tem("--todos")) {
-    if (o.Tem("--codigo")) throw ErroDeUso("use --codigo ou --todos, não os dois.");
-    if (!Confirma(o, s, "Excluir todos os funcionários")) return kErroComponente;
-    s.Conecta();
-    return PorRelogio(s, Todos, [&](int16_t c) {
-      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(c);
-      bool todos = true;
-      for (int32_t i = 1; i <= lista->Count(); ++i)
-        todos = s.Controle().ExcluiFuncionarioCartaoRelogio(c, lista->Item(i)) && todos;
-      return todos;
-    });
-  }
-  if (acao == "excluir") {
-    const auto codigo = static_cast<int32_t>(o.Numero("--codigo", 1, INT32_MAX));
-    s.Conecta();
-    return PorRelogio(s, Todos, [&](int16_t c) {
-      // The clock's own record tells which fingers and password to clear.
-      const auto lista = s.Controle().ObterListaFuncionarioCartaoRelogio(c);
-      auto f = lista->ItemByCodCartaoFuncionario(codigo);
-      if (!f) {
-        std::cerr << "Relógio " << c << ": o funcionário " << codigo << " não está gravado.\n";
-        return false;
-      }
-      return s.Controle().ExcluiFuncionarioCartaoRelogio(c, f);
-    });
-  }
-  throw ErroDeUso("ação desconhecida \"" + acao + "\" (use enviar, listar ou excluir).");
-}
-
-// ---- configuração ----------------------------------------------------------------------
-
-std::pair<int16_t, int16_t> HoraMinuto(const std::string& texto, const std::string& opcao) {
-  const auto dois = texto.find(':');
-  auto h = dois == std::string::npos ? std::nullopt : NumeroDe(texto.substr(0, dois));
-  auto m = dois == std::string::npos ? std::nullopt : NumeroDe(texto.substr(dois + 1));
-  if (!h || !m || *h < 0 || *h > 23 || *m < 0 || *m > 59)
-    throw ErroDeUso("horário inválido em " + opcao + ": \"" + texto + "\" (use HH:MM).");
-  return {static_cast<int16_t>(*h), static_cast<int16_t>(*m)};
-}
-
-EDiaDaSemana DiaDe(const std::string& texto) {
-  static const std::map<std::string, EDiaDaSemana> kDias = {
-      {"domingo", Domingo}, {"segunda", Segunda}, {"terca", Terca},
-      {"terça", Terca},     {"quarta", Quarta},   {"quinta", Quinta},
-      {"sexta", Sexta},     {"sabado", Sabado},   {"sábado", Sabado}};
-  auto it = kDias.find(texto);
-  if (it == kDias.end()) throw ErroDeUso("dia da semana desconhecido: \"" + texto + "\".");
-  return it->second;
-}
-
-int Sirene(const Opcoes& o, Sessao& s) {
-  auto& c = s.Controle();
-  if (o.Tem("--duracao")) {
-    const auto d = static_cast<int16_t>(o.Numero("--duracao", 0, 32767));
-    s.Conecta();
-    return PorRelogio(s, SoQuorvel,
-                      [&](int16_t r) { return c.SetTempoDuracaoToqueSireneRelogio(r, d); });
-  }
-  if (o.Tem("--dia")) {
-    const EDiaDaSemana dia = DiaDe(o.Obrigatorio("--dia"));
-    if (o.Tem("--apagar")) {
-      s.Conecta();
-      return PorRelogio(s, SoQuorvel,
-                        [&](int16_t r) { return c.DelConfigSireneDiaSemanaRelogio(r, dia); });
-    }
-    auto lista = std::make_shared<ListaHorario>();
-    std::istringstream in(o.Obrigatorio("--horarios"));
-    for (std::string item; std::getline(in, item, ',');) {
-      auto [h, m] = HoraMinuto(item, "--horarios");
-      auto x = std::make_shared<Horario>();
-      x->Hora(h);
-      x->Minuto(m);
-      lista->Add(x);
-    }
-    if (lista->Count() < 1 || lista->Count() > 12)
-      throw ErroDeUso("informe de 1 a 12 horários em --horarios.");
-    s.Conecta();
-    return PorRelogio(s, SoQuorvel,
-                      [&](int16_t r) { return c.SetSireneDiaSemanaRelogio(r, lista, dia); });
-  }
-  const auto codigo = static_cast<int16_t>(o.Numero("--codigo", 1, 50));
-  if (o.Tem("--apagar")) {
-    s.Conecta();
-    return PorRelogio(s, SoQuorvel,
-                      [&](int16_t r) { return c.DelConfigSireneDiariaRelogio(r, codigo); });
-  }
-  auto [h, m] = HoraMinuto(o.Obrigatorio("--hora"), "--hora");
-  s.Conecta();
-  return PorRelogio(s, SoQuorvel, [&, h = h, m = m](int16_t r) {
-    return c.SetSireneDiariaRelogio(r, codigo, h, m);
-  });
-}
-
-int Empregador(const Opcoes& o, Sessao& s) {
-  const std::string tipo = o.Obrigatorio("--tipo");
-  if (tipo != "cnpj" && tipo != "cpf") throw ErroDeUso("--tipo deve ser cnpj ou cpf.");
-  const std::string nome = o.Obrigatorio("--nome");
-  const std::string documento =
-      DocumentoConferido(o.Obrigatorio("--documento"), tipo == "cpf", "--documento");
-  const std::string cei = o.Valor("--cei").value_or(""),
-                    endereco = o.Valor("--endereco").value_or("");
-  // With a store, each clock that took the employer is recorded there: the fiscal export takes
-  // its header from it. Opened first, so a bad store is told before any clock is changed.
-  std::unique_ptr<quorvel::armazem::Armazem> banco;
-  if (o.Tem("--banco")) banco = quorvel::armazem::Armazem::Abre(EnderecoBanco(o), NomeColetor(o));
-  s.Conecta();
-  return PorRelogio(s, SoTarvenix, [&](int16_t r) {
-    const bool gravou = s.Controle().EnviaEmpregadorRelogio(r, nome, tipo == "cnpj" ? CNPJ : CPF,
-                                                            documento, cei, endereco);
-    if (gravou && banco)
-      banco->GravaEmpregador({r, tipo == "cpf", documento, cei, nome, endereco, ""});
-    return gravou;
-  });
-}
-
-int HorarioVerao(const Opcoes& o, Sessao& s) {
-  if (o.Tem("--apagar")) {
-    s.Conecta();
-    return PorRelogio(s, Todos,
-                      [&](int16_t r) { return s.Controle().DelConfigHorarioVeraoRelogio(r); });
-  }
-  const DataHora inicio = DataHoraDe(o.Obrigatorio("--inicio"), "--inicio");
-  const DataHora fim = DataHoraDe(o.Obrigatorio("--fim"), "--fim");
-  // Full dates: a summer time that ends in the next year carries that year in --fim.
-  if (!(inicio < fim))
-    throw ErroDeUso("--fim (" + o.Obrigatorio("--fim") + ") deve ser depois de --inicio (" +
-                    o.Obrigatorio("--inicio") + "); nada foi gravado.");
-  s.Conecta();
-  return PorRelogio(s, Todos,
-                    [&](int16_t r) { return s.Controle().SetHorarioVeraoRelogio(r, inicio, fim); });
-}
-
-int Verificacao(const Opcoes& o, Sessao& s) {
-  if (o.posicionais.size() != 2 || (o.posicionais[1] != "1para1" && o.posicionais[1] != "1paran"))
-    throw ErroDeUso("use \"ponto verificacao 1para1\" ou \"ponto verificacao 1paran\".");
-  const bool umParaUm = o.posicionais[1] == "1para1";
-  s.Conecta();
-  return PorRelogio(s, Todos, [&](int16_t r) {
-    return umParaUm ? s.Controle().Set1Para1Relogio(r) : s.Controle().Set1ParaNRelogio(r);
-  });
-}
-
-}  // namespace
 
 int Executa(const Opcoes& o) {
   if (o.posicionais.empty()) {
-    std::cout << kAjudaGeral;
+    std::cout << AjudaGeral();
     return o.Tem("--ajuda") ? kOk : kErroUso;
   }
-  const std::string comando = o.posicionais[0];
-  auto ajuda = kAjuda.find(comando);
-  if (ajuda == kAjuda.end()) {
+  const std::string& nome = o.posicionais[0];
+  const Comando* comando = ComandoDe(nome);
+  if (!comando) {
     std::vector<std::string> nomes;
-    for (const auto& [nome, texto] : kAjuda) nomes.push_back(nome);
-    std::cerr << "ponto: comando desconhecido \"" << comando << "\"." << QuisDizer(comando, nomes)
+    for (const Comando& c : TabelaDeComandos()) nomes.push_back(c.nome);
+    std::cerr << "ponto: comando desconhecido \"" << nome << "\"." << QuisDizer(nome, nomes)
               << " Veja \"ponto --ajuda\".\n";
     return kErroUso;
   }
   if (o.Tem("--ajuda")) {
-    std::cout << ajuda->second;
+    std::cout << comando->ajuda;
     return kOk;
   }
-  if (comando == "exportar") return Exportar(o);
-  if (comando == "relatorio") return Relatorio(o);
-  if (comando == "servico") return Servico(o);
-  if (comando == "web") return web::Web(o);
-  const std::set<std::string> semArgumentos = {
-      "coletar",       "monitorar",        "status", "data-hora", "empregador",  "sirene",   "afd",
-      "horario-verao", "apagar-marcacoes", "limpar", "habilitar", "desabilitar", "embutidos"};
-  if (semArgumentos.count(comando) && o.posicionais.size() > 1)
-    throw ErroDeUso("argumento inesperado \"" + o.posicionais[1] + "\" para " + comando + ".");
-  if (comando == "embutidos") return EmbutidosCmd(o);
-
-  Sessao s(o);
-  if (comando == "coletar") return o.Tem("--banco") ? ColetarParaBanco(o, s) : Coletar(o, s);
-  if (comando == "monitorar") return Monitorar(o, s);
-  if (comando == "status") return Status(s);
-  if (comando == "data-hora") return DataHoraCmd(o, s);
-  if (comando == "funcionarios") return Funcionarios(o, s);
-  if (comando == "empregador") return Empregador(o, s);
-  if (comando == "afd") return AfdDoRelogio(o, s);
-  if (comando == "sirene") return Sirene(o, s);
-  if (comando == "horario-verao") return HorarioVerao(o, s);
-  if (comando == "verificacao") return Verificacao(o, s);
-  if (comando == "apagar-marcacoes" && !Confirma(o, s, "Apagar as marcações"))
-    return kErroComponente;
-  if (comando == "limpar" && !Confirma(o, s, "Apagar usuários, digitais e marcações"))
-    return kErroComponente;
-  s.Conecta();
-  if (comando == "apagar-marcacoes")
-    return PorRelogio(s, SoQuorvel,
-                      [&](int16_t r) { return s.Controle().ApagarMarcacoesRelogio(r); });
-  if (comando == "limpar")
-    return PorRelogio(s, SoQuorvel,
-                      [&](int16_t r) { return s.Controle().ApagarTodosRegistrosRelogio(r); });
-  const bool habilita = comando == "habilitar";
-  return PorRelogio(s, Todos,
-                    [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
+  return comando->executa(o);
 }
 
 }  // namespace ponto

@@ -42,29 +42,11 @@ std::string Lista(const std::vector<std::string>& nomes) {
 }
 
 // The general help from its "Relógios" paragraph on: the options every command takes.
-std::string OpcoesComuns() {
+std::string TextoDasOpcoesComuns() {
   const std::string geral = AjudaGeral();
   const size_t inicio = geral.find("Relógios");
   const size_t fim = geral.find("Use \"ponto COMANDO");
   return geral.substr(inicio, fim == std::string::npos ? fim : fim - inicio);
-}
-
-// The commands in the order of the general help.
-std::vector<std::string> OrdemDosComandos() {
-  std::vector<std::string> ordem;
-  std::istringstream in(AjudaGeral());
-  // Every command named on a line of the list, in order ("habilitar | desabilitar" names two).
-  for (std::string linha; std::getline(in, linha);) {
-    if (linha.rfind("  ", 0) != 0 || linha.rfind("   ", 0) == 0) continue;
-    std::istringstream palavras(linha);
-    for (std::string palavra; palavras >> palavra;)
-      if (Comandos().count(palavra) &&
-          std::find(ordem.begin(), ordem.end(), palavra) == ordem.end())
-        ordem.push_back(palavra);
-  }
-  for (const auto& [nome, d] : Comandos())  // any the general help does not list, at the end
-    if (std::find(ordem.begin(), ordem.end(), nome) == ordem.end()) ordem.push_back(nome);
-  return ordem;
 }
 
 }  // namespace
@@ -100,21 +82,18 @@ std::string ManualDoPonto(const std::vector<std::string>& exemplos) {
        "relógios virtuais embutidos (1 quorvel, 2 tarvenix) com dados de exemplo, que guardam o "
        "que se faz neles de um comando para o outro.\n"
     << ".SH COMANDOS\n";
-  for (const auto& nome : OrdemDosComandos()) {
-    const auto ajuda = AjudaDosComandos().find(nome);
-    const auto& d = Comandos().at(nome);
-    m << ".SS " << Roff(nome) << "\n";
-    if (ajuda != AjudaDosComandos().end()) m << Bloco(ajuda->second);
-    std::vector<std::string> opcoes = d.comValor;
-    opcoes.insert(opcoes.end(), d.marcadores.begin(), d.marcadores.end());
+  for (const Comando& c : TabelaDeComandos()) {
+    m << ".SS " << Roff(c.nome) << "\n" << Bloco(c.ajuda);
+    std::vector<std::string> opcoes;
+    for (const Opcao& o : c.opcoes) opcoes.push_back(o.nome);
     m << ".PP\nOpções: " << (opcoes.empty() ? "só as comuns" : Lista(opcoes) + " e as comuns")
       << " (abaixo).\n";
   }
-  std::vector<std::string> comuns = kComunsComValor;
-  comuns.insert(comuns.end(), kComunsMarcadores.begin(), kComunsMarcadores.end());
+  std::vector<std::string> comuns;
+  for (const Opcao& o : OpcoesComuns()) comuns.push_back(o.nome);
   m << ".SH OPÇÕES COMUNS\nAceitas por todos os comandos que falam com relógios: " << Lista(comuns)
     << ", e \\fB\\-\\-ajuda\\fR.\n.PP\n"
-    << Bloco(OpcoesComuns()) << ".SH AMBIENTE\n"
+    << Bloco(TextoDasOpcoesComuns()) << ".SH AMBIENTE\n"
     << ".TP\n.B XDG_STATE_HOME\nOnde os relógios embutidos guardam seu estado "
        "(\\fI$XDG_STATE_HOME/quorvel\\fR); sem ela, \\fI$HOME/.local/state/quorvel\\fR.\n"
     << ".TP\n.B PONTO_BANCO\nO banco de marcações quando \\fB\\-\\-banco\\fR não é dado "

@@ -7,79 +7,45 @@
 #include <map>
 #include <vector>
 
+#include "comandos.h"
+
 namespace ponto {
-
-namespace {}  // namespace
-
-const std::vector<std::string> kComunsComValor = {"--relogio",  "--ip",    "--modelo", "--serial",
-                                                  "--relogios", "--chave", "--formato"};
-const std::vector<std::string> kComunsMarcadores = {"--bom"};
-const std::vector<std::string> kOpcoesDeDoisValores = {"--assinar"};
-
-const std::map<std::string, DefinicaoComando>& Comandos() {
-  static const std::map<std::string, DefinicaoComando> c = {
-      {"coletar", {{"--ponteiro", "--nsr", "--banco", "--coletor"}, {}, false}},
-      {"exportar",
-       {{"--banco", "--de", "--ate", "--saida", "--fuso", "--leiaute", "--crc", "--empregador-tipo",
-         "--empregador-documento", "--cno-caepf", "--razao-social", "--fabricacao",
-         "--fabricante-tipo", "--fabricante-documento", "--modelo-rep", "--assinar"},
-        {"--omitir-sem-cpf", "--assinatura-p7s", "--rascunho"},
-        true}},
-      {"relatorio", {{"--banco", "--de", "--ate", "--svg"}, {}, false}},
-      {"servico",
-       {{"--banco", "--coletor", "--arrendamento", "--reconciliar-a-cada", "--alerta", "--web",
-         "--web-token"},
-        {"--estado"},
-        false}},
-      {"web", {{"--banco", "--web", "--web-token"}, {}, false}},
-      {"monitorar", {{"--segundos", "--gerar-a-cada"}, {}, false}},
-      {"status", {{}, {}, false}},
-      {"data-hora", {{"--definir"}, {"--agora"}, false}},
-      {"funcionarios", {{"--codigo", "--codificacao"}, {"--todos", "--sim"}, true}},
-      {"afd", {{"--de", "--ate", "--saida", "--banco"}, {}, false}},
-      {"empregador",
-       {{"--nome", "--tipo", "--documento", "--cei", "--endereco", "--banco"}, {}, false}},
-      {"sirene", {{"--codigo", "--hora", "--duracao", "--dia", "--horarios"}, {"--apagar"}, false}},
-      {"horario-verao", {{"--inicio", "--fim"}, {"--apagar"}, false}},
-      {"verificacao", {{}, {}, true}},
-      {"apagar-marcacoes", {{}, {"--sim"}, false}},
-      {"limpar", {{}, {"--sim"}, false}},
-      {"embutidos", {{}, {"--recriar"}, false}},
-      {"habilitar", {{}, {}, false}},
-      {"desabilitar", {{}, {}, false}},
-  };
-  return c;
-}
 
 namespace {
 
-bool OpcaoDeAlgumComando(const std::string& nome) {
-  if (std::find(kComunsComValor.begin(), kComunsComValor.end(), nome) != kComunsComValor.end())
-    return true;
-  for (const auto& [comando, d] : Comandos())
-    if (std::find(d.comValor.begin(), d.comValor.end(), nome) != d.comValor.end() ||
-        std::find(d.marcadores.begin(), d.marcadores.end(), nome) != d.marcadores.end())
-      return true;
-  return nome == "--bom" || nome == "--ajuda" || nome == "--help" || nome == "-h";
+bool Toma(const std::vector<Opcao>& opcoes, const std::string& nome) {
+  return std::any_of(opcoes.begin(), opcoes.end(), [&](const Opcao& o) { return o.nome == nome; });
 }
 
-// CLI11 speaks English; the person at the keyboard reads Portuguese.
+bool OpcaoDeAlgumComando(const std::string& nome) {
+  if (Toma(OpcoesComuns(), nome)) return true;
+  for (const Comando& c : TabelaDeComandos())
+    if (Toma(c.opcoes, nome)) return true;
+  return nome == "--ajuda" || nome == "--help" || nome == "-h";
+}
+
+// The option a CLI11 message is about: its first "--name".
+std::string OpcaoDaMensagem(const std::string& m) {
+  const size_t p = m.find("--");
+  if (p == std::string::npos) return "";
+  const size_t fim = m.find_first_of(" :,'\"", p);
+  return m.substr(p, fim == std::string::npos ? std::string::npos : fim - p);
+}
+
+// CLI11 speaks English; the person at the keyboard reads Portuguese. Its exception types say
+// what went wrong; only the option's name is taken from its text.
 [[noreturn]] void Traduz(const CLI::ParseError& e) {
-  const std::string m = e.what();
-  std::string opcao;
-  for (size_t p = m.find("--"); p != std::string::npos;) {
-    const size_t fim = m.find_first_of(" :,'\"", p);
-    opcao = m.substr(p, fim == std::string::npos ? std::string::npos : fim - p);
-    break;
-  }
-  const bool dois = std::find(kOpcoesDeDoisValores.begin(), kOpcoesDeDoisValores.end(), opcao) !=
-                    kOpcoesDeDoisValores.end();
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) || m.find("requires") != std::string::npos)
+  const std::string opcao = OpcaoDaMensagem(e.what());
+  bool par = false;
+  for (const Comando& c : TabelaDeComandos())
+    for (const Opcao& o : c.opcoes) par = par || (o.nome == opcao && o.argumento == Argumento::Par);
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e))
     throw ErroDeUso("a opção " + opcao +
-                    (dois ? " precisa de dois valores." : " precisa de um valor."));
+                    (par ? " precisa de dois valores." : " precisa de um valor."));
   if (dynamic_cast<const CLI::ExtrasError*>(&e) && !opcao.empty())
     throw ErroDeUso("a opção " + opcao + " não recebe valor.");
-  throw ErroDeUso("linha de comando inválida (" + m + "). Veja \"ponto --ajuda\".");
+  throw ErroDeUso("linha de comando inválida (" + std::string(e.what()) +
+                  "). Veja \"ponto --ajuda\".");
 }
 
 }  // namespace
@@ -171,27 +137,30 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
   // Options of two values ("--assinar CERT CHAVE"), kept as the two joined by a line break.
   std::map<std::string, std::vector<std::string>> pares;
   std::vector<std::pair<std::string, CLI::App*>> subs;
-  for (const auto& [nome, d] : Comandos()) {
+  for (const Comando& comando : TabelaDeComandos()) {
+    const std::string& nome = comando.nome;
     CLI::App* sub = app.add_subcommand(nome);
     sub->set_help_flag();
     sub->allow_extras();
     sub->add_flag("--ajuda,--help,-h", marcadores[nome + " --ajuda"]);
-    auto comValor = kComunsComValor;
-    comValor.insert(comValor.end(), d.comValor.begin(), d.comValor.end());
-    for (const auto& opcao : comValor) {
-      if (std::find(kOpcoesDeDoisValores.begin(), kOpcoesDeDoisValores.end(), opcao) !=
-          kOpcoesDeDoisValores.end()) {
-        sub->add_option(opcao, pares[nome + " " + opcao])->expected(2);
-        continue;
+    for (const auto* lista : {&OpcoesComuns(), &comando.opcoes})
+      for (const Opcao& opcao : *lista) {
+        const std::string chave = nome + " " + opcao.nome;
+        switch (opcao.argumento) {
+          case Argumento::Valor:
+            sub->add_option(opcao.nome, valores[chave])
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
+                ->allow_extra_args(false);
+            break;
+          case Argumento::Marcador:
+            sub->add_flag(opcao.nome, marcadores[chave]);
+            break;
+          case Argumento::Par:
+            sub->add_option(opcao.nome, pares[chave])->expected(2);
+            break;
+        }
       }
-      sub->add_option(opcao, valores[nome + " " + opcao])
-          ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
-          ->allow_extra_args(false);
-    }
-    auto marcas = kComunsMarcadores;
-    marcas.insert(marcas.end(), d.marcadores.begin(), d.marcadores.end());
-    for (const auto& opcao : marcas) sub->add_flag(opcao, marcadores[nome + " " + opcao]);
-    if (d.posicionais) sub->add_option("argumentos", posicionais[nome]);
+    if (comando.posicionais) sub->add_option("argumentos", posicionais[nome]);
     subs.emplace_back(nome, sub);
   }
   std::vector<std::string> argumentos;
@@ -222,10 +191,9 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
         if (OpcaoDeAlgumComando(opcao))
           throw ErroDeUso("a opção " + opcao + " não vale para o comando " + nome +
                           ". Veja \"ponto " + nome + " --ajuda\".");
-        auto doComando = kComunsComValor;
-        const auto& d = Comandos().at(nome);
-        for (const auto* lista : {&kComunsMarcadores, &d.comValor, &d.marcadores})
-          doComando.insert(doComando.end(), lista->begin(), lista->end());
+        std::vector<std::string> doComando;
+        for (const auto* lista : {&OpcoesComuns(), &ComandoDe(nome)->opcoes})
+          for (const Opcao& o : *lista) doComando.push_back(o.nome);
         throw ErroDeUso("opção desconhecida: " + opcao + "." + QuisDizer(opcao, doComando) +
                         " Veja \"ponto " + nome + " --ajuda\".");
       }

@@ -29,21 +29,8 @@ struct Opcoes {
   long long Numero(const std::string& nome, long long minimo, long long maximo) const;
 };
 
-// Options every command takes: which clocks, how to print.
-extern const std::vector<std::string> kComunsComValor;
-extern const std::vector<std::string> kComunsMarcadores;
-
-struct DefinicaoComando {
-  std::vector<std::string> comValor, marcadores;
-  bool posicionais = false;  // funcionarios ACAO [ARQUIVO], verificacao MODO
-};
-
-// Each command with the options of its own; anything else is an error naming it. The help
-// text of each command names every one of them (a test holds them to it), and the manual page
-// is made from both.
-const std::map<std::string, DefinicaoComando>& Comandos();
-
-// Splits argv. Options that take a value are known; an unknown option is an ErroDeUso.
+// Splits argv by the command table (comandos.h): each command with its own options and the
+// common ones; an unknown option, a missing value or a stray word is an ErroDeUso.
 Opcoes LeOpcoes(int argc, const char* const* argv);
 
 // A whole number from text, or nothing.

@@ -23,21 +23,18 @@ std::string RoffDe(const std::string& opcao) {
 TEST(Manual, EveryOptionOfEveryCommandIsInItsHelpAndOnThePage) {
   const std::string pagina = quorvel::teste::LeArquivo(PONTO_MANUAL);
   ASSERT_FALSE(pagina.empty());
-  for (const auto& [nome, d] : ponto::Comandos()) {
-    SCOPED_TRACE(nome);
-    const auto ajuda = ponto::AjudaDosComandos().find(nome);
-    ASSERT_NE(ajuda, ponto::AjudaDosComandos().end());
-    EXPECT_NE(std::string(ponto::AjudaGeral()).find(" " + nome + " "), std::string::npos);
-    EXPECT_NE(pagina.find(".SS " + RoffDe(nome) + "\n"), std::string::npos);
-    std::vector<std::string> opcoes = d.comValor;
-    opcoes.insert(opcoes.end(), d.marcadores.begin(), d.marcadores.end());
-    for (const auto& o : opcoes) {
-      EXPECT_NE(ajuda->second.find(o), std::string::npos) << o << " falta na ajuda";
-      EXPECT_NE(pagina.find(RoffDe(o)), std::string::npos) << o << " falta no manual";
+  const std::string geral = ponto::AjudaGeral();
+  for (const auto& c : ponto::TabelaDeComandos()) {
+    SCOPED_TRACE(c.nome);
+    EXPECT_NE(geral.find(" " + c.nome + " "), std::string::npos);
+    EXPECT_NE(pagina.find(".SS " + RoffDe(c.nome) + "\n"), std::string::npos);
+    for (const auto& o : c.opcoes) {
+      EXPECT_NE(c.ajuda.find(o.nome), std::string::npos) << o.nome << " falta na ajuda";
+      EXPECT_NE(pagina.find(RoffDe(o.nome)), std::string::npos) << o.nome << " falta no manual";
     }
   }
-  for (const auto& o : ponto::kComunsComValor)
-    EXPECT_NE(std::string(ponto::AjudaGeral()).find(o), std::string::npos) << o;
+  for (const auto& o : ponto::OpcoesComuns())
+    EXPECT_NE(geral.find(o.nome), std::string::npos) << o.nome;
   for (const char* secao : {".SH NOME", ".SH SINOPSE", ".SH COMANDOS", ".SH OPÇÕES COMUNS",
                             ".SH AMBIENTE", ".SH ARQUIVOS", ".SH CÓDIGOS DE SAÍDA", ".SH EXEMPLOS"})
     EXPECT_NE(pagina.find(secao), std::string::npos) << secao;

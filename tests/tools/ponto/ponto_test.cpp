@@ -107,6 +107,10 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
             "modelo de relógio desconhecido"},
            {"coletar --formato xml", "formato desconhecido"},
            {"coletar --relogio", "precisa de um valor"},
+           // A command that takes no words after its name says so, whichever it is.
+           {"status extra", "argumento inesperado \"extra\" para status"},
+           {"limpar agora", "argumento inesperado \"agora\" para limpar"},
+           {"--relogio 1 status", "a opção --relogio vem depois do comando"},
            {"coletar --inexistente", "opção desconhecida"},
            {"voar", "comando desconhecido"},
            {"funcionarios enviar /nao/existe.csv", "não foi possível abrir"},

@@ -15,6 +15,7 @@
 
 #include "arquivos.h"
 #include "banco.h"
+#include "comandos.h"
 #include "quorvel/erro.h"
 #include "saida.h"
 #include "sessao.h"
@@ -549,14 +550,16 @@ struct Painel::Impl {
 
   void ExportaAfd(const httplib::Request& req, httplib::Response& res) {
     Trata(res, [&] {
-      const auto& def = Comandos().at("exportar");
-      std::set<std::string> aceitos(def.comValor.begin(), def.comValor.end());
+      // The export's own options that take one value, but the files of the server's: the page
+      // downloads, it never writes a file there nor signs one.
+      std::set<std::string> aceitos = {"--relogio"}, marcas;
+      for (const Opcao& opcao : ComandoDe("exportar")->opcoes) {
+        if (opcao.argumento == Argumento::Valor) aceitos.insert(opcao.nome);
+        if (opcao.argumento == Argumento::Marcador) marcas.insert(opcao.nome);
+      }
       aceitos.erase("--banco");
       aceitos.erase("--saida");
-      aceitos.erase("--assinar");  // files of the server's: the page downloads, it never signs
-      aceitos.insert("--relogio");
-      Opcoes o = OpcoesDe({req.params.begin(), req.params.end()}, aceitos,
-                          {def.marcadores.begin(), def.marcadores.end()});
+      Opcoes o = OpcoesDe({req.params.begin(), req.params.end()}, aceitos, marcas);
       if (c.arquivoRelogios) o.valores["--relogios"] = *c.arquivoRelogios;
       std::ostringstream avisos;
       ponto::Afd afd;
