@@ -66,6 +66,8 @@ struct ClasseDespacho {
   bool controle = false;
   std::vector<Membro> membros;  // slot order; a property gives its put and then its get
   std::shared_ptr<const InvocadorClasse> invocador;
+  // Makes a new object of the class; empty for one that is not creatable.
+  std::function<std::shared_ptr<void>()> fabrica;
   std::string NomeInterface() const { return "_" + nome; }
 };
 

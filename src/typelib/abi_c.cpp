@@ -1,5 +1,5 @@
-// The C boundary: handles, variants, errors as codes, the library's event loop, the
-// registration store and class factories. No exception crosses it.
+// The C boundary: handles, variants, errors as codes, the library's event loop, self-registration
+// and class factories. No exception crosses it.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -22,6 +21,7 @@
 #include "quorvel/sdk/relogio_virtual.h"
 #include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/typelib.h"
+#include "typelib/registro.h"
 
 // A handle is not a pointer: it names a slot of the handle table and the generation that slot
 // had when it was handed out, so a released, made-up or reused handle is recognised.
@@ -272,42 +272,11 @@ void ParaC(const Variant& v, quorvel_variant& saida, bool emprestado,
       v.Bruto());
 }
 
-std::filesystem::path CaminhoRegistro() {
-  if (const char* p = std::getenv("QUORVEL_REGISTRO"); p && *p) return p;
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x)
-    return std::filesystem::path(x) / "quorvel/registro.json";
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home && *home ? home : ".") / ".config/quorvel/registro.json";
-}
-
 std::string ArquivoDaBiblioteca() {
   Dl_info info{};
   if (dladdr(reinterpret_cast<void*>(&DllRegisterServer), &info) && info.dli_fname)
     return std::filesystem::absolute(info.dli_fname).string();
   return {};
-}
-
-nlohmann::json LeRegistro(const std::filesystem::path& caminho) {
-  std::ifstream f(caminho);
-  if (!f) return nlohmann::json::object();
-  try {
-    auto j = nlohmann::json::parse(f);
-    return j.is_object() ? j : nlohmann::json::object();
-  } catch (...) {
-    return nlohmann::json::object();
-  }
-}
-
-void GravaRegistro(const std::filesystem::path& caminho, const nlohmann::json& j) {
-  if (caminho.has_parent_path()) std::filesystem::create_directories(caminho.parent_path());
-  const auto temporario = caminho.string() + ".tmp";
-  {
-    std::ofstream f(temporario, std::ios::trunc);
-    if (!f) throw std::runtime_error("não foi possível gravar " + temporario);
-    f << j.dump(2) << '\n';
-    if (!f) throw std::runtime_error("não foi possível gravar " + temporario);
-  }
-  std::filesystem::rename(temporario, caminho);  // the store is never seen half written
 }
 
 }  // namespace
@@ -346,8 +315,8 @@ void quorvel_libera(quorvel_objeto* objeto) {
   try {
     // The object goes (a control disconnecting its clocks) once the table is unlocked; a
     // control inside one of its own callbacks is kept until the callback has returned.
-    std::optional<RefObjeto> ref = Retira(objeto);
-    ref.reset();
+    // (The returned reference is a temporary: it goes at the end of this statement.)
+    Retira(objeto);
   } catch (...) {
   }
 }
@@ -519,24 +488,7 @@ int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo,
 
 int32_t DllRegisterServer(void) {
   try {
-    const Biblioteca& b = BibliotecaQuorvel();
-    const auto caminho = CaminhoRegistro();
-    nlohmann::json j = LeRegistro(caminho);
-    const std::string arquivo = ArquivoDaBiblioteca();
-    const std::string libid = b.libid.Texto();
-    j["bibliotecas"][libid] = {
-        {"nome", b.nome},
-        {"ajuda", b.textoAjuda},
-        {"versao", std::to_string(b.versaoMaior) + "." + std::to_string(b.versaoMenor)},
-        {"controles", b.contemControles},
-        {"arquivo", arquivo}};
-    for (const ClasseDespacho* c : b.classes) {
-      j["classes"][c->clsid.Texto()] = {
-          {"nome", c->nome},         {"progid", c->progid}, {"interface", c->iid.Texto()},
-          {"controle", c->controle}, {"biblioteca", libid}, {"arquivo", arquivo}};
-      j["progids"][c->progid] = c->clsid.Texto();
-    }
-    GravaRegistro(caminho, j);
+    registro::Registra(BibliotecaQuorvel(), ArquivoDaBiblioteca());
     return kS_OK;
   } catch (...) {
     return kSELFREG_E_CLASS;
@@ -545,16 +497,7 @@ int32_t DllRegisterServer(void) {
 
 int32_t DllUnregisterServer(void) {
   try {
-    const Biblioteca& b = BibliotecaQuorvel();
-    const auto caminho = CaminhoRegistro();
-    if (!std::filesystem::exists(caminho)) return kS_OK;
-    nlohmann::json j = LeRegistro(caminho);
-    if (j.contains("bibliotecas")) j["bibliotecas"].erase(b.libid.Texto());
-    for (const ClasseDespacho* c : b.classes) {
-      if (j.contains("classes")) j["classes"].erase(c->clsid.Texto());
-      if (j.contains("progids")) j["progids"].erase(c->progid);
-    }
-    GravaRegistro(caminho, j);
+    registro::Remove(BibliotecaQuorvel());
     return kS_OK;
   } catch (...) {
     return kSELFREG_E_CLASS;
