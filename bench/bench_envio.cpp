@@ -2,6 +2,7 @@
 #include <benchmark/benchmark.h>
 
 #include "czkem_memoria.h"
+#include "funcionarios.h"
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/event_loop.h"
 
@@ -18,20 +19,7 @@ struct Cenario {
     controle.AddRelogioIP(1, "127.0.0.1", modelo);
     controle.ConectarRelogio(1);
     loop.RodaAte([&] { return controle.Relogios().Item(1)->Conectado(); }, std::chrono::seconds(5));
-    for (int32_t i = 1; i <= kFuncionarios; ++i) {
-      auto f = std::make_shared<FuncionarioCartao>();
-      f->Codigo(i);
-      f->Nome("Funcionario " + std::to_string(i));
-      f->Senha("1234");
-      f->PIS("12034567899");
-      for (int32_t dedo : {3, 8}) {
-        auto t = std::make_shared<Template>();
-        t->Dedo(dedo);
-        t->Texto(std::string(600, 'A'));  // about the size of a real template text
-        f->AddTemplate(t);
-      }
-      controle.AddFuncionarioCartao(f);
-    }
+    bench::PreparaFuncionarios(controle, kFuncionarios);
   }
 };
 

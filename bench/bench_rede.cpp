@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "../tests/support/daemon.h"
+#include "funcionarios.h"
 #include "quorvel/comunicacao_zk.h"
 #include "quorvel/event_loop.h"
 #include "quorvel/sdk/sdk_rede.h"
@@ -165,29 +166,11 @@ teste::Daemon DaemonDeFuncionarios(const std::string& ip, EModeloRelogio modelo)
                        1);
 }
 
-// kFuncionarios employees with two 600-character templates each, staged in the control.
-void PreparaFuncionarios(Controle& c) {
-  for (int32_t i = 1; i <= kFuncionarios; ++i) {
-    auto f = std::make_shared<FuncionarioCartao>();
-    f->Codigo(i);
-    f->Nome("Funcionario " + std::to_string(i));
-    f->Senha("1234");
-    f->PIS("12034567899");
-    for (int32_t dedo : {3, 8}) {
-      auto t = std::make_shared<Template>();
-      t->Dedo(dedo);
-      t->Texto(std::string(600, 'A'));
-      f->AddTemplate(t);
-    }
-    c.controle.AddFuncionarioCartao(f);
-  }
-}
-
 void Envio(benchmark::State& state, EModeloRelogio modelo) {
   const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 13 : 14);
   teste::Daemon d = DaemonDeFuncionarios(ip, modelo);
   Controle c(ip, modelo);
-  PreparaFuncionarios(c);
+  bench::PreparaFuncionarios(c.controle, kFuncionarios);
   const auto antes = sdk::Estatisticas();
   for (auto _ : state) benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
   const auto depois = sdk::Estatisticas();
@@ -248,7 +231,7 @@ void Leitura(benchmark::State& state, EModeloRelogio modelo) {
   const std::string ip = teste::EnderecoLoopback(modelo == EModeloRelogio_Quorvel ? 15 : 16);
   teste::Daemon d = DaemonDeFuncionarios(ip, modelo);
   Controle c(ip, modelo);
-  PreparaFuncionarios(c);
+  bench::PreparaFuncionarios(c.controle, kFuncionarios);
   c.controle.EnviarListaFuncionarioCartaoRelogio(1);
   const auto antes = sdk::Estatisticas();
   int32_t lidos = 0;

@@ -279,6 +279,16 @@ std::string ArquivoDaBiblioteca() {
   return {};
 }
 
+// Self-registration's answer: done, or the platform's "could not register" for any failure.
+int32_t Autorregistro(void (*mudanca)()) {
+  try {
+    mudanca();
+    return kS_OK;
+  } catch (...) {
+    return kSELFREG_E_CLASS;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -487,21 +497,11 @@ int32_t quorvel_virtual_publica(const char* ip, int32_t porta, int32_t modelo,
 }
 
 int32_t DllRegisterServer(void) {
-  try {
-    registro::Registra(BibliotecaQuorvel(), ArquivoDaBiblioteca());
-    return kS_OK;
-  } catch (...) {
-    return kSELFREG_E_CLASS;
-  }
+  return Autorregistro([] { registro::Registra(BibliotecaQuorvel(), ArquivoDaBiblioteca()); });
 }
 
 int32_t DllUnregisterServer(void) {
-  try {
-    registro::Remove(BibliotecaQuorvel());
-    return kS_OK;
-  } catch (...) {
-    return kSELFREG_E_CLASS;
-  }
+  return Autorregistro([] { registro::Remove(BibliotecaQuorvel()); });
 }
 
 int32_t DllGetClassObject(const quorvel_guid* clsid, const quorvel_guid* iid, void** fabrica) {

@@ -178,14 +178,7 @@ TEST_F(Conexao, RefreshAndEnableNeedAConnectedClock) {
   EXPECT_EQ(Captura([&] { controle->RefreshRelogio(8); }).Numero(), erro::kRelogioDesconectado);
   Erro e = Captura([&] { controle->HabilitaDesabilitaRelogio(8, true); });
   EXPECT_EQ(e.Numero(), erro::kDesconhecido);
-  EXPECT_EQ(
-      e.Descricao(),
-      Descricao(
-          "Ocorreu um erro desconhecido! - " +
-              Descricao(
-                  "O relógio 8 está desconectado. A operação desejada não poderá ser realizada.",
-                  "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
-          "ComunicacaoZK", "HabilitaDesabilitaRelogio"));
+  EXPECT_EQ(e.Descricao(), DescricaoDesconectadoEmbrulhada(8, "HabilitaDesabilitaRelogio"));
 }
 
 // ---- Retry procedure -------------------------------------------------------------------

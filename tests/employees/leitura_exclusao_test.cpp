@@ -131,14 +131,7 @@ TEST_F(Leitura, TemplatesOfOneUser) {
   Registra(3);
   Erro e = Captura([&] { controle->ObterListaTemplatesCartaoRelogio(3, 5); });
   EXPECT_EQ(e.Numero(), erro::kDesconhecido);
-  EXPECT_EQ(
-      e.Descricao(),
-      Descricao(
-          "Ocorreu um erro desconhecido! - " +
-              Descricao(
-                  "O relógio 3 está desconectado. A operação desejada não poderá ser realizada.",
-                  "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
-          "ComunicacaoZK", "ObterListaTemplatesCartaoRelogio"));
+  EXPECT_EQ(e.Descricao(), DescricaoDesconectadoEmbrulhada(3, "ObterListaTemplatesCartaoRelogio"));
 }
 
 TEST_F(Leitura, TarvenixTemplatesRetryPerFinger) {

@@ -30,6 +30,17 @@ inline std::string Descricao(const std::string& mensagem, const std::string& cla
   return mensagem + "\r\nClasse: " + classe + "\r\nMétodo: " + metodo;
 }
 
+// What a method that wraps every failure says when it met a disconnected clock: the unknown
+// error around the disconnected clock's own.
+inline std::string DescricaoDesconectadoEmbrulhada(int relogio, const std::string& metodo) {
+  return Descricao("Ocorreu um erro desconhecido! - " +
+                       Descricao("O relógio " + std::to_string(relogio) +
+                                     " está desconectado. A operação desejada não poderá ser "
+                                     "realizada.",
+                                 "ComunicacaoZK", "GeraExcessaoSeRelogioDesconectado"),
+                   "ComunicacaoZK", metodo);
+}
+
 // Runs `f`, expecting an Erro; returns it.
 template <class F>
 Erro Captura(F&& f) {

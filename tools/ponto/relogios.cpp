@@ -282,7 +282,7 @@ int EmbutidosCmd(const Opcoes& o) {
   return kOk;
 }
 
-int MostraStatus(Sessao& s) {
+int MostraStatus(const Opcoes&, Sessao& s) {
   s.Conecta();
   Tabela t{{"Relógio", "Modelo", "Usuários", "Admins", "Senhas", "Digitais", "Marcações",
             "Capacidade", "Ocupação %", "Data e hora", "Firmware"},
@@ -327,25 +327,20 @@ int DataHoraCmd(const Opcoes& o, Sessao& s) {
 
 // What the clock's last error means to the person reading the refusal.
 std::string MotivoDoRelogio(int32_t erro) {
-  switch (erro) {
-    case sdk::codigo::kMemoriaCheia:
-      return "memória do relógio cheia";
-    case sdk::codigo::kArgumentoInvalido:
-      return "valor que o relógio não aceita (PIS, CPF, cartão ou template)";
-    case sdk::codigo::kFalhaGravacao:
-      return "falha de gravação no relógio";
-    case sdk::codigo::kNaoEncontrado:
-      return "funcionário não encontrado no relógio";
-    case sdk::codigo::kLinkPerdido:
-      return "conexão perdida";
-    case sdk::codigo::kNaoSuportado:
-      return "operação que o relógio não tem";
-    case sdk::codigo::kChaveExigida:
-    case sdk::codigo::kChaveIncorreta:
-      return "chave de comunicação recusada";
-    case sdk::codigo::kTentativasDeChave:
-      return "chave não conferida (chaves incorretas demais no último minuto)";
-  }
+  static constexpr std::pair<int32_t, const char*> kMotivos[] = {
+      {sdk::codigo::kMemoriaCheia, "memória do relógio cheia"},
+      {sdk::codigo::kArgumentoInvalido,
+       "valor que o relógio não aceita (PIS, CPF, cartão ou template)"},
+      {sdk::codigo::kFalhaGravacao, "falha de gravação no relógio"},
+      {sdk::codigo::kNaoEncontrado, "funcionário não encontrado no relógio"},
+      {sdk::codigo::kLinkPerdido, "conexão perdida"},
+      {sdk::codigo::kNaoSuportado, "operação que o relógio não tem"},
+      {sdk::codigo::kChaveExigida, "chave de comunicação recusada"},
+      {sdk::codigo::kChaveIncorreta, "chave de comunicação recusada"},
+      {sdk::codigo::kTentativasDeChave,
+       "chave não conferida (chaves incorretas demais no último minuto)"}};
+  for (const auto& [codigo, motivo] : kMotivos)
+    if (codigo == erro) return motivo;
   return "motivo não informado pelo relógio";
 }
 
@@ -624,73 +619,60 @@ int VerificacaoCmd(const Opcoes& o, Sessao& s) {
   });
 }
 
-int HabilitaOuDesabilita(const Opcoes& o, bool habilita) {
-  Sessao s(o);
-  s.Conecta();
-  return PorRelogio(s, Todos,
-                    [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
-}
-
-}  // namespace
-
-// ---- The handlers the command table names: each opens its session of clocks.
-
-int Coletar(const Opcoes& o) {
-  Sessao s(o);
+int ColetaCmd(const Opcoes& o, Sessao& s) {
   return o.Tem("--banco") ? ColetarParaBanco(o, s) : ColetaNaTela(o, s);
 }
-int Monitorar(const Opcoes& o) {
-  Sessao s(o);
-  return MonitoraNaTela(o, s);
-}
-int Status(const Opcoes& o) {
-  Sessao s(o);
-  return MostraStatus(s);
-}
-int DataHoraDosRelogios(const Opcoes& o) {
-  Sessao s(o);
-  return DataHoraCmd(o, s);
-}
-int Funcionarios(const Opcoes& o) {
-  Sessao s(o);
-  return FuncionariosCmd(o, s);
-}
-int Empregador(const Opcoes& o) {
-  Sessao s(o);
-  return EmpregadorCmd(o, s);
-}
-int AfdDoProprioRelogio(const Opcoes& o) {
-  Sessao s(o);
-  return AfdDoRelogio(o, s);
-}
-int Sirene(const Opcoes& o) {
-  Sessao s(o);
-  return SireneCmd(o, s);
-}
-int HorarioVerao(const Opcoes& o) {
-  Sessao s(o);
-  return HorarioVeraoCmd(o, s);
-}
-int Verificacao(const Opcoes& o) {
-  Sessao s(o);
-  return VerificacaoCmd(o, s);
-}
-int ApagarMarcacoes(const Opcoes& o) {
-  Sessao s(o);
+
+int ApagaMarcacoesCmd(const Opcoes& o, Sessao& s) {
   if (!Confirma(o, s, "Apagar as marcações")) return kErroComponente;
   s.Conecta();
   return PorRelogio(s, SoQuorvel,
                     [&](int16_t r) { return s.Controle().ApagarMarcacoesRelogio(r); });
 }
-int Limpar(const Opcoes& o) {
-  Sessao s(o);
+
+int LimpaCmd(const Opcoes& o, Sessao& s) {
   if (!Confirma(o, s, "Apagar usuários, digitais e marcações")) return kErroComponente;
   s.Conecta();
   return PorRelogio(s, SoQuorvel,
                     [&](int16_t r) { return s.Controle().ApagarTodosRegistrosRelogio(r); });
 }
-int Habilitar(const Opcoes& o) { return HabilitaOuDesabilita(o, true); }
-int Desabilitar(const Opcoes& o) { return HabilitaOuDesabilita(o, false); }
+
+int HabilitaOuDesabilita(Sessao& s, bool habilita) {
+  s.Conecta();
+  return PorRelogio(s, Todos,
+                    [&](int16_t r) { return s.Controle().HabilitaDesabilitaRelogio(r, habilita); });
+}
+int HabilitaCmd(const Opcoes&, Sessao& s) { return HabilitaOuDesabilita(s, true); }
+int DesabilitaCmd(const Opcoes&, Sessao& s) { return HabilitaOuDesabilita(s, false); }
+
+}  // namespace
+
+// ---- The handlers the command table names: each opens its session of clocks and runs its
+// command on it.
+
+namespace {
+
+int ComSessao(const Opcoes& o, int (*comando)(const Opcoes&, Sessao&)) {
+  Sessao s(o);
+  return comando(o, s);
+}
+
+}  // namespace
+
+int Coletar(const Opcoes& o) { return ComSessao(o, ColetaCmd); }
+int Monitorar(const Opcoes& o) { return ComSessao(o, MonitoraNaTela); }
+int Status(const Opcoes& o) { return ComSessao(o, MostraStatus); }
+int DataHoraDosRelogios(const Opcoes& o) { return ComSessao(o, DataHoraCmd); }
+int Funcionarios(const Opcoes& o) { return ComSessao(o, FuncionariosCmd); }
+int Empregador(const Opcoes& o) { return ComSessao(o, EmpregadorCmd); }
+int AfdDoProprioRelogio(const Opcoes& o) { return ComSessao(o, AfdDoRelogio); }
+int Sirene(const Opcoes& o) { return ComSessao(o, SireneCmd); }
+int HorarioVerao(const Opcoes& o) { return ComSessao(o, HorarioVeraoCmd); }
+int Verificacao(const Opcoes& o) { return ComSessao(o, VerificacaoCmd); }
+int ApagarMarcacoes(const Opcoes& o) { return ComSessao(o, ApagaMarcacoesCmd); }
+int Limpar(const Opcoes& o) { return ComSessao(o, LimpaCmd); }
+int Habilitar(const Opcoes& o) { return ComSessao(o, HabilitaCmd); }
+int Desabilitar(const Opcoes& o) { return ComSessao(o, DesabilitaCmd); }
 int Embutidos(const Opcoes& o) { return EmbutidosCmd(o); }
 
 }  // namespace ponto
