@@ -14,19 +14,14 @@ import sys
 import time
 
 import quorvel
+from relogio_semeado import relogio_semeado
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "build")
 TOTAL = 1_000_000
 
 
 def main() -> None:
-    daemon = subprocess.Popen(
-        [os.path.join(BUILD, "tools/relogio-virtual/relogio-virtual"), "--semear", str(TOTAL),
-         "--relogio", f"codigo=1,porta=0,modelo=tarvenix,capacidade={TOTAL + 1000}"],
-        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    assert daemon.stdout is not None
-    porta = int(daemon.stdout.readline().rsplit(":", 1)[1])
-    try:
+    with relogio_semeado(BUILD, TOTAL, "tarvenix") as (_, porta):
         # The C++ tool, whole process: collection and CSV output to /dev/null.
         inicio = time.perf_counter()
         antes = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -61,9 +56,6 @@ def main() -> None:
         print(f"razão pacote/ponto: {pacote_s / ponto_s:.2f}x (meta: até 2x)")
         pico = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
         print(f"pico de memória do processo Python: {pico:.0f} MB")
-    finally:
-        daemon.terminate()
-        daemon.wait()
 
 
 if __name__ == "__main__":

@@ -16,6 +16,8 @@ import subprocess
 import sys
 import time
 
+from relogio_semeado import relogio_semeado
+
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "build")
 OUTROS = sys.argv[2:]
 TOTAL = 1_000_000
@@ -45,20 +47,11 @@ def mede(ponto: str, porta: int, modelo: str, formato: str, daemon: int) -> str:
 def main() -> None:
     pontos = [os.path.join(BUILD, "tools/ponto/ponto")] + OUTROS
     for modelo in ("tarvenix", "quorvel"):
-        daemon = subprocess.Popen(
-            [os.path.join(BUILD, "tools/relogio-virtual/relogio-virtual"), "--semear", str(TOTAL),
-             "--relogio", f"codigo=1,porta=0,modelo={modelo},capacidade={TOTAL + 1000}"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        assert daemon.stdout is not None
-        porta = int(daemon.stdout.readline().rsplit(":", 1)[1])
-        try:
+        with relogio_semeado(BUILD, TOTAL, modelo) as (daemon, porta):
             for formato in ("csv", "json") + (("afd",) if modelo == "tarvenix" else ()):
                 for ponto in pontos:
                     print(f"{modelo:8} {formato:4} {ponto:40} {mede(ponto, porta, modelo, formato, daemon.pid)}",
                           flush=True)
-        finally:
-            daemon.terminate()
-            daemon.wait()
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     print(f"CPU: {cpu}, {os.cpu_count()} núcleos")
 

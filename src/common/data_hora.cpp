@@ -214,6 +214,13 @@ bool Interpreta(std::string_view t, const ConfiguracaoRegional& regional, DataHo
   return true;
 }
 
+// A date and time of six numbers as `formato` lays them out (never longer than 31 characters).
+std::string SeisCampos(const char* formato, int a, int b, int c, int d, int e, int f) {
+  char texto[32];
+  std::snprintf(texto, sizeof texto, formato, a, b, c, d, e, f);
+  return texto;
+}
+
 }  // namespace
 
 bool DataHora::PartesValidas(int32_t ano, int32_t mes, int32_t dia, int32_t hora, int32_t minuto,
@@ -282,18 +289,14 @@ DataHora DataHora::DeDias(double dias) {
 
 std::string DataHora::FormataIso() const {
   const PartesDataHora p = Partes();
-  char texto[32];
-  std::snprintf(texto, sizeof texto, "%04d-%02d-%02d %02d:%02d:%02d", p.ano, p.mes, p.dia, p.hora,
-                p.minuto, p.segundo);
-  return texto;
+  return SeisCampos("%04d-%02d-%02d %02d:%02d:%02d", p.ano, p.mes, p.dia, p.hora, p.minuto,
+                    p.segundo);
 }
 
 std::string DataHora::FormataBrasileiro() const {
   const PartesDataHora p = Partes();
-  char texto[32];
-  std::snprintf(texto, sizeof texto, "%02d/%02d/%04d %02d:%02d:%02d", p.dia, p.mes, p.ano, p.hora,
-                p.minuto, p.segundo);
-  return texto;
+  return SeisCampos("%02d/%02d/%04d %02d:%02d:%02d", p.dia, p.mes, p.ano, p.hora, p.minuto,
+                    p.segundo);
 }
 
 }  // namespace quorvel

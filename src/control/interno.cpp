@@ -50,16 +50,6 @@ bool ReabreConexao(const RelogioCZKEM& entrada) {
   return ConectaRede(sdk, r.IP());
 }
 
-std::optional<int64_t> NsrNumerico(const std::string& nsr) {
-  if (nsr.empty() || nsr.size() > 18) return std::nullopt;
-  int64_t valor = 0;
-  for (char c : nsr) {
-    if (c < '0' || c > '9') return std::nullopt;
-    valor = valor * 10 + (c - '0');
-  }
-  return valor;
-}
-
 int32_t UltimoErro(CZKEM& sdk) {
   int32_t codigo = 0;
   sdk.SdkGetLastError(codigo);

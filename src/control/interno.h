@@ -36,9 +36,6 @@ bool ConectaRede(CZKEM& sdk, const std::string& ip);
 // on their port, every other clock over the network to its address). Returns the SDK's answer.
 bool ReabreConexao(const RelogioCZKEM& entrada);
 
-// An NSR as a number, to resume after it; nothing when the clock's text is not a number.
-std::optional<int64_t> NsrNumerico(const std::string& nsr);
-
 // The SDK object's last error code.
 int32_t UltimoErro(CZKEM& sdk);
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/nsr.h"
 #include "control/interno.h"
 
 namespace quorvel {
@@ -174,7 +175,7 @@ bool ComunicacaoZK::Coleta(int16_t parCodigoRelogio, int32_t parIndexPonteiro,
       bool progrediu = false;
       while (sdk.SdkGetNextNsrLog(maquina, nsr, pis, ano, mes, dia, hora, minuto, segundo) &&
              !cancelaColeta_) {
-        const std::optional<int64_t> numero = interno::NsrNumerico(nsr);
+        const std::optional<int64_t> numero = NsrNumerico(nsr);
         // A clock whose pointer delivers the record it names hands the last one out again.
         if (retomada && numero && ultimoNsr && *numero <= *ultimoNsr) continue;
         // The clock's numbers name the date day first; built straight from them, with the

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/nsr.h"
 #include "control/interno.h"
 
 namespace quorvel {
@@ -297,7 +298,7 @@ bool ComunicacaoZK::MonitoraRegistro(const RelogioCZKEM& entrada, CursorMonitora
     if (!sdk.SdkReadAllLogs(codigo)) return !LinkCaiu(sdk);
     bool primeiro = true;
     while (sdk.SdkGetNextNsrLog(codigo, nsr, pis, ano, mes, dia, hora, minuto, segundo)) {
-      const std::optional<int64_t> numero = interno::NsrNumerico(nsr);
+      const std::optional<int64_t> numero = NsrNumerico(nsr);
       const bool valida =
           interno::DataHoraDoRelogioValida(ano, mes, dia, hora, minuto, segundo, regional);
       // Converted once: the check, the date filter and the punch all use it.

@@ -23,13 +23,6 @@ std::vector<std::string> Linhas(std::string texto) {
   return linhas;
 }
 
-std::string Conteudo(const std::string& caminho) {
-  std::ifstream in(caminho, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::vector<std::string> Com(std::vector<std::string> relogio, std::vector<std::string> antes,
                              std::vector<std::string> depois = {}) {
   relogio.insert(relogio.begin(), antes.begin(), antes.end());
@@ -69,7 +62,7 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(pasta),
                           std::filesystem::directory_iterator()),
             1);  // nothing of the partial file left beside it
-  const std::string texto = Conteudo(nome);
+  const std::string texto = teste::LeArquivo(nome);
   const auto linhas = Linhas(texto);
 
   std::map<char, int64_t> tipos;
@@ -140,7 +133,7 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
   EXPECT_NE(e.err.find("e 3 registros de empregador, hora e funcionários do relógio"),
             std::string::npos)
       << e.err;
-  const auto doBanco = Linhas(Conteudo(exportado));
+  const auto doBanco = Linhas(teste::LeArquivo(exportado));
   ASSERT_EQ(doBanco.size(), linhas.size());
   EXPECT_EQ(doBanco.front().substr(10, 15), "111222333000181");
   EXPECT_EQ(doBanco.front().substr(39, 16), "Padaria S\xE3o Jo\xE3o");

@@ -12,6 +12,7 @@
 
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/diario_virtual.h"
+#include "support/processo.h"
 
 // What reaches the disk, in order, while a test watches: each fsync with the file it synced,
 // each rename. The journal's calls come here before the C library's.
@@ -46,13 +47,6 @@ std::string Caminho(const std::string& nome) {
   for (const char* sufixo : {"", ".instantaneo", ".danificado", ".tmp"})
     std::remove((c + sufixo).c_str());
   return c;
-}
-
-std::string Le(const std::string& caminho) {
-  std::ifstream in(caminho, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 void Escreve(const std::string& caminho, const std::string& conteudo) {
@@ -100,7 +94,7 @@ TEST(Diario, ATornLastRecordIsCutAndTheNextWriteStartsOnACleanLine) {
     for (int i = 0; i < 5; ++i) r.dispositivo->AdicionaRegistro("12034567899");
     r.diario->Sincroniza();
   }
-  std::string texto = Le(c);
+  std::string texto = teste::LeArquivo(c);
   const std::string ultimo = texto.substr(texto.rfind('\n', texto.size() - 2) + 1);
   const size_t metade = ultimo.size() / 2;
   Escreve(c, texto + ultimo.substr(0, metade));  // a record cut mid-write
@@ -137,7 +131,7 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
     for (int i = 1; i <= 4; ++i) r.dispositivo->AdicionaMarcacao(i);
     r.diario->Sincroniza();
   }
-  const std::string bom = Le(c);
+  const std::string bom = teste::LeArquivo(c);
   struct Caso {
     std::string danificar, motivo;
   };
@@ -173,7 +167,8 @@ TEST(Diario, DamageInsideTheJournalStopsTheStartUnlessRepaired) {
       Relogio r(c, EModeloRelogio_Quorvel, reparar);
       EXPECT_EQ(r.relatorio.size(), 1u);
       EXPECT_EQ(r.dispositivo->Marcacoes().size(), ficam);
-      EXPECT_NE(Le(c + ".danificado").find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
+      EXPECT_NE(teste::LeArquivo(c + ".danificado")
+                    .find(caso.danificar[0] == '"' ? "\"c\":7" : caso.danificar),
                 std::string::npos);
     }
     // Repaired once: the gap the moved record left is compacted away, so the next start needs
@@ -220,7 +215,8 @@ TEST(Diario, TheFilesOfTwoClocksAreNeverTakenAsOne) {
     EXPECT_EQ(r.dispositivo->Marcacoes().size(), 6u);
     EXPECT_EQ(r.dispositivo->Identidade(), identidadeA);
   }
-  const std::string instantaneoA = Le(a + ".instantaneo"), diarioA = Le(a), diarioB = Le(b);
+  const std::string instantaneoA = teste::LeArquivo(a + ".instantaneo"),
+                    diarioA = teste::LeArquivo(a), diarioB = teste::LeArquivo(b);
   // A's snapshot (records 1 to 7) beside B's journal (records 1 to 3).
   Escreve(b + ".instantaneo", instantaneoA);
   try {
@@ -260,8 +256,8 @@ TEST(Diario, ASnapshotAndAJournalThatDoNotJoinRefuseTheStartNamingBoth) {
     r.dispositivo->AdicionaRegistro("12034567899", DataHora::DePartes(2026, 12, 1, 9, 1));
     r.diario->Sincroniza();
   }
-  const std::string depois = Le(c);  // two records past the snapshot
-  const std::string instantaneo = Le(c + ".instantaneo");
+  const std::string depois = teste::LeArquivo(c);  // two records past the snapshot
+  const std::string instantaneo = teste::LeArquivo(c + ".instantaneo");
   auto recusa = [&](const std::string& trecho) {
     try {
       Relogio r(c, EModeloRelogio_Tarvenix);
@@ -352,7 +348,7 @@ TEST(Diario, ARepairNeverIssuesAnNsrAgain) {
       Relogio r(c, EModeloRelogio_Tarvenix);  // a clean restart: 6 follows 5
       ASSERT_EQ(r.dispositivo->Marcacoes().back().nsr, "5");
     }
-    std::string texto = Le(c);
+    std::string texto = teste::LeArquivo(c);
     const size_t ultima = texto.rfind("\"n\":\"5\"");
     ASSERT_NE(ultima, std::string::npos);
     texto[ultima + 5] = '4';  // NSR 5's record no longer matches its checksum
@@ -480,7 +476,7 @@ TEST(Diario, ACrashBetweenTheSnapshotAndTheNewJournalDoublesNothing) {
     Relogio r(c, EModeloRelogio_Quorvel);
     for (int i = 0; i < 10; ++i) r.dispositivo->AdicionaMarcacao(i);
     r.diario->Sincroniza();
-    diarioAntigo = Le(c);
+    diarioAntigo = teste::LeArquivo(c);
     r.diario->Compacta();
     antes = Estado(*r.dispositivo);
   }
@@ -494,7 +490,7 @@ TEST(Diario, ACrashBetweenTheSnapshotAndTheNewJournalDoublesNothing) {
   EXPECT_TRUE(r.sdk->SdkClearLogs(1));
   r.diario->Sincroniza();
   EXPECT_TRUE(r.diario->CompactaSeConvem());
-  EXPECT_EQ(Le(c), "");
+  EXPECT_EQ(teste::LeArquivo(c), "");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "quorvel/erro.h"
 #include "support/postgres.h"
+#include "support/sqlite_recusa.h"
 
 namespace quorvel::armazem {
 namespace {
@@ -417,14 +418,8 @@ TEST_P(ArmazemTest, ABatchThatFailsPartWayKeepsNothingAndTheStoreStaysUsable) {
   std::string identidade;
   if (GetParam() == "sqlite") {
     // The cursor's write, after the punches', is refused by the database.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(endereco_.c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db,
-                           "CREATE TRIGGER recusa BEFORE INSERT ON cursores WHEN NEW.relogio = 9"
-                           " BEGIN SELECT RAISE(ABORT, 'recusado'); END",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
-    sqlite3_close(db);
+    ASSERT_NO_FATAL_FAILURE(
+        teste::RecusaInsercoes(endereco_, "cursores", "recusado", "NEW.relogio = 9"));
   } else {
     identidade = "\xff\xfe";  // not UTF-8: the server refuses the cursor's write
   }

@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/nsr.h"
+
 namespace ponto {
 
 using namespace quorvel;
@@ -12,16 +14,6 @@ using armazem::Cursor;
 using armazem::MarcacaoArmazenada;
 
 namespace {
-
-std::optional<int64_t> NsrDe(const std::string& texto) {
-  if (texto.empty() || texto.size() > 18) return std::nullopt;
-  int64_t v = 0;
-  for (char c : texto) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + (c - '0');
-  }
-  return v;
-}
 
 // A card and a second, as one key.
 struct ChaveSegundo {
@@ -127,7 +119,7 @@ void GravaRegistros(const ListaMarcacao& lista, int16_t codigo, Armazem& armazem
     lote.clear();
   };
   lista.ParaCada([&](const Marcacao& m) {
-    const auto nsr = NsrDe(m.NSR());
+    const auto nsr = quorvel::NsrNumerico(m.NSR());
     // Records at or below the cursor were stored before (a clock whose pointer includes the
     // record it names hands the last one out again); a record without a number cannot be
     // told apart from another and is left out.
@@ -172,7 +164,7 @@ ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
   Cursor cursor = armazem.CursorDe(relogio).value_or(Cursor{});
   std::vector<MarcacaoArmazenada> lote;
   for (const auto& m : marcacoes) {
-    const auto nsr = NsrDe(m->NSR());
+    const auto nsr = quorvel::NsrNumerico(m->NSR());
     if (!nsr || *nsr <= cursor.ultimoNsr) continue;
     lote.push_back(Registro(*m, relogio, *nsr, r));
   }

@@ -21,6 +21,7 @@
 #include "store/armazem.h"
 #include "support/daemon.h"
 #include "support/processo.h"
+#include "support/sqlite_recusa.h"
 
 namespace {
 
@@ -1195,14 +1196,8 @@ TEST(ComandosDoBanco, ADayAloneEndsAtItsLastSecondAndTablesWriteTheDayFirst) {
 // that could not be read.
 TEST(ComandosDoBanco, AStoreThatRefusesWritesEndsTheCollectionWithItsError) {
   const std::string banco = BancoDaMeiaNoite("recusa");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(banco.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TRIGGER recusa BEFORE INSERT ON marcacoes"
-                         " BEGIN SELECT RAISE(ABORT, 'gravação recusada pelo teste'); END",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_NO_FATAL_FAILURE(
+      quorvel::teste::RecusaInsercoes(banco, "marcacoes", "gravação recusada pelo teste"));
   Resultado r = Roda("coletar --banco " + banco + " --relogio 1");
   EXPECT_EQ(r.codigo, 1) << r.erros;
   EXPECT_NE(r.erros.find("erro -80"), std::string::npos) << r.erros;

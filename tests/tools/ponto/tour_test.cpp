@@ -127,18 +127,21 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   // here until its check is written.
   ASSERT_EQ(ComandosDoTour(), esperados);
   int passo = 0;
+  // The tour's next command, as printed.
+  const auto proximo = [&] {
+    const int este = passo++;
+    return Roda(esperados[este], este);
+  };
 
   // Punches of both clocks.
-  Saida coleta = Roda(esperados[passo], passo);
-  ++passo;
+  Saida coleta = proximo();
   ASSERT_EQ(coleta.codigo, 0) << coleta.erros;
   const long long noInicio = Numero(coleta.saida, R"((\d+) marcações de 2 relógios\.)");
   ASSERT_GT(noInicio, 0) << coleta.saida;
 
   // Register clock 2 after NSR 70 (the clock's read pointer): only clock 2, NSRs from 71 on,
   // consecutive.
-  Saida desde70 = Roda(esperados[passo], passo);
-  ++passo;
+  Saida desde70 = proximo();
   ASSERT_EQ(desde70.codigo, 0) << desde70.erros;
   long long nsr = 71;
   for (const auto& l : Linhas(desde70.saida)) {
@@ -149,8 +152,7 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   EXPECT_GT(nsr, 71);
 
   // CSV: the header of fields and one row per punch.
-  Saida csv = Roda(esperados[passo], passo);
-  ++passo;
+  Saida csv = proximo();
   ASSERT_EQ(csv.codigo, 0) << csv.erros;
   EXPECT_EQ(csv.saida.rfind("relogio;data_hora;cartao;digital;nsr;pis\n", 0), 0u);
   EXPECT_EQ(quorvel::teste::Ocorrencias(csv.saida, "\n"), static_cast<size_t>(noInicio) + 1);
@@ -175,49 +177,41 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   }
 
   // status: the clocks hold what they held plus exactly what monitorar showed arriving.
-  Saida status = Roda(esperados[passo], passo);
-  ++passo;
+  Saida status = proximo();
   ASSERT_EQ(status.codigo, 0) << status.erros;
   long long total = 0;
   for (const auto& l : Linhas(status.saida)) total += std::stoll(l.at(6));
   EXPECT_EQ(total, noInicio + static_cast<long long>(novas)) << status.saida;
 
   // The time set is the time the clocks keep, and they run on from it.
-  Saida definir = Roda(esperados[passo], passo);
-  ++passo;
+  Saida definir = proximo();
   EXPECT_EQ(definir.codigo, 0) << definir.erros;
-  Saida hora = Roda(esperados[passo], passo);
-  ++passo;
+  Saida hora = proximo();
   ASSERT_EQ(hora.codigo, 0) << hora.erros;
   const auto horas = Linhas(hora.saida);
   ASSERT_EQ(horas.size(), 2u) << hora.saida;
   for (const auto& l : horas) EXPECT_EQ(l.at(1).rfind("06/12/2026 08:", 0), 0u) << hora.saida;
 
   // The sample file: one employee without password or finger is refused with the reason.
-  Saida csvEnvio = Roda(esperados[passo], passo);
-  ++passo;
+  Saida csvEnvio = proximo();
   EXPECT_EQ(csvEnvio.codigo, 3) << csvEnvio.erros;
   EXPECT_NE(csvEnvio.saida.find("sem senha nem digital"), std::string::npos) << csvEnvio.saida;
   EXPECT_NE(csvEnvio.erros.find("4 de 5 funcionários gravados, 1 não gravado"), std::string::npos)
       << csvEnvio.erros;
-  Saida jsonEnvio = Roda(esperados[passo], passo);
-  ++passo;
+  Saida jsonEnvio = proximo();
   EXPECT_EQ(jsonEnvio.codigo, 0) << jsonEnvio.erros;
 
   // The sample employees and everyone sent (both files), on both clocks.
-  Saida lista = Roda(esperados[passo], passo);
-  ++passo;
+  Saida lista = proximo();
   ASSERT_EQ(lista.codigo, 0) << lista.erros;
   const std::set<std::string> todos = {"1", "2", "3", "4", "5", "10", "11", "12", "14", "20", "21"};
   auto codigos = CodigosPorRelogio(lista.saida);
   EXPECT_EQ(codigos["1"], todos) << lista.saida;
   EXPECT_EQ(codigos["2"], todos) << lista.saida;
 
-  Saida excluir = Roda(esperados[passo], passo);
-  ++passo;
+  Saida excluir = proximo();
   EXPECT_EQ(excluir.codigo, 0) << excluir.erros;
-  Saida depois = Roda(esperados[passo], passo);
-  ++passo;
+  Saida depois = proximo();
   std::set<std::string> sem3 = todos;
   sem3.erase("3");
   codigos = CodigosPorRelogio(depois.saida);
@@ -238,8 +232,7 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   const auto [codigoApagar, tela] =
       quorvel::teste::NoTerminal(PONTO_BINARIO, apagar, "Confirma? [s/N]", "s");
   EXPECT_EQ(codigoApagar, 0) << tela;
-  Saida vazio = Roda(esperados[passo], passo);
-  ++passo;
+  Saida vazio = proximo();
   EXPECT_EQ(vazio.codigo, 0) << vazio.erros;
   EXPECT_NE(vazio.saida.find("0 marcações de 1 relógio."), std::string::npos) << vazio.saida;
 
@@ -250,8 +243,7 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   }
 
   // Where the state is, and what each clock holds now.
-  Saida embutidos = Roda(esperados[passo], passo);
-  ++passo;
+  Saida embutidos = proximo();
   ASSERT_EQ(embutidos.codigo, 0) << embutidos.erros;
   const std::string pasta = std::string(std::getenv("XDG_STATE_HOME")) + "/quorvel/";
   auto linhas = Linhas(embutidos.saida);
@@ -262,8 +254,7 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
   EXPECT_NE(linhas[1].at(3), "0");
 
   // Started over: the sample employees again, and the punches back on clock 1.
-  Saida recriar = Roda(esperados[passo], passo);
-  ++passo;
+  Saida recriar = proximo();
   ASSERT_EQ(recriar.codigo, 0) << recriar.erros;
   linhas = Linhas(recriar.saida);
   ASSERT_EQ(linhas.size(), 2u) << recriar.saida;
@@ -272,8 +263,7 @@ TEST(Tour, TheReadmesTourRunsAsPrintedAndEachCommandSeesWhatTheLastOneDid) {
     EXPECT_NE(l.at(3), "0") << recriar.saida;
   }
 
-  Saida ajuda = Roda(esperados[passo], passo);
-  ++passo;
+  Saida ajuda = proximo();
   EXPECT_EQ(ajuda.codigo, 0);
   EXPECT_EQ(ajuda.saida.rfind("Uso: ponto coletar", 0), 0u) << ajuda.saida;
   EXPECT_EQ(passo, static_cast<int>(esperados.size()));
