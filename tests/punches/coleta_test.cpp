@@ -226,6 +226,17 @@ class ColetaTarvenix : public ControleTeste {
         .WillByDefault(DoAll(SetArgReferee<2>(versao), Return(true)));
     return m;
   }
+  // Thirty records on a 2.1.12 clock; before the tenth read the host arranges to cancel from
+  // the yield that follows it.
+  void PreparaCancelamentoNaDecimaLeitura() {
+    MockCZKEM& m = Prepara("2.1.12");
+    std::vector<LogTarvenix> logs;
+    for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
+    teste::ForneceMarcacoes(m, logs, [this] {
+      if (++lidas_ == 10) host.AoCeder([this] { controle->CancelaColeta(); });
+    });
+  }
+  int lidas_ = 0;  // the reads of the clock prepared to cancel
 };
 
 TEST_F(ColetaTarvenix, ExactCallSequenceAndRecords) {
@@ -309,10 +320,7 @@ std::vector<std::string> Esperados(int n) {
 
 TEST_F(ColetaTarvenix, ACutReadResumesAfterTheLastNsrReceived) {
   MockCZKEM& m = Prepara("2.1.12");
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(25);
-  relogio->porLink = 12;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 25, 12);
   {
     InSequence s;
     EXPECT_CALL(m, SdkDisconnect());
@@ -337,21 +345,15 @@ TEST_F(ColetaTarvenix, ACutReadResumesAfterTheLastNsrReceived) {
 
 TEST_F(ColetaTarvenix, ARecordDeliveredAgainAfterTheResumeIsDropped) {
   MockCZKEM& m = Prepara("2.1.12");
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(30);
-  relogio->porLink = 7;
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 30, 7);
   relogio->entregaOApontado = true;
-  teste::RelogioQueCai::Instala(m, relogio);
   const auto lista = controle->ObterMarcacaoRelogio(2, 0, 0);
   EXPECT_EQ(Nsrs(*lista), Esperados(30));  // no gap, no duplicate
 }
 
 TEST_F(ColetaTarvenix, IndexFirmwareResumesByTheCountRead) {
   MockCZKEM& m = Prepara("2.1.1");
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(20);
-  relogio->porLink = 6;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 20, 6);
   {
     InSequence s;
     EXPECT_CALL(m, SdkSetLogPointer(2, 4));
@@ -366,10 +368,7 @@ TEST_F(ColetaTarvenix, IndexFirmwareResumesByTheCountRead) {
 
 TEST_F(ColetaTarvenix, AClockThatNeverComesBackRaisesInsteadOfAShortList) {
   MockCZKEM& m = Prepara("2.1.12");
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(10);
-  relogio->porLink = 4;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 10, 4);
   // The link falls after four records and the clock is gone for good.
   ON_CALL(m, SdkDisconnect).WillByDefault([relogio] { relogio->volta = false; });
   // The opening one, then three reopens: three empty attempts in a row after the one that
@@ -443,11 +442,8 @@ TEST_F(Coleta, QuorvelRereadsTheLogAndSkipsWhatWasReceived) {
 // last), each punch once across the resumes a falling link makes.
 TEST_F(ColetaTarvenix, RunsAreHandedOverInOrderEachPunchOnceAcrossResumes) {
   MockCZKEM& m = Prepara("2.1.12");
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(25);
-  relogio->porLink = 7;
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 25, 7);
   relogio->entregaOApontado = true;
-  teste::RelogioQueCai::Instala(m, relogio);
   std::vector<int32_t> tamanhos;
   std::vector<std::string> nsrs;
   ASSERT_TRUE(controle->ObterMarcacaoRelogioEmLotes(2, 0, 0, 4, [&](const ListaMarcacao& lote) {
@@ -465,13 +461,7 @@ TEST_F(ColetaTarvenix, RunsAreHandedOverInOrderEachPunchOnceAcrossResumes) {
 
 // Cancelled: the runs already handed over stay handed over, the one being filled is dropped.
 TEST_F(ColetaTarvenix, ACancelledRunDropsOnlyThePartOfARunNotHandedOver) {
-  MockCZKEM& m = Prepara("2.1.12");
-  std::vector<LogTarvenix> logs;
-  for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
-  int lidas = 0;
-  teste::ForneceMarcacoes(m, logs, [&] {
-    if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
-  });
+  PreparaCancelamentoNaDecimaLeitura();
   std::vector<std::string> nsrs;
   EXPECT_FALSE(controle->ObterMarcacaoRelogioEmLotes(2, 0, 0, 4, [&](const ListaMarcacao& lote) {
     for (const auto& n : Nsrs(lote)) nsrs.push_back(n);
@@ -513,10 +503,7 @@ TEST_F(Coleta, QuorvelLostLinkOnTheLogReadIsRetriedOtherRefusalsAreNot) {
 // what was already received can never finish, and that is a clear failure, not a short list.
 TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
   MockCZKEM& m = Conectado(3);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 40; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
-  relogio->porLink = 15;  // each link carries at most 15 reads
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = teste::RelogioQueCai::DeDigitais(m, 40, 15);  // each link carries at most 15 reads
   // 15 on the first link; afterwards every link is spent re-walking what was received.
   EXPECT_EQ(Captura([&] { controle->ObterMarcacaoRelogio(3); }).Numero(),
             erro::kRelogioDesconectado);
@@ -526,10 +513,7 @@ TEST_F(Coleta, QuorvelLinksTooShortToGetPastWhatWasReceivedFailClearly) {
 // the read for any other reason leaves what was received short, and that is raised.
 TEST_F(Coleta, QuorvelRereadRefusedAfterACutRaisesInsteadOfAShortList) {
   MockCZKEM& m = Conectado(3);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 10; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
-  relogio->porLink = 4;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = teste::RelogioQueCai::DeDigitais(m, 10, 4);
   int leituras = 0;
   ON_CALL(m, SdkReadAllLogs).WillByDefault([&, relogio](int32_t) {
     if (++leituras == 1) {
@@ -551,10 +535,7 @@ TEST_F(Coleta, QuorvelRereadRefusedAfterACutRaisesInsteadOfAShortList) {
 // no list and nothing raised, for both models.
 TEST_F(Coleta, CancelWhileAResumeYieldsReturnsNoList) {
   MockCZKEM& f = Conectado(3);
-  auto digital = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 10; ++i) digital->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
-  digital->porLink = 4;
-  teste::RelogioQueCai::Instala(f, digital);
+  auto digital = teste::RelogioQueCai::DeDigitais(f, 10, 4);
   host.AoCeder([&] { controle->CancelaColeta(); });
   std::shared_ptr<ListaMarcacao> lista;
   EXPECT_NO_THROW(lista = controle->ObterMarcacaoRelogio(3));
@@ -562,10 +543,7 @@ TEST_F(Coleta, CancelWhileAResumeYieldsReturnsNoList) {
   EXPECT_EQ(digital->leiturasDoLog, 1);  // ended after the yield, before reading again
 
   MockCZKEM& r = Conectado(2, EModeloRelogio_Tarvenix);
-  auto registro = std::make_shared<teste::RelogioQueCai>();
-  registro->registros = teste::RegistrosSequenciais(10);
-  registro->porLink = 4;
-  teste::RelogioQueCai::Instala(r, registro);
+  auto registro = teste::RelogioQueCai::DeRegistros(r, 10, 4);
   ON_CALL(r, SdkGetSysOption).WillByDefault([](int32_t, const std::string&, std::string& v) {
     v = "2.1.12";
     return true;
@@ -583,16 +561,9 @@ TEST_F(Coleta, CancelWhileAResumeYieldsReturnsNoList) {
 }
 
 TEST_F(ColetaTarvenix, CancelDuringAYieldReturnsNoList) {
-  MockCZKEM& m = Prepara("2.1.12");
-  std::vector<LogTarvenix> logs;
-  for (int i = 0; i < 30; ++i) logs.push_back({std::to_string(i), "", 2024, 3, 5, 7, 4, i});
-  int lidas = 0;
-  // Before the tenth read the host arranges to cancel from the yield that follows it.
-  teste::ForneceMarcacoes(m, logs, [&] {
-    if (++lidas == 10) host.AoCeder([&] { controle->CancelaColeta(); });
-  });
+  PreparaCancelamentoNaDecimaLeitura();
   EXPECT_EQ(controle->ObterMarcacaoRelogio(2), nullptr);
-  EXPECT_EQ(lidas, 11);  // the punch read when the flag was found set is dropped
+  EXPECT_EQ(lidas_, 11);  // the punch read when the flag was found set is dropped
   // The next run starts with the flag cleared.
   EXPECT_NE(controle->ObterMarcacaoRelogio(2), nullptr);
 }

@@ -20,12 +20,32 @@ class Monitoracao : public ControleTeste {
   // Clock 1, of the fingerprint model, behind a scripted device holding `digitais`, monitored
   // and visited once (what it holds then is not news).
   std::shared_ptr<teste::RelogioQueCai> DigitalVisitado(std::vector<LogQuorvel> digitais) {
+    return DigitalVisitado(Conectado(1), std::move(digitais));
+  }
+  // The same behind the mock `m` of clock 1.
+  std::shared_ptr<teste::RelogioQueCai> DigitalVisitado(MockCZKEM& m,
+                                                        std::vector<LogQuorvel> digitais) {
     auto relogio = std::make_shared<teste::RelogioQueCai>();
     relogio->digitais = std::move(digitais);
-    teste::RelogioQueCai::Instala(Conectado(1), relogio);
+    teste::RelogioQueCai::Instala(m, relogio);
     controle->IniciaMonitoracaoRelogio(1);
     host.Avanca(200);
     return relogio;
+  }
+  // Clock 1, of the fingerprint model, monitored and visited once with an empty log: what it
+  // is given next (ForneceMarcacoes) is news.
+  MockCZKEM& VisitadoVazio() {
+    MockCZKEM& m = Conectado(1);
+    teste::ForneceMarcacoes(m, std::vector<LogQuorvel>{});
+    controle->IniciaMonitoracaoRelogio(1);
+    host.Avanca(200);
+    return m;
+  }
+  // `n` fingerprint punches of users `primeiro`.. at one instant.
+  static std::vector<LogQuorvel> MesmoInstante(int n, int primeiro, const std::string& quando) {
+    std::vector<LogQuorvel> r;
+    for (int i = 0; i < n; ++i) r.push_back({primeiro + i, 1, quando});
+    return r;
   }
   std::vector<std::shared_ptr<Marcacao>> recolhidas;
   std::vector<std::pair<int16_t, std::string>> erros;
@@ -69,11 +89,8 @@ TEST_F(Monitoracao, EveryNewLogEntryIsRaisedOnceWhateverItsTime) {
 }
 
 TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
-  MockCZKEM& m = Conectado(1);
+  MockCZKEM& m = VisitadoVazio();
   std::vector<LogQuorvel> logs;
-  teste::ForneceMarcacoes(m, logs);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
   for (int i = 0; i < 10; ++i) logs.push_back({i, 1, "05/03/2024 07:50:0" + std::to_string(i)});
   teste::ForneceMarcacoes(m, logs);
   host.Avanca(200);
@@ -84,11 +101,7 @@ TEST_F(Monitoracao, ANewClockBehindTheComputerIsNotIgnored) {
 
 TEST_F(Monitoracao, AnErasedLogIsANewLogWhateverItsLength) {
   MockCZKEM& m = Conectado(1);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->digitais = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
-  teste::RelogioQueCai::Instala(m, relogio);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto relogio = DigitalVisitado(m, {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}});
   // Erased by hand between two ticks and grown back past its old length: the status count
   // moved, and the entry where the last one passed stood is another.
   relogio->digitais = {
@@ -200,18 +213,10 @@ TEST_F(Monitoracao, AReplacingClocksHistoryIsNotRaisedItsNewPunchesAre) {
 
 TEST_F(Monitoracao, AClockRemovedAndRegisteredAgainStartsWithFirstVisitRules) {
   MockCZKEM& antigo = Conectado(1);
-  auto a = std::make_shared<teste::RelogioQueCai>();
-  a->digitais = {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}};
-  teste::RelogioQueCai::Instala(antigo, a);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto a = DigitalVisitado(antigo, {{1, 1, "05/03/2024 07:00:00"}, {2, 1, "05/03/2024 07:01:00"}});
   controle->RemoverRelogio(1);
   MockCZKEM& novo = Conectado(1);
-  auto b = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 5; ++i) b->digitais.push_back({10 + i, 1, "05/03/2024 09:00:00"});
-  teste::RelogioQueCai::Instala(novo, b);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto b = DigitalVisitado(novo, MesmoInstante(5, 10, "05/03/2024 09:00:00"));
   EXPECT_TRUE(recolhidas.empty());  // what the new clock holds at its first visit is not news
   b->digitais.push_back({20, 1, "05/03/2024 09:01:00"});
   host.Avanca(200);
@@ -220,11 +225,7 @@ TEST_F(Monitoracao, AClockRemovedAndRegisteredAgainStartsWithFirstVisitRules) {
 
 TEST_F(Monitoracao, ATickWithNothingNewCostsOneStatusRead) {
   MockCZKEM& m = Conectado(1);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  for (int i = 0; i < 500; ++i) relogio->digitais.push_back({i, 1, "05/03/2024 07:00:00"});
-  teste::RelogioQueCai::Instala(m, relogio);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
+  auto relogio = DigitalVisitado(m, MesmoInstante(500, 0, "05/03/2024 07:00:00"));
   EXPECT_CALL(m, SdkReadAllLogs).Times(0);
   EXPECT_CALL(m, SdkGetNextLog).Times(0);
   EXPECT_CALL(m, SdkGetDeviceStatus(1, 6, _)).Times(5);
@@ -236,11 +237,8 @@ TEST_F(Monitoracao, ATickWithNothingNewCostsOneStatusRead) {
 }
 
 TEST_F(Monitoracao, APunchRaisedBeforeAFailureIsNotRaisedAgain) {
-  MockCZKEM& m = Conectado(1);
+  MockCZKEM& m = VisitadoVazio();
   std::vector<LogQuorvel> logs;
-  teste::ForneceMarcacoes(m, logs);
-  controle->IniciaMonitoracaoRelogio(1);
-  host.Avanca(200);
   logs = {
       {1, 1, "05/03/2024 08:10:00"}, {2, 1, "05/03/2024 25:00:00"}, {3, 1, "05/03/2024 08:11:00"}};
   teste::ForneceMarcacoes(m, logs);
@@ -473,10 +471,8 @@ TEST_F(MonitoracaoComQuedas, TwoClocksDueForAReopenAreTriedInDifferentTicks) {
 
 TEST_F(MonitoracaoComQuedas, ARegisterClockDownBeforeItsFirstPunchResumesFromItsFirstVisit) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = teste::RegistrosSequenciais(4);
+  auto relogio = teste::RelogioQueCai::DeRegistros(m, 4, 0);
   relogio->cursor = 4;
-  teste::RelogioQueCai::Instala(m, relogio);
   controle->IniciaMonitoracaoRelogio(2);
   host.Avanca(200);
   relogio->Cai();

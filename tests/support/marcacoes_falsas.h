@@ -94,6 +94,12 @@ struct RelogioQueCai {
     return true;
   }
 
+  // A clock installed on `m` whose log holds `n` register records (RegistrosSequenciais), or `n`
+  // fingerprint punches of users 0..n-1 at one instant, on links that fall after `porLink`
+  // records (0: never). Fields set afterwards still apply: the mock reads them at each call.
+  static std::shared_ptr<RelogioQueCai> DeRegistros(MockCZKEM& m, int n, int porLink);
+  static std::shared_ptr<RelogioQueCai> DeDigitais(MockCZKEM& m, int n, int porLink);
+
   static void Instala(MockCZKEM& m, const std::shared_ptr<RelogioQueCai>& r) {
     using ::testing::_;
     auto conecta = [r] {
@@ -180,6 +186,22 @@ inline std::vector<LogTarvenix> RegistrosSequenciais(int n) {
   std::vector<LogTarvenix> r;
   for (int i = 1; i <= n; ++i)
     r.push_back({std::to_string(i), "12034567899", 2024, 3, 5, 7 + i / 60, i % 60, 0});
+  return r;
+}
+
+inline std::shared_ptr<RelogioQueCai> RelogioQueCai::DeRegistros(MockCZKEM& m, int n, int porLink) {
+  auto r = std::make_shared<RelogioQueCai>();
+  r->registros = RegistrosSequenciais(n);
+  r->porLink = porLink;
+  Instala(m, r);
+  return r;
+}
+
+inline std::shared_ptr<RelogioQueCai> RelogioQueCai::DeDigitais(MockCZKEM& m, int n, int porLink) {
+  auto r = std::make_shared<RelogioQueCai>();
+  for (int i = 0; i < n; ++i) r->digitais.push_back({i, 1, "05/03/2024 08:00:00"});
+  r->porLink = porLink;
+  Instala(m, r);
   return r;
 }
 
