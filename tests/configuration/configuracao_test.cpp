@@ -10,6 +10,12 @@ class Configuracao : public ControleTeste {
  protected:
   // Every write answers true unless a test says otherwise.
   // Later, more specific expectations take precedence over these catch-alls.
+  // One option written, then the device's refresh that makes it take effect (in a sequence
+  // when the caller opened one).
+  static void EsperaOpcaoGravada(MockCZKEM& m, const std::string& opcao, const std::string& valor) {
+    EXPECT_CALL(m, SdkSetSysOption(1, opcao, valor));
+    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
+  }
   static void AceitaTudo(MockCZKEM& m) {
     ON_CALL(m, SdkSetSysOption).WillByDefault(Return(true));
     ON_CALL(m, SdkSetDeviceInfo).WillByDefault(Return(true));
@@ -79,10 +85,8 @@ TEST_F(Configuracao, DailySirenWrites) {
   AceitaTudo(m);
   {
     InSequence s;
-    EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "0"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
-    EXPECT_CALL(m, SdkSetSysOption(1, "AutoAlarm3", "2078"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
+    EsperaOpcaoGravada(m, "SchBellByWeekday", "0");
+    EsperaOpcaoGravada(m, "AutoAlarm3", "2078");
   }
   EXPECT_TRUE(controle->SetSireneDiariaRelogio(1, 3, 8, 30));
   ::testing::Mock::VerifyAndClearExpectations(&m);
@@ -172,14 +176,10 @@ TEST_F(Configuracao, WeekdaySlotsAndSizeRule) {
   AceitaTudo(m);
   {
     InSequence s;
-    EXPECT_CALL(m, SdkSetSysOption(1, "SchBellByWeekday", "1"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
-    EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm13", "3077"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
-    EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm14", "0"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
-    EXPECT_CALL(m, SdkSetSysOption(1, "WDAutoAlarm15", "2078"));
-    EXPECT_CALL(m, SdkSetDeviceInfo(1, 1, 1));
+    EsperaOpcaoGravada(m, "SchBellByWeekday", "1");
+    EsperaOpcaoGravada(m, "WDAutoAlarm13", "3077");
+    EsperaOpcaoGravada(m, "WDAutoAlarm14", "0");
+    EsperaOpcaoGravada(m, "WDAutoAlarm15", "2078");
   }
   EXPECT_TRUE(
       controle->SetSireneDiaSemanaRelogio(1, Horarios({{12, 5}, {0, 0}, {8, 30}}), Segunda));

@@ -252,12 +252,29 @@ TEST_F(Monitoracao, APunchRaisedBeforeAFailureIsNotRaisedAgain) {
 
 // ---- Lost links: reported once, reopened, resumed ----------------------------------------
 
+// Register records NSR `de`..`ate`, one a minute from 05/03/2024 `hora`:00.
+std::vector<LogTarvenix> Registros(int de, int ate, int hora) {
+  std::vector<LogTarvenix> r;
+  for (int i = de; i <= ate; ++i)
+    r.push_back({std::to_string(i), "12034567899", 2024, 3, 5, hora + i / 60, i % 60, 0});
+  return r;
+}
+
 class MonitoracaoComQuedas : public Monitoracao {
  protected:
   MonitoracaoComQuedas() {
     controle->Eventos().RelogioConectado = [this](int16_t c) { voltaram.push_back(c); };
   }
   std::vector<int16_t> voltaram;
+  // Clock 2, of the register model, behind a scripted device whose log holds NSRs 1..5; its
+  // standing link reads from the end.
+  std::shared_ptr<teste::RelogioQueCai> RegistroDeCinco(MockCZKEM& m) {
+    auto relogio = std::make_shared<teste::RelogioQueCai>();
+    relogio->registros = Registros(1, 5, 7);
+    relogio->cursor = 5;
+    teste::RelogioQueCai::Instala(m, relogio);
+    return relogio;
+  }
 };
 
 TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) {
@@ -304,14 +321,6 @@ TEST_F(MonitoracaoComQuedas, AFingerprintClockIsReportedOnceReopenedAndResumed) 
 std::vector<std::string> Nsrs(const std::vector<std::shared_ptr<Marcacao>>& v) {
   std::vector<std::string> r;
   for (const auto& m : v) r.push_back(m->NSR());
-  return r;
-}
-
-// Register records NSR `de`..`ate`, one a minute from 05/03/2024 `hora`:00.
-std::vector<LogTarvenix> Registros(int de, int ate, int hora) {
-  std::vector<LogTarvenix> r;
-  for (int i = de; i <= ate; ++i)
-    r.push_back({std::to_string(i), "12034567899", 2024, 3, 5, hora + i / 60, i % 60, 0});
   return r;
 }
 
@@ -363,10 +372,7 @@ TEST_F(MonitoracaoComQuedas, ARegisterClockResumesAfterTheLastRecordInTheFirmwar
 
 TEST_F(MonitoracaoComQuedas, AWipedOrReplacedRegisterClockHasEveryNewPunchRaisedOnce) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = Registros(1, 5, 7);
-  relogio->cursor = 5;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = RegistroDeCinco(m);
   ON_CALL(m, SdkGetSysOption(_, "mrpversion", _))
       .WillByDefault([](int32_t, const std::string&, std::string& v) {
         v = "2.1.12";
@@ -402,10 +408,7 @@ TEST_F(MonitoracaoComQuedas, AWipedOrReplacedRegisterClockHasEveryNewPunchRaised
 
 TEST_F(MonitoracaoComQuedas, ARegisterClockReplacedWhileMonitoringWasStoppedIsRaisedOnStart) {
   MockCZKEM& m = Conectado(2, EModeloRelogio_Tarvenix);
-  auto relogio = std::make_shared<teste::RelogioQueCai>();
-  relogio->registros = Registros(1, 5, 7);
-  relogio->cursor = 5;
-  teste::RelogioQueCai::Instala(m, relogio);
+  auto relogio = RegistroDeCinco(m);
   controle->IniciaMonitoracaoRelogio(2);
   host.Avanca(200);
   relogio->registros = Registros(1, 6, 7);
