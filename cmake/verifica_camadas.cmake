@@ -4,7 +4,6 @@
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/camadas.cmake)
 
-set(pasta_da_camada "")
 foreach(camada IN LISTS QUORVEL_CAMADAS)
   foreach(pasta IN LISTS QUORVEL_CAMADA_${camada}_PASTAS)
     set(CAMADA_DA_PASTA_${pasta} ${camada})

@@ -16,7 +16,6 @@
 #include "quorvel/codigos.h"
 #include "saida.h"
 #include "sessao.h"
-#include "web/painel.h"
 
 namespace ponto {
 
