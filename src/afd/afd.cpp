@@ -205,8 +205,13 @@ std::string RegistroEmpresa(int64_t nsr, DataHora momento, std::string_view resp
 
 std::string RegistroAjuste(int64_t nsr, DataHora antes, DataHora depois,
                            std::string_view responsavel, const Opcoes& o) {
-  return ComCrc(Zeros(nsr, 9) + "4" + DataHoraFuso(antes, o.fuso) + DataHoraFuso(depois, o.fuso) +
-                    Cpf11(responsavel),
+  return RegistroAjuste(nsr, antes, o.fuso, depois, o.fuso, responsavel, o);
+}
+
+std::string RegistroAjuste(int64_t nsr, DataHora antes, const Fuso& fusoAntes, DataHora depois,
+                           const Fuso& fusoDepois, std::string_view responsavel, const Opcoes& o) {
+  return ComCrc(Zeros(nsr, 9) + "4" + DataHoraFuso(antes, fusoAntes) +
+                    DataHoraFuso(depois, fusoDepois) + Cpf11(responsavel),
                 o);
 }
 

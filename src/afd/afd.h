@@ -76,6 +76,9 @@ std::string RegistroEmpresa(int64_t nsr, DataHora momento, std::string_view resp
 std::string RegistroMarcacao(const Punch& p, const Opcoes& o);
 std::string RegistroAjuste(int64_t nsr, DataHora antes, DataHora depois,
                            std::string_view responsavel, const Opcoes& o);
+// A clock's move into or out of summer time: each side in the offset in force on it.
+std::string RegistroAjuste(int64_t nsr, DataHora antes, const Fuso& fusoAntes, DataHora depois,
+                           const Fuso& fusoDepois, std::string_view responsavel, const Opcoes& o);
 // `operacao`: 'I' included, 'A' changed, 'E' removed.
 std::string RegistroEmpregado(int64_t nsr, DataHora momento, char operacao, std::string_view cpf,
                               std::string_view nome, std::string_view responsavel, const Opcoes& o);

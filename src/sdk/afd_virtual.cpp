@@ -69,10 +69,15 @@ int32_t DispositivoVirtual::DefineEmpregadorSemTrava(EmpregadorVirtual e) {
 // The clock's time is kept as an offset from the time source's; a register clock records the
 // new time (type 4) in the same write.
 void DispositivoVirtual::AjustaHoraSemTrava(DataHora novo) {
-  const int64_t deslocamento = novo.Segundos() - fonteTempo_().Segundos();
+  // The time is set as the clock shows it: within the summer period its standard time is an
+  // hour behind.
+  int64_t padrao = novo.Segundos();
+  if (NoVeraoSemTrava(padrao - 3600)) padrao -= 3600;
+  const int64_t deslocamento = padrao - fonteTempo_().Segundos();
   RegistroFiscalVirtual f;
   f.tipo = 4;
   f.ajustado = novo;
+  f.veraoDepois = NoVeraoSemTrava(padrao);
   RegistraFiscal(std::move(f), {{{"t", "tm"}, {"v", deslocamento}}});
   deslocamentoSegundos_ = deslocamento;
 }
@@ -84,9 +89,14 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
     const int32_t dia = DiaDe(d);
     return (pedido.de == 0 || dia >= pedido.de) && (pedido.ate == 0 || dia <= pedido.ate);
   };
-  afd::Opcoes opcoes;
-  opcoes.crc = afd::Crc::Modbus;
-  opcoes.fuso = afd::Fuso::Fixo(identificacao_.fusoMinutos);
+  // Summer time moves the offset an hour east while it lasts: each record is written in the
+  // offset in force when the clock made it, as its type-4 records tell.
+  afd::Opcoes padrao, verao;
+  padrao.crc = verao.crc = afd::Crc::Modbus;
+  padrao.fuso = afd::Fuso::Fixo(identificacao_.fusoMinutos);
+  verao.fuso = afd::Fuso::Fixo(identificacao_.fusoMinutos + 60);
+  bool noVerao = false;
+  const auto opcoesAgora = [&]() -> const afd::Opcoes& { return noVerao ? verao : padrao; };
 
   // Register punches only (a fingerprint clock's log has no NSR), both runs in NSR order.
   const auto marcacaoApos = [&](int64_t nsr) {
@@ -118,6 +128,7 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
     c.fabricanteDocumento = identificacao_.fabricante;
     c.modelo = identificacao_.modelo;
     c.geradoEm = AgoraSemTrava();
+    const afd::Opcoes& opcoes = NoVeraoSemTrava(PadraoSemTrava()) ? verao : padrao;
     parte.texto += afd::RegistroCabecalho(c, primeira.value_or(c.geradoEm),
                                           ultima.value_or(c.geradoEm), opcoes) +
                    "\r\n";
@@ -127,6 +138,7 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
   // part: a punch carries the CPF of its own time, not one corrected later.
   std::map<std::string, std::string> cpfDe;
   const auto anota = [&](const RegistroFiscalVirtual& f) {
+    if (f.tipo == 4) noVerao = f.veraoDepois;
     if (f.tipo != 5 || f.identificador.empty()) return;
     // The record's identifier is the CPF, or the PIS of an employee without one.
     const bool temCpf = f.identificador != f.pis;
@@ -162,18 +174,20 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
     if (ehFiscal) {
       const RegistroFiscalVirtual& f = *fiscal++;
       ultimoLido = f.nsr;
+      const afd::Opcoes& antes = opcoesAgora();
       anota(f);
       if (!noPeriodo(f.momento)) continue;
       const std::string& quem = identificacao_.responsavel;
       if (f.tipo == 2) {
         afd::Empresa e{f.empregador.tipoDocumento == 1, f.empregador.documento, f.empregador.cei,
                        f.empregador.nome, f.empregador.endereco};
-        parte.texto += afd::RegistroEmpresa(f.nsr, f.momento, quem, e, opcoes);
+        parte.texto += afd::RegistroEmpresa(f.nsr, f.momento, quem, e, antes);
       } else if (f.tipo == 4) {
-        parte.texto += afd::RegistroAjuste(f.nsr, f.momento, f.ajustado, quem, opcoes);
+        parte.texto += afd::RegistroAjuste(f.nsr, f.momento, antes.fuso, f.ajustado,
+                                           opcoesAgora().fuso, quem, antes);
       } else {
         parte.texto += afd::RegistroEmpregado(f.nsr, f.momento, f.operacao, f.identificador, f.nome,
-                                              quem, opcoes);
+                                              quem, antes);
       }
     } else {
       const MarcacaoVirtual& m = *marcacao++;
@@ -184,7 +198,7 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
       p.nsr = ultimoLido;
       p.momento = m.momento;
       p.cpf = cpfDoPonto(m.pis);
-      parte.texto += afd::RegistroMarcacao(p, opcoes);
+      parte.texto += afd::RegistroMarcacao(p, opcoesAgora());
     }
     parte.texto += "\r\n";
   }
@@ -203,7 +217,7 @@ ParteAfd DispositivoVirtual::ParteDoAfdSemTrava(const PedidoAfd& pedido) const {
     if (it->tipo == 4) ++n.ajustes;
     if (it->tipo == 5) ++n.empregados;
   }
-  parte.texto += afd::RegistroTrailer(n, opcoes) + "\r\n";
+  parte.texto += afd::RegistroTrailer(n, padrao) + "\r\n";
   parte.proximo = 0;
   return parte;
 }

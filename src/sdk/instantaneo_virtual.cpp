@@ -196,6 +196,13 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   identidade_ = std::move(identidade);
   log_ = std::move(log);
   fiscais_ = std::move(fiscais);
+  ReleVeraoSemTrava();
+  veraoRegistrado_ = false;
+  for (auto it = fiscais_.rbegin(); it != fiscais_.rend(); ++it)
+    if (it->tipo == 4) {
+      veraoRegistrado_ = it->veraoDepois;
+      break;
+    }
   ++geracaoLog_;
   return sequencia;
 }

@@ -128,7 +128,12 @@ nlohmann::json RegistroFiscalJson(const RegistroFiscalVirtual& f) {
   if (f.tipo == 2)
     j["em"] = {f.empregador.nome, f.empregador.documento, f.empregador.cei, f.empregador.endereco,
                f.empregador.tipoDocumento};
-  if (f.tipo == 4) j["a"] = f.ajustado.Segundos();
+  if (f.tipo == 4) {
+    j["a"] = f.ajustado.Segundos();
+    // Written by this program since the clock follows summer time; absent before (none then).
+    if (f.mudancaDeVerao) j["dv"] = true;
+    if (f.veraoDepois) j["hv"] = true;
+  }
   if (f.tipo == 5) {
     j["o"] = std::string(1, f.operacao);
     j["id"] = f.identificador;
@@ -155,6 +160,8 @@ std::optional<RegistroFiscalVirtual> RegistroFiscalDeJson(const nlohmann::json& 
       f.empregador = {e[0], e[1], e[2], e[3], e[4]};
     } else if (f.tipo == 4) {
       f.ajustado = DataHora::DeSegundos(Inteiro(j, "a", kMenor, kMaior));
+      f.mudancaDeVerao = j.contains("dv") && Logico(j, "dv");
+      f.veraoDepois = j.contains("hv") && Logico(j, "hv");
     } else if (f.tipo == 5) {
       const std::string o = Texto(j, "o");
       if (o != "I" && o != "A" && o != "E") throw CampoInvalido{"operação de funcionário inválida"};
@@ -206,7 +213,7 @@ bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
       auto f = virtual_interno::RegistroFiscalDeJson(j, &motivo);
       if (!f) throw CampoInvalido{motivo};
       ultimoNsr_ = std::max(ultimoNsr_, f->nsr);
-      fiscais_.push_back(std::move(*f));
+      GuardaFiscal(std::move(*f));
     } else if (t == "nr") {
       nsrReservado_ = std::max(nsrReservado_, Inteiro(j, "v", 0, 9'999'999'999));
     } else if (t == "u") {
@@ -233,6 +240,7 @@ bool DispositivoVirtual::Reaplica(const std::string& linha, std::string* erro) {
     } else if (t == "op") {
       std::string k = Texto(j, "k"), v = Texto(j, "v");
       opcoes_[std::move(k)] = std::move(v);
+      ReleVeraoSemTrava();
     } else if (t == "in") {
       const int32_t k = Inteiro32(j, "k"), v = Inteiro32(j, "v");
       informacoes_[k] = v;

@@ -57,10 +57,6 @@ void DispositivoVirtual::DefineDesvio(int64_t segundos) {
   };
 }
 
-DataHora DispositivoVirtual::AgoraSemTrava() const {
-  return DataHora::DeSegundos(fonteTempo_().Segundos() + deslocamentoSegundos_);
-}
-
 DataHora DispositivoVirtual::Agora() const {
   std::lock_guard l(mutex_);
   return AgoraSemTrava();
@@ -89,13 +85,15 @@ void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
 }
 
 void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f,
-                                        std::vector<nlohmann::json> proprios) {
+                                        std::vector<nlohmann::json> proprios,
+                                        std::optional<DataHora> momento) {
   if (modelo_ != EModeloRelogio_Tarvenix) {
     AnotaVarios(proprios);
     return;
   }
+  if (!f.mudancaDeVerao) AcompanhaVeraoSemTrava();
   f.nsr = ultimoNsr_ + 1;
-  f.momento = AgoraSemTrava();
+  f.momento = momento.value_or(AgoraSemTrava());
   std::optional<int64_t> reserva;
   if (diario_ && f.nsr > nsrReservado_) {
     reserva = ultimoNsr_ + kReservaNsr;
@@ -105,7 +103,7 @@ void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f,
   AnotaVarios(proprios);
   if (reserva) nsrReservado_ = *reserva;
   ultimoNsr_ = f.nsr;
-  fiscais_.push_back(std::move(f));
+  GuardaFiscal(std::move(f));
 }
 
 bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
@@ -117,12 +115,13 @@ bool DispositivoVirtual::AdicionaMarcacao(int32_t usuario, int32_t modo,
   m.modo = modo;
   m.estado = static_cast<int32_t>(log_.size() % 2);
   m.momento = momento.value_or(AgoraSemTrava());
-  if (modelo_ == EModeloRelogio_Tarvenix) {
-    m.nsr = ProximoNsr();
-    auto it = usuarios_.find(std::to_string(usuario));
-    if (it != usuarios_.end()) m.pis = IdentificadorDoPonto(it->second);
-  }
   try {
+    AcompanhaVeraoSemTrava();
+    if (modelo_ == EModeloRelogio_Tarvenix) {
+      m.nsr = ProximoNsr();
+      auto it = usuarios_.find(std::to_string(usuario));
+      if (it != usuarios_.end()) m.pis = IdentificadorDoPonto(it->second);
+    }
     GuardaMarcacao(std::move(m));
   } catch (const FalhaDeGravacao&) {
     return false;
@@ -134,11 +133,12 @@ bool DispositivoVirtual::AdicionaRegistro(const std::string& pis, std::optional<
   std::lock_guard l(mutex_);
   if (!habilitado_ || static_cast<int64_t>(log_.size()) >= capacidades_.registros) return false;
   MarcacaoVirtual m;
-  m.nsr = ProximoNsr();
   m.pis = pis;
   m.modo = 0;
   m.momento = momento.value_or(AgoraSemTrava());
   try {
+    AcompanhaVeraoSemTrava();
+    m.nsr = ProximoNsr();
     GuardaMarcacao(std::move(m));
   } catch (const FalhaDeGravacao&) {
     return false;
@@ -152,8 +152,9 @@ void DispositivoVirtual::AdicionaMarcacaoComDataImpossivel() {
   m.cartao = 1;
   m.dataImpossivel = true;
   m.momento = AgoraSemTrava();
-  if (modelo_ == EModeloRelogio_Tarvenix) m.nsr = ProximoNsr();
   try {
+    AcompanhaVeraoSemTrava();
+    if (modelo_ == EModeloRelogio_Tarvenix) m.nsr = ProximoNsr();
     GuardaMarcacao(std::move(m));
   } catch (const FalhaDeGravacao&) {
   }

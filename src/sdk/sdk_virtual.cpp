@@ -97,8 +97,11 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
   bool SdkSetSysOption(int32_t, const std::string& nome, const std::string& valor) override {
     return Com("SdkSetSysOption", [&](DispositivoVirtual& d) {
       if (nome.empty() || nome == "mrpversion") return Falha(codigo::kArgumentoInvalido);
+      d.AcompanhaVeraoSemTrava();
       d.Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
       d.opcoes_[nome] = valor;
+      d.ReleVeraoSemTrava();
+      d.AcompanhaVeraoSemTrava(true);
       return true;
     });
   }
@@ -111,10 +114,11 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
       if ((ligado != 0 && ligado != 1) || !TextoPeriodoValido(inicio) || !TextoPeriodoValido(fim))
         return Falha(codigo::kArgumentoInvalido);
       const std::string periodo = std::to_string(ligado) + ":" + inicio + "-" + fim;
+      d.AcompanhaVeraoSemTrava();
       d.Anota({{"t", "op"}, {"k", "~DaylightPeriod"}, {"v", periodo}});
-      d.horarioVeraoInicio_ = inicio;
-      d.horarioVeraoFim_ = fim;
       d.opcoes_["~DaylightPeriod"] = periodo;
+      d.ReleVeraoSemTrava();
+      d.AcompanhaVeraoSemTrava(true);
       return true;
     });
   }
@@ -143,6 +147,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
 
   bool LeParteDoAfd(const PedidoAfd& pedido, ParteAfd& parte) override {
     return Com("LeParteDoAfd", [&](DispositivoVirtual& d) {
+      d.AcompanhaVeraoSemTrava();
       return Resultado(d.LeParteDoAfdSemTrava(pedido, parte));
     });
   }

@@ -2,6 +2,7 @@
 // host reads it: every record the clock keeps, in one NSR sequence, as a checker reads it.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "afd/afd.h"
@@ -202,6 +203,122 @@ TEST_F(AfdDoRelogio, ALargeFileComesInPartsFixedAtItsStartAndAPeriodTakesItsOwnD
   EXPECT_EQ(dia3[1].substr(0, 9), "000030001");
   EXPECT_EQ(dia3[1][9], '2');
   EXPECT_EQ(Le(20260310, 0).size(), 2u);  // nothing after: the header and the trailer
+}
+
+// Summer time: the clock moves its own time at the period's start and end and records each move
+// (type 4) before anything made after it, each side in the offset in force on it; its punches in
+// summer say -0200. A journal replayed and a snapshot loaded know where the clock stands.
+TEST_F(AfdDoRelogio, SummerTimeMovesTheClockAndIsRecordedAtItsStartAndEnd) {
+  std::vector<std::string> diario;
+  d_->DefineDiario([&](const std::string& registros) {
+    for (size_t inicio = 0, fim; inicio < registros.size(); inicio = fim + 1) {
+      fim = registros.find('\n', inicio);
+      if (fim == std::string::npos) fim = registros.size();
+      diario.push_back(registros.substr(inicio, fim - inicio));
+    }
+  });
+  const auto hora = [&] {
+    int32_t a, me, di, h, mi, s;
+    EXPECT_TRUE(sdk_->SdkGetDeviceTime(1, a, me, di, h, mi, s));
+    return DataHora::DePartes(a, me, di, h, mi, s);
+  };
+  agora_ = DataHora::DePartes(2026, 10, 17, 23, 59, 0);
+  ASSERT_TRUE(sdk_->SdkSetSysOption(1, "DaylightSavingTimeOn", "1"));
+  ASSERT_TRUE(sdk_->SdkSetDaylight(1, 1, "10180000", "02210000"));
+  EXPECT_EQ(hora(), agora_);  // not yet: nothing recorded
+  Marca(kPisAna);
+  agora_ = DataHora::DePartes(2026, 10, 18, 0, 30, 0);
+  EXPECT_EQ(hora(), DataHora::DePartes(2026, 10, 18, 1, 30, 0));
+  Marca(kPisAna);
+  // The time set within the period is the time the clock shows; the clock runs that far ahead
+  // of its time source from then on.
+  ASSERT_TRUE(sdk_->SdkSetDeviceTime(1, 2026, 11, 10, 10, 0, 0));
+  EXPECT_EQ(hora(), DataHora::DePartes(2026, 11, 10, 10, 0, 0));
+  const int64_t adiante = DataHora::DePartes(2026, 11, 10, 9, 0, 0).Segundos() - agora_.Segundos();
+  const auto naFonte = [&](DataHora padrao) {
+    return DataHora::DeSegundos(padrao.Segundos() - adiante);
+  };
+  // Past the end (00:00 of 21 February on summer time, 23:00 of the 20th on standard time).
+  agora_ = naFonte(DataHora::DePartes(2027, 2, 20, 23, 30, 0));
+  EXPECT_EQ(hora(), DataHora::DePartes(2027, 2, 20, 23, 30, 0));
+  Marca(kPisAna);
+
+  const auto linhas = Le();
+  std::map<char, size_t> tipos;
+  ConfereComoUmFiscal(linhas, tipos);
+  EXPECT_EQ(tipos, (std::map<char, size_t>{{'3', 3}, {'4', 3}}));
+  std::vector<std::string> registros;
+  for (size_t i = 1; i + 1 < linhas.size(); ++i) {
+    EXPECT_EQ(std::stoll(linhas[i].substr(0, 9)), static_cast<long long>(i)) << linhas[i];
+    registros.push_back(linhas[i].substr(9, linhas[i][9] == '4' ? 49 : 25));
+  }
+  EXPECT_EQ(registros, (std::vector<std::string>{
+                           "32026-10-17T23:59:00-0300",
+                           "42026-10-18T00:00:00-03002026-10-18T01:00:00-0200",
+                           "32026-10-18T01:30:00-0200",
+                           "42026-10-18T01:30:00-02002026-11-10T10:00:00-0200",
+                           "42027-02-21T00:00:00-02002027-02-20T23:00:00-0300",
+                           "32027-02-20T23:30:00-0300",
+                       }));
+
+  // The same clock from its journal, and from its snapshot: the same file, and the next move
+  // (summer time starting again in October) recorded once.
+  const auto mesmoRelogio = [&](const std::function<void(DispositivoVirtual&)>& carrega) {
+    auto outro = std::make_shared<DispositivoVirtual>(EModeloRelogio_Tarvenix);
+    outro->DefineFonteDeTempo([this] { return agora_; });
+    outro->DefineIdentificacaoRep(
+        {"00004000010000123", "T1", "11222333000181", "39053344705", -180});
+    carrega(*outro);
+    RedeVirtual::Instancia().Publica("10.9.0.3", 4370, outro);
+    auto sdk = sdk::FabricaVirtual()();
+    EXPECT_TRUE(sdk->SdkConnectNetwork("10.9.0.3", 4370));
+    std::swap(sdk_, sdk);
+    const auto deNovo = Le();
+    std::swap(sdk_, sdk);
+    EXPECT_EQ(deNovo, linhas);
+    return outro;
+  };
+  mesmoRelogio([&](DispositivoVirtual& o) {
+    for (const auto& r : diario) EXPECT_TRUE(o.Reaplica(r)) << r;
+  });
+  const auto doInstantaneo =
+      mesmoRelogio([&](DispositivoVirtual& o) { o.CarregaInstantaneo(d_->Instantaneo(0)); });
+  agora_ = naFonte(DataHora::DePartes(2027, 10, 18, 8, 0, 0));
+  ASSERT_TRUE(doInstantaneo->AdicionaRegistro(kPisAna));
+  ASSERT_TRUE(doInstantaneo->AdicionaRegistro(kPisAna));
+  const auto fiscais = doInstantaneo->RegistrosFiscais();
+  ASSERT_EQ(fiscais.size(), 4u);
+  EXPECT_EQ(fiscais.back().momento, DataHora::DePartes(2027, 10, 18, 0, 0, 0));
+  EXPECT_EQ(doInstantaneo->Marcacoes().back().momento, DataHora::DePartes(2027, 10, 18, 9, 0, 0));
+}
+
+// A period set while it is already in force moves the time at once; cleared, back at once. A
+// fingerprint clock moves its time the same way and records nothing.
+TEST_F(AfdDoRelogio, APeriodSetOrClearedWithinItMovesTheTimeAtOnce) {
+  agora_ = DataHora::DePartes(2026, 12, 9, 10, 0, 0);
+  ASSERT_TRUE(sdk_->SdkSetDaylight(1, 1, "10180000", "02210000"));
+  EXPECT_TRUE(d_->RegistrosFiscais().empty());  // the register clock's option is still off
+  ASSERT_TRUE(sdk_->SdkSetSysOption(1, "DaylightSavingTimeOn", "1"));
+  EXPECT_EQ(d_->Agora(), DataHora::DePartes(2026, 12, 9, 11, 0, 0));
+  agora_ = DataHora::DePartes(2026, 12, 9, 10, 20, 0);
+  ASSERT_TRUE(sdk_->SdkSetSysOption(1, "DaylightSavingTimeOn", "0"));
+  EXPECT_EQ(d_->Agora(), agora_);
+  const auto fiscais = d_->RegistrosFiscais();
+  ASSERT_EQ(fiscais.size(), 2u);
+  EXPECT_EQ(fiscais[0].momento, DataHora::DePartes(2026, 12, 9, 10, 0, 0));
+  EXPECT_EQ(fiscais[0].ajustado, DataHora::DePartes(2026, 12, 9, 11, 0, 0));
+  EXPECT_EQ(fiscais[1].momento, DataHora::DePartes(2026, 12, 9, 11, 20, 0));
+  EXPECT_EQ(fiscais[1].ajustado, DataHora::DePartes(2026, 12, 9, 10, 20, 0));
+
+  auto digital = std::make_shared<DispositivoVirtual>(EModeloRelogio_Quorvel);
+  digital->DefineFonteDeTempo([this] { return agora_; });
+  RedeVirtual::Instancia().Publica("10.9.0.2", 4370, digital);
+  auto outro = sdk::FabricaVirtual()();
+  ASSERT_TRUE(outro->SdkConnectNetwork("10.9.0.2", 4370));
+  ASSERT_TRUE(outro->SdkSetDaylight(1, 1, "10180000", "02210000"));
+  EXPECT_EQ(digital->Agora(), DataHora::DePartes(2026, 12, 9, 11, 20, 0));
+  ASSERT_TRUE(outro->SdkSetDaylight(1, 0, "00000000", "00000000"));
+  EXPECT_EQ(digital->Agora(), agora_);
 }
 
 TEST_F(AfdDoRelogio, AFingerprintClockAndABadPeriodAreRefusedWithTheirReason) {

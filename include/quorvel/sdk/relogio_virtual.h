@@ -62,6 +62,8 @@ struct RegistroFiscalVirtual {
   int32_t tipo = 0;
   DataHora momento;              // the clock's time when it was recorded
   DataHora ajustado;             // type 4: the time the clock was set to
+  bool mudancaDeVerao = false;   // type 4: summer time began or ended (not a time set)
+  bool veraoDepois = false;      // type 4: whether summer time is in force after it
   char operacao = 0;             // type 5: 'I' included, 'A' changed, 'E' removed
   std::string identificador;     // type 5: the employee's CPF, or their PIS when they have none
   std::string nome;              // type 5: the employee's name
@@ -87,6 +89,20 @@ inline IdentificacaoRep IdentificacaoPadrao(int32_t codigo) {
   i.modelo = "QUORVEL REP VIRTUAL";
   return i;
 }
+
+// The yearly summer-time period SdkSetDaylight gives, month-day-hour-minute as MMDDhhmm: the
+// start read on standard time, the end on summer time (as the clock shows them).
+struct PeriodoDeVerao {
+  int32_t inicio = 0, fim = 0;
+  // The period in force under the clock's options: a register clock needs
+  // "DaylightSavingTimeOn" too. Nothing for none, one cleared or one of no length.
+  static std::optional<PeriodoDeVerao> DasOpcoes(
+      const std::unordered_map<std::string, std::string>& opcoes, EModeloRelogio modelo);
+  // Whether a standard-time instant (seconds) falls in the period.
+  bool Contem(int64_t padrao) const;
+  // The last start (`entrada`) or end at or before `padrao`, on standard time.
+  int64_t UltimaMudanca(int64_t padrao, bool entrada) const;
+};
 
 struct CapacidadesVirtuais {
   int32_t usuarios = 3000;
@@ -193,7 +209,17 @@ class DispositivoVirtual {
   // Decides, under the lock, how a call goes: 0 = proceed, otherwise the refusal code.
   // May throw for an operation made to fail as a call.
   int32_t Admite(const char* operacao, bool conectado, uint64_t geracaoLink);
+  // The clock's time: its standard time (the source's plus its offset), an hour ahead while
+  // the summer-time period lasts.
   DataHora AgoraSemTrava() const;
+  int64_t PadraoSemTrava() const;
+  bool NoVeraoSemTrava(int64_t padrao) const;
+  // After the options changed: the period in force again.
+  void ReleVeraoSemTrava();
+  // A register clock records a summer-time move it has not recorded yet (type 4), before any
+  // record that follows it: at the moment the period was crossed, or now when the period was
+  // just set or cleared (`mudouAgora`). Throws FalhaDeGravacao as RegistraFiscal.
+  void AcompanhaVeraoSemTrava(bool mudouAgora = false);
   ParteAfd ParteDoAfdSemTrava(const PedidoAfd& pedido) const;
   // The SDK's operations on the fiscal record, under the lock: the SDK's code, codigo::kSucesso
   // or why not (nothing changed then). Throws FalhaDeGravacao when the journal refuses.
@@ -209,7 +235,10 @@ class DispositivoVirtual {
   // Journals an operation's own records with the fiscal record it makes (a register clock's;
   // the other model journals only the operation's), numbered next, in one write; keeps the
   // fiscal record once written. Throws FalhaDeGravacao with nothing kept.
-  void RegistraFiscal(RegistroFiscalVirtual f, std::vector<nlohmann::json> proprios);
+  // `momento`: when it happened, if not now.
+  void RegistraFiscal(RegistroFiscalVirtual f, std::vector<nlohmann::json> proprios,
+                      std::optional<DataHora> momento = {});
+  void GuardaFiscal(RegistroFiscalVirtual f);
 
   mutable std::mutex mutex_;
   const EModeloRelogio modelo_;
@@ -229,7 +258,8 @@ class DispositivoVirtual {
   std::unordered_map<int32_t, int32_t> informacoes_;
   EmpregadorVirtual empregador_;
   IdentificacaoRep identificacao_;
-  std::string horarioVeraoInicio_, horarioVeraoFim_;
+  std::optional<PeriodoDeVerao> verao_;  // from opcoes_, kept beside them
+  bool veraoRegistrado_ = false;         // as the last type-4 record left it
   int32_t conexoes_ = 0;
   // Faults.
   int32_t linkPerdidoChamadas_ = 0;  // >0: that many calls; <0: until reconnect
