@@ -1,10 +1,12 @@
 #include "coletor.h"
 
 #include <algorithm>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "common/nsr.h"
+#include "quorvel/sdk/fonte_afd.h"
 
 namespace ponto {
 
@@ -159,7 +161,8 @@ std::optional<ResultadoColeta> ColetaNovas(ComunicacaoZK& controle, const Relogi
 }
 
 ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
-                                 const std::vector<std::shared_ptr<Marcacao>>& marcacoes) {
+                                 const std::vector<std::shared_ptr<Marcacao>>& marcacoes,
+                                 const NsrsSemMarcacao& semMarcacao) {
   ResultadoColeta r;
   Cursor cursor = armazem.CursorDe(relogio).value_or(Cursor{});
   std::vector<MarcacaoArmazenada> lote;
@@ -169,15 +172,69 @@ ResultadoColeta GravaMonitoradas(Armazem& armazem, int16_t relogio,
     lote.push_back(Registro(*m, relogio, *nsr, r));
   }
   std::sort(lote.begin(), lote.end(), [](const auto& a, const auto& b) { return a.nsr < b.nsr; });
-  Cursor novo = cursor;
-  for (const auto& a : lote) {
-    if (a.nsr != novo.ultimoNsr + 1) break;
-    novo.ultimoNsr = a.nsr;
-    ++novo.posicao;
+  // The cursor walks over the punches that follow it and over the clock's other records (which
+  // punch reads never deliver); it stops at an NSR that may be a punch nobody has seen.
+  const auto avanca = [&](const std::set<int64_t>& outros) {
+    Cursor novo = cursor;
+    for (const auto& a : lote) {
+      while (a.nsr > novo.ultimoNsr + 1 && outros.count(novo.ultimoNsr + 1)) ++novo.ultimoNsr;
+      if (a.nsr != novo.ultimoNsr + 1) break;
+      novo.ultimoNsr = a.nsr;
+      ++novo.posicao;
+    }
+    return novo;
+  };
+  Cursor novo = avanca({});
+  // A short gap is most often the clock's own records (an employee enrolled, the employer or
+  // the time set): asked of the clock, so the next incremental collection does not fetch
+  // again what monitoring stored after them. A long one is punches missed: that collection
+  // fetches them.
+  if (semMarcacao && novo.ultimoNsr < (lote.empty() ? 0 : lote.back().nsr)) {
+    const auto parada =
+        std::upper_bound(lote.begin(), lote.end(), novo.ultimoNsr,
+                         [](int64_t nsr, const MarcacaoArmazenada& a) { return nsr < a.nsr; });
+    if (parada->nsr - novo.ultimoNsr - 1 <= kMaiorLacunaConsultada)
+      if (const auto outros = semMarcacao(novo.ultimoNsr, lote.back().nsr)) novo = avanca(*outros);
   }
   r.lidas = lote.size();
   r.novas = armazem.Grava(relogio, lote, novo);
   return r;
+}
+
+std::optional<std::set<int64_t>> OutrosRegistrosDoRelogio(ComunicacaoZK& controle, int16_t relogio,
+                                                          int64_t depois, int64_t ate) {
+  const auto entrada = controle.Relogios().ItemByCodRelogio(std::to_string(relogio));
+  auto* fonte = entrada ? dynamic_cast<sdk::FonteDoAfd*>(entrada->CZKEM().get()) : nullptr;
+  if (!fonte) return std::nullopt;
+  std::set<int64_t> outros;
+  sdk::PedidoAfd pedido;
+  pedido.depois = depois;
+  pedido.limite = ate;
+  try {
+    for (;;) {
+      sdk::ParteAfd parte;
+      if (!fonte->LeParteDoAfd(pedido, parte)) return std::nullopt;
+      int64_t ultimo = pedido.depois;
+      for (size_t inicio = 0, fim; inicio < parte.texto.size(); inicio = fim + 2) {
+        fim = parte.texto.find("\r\n", inicio);
+        if (fim == std::string::npos) break;
+        // Each record starts with its NSR and its type; the header (NSR 0) and the trailer
+        // (all nines) are neither.
+        const std::string_view linha(parte.texto.data() + inicio, fim - inicio);
+        if (linha.size() < 10) continue;
+        const auto nsr = quorvel::NsrNumerico(std::string(linha.substr(0, 9)));
+        if (!nsr || *nsr == 0 || *nsr == 999999999) continue;
+        ultimo = *nsr;
+        if (*nsr > depois && *nsr <= ate && linha[9] != '3') outros.insert(*nsr);
+      }
+      if (parte.proximo == 0 || ultimo >= ate || parte.proximo <= pedido.depois) return outros;
+      pedido.depois = parte.proximo;
+      pedido.limite = parte.limite;
+    }
+  } catch (const std::exception&) {
+    // A link that fell meanwhile: the next incremental collection fetches the gap instead.
+    return std::nullopt;
+  }
 }
 
 size_t AtualizaFuncionarios(ComunicacaoZK& controle, int16_t relogio, Armazem& armazem,

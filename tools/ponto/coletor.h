@@ -2,8 +2,10 @@
 // consistent, so an interrupted run is completed by the next one — nothing lost, nothing twice.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -38,11 +40,27 @@ std::optional<ResultadoColeta> ColetaNovas(quorvel::ComunicacaoZK& controle,
                                            const quorvel::Relogio& relogio,
                                            quorvel::armazem::Armazem& armazem);
 
+// Which NSRs after `depois` and up to `ate` the clock holds as records other than punches
+// (employer, time set, employee): nothing when it cannot say.
+using NsrsSemMarcacao =
+    std::function<std::optional<std::set<int64_t>>(int64_t depois, int64_t ate)>;
+// Gaps longer than this are punches missed, not asked about.
+inline constexpr int64_t kMaiorLacunaConsultada = 100;
+
 // Register-model punches raised by monitoring, stored at once. The cursor moves only over NSRs
-// that follow it without a gap: records made while nobody was collecting stay behind the
-// cursor, for the next incremental collection to fetch. Returns what was read and stored.
+// that follow it without a gap, or over the clock's other records as `semMarcacao` names them:
+// punches made while nobody was collecting stay behind the cursor, for the next incremental
+// collection to fetch. Returns what was read and stored.
 ResultadoColeta GravaMonitoradas(quorvel::armazem::Armazem& armazem, int16_t relogio,
-                                 const std::vector<std::shared_ptr<quorvel::Marcacao>>& marcacoes);
+                                 const std::vector<std::shared_ptr<quorvel::Marcacao>>& marcacoes,
+                                 const NsrsSemMarcacao& semMarcacao = {});
+
+// The clock's own answer for GravaMonitoradas, from its fiscal file (register clocks that hand
+// it out by this program's protocol or in process); nothing for one that cannot or a link that
+// fell meanwhile.
+std::optional<std::set<int64_t>> OutrosRegistrosDoRelogio(quorvel::ComunicacaoZK& controle,
+                                                          int16_t relogio, int64_t depois,
+                                                          int64_t ate);
 
 // The fiscal export turns each punch's PIS into a CPF from the clock's own employee records:
 // read back and kept in the store — always (`sempre`: a CPF corrected on the clock is found by

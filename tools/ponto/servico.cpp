@@ -580,7 +580,9 @@ class Coletor {
     e.pendentes.clear();
     ResultadoColeta r;
     try {
-      r = GravaMonitoradas(*banco_, codigo, pendentes);
+      r = GravaMonitoradas(*banco_, codigo, pendentes, [&](int64_t depois, int64_t ate) {
+        return OutrosRegistrosDoRelogio(s_.Controle(codigo), codigo, depois, ate);
+      });
     } catch (...) {
       // Kept for the store's return, ahead of what arrives meanwhile.
       pendentes.insert(pendentes.end(), e.pendentes.begin(), e.pendentes.end());

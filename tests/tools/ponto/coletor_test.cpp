@@ -186,5 +186,59 @@ TEST_F(Coletor, MonitoredRecordsMoveTheCursorOnlyOverWhatFollowsItWithoutAGap) {
   EXPECT_EQ(banco->CursorDe(2)->ultimoNsr, 12);
 }
 
+// The clock's own records (employer, employee) leave gaps in the punches' NSRs: monitoring asks
+// the clock's fiscal file what stands in a gap and moves the cursor over it, so the next
+// incremental collection reads nothing again; a punch missed in a gap stays for it to fetch.
+TEST_F(Coletor, MonitoringMovesTheCursorOverTheClocksOwnRecordsButNotOverAMissedPunch) {
+  auto d = Relogio(6, EModeloRelogio_Tarvenix);
+  auto sdk = sdk::CriaSdkVirtualConectado(d);
+  const std::string pis = "12034567899";
+  ASSERT_TRUE(sdk->SdkSetUserInfoWithPis(1, "1", "Ana", "", 0, true, pis, "52998224725"));  // 1
+  ASSERT_TRUE(d->AdicionaRegistro(pis));                                                    // 2
+  EXPECT_EQ(Coleta(6).lidas, 1u);
+  const auto monitorada = [&](int64_t nsr) {
+    for (const auto& v : d->Marcacoes())
+      if (v.nsr == std::to_string(nsr)) {
+        auto m = std::make_shared<Marcacao>();
+        m->NSR(v.nsr);
+        m->PIS(v.pis);
+        m->DataHoraMarcacao(v.momento);
+        return m;
+      }
+    ADD_FAILURE() << "NSR " << nsr << " não é uma marcação";
+    return std::make_shared<Marcacao>();
+  };
+  const auto doRelogio = [&](int64_t depois, int64_t ate) {
+    return OutrosRegistrosDoRelogio(controle, 6, depois, ate);
+  };
+  ASSERT_TRUE(sdk->SdkSetEmployer(1, "Acme", 0, "11222333000181", "", ""));                // 3
+  ASSERT_TRUE(sdk->SdkSetUserInfoWithPis(1, "2", "Bia", "", 0, true, "", "27100251834"));  // 4
+  ASSERT_TRUE(d->AdicionaRegistro(pis));                                                   // 5
+  ASSERT_TRUE(d->AdicionaRegistro(pis));                                                   // 6
+  // Without the clock's answer the cursor waits at the gap; with it, it goes over.
+  EXPECT_EQ(GravaMonitoradas(*banco, 6, {monitorada(5)}).novas, 1u);
+  EXPECT_EQ(banco->CursorDe(6)->ultimoNsr, 2);
+  EXPECT_EQ(GravaMonitoradas(*banco, 6, {monitorada(6), monitorada(5)}, doRelogio).novas, 1u);
+  EXPECT_EQ(banco->CursorDe(6)->ultimoNsr, 6);
+  EXPECT_EQ(banco->CursorDe(6)->posicao, 3);  // punches, not records
+  EXPECT_EQ(Coleta(6).lidas, 0u);
+
+  ASSERT_TRUE(d->AdicionaRegistro(pis));                      // 7: missed by monitoring
+  ASSERT_TRUE(sdk->SdkDeleteEnrollDataByTextId(1, "2", 12));  // 8
+  ASSERT_TRUE(d->AdicionaRegistro(pis));                      // 9
+  EXPECT_EQ(GravaMonitoradas(*banco, 6, {monitorada(9)}, doRelogio).novas, 1u);
+  EXPECT_EQ(banco->CursorDe(6)->ultimoNsr, 6);
+  const auto r = Coleta(6);
+  EXPECT_EQ(r.lidas, 2u);
+  EXPECT_EQ(r.novas, 1u);
+  EXPECT_EQ(NoBanco(6), 5u);
+  EXPECT_EQ(banco->CursorDe(6)->ultimoNsr, 9);
+
+  // A clock that cannot say: a fingerprint clock, one the control does not know.
+  Relogio(7, EModeloRelogio_Quorvel);
+  EXPECT_FALSE(OutrosRegistrosDoRelogio(controle, 7, 0, 10));
+  EXPECT_FALSE(OutrosRegistrosDoRelogio(controle, 8, 0, 10));
+}
+
 }  // namespace
 }  // namespace ponto
