@@ -1,4 +1,4 @@
-// Brazilian identifiers and their check digits: PIS (NIS/PASEP), CPF and CNPJ. The control
+// Brazilian identifiers and their check digits: PIS (NIS/PASEP), CPF, CNPJ and CEI/CNO. The control
 // itself leaves the decision to the clock; hosts check what a person typed before it is sent.
 #pragma once
 
@@ -13,6 +13,9 @@ namespace quorvel::documentos {
 bool PisValido(std::string_view pis);    // 11 digits
 bool CpfValido(std::string_view cpf);    // 11 digits
 bool CnpjValido(std::string_view cnpj);  // 14 digits
+// The employer's CEI, and the CNO (the register of works that took its place, of the same form):
+// 12 digits, the last the check digit of the eleven before it.
+bool CeiValido(std::string_view cei);
 
 // The digits of a formatted number ("529.982.247-25" -> "52998224725"); the text unchanged
 // when it holds anything other than digits and the usual separators (. - / and spaces).

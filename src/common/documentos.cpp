@@ -47,6 +47,17 @@ bool CnpjValido(std::string_view cnpj) {
          Digito(cnpj, kSegundo, 13) == cnpj[13] - '0';
 }
 
+bool CeiValido(std::string_view cei) {
+  // Weights 7 4 1 8 5 2 1 6 3 7 4; the units and the tens of the sum added; the check digit is
+  // ten minus the units of that, 10 written as 0.
+  static constexpr int kPesos[11] = {7, 4, 1, 8, 5, 2, 1, 6, 3, 7, 4};
+  if (!SoAlgarismos(cei, 12) || UmSoAlgarismo(cei)) return false;
+  int soma = 0;
+  for (size_t i = 0; i < 11; ++i) soma += (cei[i] - '0') * kPesos[i];
+  const int dv = (10 - (soma % 10 + soma / 10 % 10) % 10) % 10;
+  return dv == cei[11] - '0';
+}
+
 std::string SoDigitos(std::string_view texto) {
   std::string r;
   for (char c : texto) {

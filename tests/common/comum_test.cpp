@@ -131,7 +131,7 @@ TEST(DataHora, RoundTripsThroughDaysAndSeconds) {
   EXPECT_EQ(d.FormataBrasileiro(), "06/12/2026 18:30:15");
 }
 
-TEST(Documentos, CheckDigitsOfPisCpfAndCnpj) {
+TEST(Documentos, CheckDigitsOfPisCpfCnpjAndCei) {
   using namespace documentos;
   for (const char* valido : {"12034567899", "13098765436", "14012345679"}) {
     EXPECT_TRUE(PisValido(valido)) << valido;
@@ -156,6 +156,21 @@ TEST(Documentos, CheckDigitsOfPisCpfAndCnpj) {
     errado[i] = static_cast<char>('0' + (errado[i] - '0' + 1) % 10);
     EXPECT_FALSE(CnpjValido(errado)) << errado;
   }
+  for (const char* valido : {"314159265359", "271828182844"}) {
+    EXPECT_TRUE(CeiValido(valido)) << valido;
+    // Each digit one off. (The rule adds the sum's last two digits, so some larger changes,
+    // a 9 become 0 where the weight is 2, go unseen, as with every check digit of this kind.)
+    for (size_t i = 0; i < 12; ++i) {
+      std::string errado = valido;
+      errado[i] = errado[i] == '9' ? '8' : static_cast<char>(errado[i] + 1);
+      EXPECT_FALSE(CeiValido(errado)) << errado;
+    }
+  }
+  // A sum whose units and tens add up to ten or more, and a check digit of 0.
+  EXPECT_TRUE(CeiValido("123456789010"));
+  EXPECT_FALSE(CeiValido("111111111111"));
+  EXPECT_FALSE(CeiValido("12345678901"));
+  EXPECT_EQ(SoDigitos("31.415.92653/59"), "314159265359");
   // Runs of one digit pass every check-digit rule and are still no one's number.
   EXPECT_FALSE(PisValido("00000000000"));
   EXPECT_FALSE(CpfValido("11111111111"));

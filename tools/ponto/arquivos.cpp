@@ -566,6 +566,37 @@ std::string DocumentoConferido(const std::string& texto, bool cpf, const std::st
                   "\" inválido: " + (cpf ? kRegraCpf : kRegraCnpj));
 }
 
+std::string CnoCaepfConferido(const std::string& texto, bool empregadorCpf,
+                              const std::string& empregadorDocumento, bool so12,
+                              const std::string& onde) {
+  if (texto.empty()) return texto;
+  const std::string digitos = quorvel::documentos::SoDigitos(texto);
+  const std::string inicio = onde + ": \"" + texto + "\" ";
+  if (digitos.size() == 12) {
+    if (quorvel::documentos::CeiValido(digitos)) return digitos;
+    throw ErroDeUso(inicio + "não é um CNO/CEI válido: 12 dígitos com o dígito verificador certo.");
+  }
+  if (digitos.size() == 14 && !so12) {
+    // The check digits of a CAEPF are not checked here: its root is, which is what ties it to
+    // the employer.
+    if (!empregadorCpf)
+      throw ErroDeUso(inicio +
+                      "tem 14 dígitos, como um CAEPF, que só existe para empregador "
+                      "pessoa física (tipo cpf); um empregador com CNPJ usa o CNO, de "
+                      "12 dígitos.");
+    const bool mesmaRaiz =
+        empregadorDocumento.size() != 11 || digitos.compare(0, 9, empregadorDocumento, 0, 9) == 0;
+    if (!mesmaRaiz)
+      throw ErroDeUso(inicio +
+                      "não é um CAEPF deste empregador: o CAEPF começa pelos nove "
+                      "primeiros dígitos do CPF do empregador (" +
+                      empregadorDocumento.substr(0, 9) + ").");
+    return digitos;
+  }
+  throw ErroDeUso(inicio + (so12 ? "não é um CEI: 12 dígitos (o leiaute 1510 não tem CAEPF)."
+                                 : "não é um CNO/CEI (12 dígitos) nem um CAEPF (14 dígitos)."));
+}
+
 std::optional<std::string> DispositivoSerial(int16_t porta) {
   for (const auto& [caminho, numero] : Dispositivos())
     if (numero == porta) return caminho;

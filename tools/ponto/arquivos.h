@@ -66,6 +66,15 @@ void ConfereEndereco(const std::string& endereco, const std::string& onde);
 // otherwise.
 std::string DocumentoConferido(const std::string& texto, bool cpf, const std::string& onde);
 
+// The employer's second register as a person typed it: a CNO or CEI (12 digits, its check
+// digit right) for any employer, or, for one identified by CPF, a CAEPF (14 digits starting
+// with the nine of that CPF's root; `empregadorDocumento`, when known, is that CPF). Its
+// digits, empty for empty; ErroDeUso naming `onde` and the rule otherwise. `so12`: the older
+// layout, which has room for a CEI only.
+std::string CnoCaepfConferido(const std::string& texto, bool empregadorCpf,
+                              const std::string& empregadorDocumento, bool so12,
+                              const std::string& onde);
+
 quorvel::EModeloRelogio ModeloDe(const std::string& texto);  // ErroDeUso for anything else
 
 // A serial line as people name it: a port number ("3") or a device ("/dev/ttyUSB0"). A device

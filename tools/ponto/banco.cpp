@@ -308,7 +308,17 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     return v.empty() ? v : DocumentoConferido(v, cpf, c.opcao);
   };
   cab.empregadorDocumento = documento(kCamposCabecalho[1], cab.empregadorCpf);
-  cab.cnoCaepf = campo(kCamposCabecalho[2]);
+  // Where a value came from, for an error about it.
+  auto origem = [&](const CampoCabecalho& c) {
+    if (o.Valor(c.opcao)) return std::string(c.opcao);
+    if (doBanco.count(c.opcao))
+      return "o relógio " + std::to_string(relogio) + " no banco, " + CampoDoArquivo(c.opcao);
+    return o.Valor("--relogios").value_or("") + ", relógio " + std::to_string(relogio) +
+           ", campo " + CampoDoArquivo(c.opcao);
+  };
+  cab.cnoCaepf =
+      CnoCaepfConferido(campo(kCamposCabecalho[2]), cab.empregadorCpf, cab.empregadorDocumento,
+                        opcoes.leiaute == afd::Leiaute::P1510, origem(kCamposCabecalho[2]));
   cab.razaoSocial = campo(kCamposCabecalho[3]);
   cab.numeroFabricacao = campo(kCamposCabecalho[4]);
   cab.fabricanteCpf = TipoCpf(campo(kCamposCabecalho[5]), "--fabricante-tipo");

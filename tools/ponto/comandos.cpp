@@ -253,6 +253,9 @@ const std::vector<Comando>& TabelaDeComandos() {
        false,
        "Uso: ponto empregador --nome N --tipo cnpj|cpf --documento D --cei C --endereco E\n"
        "                      [--banco B]\n"
+       "--documento: CNPJ ou CPF com os dígitos verificadores certos. --cei: o CNO/CEI\n"
+       "(12 dígitos, com o dígito verificador) ou, para empregador com CPF, o CAEPF (14\n"
+       "dígitos, começando pelos nove primeiros do CPF); vazio quando não há.\n"
        "Com --banco, o empregador gravado em cada relógio fica no banco: o cabeçalho de\n"
        "\"ponto exportar afd\" vem dele.\n",
        Empregador},

@@ -575,8 +575,9 @@ int EmpregadorCmd(const Opcoes& o, Sessao& s) {
   const std::string nome = o.Obrigatorio("--nome");
   const std::string documento =
       DocumentoConferido(o.Obrigatorio("--documento"), tipo == "cpf", "--documento");
-  const std::string cei = o.Valor("--cei").value_or(""),
-                    endereco = o.Valor("--endereco").value_or("");
+  const std::string cei =
+      CnoCaepfConferido(o.Valor("--cei").value_or(""), tipo == "cpf", documento, false, "--cei");
+  const std::string endereco = o.Valor("--endereco").value_or("");
   // With a store, each clock that took the employer is recorded there: the fiscal export takes
   // its header from it. Opened first, so a bad store is told before any clock is changed.
   std::unique_ptr<quorvel::armazem::Armazem> banco;

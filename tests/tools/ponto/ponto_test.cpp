@@ -953,7 +953,7 @@ TEST(ComandosDoBanco, TheFiscalHeaderComesFromTheStoreAndEachPunchTakesTheCpfOfI
 
   r = Roda(
       "empregador --relogio 2 --nome 'Padaria Pão Quente' --tipo cnpj --documento "
-      "11.222.333/0001-81 --cei 123456789012 --endereco 'Rua A, 1'" +
+      "11.222.333/0001-81 --cei 31.415.92653/59 --endereco 'Rua A, 1'" +
           banco,
       estado);
   ASSERT_EQ(r.codigo, 0) << r.erros;
@@ -963,7 +963,7 @@ TEST(ComandosDoBanco, TheFiscalHeaderComesFromTheStoreAndEachPunchTakesTheCpfOfI
   ASSERT_EQ(r.codigo, 0) << r.erros;
   std::string cabecalho = quorvel::teste::LeArquivo(base + ".afd").substr(0, 302);
   EXPECT_EQ(cabecalho.substr(10, 15), "111222333000181");
-  EXPECT_EQ(cabecalho.substr(25, 14), "123456789012  ");
+  EXPECT_EQ(cabecalho.substr(25, 14), "314159265359  ");
   EXPECT_EQ(cabecalho.substr(39, 19), "Padaria P\xE3o Quente ");
   // An option still comes before the store.
   r = Roda(exporta + fabricante + " --razao-social Outra", estado);
@@ -1098,6 +1098,15 @@ TEST(ComandosDoBanco, BadInputIsExplainedBeforeAnythingIsWritten) {
            {"empregador --nome A --tipo cnpj --documento 52998224725", "CNPJ \"52998224725\""},
            {"empregador --nome A --tipo cpf --documento 11222333000181", "CPF \"11222333000181\""},
            {"empregador --nome A --tipo cpf --documento 111.111.111-11", "inválido"},
+           // The second register: a CNO/CEI with its check digit, or a CPF employer's CAEPF.
+           {"empregador --nome A --tipo cnpj --documento 11222333000181 --cei 314159265358",
+            "--cei: \"314159265358\" não é um CNO/CEI válido: 12 dígitos com o dígito"},
+           {"empregador --nome A --tipo cnpj --documento 11222333000181 --cei 11222333000181",
+            "só existe para empregador pessoa física"},
+           {"empregador --nome A --tipo cpf --documento 52998224725 --cei 11144477700012",
+            "o CAEPF começa pelos nove primeiros dígitos do CPF do empregador (529982247)"},
+           {"empregador --nome A --tipo cpf --documento 52998224725 --cei 123",
+            "não é um CNO/CEI (12 dígitos) nem um CAEPF (14 dígitos)"},
            // Header fields as the layout takes them: a line break would split the header, a
            // character outside Latin-1 would become another, a longer field would be cut.
            {"exportar afd --banco " + banco +
