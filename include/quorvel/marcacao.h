@@ -39,6 +39,16 @@ class Marcacao {
   std::string nsr_;
 };
 
+// A punch as a list holds it, for readers that print or store many: no object is made, and
+// the texts stay valid only during the visit.
+struct VistaMarcacao {
+  int16_t relogio = 0;
+  int32_t cartao = 0;
+  DataHora momento;
+  bool porDigital = false;
+  std::string_view nsr, pis;
+};
+
 // Ordered punches, 1-based, no keys. Holds the objects added, not copies.
 //
 // Punches read from a clock are kept as compact records (32 bytes each) and get their
@@ -59,7 +69,8 @@ class ListaMarcacao {
   // Position 1..Count; anything else raises -1 naming ListaMarcacao.Item.
   std::shared_ptr<Marcacao> Item(int32_t parIndex) const;
   // Visits every punch in order with the values it holds now, without making the objects
-  // Item would keep: for readers of large lists (a store, an export).
+  // Item would keep: for readers of large lists (a store, an export). A position the host
+  // filled with no object is skipped.
   template <class F>
   void ParaCada(F&& visita) const {
     ParaCadaEntre(1, Count(), visita);
@@ -72,10 +83,28 @@ class ListaMarcacao {
     const auto fim = static_cast<uint32_t>(std::clamp<int64_t>(ate, 0, Count()));
     for (auto i = static_cast<uint32_t>(std::max(de, 1) - 1); i < fim; ++i) {
       if (auto it = objetos_.find(i); it != objetos_.end()) {
-        visita(static_cast<const Marcacao&>(*it->second));
+        // A position the host filled with no object holds no punch.
+        if (it->second) visita(static_cast<const Marcacao&>(*it->second));
       } else {
         Preenche(registros_[i], temporaria);
         visita(static_cast<const Marcacao&>(temporaria));
+      }
+    }
+  }
+
+  // The same visit as views (VistaMarcacao): the NSR and PIS texts are written into the
+  // visitor's stack instead of into an object's strings.
+  template <class F>
+  void ParaCadaVista(F&& visita) const {
+    char nsr[24], pis[24];
+    for (uint32_t i = 0, fim = static_cast<uint32_t>(Count()); i < fim; ++i) {
+      if (auto it = objetos_.find(i); it != objetos_.end()) {
+        if (!it->second) continue;
+        const Marcacao& m = *it->second;
+        visita(VistaMarcacao{m.CodigoRelogio(), m.CodigoCartao(), m.DataHoraMarcacao(),
+                             m.MarcacaoPorDigital(), m.NSR(), m.PIS()});
+      } else {
+        visita(Vista(registros_[i], nsr, pis));
       }
     }
   }
@@ -98,6 +127,7 @@ class ListaMarcacao {
   };
   static constexpr uint8_t kPorDigital = 1, kNsrTexto = 2, kPisTexto = 4, kDoHost = 8;
   Marcacao Materializa(const Registro& r) const;
+  VistaMarcacao Vista(const Registro& r, char (&nsr)[24], char (&pis)[24]) const;
   void Preenche(const Registro& r, Marcacao& m) const;
   void Registra(const Marcacao& m);
 

@@ -28,13 +28,13 @@ bool SoDigitos(std::string_view t, size_t maximo, uint64_t& valor) {
 // The text a number was read from: at least `digitos` digits, leading zeros kept. By hand:
 // it runs twice for every register punch handed out, and printf's machinery was a tenth of
 // the time of printing a large collection.
-std::string ComZeros(uint64_t valor, unsigned digitos) {
+// Written at the end of `b`; returns the view of it.
+std::string_view ComZeros(uint64_t valor, unsigned digitos, char (&b)[24]) {
   // Two digits per division, from a table of the hundred pairs.
   static constexpr char kPares[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char b[24];
   size_t n = 0;
   while (valor >= 100) {
     const auto par = static_cast<size_t>(valor % 100) * 2;
@@ -49,7 +49,12 @@ std::string ComZeros(uint64_t valor, unsigned digitos) {
     b[sizeof b - ++n] = static_cast<char>('0' + valor);
   }
   while (n < digitos && n < sizeof b) b[sizeof b - ++n] = '0';
-  return std::string(b + sizeof b - n, n);
+  return std::string_view(b + sizeof b - n, n);
+}
+
+std::string ComZeros(uint64_t valor, unsigned digitos) {
+  char b[24];
+  return std::string(ComZeros(valor, digitos, b));
 }
 
 }  // namespace
@@ -169,6 +174,20 @@ Marcacao ListaMarcacao::Materializa(const Registro& r) const {
   Marcacao m;
   Preenche(r, m);
   return m;
+}
+
+VistaMarcacao ListaMarcacao::Vista(const Registro& r, char (&nsr)[24], char (&pis)[24]) const {
+  VistaMarcacao v{
+      r.relogio, r.cartao, DataHora::DeSegundos(r.segundos), (r.flags & kPorDigital) != 0, {}, {}};
+  if (r.flags & kNsrTexto)
+    v.nsr = textos_[r.nsr];
+  else if (r.tamanhos & 0x0F)
+    v.nsr = ComZeros(r.nsr, r.tamanhos & 0x0F, nsr);
+  if (r.flags & kPisTexto)
+    v.pis = textos_[static_cast<size_t>(r.pis)];
+  else if (r.tamanhos >> 4)
+    v.pis = ComZeros(r.pis, r.tamanhos >> 4, pis);
+  return v;
 }
 
 void ListaMarcacao::Preenche(const Registro& r, Marcacao& m) const {

@@ -87,6 +87,25 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
   EXPECT_EQ(copias.Item(4)->CodigoCartao(), 99);
   EXPECT_NE(copias.Item(4), doHost);
   EXPECT_LE(copias.BytesOcupados(), 1000u);
+
+  // Visits, as objects and as views, give the same values and skip the empty position.
+  std::vector<std::string> objetos, vistas;
+  const auto texto = [&](int16_t relogio, int32_t cartao, DataHora momento, bool digital,
+                         std::string_view nsr, std::string_view pis) {
+    return std::to_string(relogio) + "|" + std::to_string(cartao) + "|" +
+           (momento == quando ? "q" : "?") + "|" + (digital ? "d" : "") + "|" + std::string(nsr) +
+           "|" + std::string(pis);
+  };
+  lista.ParaCada([&](const Marcacao& m) {
+    objetos.push_back(texto(m.CodigoRelogio(), m.CodigoCartao(), m.DataHoraMarcacao(),
+                            m.MarcacaoPorDigital(), m.NSR(), m.PIS()));
+  });
+  lista.ParaCadaVista([&](const VistaMarcacao& v) {
+    vistas.push_back(texto(v.relogio, v.cartao, v.momento, v.porDigital, v.nsr, v.pis));
+  });
+  EXPECT_EQ(objetos, (std::vector<std::string>{"3|77|q|d||", "4|0|q||000123|01234567890",
+                                               "4|0|q||12345678901|PIS-x", "0|99|?|||"}));
+  EXPECT_EQ(vistas, objetos);
 }
 
 TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {

@@ -138,9 +138,8 @@ int ColetaNaTela(const Opcoes& o, Sessao& s) {
   if (f != Formato::Tabela) {
     SaidaDeMarcacoes saida(std::cout, f, s.Bom());
     for (const auto& [tarvenix, lista] : listas)
-      lista->ParaCada([&saida, tarvenix = tarvenix](const Marcacao& m) {
-        saida.Adiciona(m.CodigoRelogio(), m.DataHoraMarcacao(), tarvenix, m.CodigoCartao(),
-                       m.MarcacaoPorDigital(), m.NSR(), m.PIS());
+      lista->ParaCadaVista([&saida, tarvenix = tarvenix](const VistaMarcacao& m) {
+        saida.Adiciona(m.relogio, m.momento, tarvenix, m.cartao, m.porDigital, m.nsr, m.pis);
       });
     saida.Termina();
     return codigoSaida;
