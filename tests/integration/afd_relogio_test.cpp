@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "afd/afd.h"
@@ -150,6 +151,41 @@ TEST(AfdDoRelogio, TheClocksWholeFiscalRecordArrivesOverTheNetworkUnderItsOwnNam
     }
   }
   EXPECT_EQ(doBanco.back(), linhas.back());
+}
+
+// Summer time given to a register clock through ponto: the clock moves its time when the
+// period starts, as its time shows, and its fiscal file records each move (type 4) with the
+// offset on each side; what it records in summer says -0200.
+TEST(AfdDoRelogio, SummerTimeIsRecordedInTheClocksFileWhenItStarts) {
+  Daemon d({"--relogio", "codigo=4,porta=0,modelo=tarvenix,fabricacao=4,fuso=-0300"}, 1);
+  const auto relogio = Rede(d.Porta(0), "tarvenix", 4);
+  const auto roda = [&](std::vector<std::string> comando, std::vector<std::string> depois = {}) {
+    const auto r = Ponto(Com(relogio, std::move(comando), std::move(depois)), "verao");
+    EXPECT_EQ(r.codigo, 0) << r.err;
+    return r.out;
+  };
+  // The clock set ten seconds before the period starts (whatever today's date), then given it.
+  roda({"data-hora"}, {"--definir", "17/10/2026 23:59:50"});
+  roda({"horario-verao"}, {"--inicio", "18/10/2026 00:00", "--fim", "21/02/2027 00:00"});
+  // The clock's own time, read until it passes midnight: it then says one o'clock.
+  std::string hora;
+  for (int i = 0; i < 600; ++i) {
+    const auto j = nlohmann::json::parse(roda({"data-hora"}, {"--formato", "json"}));
+    hora = j.at(0).at("data_hora").get<std::string>();
+    if (hora.substr(0, 10) == "2026-10-18") break;
+  }
+  ASSERT_EQ(hora.substr(0, 13), "2026-10-18 01") << hora;
+
+  const auto linhas = Linhas(roda({"afd"}, {"--saida", "-"}));
+  std::vector<std::string> ajustes;
+  for (const auto& l : linhas)
+    if (l.size() == 73 && l[9] == '4') ajustes.push_back(l.substr(10, 48));
+  ASSERT_EQ(ajustes.size(), 2u) << (linhas.empty() ? "" : linhas.front());
+  // The time set, then midnight.
+  EXPECT_EQ(ajustes[0].substr(24), "2026-10-17T23:59:00-0300");
+  EXPECT_EQ(ajustes[1], "2026-10-18T00:00:00-03002026-10-18T01:00:00-0200");
+  // The header's generation time is the clock's, in summer.
+  EXPECT_EQ(linhas.front().substr(245, 5), "-0200") << linhas.front();
 }
 
 TEST(AfdDoRelogio, ALinkLostMidReadAFingerprintClockAndBadDatesLeaveNoFile) {
