@@ -214,6 +214,50 @@ TEST(Servico, OnSqliteTellsTheTruthAboutEveryClockKeepsTheStoreCurrentAndStopsCl
   EXPECT_FALSE(std::regex_search(tabela.out, std::regex(R"(\d{4}-\d{2}-\d{2})"))) << tabela.out;
 }
 
+// The clock's own records (here the employer set while the service monitors it) take NSRs
+// among the punches: monitoring asks the clock's fiscal file what stands in such a gap and moves
+// the stored cursor over it with the punches after it, so nothing waits for a reconciliation to
+// be read again. Reconciliation is an hour away: only monitoring can have moved the cursor.
+TEST(Servico, MonitoringMovesTheCursorOverTheClocksOwnRecords) {
+  Relogios r("lacuna", 2);
+  const std::string banco = NovoSqlite("lacuna");
+  auto s = Servico(banco, r, "unico", {"--reconciliar-a-cada", "3600"});
+  ASSERT_TRUE(EsperaAte([&] { return NoLog(*s, "(monitoração)"); })) << s->Erros();
+  const auto maiorNsr = [&] {
+    int64_t maior = 0;
+    armazem::Filtro f;
+    f.relogio = 2;
+    armazem::Armazem::Abre(banco, "teste")->Percorre(f, [&](const armazem::MarcacaoArmazenada& m) {
+      maior = std::max(maior, m.nsr);
+    });
+    return maior;
+  };
+  const auto relogio = Rede(r.Porta(2), "tarvenix", 2);
+  auto empregador = relogio;
+  empregador.insert(empregador.begin(), "empregador");
+  empregador.insert(empregador.end(), {"--nome", "Acme", "--tipo", "cnpj", "--documento",
+                                       "11222333000181", "--cei", "", "--endereco", "Rua A"});
+  ASSERT_EQ(Ponto(empregador, "lacuna_empregador").codigo, 0);
+  auto afd = relogio;
+  afd.insert(afd.begin(), "afd");
+  afd.insert(afd.end(), {"--saida", "-"});
+  const auto arquivo = Ponto(afd, "lacuna_afd");
+  ASSERT_EQ(arquivo.codigo, 0) << arquivo.err;
+  int64_t nsrEmpregador = 0;
+  for (size_t inicio = 0, fim; (fim = arquivo.out.find("\r\n", inicio)) != std::string::npos;
+       inicio = fim + 2)
+    if (fim - inicio == 331 && arquivo.out[inicio + 9] == '2')
+      nsrEmpregador = std::stoll(arquivo.out.substr(inicio, 9));
+  ASSERT_GT(nsrEmpregador, 0) << arquivo.out.substr(0, 400);
+
+  ASSERT_TRUE(EsperaAte([&] { return maiorNsr() > nsrEmpregador + 1; })) << s->Erros();
+  const auto cursor = armazem::Armazem::Abre(banco, "teste")->CursorDe(2);
+  ASSERT_TRUE(cursor);
+  EXPECT_GT(cursor->ultimoNsr, nsrEmpregador) << s->Erros();
+  s->Sinaliza(SIGTERM);
+  EXPECT_EQ(s->Espera(), 0) << s->Erros();
+}
+
 // Under systemd: READY=1 once the first reconciliation is done, WATCHDOG=1 from the tick, and
 // each log line with the priority journald files it under. The test is the notify socket.
 TEST(Servico, UnderSystemdItSaysWhenItIsReadyFeedsTheWatchdogAndLogsWithPriorities) {
