@@ -2,6 +2,7 @@
 // hour ahead while it lasts, and a register clock records each move (type 4) in its fiscal
 // record, as a real one does.
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "quorvel/sdk/relogio_virtual.h"
 #include "sdk/virtual_interno.h"
@@ -14,12 +15,15 @@ namespace {
 
 constexpr int64_t kHora = 3600;
 
-// A month-day-hour-minute (as the period texts give it) in a given year, as an instant. A
-// 29 February in a year without one is the next day, as the calendar arithmetic has it.
-int64_t NoAno(int32_t ano, int32_t mmddhhmm) {
-  return DataHora::DePartes(ano, mmddhhmm / 1000000, mmddhhmm / 10000 % 100, mmddhhmm / 100 % 100,
-                            mmddhhmm % 100)
-      .Segundos();
+// A month-day-hour-minute (as the period texts give it) in a given year, as an instant. A day
+// the month lacks that year (29 February, 31 April) is the month's last day. Nothing for a year
+// a clock cannot show.
+std::optional<int64_t> NoAno(int32_t ano, int32_t mmddhhmm) {
+  const int32_t mes = mmddhhmm / 1000000, hora = mmddhhmm / 100 % 100, minuto = mmddhhmm % 100;
+  int32_t dia = mmddhhmm / 10000 % 100;
+  while (dia > 28 && !DataHora::PartesValidas(ano, mes, dia, hora, minuto, 0)) --dia;
+  if (!DataHora::PartesValidas(ano, mes, dia, hora, minuto, 0)) return std::nullopt;
+  return DataHora::DePartes(ano, mes, dia, hora, minuto).Segundos();
 }
 
 bool PartesDoPeriodoValidas(int32_t mmddhhmm) {
@@ -53,10 +57,12 @@ std::optional<PeriodoDeVerao> PeriodoDeVerao::DasOpcoes(
 
 bool PeriodoDeVerao::Contem(int64_t padrao) const {
   const int32_t ano = DataHora::DeSegundos(padrao).Partes().ano;
+  const auto comeca = NoAno(ano, inicio), fimNoVerao = NoAno(ano, fim);
+  if (!comeca || !fimNoVerao) return false;
   // The end is read on summer time: on standard time it comes an hour earlier.
-  const int64_t comeca = NoAno(ano, inicio), termina = NoAno(ano, fim) - kHora;
-  if (inicio < fim) return padrao >= comeca && padrao < termina;
-  return padrao >= comeca || padrao < termina;  // across the new year
+  const int64_t termina = *fimNoVerao - kHora;
+  if (inicio < fim) return padrao >= *comeca && padrao < termina;
+  return padrao >= *comeca || padrao < termina;  // across the new year
 }
 
 int64_t PeriodoDeVerao::UltimaMudanca(int64_t padrao, bool entrada) const {
@@ -64,7 +70,9 @@ int64_t PeriodoDeVerao::UltimaMudanca(int64_t padrao, bool entrada) const {
   int64_t ultima = padrao;
   bool achou = false;
   for (int32_t a = ano - 1; a <= ano; ++a) {
-    const int64_t m = entrada ? NoAno(a, inicio) : NoAno(a, fim) - kHora;
+    const auto quando = NoAno(a, entrada ? inicio : fim);
+    if (!quando) continue;
+    const int64_t m = entrada ? *quando : *quando - kHora;
     if (m <= padrao && (!achou || m > ultima)) ultima = m, achou = true;
   }
   return ultima;
@@ -88,7 +96,9 @@ void DispositivoVirtual::ReleVeraoSemTrava() {
 }
 
 void DispositivoVirtual::AcompanhaVeraoSemTrava(bool mudouAgora) {
-  if (modelo_ != EModeloRelogio_Tarvenix) return;
+  // Without a period and with nothing recorded there is nothing to follow (and the time source,
+  // which may be slow to ask, is not asked at every punch).
+  if (modelo_ != EModeloRelogio_Tarvenix || (!verao_ && !veraoRegistrado_)) return;
   const int64_t padrao = PadraoSemTrava();
   const bool noVerao = NoVeraoSemTrava(padrao);
   if (noVerao == veraoRegistrado_) return;

@@ -319,6 +319,14 @@ TEST_F(AfdDoRelogio, APeriodSetOrClearedWithinItMovesTheTimeAtOnce) {
   EXPECT_EQ(digital->Agora(), DataHora::DePartes(2026, 12, 9, 11, 20, 0));
   ASSERT_TRUE(outro->SdkSetDaylight(1, 0, "00000000", "00000000"));
   EXPECT_EQ(digital->Agora(), agora_);
+  // A period from a 29 February starts, in a year without one, on the 28th.
+  ASSERT_TRUE(outro->SdkSetDaylight(1, 1, "02290000", "10010000"));
+  agora_ = DataHora::DePartes(2027, 2, 27, 23, 0, 0);
+  EXPECT_EQ(digital->Agora(), agora_);
+  agora_ = DataHora::DePartes(2027, 2, 28, 0, 30, 0);
+  EXPECT_EQ(digital->Agora(), DataHora::DePartes(2027, 2, 28, 1, 30, 0));
+  agora_ = DataHora::DePartes(2028, 2, 28, 0, 30, 0);
+  EXPECT_EQ(digital->Agora(), agora_);
 }
 
 TEST_F(AfdDoRelogio, AFingerprintClockAndABadPeriodAreRefusedWithTheirReason) {
