@@ -5,6 +5,7 @@
 #include <charconv>
 #include <limits>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "comandos.h"
@@ -46,6 +47,39 @@ std::string OpcaoDaMensagem(const std::string& m) {
     throw ErroDeUso("a opção " + opcao + " não recebe valor.");
   throw ErroDeUso("linha de comando inválida (" + std::string(e.what()) +
                   "). Veja \"ponto --ajuda\".");
+}
+
+// What CLI11 would take quietly and mean something else by: a switch given a value
+// ("--bom=3", which it reads as true or false) and an option whose value is missing, so that the
+// next option becomes its value ("--ponteiro --nsr 3", which then calls the 3 unexpected).
+void ConfereAntes(int argc, const char* const* argv) {
+  const Comando* comando = nullptr;
+  int i = 1;
+  for (; i < argc && !comando; ++i)
+    if (argv[i][0] != '-') comando = ComandoDe(argv[i]);
+  if (!comando) return;
+  const auto argumentoDe = [&](const std::string& nome) -> std::optional<Argumento> {
+    for (const auto* lista : {&OpcoesComuns(), &comando->opcoes})
+      for (const Opcao& o : *lista)
+        if (o.nome == nome) return o.argumento;
+    return std::nullopt;
+  };
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--", 0) != 0) continue;
+    const size_t igual = arg.find('=');
+    const auto argumento = argumentoDe(arg.substr(0, igual));
+    if (!argumento) continue;
+    if (*argumento == Argumento::Marcador && igual != std::string::npos)
+      throw ErroDeUso("a opção " + arg.substr(0, igual) + " não recebe valor.");
+    if (*argumento == Argumento::Valor && igual == std::string::npos && i + 1 < argc) {
+      const std::string seguinte = argv[i + 1];
+      if (seguinte.rfind("--", 0) == 0 &&
+          OpcaoDeAlgumComando(seguinte.substr(0, seguinte.find('='))))
+        throw ErroDeUso("a opção " + arg + " precisa de um valor (veio " + seguinte + ").");
+      ++i;  // its value, whatever it looks like
+    }
+  }
 }
 
 }  // namespace
@@ -163,6 +197,7 @@ Opcoes LeOpcoes(int argc, const char* const* argv) {
     if (comando.posicionais) sub->add_option("argumentos", posicionais[nome]);
     subs.emplace_back(nome, sub);
   }
+  ConfereAntes(argc, argv);
   std::vector<std::string> argumentos;
   for (int i = argc - 1; i >= 1; --i)
     argumentos.emplace_back(argv[i]);  // CLI11 wants them reversed

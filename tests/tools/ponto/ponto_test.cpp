@@ -108,6 +108,10 @@ TEST(Ponto, ExplainsBadInputWithExitCode2) {
             "modelo de relógio desconhecido"},
            {"coletar --formato xml", "formato desconhecido"},
            {"coletar --relogio", "precisa de um valor"},
+           // A missing value is not taken from the next option; a switch takes no value.
+           {"coletar --ponteiro --nsr 3", "a opção --ponteiro precisa de um valor (veio --nsr)."},
+           {"coletar --formato csv --bom=3", "a opção --bom não recebe valor."},
+           {"coletar --formato=csv --bom=", "a opção --bom não recebe valor."},
            // A command that takes no words after its name says so, whichever it is.
            {"status extra", "argumento inesperado \"extra\" para status"},
            {"limpar agora", "argumento inesperado \"agora\" para limpar"},
