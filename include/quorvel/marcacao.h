@@ -80,9 +80,11 @@ class ListaMarcacao {
   template <class F>
   void ParaCadaEntre(int32_t de, int32_t ate, F&& visita) const {
     Marcacao temporaria;
+    // Lists read from a clock hold no host object: no lookup per punch then.
+    const bool comObjetos = !objetos_.empty();
     const auto fim = static_cast<uint32_t>(std::clamp<int64_t>(ate, 0, Count()));
     for (auto i = static_cast<uint32_t>(std::max(de, 1) - 1); i < fim; ++i) {
-      if (auto it = objetos_.find(i); it != objetos_.end()) {
+      if (auto it = comObjetos ? objetos_.find(i) : objetos_.end(); it != objetos_.end()) {
         // A position the host filled with no object holds no punch.
         if (it->second) visita(static_cast<const Marcacao&>(*it->second));
       } else {
@@ -97,8 +99,9 @@ class ListaMarcacao {
   template <class F>
   void ParaCadaVista(F&& visita) const {
     char nsr[24], pis[24];
+    const bool comObjetos = !objetos_.empty();
     for (uint32_t i = 0, fim = static_cast<uint32_t>(Count()); i < fim; ++i) {
-      if (auto it = objetos_.find(i); it != objetos_.end()) {
+      if (auto it = comObjetos ? objetos_.find(i) : objetos_.end(); it != objetos_.end()) {
         if (!it->second) continue;
         const Marcacao& m = *it->second;
         visita(VistaMarcacao{m.CodigoRelogio(), m.CodigoCartao(), m.DataHoraMarcacao(),

@@ -69,10 +69,7 @@ int32_t DispositivoVirtual::DefineEmpregadorSemTrava(EmpregadorVirtual e) {
 // The clock's time is kept as an offset from the time source's; a register clock records the
 // new time (type 4) in the same write.
 void DispositivoVirtual::AjustaHoraSemTrava(DataHora novo) {
-  // The time is set as the clock shows it: within the summer period its standard time is an
-  // hour behind.
-  int64_t padrao = novo.Segundos();
-  if (NoVeraoSemTrava(padrao - 3600)) padrao -= 3600;
+  const int64_t padrao = PadraoDoMostradoSemTrava(novo);
   const int64_t deslocamento = padrao - fonteTempo_().Segundos();
   RegistroFiscalVirtual f;
   f.tipo = 4;

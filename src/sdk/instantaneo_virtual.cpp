@@ -195,14 +195,10 @@ uint64_t DispositivoVirtual::CarregaInstantaneo(std::string_view imagem) {
   nsrReservado_ = estado.value("nsr_reservado", int64_t{0});
   identidade_ = std::move(identidade);
   log_ = std::move(log);
-  fiscais_ = std::move(fiscais);
-  ReleVeraoSemTrava();
+  fiscais_.clear();
   veraoRegistrado_ = false;
-  for (auto it = fiscais_.rbegin(); it != fiscais_.rend(); ++it)
-    if (it->tipo == 4) {
-      veraoRegistrado_ = it->veraoDepois;
-      break;
-    }
+  for (RegistroFiscalVirtual& f : fiscais) GuardaFiscal(std::move(f));
+  ReleVeraoSemTrava();
   ++geracaoLog_;
   return sequencia;
 }

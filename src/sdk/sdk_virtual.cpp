@@ -97,11 +97,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
   bool SdkSetSysOption(int32_t, const std::string& nome, const std::string& valor) override {
     return Com("SdkSetSysOption", [&](DispositivoVirtual& d) {
       if (nome.empty() || nome == "mrpversion") return Falha(codigo::kArgumentoInvalido);
-      d.AcompanhaVeraoSemTrava();
-      d.Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
-      d.opcoes_[nome] = valor;
-      d.ReleVeraoSemTrava();
-      d.AcompanhaVeraoSemTrava(true);
+      d.DefineOpcaoSemTrava(nome, valor);
       return true;
     });
   }
@@ -114,11 +110,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
       if ((ligado != 0 && ligado != 1) || !TextoPeriodoValido(inicio) || !TextoPeriodoValido(fim))
         return Falha(codigo::kArgumentoInvalido);
       const std::string periodo = std::to_string(ligado) + ":" + inicio + "-" + fim;
-      d.AcompanhaVeraoSemTrava();
-      d.Anota({{"t", "op"}, {"k", "~DaylightPeriod"}, {"v", periodo}});
-      d.opcoes_["~DaylightPeriod"] = periodo;
-      d.ReleVeraoSemTrava();
-      d.AcompanhaVeraoSemTrava(true);
+      d.DefineOpcaoSemTrava("~DaylightPeriod", periodo);
       return true;
     });
   }

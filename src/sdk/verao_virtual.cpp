@@ -88,11 +88,26 @@ bool DispositivoVirtual::NoVeraoSemTrava(int64_t padrao) const {
 
 DataHora DispositivoVirtual::AgoraSemTrava() const {
   const int64_t padrao = PadraoSemTrava();
-  return DataHora::DeSegundos(padrao + (NoVeraoSemTrava(padrao) ? 3600 : 0));
+  return DataHora::DeSegundos(padrao + (NoVeraoSemTrava(padrao) ? kHora : 0));
+}
+
+int64_t DispositivoVirtual::PadraoDoMostradoSemTrava(DataHora mostrado) const {
+  // Within the summer period the clock shows its standard time an hour ahead.
+  const int64_t padrao = mostrado.Segundos() - kHora;
+  return NoVeraoSemTrava(padrao) ? padrao : mostrado.Segundos();
 }
 
 void DispositivoVirtual::ReleVeraoSemTrava() {
   verao_ = PeriodoDeVerao::DasOpcoes(opcoes_, modelo_);
+}
+
+void DispositivoVirtual::DefineOpcaoSemTrava(const std::string& nome, const std::string& valor) {
+  // A move the old options made and nobody recorded yet comes first, at its own moment.
+  AcompanhaVeraoSemTrava();
+  Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
+  opcoes_[nome] = valor;
+  ReleVeraoSemTrava();
+  AcompanhaVeraoSemTrava(true);
 }
 
 void DispositivoVirtual::AcompanhaVeraoSemTrava(bool mudouAgora) {
@@ -109,8 +124,8 @@ void DispositivoVirtual::AcompanhaVeraoSemTrava(bool mudouAgora) {
   f.tipo = 4;
   f.mudancaDeVerao = true;
   f.veraoDepois = noVerao;
-  f.ajustado = DataHora::DeSegundos(momento + (noVerao ? 3600 : 0));
-  RegistraFiscal(std::move(f), {}, DataHora::DeSegundos(momento + (noVerao ? 0 : 3600)));
+  f.ajustado = DataHora::DeSegundos(momento + (noVerao ? kHora : 0));
+  RegistraFiscal(std::move(f), {}, DataHora::DeSegundos(momento + (noVerao ? 0 : kHora)));
 }
 
 void DispositivoVirtual::GuardaFiscal(RegistroFiscalVirtual f) {

@@ -278,11 +278,17 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     }
     if (!i->modelo.empty()) doBanco["--modelo-rep"] = i->modelo;
   }
+  // Where a value came from, for an error about it: an option, the store, or the clocks file.
+  auto origem = [&](const CampoCabecalho& c) {
+    if (o.Valor(c.opcao)) return std::string(c.opcao);
+    if (doBanco.count(c.opcao))
+      return "o relógio " + std::to_string(relogio) + " no banco, " + CampoDoArquivo(c.opcao);
+    return o.Valor("--relogios").value_or("") + ", relógio " + std::to_string(relogio) +
+           ", campo " + CampoDoArquivo(c.opcao);
+  };
   for (const auto& c : kCamposCabecalho)
     if (auto it = doBanco.find(c.opcao); it != doBanco.end() && !o.Valor(c.opcao))
-      ConfereCampoDoCabecalho(
-          it->second, c, opcoes.leiaute,
-          "o relógio " + std::to_string(relogio) + " no banco, " + CampoDoArquivo(c.opcao));
+      ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute, origem(c));
   auto campo = [&](const CampoCabecalho& c) {
     if (auto v = o.Valor(c.opcao)) return *v;
     if (auto it = doBanco.find(c.opcao); it != doBanco.end()) return it->second;
@@ -292,9 +298,7 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
   for (const auto& c : kCamposCabecalho)
     if (!o.Valor(c.opcao) && !doBanco.count(c.opcao))
       if (auto it = doArquivo.find(CampoDoArquivo(c.opcao)); it != doArquivo.end())
-        ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute,
-                                *o.Valor("--relogios") + ", relógio " + std::to_string(relogio) +
-                                    ", campo " + it->first);
+        ConfereCampoDoCabecalho(it->second, c, opcoes.leiaute, origem(c));
   if (!fuso)
     if (auto it = doArquivo.find("fuso"); it != doArquivo.end() && !it->second.empty())
       fuso = FusoConferido(it->second, *o.Valor("--relogios") + ", relógio " +
@@ -308,14 +312,6 @@ Afd GeraAfd(const Opcoes& o, const std::function<std::unique_ptr<Armazem>()>& ab
     return v.empty() ? v : DocumentoConferido(v, cpf, c.opcao);
   };
   cab.empregadorDocumento = documento(kCamposCabecalho[1], cab.empregadorCpf);
-  // Where a value came from, for an error about it.
-  auto origem = [&](const CampoCabecalho& c) {
-    if (o.Valor(c.opcao)) return std::string(c.opcao);
-    if (doBanco.count(c.opcao))
-      return "o relógio " + std::to_string(relogio) + " no banco, " + CampoDoArquivo(c.opcao);
-    return o.Valor("--relogios").value_or("") + ", relógio " + std::to_string(relogio) +
-           ", campo " + CampoDoArquivo(c.opcao);
-  };
   cab.cnoCaepf =
       CnoCaepfConferido(campo(kCamposCabecalho[2]), cab.empregadorCpf, cab.empregadorDocumento,
                         opcoes.leiaute == afd::Leiaute::P1510, origem(kCamposCabecalho[2]));

@@ -214,8 +214,12 @@ class DispositivoVirtual {
   DataHora AgoraSemTrava() const;
   int64_t PadraoSemTrava() const;
   bool NoVeraoSemTrava(int64_t padrao) const;
+  // The standard time (seconds) of a time as the clock shows it (a time set is given so).
+  int64_t PadraoDoMostradoSemTrava(DataHora mostrado) const;
   // After the options changed: the period in force again.
   void ReleVeraoSemTrava();
+  // An option written (journaled first); summer time follows its change at once.
+  void DefineOpcaoSemTrava(const std::string& nome, const std::string& valor);
   // A register clock records a summer-time move it has not recorded yet (type 4), before any
   // record that follows it: at the moment the period was crossed, or now when the period was
   // just set or cleared (`mudouAgora`). Throws FalhaDeGravacao as RegistraFiscal.
