@@ -51,7 +51,7 @@ struct VistaMarcacao {
 
 // Ordered punches, 1-based, no keys. Holds the objects added, not copies.
 //
-// Punches read from a clock are kept as compact records (32 bytes each) and get their
+// Punches read from a clock are kept as compact records (16 bytes each) and get their
 // Marcacao object the first time Item asks for that position; from then on Item returns that
 // same object, so changes made through it are seen later. Add keeps the host's very object.
 class ListaMarcacao {
@@ -88,7 +88,7 @@ class ListaMarcacao {
         // A position the host filled with no object holds no punch.
         if (it->second) visita(static_cast<const Marcacao&>(*it->second));
       } else {
-        Preenche(registros_[i], temporaria);
+        Preenche(i, temporaria);
         visita(static_cast<const Marcacao&>(temporaria));
       }
     }
@@ -107,7 +107,7 @@ class ListaMarcacao {
         visita(VistaMarcacao{m.CodigoRelogio(), m.CodigoCartao(), m.DataHoraMarcacao(),
                              m.MarcacaoPorDigital(), m.NSR(), m.PIS()});
       } else {
-        visita(Vista(registros_[i], nsr, pis));
+        visita(Vista(i, nsr, pis));
       }
     }
   }
@@ -117,21 +117,36 @@ class ListaMarcacao {
   size_t BytesOcupados() const;
 
  private:
-  // Digits-only NSR (up to 9) and PIS (up to 15) are kept as numbers with their length, so
-  // leading zeros come back; any other text goes to `textos_` and the field holds its index.
+  // 16 bytes: a million punches are 16 MB of fresh memory, and every megabyte of it is a cost
+  // the collection pays on first touch. The two shapes clocks give fit in place: a fingerprint
+  // punch (card, by finger) and a register punch (an NSR of up to 9 digits and a PIS of up to
+  // 15, kept as numbers with their lengths, so leading zeros come back). Anything else (a text
+  // NSR or PIS, a card on a register punch, a date past the year 6000) keeps its values whole in
+  // `extensos_`, and the record holds its index. The clock's code is kept by runs (`relogios_`):
+  // the punches of one collection share it.
+  //   a: bits 0-1 the shape; 2-39 the seconds plus kDesvio; 40-43 the NSR's digits; 44-47 the
+  //      PIS's digits; 48-63 the NSR's low 16 bits.
+  //   b: fingerprint: the card (bits 0-31), by finger (bit 32); register: the NSR's high 14 bits
+  //      (0-13), the PIS (14-63); whole: the index in extensos_.
   struct Registro {
-    int64_t segundos;
-    uint64_t pis;
-    uint32_t nsr;
-    int32_t cartao;
-    int16_t relogio;
-    uint8_t flags;
-    uint8_t tamanhos;  // low nibble: NSR digits, high nibble: PIS digits
+    uint64_t a, b;
   };
-  static constexpr uint8_t kPorDigital = 1, kNsrTexto = 2, kPisTexto = 4, kDoHost = 8;
-  Marcacao Materializa(const Registro& r) const;
-  VistaMarcacao Vista(const Registro& r, char (&nsr)[24], char (&pis)[24]) const;
-  void Preenche(const Registro& r, Marcacao& m) const;
+  struct Extenso {
+    int64_t segundos;
+    int32_t cartao;
+    bool porDigital;
+    std::string nsr, pis;
+  };
+  struct TrechoDeRelogio {
+    uint32_t inicio;  // the first position with this clock's code
+    int16_t relogio;
+  };
+  int16_t RelogioDe(uint32_t posicao) const;
+  void AnotaRelogio(int16_t relogio);
+  void AdicionaExtenso(int16_t relogio, Extenso e);
+  Marcacao Materializa(uint32_t posicao) const;
+  VistaMarcacao Vista(uint32_t posicao, char (&nsr)[24], char (&pis)[24]) const;
+  void Preenche(uint32_t posicao, Marcacao& m) const;
   void Registra(const Marcacao& m);
 
   // Records in blocks of kBloco: a list of a million punches grows without ever copying what
@@ -139,7 +154,7 @@ class ListaMarcacao {
   // vector does, so a short list stays small.
   class Registros {
    public:
-    static constexpr size_t kBloco = size_t{1} << 16;
+    static constexpr size_t kBloco = size_t{1} << 17;  // 2 MiB
     Registros() = default;
     // A list copies and moves as it always did; the write pointers follow the blocks.
     Registros(const Registros& outra);
@@ -178,7 +193,8 @@ class ListaMarcacao {
     size_t tamanho_ = 0;
   };
   Registros registros_;
-  std::vector<std::string> textos_;
+  std::vector<Extenso> extensos_;
+  std::vector<TrechoDeRelogio> relogios_;
   // Objects handed out or added by the host, by position (0-based).
   mutable std::unordered_map<uint32_t, std::shared_ptr<Marcacao>> objetos_;
 };

@@ -52,11 +52,6 @@ std::string_view ComZeros(uint64_t valor, unsigned digitos, char (&b)[24]) {
   return std::string_view(b + sizeof b - n, n);
 }
 
-std::string ComZeros(uint64_t valor, unsigned digitos) {
-  char b[24];
-  return std::string(ComZeros(valor, digitos, b));
-}
-
 }  // namespace
 
 ListaMarcacao::Registros::Registros(const Registros& outra) {
@@ -87,7 +82,7 @@ void ListaMarcacao::Registros::Libera::operator()(Registro* p) const noexcept { 
 
 ListaMarcacao::Registros::Bloco ListaMarcacao::Registros::NovoBloco(size_t registros) {
   static_assert(std::is_trivially_copyable_v<Registro> &&
-                std::is_trivially_destructible_v<Registro>);
+                std::is_trivially_destructible_v<Registro> && sizeof(Registro) == 16);
   constexpr size_t kPaginaGrande = size_t{2} << 20;
   const size_t bytes = registros * sizeof(Registro);
   void* p = nullptr;
@@ -140,29 +135,77 @@ void ListaMarcacao::Registros::pop_back() {
   --tamanho_;
 }
 
+namespace {
+
+enum Forma : uint64_t { kDigital = 0, kPonto = 1, kExtenso = 2, kDoHost = 3 };
+// Seconds are kept in 38 bits, from kDesvio before the zero date to kDesvio after it: the
+// years 100 to 6000 and more.
+constexpr int64_t kDesvio = int64_t{1} << 37;
+constexpr uint64_t kMascara38 = (uint64_t{1} << 38) - 1;
+
+Forma FormaDe(uint64_t a) { return static_cast<Forma>(a & 3); }
+int64_t SegundosDe(uint64_t a) { return static_cast<int64_t>((a >> 2) & kMascara38) - kDesvio; }
+uint64_t Cabeca(Forma f, int64_t segundos) {
+  return f | (static_cast<uint64_t>(segundos + kDesvio) << 2);
+}
+bool SegundosCabem(int64_t segundos) { return segundos >= -kDesvio && segundos < kDesvio; }
+
+}  // namespace
+
+int16_t ListaMarcacao::RelogioDe(uint32_t posicao) const {
+  if (relogios_.size() == 1) return relogios_[0].relogio;
+  // The last run that starts at or before the position.
+  const auto depois =
+      std::upper_bound(relogios_.begin(), relogios_.end(), posicao,
+                       [](uint32_t p, const TrechoDeRelogio& t) { return p < t.inicio; });
+  return depois == relogios_.begin() ? int16_t{0} : std::prev(depois)->relogio;
+}
+
+// Before the record is added: the run of the position it is about to take.
+void ListaMarcacao::AnotaRelogio(int16_t relogio) {
+  const auto posicao = static_cast<uint32_t>(registros_.size());
+  if (!relogios_.empty() && relogios_.back().relogio == relogio) return;
+  // A run opened for a record that never came (an allocation that failed) is taken over.
+  if (!relogios_.empty() && relogios_.back().inicio == posicao)
+    relogios_.back().relogio = relogio;
+  else
+    relogios_.push_back({posicao, relogio});
+}
+
+void ListaMarcacao::AdicionaExtenso(int16_t relogio, Extenso e) {
+  AnotaRelogio(relogio);
+  extensos_.push_back(std::move(e));
+  try {
+    registros_.push_back(Registro{Cabeca(kExtenso, 0), extensos_.size() - 1});
+  } catch (...) {
+    extensos_.pop_back();
+    throw;
+  }
+}
+
 void ListaMarcacao::AdicionaLida(int32_t cartao, int16_t relogio, DataHora momento, bool porDigital,
                                  std::string_view nsr, std::string_view pis) {
-  Registro r{momento.Segundos(), 0, 0, cartao, relogio, porDigital ? kPorDigital : uint8_t{0}, 0};
-  uint64_t v = 0;
-  if (nsr.empty()) {
-  } else if (SoDigitos(nsr, 9, v)) {
-    r.nsr = static_cast<uint32_t>(v);
-    r.tamanhos = static_cast<uint8_t>(nsr.size());
-  } else {
-    r.flags |= kNsrTexto;
-    r.nsr = static_cast<uint32_t>(textos_.size());
-    textos_.emplace_back(nsr);
+  const int64_t segundos = momento.Segundos();
+  uint64_t n = 0, p = 0;
+  if (SegundosCabem(segundos)) {
+    if (nsr.empty() && pis.empty()) {
+      AnotaRelogio(relogio);
+      registros_.push_back(
+          Registro{Cabeca(kDigital, segundos),
+                   static_cast<uint32_t>(cartao) | (porDigital ? uint64_t{1} << 32 : uint64_t{0})});
+      return;
+    }
+    if (cartao == 0 && !porDigital && (nsr.empty() || SoDigitos(nsr, 9, n)) &&
+        (pis.empty() || SoDigitos(pis, 15, p))) {
+      AnotaRelogio(relogio);
+      registros_.push_back(Registro{Cabeca(kPonto, segundos) | (uint64_t{nsr.size()} << 40) |
+                                        (uint64_t{pis.size()} << 44) | ((n & 0xFFFF) << 48),
+                                    (n >> 16) | (p << 14)});
+      return;
+    }
   }
-  if (pis.empty()) {
-  } else if (SoDigitos(pis, 15, v)) {
-    r.pis = v;
-    r.tamanhos = static_cast<uint8_t>(r.tamanhos | (pis.size() << 4));
-  } else {
-    r.flags |= kPisTexto;
-    r.pis = textos_.size();
-    textos_.emplace_back(pis);
-  }
-  registros_.push_back(r);
+  AdicionaExtenso(relogio,
+                  Extenso{segundos, cartao, porDigital, std::string(nsr), std::string(pis)});
 }
 
 void ListaMarcacao::Registra(const Marcacao& m) {
@@ -170,39 +213,50 @@ void ListaMarcacao::Registra(const Marcacao& m) {
                m.NSR(), m.PIS());
 }
 
-Marcacao ListaMarcacao::Materializa(const Registro& r) const {
+Marcacao ListaMarcacao::Materializa(uint32_t posicao) const {
   Marcacao m;
-  Preenche(r, m);
+  Preenche(posicao, m);
   return m;
 }
 
-VistaMarcacao ListaMarcacao::Vista(const Registro& r, char (&nsr)[24], char (&pis)[24]) const {
-  VistaMarcacao v{
-      r.relogio, r.cartao, DataHora::DeSegundos(r.segundos), (r.flags & kPorDigital) != 0, {}, {}};
-  if (r.flags & kNsrTexto)
-    v.nsr = textos_[r.nsr];
-  else if (r.tamanhos & 0x0F)
-    v.nsr = ComZeros(r.nsr, r.tamanhos & 0x0F, nsr);
-  if (r.flags & kPisTexto)
-    v.pis = textos_[static_cast<size_t>(r.pis)];
-  else if (r.tamanhos >> 4)
-    v.pis = ComZeros(r.pis, r.tamanhos >> 4, pis);
+VistaMarcacao ListaMarcacao::Vista(uint32_t posicao, char (&nsr)[24], char (&pis)[24]) const {
+  const Registro& r = registros_[posicao];
+  VistaMarcacao v{RelogioDe(posicao), 0, DataHora::DeSegundos(SegundosDe(r.a)), false, {}, {}};
+  switch (FormaDe(r.a)) {
+    case kDigital:
+      v.cartao = static_cast<int32_t>(static_cast<uint32_t>(r.b));
+      v.porDigital = (r.b >> 32) & 1;
+      break;
+    case kPonto:
+      if (const auto digitos = static_cast<unsigned>((r.a >> 40) & 0xF))
+        v.nsr = ComZeros(((r.b & 0x3FFF) << 16) | (r.a >> 48), digitos, nsr);
+      if (const auto digitos = static_cast<unsigned>((r.a >> 44) & 0xF))
+        v.pis = ComZeros(r.b >> 14, digitos, pis);
+      break;
+    case kExtenso: {
+      const Extenso& e = extensos_[r.b];
+      v.cartao = e.cartao;
+      v.momento = DataHora::DeSegundos(e.segundos);
+      v.porDigital = e.porDigital;
+      v.nsr = e.nsr;
+      v.pis = e.pis;
+      break;
+    }
+    case kDoHost:
+      break;
+  }
   return v;
 }
 
-void ListaMarcacao::Preenche(const Registro& r, Marcacao& m) const {
-  m.CodigoCartao(r.cartao);
-  m.CodigoRelogio(r.relogio);
-  m.DataHoraMarcacao(DataHora::DeSegundos(r.segundos));
-  m.MarcacaoPorDigital((r.flags & kPorDigital) != 0);
-  if (r.flags & kNsrTexto)
-    m.NSR(textos_[r.nsr]);
-  else
-    m.NSR(r.tamanhos & 0x0F ? ComZeros(r.nsr, r.tamanhos & 0x0F) : std::string());
-  if (r.flags & kPisTexto)
-    m.PIS(textos_[static_cast<size_t>(r.pis)]);
-  else
-    m.PIS(r.tamanhos >> 4 ? ComZeros(r.pis, r.tamanhos >> 4) : std::string());
+void ListaMarcacao::Preenche(uint32_t posicao, Marcacao& m) const {
+  char nsr[24], pis[24];
+  const VistaMarcacao v = Vista(posicao, nsr, pis);
+  m.CodigoCartao(v.cartao);
+  m.CodigoRelogio(v.relogio);
+  m.DataHoraMarcacao(v.momento);
+  m.MarcacaoPorDigital(v.porDigital);
+  m.NSR(std::string(v.nsr));
+  m.PIS(std::string(v.pis));
 }
 
 void ListaMarcacao::Add(const std::shared_ptr<Marcacao>& parMarcacao) {
@@ -213,7 +267,7 @@ void ListaMarcacao::Add(std::shared_ptr<Marcacao>&& parMarcacao) {
   EnvolveErro("ListaMarcacao", "Add", [&] {
     // The host's own object stays the one listed; the record only holds its place.
     const auto posicao = static_cast<uint32_t>(registros_.size());
-    registros_.push_back(Registro{0, 0, 0, 0, 0, kDoHost, 0});
+    registros_.push_back(Registro{kDoHost, 0});
     try {
       objetos_[posicao] = std::move(parMarcacao);
     } catch (...) {
@@ -225,15 +279,17 @@ void ListaMarcacao::Add(std::shared_ptr<Marcacao>&& parMarcacao) {
 
 void ListaMarcacao::AnexaCopias(const ListaMarcacao& outra) {
   registros_.reserve(registros_.size() + outra.registros_.size());
-  for (size_t i = 0; i < outra.registros_.size(); ++i) {
+  for (uint32_t i = 0; i < outra.registros_.size(); ++i) {
     const Registro& r = outra.registros_[i];
-    const auto objeto = outra.objetos_.find(static_cast<uint32_t>(i));
-    if (objeto != outra.objetos_.end() && objeto->second)
+    const auto objeto = outra.objetos_.find(i);
+    if (objeto != outra.objetos_.end() && objeto->second) {
       Registra(*objeto->second);  // the values the object holds now
-    else if (r.flags & (kNsrTexto | kPisTexto))
-      Registra(outra.Materializa(r));
-    else if (!(r.flags & kDoHost))
+    } else if (FormaDe(r.a) == kExtenso) {
+      AdicionaExtenso(outra.RelogioDe(i), outra.extensos_[r.b]);
+    } else if (FormaDe(r.a) != kDoHost) {
+      AnotaRelogio(outra.RelogioDe(i));
       registros_.push_back(r);
+    }
   }
 }
 
@@ -244,7 +300,7 @@ std::shared_ptr<Marcacao> ListaMarcacao::Item(int32_t parIndex) const {
     auto [it, novo] = objetos_.try_emplace(posicao);
     if (novo) {
       try {
-        it->second = std::make_shared<Marcacao>(Materializa(registros_[posicao]));
+        it->second = std::make_shared<Marcacao>(Materializa(posicao));
       } catch (...) {
         objetos_.erase(it);
         throw;
@@ -255,9 +311,11 @@ std::shared_ptr<Marcacao> ListaMarcacao::Item(int32_t parIndex) const {
 }
 
 size_t ListaMarcacao::BytesOcupados() const {
-  size_t bytes =
-      registros_.capacity() * sizeof(Registro) + textos_.capacity() * sizeof(std::string);
-  for (const auto& t : textos_) bytes += t.capacity() > 15 ? t.capacity() + 1 : 0;
+  size_t bytes = registros_.capacity() * sizeof(Registro) + extensos_.capacity() * sizeof(Extenso) +
+                 relogios_.capacity() * sizeof(TrechoDeRelogio);
+  for (const auto& e : extensos_)
+    for (const std::string* t : {&e.nsr, &e.pis})
+      bytes += t->capacity() > 15 ? t->capacity() + 1 : 0;
   // Buckets and nodes of the object table, and the objects with their control blocks.
   bytes += objetos_.bucket_count() * sizeof(void*);
   bytes += objetos_.size() * (sizeof(std::pair<const uint32_t, std::shared_ptr<Marcacao>>) +

@@ -1,6 +1,7 @@
 // Punch records and lists, collection from one clock and from all, pointer and erasing.
 #include <algorithm>
 #include <numeric>
+#include <tuple>
 
 #include "support/controle_fixture.h"
 #include "support/marcacoes_falsas.h"
@@ -51,6 +52,34 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
   longos.AdicionaLida(0, 4, quando, false, "4294967296", "");
   EXPECT_EQ(longos.Item(1)->NSR(), "9999999999");
   EXPECT_EQ(longos.Item(2)->NSR(), "4294967296");
+  // Values outside the compact shapes come back whole: a card beside an NSR, the calendar's
+  // first and last seconds, the widest numbers each shape holds, a clock code for each punch.
+  ListaMarcacao bordas;
+  const DataHora primeira = DataHora::DePartes(100, 1, 1),
+                 ultima = DataHora::DePartes(9999, 12, 31, 23, 59, 59);
+  bordas.AdicionaLida(-7, -32768, ultima, true, "000000001", "");
+  bordas.AdicionaLida(0, 32767, primeira, false, "999999999", "999999999999999");
+  bordas.AdicionaLida(-2147483647 - 1, 5, ultima, true);
+  bordas.AdicionaLida(2147483647, -32768, primeira, false);
+  bordas.AdicionaLida(0, 5, ultima, true, "1", "2");
+  ASSERT_EQ(bordas.Count(), 5);
+  const std::vector<std::tuple<int32_t, int16_t, DataHora, bool, std::string, std::string>>
+      esperadas{{-7, -32768, ultima, true, "000000001", ""},
+                {0, 32767, primeira, false, "999999999", "999999999999999"},
+                {-2147483647 - 1, 5, ultima, true, "", ""},
+                {2147483647, -32768, primeira, false, "", ""},
+                {0, 5, ultima, true, "1", "2"}};
+  ListaMarcacao copiasDasBordas;
+  copiasDasBordas.AnexaCopias(bordas);
+  for (const ListaMarcacao* l : {&bordas, &copiasDasBordas})
+    for (int32_t i = 1; i <= 5; ++i) {
+      SCOPED_TRACE(i);
+      const auto m = l->Item(i);
+      EXPECT_EQ(std::make_tuple(m->CodigoCartao(), m->CodigoRelogio(), m->DataHoraMarcacao(),
+                                m->MarcacaoPorDigital(), m->NSR(), m->PIS()),
+                esperadas[static_cast<size_t>(i - 1)]);
+    }
+
   auto doHost = std::make_shared<Marcacao>();
   doHost->CodigoCartao(99);
   lista.Add(doHost);
@@ -110,17 +139,32 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
 
 TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
   // Past the first blocks of records: positions on both sides of each boundary.
-  constexpr int32_t kTotal = 140000;
+  // Both shapes clocks give, the clock's code changing along the way: fingerprint punches at
+  // even positions, register punches at odd ones.
+  constexpr int32_t kTotal = 270000;
+  const auto relogio = [](int32_t i) { return static_cast<int16_t>(i < 200000 ? 1 : 2); };
   ListaMarcacao lista;
-  for (int32_t i = 1; i <= kTotal; ++i)
-    lista.AdicionaLida(i, 1, DataHora::DeSegundos(int64_t{i} * 60), i % 2 == 0, std::to_string(i),
-                       "");
-  ASSERT_EQ(lista.Count(), kTotal);
-  for (int32_t p : {1, 65535, 65536, 65537, 131072, 131073, kTotal}) {
-    EXPECT_EQ(lista.Item(p)->CodigoCartao(), p);
-    EXPECT_EQ(lista.Item(p)->NSR(), std::to_string(p));
-    EXPECT_EQ(lista.Item(p)->MarcacaoPorDigital(), p % 2 == 0);
+  for (int32_t i = 1; i <= kTotal; ++i) {
+    if (i % 2 == 0)
+      lista.AdicionaLida(i, relogio(i), DataHora::DeSegundos(int64_t{i} * 60), i % 4 == 0);
+    else
+      lista.AdicionaLida(0, relogio(i), DataHora::DeSegundos(int64_t{i} * 60), false,
+                         std::to_string(i), "012345678901234");
   }
+  ASSERT_EQ(lista.Count(), kTotal);
+  for (int32_t p : {1, 65535, 65536, 65537, 131071, 131072, 131073, 199999, 200000, 200001, 262143,
+                    262144, 262145, kTotal}) {
+    SCOPED_TRACE(p);
+    const auto m = lista.Item(p);
+    EXPECT_EQ(m->CodigoCartao(), p % 2 == 0 ? p : 0);
+    EXPECT_EQ(m->NSR(), p % 2 == 0 ? "" : std::to_string(p));
+    EXPECT_EQ(m->PIS(), p % 2 == 0 ? "" : "012345678901234");
+    EXPECT_EQ(m->MarcacaoPorDigital(), p % 4 == 0);
+    EXPECT_EQ(m->CodigoRelogio(), relogio(p));
+    EXPECT_EQ(m->DataHoraMarcacao(), DataHora::DeSegundos(int64_t{p} * 60));
+  }
+  // Neither shape needs more than its compact record (and the last block's room).
+  EXPECT_LE(lista.BytesOcupados(), static_cast<size_t>(kTotal) * 24);
   auto objeto = lista.Item(65537);
   objeto->CodigoCartao(-5);
   EXPECT_EQ(lista.Item(65537), objeto);
@@ -128,7 +172,8 @@ TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
   bool emOrdem = true;
   lista.ParaCada([&](const Marcacao& m) {
     ++visto;
-    emOrdem = emOrdem && (visto == 65537 ? m.CodigoCartao() == -5 : m.CodigoCartao() == visto);
+    const int32_t cartao = visto == 65537 ? -5 : visto % 2 == 0 ? visto : 0;
+    emOrdem = emOrdem && m.CodigoCartao() == cartao && m.CodigoRelogio() == relogio(visto);
   });
   EXPECT_EQ(visto, kTotal);
   EXPECT_TRUE(emOrdem);
@@ -136,18 +181,20 @@ TEST(ListaMarcacao, ALongListKeepsOrderValuesAndIdentityAcrossItsBlocks) {
   copias.AnexaCopias(lista);
   ASSERT_EQ(copias.Count(), kTotal);
   EXPECT_EQ(copias.Item(65537)->CodigoCartao(), -5);
-  EXPECT_EQ(copias.Item(kTotal)->NSR(), std::to_string(kTotal));
-  EXPECT_LE(lista.BytesOcupados(), static_cast<size_t>(kTotal) * 48);
+  EXPECT_EQ(copias.Item(kTotal - 1)->NSR(), std::to_string(kTotal - 1));
+  EXPECT_EQ(copias.Item(kTotal)->CodigoRelogio(), 2);
+  EXPECT_EQ(copias.Item(199999)->CodigoRelogio(), 1);
   // A copy holds the same punches and grows on its own; a moved list keeps them all.
   ListaMarcacao copia = lista;
   copia.AdicionaLida(7, 1, DataHora::DeSegundos(60), false);
   EXPECT_EQ(copia.Count(), kTotal + 1);
   EXPECT_EQ(lista.Count(), kTotal);
   EXPECT_EQ(copia.Item(131073)->NSR(), "131073");
+  EXPECT_EQ(copia.Item(kTotal + 1)->CodigoRelogio(), 1);
   EXPECT_EQ(copia.Item(kTotal + 1)->CodigoCartao(), 7);
   ListaMarcacao movida = std::move(copia);
   EXPECT_EQ(movida.Count(), kTotal + 1);
-  EXPECT_EQ(movida.Item(kTotal)->NSR(), std::to_string(kTotal));
+  EXPECT_EQ(movida.Item(kTotal - 1)->NSR(), std::to_string(kTotal - 1));
   movida.AdicionaLida(8, 1, DataHora::DeSegundos(60), false);
   EXPECT_EQ(movida.Item(kTotal + 2)->CodigoCartao(), 8);
   // The list moved from is empty and usable.
