@@ -278,9 +278,12 @@ void ListaMarcacao::Add(std::shared_ptr<Marcacao>&& parMarcacao) {
 }
 
 void ListaMarcacao::AnexaCopias(const ListaMarcacao& outra) {
-  registros_.reserve(registros_.size() + outra.registros_.size());
-  for (uint32_t i = 0; i < outra.registros_.size(); ++i) {
-    const Registro& r = outra.registros_[i];
+  // The count and each record are taken before anything is added: a list may be given its
+  // own copies, and growing moves its first block.
+  const auto quantos = static_cast<uint32_t>(outra.registros_.size());
+  registros_.reserve(registros_.size() + quantos);
+  for (uint32_t i = 0; i < quantos; ++i) {
+    const Registro r = outra.registros_[i];
     const auto objeto = outra.objetos_.find(i);
     if (objeto != outra.objetos_.end() && objeto->second) {
       Registra(*objeto->second);  // the values the object holds now

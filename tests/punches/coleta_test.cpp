@@ -116,6 +116,15 @@ TEST(ListaMarcacao, CompactRecordsKeepEveryFieldAndTheObjectsIdentity) {
   EXPECT_EQ(copias.Item(4)->CodigoCartao(), 99);
   EXPECT_NE(copias.Item(4), doHost);
   EXPECT_LE(copias.BytesOcupados(), 1000u);
+  // A list given its own copies doubles once, every record whole.
+  copias.AnexaCopias(copias);
+  ASSERT_EQ(copias.Count(), 8);
+  for (int32_t i = 1; i <= 4; ++i) {
+    EXPECT_EQ(copias.Item(i + 4)->CodigoCartao(), copias.Item(i)->CodigoCartao());
+    EXPECT_EQ(copias.Item(i + 4)->NSR(), copias.Item(i)->NSR());
+    EXPECT_EQ(copias.Item(i + 4)->PIS(), copias.Item(i)->PIS());
+    EXPECT_EQ(copias.Item(i + 4)->CodigoRelogio(), copias.Item(i)->CodigoRelogio());
+  }
 
   // Visits, as objects and as views, give the same values and skip the empty position.
   std::vector<std::string> objetos, vistas;
