@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <iomanip>
 #include <iostream>
 #include <random>
 
@@ -45,8 +47,8 @@ constexpr size_t kSemProvaPorEndereco = 32;
 namespace {
 
 // The serving loop's state and its steps, one round at a time: wait for what is ready, take
-// new connections, answer whole frames, make the round's changes durable, push to subscribed
-// links, write the answers out and close what must close, and punch on the simulated clocks.
+// new connections, answer whole frames, punch on the simulated clocks, make the round's changes
+// durable, push to subscribed links, and write the answers out and close what must close.
 class Laco {
  public:
   Laco(const OpcoesServidor& o, std::vector<RelogioServido>& relogios)
@@ -104,6 +106,12 @@ class Laco {
                         1);
       fds_.push_back({c->fd, eventos, 0});
     }
+    // Simulated punches come on time: the wait ends when the next one is due.
+    if (intervaloMarcacao_.count() > 0)
+      espera = std::clamp<int>(
+          static_cast<int>(
+              std::chrono::ceil<std::chrono::milliseconds>(proximaMarcacao_ - agora_).count()),
+          0, espera);
     const bool ativo = agora_ - ultimaAtividade_ < kEsperaAtiva;
     if (ativo) espera = 0;
     // A client in a run of exchanges sends its next request as soon as it has the answer: that
@@ -319,6 +327,11 @@ class Laco {
   void Marca() {
     if (intervaloMarcacao_.count() > 0 && Relogio::now() >= proximaMarcacao_) {
       proximaMarcacao_ += intervaloMarcacao_;
+      // The instant the round of punches began, to the millisecond, for a measurement that
+      // compares a punch's arrival with it (the punches carry only their second).
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
       for (RelogioServido& r : relogios_) {
         try {
           const auto usuarios = r.dispositivo->Usuarios();
@@ -333,6 +346,8 @@ class Laco {
           std::cerr << "relógio " << r.codigo << ": " << e.what() << "\n";
         }
       }
+      std::cerr << "marcações simuladas em " << relogios_.size() << " relógios (época " << ms / 1000
+                << "." << std::setfill('0') << std::setw(3) << ms % 1000 << ")\n";
     }
   }
 
@@ -392,10 +407,12 @@ int Serve(const OpcoesServidor& o, std::vector<RelogioServido>& relogios,
     if (!laco.Espera()) break;
     laco.Aceita();
     laco.Atende();
+    // The round's punches before its sync: each is durable and announced in the round that
+    // made it, as a clock's own punch is, not a poll's wait later.
+    laco.Marca();
     if (!laco.Confirma()) return 1;
     laco.Avisa();
     laco.Escreve();
-    laco.Marca();
   }
   return 0;
 }
