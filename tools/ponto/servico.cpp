@@ -227,8 +227,11 @@ class Coletor {
     auto trabalho = s_.Loop().CriaTimer([this] { Trabalha(); });
     trabalho->Intervalo(200);
     trabalho->Habilitado(true);
+    logo_ = s_.Loop().CriaTimer([this] { GravaLogo(); });
+    logo_->Intervalo(1);
     s_.Loop().RodaAte([] { return Sessao::Interrompido(); }, std::chrono::hours(24 * 365 * 10));
     trabalho->Habilitado(false);
+    logo_.reset();
     Encerra();
     return kOk;
   }
@@ -258,18 +261,41 @@ class Coletor {
         Conecta(agora);
         for (auto& [codigo, e] : estados_) {
           if (Sessao::Interrompido() || bancoFora_) break;
-          GravaPendentes(codigo, e);
-          if (e.conectado && e.arrendado &&
-              (e.reconciliar ||
-               agora - e.ultimaReconciliacao >= std::chrono::seconds(reconciliacao_)))
-            Reconcilia(codigo, e);
-          if (e.arrendado && agora >= e.proximoEstado) PublicaEstado(codigo, e);
+          CuidaDoRelogio(codigo, e, agora);
         }
         AnunciaProntidao();
       });
     }
     if (bancoFora_) SoltaVencidos(Cronometro::now());
     PublicaSituacao();
+    ocupado_ = false;
+  }
+
+  // A clock's share of a tick: what monitoring raised is stored, a reconciliation that is due
+  // runs, and the clock's state is published when due.
+  void CuidaDoRelogio(int16_t codigo, EstadoLocal& e, Cronometro::time_point agora) {
+    GravaPendentes(codigo, e);
+    if (e.conectado && e.arrendado &&
+        (e.reconciliar || agora - e.ultimaReconciliacao >= std::chrono::seconds(reconciliacao_)))
+      Reconcilia(codigo, e);
+    if (e.arrendado && agora >= e.proximoEstado) PublicaEstado(codigo, e);
+  }
+
+  // What monitoring raised is stored right after the monitoring tick that raised it, not at
+  // this service's next tick (up to 200 ms later): the time from a punch to its row is what a
+  // site watches. Only the clocks with something to store are visited. A tick in progress (a
+  // collection that yielded) or a store that is away leaves it to the next tick.
+  void GravaLogo() {
+    if (logo_) logo_->Habilitado(false);
+    if (ocupado_ || bancoFora_) return;
+    ocupado_ = true;
+    Protege([&] {
+      const auto agora = Cronometro::now();
+      for (auto& [codigo, e] : estados_) {
+        if (Sessao::Interrompido() || bancoFora_) break;
+        if (!e.pendentes.empty() || e.reconciliar) CuidaDoRelogio(codigo, e, agora);
+      }
+    });
     ocupado_ = false;
   }
 
@@ -547,6 +573,7 @@ class Coletor {
     auto it = estados_.find(m->CodigoRelogio());
     if (it == estados_.end()) return;
     EstadoLocal& e = it->second;
+    if (logo_) logo_->Habilitado(true);
     if (e.relogio->ModeloRelogio() == EModeloRelogio_Tarvenix) {
       if (e.pendentes.size() < kPendentesMaximo) e.pendentes.push_back(m);
       // Past the bound the next reconciliation fetches them from the clock.
@@ -715,6 +742,7 @@ class Coletor {
   };
   std::vector<Faixa> faixas_;
   Cronometro::time_point proximaRodada_{};
+  std::unique_ptr<Timer> logo_;  // fires once, right after a monitoring tick raised punches
   bool ocupado_ = false;
   bool primeiraRodada_ = false, pronto_ = false;
   // The store's outages.
