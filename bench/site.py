@@ -143,6 +143,15 @@ class Daemon:
             self.portas[c] = int(linha.rsplit(":", 1)[1])
         self.inicio = time.time()
 
+    def rodadas_de_marcacao(self) -> list[float]:
+        """The instants (time.time()) the daemon began its rounds of punches, from its log."""
+        instantes = []
+        with open(os.path.join(self.pasta, f"{self.nome}.log"), errors="replace") as f:
+            for linha in f:
+                if linha.startswith("marcações simuladas") and "(época " in linha:
+                    instantes.append(float(linha.rsplit("(época ", 1)[1].rstrip(")\n")))
+        return instantes
+
     def para(self) -> None:
         if self.processo:
             self.processo.send_signal(signal.SIGTERM)
@@ -388,18 +397,18 @@ def main() -> int:
         # ---- Latency: stamp on the clock to first sight in the store --------------------------
         atrasos = []
         por_modelo: dict[str, list[float]] = {"quorvel": [], "tarvenix": []}
+        rodadas = {id(d): d.rodadas_de_marcacao() for d in daemons}
         for chave, visto in chegadas.vistas.items():
             relogio, data_hora = int(chave[0]), chave[3]
             d = daemons[(relogio - 1) // RELOGIOS_POR_DAEMON]
             estampa = datetime.strptime(data_hora.replace("T", " ")[:19], "%Y-%m-%d %H:%M:%S").timestamp()
             if not estavel[0] <= estampa <= estavel[1]:
                 continue  # the steady window only: not the start, the take-over, the outage
-            # The daemon punches at its start plus whole intervals: the instant within the
-            # stamp's second, when it matches; else the stamp's second itself (an upper bound).
-            k = round((estampa - d.inicio) / intervalo)
-            feito = d.inicio + k * intervalo
-            if not (estampa <= feito < estampa + 1):
-                feito = estampa
+            # The punch's instant is the start of the daemon's round that stamped it (the stamp
+            # holds only its second); a punch no round accounts for is measured from its stamp's
+            # second, which makes its time longer than it was.
+            feito = next((t for t in rodadas[id(d)] if estampa - 1 < t < estampa + 1 and int(t) <= estampa),
+                         estampa)
             atrasos.append(visto - feito)
             por_modelo[Daemon.modelo(relogio)].append(visto - feito)
         if atrasos:
