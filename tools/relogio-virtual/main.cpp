@@ -170,7 +170,9 @@ int32_t Int32(const std::string& v, const std::string& nome) {
 const OpcaoDaLinha kOpcoes[] = {
     {"--endereco", "IP", Camada::Laco, false, "endereço de escuta (padrão 127.0.0.1)",
      [](Opcoes& o, const std::string&, const std::string& v) { o.servidor.endereco = v; }},
-    {"--marcacoes-por-minuto", "N", Camada::Laco, false, "gera marcações novas nesse ritmo",
+    {"--marcacoes-por-minuto", "N", Camada::Laco, false,
+     "gera marcações novas nesse ritmo, em todos os relógios de uma\n"
+     "vez; o instante de cada rodada vai para o erro padrão",
      [](Opcoes& o, const std::string& n, const std::string& v) {
        o.servidor.marcacoesPorMinuto = Int32(v, n);
      }},
