@@ -67,7 +67,9 @@ int32_t CadastroVirtual::Grava(DispositivoVirtual& d, const std::string& id,
   preenche(novo);
   if (d.modelo_ == EModeloRelogio_Tarvenix) {
     // An employee included or changed is a fiscal record of its own.
-    d.RegistraFiscal(RegistroDeEmpregado(existia ? 'A' : 'I', novo), {UsuarioJson(novo)});
+    std::vector<nlohmann::json> proprios;
+    if (d.diario_) proprios.push_back(UsuarioJson(novo));  // a record only where it is kept
+    d.RegistraFiscal(RegistroDeEmpregado(existia ? 'A' : 'I', novo), std::move(proprios));
   } else {
     d.AnotaUsuario(novo);
   }
@@ -95,14 +97,14 @@ int32_t CadastroVirtual::GravaTemplate(DispositivoVirtual& d, const std::string&
   if (!d.templates_.count(chave) &&
       static_cast<int64_t>(d.templates_.size()) >= d.capacidades_.templates)
     return codigo::kMemoriaCheia;
-  d.Anota({{"t", "tp"}, {"id", id}, {"d", dedo}, {"v", texto}});
+  d.Anota([&] { return nlohmann::json{{"t", "tp"}, {"id", id}, {"d", dedo}, {"v", texto}}; });
   d.templates_[chave] = texto;
   return codigo::kSucesso;
 }
 
 int32_t CadastroVirtual::ApagaTemplate(DispositivoVirtual& d, const std::string& id, int32_t dedo) {
   if (!d.templates_.count({id, dedo})) return codigo::kNaoEncontrado;
-  d.Anota({{"t", "td"}, {"id", id}, {"d", dedo}});
+  d.Anota([&] { return nlohmann::json{{"t", "td"}, {"id", id}, {"d", dedo}}; });
   d.templates_.erase({id, dedo});
   return codigo::kSucesso;
 }

@@ -24,10 +24,6 @@ void DispositivoVirtual::DefineDiario(std::function<void(const std::string&)> di
   diario_ = std::move(diario);
 }
 
-void DispositivoVirtual::Anota(const nlohmann::json& registro) {
-  AnotaVarios(std::vector<nlohmann::json>{registro});
-}
-
 void DispositivoVirtual::AnotaVarios(const std::vector<nlohmann::json>& registros) {
   if (!diario_ || registros.empty()) return;
   std::string linhas;
@@ -49,19 +45,21 @@ void DispositivoVirtual::AnotaVarios(const std::vector<nlohmann::json>& registro
 
 void DispositivoVirtual::AnotaMarcacao(const MarcacaoVirtual& m) {
   if (!diario_) return;
-  Anota({{"t", "m"},
-         {"c", m.cartao},
-         {"o", m.modo},
-         {"e", m.estado},
-         {"n", m.nsr},
-         {"p", m.pis},
-         {"s", m.momento.Segundos()},
-         {"x", m.dataImpossivel}});
+  Anota([&] {
+    return nlohmann::json{{"t", "m"},
+                          {"c", m.cartao},
+                          {"o", m.modo},
+                          {"e", m.estado},
+                          {"n", m.nsr},
+                          {"p", m.pis},
+                          {"s", m.momento.Segundos()},
+                          {"x", m.dataImpossivel}};
+  });
 }
 
 void DispositivoVirtual::AnotaUsuario(const UsuarioVirtual& u) {
   if (!diario_) return;
-  Anota(virtual_interno::UsuarioJson(u));
+  Anota([&] { return virtual_interno::UsuarioJson(u); });
 }
 
 namespace {

@@ -75,7 +75,7 @@ void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
   // journal repaired after damage knows how far they may have gone.
   if (!m.nsr.empty() && diario_ && ultimoNsr_ + 1 > nsrReservado_) {
     const int64_t reserva = ultimoNsr_ + kReservaNsr;
-    Anota({{"t", "nr"}, {"v", reserva}});
+    Anota([&] { return nlohmann::json{{"t", "nr"}, {"v", reserva}}; });
     nsrReservado_ = reserva;
   }
   // Journaled first: a change the journal could not keep never reaches memory.
@@ -99,8 +99,10 @@ void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f,
     reserva = ultimoNsr_ + kReservaNsr;
     proprios.insert(proprios.begin(), nlohmann::json{{"t", "nr"}, {"v", *reserva}});
   }
-  proprios.push_back(RegistroFiscalJson(f));
-  AnotaVarios(proprios);
+  if (diario_) {
+    proprios.push_back(RegistroFiscalJson(f));
+    AnotaVarios(proprios);
+  }
   if (reserva) nsrReservado_ = *reserva;
   ultimoNsr_ = f.nsr;
   GuardaFiscal(std::move(f));
@@ -174,7 +176,7 @@ void DispositivoVirtual::AdicionaTemplate(const std::string& usuario, int32_t de
                                           std::string texto) {
   std::lock_guard l(mutex_);
   try {
-    Anota({{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}});
+    Anota([&] { return nlohmann::json{{"t", "tp"}, {"id", usuario}, {"d", dedo}, {"v", texto}}; });
   } catch (const FalhaDeGravacao&) {
     return;
   }

@@ -36,7 +36,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
 
   bool SdkEnableDevice(int32_t, bool habilita) override {
     return Com("SdkEnableDevice", [&](DispositivoVirtual& d) {
-      d.Anota({{"t", "en"}, {"v", habilita}});
+      d.Anota([&] { return nlohmann::json{{"t", "en"}, {"v", habilita}}; });
       d.habilitado_ = habilita;
       return true;
     });
@@ -52,7 +52,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
   bool SdkSetDeviceInfo(int32_t, int32_t item, int32_t valor) override {
     return Com("SdkSetDeviceInfo", [&](DispositivoVirtual& d) {
       const int32_t novo = item == 1 ? d.informacoes_[1] + 1 : valor;  // item 1 counts applies
-      d.Anota({{"t", "in"}, {"k", item}, {"v", novo}});
+      d.Anota([&] { return nlohmann::json{{"t", "in"}, {"k", item}, {"v", novo}}; });
       d.informacoes_[item] = novo;
       return true;
     });
@@ -117,7 +117,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
   bool SdkClearAllData(int32_t) override {
     return Com("SdkClearAllData", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
-      d.Anota({{"t", "ca"}});
+      d.Anota([&] { return nlohmann::json{{"t", "ca"}}; });
       d.usuarios_.clear();
       d.templates_.clear();
       d.log_.clear();
@@ -167,7 +167,7 @@ class SdkVirtual final : public CZKEM, public FonteDoAfd {
   bool SdkClearLogs(int32_t) override {
     return Com("SdkClearLogs", [&](DispositivoVirtual& d) {
       if (d.modelo_ != EModeloRelogio_Quorvel) return Falha(codigo::kNaoSuportado);
-      d.Anota({{"t", "cl"}});
+      d.Anota([&] { return nlohmann::json{{"t", "cl"}}; });
       d.log_.clear();
       ++d.geracaoLog_;
       return true;

@@ -104,7 +104,7 @@ void DispositivoVirtual::ReleVeraoSemTrava() {
 void DispositivoVirtual::DefineOpcaoSemTrava(const std::string& nome, const std::string& valor) {
   // A move the old options made and nobody recorded yet comes first, at its own moment.
   AcompanhaVeraoSemTrava();
-  Anota({{"t", "op"}, {"k", nome}, {"v", valor}});
+  Anota([&] { return nlohmann::json{{"t", "op"}, {"k", nome}, {"v", valor}}; });
   opcoes_[nome] = valor;
   ReleVeraoSemTrava();
   AcompanhaVeraoSemTrava(true);

@@ -230,7 +230,12 @@ class DispositivoVirtual {
   int32_t LeParteDoAfdSemTrava(const PedidoAfd& pedido, ParteAfd& parte) const;
   int32_t DefineEmpregadorSemTrava(EmpregadorVirtual e);
   void AjustaHoraSemTrava(DataHora novo);
-  void Anota(const nlohmann::json& registro);
+  // Journal records are built only for a clock that keeps a journal: making one (a template's
+  // text copied into it, say) costs more than most operations do. `faz` returns the record.
+  template <class Faz>
+  void Anota(Faz&& faz) {
+    if (diario_) AnotaVarios(std::vector<nlohmann::json>{faz()});
+  }
   void AnotaVarios(const std::vector<nlohmann::json>& registros);
   void AnotaMarcacao(const MarcacaoVirtual& m);
   void AnotaUsuario(const UsuarioVirtual& u);
