@@ -4,14 +4,13 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "../tests/support/postgres.h"
 #include "store/armazem.h"
+#include "turnos.h"
 
 namespace {
 
@@ -160,38 +159,25 @@ void CargaPura(benchmark::State& state, bool postgres) {
 void LadoALado(benchmark::State& state, bool postgres) {
   const auto todas = Registros();
   const std::string arquivo = ArquivoDeLinhas();
-  std::vector<double> cargas, gravacoes, razoes;
-  const auto segundos = [](auto&& faz) {
-    const auto inicio = std::chrono::steady_clock::now();
-    faz();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
-  };
+  bench::Turnos turnos;
   for (auto _ : state) {
     // Each load into a fresh store (the same name made anew).
     const std::string e1 = Endereco(postgres, state);
     if (e1.empty()) break;
     Armazem::Abre(e1, "bench");
     const std::string comando = ComandoDeCarga(postgres, e1, arquivo);
-    const double carga = segundos([&] {
+    const double carga = bench::Segundos([&] {
       if (std::system(comando.c_str()) != 0) state.SkipWithError("carga falhou");
     });
     const std::string e2 = Endereco(postgres, state);
     auto a = Armazem::Abre(e2, "bench");
-    const double gravacao = segundos([&] {
+    const double gravacao = bench::Segundos([&] {
       if (GravaTudo(*a, todas) != todas.size()) state.SkipWithError("nem todas gravadas");
     });
-    cargas.push_back(carga);
-    gravacoes.push_back(gravacao);
-    razoes.push_back(gravacao / carga);
+    turnos.Anota(gravacao, carga);
   }
   std::remove(arquivo.c_str());
-  const auto mediana = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-  };
-  state.counters["carga_ms"] = mediana(cargas) * 1000;
-  state.counters["grava_ms"] = mediana(gravacoes) * 1000;
-  state.counters["razao"] = mediana(razoes);
+  turnos.Relata(state, "grava", "carga");
 }
 
 }  // namespace

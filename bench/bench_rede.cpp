@@ -21,6 +21,7 @@
 #include "quorvel/sdk/sdk_rede.h"
 #include "quorvel/virtual_host.h"
 #include "sdk/protocol/protocol.h"
+#include "turnos.h"
 
 namespace {
 
@@ -196,24 +197,14 @@ void EnvioAoLadoDoPiso(benchmark::State& state, EModeloRelogio modelo) {
   Controle c(ip, modelo);
   bench::PreparaFuncionarios(c.controle, kFuncionarios);
   const int trocas = kFuncionarios * (modelo == EModeloRelogio_Quorvel ? 5 : 6);
-  std::vector<double> envios, pisos, razoes;
+  bench::Turnos turnos;
   for (auto _ : state) {
     const double piso = TrocasPurasSegundos(trocas);
-    const auto inicio = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1));
-    const double envio =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
-    pisos.push_back(piso);
-    envios.push_back(envio);
-    razoes.push_back(envio / piso);
+    const double envio = bench::Segundos(
+        [&] { benchmark::DoNotOptimize(c.controle.EnviarListaFuncionarioCartaoRelogio(1)); });
+    turnos.Anota(envio, piso);
   }
-  const auto mediana = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
-  };
-  state.counters["envio_ms"] = mediana(envios) * 1000;
-  state.counters["piso_ms"] = mediana(pisos) * 1000;
-  state.counters["razao"] = mediana(razoes);
+  turnos.Relata(state, "envio", "piso");
 }
 
 // The device calls a send makes, straight on the network backend with no control around them:
