@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <iomanip>
 #include <iostream>
 #include <random>
 
@@ -346,8 +345,10 @@ class Laco {
           std::cerr << "relógio " << r.codigo << ": " << e.what() << "\n";
         }
       }
-      std::cerr << "marcações simuladas em " << relogios_.size() << " relógios (época " << ms / 1000
-                << "." << std::setfill('0') << std::setw(3) << ms % 1000 << ")\n";
+      const std::string milesimos = std::to_string(1000 + ms % 1000).substr(1);
+      std::cerr << "marcações simuladas em " << relogios_.size()
+                << (relogios_.size() == 1 ? " relógio" : " relógios") << " (época " << ms / 1000
+                << "." << milesimos << ")\n";
     }
   }
 
