@@ -136,26 +136,27 @@ double TrocasPurasSegundos(int trocas) {
     int um = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
   };
-  const auto inicio = std::chrono::steady_clock::now();
-  std::thread servidor([&] {
-    const int fd = ::accept(escuta, nullptr, nullptr);
+  const double segundos = bench::Segundos([&] {
+    std::thread servidor([&] {
+      const int fd = ::accept(escuta, nullptr, nullptr);
+      semAtraso(fd);
+      char b[kPedido] = {};
+      for (int i = 0; i < trocas && le(fd, b, kPedido); ++i) ::send(fd, b, kResposta, MSG_NOSIGNAL);
+      ::close(fd);
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     semAtraso(fd);
     char b[kPedido] = {};
-    for (int i = 0; i < trocas && le(fd, b, kPedido); ++i) ::send(fd, b, kResposta, MSG_NOSIGNAL);
+    for (int i = 0; i < trocas; ++i) {
+      ::send(fd, b, kPedido, MSG_NOSIGNAL);
+      if (!le(fd, b, kResposta)) break;
+    }
     ::close(fd);
+    servidor.join();
   });
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  semAtraso(fd);
-  char b[kPedido] = {};
-  for (int i = 0; i < trocas; ++i) {
-    ::send(fd, b, kPedido, MSG_NOSIGNAL);
-    if (!le(fd, b, kResposta)) break;
-  }
-  ::close(fd);
-  servidor.join();
   ::close(escuta);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - inicio).count();
+  return segundos;
 }
 
 void TrocasPuras(benchmark::State& state) {

@@ -121,7 +121,7 @@ class ListaMarcacao {
   // the collection pays on first touch. The two shapes clocks give fit in place: a fingerprint
   // punch (card, by finger) and a register punch (an NSR of up to 9 digits and a PIS of up to
   // 15, kept as numbers with their lengths, so leading zeros come back). Anything else (a text
-  // NSR or PIS, a card on a register punch, a date past the year 6000) keeps its values whole in
+  // NSR or PIS, a card on a register punch, a date after the year 6200) keeps its values whole in
   // `extensos_`, and the record holds its index. The clock's code is kept by runs (`relogios_`):
   // the punches of one collection share it.
   //   a: bits 0-1 the shape; 2-39 the seconds plus kDesvio; 40-43 the NSR's digits; 44-47 the

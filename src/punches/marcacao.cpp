@@ -139,7 +139,7 @@ namespace {
 
 enum Forma : uint64_t { kDigital = 0, kPonto = 1, kExtenso = 2, kDoHost = 3 };
 // Seconds are kept in 38 bits, from kDesvio before the zero date to kDesvio after it: the
-// years 100 to 6000 and more.
+// years 100 to 6200 and more.
 constexpr int64_t kDesvio = int64_t{1} << 37;
 constexpr uint64_t kMascara38 = (uint64_t{1} << 38) - 1;
 

@@ -56,12 +56,14 @@ int32_t DispositivoVirtual::DefineEmpregadorSemTrava(EmpregadorVirtual e) {
   RegistroFiscalVirtual f;
   f.tipo = 2;
   f.empregador = e;
-  RegistraFiscal(std::move(f), {{{"t", "em"},
-                                 {"n", e.nome},
-                                 {"d", e.documento},
-                                 {"c", e.cei},
-                                 {"e", e.endereco},
-                                 {"k", e.tipoDocumento}}});
+  RegistraFiscal(std::move(f), [&] {
+    return std::vector<nlohmann::json>{{{"t", "em"},
+                                        {"n", e.nome},
+                                        {"d", e.documento},
+                                        {"c", e.cei},
+                                        {"e", e.endereco},
+                                        {"k", e.tipoDocumento}}};
+  });
   empregador_ = std::move(e);
   return codigo::kSucesso;
 }
@@ -75,7 +77,9 @@ void DispositivoVirtual::AjustaHoraSemTrava(DataHora novo) {
   f.tipo = 4;
   f.ajustado = novo;
   f.veraoDepois = NoVeraoSemTrava(padrao);
-  RegistraFiscal(std::move(f), {{{"t", "tm"}, {"v", deslocamento}}});
+  RegistraFiscal(std::move(f), [&] {
+    return std::vector<nlohmann::json>{{{"t", "tm"}, {"v", deslocamento}}};
+  });
   deslocamentoSegundos_ = deslocamento;
 }
 

@@ -67,9 +67,8 @@ int32_t CadastroVirtual::Grava(DispositivoVirtual& d, const std::string& id,
   preenche(novo);
   if (d.modelo_ == EModeloRelogio_Tarvenix) {
     // An employee included or changed is a fiscal record of its own.
-    std::vector<nlohmann::json> proprios;
-    if (d.diario_) proprios.push_back(UsuarioJson(novo));  // a record only where it is kept
-    d.RegistraFiscal(RegistroDeEmpregado(existia ? 'A' : 'I', novo), std::move(proprios));
+    d.RegistraFiscal(RegistroDeEmpregado(existia ? 'A' : 'I', novo),
+                     [&] { return std::vector<nlohmann::json>{UsuarioJson(novo)}; });
   } else {
     d.AnotaUsuario(novo);
   }
@@ -150,7 +149,7 @@ int32_t CadastroVirtual::Apaga(DispositivoVirtual& d, const std::string& id, int
     return codigo::kArgumentoInvalido;
   }
   if ((dado == 0 || dado == 12) && d.modelo_ == EModeloRelogio_Tarvenix) {
-    d.RegistraFiscal(RegistroDeEmpregado('E', it->second), std::move(registros));
+    d.RegistraFiscal(RegistroDeEmpregado('E', it->second), [&] { return registros; });
   } else {
     d.AnotaVarios(registros);
   }

@@ -84,24 +84,26 @@ void DispositivoVirtual::GuardaMarcacao(MarcacaoVirtual m) {
   log_.push_back(std::move(m));
 }
 
-void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f,
-                                        std::vector<nlohmann::json> proprios,
+void DispositivoVirtual::RegistraFiscal(RegistroFiscalVirtual f, const Registros& proprios,
                                         std::optional<DataHora> momento) {
   if (modelo_ != EModeloRelogio_Tarvenix) {
-    AnotaVarios(proprios);
+    if (diario_ && proprios) AnotaVarios(proprios());
     return;
   }
   if (!f.mudancaDeVerao) AcompanhaVeraoSemTrava();
   f.nsr = ultimoNsr_ + 1;
   f.momento = momento.value_or(AgoraSemTrava());
   std::optional<int64_t> reserva;
-  if (diario_ && f.nsr > nsrReservado_) {
-    reserva = ultimoNsr_ + kReservaNsr;
-    proprios.insert(proprios.begin(), nlohmann::json{{"t", "nr"}, {"v", *reserva}});
-  }
   if (diario_) {
-    proprios.push_back(RegistroFiscalJson(f));
-    AnotaVarios(proprios);
+    std::vector<nlohmann::json> registros;
+    if (f.nsr > nsrReservado_) {
+      reserva = ultimoNsr_ + kReservaNsr;
+      registros.push_back({{"t", "nr"}, {"v", *reserva}});
+    }
+    if (proprios)
+      for (auto& r : proprios()) registros.push_back(std::move(r));
+    registros.push_back(RegistroFiscalJson(f));
+    AnotaVarios(registros);
   }
   if (reserva) nsrReservado_ = *reserva;
   ultimoNsr_ = f.nsr;

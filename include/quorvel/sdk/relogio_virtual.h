@@ -244,8 +244,10 @@ class DispositivoVirtual {
   // Journals an operation's own records with the fiscal record it makes (a register clock's;
   // the other model journals only the operation's), numbered next, in one write; keeps the
   // fiscal record once written. Throws FalhaDeGravacao with nothing kept.
-  // `momento`: when it happened, if not now.
-  void RegistraFiscal(RegistroFiscalVirtual f, std::vector<nlohmann::json> proprios,
+  // `proprios` makes the operation's own records (none when empty); it is called only for a
+  // clock that keeps a journal, as Anota's. `momento`: when it happened, if not now.
+  using Registros = std::function<std::vector<nlohmann::json>()>;
+  void RegistraFiscal(RegistroFiscalVirtual f, const Registros& proprios,
                       std::optional<DataHora> momento = {});
   void GuardaFiscal(RegistroFiscalVirtual f);
 
